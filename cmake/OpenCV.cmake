@@ -1,0 +1,16 @@
+# OpenCV core and imgproc. A full OpenCV installation (or the Windows cross-build cache)
+# brings its own package configuration; Debian's split development packages for just
+# these two modules do not, so the headers and libraries are then found directly.
+find_package(OpenCV QUIET COMPONENTS core imgproc)
+if(OpenCV_FOUND)
+  return()
+endif()
+find_path(AMBERLINE_OPENCV_INCLUDE_DIR opencv2/core.hpp PATH_SUFFIXES opencv4)
+find_library(AMBERLINE_OPENCV_CORE opencv_core)
+find_library(AMBERLINE_OPENCV_IMGPROC opencv_imgproc)
+if(NOT AMBERLINE_OPENCV_INCLUDE_DIR OR NOT AMBERLINE_OPENCV_CORE OR NOT AMBERLINE_OPENCV_IMGPROC)
+  message(FATAL_ERROR "OpenCV core and imgproc not found: run scripts/bootstrap.sh")
+endif()
+set(OpenCV_INCLUDE_DIRS "${AMBERLINE_OPENCV_INCLUDE_DIR}")
+set(OpenCV_LIBS "${AMBERLINE_OPENCV_IMGPROC}" "${AMBERLINE_OPENCV_CORE}")
+set(OpenCV_FOUND TRUE)

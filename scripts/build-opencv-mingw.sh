@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Cross-builds OpenCV's core and imgproc modules for Windows (static, MinGW-w64) from
+# Debian's OpenCV source package, into a cache folder outside the repository that later
+# runs reuse. Prints the install prefix on its last line.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cache="${AMBERLINE_CACHE_DIR:-$HOME/.cache/amberline}"
+prefix="$cache/opencv-mingw64"
+if [ -f "$prefix/.complete" ]; then echo "$prefix"; exit 0; fi
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+# apt-get source needs source entries: the machine's own list, as source lists.
+srclist=/etc/apt/sources.list.d/amberline-deb-src.sources
+if ! apt-get source --print-uris opencv >/dev/null 2>&1; then
+  for f in /etc/apt/sources.list.d/*.sources; do
+    [ "$f" = "$srclist" ] && continue
+    sed 's/^Types: deb$/Types: deb-src/' "$f"
+    echo
+  done | $sudo tee "$srclist" >/dev/null
+  $sudo apt-get update -qq >/dev/null
+fi
+
+mkdir -p "$cache/src"
+src=$(ls -d "$cache"/src/opencv-4*/ 2>/dev/null | head -n1 || true)
+if [ -z "$src" ]; then
+  (cd "$cache/src" && apt-get source -qq opencv >/dev/null 2>&1)
+  src=$(ls -d "$cache"/src/opencv-4*/ | head -n1)
+fi
+
+build="$cache/opencv-mingw64-build"
+cmake -S "$src" -B "$build" -G Ninja \
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+  -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
+  -DBUILD_LIST=core,imgproc -DBUILD_SHARED_LIBS=OFF -DBUILD_TESTS=OFF -DBUILD_PERF_TESTS=OFF \
+  -DBUILD_EXAMPLES=OFF -DBUILD_DOCS=OFF -DBUILD_opencv_apps=OFF -DBUILD_JAVA=OFF \
+  -DBUILD_opencv_python3=OFF -DBUILD_ZLIB=OFF -DZLIB_LIBRARY=/usr/x86_64-w64-mingw32/lib/libz.a -DZLIB_INCLUDE_DIR=/usr/x86_64-w64-mingw32/include \
+  -DWITH_JPEG=OFF -DWITH_PNG=OFF -DWITH_TIFF=OFF -DWITH_WEBP=OFF -DWITH_OPENJPEG=OFF -DWITH_JASPER=OFF \
+  -DWITH_OPENEXR=OFF -DWITH_IMGCODEC_PXM=OFF -DWITH_IMGCODEC_PFM=OFF -DWITH_IMGCODEC_SUNRASTER=OFF -DWITH_QUIRC=OFF -DBUILD_ITT=OFF -DWITH_ITT=OFF -DWITH_IPP=OFF \
+  -DWITH_OPENCL=OFF -DWITH_CUDA=OFF -DWITH_EIGEN=OFF -DWITH_LAPACK=OFF -DWITH_OPENMP=OFF \
+  -DWITH_TBB=OFF -DWITH_PTHREADS_PF=OFF -DWITH_PROTOBUF=OFF -DWITH_ADE=OFF -DWITH_VA=OFF \
+  -DWITH_WIN32UI=OFF -DWITH_DSHOW=OFF -DWITH_MSMF=OFF -DWITH_FFMPEG=OFF -DWITH_GSTREAMER=OFF \
+  -DWITH_1394=OFF -DWITH_IMGCODEC_HDR=OFF -DOPENCV_ENABLE_NONFREE=OFF -DCV_TRACE=OFF \
+  -DOPENCV_GENERATE_PKGCONFIG=OFF -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache \
+  >"$cache/opencv-mingw64-configure.log" 2>&1 || { tail -n 40 "$cache/opencv-mingw64-configure.log"; exit 1; }
+cmake --build "$build" >"$cache/opencv-mingw64-build.log" 2>&1 || { tail -n 40 "$cache/opencv-mingw64-build.log"; exit 1; }
+cmake --install "$build" >/dev/null
+touch "$prefix/.complete"
+echo "$prefix"

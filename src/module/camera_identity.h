@@ -1,0 +1,41 @@
+// The camera's identity: which camera this copy of the module is.
+//
+// One module file can be installed at several paths; each copy looks its own path up in
+// the machine-wide list of custom sources (HKEY_LOCAL_MACHINE\SOFTWARE\Trelvox\Amberline,
+// one subkey per camera with the default value = friendly name, "Path" = module file,
+// "CLSID" = class identifier without braces). The first entry whose "Path" equals the
+// module path, ignoring letter case, gives the name and class identifier; without one
+// the built-in identity "Trelvox Amberline" / CLSID_Amberline is used.
+//
+// The globals are written once, at process attach on the loading thread, and only read
+// afterwards (no locks). They are null before start-up.
+#pragma once
+
+#include <string>
+
+#include "platform/windows_types.h"
+
+extern HMODULE g_hModule;
+extern WCHAR g_FilterName[1024];
+extern WCHAR* g_pFilterName;
+extern const CLSID* g_pFilterClsid;
+extern bool g_bCustomSourceFound;
+
+// {5E0B7A21-93C4-4D6F-A1E8-27C3B94D0F6A}
+extern const CLSID CLSID_Amberline;
+inline constexpr const wchar_t* kBuiltInFilterName = L"Trelvox Amberline";
+
+struct CameraIdentity {
+  std::wstring name;
+  CLSID clsid;
+  bool customSourceFound;
+};
+
+// Looks modulePath up in the custom-source list and writes the identity lines to g_Log.
+// Never fails: registry trouble of any kind yields the built-in identity. A matching
+// entry whose "CLSID" does not parse keeps its name but gets the built-in class
+// identifier, and a line says so.
+CameraIdentity LookUpCameraIdentity(const std::wstring& modulePath);
+
+// Fixes the identity globals (and so the class factory's template) for the process.
+void SetCameraIdentity(const CameraIdentity& identity);

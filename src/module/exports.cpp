@@ -1,0 +1,8 @@
+// The module's exported entry points. Only this file (and the system's load hooks)
+// belongs to the module binary itself; everything it calls lives in the libraries.
+#include "module/module_startup.h"
+#include "platform/module_export.h"
+
+AMBERLINE_EXPORT BOOL AMBERLINE_STDAPI_CALL DllMain(HINSTANCE hModule, DWORD reason, void* reserved) {
+  return ModuleMain(hModule, reason, reserved);
+}

@@ -1,0 +1,63 @@
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <utility>
+
+#include "platform/append_file.h"
+#include "platform/wide_string.h"
+
+namespace {
+
+// The descriptor is kept as descriptor + 1 so that a null m_file means "closed".
+int Descriptor(void* file) { return static_cast<int>(reinterpret_cast<std::intptr_t>(file)) - 1; }
+
+}  // namespace
+
+CAppendFile::~CAppendFile() { Close(); }
+
+CAppendFile::CAppendFile(CAppendFile&& other) noexcept : m_file(std::exchange(other.m_file, nullptr)) {}
+
+CAppendFile& CAppendFile::operator=(CAppendFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    m_file = std::exchange(other.m_file, nullptr);
+  }
+  return *this;
+}
+
+bool CAppendFile::Open(const std::wstring& path) {
+  Close();
+  const int fd = ::open(platform::WideToUtf8(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  m_file = reinterpret_cast<void*>(static_cast<std::intptr_t>(fd) + 1);
+  return true;
+}
+
+bool CAppendFile::IsOpen() const { return m_file != nullptr; }
+
+void CAppendFile::Write(const std::wstring& text) {
+  if (m_file == nullptr || text.empty()) return;
+  const std::string bytes = platform::WideToUtf8(text);
+  // One write(2) per text: with O_APPEND the kernel places it whole at the end of the file.
+  const char* p = bytes.data();
+  std::size_t left = bytes.size();
+  while (left > 0) {
+    const ssize_t n = ::write(Descriptor(m_file), p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    p += n;
+    left -= static_cast<std::size_t>(n);
+  }
+}
+
+void CAppendFile::Close() {
+  if (m_file == nullptr) return;
+  const int saved = errno;
+  ::close(Descriptor(m_file));
+  errno = saved;
+  m_file = nullptr;
+}

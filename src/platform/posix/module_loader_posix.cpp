@@ -1,0 +1,9 @@
+#include "platform/module_loader.h"
+
+namespace platform {
+
+void DisableThreadLibraryCalls(HMODULE) {}
+
+DWORD GetPlatformId() { return 2; }
+
+}  // namespace platform

@@ -1,0 +1,686 @@
+#include "platform/posix/registry_hive.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <utility>
+
+#include "platform/wide_string.h"
+
+namespace {
+
+constexpr wchar_t kHeaderVersion5[] = L"Windows Registry Editor Version 5.00";
+constexpr wchar_t kHeaderVersion4[] = L"REGEDIT4";
+// Hex data lines are wrapped once they pass this width, as the registry editor does.
+constexpr std::size_t kHexLineWidth = 76;
+
+bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+
+bool IsScalar(wchar_t c) {
+  const auto value = static_cast<std::uint32_t>(c);
+  return value < 0x110000u && (value < 0xD800u || value > 0xDFFFu);
+}
+
+bool IsNameChar(wchar_t c) { return c != L'\0' && c != L'\r' && c != L'\n' && IsScalar(c); }
+
+std::wstring Trim(const std::wstring& text) {
+  std::size_t begin = 0;
+  std::size_t end = text.size();
+  while (begin < end && IsBlank(text[begin])) ++begin;
+  while (end > begin && IsBlank(text[end - 1])) --end;
+  return text.substr(begin, end - begin);
+}
+
+int HexDigit(wchar_t c) {
+  if (c >= L'0' && c <= L'9') return c - L'0';
+  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+  return -1;
+}
+
+bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix) {
+  const std::size_t length = std::wcslen(prefix);
+  if (text.size() < length) return false;
+  return platform::CompareNoCase(text.substr(0, length).c_str(), prefix) == 0;
+}
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool IsValidUtf8(const unsigned char* bytes, std::size_t size, bool allowNul) {
+  std::size_t i = 0;
+  while (i < size) {
+    const unsigned char lead = bytes[i];
+    if (lead == 0) {
+      if (!allowNul) return false;
+      ++i;
+      continue;
+    }
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t length = 0;
+    char32_t code = 0;
+    char32_t minimum = 0;
+    if ((lead & 0xE0) == 0xC0) {
+      length = 2, code = lead & 0x1F, minimum = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+      length = 3, code = lead & 0x0F, minimum = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+      length = 4, code = lead & 0x07, minimum = 0x10000;
+    } else {
+      return false;
+    }
+    if (size - i < length) return false;
+    for (std::size_t k = 1; k < length; ++k) {
+      const unsigned char next = bytes[i + k];
+      if ((next & 0xC0) != 0x80) return false;
+      code = (code << 6) | (next & 0x3F);
+    }
+    if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+    i += length;
+  }
+  return true;
+}
+
+char16_t Unit16(const unsigned char* bytes) {
+  return static_cast<char16_t>(bytes[0] | (bytes[1] << 8));
+}
+
+// UTF-16LE without NUL units, every surrogate paired.
+bool IsValidUtf16Le(const unsigned char* bytes, std::size_t size) {
+  if (size % 2 != 0) return false;
+  const std::size_t count = size / 2;
+  for (std::size_t i = 0; i < count; ++i) {
+    const char16_t unit = Unit16(bytes + 2 * i);
+    if (unit == 0) return false;
+    if (unit >= 0xD800 && unit <= 0xDBFF) {
+      if (i + 1 >= count) return false;
+      const char16_t low = Unit16(bytes + 2 * (i + 1));
+      if (low < 0xDC00 || low > 0xDFFF) return false;
+      ++i;
+    } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::vector<BYTE> ToUtf16LeBytes(const std::wstring& text, bool terminate) {
+  const std::u16string units = platform::WideToUtf16(text);
+  std::vector<BYTE> bytes;
+  bytes.reserve(2 * (units.size() + 1));
+  for (const char16_t unit : units) {
+    bytes.push_back(static_cast<BYTE>(unit & 0xFF));
+    bytes.push_back(static_cast<BYTE>(unit >> 8));
+  }
+  if (terminate) bytes.insert(bytes.end(), 2, 0);
+  return bytes;
+}
+
+// The text of REG_SZ data that can be written as "..." and read back to the same bytes:
+// terminated, no NUL before the end, no line breaks, every surrogate paired.
+bool TextForm(const std::vector<BYTE>& data, std::wstring* text) {
+  if (data.size() < 2 || data.size() % 2 != 0) return false;
+  const std::size_t count = data.size() / 2 - 1;
+  if (Unit16(data.data() + 2 * count) != 0) return false;
+  std::u16string units(count, u'\0');
+  for (std::size_t i = 0; i < count; ++i) {
+    units[i] = Unit16(data.data() + 2 * i);
+    if (units[i] == 0 || units[i] == u'\r' || units[i] == u'\n') return false;
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    if (units[i] >= 0xD800 && units[i] <= 0xDBFF) {
+      if (i + 1 >= count || units[i + 1] < 0xDC00 || units[i + 1] > 0xDFFF) return false;
+      ++i;
+    } else if (units[i] >= 0xDC00 && units[i] <= 0xDFFF) {
+      return false;
+    }
+  }
+  *text = platform::Utf16ToWide(units.data(), units.size());
+  return true;
+}
+
+std::string Quoted(const std::wstring& text) {
+  std::wstring escaped;
+  escaped.reserve(text.size() + 2);
+  escaped += L'"';
+  for (const wchar_t c : text) {
+    if (c == L'\\' || c == L'"') escaped += L'\\';
+    escaped += c;
+  }
+  escaped += L'"';
+  return platform::WideToUtf8(escaped);
+}
+
+// Reads a "..." string starting at *position (which holds the opening quote); the only
+// escapes are a doubled backslash and a backslash before a quote. *position ends after
+// the closing quote.
+bool ReadQuoted(const std::wstring& text, std::size_t* position, std::wstring* out) {
+  std::size_t i = *position;
+  if (i >= text.size() || text[i] != L'"') return false;
+  ++i;
+  out->clear();
+  while (i < text.size()) {
+    const wchar_t c = text[i];
+    if (c == L'"') {
+      *position = i + 1;
+      return true;
+    }
+    if (c == L'\\') {
+      if (i + 1 >= text.size() || (text[i + 1] != L'\\' && text[i + 1] != L'"')) return false;
+      *out += text[i + 1];
+      i += 2;
+      continue;
+    }
+    *out += c;
+    ++i;
+  }
+  return false;
+}
+
+// Comma-separated bytes of one or two hex digits; the empty text is no bytes.
+bool ParseHexBytes(const std::wstring& text, std::size_t position, std::vector<BYTE>* bytes) {
+  std::size_t i = position;
+  while (i < text.size() && IsBlank(text[i])) ++i;
+  if (i == text.size()) return true;
+  for (;;) {
+    while (i < text.size() && IsBlank(text[i])) ++i;
+    if (i >= text.size() || HexDigit(text[i]) < 0) return false;
+    int value = HexDigit(text[i++]);
+    if (i < text.size() && HexDigit(text[i]) >= 0) value = value * 16 + HexDigit(text[i++]);
+    if (bytes->size() >= CRegistryHive::kMaxValueBytes) return false;
+    bytes->push_back(static_cast<BYTE>(value));
+    while (i < text.size() && IsBlank(text[i])) ++i;
+    if (i == text.size()) return true;
+    if (text[i] != L',') return false;
+    ++i;
+  }
+}
+
+bool IsHexContinuation(const std::wstring& line) {
+  if (line.empty()) return false;
+  for (const wchar_t c : line)
+    if (HexDigit(c) < 0 && c != L',' && c != L'\\' && !IsBlank(c)) return false;
+  return true;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------
+// Keys
+
+bool CRegistryHive::NoCaseLess::operator()(const std::wstring& a, const std::wstring& b) const {
+  return platform::CompareNoCase(a.c_str(), b.c_str()) < 0;
+}
+
+CRegistryHive::Key::Key(const Key& other) : m_values(other.m_values) {
+  for (const auto& [name, key] : other.m_subkeys) m_subkeys.emplace(name, std::make_unique<Key>(*key));
+  for (auto it = m_values.begin(); it != m_values.end(); ++it) m_valueIndex.emplace(it->name, it);
+}
+
+const std::wstring* CRegistryHive::Key::SubkeyNameAt(std::size_t index) const {
+  if (index >= m_subkeys.size()) return nullptr;
+  return &std::next(m_subkeys.begin(), static_cast<std::ptrdiff_t>(index))->first;
+}
+
+const CRegistryHive::Value* CRegistryHive::Key::ValueAt(std::size_t index) const {
+  if (index >= m_values.size()) return nullptr;
+  return &*std::next(m_values.begin(), static_cast<std::ptrdiff_t>(index));
+}
+
+const CRegistryHive::Key* CRegistryHive::Key::FindSubkey(const std::wstring& name) const {
+  const auto it = m_subkeys.find(name);
+  return it == m_subkeys.end() ? nullptr : it->second.get();
+}
+
+const CRegistryHive::Value* CRegistryHive::Key::FindValue(const std::wstring& name) const {
+  const auto it = m_valueIndex.find(name);
+  return it == m_valueIndex.end() ? nullptr : &*it->second;
+}
+
+CRegistryHive::Key* CRegistryHive::Key::FindOrAddSubkey(const std::wstring& name, bool* added) {
+  auto it = m_subkeys.find(name);
+  *added = it == m_subkeys.end();
+  if (*added) it = m_subkeys.emplace(name, std::make_unique<Key>()).first;
+  return it->second.get();
+}
+
+bool CRegistryHive::Key::SetValue(const std::wstring& name, DWORD type, std::vector<BYTE>&& data) {
+  const auto found = m_valueIndex.find(name);
+  if (found != m_valueIndex.end()) {
+    Value& value = *found->second;
+    if (value.type == type && value.data == data) return false;
+    value.type = type;
+    value.data = std::move(data);
+    return true;
+  }
+  m_values.push_back(Value{name, type, std::move(data)});
+  m_valueIndex.emplace(name, std::prev(m_values.end()));
+  return true;
+}
+
+bool CRegistryHive::Key::DeleteValue(const std::wstring& name) {
+  const auto found = m_valueIndex.find(name);
+  if (found == m_valueIndex.end()) return false;
+  m_values.erase(found->second);
+  m_valueIndex.erase(found);
+  return true;
+}
+
+void CRegistryHive::Key::Clear() {
+  m_subkeys.clear();
+  m_valueIndex.clear();
+  m_values.clear();
+}
+
+// ---------------------------------------------------------------------------------
+// Parsing
+
+class CRegistryHive::CParser {
+ public:
+  CParser(CRegistryHive& hive, const char* bytes, std::size_t size)
+      : m_hive(hive), m_bytes(reinterpret_cast<const unsigned char*>(bytes)), m_size(size) {}
+
+  void Run() {
+    if (m_size > kMaxFileBytes) return Malformed();
+    if (m_size >= 2 && m_bytes[0] == 0xFF && m_bytes[1] == 0xFE) {
+      m_utf16 = true;
+      m_position = 2;
+      if (!IsValidUtf16Le(m_bytes + 2, m_size - 2)) return Malformed();
+    } else {
+      if (m_size >= 3 && m_bytes[0] == 0xEF && m_bytes[1] == 0xBB && m_bytes[2] == 0xBF) m_position = 3;
+      // Also refuses UTF-16 without its mark (NUL bytes) and UTF-16BE (FE FF).
+      if (!IsValidUtf8(m_bytes + m_position, m_size - m_position, false)) return Malformed();
+    }
+
+    std::wstring line;
+    bool overlong = false;
+    for (;;) {
+      // A text of blank lines only holds nothing that a write could lose.
+      if (!NextLine(&line, &overlong)) return;
+      if (overlong) continue;
+      const std::wstring trimmed = Trim(line);
+      if (trimmed.empty()) continue;
+      if (trimmed == kHeaderVersion5) break;
+      if (trimmed == kHeaderVersion4) {
+        m_regedit4 = true;
+        break;
+      }
+      return Malformed();
+    }
+    while (NextLine(&line, &overlong))
+      if (!overlong) ParseLine(Trim(line));
+  }
+
+ private:
+  enum class State { BeforeFirstSection, InKey, Skipping };
+
+  void Malformed() { m_hive.m_clean = false; }
+
+  // The next physical line without its line end; false at the end of the text. A line
+  // longer than kMaxLineBytes is not decoded: *overlong is set and the text is marked.
+  bool NextLine(std::wstring* line, bool* overlong) {
+    *overlong = false;
+    if (m_havePending) {
+      m_havePending = false;
+      *line = std::move(m_pending);
+      return true;
+    }
+    if (m_position >= m_size) return false;
+    std::size_t end = m_position;
+    std::size_t next = m_size;
+    if (!m_utf16) {
+      const void* newline = std::memchr(m_bytes + m_position, '\n', m_size - m_position);
+      end = newline != nullptr ? static_cast<std::size_t>(static_cast<const unsigned char*>(newline) - m_bytes) : m_size;
+      next = newline != nullptr ? end + 1 : m_size;
+    } else {
+      while (end + 1 < m_size && !(m_bytes[end] == 0x0A && m_bytes[end + 1] == 0)) end += 2;
+      next = end + 1 < m_size ? end + 2 : m_size;
+    }
+    const std::size_t unit = m_utf16 ? 2 : 1;
+    std::size_t length = end - m_position;
+    if (length >= unit && m_bytes[end - unit] == '\r' && (unit == 1 || m_bytes[end - 1] == 0)) length -= unit;
+    const std::size_t start = m_position;
+    m_position = next;
+    if (length > kMaxLineBytes) {
+      *overlong = true;
+      line->clear();
+      Malformed();
+      return true;
+    }
+    if (!m_utf16) {
+      *line = platform::Utf8ToWide(std::string(reinterpret_cast<const char*>(m_bytes + start), length));
+    } else {
+      std::u16string units(length / 2, u'\0');
+      for (std::size_t i = 0; i < units.size(); ++i) units[i] = Unit16(m_bytes + start + 2 * i);
+      *line = platform::Utf16ToWide(units.data(), units.size());
+    }
+    return true;
+  }
+
+  void PushBack(std::wstring line) {
+    m_pending = std::move(line);
+    m_havePending = true;
+  }
+
+  void ParseLine(const std::wstring& line) {
+    if (line.empty() || line[0] == L';') return;
+    if (line[0] == L'[') return ParseSection(line);
+    if (line[0] == L'@' || line[0] == L'"') return ParseValue(line);
+    Malformed();
+  }
+
+  void ParseSection(const std::wstring& line) {
+    m_state = State::Skipping;
+    m_key = nullptr;
+    if (line.back() != L']') return Malformed();
+    std::wstring inner = line.substr(1, line.size() - 2);
+    const bool deletion = !inner.empty() && inner[0] == L'-';
+    if (deletion) inner.erase(0, 1);
+
+    KeyPath parts;
+    for (std::size_t start = 0;;) {
+      const std::size_t separator = inner.find(L'\\', start);
+      parts.push_back(inner.substr(start, separator == std::wstring::npos ? std::wstring::npos : separator - start));
+      if (separator == std::wstring::npos) break;
+      start = separator + 1;
+      if (parts.size() > kMaxDepth + 1) return Malformed();
+    }
+    // Another root's section is not read; writing the text back would lose it, so the
+    // text is marked just as for a malformed line.
+    if (!platform::EqualsNoCase(parts[0], m_hive.m_rootName)) return Malformed();
+    parts.erase(parts.begin());
+    if (!IsValidKeyPath(parts)) return Malformed();
+    if (deletion) {
+      if (parts.empty()) return Malformed();
+      m_hive.DeleteKey(parts);
+      return;
+    }
+    std::size_t missing = 0;
+    const Key* key = m_hive.m_root.get();
+    for (const auto& part : parts) {
+      key = key != nullptr ? key->FindSubkey(part) : nullptr;
+      if (key == nullptr) ++missing;
+    }
+    if (m_keysBuilt + missing > kMaxKeys) return Malformed();
+    m_keysBuilt += m_hive.CreateKey(parts);
+    m_key = m_hive.FindKeyForWrite(parts);
+    m_state = State::InKey;
+  }
+
+  void ParseValue(const std::wstring& line) {
+    std::size_t position = 0;
+    std::wstring name;
+    if (line[0] == L'@') {
+      position = 1;
+    } else if (!ReadQuoted(line, &position, &name)) {
+      return Malformed();
+    }
+    while (position < line.size() && IsBlank(line[position])) ++position;
+    if (position >= line.size() || line[position] != L'=') return Malformed();
+    ++position;
+    while (position < line.size() && IsBlank(line[position])) ++position;
+    std::wstring data = line.substr(position);
+    if (StartsWithNoCase(data, L"hex") && !JoinContinuations(&data)) return Malformed();
+    if (m_state != State::InKey || !IsValidValueName(name)) return Malformed();
+
+    if (data == L"-") {
+      m_key->DeleteValue(name);
+      return;
+    }
+    DWORD type = REG_NONE;
+    std::vector<BYTE> bytes;
+    if (!ParseData(data, &type, &bytes)) return Malformed();
+    if (m_key->FindValue(name) == nullptr) {
+      if (m_valuesBuilt >= kMaxValues) return Malformed();
+      ++m_valuesBuilt;
+    }
+    m_key->SetValue(name, type, std::move(bytes));
+  }
+
+  // Appends the lines that continue hex data after a trailing '\'. A line that cannot
+  // be hex data (a truncated value followed by a section, say) is left to be read on
+  // its own, and the value is malformed.
+  bool JoinContinuations(std::wstring* data) {
+    while (!data->empty() && data->back() == L'\\') {
+      data->pop_back();
+      std::wstring next;
+      bool overlong = false;
+      if (!NextLine(&next, &overlong) || overlong) return false;
+      std::wstring trimmed = Trim(next);
+      if (!IsHexContinuation(trimmed)) {
+        PushBack(std::move(next));
+        return false;
+      }
+      if (data->size() + trimmed.size() > kMaxLineBytes) return false;
+      *data += trimmed;
+    }
+    return true;
+  }
+
+  bool ParseData(const std::wstring& data, DWORD* type, std::vector<BYTE>* bytes) {
+    if (data.empty()) return false;
+    if (data[0] == L'"') {
+      std::size_t position = 0;
+      std::wstring text;
+      if (!ReadQuoted(data, &position, &text) || position != data.size()) return false;
+      *bytes = ToUtf16LeBytes(text, true);
+      *type = REG_SZ;
+      return bytes->size() <= kMaxValueBytes;
+    }
+    if (StartsWithNoCase(data, L"dword:")) {
+      const std::wstring digits = data.substr(6);
+      if (digits.empty() || digits.size() > 8) return false;
+      std::uint32_t value = 0;
+      for (const wchar_t c : digits) {
+        if (HexDigit(c) < 0) return false;
+        value = value * 16 + static_cast<std::uint32_t>(HexDigit(c));
+      }
+      *type = REG_DWORD;
+      *bytes = {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8), static_cast<BYTE>(value >> 16),
+                static_cast<BYTE>(value >> 24)};
+      return true;
+    }
+    if (!StartsWithNoCase(data, L"hex")) return false;
+    std::size_t position = 3;
+    *type = REG_BINARY;
+    if (position < data.size() && data[position] == L'(') {
+      ++position;
+      std::uint32_t value = 0;
+      std::size_t digits = 0;
+      for (; position < data.size() && HexDigit(data[position]) >= 0; ++position, ++digits)
+        value = value * 16 + static_cast<std::uint32_t>(HexDigit(data[position]));
+      if (digits == 0 || digits > 8 || position >= data.size() || data[position] != L')') return false;
+      ++position;
+      *type = value;
+    }
+    if (position >= data.size() || data[position] != L':') return false;
+    if (!ParseHexBytes(data, position + 1, bytes)) return false;
+    if (m_regedit4 && (*type == REG_EXPAND_SZ || *type == REG_MULTI_SZ)) {
+      // The older format keeps these as 8-bit text; the registry holds them as UTF-16LE.
+      if (!IsValidUtf8(bytes->data(), bytes->size(), true)) return false;
+      const std::wstring text = platform::Utf8ToWide(std::string(bytes->begin(), bytes->end()));
+      *bytes = ToUtf16LeBytes(text, false);
+      if (bytes->size() > kMaxValueBytes) return false;
+    }
+    return true;
+  }
+
+  CRegistryHive& m_hive;
+  const unsigned char* m_bytes;
+  std::size_t m_size;
+  std::size_t m_position = 0;
+  bool m_utf16 = false;
+  bool m_regedit4 = false;
+  State m_state = State::BeforeFirstSection;
+  Key* m_key = nullptr;  // the key of the current section (State::InKey)
+  std::size_t m_keysBuilt = 0;
+  std::size_t m_valuesBuilt = 0;
+  bool m_havePending = false;
+  std::wstring m_pending;
+};
+
+// ---------------------------------------------------------------------------------
+// The hive
+
+CRegistryHive::CRegistryHive(std::wstring rootName)
+    : m_rootName(std::move(rootName)), m_root(std::make_unique<Key>()) {}
+
+CRegistryHive::CRegistryHive(const CRegistryHive& other)
+    : m_rootName(other.m_rootName), m_root(std::make_unique<Key>(*other.m_root)), m_clean(other.m_clean) {}
+
+CRegistryHive& CRegistryHive::operator=(const CRegistryHive& other) {
+  if (this != &other) {
+    CRegistryHive copy(other);
+    *this = std::move(copy);
+  }
+  return *this;
+}
+
+CRegistryHive::~CRegistryHive() = default;
+
+CRegistryHive CRegistryHive::Parse(const std::wstring& rootName, const char* bytes, std::size_t size) {
+  CRegistryHive hive(rootName);
+  CParser(hive, bytes, size).Run();
+  return hive;
+}
+
+CRegistryHive CRegistryHive::Unparsable(const std::wstring& rootName) {
+  CRegistryHive hive(rootName);
+  hive.m_clean = false;
+  return hive;
+}
+
+bool CRegistryHive::IsValidKeyName(const std::wstring& name) {
+  if (name.empty() || name.size() > kMaxKeyNameChars) return false;
+  for (const wchar_t c : name)
+    if (c == L'\\' || !IsNameChar(c)) return false;
+  return true;
+}
+
+bool CRegistryHive::IsValidValueName(const std::wstring& name) {
+  if (name.size() > kMaxValueNameChars) return false;
+  for (const wchar_t c : name)
+    if (!IsNameChar(c)) return false;
+  return true;
+}
+
+bool CRegistryHive::IsValidKeyPath(const KeyPath& path) {
+  if (path.size() > kMaxDepth) return false;
+  for (const auto& name : path)
+    if (!IsValidKeyName(name)) return false;
+  return true;
+}
+
+const CRegistryHive::Key* CRegistryHive::FindKey(const KeyPath& path) const {
+  const Key* key = m_root.get();
+  for (const auto& name : path) {
+    key = key->FindSubkey(name);
+    if (key == nullptr) return nullptr;
+  }
+  return key;
+}
+
+CRegistryHive::Key* CRegistryHive::FindKeyForWrite(const KeyPath& path) {
+  return const_cast<Key*>(FindKey(path));
+}
+
+std::size_t CRegistryHive::CreateKey(const KeyPath& path) {
+  std::size_t created = 0;
+  Key* key = m_root.get();
+  for (const auto& name : path) {
+    bool added = false;
+    key = key->FindOrAddSubkey(name, &added);
+    if (added) ++created;
+  }
+  return created;
+}
+
+bool CRegistryHive::DeleteKey(const KeyPath& path) {
+  if (path.empty()) return false;
+  Key* parent = FindKeyForWrite(KeyPath(path.begin(), path.end() - 1));
+  if (parent == nullptr) return false;
+  return parent->m_subkeys.erase(path.back()) != 0;
+}
+
+bool CRegistryHive::ClearKey(const KeyPath& path) {
+  Key* key = FindKeyForWrite(path);
+  if (key == nullptr) return false;
+  key->Clear();
+  return true;
+}
+
+bool CRegistryHive::SetValue(const KeyPath& path, const std::wstring& name, DWORD type, std::vector<BYTE> data) {
+  Key* key = FindKeyForWrite(path);
+  return key != nullptr && key->SetValue(name, type, std::move(data));
+}
+
+bool CRegistryHive::DeleteValue(const KeyPath& path, const std::wstring& name) {
+  Key* key = FindKeyForWrite(path);
+  return key != nullptr && key->DeleteValue(name);
+}
+
+// ---------------------------------------------------------------------------------
+// Writing
+
+namespace {
+
+void AppendValue(const CRegistryHive::Value& value, std::string* out) {
+  std::string line = value.name.empty() ? std::string("@") : Quoted(value.name);
+  line += '=';
+  std::wstring text;
+  if (value.type == REG_SZ && TextForm(value.data, &text)) {
+    *out += line + Quoted(text) + "\n";
+    return;
+  }
+  char number[32];
+  if (value.type == REG_DWORD && value.data.size() == 4) {
+    const std::uint32_t dword = static_cast<std::uint32_t>(value.data[0]) | (static_cast<std::uint32_t>(value.data[1]) << 8) |
+                                (static_cast<std::uint32_t>(value.data[2]) << 16) |
+                                (static_cast<std::uint32_t>(value.data[3]) << 24);
+    std::snprintf(number, sizeof number, "dword:%08x", static_cast<unsigned>(dword));
+    *out += line + number + "\n";
+    return;
+  }
+  if (value.type == REG_BINARY) {
+    line += "hex:";
+  } else {
+    std::snprintf(number, sizeof number, "hex(%x):", static_cast<unsigned>(value.type));
+    line += number;
+  }
+  static const char kDigits[] = "0123456789abcdef";
+  for (std::size_t i = 0; i < value.data.size(); ++i) {
+    line += kDigits[value.data[i] >> 4];
+    line += kDigits[value.data[i] & 0x0F];
+    if (i + 1 == value.data.size()) break;
+    line += ',';
+    if (line.size() > kHexLineWidth) {
+      *out += line + "\\\n";
+      line = "  ";
+    }
+  }
+  *out += line + "\n";
+}
+
+}  // namespace
+
+void CRegistryHive::SerializeKey(const Key& key, const std::string& section, std::string* out) const {
+  *out += "[" + section + "]\n";
+  for (const auto& value : key.m_values) AppendValue(value, out);
+  *out += "\n";
+  for (const auto& [name, subkey] : key.m_subkeys)
+    SerializeKey(*subkey, section + "\\" + platform::WideToUtf8(name), out);
+}
+
+std::string CRegistryHive::Serialize() const {
+  std::string out = platform::WideToUtf8(kHeaderVersion5) + "\n\n";
+  const std::string root = platform::WideToUtf8(m_rootName);
+  if (!m_root->m_values.empty()) {
+    out += "[" + root + "]\n";
+    for (const auto& value : m_root->m_values) AppendValue(value, &out);
+    out += "\n";
+  }
+  for (const auto& [name, subkey] : m_root->m_subkeys) SerializeKey(*subkey, root + "\\" + platform::WideToUtf8(name), &out);
+  return out;
+}

@@ -1,0 +1,104 @@
+#include <utility>
+
+#include "platform/child_process.h"
+#include "platform/wide_string.h"
+#include "platform/windows_types.h"
+
+namespace {
+
+// Quotes one argument so that the C runtime of the child splits it back unchanged.
+std::wstring Quote(const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
+  std::wstring out = L"\"";
+  std::size_t backslashes = 0;
+  for (wchar_t c : arg) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    if (c == L'"') out.append(backslashes * 2 + 1, L'\\');
+    else out.append(backslashes, L'\\');
+    backslashes = 0;
+    out.push_back(c);
+  }
+  out.append(backslashes * 2, L'\\');
+  out.push_back(L'"');
+  return out;
+}
+
+HANDLE Handle(long long id) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(id)); }
+
+}  // namespace
+
+CChildProcess::~CChildProcess() {
+  if (m_running) {
+    Kill();
+    int code = 0;
+    Wait(10000, &code);
+  }
+  if (m_id != 0) ::CloseHandle(Handle(m_id));
+}
+
+CChildProcess::CChildProcess(CChildProcess&& other) noexcept
+    : m_id(std::exchange(other.m_id, 0)), m_running(std::exchange(other.m_running, false)) {}
+
+CChildProcess& CChildProcess::operator=(CChildProcess&& other) noexcept {
+  if (this != &other) {
+    this->~CChildProcess();
+    m_id = std::exchange(other.m_id, 0);
+    m_running = std::exchange(other.m_running, false);
+  }
+  return *this;
+}
+
+bool CChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments,
+                          const Environment& extraEnvironment) {
+  if (m_running) return false;
+  const std::wstring wideProgram = platform::Utf8ToWide(program);
+  std::wstring commandLine = Quote(wideProgram);
+  for (const auto& a : arguments) commandLine += L" " + Quote(platform::Utf8ToWide(a));
+
+  std::wstring block;
+  if (wchar_t* env = ::GetEnvironmentStringsW()) {
+    for (const wchar_t* e = env; *e != L'\0'; e += wcslen(e) + 1) {
+      const std::wstring entry(e);
+      const std::size_t eq = entry.find(L'=', 1);
+      const std::wstring name = entry.substr(0, eq);
+      bool replaced = false;
+      for (const auto& [key, value] : extraEnvironment)
+        replaced = replaced || platform::EqualsNoCase(platform::Utf8ToWide(key), name);
+      if (!replaced) block += entry + L'\0';
+    }
+    ::FreeEnvironmentStringsW(env);
+  }
+  for (const auto& [key, value] : extraEnvironment)
+    block += platform::Utf8ToWide(key) + L"=" + platform::Utf8ToWide(value) + L'\0';
+  block += L'\0';
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessW(wideProgram.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+                        block.data(), nullptr, &startup, &info))
+    return false;
+  ::CloseHandle(info.hThread);
+  if (m_id != 0) ::CloseHandle(Handle(m_id));
+  m_id = static_cast<long long>(reinterpret_cast<intptr_t>(info.hProcess));
+  m_running = true;
+  return true;
+}
+
+bool CChildProcess::Wait(int timeoutMs, int* exitCode) {
+  if (!m_running) return false;
+  if (::WaitForSingleObject(Handle(m_id), static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) return false;
+  DWORD code = 0;
+  ::GetExitCodeProcess(Handle(m_id), &code);
+  m_running = false;
+  if (exitCode != nullptr) *exitCode = static_cast<int>(code);
+  return true;
+}
+
+void CChildProcess::Kill() {
+  // 137 = 128 + 9, what a child killed by SIGKILL reports elsewhere.
+  if (m_running) ::TerminateProcess(Handle(m_id), 137);
+}

@@ -1,0 +1,127 @@
+#include "module/camera_identity.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "platform/guid.h"
+#include "support/log_capture.h"
+#include "support/registry_fixture.h"
+
+namespace {
+
+using testing_support::CLogCapture;
+using testing_support::CRegistrySandbox;
+
+const wchar_t* const kModule = L"/opt/Trelvox/Bin/amberline.so";
+const CLSID kCustom = {0x11111111, 0x2222, 0x3333, {0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55}};
+
+std::string Entry(const std::string& subKey, const std::string& name, const std::string& path,
+                  const std::string& clsid = "11111111-2222-3333-4444-555555555555") {
+  return "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Trelvox\\Amberline\\" + subKey + "]\n@=\"" + name + "\"\n\"Path\"=\"" + path +
+         "\"\n\"CLSID\"=\"" + clsid + "\"\n\n";
+}
+
+class CameraIdentityTest : public testing::Test {
+ protected:
+  CameraIdentity LookUp(const std::string& hklm) {
+    sandbox.WriteHive("HKEY_LOCAL_MACHINE", hklm);
+    return LookUpCameraIdentity(kModule);
+  }
+  CRegistrySandbox sandbox;
+  CLogCapture log{0};
+};
+
+TEST_F(CameraIdentityTest, MissingListKeyGivesBuiltInIdentityAndLogsTheFailureWithItsCause) {
+  const CameraIdentity id = LookUp("");
+  EXPECT_FALSE(id.customSourceFound);
+  EXPECT_EQ(id.name, L"Trelvox Amberline");
+  EXPECT_EQ(id.clsid, CLSID_Amberline);
+  EXPECT_TRUE(std::regex_match(log.Messages(), std::regex("Failed to open registry key SOFTWARE\\\\Trelvox\\\\Amberline\\.\n"
+                                                          "Error 2\\(2H\\): [^\n]+\n")))
+      << log.Messages();
+}
+
+TEST_F(CameraIdentityTest, EmptyListGivesBuiltInIdentityWithoutEntryLines) {
+  const CameraIdentity id = LookUp("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Trelvox\\Amberline]\n");
+  EXPECT_FALSE(id.customSourceFound);
+  EXPECT_EQ(log.Messages(), "Opened registry key successfully.\n");
+}
+
+TEST_F(CameraIdentityTest, EntryNamingThisModuleInOtherLetterCaseGivesItsIdentity) {
+  const CameraIdentity id =
+      LookUp(Entry("Other", "Other Camera", "/opt/Other/amberline.so") + Entry("Mine", "Studio Cam", "/OPT/trelvox/bin/AMBERLINE.so"));
+  EXPECT_TRUE(id.customSourceFound);
+  EXPECT_EQ(id.name, L"Studio Cam");
+  EXPECT_EQ(id.clsid, kCustom);
+  EXPECT_EQ(log.Messages(),
+            "Opened registry key successfully.\n"
+            "Found entry name = Studio Cam, path = /OPT/trelvox/bin/AMBERLINE.so\n"
+            "Found my module name in the list of custom sources!\n");
+}
+
+TEST_F(CameraIdentityTest, FirstEnumeratedOfTwoMatchingEntriesWins) {
+  const CameraIdentity id = LookUp(Entry("b-second", "Second", "/opt/Trelvox/Bin/amberline.so",
+                                         "22222222-2222-3333-4444-555555555555") +
+                                   Entry("A-first", "First", "/opt/Trelvox/Bin/amberline.so"));
+  EXPECT_EQ(id.name, L"First");
+  EXPECT_EQ(id.clsid, kCustom);
+}
+
+struct NoMatchCase {
+  const char* name;
+  std::string entryPath;
+};
+class CameraIdentityNoMatchTest : public CameraIdentityTest, public testing::WithParamInterface<NoMatchCase> {};
+
+TEST_P(CameraIdentityNoMatchTest, OtherSpellingOfThePathDoesNotMatch) {
+  const CameraIdentity id = LookUp(Entry("Cam", "Cam", GetParam().entryPath));
+  EXPECT_FALSE(id.customSourceFound);
+  EXPECT_EQ(id.name, L"Trelvox Amberline");
+  EXPECT_EQ(id.clsid, CLSID_Amberline);
+}
+
+INSTANTIATE_TEST_SUITE_P(Spellings, CameraIdentityNoMatchTest,
+                         testing::Values(NoMatchCase{"TrailingBlank", "/opt/Trelvox/Bin/amberline.so "},
+                                         NoMatchCase{"DotSegment", "/opt/Trelvox/./Bin/amberline.so"},
+                                         NoMatchCase{"DoubleSlash", "/opt//Trelvox/Bin/amberline.so"},
+                                         NoMatchCase{"TooLongForTheBuffer", "/opt/Trelvox/Bin/amberline.so" + std::string(240, 'x')}),
+                         [](const testing::TestParamInfo<NoMatchCase>& info) { return std::string(info.param.name); });
+
+TEST_F(CameraIdentityTest, MatchingEntryWithEmptyNameGivesAnEmptyFriendlyName) {
+  const CameraIdentity id = LookUp(Entry("Cam", "", "/opt/Trelvox/Bin/amberline.so"));
+  EXPECT_TRUE(id.customSourceFound);
+  EXPECT_EQ(id.name, L"");
+  EXPECT_EQ(id.clsid, kCustom);
+}
+
+TEST_F(CameraIdentityTest, UnparsableClassIdKeepsTheNameWithTheBuiltInClassIdAndSaysSo) {
+  const CameraIdentity id = LookUp(Entry("Cam", "Broken Cam", "/opt/Trelvox/Bin/amberline.so", "{11111111-2222-3333-4444-555555555555}"));
+  EXPECT_TRUE(id.customSourceFound);
+  EXPECT_EQ(id.name, L"Broken Cam");
+  EXPECT_EQ(id.clsid, CLSID_Amberline);
+  EXPECT_NE(log.Messages().find("CLSID value \"{11111111-2222-3333-4444-555555555555}\" is not a class identifier; "
+                                "the built-in one is used.\n"),
+            std::string::npos);
+}
+
+TEST_F(CameraIdentityTest, ValuesOfTheWrongTypeCompareAsEmpty) {
+  const CameraIdentity id = LookUp(
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Trelvox\\Amberline\\Cam]\n@=dword:00000001\n\"Path\"=hex:2f,00,6f,00\n\n" +
+      Entry("Next", "Next Cam", "/opt/Trelvox/Bin/amberline.so"));
+  EXPECT_EQ(id.name, L"Next Cam");
+  EXPECT_NE(log.Messages().find("Found entry name = , path = \n"), std::string::npos);
+}
+
+TEST(CameraIdentityGlobalsTest, SetIdentityFixesNameAndClassIdForTheProcess) {
+  SetCameraIdentity(CameraIdentity{L"Studio Cam", kCustom, true});
+  ASSERT_NE(g_pFilterName, nullptr);
+  EXPECT_EQ(std::wstring(g_pFilterName), L"Studio Cam");
+  EXPECT_EQ(*g_pFilterClsid, kCustom);
+  EXPECT_TRUE(g_bCustomSourceFound);
+  SetCameraIdentity(CameraIdentity{std::wstring(2000, L'n'), CLSID_Amberline, false});
+  EXPECT_EQ(std::wstring(g_pFilterName).size(), 1023u);
+  EXPECT_EQ(g_pFilterClsid, &CLSID_Amberline);
+}
+
+}  // namespace
