@@ -11,7 +11,8 @@
 // Scope and threading: it acts on the whole process, not on one thread, and changes the
 // process environment. Create and destroy it while no other thread opens registry keys
 // or reads the environment; keys opened before it took effect stay where they were
-// opened. Overrides nest when they end in the reverse order of their creation.
+// opened. Where the registry is kept in files, overrides nest when they end in the
+// reverse order of their creation; on Windows only one may be in force at a time.
 // Ownership: move-only; the moved-to object restores the previous state when it ends.
 // Failure: the constructor cannot fail in a way it could report; if the environment
 // cannot be changed the roots stay where they were.
@@ -32,6 +33,7 @@ class CRegistryOverride {
  private:
   void Restore() noexcept;
 
+  void* m_state = nullptr;  // the backend's record of the override, where it needs one
   bool m_active = false;
   bool m_hadPrevious = false;
   std::string m_previous;

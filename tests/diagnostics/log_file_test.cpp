@@ -90,7 +90,7 @@ TEST(LogFileTest, OpenAppendsToWhatIsAlreadyThere) {
   CLogFile log;
   ASSERT_TRUE(log.Open(path.wstring().c_str(), L"at"));
   log.Write(0, L"later\n");
-  const std::string text = testing_support::ReadFile(path);
+  const std::string text = testing_support::ReadText(path);
   EXPECT_EQ(text.rfind("earlier\n", 0), 0u);
   EXPECT_NE(text.find("later\n"), std::string::npos);
 }
@@ -117,7 +117,7 @@ TEST(LogFileTest, TwoProcessesAppendToOneFileWithoutLosingOrTearingEntries) {
   ASSERT_TRUE(b.Wait(60000, &codeB));
   EXPECT_EQ(codeA, 0);
   EXPECT_EQ(codeB, 0);
-  const std::string text = testing_support::ReadFile(path);
+  const std::string text = testing_support::ReadText(path);
   EXPECT_EQ(CountMatches(text, CLogCapture::Prefix()), 2 * kLines);
   for (const char* writer : {"A", "B"})
     for (int i = 0; i < kLines; i += 37) {

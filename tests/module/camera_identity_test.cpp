@@ -18,8 +18,8 @@ const CLSID kCustom = {0x11111111, 0x2222, 0x3333, {0x44, 0x44, 0x55, 0x55, 0x55
 
 std::string Entry(const std::string& subKey, const std::string& name, const std::string& path,
                   const std::string& clsid = "11111111-2222-3333-4444-555555555555") {
-  return "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Trelvox\\Amberline\\" + subKey + "]\n@=\"" + name + "\"\n\"Path\"=\"" + path +
-         "\"\n\"CLSID\"=\"" + clsid + "\"\n\n";
+  return "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Trelvox\\Amberline\\" + subKey + "]\n@=" + CRegistrySandbox::Quoted(name) +
+         "\n\"Path\"=" + CRegistrySandbox::Quoted(path) + "\n\"CLSID\"=" + CRegistrySandbox::Quoted(clsid) + "\n\n";
 }
 
 class CameraIdentityTest : public testing::Test {

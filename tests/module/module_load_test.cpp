@@ -12,7 +12,6 @@
 namespace {
 
 using testing_support::CRegistrySandbox;
-using testing_support::ReadFile;
 
 std::filesystem::path CopyModule(const std::filesystem::path& folder) {
   std::filesystem::create_directories(folder);
@@ -21,30 +20,30 @@ std::filesystem::path CopyModule(const std::filesystem::path& folder) {
   return target;
 }
 
-std::string LogMessages(const CRegistrySandbox& sandbox) {
-  return std::regex_replace(ReadFile(sandbox.LogPath()), testing_support::CLogCapture::Prefix(), "");
-}
+std::string LogMessages(const CRegistrySandbox& sandbox) { return testing_support::LogMessages(sandbox.LogPath()); }
+
+std::string PathValue(const std::filesystem::path& path) { return "\"Path\"=" + CRegistrySandbox::Quoted(path.string()) + "\n"; }
 
 TEST(ModuleLoadTest, LoadingWritesTheBannerAndChoosesTheCustomSourceThatNamesThisCopy) {
   CRegistrySandbox sandbox;
   sandbox.CreateLogFolder();
   const auto module = CopyModule(sandbox.Root() / "Studio" / "Bin");
   sandbox.WriteHive("HKEY_LOCAL_MACHINE", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Trelvox\\Amberline\\Studio]\n"
-                                          "@=\"Studio Cam\"\n\"Path\"=\"" + module.string() + "\"\n"
+                                          "@=\"Studio Cam\"\n" + PathValue(module) +
                                           "\"CLSID\"=\"11111111-2222-3333-4444-555555555555\"\n");
   CSharedLibrary library;
   ASSERT_TRUE(library.Load(module.wstring())) << platform::WideToUtf8(library.Error());
   const std::string expected =
       "============================\n VideoSrc\n============================\nLogging level = 0\n"
       ">>> Entering: DllMain\\(\\)\n"
-      "Module name = " + module.string() + "\n"
+      "Module name = " + testing_support::RegexEscape(module.string()) + "\n"
       "Opened registry key successfully.\n"
-      "Found entry name = Studio Cam, path = " + module.string() + "\n"
+      "Found entry name = Studio Cam, path = " + testing_support::RegexEscape(module.string()) + "\n"
       "Found my module name in the list of custom sources!\n"
       "My name = Studio Cam\n"
       "<<< Leaving: DllMain\\(\\)\\. Completed in: \\d+\\.\\d{3} sec\\.\n";
   EXPECT_TRUE(std::regex_match(LogMessages(sandbox), std::regex(expected))) << LogMessages(sandbox);
-  EXPECT_NE(library.Symbol("DllMain"), nullptr);
+  EXPECT_NE(library.Symbol("DllGetClassObject"), nullptr);
   EXPECT_EQ(library.Symbol("LookUpCameraIdentity"), nullptr) << "only the entry points are visible";
 }
 
@@ -55,10 +54,10 @@ TEST(ModuleLoadTest, TwoCopiesInOneProcessAreTwoCamerasWithTheirOwnIdentities) {
   const auto second = CopyModule(sandbox.Root() / "two");
   const auto third = CopyModule(sandbox.Root() / "three");
   sandbox.WriteHive("HKEY_LOCAL_MACHINE",
-                    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Trelvox\\Amberline\\1]\n@=\"Camera One\"\n\"Path\"=\"" +
-                        first.string() + "\"\n\"CLSID\"=\"11111111-2222-3333-4444-555555555555\"\n\n"
-                        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Trelvox\\Amberline\\2]\n@=\"Camera Two\"\n\"Path\"=\"" +
-                        second.string() + "\"\n\"CLSID\"=\"22222222-2222-3333-4444-555555555555\"\n");
+                    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Trelvox\\Amberline\\1]\n@=\"Camera One\"\n" + PathValue(first) +
+                        "\"CLSID\"=\"11111111-2222-3333-4444-555555555555\"\n\n"
+                        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Trelvox\\Amberline\\2]\n@=\"Camera Two\"\n" + PathValue(second) +
+                        "\"CLSID\"=\"22222222-2222-3333-4444-555555555555\"\n");
   CSharedLibrary a, b, c;
   ASSERT_TRUE(a.Load(first.wstring()));
   ASSERT_TRUE(b.Load(second.wstring()));

@@ -1,4 +1,4 @@
-#include "platform/posix/registry_hive.h"
+#include "platform/registry_hive.h"
 
 #include <gtest/gtest.h>
 

@@ -21,7 +21,8 @@ class CLogCapture {
     g_Log.Close();
     g_Log.SetLevel(0);
   }
-  std::string Text() const { return ReadFile(m_path); }
+  // The file's text with the system's line ends (CR LF on Windows) read as "\n".
+  std::string Text() const { return ReadText(m_path); }
   // The messages of the file with their time-stamp prefixes removed.
   std::string Messages() const { return std::regex_replace(Text(), Prefix(), ""); }
   static const std::regex& Prefix() {
@@ -34,5 +35,15 @@ class CLogCapture {
   CTempDir m_dir;
   std::filesystem::path m_path;
 };
+
+// The messages of a log file, prefixes removed and line ends read as "\n".
+inline std::string LogMessages(const std::filesystem::path& path) {
+  return std::regex_replace(ReadText(path), CLogCapture::Prefix(), "");
+}
+
+// text with every character that means something in a regular expression escaped.
+inline std::string RegexEscape(const std::string& text) {
+  return std::regex_replace(text, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
+}
 
 }  // namespace testing_support

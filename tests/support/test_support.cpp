@@ -86,6 +86,15 @@ std::string ReadFile(const std::filesystem::path& path) {
   return out.str();
 }
 
+std::string ReadText(const std::filesystem::path& path) {
+  std::string text = ReadFile(path);
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i)
+    if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) out.push_back(text[i]);
+  return out;
+}
+
 void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

@@ -61,6 +61,8 @@ bool StartChild(CChildProcess& child, const std::string& mode, const std::vector
 // Whole file contents, or empty.
 std::string ReadFile(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
+// A text file's contents with CR LF line ends (the system's own on Windows) read as LF.
+std::string ReadText(const std::filesystem::path& path);
 
 // The staged module built with the tests.
 std::filesystem::path StagedModulePath();

@@ -47,7 +47,8 @@ int ShowInfo(const std::string& module) {
     return 1;
   }
   std::printf("Module:   %s\n", absolute.c_str());
-  std::printf("Registry: %s\n", platform::RegistryRootFolder().c_str());
+  const std::string registry = platform::RegistryRootFolder();
+  std::printf("Registry: %s\n", registry.empty() ? "the system registry" : registry.c_str());
   std::printf("Log file: %s\n", logPath.string().c_str());
 
   std::ifstream log(logPath, std::ios::binary);
@@ -60,7 +61,10 @@ int ShowInfo(const std::string& module) {
   log.seekg(static_cast<std::streamoff>(before));
   std::printf("\nWhat loading it wrote to the log:\n");
   std::string line;
-  while (std::getline(log, line)) std::printf("  %s\n", line.c_str());
+  while (std::getline(log, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::printf("  %s\n", line.c_str());
+  }
   return 0;
 }
 

@@ -18,7 +18,7 @@
 #include <unordered_set>
 #include <utility>
 
-#include "platform/posix/registry_hive.h"
+#include "platform/registry_hive.h"
 #include "platform/posix/registry_hive_file.h"
 #include "platform/wide_string.h"
 

@@ -27,7 +27,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/posix/registry_hive.h"
+#include "platform/registry_hive.h"
 #include "platform/windows_types.h"
 
 class CRegistryHiveFile {

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "platform/append_file.h"
+#include "platform/windows_types.h"
 
 CAppendFile::~CAppendFile() { Close(); }
 
