@@ -1,9 +1,10 @@
 // CAppendFile: a text file that several threads and processes append to at once.
 //
-// Opened for appending with full sharing (on Windows _wfsopen with _SH_DENYNO, text mode,
-// so "\n" is written as CR LF; on Linux O_APPEND, UTF-8, "\n" as it is). Every Write is
-// handed to the system at once, nothing is kept in buffers, and one Write never tears:
-// texts of concurrent writers interleave only between calls.
+// Opened for appending with full sharing (on Windows with append-only access, "\n"
+// written as CR LF in the ANSI code page, as a text-mode stream writes; on Linux
+// O_APPEND, UTF-8, "\n" as it is). Every Write is one system write placed at the end of
+// the file, nothing is kept in buffers, and one Write never tears: texts of concurrent
+// writers, in this process or others, interleave only between calls.
 //
 // Ownership: move-only; the file closes with the object. Threading: Write may be called
 // from any thread. Failure: Open returns false and later writes are no-ops; write errors

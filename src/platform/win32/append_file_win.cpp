@@ -1,10 +1,21 @@
-#include <share.h>
-#include <stdio.h>
-
+#include <string>
 #include <utility>
 
 #include "platform/append_file.h"
 #include "platform/windows_types.h"
+
+// The file is opened with append access only: the system then places every WriteFile at
+// the end of the file as one step, so writers in several processes never overwrite each
+// other. (The C runtime's append mode seeks to the end and then writes, which loses
+// entries when two processes append at once.) The text is written as a text-mode stream
+// would write it: "\n" becomes CR LF, and wide characters are converted to the process's
+// ANSI code page.
+
+namespace {
+
+HANDLE Handle(void* file) { return static_cast<HANDLE>(file); }
+
+}  // namespace
 
 CAppendFile::~CAppendFile() { Close(); }
 
@@ -20,25 +31,37 @@ CAppendFile& CAppendFile::operator=(CAppendFile&& other) noexcept {
 
 bool CAppendFile::Open(const std::wstring& path) {
   Close();
-  // Text mode: each "\n" reaches the file as CR LF. Full sharing lets every process
-  // that loads the module append to the same file.
-  m_file = ::_wfsopen(path.c_str(), L"at", _SH_DENYNO);
-  return m_file != nullptr;
+  const HANDLE file = ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  m_file = file;
+  return true;
 }
 
 bool CAppendFile::IsOpen() const { return m_file != nullptr; }
 
 void CAppendFile::Write(const std::wstring& text) {
   if (m_file == nullptr || text.empty()) return;
-  FILE* file = static_cast<FILE*>(m_file);
-  ::fputws(text.c_str(), file);
-  ::fflush(file);
+  std::wstring lines;
+  lines.reserve(text.size() + 8);
+  for (wchar_t c : text) {
+    if (c == L'\n') lines.push_back(L'\r');
+    lines.push_back(c);
+  }
+  const int bytes = ::WideCharToMultiByte(CP_ACP, 0, lines.data(), static_cast<int>(lines.size()), nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return;
+  std::string encoded(static_cast<std::size_t>(bytes), '\0');
+  ::WideCharToMultiByte(CP_ACP, 0, lines.data(), static_cast<int>(lines.size()), encoded.data(), bytes, nullptr, nullptr);
+  const DWORD saved = ::GetLastError();
+  DWORD written = 0;
+  ::WriteFile(Handle(m_file), encoded.data(), static_cast<DWORD>(encoded.size()), &written, nullptr);
+  ::SetLastError(saved);
 }
 
 void CAppendFile::Close() {
   if (m_file == nullptr) return;
   const DWORD saved = ::GetLastError();
-  ::fclose(static_cast<FILE*>(m_file));
+  ::CloseHandle(Handle(m_file));
   ::SetLastError(saved);
   m_file = nullptr;
 }

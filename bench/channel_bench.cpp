@@ -1,0 +1,103 @@
+// One full frame cycle through the shared channel (the producer's SetMediaSample, then a
+// consumer's LockMediaSample + GetMediaSampleData + UnlockMediaSample) against its
+// baseline, the two memcpys of the same bytes that the cycle cannot avoid, measured in
+// the same run. Prints the ratio cycle / baseline per frame size after the table.
+//
+//   cmake --preset bench && cmake --build --preset bench && build/bench/bench/amberline_bench
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "channel/file_mapping.h"
+#include "platform/guid.h"
+#include "platform/paths.h"
+
+namespace {
+
+struct Size {
+  int width;
+  int height;
+};
+const Size kSizes[] = {{640, 480}, {1280, 720}, {1920, 1080}};
+
+std::int32_t Bytes(int index) { return static_cast<std::int32_t>(channel::FrameBytes(kSizes[index].width, kSizes[index].height)); }
+
+void TwoCopies(benchmark::State& state) {
+  const std::int32_t bytes = Bytes(static_cast<int>(state.range(0)));
+  std::vector<std::uint8_t> source(bytes, 1), region(bytes), destination(bytes);
+  for (auto _ : state) {
+    std::memcpy(region.data(), source.data(), region.size());
+    std::memcpy(destination.data(), region.data(), destination.size());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(state.iterations() * bytes * 2);
+}
+
+void FrameCycle(benchmark::State& state) {
+  const int index = static_cast<int>(state.range(0));
+  const std::int32_t bytes = Bytes(index);
+  std::vector<std::uint8_t> source(bytes, 1), destination(bytes);
+  CFileMapping producer, consumer;
+  if (producer.Init(true, nullptr) != 0 || consumer.Init(false, nullptr) != 0) {
+    state.SkipWithError("cannot open the channel");
+    return;
+  }
+  const std::int64_t aux = 0;
+  for (auto _ : state) {
+    producer.SetMediaSample(0, kSizes[index].width, kSizes[index].height, source.data(), bytes, 0, &aux, &aux);
+    channel::FrameDescriptor d{};
+    if (consumer.LockMediaSample(0, &d) != 0) {
+      state.SkipWithError("no frame");
+      break;
+    }
+    consumer.GetMediaSampleData(0, destination.data(), bytes, L"bench", 0, 0);
+    consumer.UnlockMediaSample(0);
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(state.iterations() * bytes * 2);
+}
+
+BENCHMARK(TwoCopies)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(FrameCycle)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// Keeps the console table and remembers each result's time for the ratios.
+class CRatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) m_times[run.benchmark_name()] = run.GetAdjustedRealTime();
+  }
+  void PrintRatios() const {
+    std::printf("\nframe cycle / two memcpys (target at 1920x1080: <= 1.5)\n");
+    for (int i = 0; i < 3; ++i) {
+      const std::string suffix = "/" + std::to_string(i) + "/real_time";
+      const auto cycle = m_times.find("FrameCycle" + suffix);
+      const auto base = m_times.find("TwoCopies" + suffix);
+      if (cycle == m_times.end() || base == m_times.end() || base->second <= 0) continue;
+      std::printf("  %4dx%-4d  %.2f\n", kSizes[i].width, kSizes[i].height, cycle->second / base->second);
+    }
+  }
+
+ private:
+  std::map<std::string, double> m_times;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Private object names: the benchmark never meets a running producer.
+  GUID guid{};
+  platform::CreateGuid(&guid);
+  platform::SetEnv(L"AMBERLINE_CHANNEL_NAMESPACE",
+                   (L"AmberlineBench" + platform::GuidToRegistryString(guid).substr(1, 36) + L"_").c_str());
+  benchmark::Initialize(&argc, argv);
+  CRatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  reporter.PrintRatios();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,499 @@
+#include "channel/file_mapping.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+
+#include "channel/producer_process.h"
+#include "diagnostics/log_file.h"
+#include "diagnostics/trace_scope.h"
+#include "platform/clock.h"
+#include "platform/wide_string.h"
+
+using channel::ClientEntry;
+using channel::FrameDescriptor;
+using channel::RegionHeader;
+
+namespace {
+
+constexpr const wchar_t* kMappingName = L"Trelvox_FileMapping";
+constexpr const wchar_t* kMutexName = L"Trelvox_FileMapping_AccessMutex";
+constexpr const wchar_t* kServerEventName = L"Trelvox_FileMapping_ServerEvent";
+constexpr const wchar_t* kClientEventName = L"Trelvox_FileMapping_ClientEvent";
+
+// A 64-bit process can afford to keep the whole region mapped; a 32-bit one maps each
+// window when it needs it.
+constexpr bool kMapWholeRegion = sizeof(void*) >= 8;
+
+bool IsDescriptorIndex(int index) { return index >= 0 && index < channel::kFrameDescriptorCount; }
+
+// Units of a stored name: up to its terminator, never past the field.
+std::size_t StoredNameLength(const char16_t (&name)[channel::kClientNameUnits]) {
+  std::size_t n = 0;
+  while (n < channel::kClientNameUnits && name[n] != 0) ++n;
+  return n;
+}
+
+bool NameEquals(const char16_t (&stored)[channel::kClientNameUnits], const std::u16string& name) {
+  const std::size_t n = StoredNameLength(stored);
+  return n == name.size() && std::memcmp(stored, name.data(), n * sizeof(char16_t)) == 0;
+}
+
+bool Acquired(WaitResult result) { return result == WaitResult::kAcquired || result == WaitResult::kAbandoned; }
+
+}  // namespace
+
+CFileMapping::CFileMapping() = default;
+
+CFileMapping::~CFileMapping() { Destroy(); }
+
+int CFileMapping::Init(bool isServer, NotifyWindow notifyWindow) {
+  CTraceScope scope(0, L"CFileMapping::Init");
+  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  m_isServer = isServer;
+  m_allocationGranularity = platform::AllocationGranularity();
+  g_Log.Write(0, L"System allocation granularity is %lu.\n", static_cast<DWORD>(m_allocationGranularity));
+  m_hNotifyWnd = notifyWindow;
+  if (const int result = InitSyncObjects(); result != 0) return result;
+  if (const int result = CreateFileMapping(); result != 0) return result;
+  if (isServer) {
+    try {
+      m_hNotifyThread = std::thread(&CFileMapping::NotifyThreadProc, this);
+    } catch (...) {
+      return 1;
+    }
+  }
+  return 0;
+}
+
+int CFileMapping::InitSyncObjects() {
+  CTraceScope scope(0, L"CFileMapping::InitSyncObjects");
+  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  if (m_hAccessMutex.IsOpen() || m_hServerEvent.IsOpen() || m_hClientEvent.IsOpen()) return 1;
+
+  const std::wstring mutexName = channel::ObjectName(kMutexName);
+  if (m_hAccessMutex.Open(mutexName) != ERROR_SUCCESS) {
+    bool created = false;
+    m_hAccessMutex.Create(mutexName, &created);
+    platform::ApplyLowIntegrityLabel(mutexName, platform::KernelObjectKind::kMutex);
+  }
+  if (!m_hAccessMutex.IsOpen()) {
+    g_Log.Write(0, L"Error creating access mutex.\n");
+    return 1;
+  }
+
+  const std::wstring serverName = channel::ObjectName(kServerEventName);
+  if (m_hServerEvent.Open(serverName) != ERROR_SUCCESS) {
+    bool created = false;
+    m_hServerEvent.Create(serverName, true, false, &created);
+    platform::ApplyLowIntegrityLabel(serverName, platform::KernelObjectKind::kEvent);
+  }
+  if (!m_hServerEvent.IsOpen()) {
+    g_Log.Write(0, L"Error creating srv event.\n");
+    return 1;
+  }
+
+  const std::wstring clientName = channel::ObjectName(kClientEventName);
+  if (m_hClientEvent.Open(clientName) != ERROR_SUCCESS) {
+    g_Log.Write(0, L"Creating new cli event.\n");
+    bool created = false;
+    m_hClientEvent.Create(clientName, false, false, &created);
+    platform::ApplyLowIntegrityLabel(clientName, platform::KernelObjectKind::kEvent);
+  }
+  if (!m_hClientEvent.IsOpen()) {
+    g_Log.Write(0, L"Error creating cli event.\n");
+    return 1;
+  }
+  return 0;
+}
+
+int CFileMapping::CreateFileMapping() {
+  CTraceScope scope(0, L"CFileMapping::CreateFileMapping");
+  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  if (m_hMapping.IsOpen()) return 1;
+  const std::wstring name = channel::ObjectName(kMappingName);
+  if (m_hMapping.Open(name) != ERROR_SUCCESS) {
+    bool created = false;
+    m_hMapping.Create(name, channel::kRegionSize, &created);
+    platform::ApplyLowIntegrityLabel(name, platform::KernelObjectKind::kFileMapping);
+  }
+  if (!m_hMapping.IsOpen()) return 1;
+  if constexpr (kMapWholeRegion) {
+    // A region smaller than the layout (made by someone else) cannot be mapped whole;
+    // windows are then mapped one by one and whatever lies past its end fails.
+    m_wholeRegion = static_cast<std::uint8_t*>(m_hMapping.MapView(0, channel::kRegionSize));
+  }
+  m_mappingHeld = true;
+  return 0;
+}
+
+void CFileMapping::Destroy() {
+  CTraceScope scope(0, L"CFileMapping::Destroy");
+  std::thread thread;
+  {
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    if (m_pView != nullptr) UnmapView();
+    if (m_hMapping.IsOpen()) {
+      m_mappingHeld = false;
+      if (m_wholeRegion != nullptr) CSharedMemory::UnmapView(m_wholeRegion, channel::kRegionSize);
+      m_wholeRegion = nullptr;
+      m_hMapping.Close();
+    }
+    m_hAccessMutex.Close();
+    if (m_hServerEvent.IsOpen()) {
+      if (m_isServer) m_hServerEvent.Reset();
+      m_hServerEvent.Close();
+    }
+    thread = std::move(m_hNotifyThread);
+  }
+  // The thread takes m_lock to read the client count, so it is woken and awaited without
+  // holding it. The client event is shared with every other producer thread on the
+  // machine, so one wake-up may be taken by another process: wake until this one ends.
+  if (thread.joinable()) {
+    std::mutex doneLock;
+    std::condition_variable doneSignal;
+    bool done = false;
+    std::thread joiner([&] {
+      thread.join();
+      std::lock_guard<std::mutex> guard(doneLock);
+      done = true;
+      doneSignal.notify_all();
+    });
+    std::unique_lock<std::mutex> guard(doneLock);
+    while (!done) {
+      SetClientEvent(true);
+      doneSignal.wait_for(guard, std::chrono::milliseconds(100));
+    }
+    guard.unlock();
+    joiner.join();
+  }
+  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  m_hClientEvent.Close();
+}
+
+bool CFileMapping::IsCreated() {
+  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  return m_hMapping.IsOpen();
+}
+
+NotifyWindow CFileMapping::GetNotifyWindow() {
+  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  return m_hNotifyWnd;
+}
+
+bool CFileMapping::WaitServerEvent(DWORD timeoutMs) { return m_hServerEvent.IsOpen() && m_hServerEvent.Wait(timeoutMs); }
+
+bool CFileMapping::WaitClientEvent(DWORD timeoutMs) { return m_hClientEvent.IsOpen() && m_hClientEvent.Wait(timeoutMs); }
+
+bool CFileMapping::WaitAccessMutex(DWORD timeoutMs) {
+  return m_hAccessMutex.IsOpen() && Acquired(m_hAccessMutex.Wait(timeoutMs));
+}
+
+void CFileMapping::ReleaseAccessMutex() {
+  if (m_hAccessMutex.IsOpen()) m_hAccessMutex.Release();
+}
+
+void CFileMapping::SetServerEvent(bool set) {
+  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  if (!m_hServerEvent.IsOpen()) return;
+  if (set) m_hServerEvent.Set();
+  else m_hServerEvent.Reset();
+}
+
+void CFileMapping::SetClientEvent(bool set) {
+  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  if (!m_hClientEvent.IsOpen()) return;
+  if (set) m_hClientEvent.Set();
+  else m_hClientEvent.Reset();
+}
+
+int CFileMapping::MapView(std::uint32_t offset, std::uint32_t size) {
+  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  if (m_pView != nullptr || !m_hMapping.IsOpen()) return 1;
+  if (static_cast<std::uint64_t>(offset) + size > channel::kRegionSize) return 1;
+  if (m_wholeRegion != nullptr) {
+    m_pView = m_wholeRegion + offset;
+  } else {
+    m_pView = static_cast<std::uint8_t*>(m_hMapping.MapView(offset, size));
+    if (m_pView == nullptr) return 1;
+  }
+  m_viewSize = size;
+  return 0;
+}
+
+int CFileMapping::UnmapView() {
+  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  if (m_pView == nullptr) return 1;
+  const bool ok = m_wholeRegion != nullptr || CSharedMemory::UnmapView(m_pView, m_viewSize);
+  m_pView = nullptr;
+  m_viewSize = 0;
+  return ok ? 0 : 1;
+}
+
+std::pair<std::uint32_t, std::uint32_t> CFileMapping::AlignOffset(std::uint32_t offset) const {
+  const std::uint32_t remainder = m_allocationGranularity != 0 ? offset % m_allocationGranularity : 0;
+  return {offset - remainder, remainder};
+}
+
+RegionHeader* CFileMapping::BeginHeader(bool* mutexTaken) {
+  *mutexTaken = m_hAccessMutex.IsOpen() && Acquired(m_hAccessMutex.Wait(platform::kInfinite));
+  if (MapView(0, channel::kHeaderSize) != 0) {
+    if (*mutexTaken) m_hAccessMutex.Release();
+    *mutexTaken = false;
+    return nullptr;
+  }
+  return reinterpret_cast<RegionHeader*>(m_pView);
+}
+
+void CFileMapping::EndHeader(bool mutexTaken) {
+  if (m_pView != nullptr) UnmapView();
+  if (mutexTaken) m_hAccessMutex.Release();
+}
+
+std::uint8_t* CFileMapping::MapFrame(int index, std::int32_t length) {
+  if (!channel::FrameFits(index, length)) return nullptr;
+  const auto [aligned, remainder] = AlignOffset(static_cast<std::uint32_t>(channel::FrameOffset(index)));
+  if (MapView(aligned, static_cast<std::uint32_t>(length) + remainder) != 0) return nullptr;
+  return m_pView + remainder;
+}
+
+std::int32_t CFileMapping::GetClientCount() {
+  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  bool taken = false;
+  RegionHeader* header = BeginHeader(&taken);
+  if (header == nullptr) return 0;
+  const std::int32_t count = header->ClientCount;
+  EndHeader(taken);
+  return count;
+}
+
+std::pair<std::int32_t, std::int32_t> CFileMapping::GetServerResolution() {
+  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  bool taken = false;
+  RegionHeader* header = BeginHeader(&taken);
+  if (header == nullptr) return {0, 0};
+  const std::pair<std::int32_t, std::int32_t> size{header->ServerWidth, header->ServerHeight};
+  EndHeader(taken);
+  return size;
+}
+
+int CFileMapping::SetServerResolution(std::int32_t width, std::int32_t height) {
+  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  bool taken = false;
+  RegionHeader* header = BeginHeader(&taken);
+  if (header == nullptr) return 0;
+  header->ServerWidth = width;
+  header->ServerHeight = height;
+  EndHeader(taken);
+  return 1;
+}
+
+std::int32_t CFileMapping::GetShowLogo() {
+  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  bool taken = false;
+  RegionHeader* header = BeginHeader(&taken);
+  if (header == nullptr) return 0;
+  const std::int32_t showLogo = header->ShowLogo;
+  EndHeader(taken);
+  return showLogo;
+}
+
+int CFileMapping::SetShowLogo(std::int32_t showLogo) {
+  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  bool taken = false;
+  RegionHeader* header = BeginHeader(&taken);
+  if (header == nullptr) return 0;
+  header->ShowLogo = showLogo;
+  EndHeader(taken);
+  return 1;
+}
+
+int CFileMapping::SetMediaSample(int index, std::int32_t width, std::int32_t height, const void* data,
+                                 std::int32_t length, std::int32_t aux32, const std::int64_t* aux64A,
+                                 const std::int64_t* aux64B) {
+  CTraceScope scope(3, L"CFileMapping::SetMediaSample");
+  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  int result = -1;
+  bool taken = false;
+  const bool sane = channel::FrameFits(index, length) && (data != nullptr || length == 0);
+  if (sane && m_hAccessMutex.IsOpen()) {
+    const WaitResult wait = m_hAccessMutex.Wait(platform::kInfinite);
+    taken = Acquired(wait);
+    if (wait == WaitResult::kAcquired && MapView(0, channel::kHeaderSize) == 0) {
+      FrameDescriptor& d = reinterpret_cast<RegionHeader*>(m_pView)->Frames[index];
+      std::uint32_t& blockedSince = m_holdBlockedSince[index];
+      bool write = d.LockCount <= 0;
+      if (!write) {
+        const std::uint32_t now = platform::GetTickCount();
+        if (blockedSince == 0) {
+          blockedSince = now | 1u;  // 0 means "not blocked"
+        } else if (now - blockedSince >= kAbandonedHoldMs) {
+          g_Log.Write(0, L"Frame %d has been held through every write for %lu ms; the hold (count %d) is taken "
+                         L"as abandoned.\n",
+                      index, static_cast<DWORD>(now - blockedSince), static_cast<int>(d.LockCount));
+          write = true;
+        }
+      }
+      if (write) {
+        blockedSince = 0;
+        d.Width = width;
+        d.Height = height;
+        d.Aux32 = aux32;
+        d.Valid = 1;
+        d.LockCount = 0;
+        d.Aux64A = aux64A != nullptr ? *aux64A : 0;
+        d.Aux64B = aux64B != nullptr ? *aux64B : 0;
+        d.Length = length;
+        UnmapView();
+        if (std::uint8_t* frame = MapFrame(index, length)) {
+          if (length > 0) std::memcpy(frame, data, static_cast<std::size_t>(length));
+          result = 0;
+        }
+      }
+    }
+  }
+  if (m_pView != nullptr) UnmapView();
+  if (taken) m_hAccessMutex.Release();
+  SetServerEvent(true);
+  return result;
+}
+
+int CFileMapping::LockMediaSample(int index, FrameDescriptor* descriptor) {
+  CTraceScope scope(3, L"CFileMapping::LockMediaSample");
+  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  int result = -1;
+  bool taken = false;
+  if (descriptor != nullptr && IsDescriptorIndex(index) && m_hServerEvent.IsOpen() && m_hServerEvent.Wait(0) &&
+      m_hAccessMutex.IsOpen()) {
+    const WaitResult wait = m_hAccessMutex.Wait(platform::kInfinite);
+    taken = Acquired(wait);
+    if (wait == WaitResult::kAcquired && MapView(0, channel::kHeaderSize) == 0) {
+      FrameDescriptor& d = reinterpret_cast<RegionHeader*>(m_pView)->Frames[index];
+      if (d.Valid == 1) {
+        ++d.LockCount;
+        std::memcpy(descriptor, &d, sizeof d);
+        result = 0;
+      }
+    }
+  }
+  if (m_pView != nullptr) UnmapView();
+  if (taken) m_hAccessMutex.Release();
+  return result;
+}
+
+int CFileMapping::GetMediaSampleData(int index, void* destination, std::int32_t length,
+                                     const std::wstring& clientName, std::int32_t width, std::int32_t height) {
+  CTraceScope scope(3, L"CFileMapping::GetMediaSampleData");
+  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  int result = -1;
+  bool taken = false;
+  RegionHeader* header = BeginHeader(&taken);
+  if (header != nullptr && destination != nullptr && channel::FrameFits(index, length)) {
+    const FrameDescriptor& d = header->Frames[index];
+    if (d.Valid == 1 && d.LockCount > 0 && d.Length == length) {
+      const std::u16string name = platform::WideToUtf16(clientName);
+      bool found = false;
+      for (ClientEntry& entry : header->Clients) {
+        if (entry.InUse != 0 && NameEquals(entry.Name, name)) {
+          entry.LastSeen = platform::GetTickCount();
+          found = true;
+          break;
+        }
+      }
+      UnmapView();
+      // A consumer whose entry has vanished registers itself again.
+      if (!found && width != 0 && height != 0 && !channel::HostIsProducer())
+        NotifyServerAboutClientConnection(true, clientName, width, height);
+      if (const std::uint8_t* frame = MapFrame(index, length)) {
+        if (length > 0) std::memcpy(destination, frame, static_cast<std::size_t>(length));
+        result = 0;
+      }
+    }
+  }
+  EndHeader(taken);
+  return result;
+}
+
+int CFileMapping::UnlockMediaSample(int index) {
+  CTraceScope scope(3, L"CFileMapping::UnlockMediaSample");
+  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  bool taken = false;
+  RegionHeader* header = BeginHeader(&taken);
+  // A hold the producer has already cleared as abandoned is not driven below zero.
+  if (header != nullptr && IsDescriptorIndex(index) && header->Frames[index].LockCount > 0)
+    --header->Frames[index].LockCount;
+  EndHeader(taken);
+  return 0;
+}
+
+int CFileMapping::NotifyServerAboutClientConnection(bool connect, const std::wstring& clientName,
+                                                    std::int32_t width, std::int32_t height) {
+  CTraceScope scope(3, L"CFileMapping::NotifyServerAboutClientConnection");
+  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  bool taken = false;
+  if (RegionHeader* header = BeginHeader(&taken)) {
+    std::u16string name = platform::WideToUtf16(clientName);
+    if (name.size() > channel::kClientNameUnits - 1) name.resize(channel::kClientNameUnits - 1);
+    ClientEntry* found = nullptr;
+    for (ClientEntry& entry : header->Clients) {
+      if (entry.InUse != 0 && NameEquals(entry.Name, name)) {
+        found = &entry;
+        break;
+      }
+    }
+    if (connect && found == nullptr) {
+      for (ClientEntry& entry : header->Clients) {
+        if (entry.InUse != 0) continue;
+        ++header->ClientCount;
+        entry.InUse = 1;
+        std::memset(entry.Name, 0, sizeof entry.Name);
+        std::memcpy(entry.Name, name.data(), name.size() * sizeof(char16_t));
+        entry.Width = width;
+        entry.Height = height;
+        entry.LastSeen = platform::GetTickCount();
+        break;
+      }
+    } else if (!connect && found != nullptr) {
+      found->InUse = 0;
+      found->Width = 0;
+      found->Height = 0;
+      --header->ClientCount;
+    }
+  }
+  EndHeader(taken);
+  SetClientEvent(true);
+  return 0;
+}
+
+void CFileMapping::GetClientInfo(std::vector<ClientEntry>* clients) {
+  CTraceScope scope(0, L"CFileMapping::GetClientInfo");
+  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  if (clients == nullptr) return;
+  clients->clear();
+  bool taken = false;
+  RegionHeader* header = BeginHeader(&taken);
+  if (header == nullptr) return;
+  for (const ClientEntry& entry : header->Clients) {
+    if (entry.InUse == 0) continue;
+    clients->push_back(entry);
+    const ClientEntry& copy = clients->back();
+    const std::wstring name = platform::Utf16ToWide(copy.Name, StoredNameLength(copy.Name));
+    g_Log.Write(0, L"Client %s connected at resolution %dx%d.\n", name.c_str(), static_cast<int>(copy.Width),
+                static_cast<int>(copy.Height));
+  }
+  EndHeader(taken);
+}
+
+void CFileMapping::NotifyThreadProc() {
+  for (;;) {
+    const bool signalled = m_hClientEvent.Wait(platform::kInfinite);
+    if (!m_mappingHeld) return;
+    if (!signalled) return;  // the event is broken; waiting again would spin
+    const std::int32_t count = GetClientCount();
+    if (count == m_lastClientCount) continue;
+    m_lastClientCount = count;
+    if (m_hNotifyWnd == nullptr) continue;
+    platform::PostNotifyMessage(m_hNotifyWnd, channel::kClientCountMessage,
+                                static_cast<std::uintptr_t>(static_cast<std::uint32_t>(count)), 0);
+  }
+}

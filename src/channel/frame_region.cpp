@@ -1,0 +1,11 @@
+#include "channel/frame_region.h"
+
+#include "platform/paths.h"
+
+namespace channel {
+
+std::wstring ObjectName(const wchar_t* baseName) {
+  return platform::GetEnv(L"AMBERLINE_CHANNEL_NAMESPACE") + baseName;
+}
+
+}  // namespace channel

@@ -1,0 +1,136 @@
+// The shared frame region: byte layout and object names.
+//
+// This layout is a wire format between independently built processes (the producer
+// application and every process that hosts the camera): every offset and width below is
+// fixed, little-endian, and the same for 32- and 64-bit participants.
+//
+//   offset       size         field
+//   0            8            reserved (never read or written here)
+//   8            4            ClientCount   int32   occupied client entries
+//   12           14,400       Clients       100 x ClientEntry (144 bytes)
+//   14,412       4            ServerWidth   int32   frame width the producer delivers, 0 = none
+//   14,416       4            ServerHeight  int32
+//   14,420       4            ShowLogo      int32   nonzero: consumers blend the logo
+//   14,424       49,152       Frames        1,024 x FrameDescriptor (48 bytes)
+//   63,576       104,857,600  frame data: index i at 63,576 + i x 15,728,640 (indices 0-5)
+//
+//   ClientEntry:     0 InUse int32 | 4 Name 64 x UTF-16 (zero-terminated, <= 63 units)
+//                    | 132 Width int32 | 136 Height int32 | 140 LastSeen uint32 (tick ms)
+//   FrameDescriptor: 0 Valid uint8 | 1 pad[3] | 4 LockCount int32 | 8 Width int32
+//                    | 12 Height int32 | 16 Aux32 int32 | 20 pad[4] | 24 Aux64A int64
+//                    | 32 Aux64B int64 | 40 Length int32 | 44 pad[4]
+//
+// Frame bytes are a bottom-up 24-bit DIB: B, G, R per pixel, rows padded to 4 bytes,
+// bottom row first; Length = padded row size x Height.
+//
+// Objects (named without a prefix; on Linux made per-user by the platform layer):
+//   "Trelvox_FileMapping"               the region, 104,921,176 bytes
+//   "Trelvox_FileMapping_AccessMutex"   serialises every access to the region
+//   "Trelvox_FileMapping_ServerEvent"   manual reset: set by every frame write, reset
+//                                       when the producer shuts down
+//   "Trelvox_FileMapping_ClientEvent"   automatic reset: set by every client
+//                                       registration or withdrawal
+// With AMBERLINE_CHANNEL_NAMESPACE set in the environment, every name is prefixed with
+// its value, so that tests (or a second system on one machine) never meet the real
+// producer's objects.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace channel {
+
+inline constexpr int kMaxClients = 100;
+inline constexpr int kClientNameUnits = 64;
+inline constexpr int kFrameDescriptorCount = 1024;
+inline constexpr std::uint32_t kHeaderSize = 63576;
+inline constexpr std::uint32_t kFrameAreaSize = 15728640;
+inline constexpr std::uint32_t kFrameDataSize = 104857600;
+inline constexpr std::uint32_t kRegionSize = kHeaderSize + kFrameDataSize;
+// Indices whose whole frame area lies inside the region.
+inline constexpr int kStorableFrameIndices = static_cast<int>(kFrameDataSize / kFrameAreaSize);
+// Posted to the producer's window when the client count changes (WM_APP + 235).
+inline constexpr unsigned kClientCountMessage = 33003;
+
+struct ClientEntry {
+  std::int32_t InUse;
+  char16_t Name[kClientNameUnits];
+  std::int32_t Width;
+  std::int32_t Height;
+  std::uint32_t LastSeen;
+};
+
+struct FrameDescriptor {
+  std::uint8_t Valid;
+  std::uint8_t Padding1[3];
+  std::int32_t LockCount;
+  std::int32_t Width;
+  std::int32_t Height;
+  std::int32_t Aux32;
+  std::uint8_t Padding2[4];
+  std::int64_t Aux64A;
+  std::int64_t Aux64B;
+  std::int32_t Length;
+  std::uint8_t Padding3[4];
+};
+
+struct RegionHeader {
+  std::uint8_t Reserved[8];
+  std::int32_t ClientCount;
+  ClientEntry Clients[kMaxClients];
+  std::int32_t ServerWidth;
+  std::int32_t ServerHeight;
+  std::int32_t ShowLogo;
+  FrameDescriptor Frames[kFrameDescriptorCount];
+};
+
+static_assert(sizeof(char16_t) == 2);
+static_assert(sizeof(ClientEntry) == 144);
+static_assert(offsetof(ClientEntry, InUse) == 0);
+static_assert(offsetof(ClientEntry, Name) == 4);
+static_assert(offsetof(ClientEntry, Width) == 132);
+static_assert(offsetof(ClientEntry, Height) == 136);
+static_assert(offsetof(ClientEntry, LastSeen) == 140);
+static_assert(sizeof(FrameDescriptor) == 48);
+static_assert(offsetof(FrameDescriptor, Valid) == 0);
+static_assert(offsetof(FrameDescriptor, LockCount) == 4);
+static_assert(offsetof(FrameDescriptor, Width) == 8);
+static_assert(offsetof(FrameDescriptor, Height) == 12);
+static_assert(offsetof(FrameDescriptor, Aux32) == 16);
+static_assert(offsetof(FrameDescriptor, Aux64A) == 24);
+static_assert(offsetof(FrameDescriptor, Aux64B) == 32);
+static_assert(offsetof(FrameDescriptor, Length) == 40);
+static_assert(sizeof(RegionHeader) == kHeaderSize);
+static_assert(offsetof(RegionHeader, ClientCount) == 8);
+static_assert(offsetof(RegionHeader, Clients) == 12);
+static_assert(offsetof(RegionHeader, ServerWidth) == 14412);
+static_assert(offsetof(RegionHeader, ServerHeight) == 14416);
+static_assert(offsetof(RegionHeader, ShowLogo) == 14420);
+static_assert(offsetof(RegionHeader, Frames) == 14424);
+static_assert(kRegionSize == 104921176u);
+
+// Offset of frame index's first byte in the region (index must be >= 0).
+inline constexpr std::uint64_t FrameOffset(int index) {
+  return kHeaderSize + static_cast<std::uint64_t>(index) * kFrameAreaSize;
+}
+
+// True when length bytes of frame index lie inside both the index's frame area and the
+// region; false for every other index or length.
+inline constexpr bool FrameFits(int index, std::int64_t length) {
+  return index >= 0 && index < kFrameDescriptorCount && length >= 0 && length <= kFrameAreaSize &&
+         FrameOffset(index) + static_cast<std::uint64_t>(length) <= kRegionSize;
+}
+
+// Bytes of one frame of a bottom-up 24-bit DIB with rows padded to 4 bytes, computed in
+// 64 bits; -1 for a size that is not positive.
+inline constexpr std::int64_t FrameBytes(std::int64_t width, std::int64_t height) {
+  if (width <= 0 || height <= 0) return -1;
+  return ((width * 3 + 3) & ~std::int64_t{3}) * height;
+}
+
+// The name of a channel object (one of the four names above) in this process's
+// namespace.
+std::wstring ObjectName(const wchar_t* baseName);
+
+}  // namespace channel

@@ -1,0 +1,51 @@
+// Window-message notifications from a channel to its producer.
+//
+// NotifyWindow is what the producer hands to its channel: on Windows a window handle,
+// elsewhere a CNotifyQueue. PostNotifyMessage posts (never sends) one message to it.
+//
+// CNotifyQueue receives such messages: on Windows it owns a message-only window on a
+// thread of its own; elsewhere it is a queue. WaitMessage takes the oldest message,
+// waiting up to timeoutMs. Ownership: move-less; the owner keeps it alive while any
+// channel may post to it. Threading: posting from any thread; one reader.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "platform/windows_types.h"
+
+class CNotifyQueue;
+
+#ifdef _WIN32
+using NotifyWindow = HWND;
+#else
+using NotifyWindow = CNotifyQueue*;
+#endif
+
+struct NotifyMessage {
+  UINT message;
+  std::uintptr_t wParam;
+  std::intptr_t lParam;
+};
+
+namespace platform {
+bool PostNotifyMessage(NotifyWindow window, UINT message, std::uintptr_t wParam, std::intptr_t lParam);
+}
+
+class CNotifyQueue {
+ public:
+  CNotifyQueue();
+  ~CNotifyQueue();
+  CNotifyQueue(const CNotifyQueue&) = delete;
+  CNotifyQueue& operator=(const CNotifyQueue&) = delete;
+
+  NotifyWindow Window();
+  bool WaitMessage(DWORD timeoutMs, NotifyMessage* message);
+
+  // Called by PostNotifyMessage where the queue itself is the target.
+  void Post(const NotifyMessage& message);
+
+ private:
+  struct State;
+  std::unique_ptr<State> m_state;
+};

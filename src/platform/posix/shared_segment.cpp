@@ -1,0 +1,274 @@
+#include "platform/posix/shared_segment.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <limits>
+
+#include "platform/wide_string.h"
+
+namespace platform::posix {
+namespace {
+
+constexpr LONG kTooManyOpenFiles = 4;  // ERROR_TOO_MANY_OPEN_FILES
+constexpr LONG kGeneralFailure = 31;   // ERROR_GEN_FAILURE
+
+// The system error code for errno (errno itself stays as the last error).
+LONG CodeFor(int error) {
+  switch (error) {
+    case ENOENT:
+      return ERROR_FILE_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+      return ERROR_ACCESS_DENIED;
+    case ENOMEM:
+    case ENOSPC:
+    case EFBIG:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    case EMFILE:
+    case ENFILE:
+      return kTooManyOpenFiles;
+    case EINVAL:
+    case ENAMETOOLONG:
+      return ERROR_INVALID_PARAMETER;
+    case EBADF:
+      return ERROR_INVALID_HANDLE;
+    default:
+      return kGeneralFailure;
+  }
+}
+
+LONG Fail(int error) {
+  errno = error;
+  return CodeFor(error);
+}
+
+void CloseKeepingErrno(int descriptor) {
+  if (descriptor < 0) return;
+  const int saved = errno;
+  ::close(descriptor);
+  errno = saved;
+}
+
+int Flock(int descriptor, int operation) {
+  int r = 0;
+  do {
+    r = ::flock(descriptor, operation);
+  } while (r != 0 && errno == EINTR);
+  return r;
+}
+
+// Names longer than this many escaped characters end in a hash instead; with the prefix
+// and ".lock" the system name stays well within NAME_MAX.
+constexpr std::size_t kMaxEscapedName = 180;
+
+std::string Escape(const std::string& utf8) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const unsigned char c : utf8) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-') {
+      out.push_back(static_cast<char>(c));
+    } else {
+      out.push_back('%');
+      out.push_back(kHex[c >> 4]);
+      out.push_back(kHex[c & 0x0F]);
+    }
+  }
+  if (out.size() > kMaxEscapedName) {
+    // FNV-1a over the whole name; '~' never appears in an escaped name, so a hashed name
+    // cannot equal a plain one.
+    std::uint64_t hash = 0xCBF29CE484222325ull;
+    for (const unsigned char c : utf8) {
+      hash ^= c;
+      hash *= 0x100000001B3ull;
+    }
+    out.resize(kMaxEscapedName - 17);
+    out.push_back('~');
+    for (int shift = 60; shift >= 0; shift -= 4) out.push_back(kHex[(hash >> shift) & 0x0F]);
+  }
+  return out;
+}
+
+const char* KindTag(SegmentKind kind) {
+  switch (kind) {
+    case SegmentKind::kMutex:
+      return "mutex";
+    case SegmentKind::kEvent:
+      return "event";
+    case SegmentKind::kMapping:
+    default:
+      return "map";
+  }
+}
+
+// A segment another user could have planted or could read is never used.
+bool Trusted(const struct stat& info) { return info.st_uid == ::geteuid() && (info.st_mode & 077) == 0; }
+
+// 1 when descriptor is the object the path names now, 0 when the path names another
+// object or none, -1 when the system cannot tell (errno says why).
+int StillNamed(const std::string& path, int descriptor) {
+  const int now = ::shm_open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+  if (now < 0) return errno == ENOENT ? 0 : -1;
+  struct stat a {};
+  struct stat b {};
+  int result = -1;
+  if (::fstat(now, &a) == 0 && ::fstat(descriptor, &b) == 0)
+    result = a.st_dev == b.st_dev && a.st_ino == b.st_ino ? 1 : 0;
+  CloseKeepingErrno(now);
+  return result;
+}
+
+}  // namespace
+
+CSharedSegment::CSharedSegment(SegmentKind kind, const std::wstring& name) {
+  std::wstring local = name;
+  constexpr std::wstring_view kLocalPrefix = L"Local\\";
+  if (local.size() > kLocalPrefix.size() && local.compare(0, kLocalPrefix.size(), kLocalPrefix) == 0)
+    local.erase(0, kLocalPrefix.size());
+  if (local.empty()) return;
+  m_path = "/amberline-" + std::to_string(::geteuid()) + "-" + KindTag(kind) + "-" + Escape(WideToUtf8(local));
+  m_lockPath = m_path + ".lock";
+}
+
+int CSharedSegment::LockName() const {
+  for (;;) {
+    const int lock = ::shm_open(m_lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lock < 0) return -1;
+    struct stat info {};
+    if (::fstat(lock, &info) != 0 || !Trusted(info)) {
+      CloseKeepingErrno(lock);
+      errno = EACCES;
+      return -1;
+    }
+    // A restrictive umask may have narrowed the mode; other processes of the user open it
+    // for writing too.
+    if ((info.st_mode & 0777) != 0600) ::fchmod(lock, 0600);
+    if (Flock(lock, LOCK_EX) != 0) {
+      CloseKeepingErrno(lock);
+      return -1;
+    }
+    // The holder before us may have unlinked this lock along with its segment.
+    const int named = StillNamed(m_lockPath, lock);
+    if (named == 1) return lock;
+    CloseKeepingErrno(lock);
+    if (named < 0) return -1;
+  }
+}
+
+void CSharedSegment::UnlockName(int lockDescriptor, bool unlinkLock) const {
+  const int saved = errno;
+  if (unlinkLock) ::shm_unlink(m_lockPath.c_str());
+  ::close(lockDescriptor);  // drops the flock
+  errno = saved;
+}
+
+LONG CSharedSegment::Attach(bool create, std::uint64_t size, std::size_t mapSize,
+                            const std::function<bool(void*)>& initialise, SegmentAttachment* attachment) const {
+  if (attachment == nullptr || m_path.empty()) return Fail(EINVAL);
+  *attachment = SegmentAttachment{};
+  if (create && (size == 0 || size < mapSize || size > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())))
+    return Fail(EINVAL);
+
+  const int lock = LockName();
+  if (lock < 0) return CodeFor(errno);
+
+  int descriptor = ::shm_open(m_path.c_str(), O_RDWR | O_CLOEXEC, 0);
+  if (descriptor < 0 && errno != ENOENT) {
+    const int error = errno;
+    UnlockName(lock, false);
+    return Fail(error);
+  }
+  if (descriptor >= 0) {
+    struct stat info {};
+    const bool known = ::fstat(descriptor, &info) == 0;
+    if (!known || !Trusted(info)) {
+      const int error = known ? EACCES : errno;
+      CloseKeepingErrno(descriptor);
+      UnlockName(lock, false);
+      return Fail(error);
+    }
+    if (Flock(descriptor, LOCK_EX | LOCK_NB) == 0) {
+      // Nobody holds it: its holders all died. It is not reused.
+      ::shm_unlink(m_path.c_str());
+      CloseKeepingErrno(descriptor);
+      descriptor = -1;
+    } else if (Flock(descriptor, LOCK_SH | LOCK_NB) != 0) {
+      const int error = errno;
+      CloseKeepingErrno(descriptor);
+      UnlockName(lock, false);
+      return Fail(error);
+    } else if (static_cast<std::uint64_t>(info.st_size) < mapSize) {
+      // Not one of ours (or not of this kind): its memory cannot hold what we would read.
+      Flock(descriptor, LOCK_UN);
+      CloseKeepingErrno(descriptor);
+      UnlockName(lock, false);
+      errno = EINVAL;
+      return ERROR_INVALID_HANDLE;
+    }
+  }
+
+  bool created = false;
+  if (descriptor < 0) {
+    if (!create) {
+      UnlockName(lock, true);
+      return Fail(ENOENT);
+    }
+    descriptor = ::shm_open(m_path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    // The mode is exact whatever the umask; ftruncate zero-fills.
+    if (descriptor < 0 || ::fchmod(descriptor, 0600) != 0 || Flock(descriptor, LOCK_SH) != 0 ||
+        ::ftruncate(descriptor, static_cast<off_t>(size)) != 0) {
+      const int error = errno;
+      if (descriptor >= 0) {
+        ::shm_unlink(m_path.c_str());
+        ::close(descriptor);
+      }
+      UnlockName(lock, true);
+      return Fail(error);
+    }
+    created = true;
+  }
+
+  void* view = nullptr;
+  if (mapSize > 0) {
+    view = ::mmap(nullptr, mapSize, PROT_READ | PROT_WRITE, MAP_SHARED, descriptor, 0);
+    if (view == MAP_FAILED) view = nullptr;
+    if (view == nullptr || (created && initialise && !initialise(view))) {
+      const int error = errno == 0 ? EINVAL : errno;
+      if (view != nullptr) ::munmap(view, mapSize);
+      if (created) ::shm_unlink(m_path.c_str());
+      ::close(descriptor);
+      UnlockName(lock, created);
+      return Fail(error);
+    }
+  }
+
+  UnlockName(lock, false);
+  attachment->descriptor = descriptor;
+  attachment->view = view;
+  attachment->created = created;
+  return ERROR_SUCCESS;
+}
+
+void CSharedSegment::Detach(int descriptor, void* view, std::size_t mapSize) const {
+  const int saved = errno;
+  if (view != nullptr) ::munmap(view, mapSize);
+  if (descriptor < 0) return;
+  const int lock = m_path.empty() ? -1 : LockName();
+  bool last = false;
+  if (lock >= 0) {
+    // Failing to convert drops our shared lock, which is fine as we close it next; the
+    // name lock keeps anyone from looking in between.
+    last = Flock(descriptor, LOCK_EX | LOCK_NB) == 0 && StillNamed(m_path, descriptor) == 1;
+    if (last) ::shm_unlink(m_path.c_str());
+  }
+  ::close(descriptor);
+  // Without the name lock the segment stays; the next opener finds it unheld and drops it.
+  if (lock >= 0) UnlockName(lock, last);
+  errno = saved;
+}
+
+}  // namespace platform::posix

@@ -1,0 +1,95 @@
+#include <utility>
+
+#include "platform/shared_memory.h"
+#include "platform/windows_types.h"
+
+namespace {
+
+HANDLE Handle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+}  // namespace
+
+CSharedMemory::~CSharedMemory() { Close(); }
+
+CSharedMemory::CSharedMemory(CSharedMemory&& other) noexcept
+    : m_handle(std::exchange(other.m_handle, 0)), m_name(std::move(other.m_name)) {}
+
+CSharedMemory& CSharedMemory::operator=(CSharedMemory&& other) noexcept {
+  if (this != &other) {
+    Close();
+    m_handle = std::exchange(other.m_handle, 0);
+    m_name = std::move(other.m_name);
+  }
+  return *this;
+}
+
+// The new handle is opened before the old one is closed: reopening the name this object
+// alone holds keeps the region, and a failure leaves the object as it was.
+LONG CSharedMemory::Open(const std::wstring& name) {
+  if (name.empty()) {
+    ::SetLastError(ERROR_INVALID_PARAMETER);
+    return ERROR_INVALID_PARAMETER;
+  }
+  const HANDLE handle = ::OpenFileMappingW(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, name.c_str());
+  if (handle == nullptr) return static_cast<LONG>(::GetLastError());
+  Close();
+  m_handle = reinterpret_cast<std::intptr_t>(handle);
+  return ERROR_SUCCESS;
+}
+
+LONG CSharedMemory::Create(const std::wstring& name, std::uint64_t size, bool* created) {
+  if (name.empty() || size == 0) {
+    ::SetLastError(ERROR_INVALID_PARAMETER);
+    return ERROR_INVALID_PARAMETER;
+  }
+  const HANDLE handle = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE,
+                                            static_cast<DWORD>(size >> 32), static_cast<DWORD>(size), name.c_str());
+  if (handle == nullptr) return static_cast<LONG>(::GetLastError());
+  const bool existed = ::GetLastError() == ERROR_ALREADY_EXISTS;
+  Close();
+  m_handle = reinterpret_cast<std::intptr_t>(handle);
+  if (created != nullptr) *created = !existed;
+  return ERROR_SUCCESS;
+}
+
+void CSharedMemory::Close() {
+  if (m_handle == 0) return;
+  const DWORD saved = ::GetLastError();
+  ::CloseHandle(Handle(m_handle));
+  ::SetLastError(saved);
+  m_handle = 0;
+}
+
+bool CSharedMemory::IsOpen() const { return m_handle != 0; }
+
+void* CSharedMemory::MapView(std::uint64_t offset, std::size_t size) const {
+  if (m_handle == 0) {
+    ::SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  // Size 0 would map to the end of the region, which UnmapView's callers cannot size.
+  if (size == 0) {
+    ::SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return ::MapViewOfFile(Handle(m_handle), FILE_MAP_READ | FILE_MAP_WRITE, static_cast<DWORD>(offset >> 32),
+                         static_cast<DWORD>(offset), size);
+}
+
+bool CSharedMemory::UnmapView(void* view, std::size_t) {
+  if (view == nullptr) {
+    ::SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  return ::UnmapViewOfFile(view) != FALSE;
+}
+
+namespace platform {
+
+DWORD AllocationGranularity() {
+  SYSTEM_INFO info{};
+  ::GetSystemInfo(&info);
+  return info.dwAllocationGranularity;
+}
+
+}  // namespace platform

@@ -1,0 +1,96 @@
+#include "frame_source.h"
+
+#include <chrono>
+#include <cstring>
+#include <ctime>
+
+#include <opencv2/imgproc.hpp>
+
+#define STB_IMAGE_IMPLEMENTATION
+#define STBI_ONLY_PNG
+#define STBI_NO_STDIO
+#include <stb_image.h>
+
+#include <fstream>
+#include <iterator>
+
+CFrameSource::CFrameSource(int width, int height)
+    : m_width(width),
+      m_height(height),
+      m_stride((static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3}),
+      m_canvas(height, width, CV_8UC3),
+      m_frame(m_stride * static_cast<std::size_t>(height)) {}
+
+bool CFrameSource::LoadPicture(const std::string& path, std::string* error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    *error = "cannot open " + path;
+    return false;
+  }
+  const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (bytes.size() > (256u << 20)) {
+    *error = path + " is too large";
+    return false;
+  }
+  int w = 0, h = 0, channels = 0;
+  if (!stbi_info_from_memory(bytes.data(), static_cast<int>(bytes.size()), &w, &h, &channels) ||
+      static_cast<long long>(w) * h > 64ll * 1024 * 1024) {
+    *error = path + " is not a PNG picture of a usable size";
+    return false;
+  }
+  unsigned char* pixels = stbi_load_from_memory(bytes.data(), static_cast<int>(bytes.size()), &w, &h, &channels, 3);
+  if (pixels == nullptr) {
+    *error = path + ": " + stbi_failure_reason();
+    return false;
+  }
+  cv::Mat rgb(h, w, CV_8UC3, pixels);
+  cv::Mat bgr;
+  cv::cvtColor(rgb, bgr, cv::COLOR_RGB2BGR);
+  stbi_image_free(pixels);
+  cv::resize(bgr, m_picture, cv::Size(m_width, m_height), 0, 0, cv::INTER_AREA);
+  return true;
+}
+
+void CFrameSource::DrawPattern(std::int64_t frameNumber) {
+  static const cv::Scalar kBars[] = {{255, 255, 255}, {0, 255, 255}, {255, 255, 0}, {0, 255, 0},
+                                     {255, 0, 255},   {0, 0, 255},   {255, 0, 0},   {0, 0, 0}};
+  const int bars = 8;
+  const int shift = static_cast<int>(frameNumber % m_width);
+  for (int x = 0; x < m_width; ++x) {
+    const int bar = ((x + shift) % m_width) * bars / m_width;
+    m_canvas.col(x).setTo(kBars[bar]);
+  }
+  const double scale = m_height / 480.0;
+  const int thickness = std::max(1, static_cast<int>(2 * scale));
+  // Orientation mark: a red square with a white "F" in the top-left corner.
+  const int mark = std::max(8, m_height / 6);
+  cv::rectangle(m_canvas, cv::Rect(0, 0, mark, mark), cv::Scalar(0, 0, 200), cv::FILLED);
+  const int stroke = std::max(2, mark / 8);
+  cv::rectangle(m_canvas, cv::Rect(mark / 4, mark / 6, stroke, mark * 2 / 3), cv::Scalar(255, 255, 255), cv::FILLED);
+  cv::rectangle(m_canvas, cv::Rect(mark / 4, mark / 6, mark / 2, stroke), cv::Scalar(255, 255, 255), cv::FILLED);
+  cv::rectangle(m_canvas, cv::Rect(mark / 4, mark / 2 - stroke / 2, mark / 3, stroke), cv::Scalar(255, 255, 255),
+                cv::FILLED);
+
+  const std::time_t now = std::time(nullptr);
+  char clock[32];
+  std::strftime(clock, sizeof clock, "%H:%M:%S", std::localtime(&now));
+  const std::string lines[] = {"Amberline test pattern", "frame " + std::to_string(frameNumber), clock};
+  int y = m_height / 2 - static_cast<int>(40 * scale);
+  for (const std::string& line : lines) {
+    const cv::Point at(std::max(mark + 8, m_width / 8), y);
+    cv::putText(m_canvas, line, at, cv::FONT_HERSHEY_SIMPLEX, scale, cv::Scalar(0, 0, 0), thickness + 3, cv::LINE_AA);
+    cv::putText(m_canvas, line, at, cv::FONT_HERSHEY_SIMPLEX, scale, cv::Scalar(255, 255, 255), thickness,
+                cv::LINE_AA);
+    y += static_cast<int>(40 * scale);
+  }
+}
+
+const std::vector<std::uint8_t>& CFrameSource::Frame(std::int64_t frameNumber) {
+  if (m_picture.empty()) DrawPattern(frameNumber);
+  const cv::Mat& source = m_picture.empty() ? m_canvas : m_picture;
+  // Bottom-up rows with the padded stride.
+  for (int row = 0; row < m_height; ++row)
+    std::memcpy(m_frame.data() + static_cast<std::size_t>(m_height - 1 - row) * m_stride, source.ptr(row),
+                static_cast<std::size_t>(m_width) * 3);
+  return m_frame;
+}
