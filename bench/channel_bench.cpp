@@ -8,11 +8,11 @@
 
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "channel/file_mapping.h"
+#include "ratio_reporter.h"
 #include "platform/guid.h"
 #include "platform/paths.h"
 
@@ -64,28 +64,6 @@ void FrameCycle(benchmark::State& state) {
 BENCHMARK(TwoCopies)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(FrameCycle)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
-// Keeps the console table and remembers each result's time for the ratios.
-class CRatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) m_times[run.benchmark_name()] = run.GetAdjustedRealTime();
-  }
-  void PrintRatios() const {
-    std::printf("\nframe cycle / two memcpys (target at 1920x1080: <= 1.5)\n");
-    for (int i = 0; i < 3; ++i) {
-      const std::string suffix = "/" + std::to_string(i) + "/real_time";
-      const auto cycle = m_times.find("FrameCycle" + suffix);
-      const auto base = m_times.find("TwoCopies" + suffix);
-      if (cycle == m_times.end() || base == m_times.end() || base->second <= 0) continue;
-      std::printf("  %4dx%-4d  %.2f\n", kSizes[i].width, kSizes[i].height, cycle->second / base->second);
-    }
-  }
-
- private:
-  std::map<std::string, double> m_times;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -95,7 +73,7 @@ int main(int argc, char** argv) {
   platform::SetEnv(L"AMBERLINE_CHANNEL_NAMESPACE",
                    (L"AmberlineBench" + platform::GuidToRegistryString(guid).substr(1, 36) + L"_").c_str());
   benchmark::Initialize(&argc, argv);
-  CRatioReporter reporter;
+  CRatioReporter reporter({{"FrameCycle", "TwoCopies", {"640x480", "1280x720", "1920x1080"}, 1.5}});
   benchmark::RunSpecifiedBenchmarks(&reporter);
   reporter.PrintRatios();
   benchmark::Shutdown();

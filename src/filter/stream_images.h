@@ -1,0 +1,64 @@
+// CStreamImages: the pictures one camera stream keeps, and the picture work it does on
+// its output buffers.
+//
+// - the placeholder (3-channel BGR, loaded once), stretched over a buffer while no
+//   producer delivers (FillPlaceholder);
+// - the logo (RGBA, loaded once) and its copy scaled to the last frame width used,
+//   alpha-blended into the buffer's bottom-right corner, ending one column before the
+//   right edge (BlendLogo);
+// - the staging image that receives a producer frame of another size before it is
+//   scaled into the buffer (PrepareStagingImage).
+// Buffers are width x height pixels of 3 bytes in rows padded to 4 bytes, first row =
+// bottom line, and are written in place.
+//
+// The blend computes, per channel, trunc(logo x a + frame x (1 - a)) with a = A / 255 in
+// single precision; opaque and transparent pixels take the same result without the
+// arithmetic. A logo that does not fit the buffer is clipped to it.
+//
+// Ownership: owns all four pictures. Threading: used by one stream under its lock.
+// Failure: operations that cannot do their work leave the buffer untouched and say so;
+// no exception leaves them.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "filter/image.h"
+
+class CStreamImages {
+ public:
+  CStreamImages() = default;
+  CStreamImages(const CStreamImages&) = delete;
+  CStreamImages& operator=(const CStreamImages&) = delete;
+
+  // Loads both pictures below the installation root (a missing or unreadable file
+  // leaves that picture absent).
+  void LoadPictures(const std::wstring& root);
+  void SetPlaceholder(std::unique_ptr<CImage> placeholder) { m_pPlaceholder = std::move(placeholder); }
+  void SetLogo(std::unique_ptr<CImage> logo);
+  bool HasPlaceholder() const { return m_pPlaceholder != nullptr; }
+  bool HasLogo() const { return m_pLogo != nullptr; }
+
+  // Stretches the placeholder over the buffer; false (buffer untouched) without a
+  // placeholder, a buffer, or room in it for width x height.
+  bool FillPlaceholder(void* buffer, std::size_t bytes, int width, int height);
+
+  // Blends the logo into the buffer; false without a logo or when nothing of it fits.
+  bool BlendLogo(void* buffer, int width, int height);
+  // The logo's size in a frame of the given width (its natural size at 320 pixels).
+  static void LogoSize(int logoWidth, int logoHeight, int frameWidth, int* width, int* height);
+
+  // An image of the producer's frame size to receive its frame: reused when the size is
+  // the same, made anew otherwise. Null for a size that is not positive or whose frame
+  // would not fit a channel frame area (15 MiB).
+  CImage* PrepareStagingImage(int width, int height);
+  void ReleaseStagingImage() { m_pStagingImage.reset(); }
+  CImage* StagingImage() { return m_pStagingImage.get(); }
+
+ private:
+  std::unique_ptr<CImage> m_pPlaceholder;
+  std::unique_ptr<CImage> m_pLogo;
+  std::unique_ptr<CImage> m_pScaledLogo;
+  std::unique_ptr<CImage> m_pStagingImage;
+};

@@ -1,0 +1,307 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <cstring>
+#include <vector>
+
+#include "filter/image.h"
+#include "filter/install_paths.h"
+#include "filter/letterbox.h"
+#include "filter/picture_loader.h"
+#include "filter/stream_images.h"
+#include "platform/paths.h"
+#include "support/test_support.h"
+
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#endif
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#include <stb_image_write.h>
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+
+namespace {
+
+using testing_support::CTempDir;
+
+constexpr wchar_t kSep = platform::kPathSeparator;
+
+std::wstring P(std::initializer_list<const wchar_t*> parts, bool trailing) {
+  std::wstring path;
+  for (const wchar_t* part : parts) path += std::wstring(part) + kSep;
+  if (!trailing && !path.empty()) path.pop_back();
+  return path;
+}
+
+// A bottom-up BGR frame buffer of width x height, rows padded to 4 bytes.
+struct Frame {
+  Frame(int w, int h, std::uint8_t fill = 0) : width(w), height(h), step((w * 3 + 3) & ~3), bytes(step * h, fill) {}
+  std::uint8_t* At(int row, int column) { return bytes.data() + static_cast<std::size_t>(row) * step + column * 3; }
+  int width, height;
+  std::size_t step;
+  std::vector<std::uint8_t> bytes;
+};
+
+TEST(InstallPathsTest, RootIsTheParentOfTheModuleFolder) {
+  // "<sep>opt<sep>Trelvox<sep>Bin<sep>" -> "<sep>opt<sep>Trelvox<sep>"
+  const std::wstring bin = std::wstring(1, kSep) + P({L"opt", L"Trelvox", L"Bin"}, true);
+  EXPECT_EQ(GetParentDirectory(bin), std::wstring(1, kSep) + P({L"opt", L"Trelvox"}, true));
+  EXPECT_EQ(GetPlaceholderPath(GetParentDirectory(bin)),
+            std::wstring(1, kSep) + P({L"opt", L"Trelvox", L"Data", L"Images", L"VideoSrc", L"PleaseStart.png"}, false));
+  EXPECT_EQ(GetLogoPath(L"R" + std::wstring(1, kSep)),
+            L"R" + std::wstring(1, kSep) + P({L"data", L"effect_data", L"logo", L"logo.png"}, false));
+}
+
+TEST(InstallPathsTest, ParentOfAFolderDirectlyBelowARootIsThatRoot) {
+  EXPECT_EQ(GetParentDirectory(std::wstring(1, kSep) + L"Bin" + kSep), std::wstring(1, kSep));
+  EXPECT_EQ(GetParentDirectory(std::wstring(L"C:") + kSep + L"Bin" + kSep), std::wstring(L"C:") + kSep);
+  EXPECT_EQ(GetPlaceholderPath(GetParentDirectory(std::wstring(L"C:") + kSep + L"Bin" + kSep)).substr(0, 9),
+            std::wstring(L"C:") + kSep + L"Data" + kSep + L"I");
+  EXPECT_EQ(GetParentDirectory(L"nofolder"), L"nofolder");
+}
+
+TEST(InstallPathsTest, ModuleDirectoryEndsWithASeparator) {
+  const std::wstring folder = GetModuleDirectory(platform::ModuleHandleFromAddress(reinterpret_cast<const void*>(&P)));
+  ASSERT_FALSE(folder.empty());
+  EXPECT_EQ(folder.back(), kSep);
+  EXPECT_TRUE(std::filesystem::is_directory(folder));
+  EXPECT_TRUE(std::filesystem::exists(folder + L"amberline_unit_tests") ||
+              std::filesystem::exists(folder + L"amberline_unit_tests.exe"));
+}
+
+struct LetterboxCase {
+  int sw, sh, w, h;
+  LetterboxPlacement expected;
+};
+class LetterboxTest : public testing::TestWithParam<LetterboxCase> {};
+
+TEST_P(LetterboxTest, PlacesThePictureCentredWithItsAspectKept) {
+  const LetterboxCase& c = GetParam();
+  const LetterboxPlacement p = ComputeLetterbox(c.sw, c.sh, c.w, c.h);
+  EXPECT_EQ(p.x, c.expected.x);
+  EXPECT_EQ(p.y, c.expected.y);
+  EXPECT_EQ(p.width, c.expected.width);
+  EXPECT_EQ(p.height, c.expected.height);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, LetterboxTest,
+                         testing::Values(LetterboxCase{1280, 720, 640, 480, {0, 60, 640, 360}},
+                                         LetterboxCase{640, 480, 1280, 720, {160, 0, 960, 720}},
+                                         LetterboxCase{720, 576, 640, 480, {0, 0, 640, 480}},  // ratio 1.0667
+                                         LetterboxCase{1920, 1080, 640, 480, {0, 60, 640, 360}},
+                                         // 641 wide: the bars cannot be equal; x = 320 - 240 = 80.
+                                         LetterboxCase{640, 480, 641, 360, {80, 0, 480, 360}},
+                                         // 21 / (16/9) = 11.81 rounds to 12; y = 10 - 6 = 4.
+                                         LetterboxCase{1920, 1080, 21, 20, {0, 4, 21, 12}},
+                                         // Ties go to even: 5 / 2 = 2.5 gives 2, 7 / 2 = 3.5 gives 4.
+                                         LetterboxCase{200, 100, 5, 4, {0, 1, 5, 2}},
+                                         LetterboxCase{200, 100, 7, 4, {0, 0, 7, 4}}));
+
+TEST(LetterboxScaleTest, BarsAreBlackAndThePictureFillsItsRegionInMemoryOrder) {
+  std::unique_ptr<CImage> source = CImage::Create(1280, 720, 3, CImage::kBottomLeft);
+  ASSERT_NE(source, nullptr);
+  source->Mat().setTo(cv::Scalar(200, 150, 100));
+  Frame frame(640, 480, 0x55);
+  ASSERT_TRUE(ScaleFrameLetterboxed(*source, frame.bytes.data(), frame.width, frame.height));
+  for (int row : {0, 59, 60, 419, 420, 479}) {
+    const std::uint8_t* px = frame.At(row, 320);
+    const bool inside = row >= 60 && row < 420;
+    EXPECT_EQ(px[0], inside ? 200 : 0) << row;
+    EXPECT_EQ(px[2], inside ? 100 : 0) << row;
+  }
+  Frame tiny(4, 4);
+  EXPECT_FALSE(ScaleFrameLetterboxed(*source, nullptr, 4, 4));
+  EXPECT_FALSE(ScaleFrameLetterboxed(*source, tiny.bytes.data(), 0, 4));
+}
+
+// A logo image lw x lh whose every pixel is (r, g, b, a), rows in memory order.
+std::unique_ptr<CImage> SolidLogo(int width, int height, std::uint8_t r, std::uint8_t g, std::uint8_t b,
+                                  std::uint8_t a) {
+  std::unique_ptr<CImage> logo = CImage::Create(width, height, 4, CImage::kTopLeft);
+  logo->Mat().setTo(cv::Scalar(r, g, b, a));
+  return logo;
+}
+
+struct LogoPlacementCase {
+  int logoWidth, logoHeight, frameWidth, frameHeight, firstColumn, lastColumn, rows;
+};
+class LogoPlacementTest : public testing::TestWithParam<LogoPlacementCase> {};
+
+TEST_P(LogoPlacementTest, LogoScalesWithTheFrameAndEndsOneColumnBeforeTheRightEdge) {
+  const LogoPlacementCase& c = GetParam();
+  CStreamImages images;
+  images.SetLogo(SolidLogo(c.logoWidth, c.logoHeight, 10, 20, 30, 255));
+  Frame frame(c.frameWidth, c.frameHeight, 0);
+  ASSERT_TRUE(images.BlendLogo(frame.bytes.data(), frame.width, frame.height));
+  for (int row = 0; row < frame.height; ++row)
+    for (int column = 0; column < frame.width; ++column) {
+      const bool inside = row < c.rows && column >= c.firstColumn && column <= c.lastColumn;
+      const std::uint8_t* px = frame.At(row, column);
+      ASSERT_EQ(px[0], inside ? 30 : 0) << row << "," << column;
+      ASSERT_EQ(px[2], inside ? 10 : 0) << row << "," << column;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Frames, LogoPlacementTest,
+                         testing::Values(LogoPlacementCase{64, 32, 320, 240, 255, 318, 32},
+                                         LogoPlacementCase{64, 32, 640, 480, 511, 638, 64},
+                                         // 125 x 40 once scaled, in a 100 x 20 frame: clipped at column 0
+                                         // and at the last row, never written outside.
+                                         LogoPlacementCase{400, 128, 100, 20, 0, 98, 20}));
+
+TEST(LogoBlendTest, TransparentOpaqueAndHalfAlphaPixels) {
+  CStreamImages images;
+  images.SetLogo(SolidLogo(64, 32, 255, 255, 255, 128));
+  Frame frame(320, 240, 0);
+  ASSERT_TRUE(images.BlendLogo(frame.bytes.data(), 320, 240));
+  EXPECT_EQ(frame.At(0, 300)[1], 128);
+  images.SetLogo(SolidLogo(64, 32, 255, 255, 255, 0));
+  Frame untouched(320, 240, 77);
+  ASSERT_TRUE(images.BlendLogo(untouched.bytes.data(), 320, 240));
+  EXPECT_EQ(untouched.bytes, Frame(320, 240, 77).bytes);
+}
+
+// The blend as it is defined, written plainly: columns outer, rows inner, floating point.
+void ReferenceBlend(const CImage& scaled, Frame& frame) {
+  const int lw = scaled.Width(), lh = scaled.Height();
+  for (int j = 0; j < lw; ++j)
+    for (int i = 0; i < lh; ++i) {
+      const std::uint8_t* s = scaled.Mat().ptr(i) + j * 4;
+      std::uint8_t* d = frame.At(i, frame.width - lw - 1 + j);
+      const float a = static_cast<float>(s[3] / 255.0);
+      d[0] = static_cast<std::uint8_t>(static_cast<int>(s[2] * a + d[0] * (1 - a)));
+      d[1] = static_cast<std::uint8_t>(static_cast<int>(s[1] * a + d[1] * (1 - a)));
+      d[2] = static_cast<std::uint8_t>(static_cast<int>(s[0] * a + d[2] * (1 - a)));
+    }
+}
+
+TEST(LogoBlendTest, MatchesTheDefiningFormulaBitForBitForEveryAlpha) {
+  // A 256-wide logo (one column per alpha) of 64 rows (a spread of colour values) over a
+  // frame holding another spread; at frame width 320 the logo keeps its size.
+  std::unique_ptr<CImage> logo = CImage::Create(256, 64, 4, CImage::kTopLeft);
+  for (int row = 0; row < 64; ++row)
+    for (int alpha = 0; alpha < 256; ++alpha) {
+      std::uint8_t* px = logo->Mat().ptr(row) + alpha * 4;
+      px[0] = static_cast<std::uint8_t>(row * 4 + 3);
+      px[1] = static_cast<std::uint8_t>(255 - row * 4);
+      px[2] = static_cast<std::uint8_t>((row * 37 + alpha) & 0xFF);
+      px[3] = static_cast<std::uint8_t>(alpha);
+    }
+  Frame frame(320, 64), expected(320, 64);
+  for (std::size_t i = 0; i < frame.bytes.size(); ++i)
+    frame.bytes[i] = expected.bytes[i] = static_cast<std::uint8_t>((i * 131 + i / 320) & 0xFF);
+  CStreamImages images;
+  std::unique_ptr<CImage> copy = CImage::Create(256, 64, 4, CImage::kTopLeft);
+  logo->Mat().copyTo(copy->Mat());
+  images.SetLogo(std::move(logo));
+  ASSERT_TRUE(images.BlendLogo(frame.bytes.data(), 320, 64));
+  ReferenceBlend(*copy, expected);
+  EXPECT_EQ(frame.bytes, expected.bytes);
+}
+
+TEST(LogoBlendTest, EveryAlphaLogoAndFrameValueGivesTheDefinedResult) {
+  // All 256 x 256 x 256 combinations: for each alpha a 320 x 256 frame whose row r holds
+  // the value r everywhere, under a 256 x 256 logo whose column c holds the value c.
+  std::unique_ptr<CImage> logo = CImage::Create(256, 256, 4, CImage::kTopLeft);
+  for (int alpha = 0; alpha < 256; ++alpha) {
+    for (int row = 0; row < 256; ++row)
+      for (int column = 0; column < 256; ++column) {
+        std::uint8_t* px = logo->Mat().ptr(row) + column * 4;
+        px[0] = px[1] = px[2] = static_cast<std::uint8_t>(column);
+        px[3] = static_cast<std::uint8_t>(alpha);
+      }
+    Frame frame(320, 256), expected(320, 256);
+    for (int row = 0; row < 256; ++row) {
+      std::memset(frame.At(row, 0), row, 320 * 3);
+      std::memset(expected.At(row, 0), row, 320 * 3);
+    }
+    std::unique_ptr<CImage> copy = CImage::Create(256, 256, 4, CImage::kTopLeft);
+    logo->Mat().copyTo(copy->Mat());
+    CStreamImages images;
+    images.SetLogo(std::move(copy));
+    ASSERT_TRUE(images.BlendLogo(frame.bytes.data(), 320, 256));
+    ReferenceBlend(*logo, expected);
+    ASSERT_EQ(frame.bytes, expected.bytes) << "alpha " << alpha;
+  }
+}
+
+TEST(StagingImageTest, ReusedForTheSameSizeAndRefusedForUnusableSizes) {
+  CStreamImages images;
+  CImage* first = images.PrepareStagingImage(1280, 720);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first->ByteSize(), 2764800u);
+  EXPECT_EQ(images.PrepareStagingImage(1280, 720), first);
+  EXPECT_EQ(images.PrepareStagingImage(0, 720), nullptr);
+  EXPECT_EQ(images.PrepareStagingImage(-1280, -720), nullptr);
+  EXPECT_EQ(images.PrepareStagingImage(2147483647, 2147483647), nullptr);
+  EXPECT_EQ(images.PrepareStagingImage(4000, 4000), nullptr) << "larger than a channel frame area";
+  ASSERT_NE(images.PrepareStagingImage(3, 5), nullptr);
+  EXPECT_EQ(images.StagingImage()->Step(), 12u);
+}
+
+TEST(PlaceholderTest, StretchesOverTheWholeBufferOnlyWhenItFits) {
+  CStreamImages images;
+  Frame frame(64, 48, 9);
+  EXPECT_FALSE(images.FillPlaceholder(frame.bytes.data(), frame.bytes.size(), 64, 48)) << "no placeholder yet";
+  std::unique_ptr<CImage> placeholder = CImage::Create(4, 3, 3, CImage::kBottomLeft);
+  placeholder->Mat().setTo(cv::Scalar(1, 2, 3));
+  images.SetPlaceholder(std::move(placeholder));
+  EXPECT_FALSE(images.FillPlaceholder(frame.bytes.data(), frame.bytes.size() - 1, 64, 48));
+  EXPECT_EQ(frame.bytes, Frame(64, 48, 9).bytes);
+  ASSERT_TRUE(images.FillPlaceholder(frame.bytes.data(), frame.bytes.size(), 64, 48));
+  EXPECT_EQ(frame.At(0, 0)[2], 3);
+  EXPECT_EQ(frame.At(47, 63)[0], 1);
+}
+
+// ---- Picture files ------------------------------------------------------------------
+
+std::wstring WritePng(const CTempDir& dir, const char* name, int width, int height, const std::vector<std::uint8_t>& rgba) {
+  const auto path = dir.Path() / name;
+  EXPECT_NE(stbi_write_png(path.string().c_str(), width, height, 4, rgba.data(), width * 4), 0);
+  return path.wstring();
+}
+
+TEST(PictureLoaderTest, RowsArriveBottomLineFirstInTheirChannelOrder) {
+  CTempDir dir;
+  // 2 x 2, top row red then green, bottom row blue then half-transparent white.
+  const std::vector<std::uint8_t> rgba = {255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 255, 255, 255, 128};
+  const std::wstring path = WritePng(dir, "p.png", 2, 2, rgba);
+  std::unique_ptr<CImage> logo = LoadPictureRGBA(path);
+  ASSERT_NE(logo, nullptr);
+  EXPECT_EQ(logo->Mat().ptr(0)[2], 255) << "first row in memory is the bottom line (blue)";
+  EXPECT_EQ(logo->Mat().ptr(0)[7], 128);
+  EXPECT_EQ(logo->Mat().ptr(1)[0], 255) << "then the top line (red)";
+  std::unique_ptr<CImage> bgr = LoadPictureBGR(path);
+  ASSERT_NE(bgr, nullptr);
+  EXPECT_EQ(bgr->Channels(), 3);
+  EXPECT_EQ(bgr->Mat().ptr(0)[0], 255) << "blue first in BGR";
+  EXPECT_EQ(bgr->Mat().ptr(1)[2], 255) << "red last in BGR";
+}
+
+TEST(PictureLoaderTest, MissingTruncatedForeignAndAbsurdFilesGiveNoPicture) {
+  CTempDir dir;
+  EXPECT_EQ(LoadPictureBGR((dir.Path() / "missing.png").wstring()), nullptr);
+  std::vector<std::uint8_t> rgba(64 * 64 * 4, 200);
+  const std::wstring good = WritePng(dir, "good.png", 64, 64, rgba);
+  const std::string bytes = testing_support::ReadFile(good);
+  testing_support::WriteFile(dir.Path() / "truncated.png", bytes.substr(0, bytes.size() / 2));
+  testing_support::WriteFile(dir.Path() / "empty.png", "");
+  testing_support::WriteFile(dir.Path() / "text.png", "this is not a picture at all");
+  // A valid header that claims 100000 x 100000 pixels.
+  std::string huge = bytes.substr(0, 33);
+  const unsigned char side[4] = {0x00, 0x01, 0x86, 0xA0};
+  huge.replace(16, 4, reinterpret_cast<const char*>(side), 4);
+  huge.replace(20, 4, reinterpret_cast<const char*>(side), 4);
+  testing_support::WriteFile(dir.Path() / "huge.png", huge + bytes.substr(33));
+  for (const char* name : {"truncated.png", "empty.png", "text.png", "huge.png"}) {
+    EXPECT_EQ(LoadPictureBGR((dir.Path() / name).wstring()), nullptr) << name;
+    EXPECT_EQ(LoadPictureRGBA((dir.Path() / name).wstring()), nullptr) << name;
+  }
+  EXPECT_EQ(LoadPictureRGBA(dir.Path().wstring()), nullptr) << "a folder";
+  EXPECT_NE(LoadPictureRGBA(good), nullptr);
+}
+
+}  // namespace
