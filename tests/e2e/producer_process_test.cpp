@@ -1,0 +1,50 @@
+// The reference producer as a separate process, seen through a consumer's channel.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "channel/file_mapping.h"
+#include "support/channel_fixture.h"
+
+namespace {
+
+using testing_support::CChannelNamespace;
+
+TEST(ProducerProcessTest, DeliversUprightFramesOfItsSizeAndStopsCleanly) {
+  CChannelNamespace names;
+  CChildProcess producer;
+  ASSERT_TRUE(producer.Start(AMBERLINE_PRODUCER_PATH, {"--size", "322x240", "--fps", "50", "--frames", "150"},
+                             names.Environment()));
+  CFileMapping consumer;
+  ASSERT_EQ(consumer.Init(false, nullptr), 0);
+  channel::FrameDescriptor d{};
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (consumer.LockMediaSample(0, &d) != 0) {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no frame from the producer";
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_EQ(d.Width, 322);
+  EXPECT_EQ(d.Height, 240);
+  const std::int32_t step = (322 * 3 + 3) & ~3;
+  EXPECT_EQ(d.Length, step * 240) << "rows padded to 4 bytes";
+  std::vector<std::uint8_t> frame(static_cast<std::size_t>(d.Length));
+  ASSERT_EQ(consumer.GetMediaSampleData(0, frame.data(), d.Length, L"producer-test", 322, 240), 0);
+  consumer.UnlockMediaSample(0);
+  EXPECT_EQ(consumer.GetServerResolution(), (std::pair<std::int32_t, std::int32_t>{322, 240}));
+  // The orientation mark is red at the picture's top-left: the last row in memory.
+  const std::uint8_t* topLeft = frame.data() + static_cast<std::size_t>(239) * step;
+  EXPECT_LT(topLeft[0], 60);
+  EXPECT_LT(topLeft[1], 60);
+  EXPECT_GT(topLeft[2], 150);
+  const std::uint8_t* bottomLeft = frame.data();
+  EXPECT_FALSE(bottomLeft[0] < 60 && bottomLeft[1] < 60 && bottomLeft[2] > 150) << "not flipped";
+
+  int code = -1;
+  ASSERT_TRUE(producer.Wait(60000, &code));
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(consumer.LockMediaSample(0, &d), -1) << "a stopped producer leaves the cameras on their placeholder";
+}
+
+}  // namespace
