@@ -3,8 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 
 #include <opencv2/imgproc.hpp>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "channel/frame_region.h"
 #include "filter/install_paths.h"
@@ -39,11 +44,44 @@ inline std::uint8_t MixFloat(std::uint8_t logo, std::uint8_t frame, float a, flo
 // the integer quotient whenever the division leaves a remainder. Only when the exact
 // value is a whole number can rounding land just below it; those cases take the
 // floating-point path. A test compares both for every alpha, logo and frame value.
-inline std::uint8_t Mix(std::uint8_t logo, std::uint8_t frame, unsigned alpha, float a, float inverse) {
+inline std::uint8_t Mix(std::uint8_t logo, std::uint8_t frame, unsigned alpha) {
   const unsigned exact = logo * alpha + frame * (255u - alpha);
   const unsigned quotient = exact / 255u;
-  if (quotient * 255u != exact) return static_cast<std::uint8_t>(quotient);
-  return MixFloat(logo, frame, a, inverse);
+  if (quotient * 255u != exact || alpha == 0 || alpha == 255) return static_cast<std::uint8_t>(quotient);
+  return MixFloat(logo, frame, Alphas().a[alpha], Alphas().inverse[alpha]);
+}
+
+// Blends count bytes of one row: frame[k] = Mix(logo[k], frame[k], alpha[k]).
+void BlendRow(const std::uint8_t* logo, const std::uint8_t* alpha, std::uint8_t* frame, std::size_t count) {
+  std::size_t k = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i all255 = _mm_set1_epi16(255);
+  const __m128i one = _mm_set1_epi16(1);
+  for (; k + 8 <= count; k += 8) {
+    std::uint8_t original[8];
+    std::memcpy(original, frame + k, 8);
+    const __m128i l = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(logo + k)), zero);
+    const __m128i f = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(original)), zero);
+    const __m128i a = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(alpha + k)), zero);
+    // exact = l x a + f x (255 - a) <= 65025 fits 16 bits; quotient = floor(exact / 255)
+    // as (exact + 1 + (exact >> 8)) >> 8, which holds for every such value.
+    const __m128i exact = _mm_add_epi16(_mm_mullo_epi16(l, a), _mm_mullo_epi16(f, _mm_sub_epi16(all255, a)));
+    const __m128i quotient = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(exact, one), _mm_srli_epi16(exact, 8)), 8);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(frame + k), _mm_packus_epi16(quotient, zero));
+    // Whole-number results of a partial alpha are where rounding can land below.
+    const __m128i whole = _mm_cmpeq_epi16(_mm_mullo_epi16(quotient, all255), exact);
+    const __m128i edge = _mm_or_si128(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(a, all255));
+    unsigned check = static_cast<unsigned>(_mm_movemask_epi8(_mm_andnot_si128(edge, whole)));
+    while (check != 0) {
+      const unsigned lane = static_cast<unsigned>(__builtin_ctz(check)) / 2;
+      check &= ~(3u << (lane * 2));
+      const std::size_t i = k + lane;
+      frame[i] = MixFloat(logo[i], original[lane], Alphas().a[alpha[i]], Alphas().inverse[alpha[i]]);
+    }
+  }
+#endif
+  for (; k < count; ++k) frame[k] = Mix(logo[k], frame[k], alpha[k]);
 }
 
 }  // namespace
@@ -89,9 +127,25 @@ bool CStreamImages::BlendLogo(void* buffer, int width, int height) {
       m_pScaledLogo = CImage::Create(lw, lh, 4, m_pLogo->GetOrigin());
       if (m_pScaledLogo == nullptr) return false;
       cv::resize(m_pLogo->Mat(), m_pScaledLogo->Mat(), cv::Size(lw, lh), 0, 0, cv::INTER_LINEAR);
+      const std::size_t bytes = static_cast<std::size_t>(lw) * static_cast<std::size_t>(lh) * 3;
+      m_logoBgr.resize(bytes);
+      m_logoAlpha.resize(bytes);
+      for (int i = 0; i < lh; ++i) {
+        const std::uint8_t* s = m_pScaledLogo->Mat().ptr(i);
+        std::uint8_t* bgr = m_logoBgr.data() + static_cast<std::size_t>(i) * lw * 3;
+        std::uint8_t* alpha = m_logoAlpha.data() + static_cast<std::size_t>(i) * lw * 3;
+        for (int j = 0; j < lw; ++j, s += 4, bgr += 3, alpha += 3) {
+          bgr[0] = s[2];
+          bgr[1] = s[1];
+          bgr[2] = s[0];
+          alpha[0] = alpha[1] = alpha[2] = s[3];
+        }
+      }
     }
   } catch (...) {
     m_pScaledLogo.reset();
+    m_logoBgr.clear();
+    m_logoAlpha.clear();
     return false;
   }
   // Logo column j lands on frame column left + j; only what lies inside the frame is
@@ -101,25 +155,12 @@ bool CStreamImages::BlendLogo(void* buffer, int width, int height) {
   const int lastColumn = std::min(lw, width - left);  // exclusive
   const int rows = std::min(lh, height);
   if (firstColumn >= lastColumn || rows <= 0) return false;
-  const AlphaTable& alphas = Alphas();
+  const std::size_t logoStep = static_cast<std::size_t>(lw) * 3;
+  const std::size_t offset = static_cast<std::size_t>(firstColumn) * 3;
+  const std::size_t count = static_cast<std::size_t>(lastColumn - firstColumn) * 3;
   for (int i = 0; i < rows; ++i) {
-    const std::uint8_t* s = m_pScaledLogo->Mat().ptr(i) + static_cast<std::size_t>(firstColumn) * 4;
-    std::uint8_t* d = destination->Mat().ptr(i) + static_cast<std::size_t>(left + firstColumn) * 3;
-    for (int j = firstColumn; j < lastColumn; ++j, s += 4, d += 3) {
-      const std::uint8_t alpha = s[3];
-      if (alpha == 0) continue;  // trunc(0 + d x 1.0f) = d
-      if (alpha == 255) {        // trunc(v x 1.0f + d x 0.0f) = v
-        d[0] = s[2];
-        d[1] = s[1];
-        d[2] = s[0];
-        continue;
-      }
-      const float a = alphas.a[alpha];
-      const float inverse = alphas.inverse[alpha];
-      d[0] = Mix(s[2], d[0], alpha, a, inverse);
-      d[1] = Mix(s[1], d[1], alpha, a, inverse);
-      d[2] = Mix(s[0], d[2], alpha, a, inverse);
-    }
+    BlendRow(m_logoBgr.data() + i * logoStep + offset, m_logoAlpha.data() + i * logoStep + offset,
+             destination->Mat().ptr(i) + static_cast<std::size_t>(left + firstColumn) * 3, count);
   }
   return true;
 }

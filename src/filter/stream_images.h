@@ -12,8 +12,10 @@
 // bottom line, and are written in place.
 //
 // The blend computes, per channel, trunc(logo x a + frame x (1 - a)) with a = A / 255 in
-// single precision; opaque and transparent pixels take the same result without the
-// arithmetic. A logo that does not fit the buffer is clipped to it.
+// single precision. It gets there through integers, eight channels at a time, and takes
+// the floating-point path only for the few values where the two could differ, so every
+// byte is the one the formula gives (a test compares all 2^24 combinations). A logo that
+// does not fit the buffer is clipped to it.
 //
 // Ownership: owns all four pictures. Threading: used by one stream under its lock.
 // Failure: operations that cannot do their work leave the buffer untouched and say so;
@@ -21,8 +23,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "filter/image.h"
 
@@ -60,5 +64,9 @@ class CStreamImages {
   std::unique_ptr<CImage> m_pPlaceholder;
   std::unique_ptr<CImage> m_pLogo;
   std::unique_ptr<CImage> m_pScaledLogo;
+  // The scaled logo in the frame's byte order (blue, green, red per pixel) and its alpha
+  // repeated for each of the three bytes, so that a logo row and a frame row line up.
+  std::vector<std::uint8_t> m_logoBgr;
+  std::vector<std::uint8_t> m_logoAlpha;
   std::unique_ptr<CImage> m_pStagingImage;
 };

@@ -179,11 +179,13 @@ void ReferenceBlend(const CImage& scaled, Frame& frame) {
 }
 
 TEST(LogoBlendTest, MatchesTheDefiningFormulaBitForBitForEveryAlpha) {
-  // A 256-wide logo (one column per alpha) of 64 rows (a spread of colour values) over a
-  // frame holding another spread; at frame width 320 the logo keeps its size.
-  std::unique_ptr<CImage> logo = CImage::Create(256, 64, 4, CImage::kTopLeft);
+  // A 255-wide logo (one column per alpha but the last; its rows are 765 bytes, so the
+  // blend's tail after whole groups of eight bytes is covered too) of 64 rows (a spread of
+  // colour values) over a frame holding another spread; at frame width 320 the logo keeps
+  // its size.
+  std::unique_ptr<CImage> logo = CImage::Create(255, 64, 4, CImage::kTopLeft);
   for (int row = 0; row < 64; ++row)
-    for (int alpha = 0; alpha < 256; ++alpha) {
+    for (int alpha = 0; alpha < 255; ++alpha) {
       std::uint8_t* px = logo->Mat().ptr(row) + alpha * 4;
       px[0] = static_cast<std::uint8_t>(row * 4 + 3);
       px[1] = static_cast<std::uint8_t>(255 - row * 4);
@@ -194,7 +196,7 @@ TEST(LogoBlendTest, MatchesTheDefiningFormulaBitForBitForEveryAlpha) {
   for (std::size_t i = 0; i < frame.bytes.size(); ++i)
     frame.bytes[i] = expected.bytes[i] = static_cast<std::uint8_t>((i * 131 + i / 320) & 0xFF);
   CStreamImages images;
-  std::unique_ptr<CImage> copy = CImage::Create(256, 64, 4, CImage::kTopLeft);
+  std::unique_ptr<CImage> copy = CImage::Create(255, 64, 4, CImage::kTopLeft);
   logo->Mat().copyTo(copy->Mat());
   images.SetLogo(std::move(logo));
   ASSERT_TRUE(images.BlendLogo(frame.bytes.data(), 320, 64));
