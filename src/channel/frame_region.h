@@ -123,9 +123,11 @@ inline constexpr bool FrameFits(int index, std::int64_t length) {
 }
 
 // Bytes of one frame of a bottom-up 24-bit DIB with rows padded to 4 bytes, computed in
-// 64 bits; -1 for a size that is not positive.
+// 64 bits; -1 for a size that is not positive or has a side over 2^24 pixels (no such
+// frame fits anywhere, and the product could not be formed).
 inline constexpr std::int64_t FrameBytes(std::int64_t width, std::int64_t height) {
-  if (width <= 0 || height <= 0) return -1;
+  constexpr std::int64_t kMaxSide = std::int64_t{1} << 24;
+  if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide) return -1;
   return ((width * 3 + 3) & ~std::int64_t{3}) * height;
 }
 
