@@ -174,3 +174,13 @@ inline bool operator!=(REFGUID a, REFGUID b) { return !IsEqualGUID(a, b); }
 #define MAX_PATH 260
 
 #endif  // _WIN32
+
+// Which system this build is for, for the few places (tests among them) that must ask
+// at run time rather than at compile time.
+namespace platform {
+#ifdef _WIN32
+inline constexpr bool kIsWindows = true;
+#else
+inline constexpr bool kIsWindows = false;
+#endif
+}  // namespace platform
