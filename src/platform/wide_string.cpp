@@ -169,18 +169,18 @@ enum class Length { kDefault, kShort, kLong32, kLong64, kPointer };
 // Formats one numeric or character conversion through the narrow C runtime, whose
 // output for these conversions is plain ASCII on every system.
 template <typename T>
-void AppendNarrow(std::wstring& out, const std::string& spec, int width, int precision, bool hasWidth,
+void AppendNarrow(std::wstring& out, const std::string& narrowFormat, int width, int precision, bool hasWidth,
                   bool hasPrecision, T value) {
   char small[128];
   int n;
   if (hasWidth && hasPrecision)
-    n = std::snprintf(small, sizeof small, spec.c_str(), width, precision, value);
+    n = std::snprintf(small, sizeof small, narrowFormat.c_str(), width, precision, value);
   else if (hasWidth)
-    n = std::snprintf(small, sizeof small, spec.c_str(), width, value);
+    n = std::snprintf(small, sizeof small, narrowFormat.c_str(), width, value);
   else if (hasPrecision)
-    n = std::snprintf(small, sizeof small, spec.c_str(), precision, value);
+    n = std::snprintf(small, sizeof small, narrowFormat.c_str(), precision, value);
   else
-    n = std::snprintf(small, sizeof small, spec.c_str(), value);
+    n = std::snprintf(small, sizeof small, narrowFormat.c_str(), value);
   if (n < 0) return;
   std::string text;
   if (static_cast<std::size_t>(n) < sizeof small) {
@@ -188,13 +188,13 @@ void AppendNarrow(std::wstring& out, const std::string& spec, int width, int pre
   } else {
     text.resize(static_cast<std::size_t>(n) + 1);
     if (hasWidth && hasPrecision)
-      std::snprintf(text.data(), text.size(), spec.c_str(), width, precision, value);
+      std::snprintf(text.data(), text.size(), narrowFormat.c_str(), width, precision, value);
     else if (hasWidth)
-      std::snprintf(text.data(), text.size(), spec.c_str(), width, value);
+      std::snprintf(text.data(), text.size(), narrowFormat.c_str(), width, value);
     else if (hasPrecision)
-      std::snprintf(text.data(), text.size(), spec.c_str(), precision, value);
+      std::snprintf(text.data(), text.size(), narrowFormat.c_str(), precision, value);
     else
-      std::snprintf(text.data(), text.size(), spec.c_str(), value);
+      std::snprintf(text.data(), text.size(), narrowFormat.c_str(), value);
     text.resize(static_cast<std::size_t>(n));
   }
   out.append(text.begin(), text.end());
@@ -286,9 +286,9 @@ std::wstring FormatV(const wchar_t* format, va_list args) {
       break;
     }
     ++p;
-    // Width and precision given as numbers are part of the narrow spec; '*' ones are
+    // Width and precision given as numbers are part of the narrow narrowFormat; '*' ones are
     // passed as arguments.
-    std::string spec = "%" + flags + (hasWidth ? std::string("*") : widthText) +
+    std::string narrowFormat = "%" + flags + (hasWidth ? std::string("*") : widthText) +
                        (hasPrecision ? std::string(".*") : precisionText);
     const int staticWidth = widthText.empty() ? 0 : std::atoi(widthText.c_str());
     const int effectiveWidth = hasWidth ? width : staticWidth;
@@ -310,22 +310,22 @@ std::wstring FormatV(const wchar_t* format, va_list args) {
           case Length::kPointer: {
             const bool wide64 = length == Length::kLong64 || sizeof(void*) == 8;
             if (wide64) {
-              if (isSigned) AppendNarrow(out, spec + "ll" + c, width, precision, hasWidth, hasPrecision, static_cast<long long>(length == Length::kLong64 ? va_arg(ap, long long) : static_cast<long long>(va_arg(ap, std::intptr_t))));
-              else AppendNarrow(out, spec + "ll" + c, width, precision, hasWidth, hasPrecision, static_cast<unsigned long long>(length == Length::kLong64 ? va_arg(ap, unsigned long long) : static_cast<unsigned long long>(va_arg(ap, std::uintptr_t))));
+              if (isSigned) AppendNarrow(out, narrowFormat + "ll" + c, width, precision, hasWidth, hasPrecision, static_cast<long long>(length == Length::kLong64 ? va_arg(ap, long long) : static_cast<long long>(va_arg(ap, std::intptr_t))));
+              else AppendNarrow(out, narrowFormat + "ll" + c, width, precision, hasWidth, hasPrecision, static_cast<unsigned long long>(length == Length::kLong64 ? va_arg(ap, unsigned long long) : static_cast<unsigned long long>(va_arg(ap, std::uintptr_t))));
             } else {
-              if (isSigned) AppendNarrow(out, spec + c, width, precision, hasWidth, hasPrecision, va_arg(ap, int));
-              else AppendNarrow(out, spec + c, width, precision, hasWidth, hasPrecision, va_arg(ap, unsigned int));
+              if (isSigned) AppendNarrow(out, narrowFormat + c, width, precision, hasWidth, hasPrecision, va_arg(ap, int));
+              else AppendNarrow(out, narrowFormat + c, width, precision, hasWidth, hasPrecision, va_arg(ap, unsigned int));
             }
             break;
           }
           case Length::kShort:
-            if (isSigned) AppendNarrow(out, spec + c, width, precision, hasWidth, hasPrecision, static_cast<int>(static_cast<short>(va_arg(ap, int))));
-            else AppendNarrow(out, spec + c, width, precision, hasWidth, hasPrecision, static_cast<unsigned int>(static_cast<unsigned short>(va_arg(ap, unsigned int))));
+            if (isSigned) AppendNarrow(out, narrowFormat + c, width, precision, hasWidth, hasPrecision, static_cast<int>(static_cast<short>(va_arg(ap, int))));
+            else AppendNarrow(out, narrowFormat + c, width, precision, hasWidth, hasPrecision, static_cast<unsigned int>(static_cast<unsigned short>(va_arg(ap, unsigned int))));
             break;
           default:
             // int, and 'l' which is 32 bits as on Windows.
-            if (isSigned) AppendNarrow(out, spec + c, width, precision, hasWidth, hasPrecision, static_cast<std::int32_t>(va_arg(ap, int)));
-            else AppendNarrow(out, spec + c, width, precision, hasWidth, hasPrecision, static_cast<std::uint32_t>(va_arg(ap, unsigned int)));
+            if (isSigned) AppendNarrow(out, narrowFormat + c, width, precision, hasWidth, hasPrecision, static_cast<std::int32_t>(va_arg(ap, int)));
+            else AppendNarrow(out, narrowFormat + c, width, precision, hasWidth, hasPrecision, static_cast<std::uint32_t>(va_arg(ap, unsigned int)));
             break;
         }
         break;
@@ -338,10 +338,10 @@ std::wstring FormatV(const wchar_t* format, va_list args) {
       case L'G':
       case L'a':
       case L'A':
-        AppendNarrow(out, spec + static_cast<char>(conversion), width, precision, hasWidth, hasPrecision, va_arg(ap, double));
+        AppendNarrow(out, narrowFormat + static_cast<char>(conversion), width, precision, hasWidth, hasPrecision, va_arg(ap, double));
         break;
       case L'p':
-        AppendNarrow(out, spec + "p", width, precision, hasWidth, hasPrecision, va_arg(ap, void*));
+        AppendNarrow(out, narrowFormat + "p", width, precision, hasWidth, hasPrecision, va_arg(ap, void*));
         break;
       case L'c':
       case L'C': {
