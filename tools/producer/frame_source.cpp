@@ -6,13 +6,8 @@
 
 #include <opencv2/imgproc.hpp>
 
-#define STB_IMAGE_IMPLEMENTATION
-#define STBI_ONLY_PNG
-#define STBI_NO_STDIO
-#include <stb_image.h>
-
-#include <fstream>
-#include <iterator>
+#include "filter/picture_loader.h"
+#include "platform/wide_string.h"
 
 CFrameSource::CFrameSource(int width, int height)
     : m_width(width),
@@ -22,32 +17,16 @@ CFrameSource::CFrameSource(int width, int height)
       m_frame(m_stride * static_cast<std::size_t>(height)) {}
 
 bool CFrameSource::LoadPicture(const std::string& path, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *error = "cannot open " + path;
+  // The camera's own loader: rows arrive bottom line first, so flip them back to the
+  // top-down canvas the frames are made from.
+  std::unique_ptr<CImage> picture = LoadPictureBGR(platform::Utf8ToWide(path));
+  if (picture == nullptr) {
+    *error = path + " is missing or not a PNG picture of a usable size";
     return false;
   }
-  const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (bytes.size() > (256u << 20)) {
-    *error = path + " is too large";
-    return false;
-  }
-  int w = 0, h = 0, channels = 0;
-  if (!stbi_info_from_memory(bytes.data(), static_cast<int>(bytes.size()), &w, &h, &channels) ||
-      static_cast<long long>(w) * h > 64ll * 1024 * 1024) {
-    *error = path + " is not a PNG picture of a usable size";
-    return false;
-  }
-  unsigned char* pixels = stbi_load_from_memory(bytes.data(), static_cast<int>(bytes.size()), &w, &h, &channels, 3);
-  if (pixels == nullptr) {
-    *error = path + ": " + stbi_failure_reason();
-    return false;
-  }
-  cv::Mat rgb(h, w, CV_8UC3, pixels);
-  cv::Mat bgr;
-  cv::cvtColor(rgb, bgr, cv::COLOR_RGB2BGR);
-  stbi_image_free(pixels);
-  cv::resize(bgr, m_picture, cv::Size(m_width, m_height), 0, 0, cv::INTER_AREA);
+  cv::Mat scaled;
+  cv::resize(picture->Mat(), scaled, cv::Size(m_width, m_height), 0, 0, cv::INTER_AREA);
+  cv::flip(scaled, m_picture, 0);
   return true;
 }
 
