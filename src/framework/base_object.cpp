@@ -1,0 +1,9 @@
+#include "framework/base_object.h"
+
+#include "framework/object_count.h"
+
+CBaseObject::CBaseObject(const WCHAR* /*pName*/) { g_cActiveObjects.fetch_add(1); }
+
+CBaseObject::~CBaseObject() { g_cActiveObjects.fetch_sub(1); }
+
+LONG CBaseObject::ObjectsActive() { return g_cActiveObjects.load(); }
