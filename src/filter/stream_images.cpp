@@ -59,6 +59,15 @@ void BlendRow(const std::uint8_t* logo, const std::uint8_t* alpha, std::uint8_t*
   const __m128i all255 = _mm_set1_epi16(255);
   const __m128i one = _mm_set1_epi16(1);
   for (; k + 8 <= count; k += 8) {
+    // Groups wholly transparent or wholly opaque need no arithmetic: the frame stays, or
+    // the logo replaces it, exactly as the formula gives.
+    std::uint64_t alphas;
+    std::memcpy(&alphas, alpha + k, 8);
+    if (alphas == 0) continue;
+    if (alphas == ~std::uint64_t{0}) {
+      std::memcpy(frame + k, logo + k, 8);
+      continue;
+    }
     std::uint8_t original[8];
     std::memcpy(original, frame + k, 8);
     const __m128i l = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(logo + k)), zero);
