@@ -123,25 +123,6 @@ void FutexWake(std::atomic<std::uint32_t>* word, int count) {
 
 // --- CNamedMutex -----------------------------------------------------------------------
 
-CNamedMutex::~CNamedMutex() { Close(); }
-
-CNamedMutex::CNamedMutex(CNamedMutex&& other) noexcept
-    : m_handle(std::exchange(other.m_handle, 0)),
-      m_shared(std::exchange(other.m_shared, nullptr)),
-      m_acquired(other.m_acquired.exchange(0)),
-      m_name(std::move(other.m_name)) {}
-
-CNamedMutex& CNamedMutex::operator=(CNamedMutex&& other) noexcept {
-  if (this != &other) {
-    Close();
-    m_handle = std::exchange(other.m_handle, 0);
-    m_shared = std::exchange(other.m_shared, nullptr);
-    m_acquired = other.m_acquired.exchange(0);
-    m_name = std::move(other.m_name);
-  }
-  return *this;
-}
-
 LONG CNamedMutex::Open(const std::wstring& name) {
   SegmentAttachment attachment;
   const LONG result =
@@ -234,23 +215,6 @@ bool CNamedMutex::Release() {
 }
 
 // --- CNamedEvent -----------------------------------------------------------------------
-
-CNamedEvent::~CNamedEvent() { Close(); }
-
-CNamedEvent::CNamedEvent(CNamedEvent&& other) noexcept
-    : m_handle(std::exchange(other.m_handle, 0)),
-      m_shared(std::exchange(other.m_shared, nullptr)),
-      m_name(std::move(other.m_name)) {}
-
-CNamedEvent& CNamedEvent::operator=(CNamedEvent&& other) noexcept {
-  if (this != &other) {
-    Close();
-    m_handle = std::exchange(other.m_handle, 0);
-    m_shared = std::exchange(other.m_shared, nullptr);
-    m_name = std::move(other.m_name);
-  }
-  return *this;
-}
 
 LONG CNamedEvent::Open(const std::wstring& name) {
   SegmentAttachment attachment;

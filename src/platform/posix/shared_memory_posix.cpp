@@ -18,20 +18,6 @@ int Descriptor(std::intptr_t handle) { return static_cast<int>(handle) - 1; }
 
 }  // namespace
 
-CSharedMemory::~CSharedMemory() { Close(); }
-
-CSharedMemory::CSharedMemory(CSharedMemory&& other) noexcept
-    : m_handle(std::exchange(other.m_handle, 0)), m_name(std::move(other.m_name)) {}
-
-CSharedMemory& CSharedMemory::operator=(CSharedMemory&& other) noexcept {
-  if (this != &other) {
-    Close();
-    m_handle = std::exchange(other.m_handle, 0);
-    m_name = std::move(other.m_name);
-  }
-  return *this;
-}
-
 // The new holder is taken before the old one is dropped: reopening the name this object
 // alone holds keeps the region, and a failure leaves the object as it was.
 LONG CSharedMemory::Open(const std::wstring& name) {

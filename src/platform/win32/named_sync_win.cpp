@@ -29,25 +29,6 @@ LONG InvalidName() {
 
 // --- CNamedMutex -----------------------------------------------------------------------
 
-CNamedMutex::~CNamedMutex() { Close(); }
-
-CNamedMutex::CNamedMutex(CNamedMutex&& other) noexcept
-    : m_handle(std::exchange(other.m_handle, 0)),
-      m_shared(std::exchange(other.m_shared, nullptr)),
-      m_acquired(other.m_acquired.exchange(0)),
-      m_name(std::move(other.m_name)) {}
-
-CNamedMutex& CNamedMutex::operator=(CNamedMutex&& other) noexcept {
-  if (this != &other) {
-    Close();
-    m_handle = std::exchange(other.m_handle, 0);
-    m_shared = std::exchange(other.m_shared, nullptr);
-    m_acquired = other.m_acquired.exchange(0);
-    m_name = std::move(other.m_name);
-  }
-  return *this;
-}
-
 LONG CNamedMutex::Open(const std::wstring& name) {
   if (name.empty()) return InvalidName();
   const HANDLE handle = ::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name.c_str());
@@ -100,23 +81,6 @@ bool CNamedMutex::Release() {
 }
 
 // --- CNamedEvent -----------------------------------------------------------------------
-
-CNamedEvent::~CNamedEvent() { Close(); }
-
-CNamedEvent::CNamedEvent(CNamedEvent&& other) noexcept
-    : m_handle(std::exchange(other.m_handle, 0)),
-      m_shared(std::exchange(other.m_shared, nullptr)),
-      m_name(std::move(other.m_name)) {}
-
-CNamedEvent& CNamedEvent::operator=(CNamedEvent&& other) noexcept {
-  if (this != &other) {
-    Close();
-    m_handle = std::exchange(other.m_handle, 0);
-    m_shared = std::exchange(other.m_shared, nullptr);
-    m_name = std::move(other.m_name);
-  }
-  return *this;
-}
 
 LONG CNamedEvent::Open(const std::wstring& name) {
   if (name.empty()) return InvalidName();

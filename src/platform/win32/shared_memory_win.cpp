@@ -9,20 +9,6 @@ HANDLE Handle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
 }  // namespace
 
-CSharedMemory::~CSharedMemory() { Close(); }
-
-CSharedMemory::CSharedMemory(CSharedMemory&& other) noexcept
-    : m_handle(std::exchange(other.m_handle, 0)), m_name(std::move(other.m_name)) {}
-
-CSharedMemory& CSharedMemory::operator=(CSharedMemory&& other) noexcept {
-  if (this != &other) {
-    Close();
-    m_handle = std::exchange(other.m_handle, 0);
-    m_name = std::move(other.m_name);
-  }
-  return *this;
-}
-
 // The new handle is opened before the old one is closed: reopening the name this object
 // alone holds keeps the region, and a failure leaves the object as it was.
 LONG CSharedMemory::Open(const std::wstring& name) {
