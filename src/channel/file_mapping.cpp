@@ -39,6 +39,14 @@ bool NameEquals(const char16_t (&stored)[channel::kClientNameUnits], const std::
   return n == name.size() && std::memcmp(stored, name.data(), n * sizeof(char16_t)) == 0;
 }
 
+static_assert(!channel::FrameFits(channel::kUsableFrameIndices, 0) && channel::FrameFits(channel::kUsableFrameIndices - 1, 1),
+              "a hold timer for every index a frame can be stored at");
+
+// Counts kept in the region are untrusted: step them without signed overflow.
+void Step(std::int32_t& count, int delta) {
+  count = static_cast<std::int32_t>(static_cast<std::uint32_t>(count) + static_cast<std::uint32_t>(delta));
+}
+
 bool Acquired(WaitResult result) { return result == WaitResult::kAcquired || result == WaitResult::kAbandoned; }
 
 }  // namespace
@@ -386,12 +394,14 @@ int CFileMapping::GetMediaSampleData(int index, void* destination, std::int32_t 
   CTraceScope scope(3, L"CFileMapping::GetMediaSampleData");
   std::lock_guard<std::recursive_mutex> lock(m_lock);
   int result = -1;
+  // Everything that allocates happens before the mutex is taken, so no failure can leave
+  // it held.
+  const std::u16string name = platform::WideToUtf16(clientName);
   bool taken = false;
   RegionHeader* header = BeginHeader(&taken);
   if (header != nullptr && destination != nullptr && channel::FrameFits(index, length)) {
     const FrameDescriptor& d = header->Frames[index];
     if (d.Valid == 1 && d.LockCount > 0 && d.Length == length) {
-      const std::u16string name = platform::WideToUtf16(clientName);
       bool found = false;
       for (ClientEntry& entry : header->Clients) {
         if (entry.InUse != 0 && NameEquals(entry.Name, name)) {
@@ -430,10 +440,10 @@ int CFileMapping::NotifyServerAboutClientConnection(bool connect, const std::wst
                                                     std::int32_t width, std::int32_t height) {
   CTraceScope scope(3, L"CFileMapping::NotifyServerAboutClientConnection");
   std::lock_guard<std::recursive_mutex> lock(m_lock);
+  std::u16string name = platform::WideToUtf16(clientName);
+  if (name.size() > channel::kClientNameUnits - 1) name.resize(channel::kClientNameUnits - 1);
   bool taken = false;
   if (RegionHeader* header = BeginHeader(&taken)) {
-    std::u16string name = platform::WideToUtf16(clientName);
-    if (name.size() > channel::kClientNameUnits - 1) name.resize(channel::kClientNameUnits - 1);
     ClientEntry* found = nullptr;
     for (ClientEntry& entry : header->Clients) {
       if (entry.InUse != 0 && NameEquals(entry.Name, name)) {
@@ -444,7 +454,7 @@ int CFileMapping::NotifyServerAboutClientConnection(bool connect, const std::wst
     if (connect && found == nullptr) {
       for (ClientEntry& entry : header->Clients) {
         if (entry.InUse != 0) continue;
-        ++header->ClientCount;
+        Step(header->ClientCount, 1);
         entry.InUse = 1;
         std::memset(entry.Name, 0, sizeof entry.Name);
         std::memcpy(entry.Name, name.data(), name.size() * sizeof(char16_t));
@@ -457,7 +467,7 @@ int CFileMapping::NotifyServerAboutClientConnection(bool connect, const std::wst
       found->InUse = 0;
       found->Width = 0;
       found->Height = 0;
-      --header->ClientCount;
+      Step(header->ClientCount, -1);
     }
   }
   EndHeader(taken);
@@ -470,18 +480,19 @@ void CFileMapping::GetClientInfo(std::vector<ClientEntry>* clients) {
   std::lock_guard<std::recursive_mutex> lock(m_lock);
   if (clients == nullptr) return;
   clients->clear();
+  // Room for a full table first: nothing allocates while the mutex is held.
+  clients->reserve(channel::kMaxClients);
   bool taken = false;
   RegionHeader* header = BeginHeader(&taken);
   if (header == nullptr) return;
-  for (const ClientEntry& entry : header->Clients) {
-    if (entry.InUse == 0) continue;
-    clients->push_back(entry);
-    const ClientEntry& copy = clients->back();
+  for (const ClientEntry& entry : header->Clients)
+    if (entry.InUse != 0) clients->push_back(entry);
+  EndHeader(taken);
+  for (const ClientEntry& copy : *clients) {
     const std::wstring name = platform::Utf16ToWide(copy.Name, StoredNameLength(copy.Name));
     g_Log.Write(0, L"Client %s connected at resolution %dx%d.\n", name.c_str(), static_cast<int>(copy.Width),
                 static_cast<int>(copy.Height));
   }
-  EndHeader(taken);
 }
 
 void CFileMapping::NotifyThreadProc() {

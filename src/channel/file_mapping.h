@@ -66,7 +66,8 @@ class CFileMapping {
   bool IsCreated();
   NotifyWindow GetNotifyWindow();
 
-  // Synchronisation objects.
+  // Synchronisation objects. These do not take m_lock (a wait may be long), so they must
+  // not overlap Destroy on another thread.
   bool WaitServerEvent(DWORD timeoutMs);
   bool WaitClientEvent(DWORD timeoutMs);
   bool WaitAccessMutex(DWORD timeoutMs);
@@ -128,5 +129,5 @@ class CFileMapping {
   NotifyWindow m_hNotifyWnd = nullptr;
   std::uint32_t m_allocationGranularity = 0;
   // When the current run of writes blocked by a hold on index i began (tick ms); 0 = none.
-  std::uint32_t m_holdBlockedSince[channel::kStorableFrameIndices] = {};
+  std::uint32_t m_holdBlockedSince[channel::kUsableFrameIndices] = {};
 };

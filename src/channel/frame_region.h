@@ -50,6 +50,10 @@ inline constexpr std::uint32_t kFrameDataSize = 104857600;
 inline constexpr std::uint32_t kRegionSize = kHeaderSize + kFrameDataSize;
 // Indices whose whole frame area lies inside the region.
 inline constexpr int kStorableFrameIndices = static_cast<int>(kFrameDataSize / kFrameAreaSize);
+// Indices at which some frame can be stored: the last one's area is cut by the region's
+// end, but a frame short enough still ends inside it.
+inline constexpr int kUsableFrameIndices =
+    static_cast<int>((kFrameDataSize + kFrameAreaSize - 1) / kFrameAreaSize);
 // Posted to the producer's window when the client count changes (WM_APP + 235).
 inline constexpr unsigned kClientCountMessage = 33003;
 

@@ -175,6 +175,11 @@ TEST_F(FileMappingTest, OutOfBoundsIndicesAndLengthsAreRefusedOnBothSides) {
   EXPECT_EQ(producer.SetMediaSample(0, 1, 1, big.data(), -5, 0, nullptr, nullptr), -1);
   EXPECT_EQ(producer.SetMediaSample(5, 1, 1, big.data(), channel::kFrameAreaSize, 0, nullptr, nullptr), 0);
   EXPECT_EQ(producer.SetMediaSample(6, 1, 1, big.data(), 1000, 0, nullptr, nullptr), 0) << "ends inside the region";
+  // A held frame at the last usable index starts its hold timer inside the object.
+  FrameDescriptor held{};
+  ASSERT_EQ(consumer.LockMediaSample(6, &held), 0);
+  EXPECT_EQ(producer.SetMediaSample(6, 1, 1, big.data(), 1000, 0, nullptr, nullptr), -1);
+  consumer.UnlockMediaSample(6);
   FrameDescriptor d{};
   EXPECT_EQ(consumer.LockMediaSample(1024, &d), -1);
   EXPECT_EQ(consumer.LockMediaSample(-1, &d), -1);
@@ -242,6 +247,19 @@ TEST_F(FileMappingTest, FullTableSkipsFurtherClientsAndListsThemInTableOrder) {
   EXPECT_EQ(std::u16string(clients[3].Name), u"late") << "the first free entry is reused";
   EXPECT_EQ(clients[4].Width, 5);
   EXPECT_NE(log.Messages().find("Client late connected at resolution 7x7.\n"), std::string::npos);
+}
+
+TEST_F(FileMappingTest, HostileClientCountIsSteppedWithoutOverflow) {
+  CFileMapping consumer;
+  ASSERT_EQ(consumer.Init(false, nullptr), 0);
+  CRawRegion raw;
+  ASSERT_TRUE(raw.IsOpen());
+  raw.Put<std::int32_t>(8, 2147483647);
+  consumer.NotifyServerAboutClientConnection(true, L"a", 1, 1);
+  EXPECT_EQ(consumer.GetClientCount(), static_cast<std::int32_t>(0x80000000u));
+  raw.Put<std::int32_t>(8, static_cast<std::int32_t>(0x80000000u));
+  consumer.NotifyServerAboutClientConnection(false, L"a", 0, 0);
+  EXPECT_EQ(consumer.GetClientCount(), 2147483647);
 }
 
 TEST_F(FileMappingTest, VanishedClientRegistersAgainOnItsNextRead) {
