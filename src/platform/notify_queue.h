@@ -9,8 +9,11 @@
 // channel may post to it. Threading: posting from any thread; one reader.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <mutex>
 
 #include "platform/windows_types.h"
 
@@ -42,10 +45,14 @@ class CNotifyQueue {
   NotifyWindow Window();
   bool WaitMessage(DWORD timeoutMs, NotifyMessage* message);
 
-  // Called by PostNotifyMessage where the queue itself is the target.
+  // Adds a message for WaitMessage: called by PostNotifyMessage where the queue itself is
+  // the target, and by the window on Windows.
   void Post(const NotifyMessage& message);
 
  private:
-  struct State;
+  struct State;  // what the system's backend needs besides the message list
   std::unique_ptr<State> m_state;
+  std::mutex m_mutex;
+  std::condition_variable m_posted;
+  std::deque<NotifyMessage> m_messages;
 };

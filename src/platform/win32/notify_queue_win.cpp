@@ -13,10 +13,6 @@
 // The window lives on a thread of its own so that messages arrive whatever the reader's
 // thread does; the window procedure queues them for WaitMessage.
 struct CNotifyQueue::State {
-  std::mutex mutex;
-  std::condition_variable posted;
-  std::deque<NotifyMessage> messages;
-
   HWND window = nullptr;
   HANDLE stop = nullptr;
   std::thread thread;
@@ -102,27 +98,6 @@ CNotifyQueue::~CNotifyQueue() {
 }
 
 NotifyWindow CNotifyQueue::Window() { return m_state->window; }
-
-void CNotifyQueue::Post(const NotifyMessage& message) {
-  {
-    std::lock_guard<std::mutex> lock(m_state->mutex);
-    m_state->messages.push_back(message);
-  }
-  m_state->posted.notify_one();
-}
-
-bool CNotifyQueue::WaitMessage(DWORD timeoutMs, NotifyMessage* message) {
-  std::unique_lock<std::mutex> lock(m_state->mutex);
-  const auto ready = [this] { return !m_state->messages.empty(); };
-  if (timeoutMs == platform::kInfinite) {
-    m_state->posted.wait(lock, ready);
-  } else if (!m_state->posted.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready)) {
-    return false;
-  }
-  if (message != nullptr) *message = m_state->messages.front();
-  m_state->messages.pop_front();
-  return true;
-}
 
 namespace platform {
 
