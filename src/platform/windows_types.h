@@ -121,6 +121,9 @@ inline bool operator!=(REFGUID a, REFGUID b) { return !IsEqualGUID(a, b); }
 #define REGDB_E_CLASSNOTREG static_cast<HRESULT>(0x80040154u)
 #define CO_E_NOTINITIALIZED static_cast<HRESULT>(0x800401F0u)
 
+// A wait without time limit.
+#define INFINITE 0xFFFFFFFFu
+
 // System error codes (also the results of registry operations).
 #define ERROR_SUCCESS 0L
 #define ERROR_FILE_NOT_FOUND 2L

@@ -1,0 +1,232 @@
+#include "framework/base_filter.h"
+
+#include <cwchar>
+
+#include "framework/base_pin.h"
+#include "framework/enum_pins.h"
+
+namespace {
+
+constexpr std::size_t kMaxFilterNameLength = 0x7FFFFFFF;
+
+// Copies at most 127 characters of source (null: none) into a 128-character field,
+// always terminated.
+void CopyInfoName(WCHAR (&target)[MAX_FILTER_NAME], const WCHAR* source) {
+  std::size_t length = 0;
+  if (source != nullptr) {
+    while (length < MAX_FILTER_NAME - 1 && source[length] != 0) ++length;
+    std::wmemcpy(target, source, length);
+  }
+  target[length] = 0;
+}
+
+}  // namespace
+
+CBaseFilter::CBaseFilter(const WCHAR* pName, IUnknown* pUnk, std::recursive_mutex* pLock, REFCLSID clsid)
+    : CUnknown(pName, pUnk), m_clsid(clsid), m_pLock(pLock) {}
+
+CBaseFilter::CBaseFilter(const WCHAR* pName, IUnknown* pUnk, std::recursive_mutex* pLock, REFCLSID clsid,
+                         HRESULT* /*phr*/)
+    : CBaseFilter(pName, pUnk, pLock, clsid) {}
+
+CBaseFilter::~CBaseFilter() {
+  delete[] m_pName;
+  if (m_pClock != nullptr) m_pClock->Release();
+}
+
+STDMETHODIMP CBaseFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+  if (ppv == nullptr) return E_POINTER;
+  if (IsEqualIID(riid, IID_IBaseFilter) || IsEqualIID(riid, IID_IMediaFilter) || IsEqualIID(riid, IID_IPersist)) {
+    return GetInterface(static_cast<IBaseFilter*>(this), ppv);
+  }
+  if (IsEqualIID(riid, IID_IAMovieSetup)) return GetInterface(static_cast<IAMovieSetup*>(this), ppv);
+  return CUnknown::NonDelegatingQueryInterface(riid, ppv);
+}
+
+STDMETHODIMP CBaseFilter::GetClassID(CLSID* pClsID) {
+  if (pClsID == nullptr) return E_POINTER;
+  *pClsID = m_clsid;
+  return S_OK;
+}
+
+STDMETHODIMP CBaseFilter::GetState(DWORD /*dwMilliSecsTimeout*/, FILTER_STATE* State) {
+  if (State == nullptr) return E_POINTER;
+  *State = m_State.load();
+  return S_OK;
+}
+
+STDMETHODIMP CBaseFilter::SetSyncSource(IReferenceClock* pClock) {
+  std::lock_guard<std::recursive_mutex> hold(*m_pLock);
+  if (pClock != nullptr) pClock->AddRef();
+  if (m_pClock != nullptr) m_pClock->Release();
+  m_pClock = pClock;
+  return S_OK;
+}
+
+STDMETHODIMP CBaseFilter::GetSyncSource(IReferenceClock** pClock) {
+  if (pClock == nullptr) return E_POINTER;
+  std::lock_guard<std::recursive_mutex> hold(*m_pLock);
+  *pClock = m_pClock;
+  if (m_pClock != nullptr) m_pClock->AddRef();
+  return S_OK;
+}
+
+STDMETHODIMP CBaseFilter::Stop() {
+  std::lock_guard<std::recursive_mutex> hold(*m_pLock);
+  HRESULT result = S_OK;
+  if (m_State.load() != State_Stopped) {
+    const int count = GetPinCount();
+    for (int i = 0; i < count; ++i) {
+      CBasePin* pin = GetPin(i);
+      if (pin == nullptr) break;
+      if (!pin->IsConnected()) continue;
+      const HRESULT hr = pin->Inactive();
+      if (FAILED(hr) && SUCCEEDED(result)) result = hr;
+    }
+  }
+  m_State.store(State_Stopped);
+  return result;
+}
+
+STDMETHODIMP CBaseFilter::Pause() {
+  std::lock_guard<std::recursive_mutex> hold(*m_pLock);
+  if (m_State.load() == State_Stopped) {
+    const int count = GetPinCount();
+    for (int i = 0; i < count; ++i) {
+      CBasePin* pin = GetPin(i);
+      if (pin == nullptr) break;
+      if (!pin->IsConnected()) continue;
+      const HRESULT hr = pin->Active();
+      if (FAILED(hr)) return hr;
+    }
+  }
+  m_State.store(State_Paused);
+  return S_OK;
+}
+
+STDMETHODIMP CBaseFilter::Run(REFERENCE_TIME tStart) {
+  std::lock_guard<std::recursive_mutex> hold(*m_pLock);
+  m_tStart = tStart;
+  if (m_State.load() == State_Stopped) {
+    // Through the interface, so that a derived filter's Pause runs.
+    const HRESULT hr = static_cast<IBaseFilter*>(this)->Pause();
+    if (FAILED(hr)) return hr;
+  }
+  if (m_State.load() != State_Running) {
+    const int count = GetPinCount();
+    for (int i = 0; i < count; ++i) {
+      CBasePin* pin = GetPin(i);
+      if (pin == nullptr) break;
+      if (!pin->IsConnected()) continue;
+      const HRESULT hr = pin->Run(tStart);
+      if (FAILED(hr)) return hr;
+    }
+  }
+  m_State.store(State_Running);
+  return S_OK;
+}
+
+HRESULT CBaseFilter::StreamTime(REFERENCE_TIME& rtStream) {
+  if (m_pClock == nullptr) return VFW_E_NO_CLOCK;
+  const HRESULT hr = m_pClock->GetTime(&rtStream);
+  if (FAILED(hr)) return hr;
+  rtStream -= m_tStart;
+  return S_OK;
+}
+
+BOOL CBaseFilter::IsActive() {
+  std::lock_guard<std::recursive_mutex> hold(*m_pLock);
+  const FILTER_STATE state = m_State.load();
+  return state == State_Paused || state == State_Running ? TRUE : FALSE;
+}
+
+STDMETHODIMP CBaseFilter::EnumPins(IEnumPins** ppEnum) {
+  if (ppEnum == nullptr) return E_POINTER;
+  *ppEnum = new (std::nothrow) CEnumPins(this, nullptr);
+  return *ppEnum == nullptr ? E_OUTOFMEMORY : S_OK;
+}
+
+STDMETHODIMP CBaseFilter::FindPin(LPCWSTR Id, IPin** ppPin) {
+  if (ppPin == nullptr) return E_POINTER;
+  std::lock_guard<std::recursive_mutex> hold(*m_pLock);
+  const int count = GetPinCount();
+  for (int i = 0; i < count; ++i) {
+    CBasePin* pin = GetPin(i);
+    if (pin == nullptr) break;
+    if (Id != nullptr && pin->Name() != nullptr && std::wcscmp(pin->Name(), Id) == 0) {
+      *ppPin = pin;
+      pin->AddRef();
+      return S_OK;
+    }
+  }
+  *ppPin = nullptr;
+  return VFW_E_NOT_FOUND;
+}
+
+STDMETHODIMP CBaseFilter::QueryFilterInfo(FILTER_INFO* pInfo) {
+  if (pInfo == nullptr) return E_POINTER;
+  CopyInfoName(pInfo->achName, m_pName);
+  IFilterGraph* graph = m_pGraph.load();
+  pInfo->pGraph = graph;
+  if (graph != nullptr) graph->AddRef();
+  return S_OK;
+}
+
+STDMETHODIMP CBaseFilter::JoinFilterGraph(IFilterGraph* pGraph, LPCWSTR pName) {
+  std::lock_guard<std::recursive_mutex> hold(*m_pLock);
+  m_pGraph.store(pGraph);
+  m_pSink.store(nullptr);
+  if (pGraph != nullptr) {
+    IMediaEventSink* sink = nullptr;
+    if (SUCCEEDED(pGraph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink))) &&
+        sink != nullptr) {
+      // The sink lives as long as the graph, which outlives our membership.
+      m_pSink.store(sink);
+      sink->Release();
+    }
+  }
+  delete[] m_pName;
+  m_pName = nullptr;
+  if (pName != nullptr) {
+    const std::size_t length = wcsnlen(pName, kMaxFilterNameLength);
+    if (length == kMaxFilterNameLength) return E_INVALIDARG;
+    m_pName = new (std::nothrow) WCHAR[length + 1];
+    if (m_pName == nullptr) return E_OUTOFMEMORY;
+    std::wmemcpy(m_pName, pName, length + 1);
+  }
+  return S_OK;
+}
+
+STDMETHODIMP CBaseFilter::QueryVendorInfo(LPWSTR* /*pVendorInfo*/) { return E_NOTIMPL; }
+
+STDMETHODIMP CBaseFilter::Register() {
+  // Setup data is registered by the module's own registration; a filter without any
+  // has nothing to register.
+  if (GetSetupData() == nullptr) return S_FALSE;
+  return E_NOTIMPL;
+}
+
+STDMETHODIMP CBaseFilter::Unregister() {
+  if (GetSetupData() == nullptr) return S_FALSE;
+  return E_NOTIMPL;
+}
+
+HRESULT CBaseFilter::NotifyEvent(long EventCode, LONG_PTR EventParam1, LONG_PTR EventParam2) {
+  IMediaEventSink* sink = m_pSink;
+  if (sink == nullptr) return E_NOTIMPL;
+  if (EventCode == EC_COMPLETE) EventParam2 = reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(this));
+  return sink->Notify(EventCode, EventParam1, EventParam2);
+}
+
+HRESULT CBaseFilter::ReconnectPin(IPin* pPin, const AM_MEDIA_TYPE* pmt) {
+  IFilterGraph* graph = m_pGraph.load();
+  if (graph == nullptr) return E_NOINTERFACE;
+  IFilterGraph2* graph2 = nullptr;
+  if (SUCCEEDED(graph->QueryInterface(IID_IFilterGraph2, reinterpret_cast<void**>(&graph2))) &&
+      graph2 != nullptr) {
+    const HRESULT hr = graph2->ReconnectEx(pPin, pmt);
+    graph2->Release();
+    return hr;
+  }
+  return graph->Reconnect(pPin);
+}
