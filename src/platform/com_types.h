@@ -297,6 +297,11 @@ void CoTaskMemFree(void* pv);
 // written) when cchMax is below 39.
 int StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax);
 
+// Class activation with the Windows signature. It is declared here so that hosts and
+// tests are one source for both systems, and defined by the runtime library (runtime/),
+// which a program calling it must link: the platform layer itself creates no classes.
+HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid, void** ppv);
+
 // Per-thread initialisation: there is no apartment to join, so both succeed and do
 // nothing (S_OK every time, so every caller's balancing CoUninitialize is harmless).
 HRESULT CoInitializeEx(void* pvReserved, DWORD dwCoInit);

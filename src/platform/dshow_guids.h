@@ -116,6 +116,7 @@ extern const GUID CLSID_FilterMapper2;
 extern const GUID CLSID_FilterMapper;
 extern const GUID CLSID_SystemDeviceEnum;
 extern const GUID CLSID_FilterGraph;
+extern const GUID CLSID_SystemClock;
 extern const GUID CLSID_MemoryAllocator;
 
 // Pin categories and property sets.
