@@ -97,15 +97,17 @@ TEST(AMThreadTest, ClientsOnSeveralThreadsEachGetTheirOwnAnswer) {
 }
 
 TEST(AMThreadTest, ConcurrentClosesWaitForTheThreadOnce) {
-  CEchoThread thread;
-  ASSERT_TRUE(thread.Create());
-  std::thread quitter([&thread] { thread.CallWorker(kQuit); });
-  std::thread closerA([&thread] { thread.Close(); });
-  std::thread closerB([&thread] { thread.Close(); });
-  quitter.join();
-  closerA.join();
-  closerB.join();
-  EXPECT_FALSE(thread.ThreadExists());
+  for (int round = 0; round < 20; ++round) {
+    CEchoThread thread;
+    ASSERT_TRUE(thread.Create());
+    EXPECT_EQ(thread.CallWorker(kQuit), kQuit + 1000);
+    std::thread closerA([&thread] { thread.Close(); });
+    std::thread closerB([&thread] { thread.Close(); });
+    closerA.join();
+    closerB.join();
+    EXPECT_FALSE(thread.ThreadExists());
+    EXPECT_EQ(thread.ExitCode(), 7u);
+  }
 }
 
 }  // namespace
