@@ -80,7 +80,8 @@ HRESULT CBasePin::AgreeMediaType(IPin* pReceivePin, const CMediaType* pmt) {
     const HRESULT hr = TryMediaTypes(pReceivePin, pmt, types);
     types->Release();
     if (SUCCEEDED(hr)) return S_OK;
-    if (!IsTypeRefusal(hr)) remembered = hr;
+    // A list that offered nothing acceptable does not hide a real failure of the other.
+    if (!IsTypeRefusal(hr) && hr != VFW_E_NO_ACCEPTABLE_TYPES) remembered = hr;
   }
   return remembered;
 }

@@ -1,0 +1,280 @@
+// A push stream (the numbered test source's worker) delivering into the host-side
+// renderer: order, times, the ways a stream ends, stopping while the worker is held up
+// downstream, and the worker's start-up failures. The filters are driven as a graph
+// drives them: the renderer leaves the stopped state first; stopping goes source first
+// unless a test says otherwise.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <vector>
+
+#include "common/renderer_filter.h"
+#include "framework/base_object.h"
+#include "support/event_sink_graph.h"
+#include "support/numbered_source.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using testing_support::CallWithin;
+using testing_support::CEventSinkGraph;
+using testing_support::CNumberedSource;
+using testing_support::CNumberedStream;
+
+constexpr auto kDeadline = 10s;
+constexpr LONG kFrameBytes = 64 * 48 * 3;
+
+class StreamingTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    m_objects = CBaseObject::ObjectsActive();
+    m_source = CNumberedSource::Create();
+    m_renderer = CRendererFilter::Create();
+    ASSERT_EQ(m_source->JoinFilterGraph(&m_graph, L"source"), S_OK);
+    ASSERT_EQ(m_renderer->JoinFilterGraph(&m_graph, L"renderer"), S_OK);
+  }
+
+  void TearDown() override {
+    EXPECT_EQ(StopSource(), S_OK);
+    EXPECT_EQ(StopRenderer(), S_OK);
+    static_cast<IPin*>(Stream())->Disconnect();
+    m_renderer->Pin()->Disconnect();
+    m_source->JoinFilterGraph(nullptr, nullptr);
+    m_renderer->JoinFilterGraph(nullptr, nullptr);
+    m_source->Release();
+    m_renderer->Release();
+    EXPECT_EQ(CBaseObject::ObjectsActive(), m_objects) << "a filter, pin, allocator or sample was not freed";
+  }
+
+  void Connect() { ASSERT_EQ(static_cast<IPin*>(Stream())->Connect(m_renderer->Pin(), nullptr), S_OK); }
+  void Pause() {
+    ASSERT_EQ(m_renderer->Pause(), S_OK);
+    ASSERT_EQ(m_source->Pause(), S_OK);
+  }
+  HRESULT StopSource() {
+    return CallWithin(kDeadline, [this] { return m_source->Stop(); });
+  }
+  HRESULT StopRenderer() {
+    return CallWithin(kDeadline, [this] { return m_renderer->Stop(); });
+  }
+  bool EventSeen(long code) const {
+    for (long seen : m_graph.Codes()) {
+      if (seen == code) return true;
+    }
+    return false;
+  }
+
+  CNumberedStream* Stream() { return m_source->Stream(); }
+  CRendererInputPin* Input() { return m_renderer->InputPin(); }
+
+  LONG m_objects = 0;
+  CEventSinkGraph m_graph;
+  CNumberedSource* m_source = nullptr;
+  CRendererFilter* m_renderer = nullptr;
+};
+
+TEST_F(StreamingTest, DeliversEveryFrameInOrderWithItsTimesAndReturnsEveryBuffer) {
+  constexpr LONG kFrames = 300;
+  Stream()->m_buffers = 3;
+  Connect();
+  Input()->KeepDataCopies(3);
+  ASSERT_EQ(m_renderer->Run(0), S_OK);
+  ASSERT_EQ(m_source->Run(0), S_OK);
+  ASSERT_TRUE(Input()->WaitForSamples(kFrames, kDeadline));
+  ASSERT_EQ(StopSource(), S_OK);
+  ASSERT_EQ(StopRenderer(), S_OK);
+
+  const auto records = Input()->Samples();
+  ASSERT_GE(records.size(), static_cast<std::size_t>(kFrames));
+  EXPECT_EQ(Stream()->m_framesFilled.load(), static_cast<LONG>(records.size()));
+  const REFERENCE_TIME interval = Stream()->m_interval;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    const auto& r = records[i];
+    const auto n = static_cast<LONG>(i);
+    ASSERT_EQ(r.number, n) << "frame " << i;
+    EXPECT_EQ(r.result, S_OK);
+    EXPECT_EQ(r.actual, kFrameBytes);
+    EXPECT_EQ(r.size, kFrameBytes);
+    EXPECT_EQ(r.firstBytes[4], static_cast<BYTE>(n & 0xFF));
+    EXPECT_EQ(r.timeResult, S_OK);
+    EXPECT_EQ(r.start, n * interval);
+    EXPECT_EQ(r.stop, (n + 1) * interval);
+    EXPECT_EQ(r.mediaTimeResult, S_OK);
+    EXPECT_EQ(r.mediaStart, n);
+    EXPECT_EQ(r.mediaStop, n + 1);
+    EXPECT_TRUE(r.syncPoint);
+    EXPECT_FALSE(r.typeAttached);
+    if (i > 0) {
+      EXPECT_GE(r.received, records[i - 1].received);
+    }
+  }
+  for (const auto& copy : Input()->DataCopies()) {
+    ASSERT_EQ(copy.bytes.size(), static_cast<std::size_t>(kFrameBytes));
+    EXPECT_EQ(copy.bytes.back(), static_cast<BYTE>(copy.index & 0xFF));
+  }
+  EXPECT_EQ(Input()->EndOfStreamCount(), 0);
+  EXPECT_TRUE(m_graph.Events().empty());
+
+  // Every buffer came home: the allocator is free to be decommitted and freed.
+  IMemAllocatorCallbackTemp* callback = nullptr;
+  ASSERT_EQ(Stream()->Allocator()->QueryInterface(IID_IMemAllocatorCallbackTemp, reinterpret_cast<void**>(&callback)),
+            S_OK);
+  LONG free = 0;
+  callback->GetFreeCount(&free);
+  EXPECT_EQ(free, 3);
+  callback->Release();
+}
+
+TEST_F(StreamingTest, StreamingStartsAgainAfterAStop) {
+  Connect();
+  Pause();
+  ASSERT_TRUE(Input()->WaitForSamples(5, kDeadline));
+  ASSERT_EQ(StopSource(), S_OK);
+  ASSERT_EQ(StopRenderer(), S_OK);
+  const LONG first = Input()->SampleCount();
+  Pause();
+  ASSERT_TRUE(Input()->WaitForSamples(first + 5, kDeadline));
+  EXPECT_EQ(Stream()->m_threadCreates.load(), 2);
+  ASSERT_EQ(StopSource(), S_OK);
+  EXPECT_EQ(Stream()->m_threadDestroys.load(), 2);
+  // The numbering goes on where it stopped.
+  const auto records = Input()->Samples();
+  for (std::size_t i = 0; i < records.size(); ++i) EXPECT_EQ(records[i].number, static_cast<long long>(i));
+}
+
+TEST_F(StreamingTest, FillBufferEndingTheStreamAtOnceSendsOnlyEndOfStream) {
+  Stream()->m_fillResultAt = 0;
+  Stream()->m_fillResult = S_FALSE;
+  Connect();
+  Pause();
+  ASSERT_TRUE(Input()->WaitForEndOfStream(kDeadline));
+  ASSERT_TRUE(m_graph.WaitForEvent(EC_COMPLETE, kDeadline));
+  EXPECT_EQ(StopSource(), S_OK);
+  EXPECT_EQ(StopRenderer(), S_OK);
+  EXPECT_EQ(Input()->SampleCount(), 0);
+  EXPECT_EQ(Input()->EndOfStreamCount(), 1);
+  EXPECT_EQ(m_graph.Codes(), std::vector<long>{EC_COMPLETE});
+}
+
+struct FillFailure {
+  LONG at;
+  HRESULT result;
+};
+
+class StreamingFillFailureTest : public StreamingTest, public testing::WithParamInterface<FillFailure> {};
+
+TEST_P(StreamingFillFailureTest, EndsTheStreamAndReportsTheResultAsAnErrorAbort) {
+  Stream()->m_fillResultAt = GetParam().at;
+  Stream()->m_fillResult = GetParam().result;
+  Connect();
+  Pause();
+  ASSERT_TRUE(m_graph.WaitForEvent(EC_ERRORABORT, kDeadline));
+  EXPECT_EQ(StopSource(), S_OK);
+  EXPECT_EQ(Input()->SampleCount(), GetParam().at);
+  EXPECT_EQ(Input()->EndOfStreamCount(), 1);
+  const auto events = m_graph.Events();
+  ASSERT_EQ(events.size(), 2u);
+  // End of stream went downstream before the abort was reported.
+  EXPECT_EQ(events[0].code, EC_COMPLETE);
+  EXPECT_EQ(events[1].code, EC_ERRORABORT);
+  EXPECT_EQ(events[1].param1, static_cast<LONG_PTR>(GetParam().result));
+}
+
+INSTANTIATE_TEST_SUITE_P(Results, StreamingFillFailureTest,
+                         testing::Values(FillFailure{0, static_cast<HRESULT>(2)}, FillFailure{3, E_FAIL},
+                                         FillFailure{5, E_OUTOFMEMORY}));
+
+class StreamingDeliverResultTest : public StreamingTest, public testing::WithParamInterface<HRESULT> {};
+
+TEST_P(StreamingDeliverResultTest, ADownstreamAnswerOtherThanSOkEndsStreamingQuietly) {
+  Input()->SetReceiveResult(5, GetParam());
+  Connect();
+  Pause();
+  ASSERT_TRUE(Input()->WaitForSamples(6, kDeadline));
+  EXPECT_EQ(StopSource(), S_OK);
+  EXPECT_EQ(StopRenderer(), S_OK);
+  // Stop has waited for the worker: had it gone on, there would be more frames.
+  EXPECT_EQ(Input()->SampleCount(), 6);
+  EXPECT_EQ(Stream()->m_framesFilled.load(), 6);
+  EXPECT_EQ(Input()->EndOfStreamCount(), 0);
+  EXPECT_TRUE(m_graph.Events().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, StreamingDeliverResultTest, testing::Values(S_FALSE, E_FAIL, VFW_E_WRONG_STATE));
+
+class StreamingHeldBufferTest : public StreamingTest, public testing::WithParamInterface<bool> {};
+
+// With one buffer, held by the renderer, the worker waits in the allocator for a buffer
+// that does not come back until a stop.
+TEST_P(StreamingHeldBufferTest, StoppingWhileTheWorkerWaitsForAFreeBufferCompletes) {
+  const bool sourceFirst = GetParam();
+  Stream()->m_buffers = 1;
+  Input()->HoldSamples(1);
+  Connect();
+  Pause();
+  ASSERT_TRUE(Input()->WaitForSamples(1, kDeadline));
+  if (sourceFirst) {
+    EXPECT_EQ(StopSource(), S_OK);
+    EXPECT_EQ(Input()->HeldSampleCount(), 1);
+    EXPECT_EQ(StopRenderer(), S_OK);
+  } else {
+    EXPECT_EQ(StopRenderer(), S_OK);
+    EXPECT_EQ(StopSource(), S_OK);
+  }
+  EXPECT_EQ(Input()->HeldSampleCount(), 0);
+  EXPECT_EQ(Input()->SampleCount(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Orders, StreamingHeldBufferTest, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) {
+                           return std::string(info.param ? "SourceFirst" : "RendererFirst");
+                         });
+
+TEST_F(StreamingTest, StoppingTheRendererReleasesAWorkerBlockedInReceive) {
+  Input()->BlockReceive(true);
+  Connect();
+  Pause();
+  ASSERT_TRUE(Input()->WaitForBlockedReceive(kDeadline));
+  EXPECT_EQ(StopRenderer(), S_OK);
+  EXPECT_EQ(StopSource(), S_OK);
+  ASSERT_EQ(Input()->SampleCount(), 1);
+  EXPECT_EQ(Input()->Samples()[0].result, VFW_E_WRONG_STATE);
+  EXPECT_EQ(Input()->EndOfStreamCount(), 0);
+}
+
+class StreamingThreadCreateFailureTest : public StreamingTest, public testing::WithParamInterface<HRESULT> {};
+
+TEST_P(StreamingThreadCreateFailureTest, PauseReportsItAndTheWorkerEndsWithExitCodeOne) {
+  const HRESULT failure = GetParam();
+  Stream()->m_threadCreateResult = failure;
+  Connect();
+  ASSERT_EQ(m_renderer->Pause(), S_OK);
+  EXPECT_EQ(m_source->Pause(), failure);
+  FILTER_STATE state = State_Running;
+  m_source->GetState(0, &state);
+  EXPECT_EQ(state, State_Stopped);
+  // The ended worker is still the stream's thread: a second one is not started.
+  EXPECT_EQ(m_source->Pause(), E_FAIL);
+  Stream()->Close();
+  EXPECT_EQ(Stream()->ExitCode(), 1u);
+  EXPECT_EQ(Stream()->m_threadCreates.load(), 1);
+  EXPECT_EQ(Stream()->m_threadDestroys.load(), 1);
+  EXPECT_EQ(Stream()->m_startPlays.load(), 0);
+  EXPECT_EQ(Input()->SampleCount(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Failures, StreamingThreadCreateFailureTest,
+                         testing::Values(E_OUTOFMEMORY, E_UNEXPECTED, VFW_E_NO_ALLOCATOR));
+
+TEST_F(StreamingTest, AnUnconnectedStreamStartsNoWorker) {
+  ASSERT_EQ(m_source->Pause(), S_OK);
+  ASSERT_EQ(m_source->Run(0), S_OK);
+  EXPECT_FALSE(Stream()->ThreadExists());
+  ASSERT_EQ(m_source->Stop(), S_OK);
+  EXPECT_EQ(Stream()->Active(), S_OK);
+  EXPECT_FALSE(Stream()->ThreadExists());
+  EXPECT_EQ(Stream()->Inactive(), S_OK);
+  EXPECT_EQ(Stream()->m_threadCreates.load(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,526 @@
+#include "common/renderer_input_pin.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <utility>
+
+#include "framework/base_filter.h"
+#include "framework/mem_allocator.h"
+
+namespace {
+
+constexpr DWORD kLargestFrame = 0x7FFFFFFF;
+
+}  // namespace
+
+CRendererInputPin::CRendererInputPin(CBaseFilter* pFilter, std::recursive_mutex* pLock, HRESULT* phr,
+                                     LPCWSTR pName)
+    : CBasePin(L"renderer input pin", pFilter, pLock, phr, pName, PINDIR_INPUT) {}
+
+CRendererInputPin::~CRendererInputPin() {
+  DropHeldSamples();
+  if (m_pNotified != nullptr) m_pNotified->Release();
+  if (m_pOwnAllocator != nullptr) m_pOwnAllocator->Release();
+}
+
+STDMETHODIMP CRendererInputPin::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+  if (ppv == nullptr) return E_POINTER;
+  if (IsEqualIID(riid, IID_IMemInputPin)) return GetInterface(static_cast<IMemInputPin*>(this), ppv);
+  return CBasePin::NonDelegatingQueryInterface(riid, ppv);
+}
+
+// ---------------------------------------------------------------------------------------
+// Types
+
+HRESULT CRendererInputPin::CheckVideoType(const AM_MEDIA_TYPE* pmt, const Restriction& restriction) const {
+  if (!IsEqualGUID(pmt->majortype, MEDIATYPE_Video) || !IsEqualGUID(pmt->formattype, FORMAT_VideoInfo)) {
+    return VFW_E_TYPE_NOT_ACCEPTED;
+  }
+  if (pmt->cbFormat < sizeof(VIDEOINFOHEADER) || pmt->pbFormat == nullptr) return VFW_E_TYPE_NOT_ACCEPTED;
+  // A peer's block need not be aligned for the structure: read a copy.
+  VIDEOINFOHEADER format;
+  std::memcpy(&format, pmt->pbFormat, sizeof format);
+  const BITMAPINFOHEADER& bitmap = format.bmiHeader;
+  const std::uint64_t headerEnd = offsetof(VIDEOINFOHEADER, bmiHeader) + static_cast<std::uint64_t>(bitmap.biSize);
+  if (bitmap.biSize < sizeof(BITMAPINFOHEADER) || headerEnd > pmt->cbFormat) return VFW_E_TYPE_NOT_ACCEPTED;
+  if (bitmap.biWidth <= 0 || bitmap.biHeight == 0 || bitmap.biBitCount == 0) return VFW_E_TYPE_NOT_ACCEPTED;
+  const DWORD bytes = GetBitmapSize(&bitmap);
+  if (bytes == 0 || bytes > kLargestFrame) return VFW_E_TYPE_NOT_ACCEPTED;
+  const bool uncompressed = bitmap.biCompression == BI_RGB || bitmap.biCompression == BI_BITFIELDS;
+  if (uncompressed && bitmap.biSizeImage != 0 && bitmap.biSizeImage < bytes) return VFW_E_TYPE_NOT_ACCEPTED;
+
+  if (!IsEqualGUID(restriction.subtype, GUID_NULL) && !IsEqualGUID(restriction.subtype, pmt->subtype)) {
+    return VFW_E_TYPE_NOT_ACCEPTED;
+  }
+  if (restriction.width != 0 && bitmap.biWidth != restriction.width) return VFW_E_TYPE_NOT_ACCEPTED;
+  const std::int64_t height = bitmap.biHeight < 0 ? -static_cast<std::int64_t>(bitmap.biHeight) : bitmap.biHeight;
+  if (restriction.height != 0 && height != restriction.height) return VFW_E_TYPE_NOT_ACCEPTED;
+  return S_OK;
+}
+
+HRESULT CRendererInputPin::CheckMediaType(const CMediaType* pmt) {
+  if (pmt == nullptr) return E_POINTER;
+  Restriction restriction;
+  HRESULT refusal = S_OK;
+  {
+    std::lock_guard<std::mutex> hold(m_dataLock);
+    restriction = m_restriction;
+    refusal = m_refuseCode;
+  }
+  if (refusal != S_OK) return refusal;
+  return CheckVideoType(pmt, restriction);
+}
+
+HRESULT CRendererInputPin::GetMediaType(int iPosition, CMediaType* pMediaType) {
+  if (pMediaType == nullptr) return E_POINTER;
+  if (iPosition < 0) return E_INVALIDARG;
+  std::lock_guard<std::mutex> hold(m_dataLock);
+  if (static_cast<std::size_t>(iPosition) >= m_preferred.size()) return VFW_S_NO_MORE_ITEMS;
+  const HRESULT hr = pMediaType->Set(m_preferred[static_cast<std::size_t>(iPosition)]);
+  return FAILED(hr) ? hr : S_OK;
+}
+
+STDMETHODIMP CRendererInputPin::ReceiveConnection(IPin* pConnector, const AM_MEDIA_TYPE* pmt) {
+  if (pmt != nullptr) {
+    std::lock_guard<std::mutex> hold(m_dataLock);
+    try {
+      m_offered.push_back(pmt->subtype);
+    } catch (const std::bad_alloc&) {
+      // A missing record does not change the connection.
+    }
+  }
+  return CBasePin::ReceiveConnection(pConnector, pmt);
+}
+
+STDMETHODIMP CRendererInputPin::EnumMediaTypes(IEnumMediaTypes** ppEnum) {
+  {
+    std::lock_guard<std::mutex> hold(m_dataLock);
+    ++m_enumerations;
+  }
+  return CBasePin::EnumMediaTypes(ppEnum);
+}
+
+HRESULT CRendererInputPin::BreakConnect() {
+  IMemAllocator* notified = nullptr;
+  {
+    std::lock_guard<std::mutex> hold(m_dataLock);
+    notified = std::exchange(m_pNotified, nullptr);
+    m_notifiedOwn = false;
+    m_notifiedReadOnly = false;
+  }
+  DropHeldSamples();
+  if (notified != nullptr) notified->Release();
+  return CBasePin::BreakConnect();
+}
+
+// ---------------------------------------------------------------------------------------
+// State and stream notifications
+
+HRESULT CRendererInputPin::Active() {
+  std::lock_guard<std::mutex> hold(m_dataLock);
+  m_active = true;
+  m_changed.notify_all();
+  return S_OK;
+}
+
+HRESULT CRendererInputPin::Inactive() {
+  {
+    std::lock_guard<std::mutex> hold(m_dataLock);
+    m_active = false;
+    // A Receive waiting on BlockReceive returns now.
+    m_changed.notify_all();
+  }
+  DropHeldSamples();
+  return CBasePin::Inactive();
+}
+
+STDMETHODIMP CRendererInputPin::EndOfStream() {
+  bool complete = false;
+  HRESULT result = S_OK;
+  {
+    std::lock_guard<std::mutex> hold(m_dataLock);
+    ++m_endOfStreams;
+    if (!m_active) {
+      result = VFW_E_WRONG_STATE;
+    } else if (m_flushing) {
+      result = S_FALSE;
+    } else {
+      complete = true;
+    }
+    m_changed.notify_all();
+  }
+  // Outside the lock: the sink may call back into the filter.
+  if (complete) m_pFilter->NotifyEvent(EC_COMPLETE, S_OK, 0);
+  return result;
+}
+
+STDMETHODIMP CRendererInputPin::BeginFlush() {
+  {
+    std::lock_guard<std::mutex> hold(m_dataLock);
+    m_flushing = true;
+    ++m_beginFlushes;
+    m_changed.notify_all();
+  }
+  DropHeldSamples();
+  return S_OK;
+}
+
+STDMETHODIMP CRendererInputPin::EndFlush() {
+  std::lock_guard<std::mutex> hold(m_dataLock);
+  m_flushing = false;
+  ++m_endFlushes;
+  m_changed.notify_all();
+  return S_OK;
+}
+
+STDMETHODIMP CRendererInputPin::NewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop, double dRate) {
+  std::lock_guard<std::mutex> hold(m_dataLock);
+  try {
+    m_segments.push_back(Segment{tStart, tStop, dRate});
+  } catch (const std::bad_alloc&) {
+  }
+  m_changed.notify_all();
+  return CBasePin::NewSegment(tStart, tStop, dRate);
+}
+
+// ---------------------------------------------------------------------------------------
+// Allocator
+
+STDMETHODIMP CRendererInputPin::GetAllocator(IMemAllocator** ppAllocator) {
+  if (ppAllocator == nullptr) return E_POINTER;
+  *ppAllocator = nullptr;
+  std::lock_guard<std::mutex> hold(m_dataLock);
+  if (m_refuseAllocator) return VFW_E_NO_ALLOCATOR;
+  if (m_pOwnAllocator == nullptr) {
+    HRESULT hr = S_OK;
+    CUnknown* allocator = CMemAllocator::CreateInstance(nullptr, &hr);
+    if (allocator == nullptr) return FAILED(hr) ? hr : E_OUTOFMEMORY;
+    // The new object has no reference yet: the query gives it its first, which the pin keeps.
+    hr = allocator->NonDelegatingQueryInterface(IID_IMemAllocator, reinterpret_cast<void**>(&m_pOwnAllocator));
+    if (FAILED(hr)) {
+      delete allocator;
+      m_pOwnAllocator = nullptr;
+      return hr;
+    }
+  }
+  m_pOwnAllocator->AddRef();
+  *ppAllocator = m_pOwnAllocator;
+  return S_OK;
+}
+
+STDMETHODIMP CRendererInputPin::NotifyAllocator(IMemAllocator* pAllocator, BOOL bReadOnly) {
+  if (pAllocator == nullptr) return E_POINTER;
+  pAllocator->AddRef();
+  IMemAllocator* previous = nullptr;
+  {
+    std::lock_guard<std::mutex> hold(m_dataLock);
+    previous = std::exchange(m_pNotified, pAllocator);
+    m_notifiedOwn = pAllocator == m_pOwnAllocator;
+    m_notifiedReadOnly = bReadOnly != FALSE;
+    ++m_notifyCount;
+    m_changed.notify_all();
+  }
+  if (previous != nullptr) previous->Release();
+  return S_OK;
+}
+
+STDMETHODIMP CRendererInputPin::GetAllocatorRequirements(ALLOCATOR_PROPERTIES* pProps) {
+  if (pProps == nullptr) return E_POINTER;
+  std::lock_guard<std::mutex> hold(m_dataLock);
+  if (!m_haveRequirements) return E_NOTIMPL;
+  *pProps = m_requirements;
+  return S_OK;
+}
+
+// ---------------------------------------------------------------------------------------
+// Samples
+
+void CRendererInputPin::ReadSample(IMediaSample* pSample, SampleRecord& record, std::vector<BYTE>* copy) {
+  BYTE* data = nullptr;
+  if (FAILED(pSample->GetPointer(&data))) data = nullptr;
+  record.size = pSample->GetSize();
+  record.actual = pSample->GetActualDataLength();
+  record.lengthValid = record.size >= 0 && record.actual >= 0 && record.actual <= record.size &&
+                       (record.actual == 0 || data != nullptr);
+  if (record.lengthValid) {
+    const auto actual = static_cast<std::size_t>(record.actual);
+    record.firstByteCount = std::min(actual, kFirstBytes);
+    if (record.firstByteCount != 0) std::memcpy(record.firstBytes.data(), data, record.firstByteCount);
+    if (actual >= 4) {
+      std::uint32_t number = 0;
+      std::memcpy(&number, data, sizeof number);
+      record.number = number;
+    }
+    if (copy != nullptr && actual != 0) copy->assign(data, data + actual);
+  }
+  record.timeResult = pSample->GetTime(&record.start, &record.stop);
+  record.mediaTimeResult = pSample->GetMediaTime(&record.mediaStart, &record.mediaStop);
+  record.syncPoint = pSample->IsSyncPoint() == S_OK;
+  record.discontinuity = pSample->IsDiscontinuity() == S_OK;
+  record.preroll = pSample->IsPreroll() == S_OK;
+}
+
+STDMETHODIMP CRendererInputPin::Receive(IMediaSample* pSample) {
+  if (pSample == nullptr) return E_POINTER;
+  bool wantCopy = false;
+  {
+    std::lock_guard<std::mutex> hold(m_dataLock);
+    if (!m_active) return VFW_E_WRONG_STATE;
+    if (m_flushing) return S_FALSE;
+    wantCopy = m_copyCount != 0;
+  }
+
+  SampleRecord record;
+  std::vector<BYTE> copy;
+  bool copied = false;
+  try {
+    ReadSample(pSample, record, wantCopy ? &copy : nullptr);
+    copied = wantCopy && record.lengthValid;
+  } catch (const std::bad_alloc&) {
+    // Recorded without its copy.
+  }
+  HRESULT result = record.lengthValid ? S_OK : E_INVALIDARG;
+
+  AM_MEDIA_TYPE* attached = nullptr;
+  if (pSample->GetMediaType(&attached) == S_OK && attached != nullptr) {
+    record.typeAttached = true;
+    record.typeAccepted = CheckMediaType(static_cast<const CMediaType*>(attached)) == S_OK;
+    DeleteMediaType(attached);
+    if (!record.typeAccepted && result == S_OK) result = VFW_E_INVALIDMEDIATYPE;
+  }
+
+  std::unique_lock<std::mutex> hold(m_dataLock);
+  record.index = m_received++;
+  record.received = Clock::now();
+  if (result == S_OK && m_resultFrom >= 0 && record.index >= m_resultFrom) result = m_resultFromOn;
+  record.result = result;
+  const bool stored = m_samples.size() < m_maxRecords;
+  try {
+    if (stored) m_samples.push_back(record);
+    if (copied && m_copyCount != 0) {
+      m_copies.push_back(DataCopy{record.index, std::move(copy)});
+      while (m_copies.size() > m_copyCount) m_copies.pop_front();
+    }
+    if (result == S_OK && m_held.size() < m_holdCount) {
+      m_held.push_back(pSample);
+      pSample->AddRef();
+    }
+  } catch (const std::bad_alloc&) {
+    // The sample is answered all the same; only the record is short.
+  }
+  m_changed.notify_all();
+
+  if (m_block && result == S_OK) {
+    ++m_blockedNow;
+    m_changed.notify_all();
+    m_changed.wait(hold, [this] { return !m_block || !m_active || m_flushing; });
+    --m_blockedNow;
+    if (!m_active) {
+      result = VFW_E_WRONG_STATE;
+    } else if (m_flushing) {
+      result = S_FALSE;
+    }
+    if (stored && static_cast<std::size_t>(record.index) < m_samples.size()) {
+      m_samples[static_cast<std::size_t>(record.index)].result = result;
+    }
+    m_changed.notify_all();
+  }
+  return result;
+}
+
+STDMETHODIMP CRendererInputPin::ReceiveMultiple(IMediaSample** pSamples, LONG nSamples, LONG* nSamplesProcessed) {
+  if (nSamplesProcessed == nullptr) return E_POINTER;
+  *nSamplesProcessed = 0;
+  if (nSamples > 0 && pSamples == nullptr) return E_POINTER;
+  HRESULT hr = S_OK;
+  for (LONG i = 0; i < nSamples; ++i) {
+    hr = Receive(pSamples[i]);
+    if (hr != S_OK) break;
+    ++*nSamplesProcessed;
+  }
+  return hr;
+}
+
+STDMETHODIMP CRendererInputPin::ReceiveCanBlock() {
+  std::lock_guard<std::mutex> hold(m_dataLock);
+  return m_block ? S_OK : S_FALSE;
+}
+
+void CRendererInputPin::DropHeldSamples() {
+  std::vector<IMediaSample*> held;
+  {
+    std::lock_guard<std::mutex> hold(m_dataLock);
+    held.swap(m_held);
+    m_changed.notify_all();
+  }
+  // Outside the lock: a returning sample may complete its allocator's decommit.
+  for (IMediaSample* sample : held) sample->Release();
+}
+
+// ---------------------------------------------------------------------------------------
+// Scripts
+
+void CRendererInputPin::AcceptOnly(const GUID& subtype, LONG width, LONG height) {
+  std::lock_guard<std::mutex> hold(m_dataLock);
+  m_restriction = Restriction{subtype, width, height < 0 ? -height : height};
+}
+
+void CRendererInputPin::RefuseAllTypes(HRESULT code) {
+  std::lock_guard<std::mutex> hold(m_dataLock);
+  m_refuseCode = code;
+}
+
+void CRendererInputPin::SetPreferredTypes(const std::vector<CMediaType>& types) {
+  {
+    std::lock_guard<std::mutex> hold(m_dataLock);
+    m_preferred = types;
+  }
+  // Enumerators made for the old list report that they are out of date.
+  IncrementTypeVersion();
+}
+
+void CRendererInputPin::RefuseAllocator(bool refuse) {
+  std::lock_guard<std::mutex> hold(m_dataLock);
+  m_refuseAllocator = refuse;
+}
+
+void CRendererInputPin::SetAllocatorRequirements(const ALLOCATOR_PROPERTIES& props) {
+  std::lock_guard<std::mutex> hold(m_dataLock);
+  m_requirements = props;
+  m_haveRequirements = true;
+}
+
+void CRendererInputPin::SetReceiveResult(LONG from, HRESULT result) {
+  std::lock_guard<std::mutex> hold(m_dataLock);
+  m_resultFrom = from;
+  m_resultFromOn = result;
+}
+
+void CRendererInputPin::BlockReceive(bool block) {
+  std::lock_guard<std::mutex> hold(m_dataLock);
+  m_block = block;
+  m_changed.notify_all();
+}
+
+void CRendererInputPin::HoldSamples(std::size_t count) {
+  {
+    std::lock_guard<std::mutex> hold(m_dataLock);
+    m_holdCount = count;
+  }
+  if (count == 0) DropHeldSamples();
+}
+
+void CRendererInputPin::ReleaseHeldSamples() { DropHeldSamples(); }
+
+void CRendererInputPin::KeepDataCopies(std::size_t count) {
+  std::lock_guard<std::mutex> hold(m_dataLock);
+  m_copyCount = count;
+  while (m_copies.size() > m_copyCount) m_copies.pop_front();
+}
+
+void CRendererInputPin::SetMaxRecords(std::size_t count) {
+  std::lock_guard<std::mutex> hold(m_dataLock);
+  m_maxRecords = count;
+}
+
+// ---------------------------------------------------------------------------------------
+// Records
+
+LONG CRendererInputPin::SampleCount() const {
+  std::lock_guard<std::mutex> hold(m_dataLock);
+  return m_received;
+}
+
+std::vector<CRendererInputPin::SampleRecord> CRendererInputPin::Samples() const {
+  std::lock_guard<std::mutex> hold(m_dataLock);
+  return m_samples;
+}
+
+std::vector<CRendererInputPin::DataCopy> CRendererInputPin::DataCopies() const {
+  std::lock_guard<std::mutex> hold(m_dataLock);
+  return {m_copies.begin(), m_copies.end()};
+}
+
+int CRendererInputPin::EndOfStreamCount() const {
+  std::lock_guard<std::mutex> hold(m_dataLock);
+  return m_endOfStreams;
+}
+
+int CRendererInputPin::BeginFlushCount() const {
+  std::lock_guard<std::mutex> hold(m_dataLock);
+  return m_beginFlushes;
+}
+
+int CRendererInputPin::EndFlushCount() const {
+  std::lock_guard<std::mutex> hold(m_dataLock);
+  return m_endFlushes;
+}
+
+std::vector<CRendererInputPin::Segment> CRendererInputPin::Segments() const {
+  std::lock_guard<std::mutex> hold(m_dataLock);
+  return m_segments;
+}
+
+std::vector<GUID> CRendererInputPin::OfferedSubtypes() const {
+  std::lock_guard<std::mutex> hold(m_dataLock);
+  return m_offered;
+}
+
+int CRendererInputPin::EnumerationCount() const {
+  std::lock_guard<std::mutex> hold(m_dataLock);
+  return m_enumerations;
+}
+
+IMemAllocator* CRendererInputPin::NotifiedAllocator() const {
+  std::lock_guard<std::mutex> hold(m_dataLock);
+  if (m_pNotified != nullptr) m_pNotified->AddRef();
+  return m_pNotified;
+}
+
+bool CRendererInputPin::NotifiedOwnAllocator() const {
+  std::lock_guard<std::mutex> hold(m_dataLock);
+  return m_notifiedOwn;
+}
+
+bool CRendererInputPin::NotifiedReadOnly() const {
+  std::lock_guard<std::mutex> hold(m_dataLock);
+  return m_notifiedReadOnly;
+}
+
+int CRendererInputPin::NotifyAllocatorCount() const {
+  std::lock_guard<std::mutex> hold(m_dataLock);
+  return m_notifyCount;
+}
+
+IMemAllocator* CRendererInputPin::OwnAllocator() const {
+  std::lock_guard<std::mutex> hold(m_dataLock);
+  if (m_pOwnAllocator != nullptr) m_pOwnAllocator->AddRef();
+  return m_pOwnAllocator;
+}
+
+int CRendererInputPin::HeldSampleCount() const {
+  std::lock_guard<std::mutex> hold(m_dataLock);
+  return static_cast<int>(m_held.size());
+}
+
+int CRendererInputPin::BlockedReceives() const {
+  std::lock_guard<std::mutex> hold(m_dataLock);
+  return m_blockedNow;
+}
+
+bool CRendererInputPin::WaitForSamples(LONG count, std::chrono::milliseconds timeout) const {
+  std::unique_lock<std::mutex> hold(m_dataLock);
+  return m_changed.wait_for(hold, timeout, [&] { return m_received >= count; });
+}
+
+bool CRendererInputPin::WaitForEndOfStream(std::chrono::milliseconds timeout) const {
+  std::unique_lock<std::mutex> hold(m_dataLock);
+  return m_changed.wait_for(hold, timeout, [&] { return m_endOfStreams > 0; });
+}
+
+bool CRendererInputPin::WaitForBlockedReceive(std::chrono::milliseconds timeout) const {
+  std::unique_lock<std::mutex> hold(m_dataLock);
+  return m_changed.wait_for(hold, timeout, [&] { return m_blockedNow > 0; });
+}

@@ -1,0 +1,239 @@
+// CRendererInputPin: the input pin of the host-side renderer (CRendererFilter). It takes
+// video from a source's output pin through IMemInputPin, records what arrives and can be
+// scripted to behave like a slow, refusing or failing downstream filter.
+//
+// Types: by default any MEDIATYPE_Video / FORMAT_VideoInfo type whose VIDEOINFOHEADER
+// is sane (a block of at least sizeof(VIDEOINFOHEADER) bytes, a bitmap header that lies
+// inside the block, a positive width, a non-zero height and bit count, and a picture
+// whose byte count can be formed and is covered by biSizeImage when that is given).
+// AcceptOnly narrows that to one subtype and/or frame size; RefuseAllTypes makes every
+// check fail with a given code. The preferred type list (what EnumMediaTypes offers) is
+// empty until SetPreferredTypes, so a connecting peer tries its own types.
+//
+// Allocator: GetAllocator offers the pin's own CMemAllocator (made on first request and
+// kept for the pin's life) unless RefuseAllocator is set (VFW_E_NO_ALLOCATOR).
+// NotifyAllocator keeps the chosen allocator with a reference until the connection is
+// broken. GetAllocatorRequirements answers E_NOTIMPL until SetAllocatorRequirements.
+//
+// Samples: Receive runs on the upstream worker thread. It is refused with
+// VFW_E_WRONG_STATE while the pin is inactive (filter stopped) and with S_FALSE while
+// flushing. Everything a sample says about itself is untrusted: a sample whose actual
+// length is negative or beyond its buffer, or that claims data without a buffer, is
+// answered E_INVALIDARG and nothing of its buffer is read; an attached media type is
+// checked like a connection type and refused with VFW_E_INVALIDMEDIATYPE. Every sample
+// that reaches the checks is recorded (up to SetMaxRecords records, 65536 unless set;
+// the count goes on).
+// Scripting: SetReceiveResult answers every sample from a given index on with a given
+// result (S_FALSE, an error); BlockReceive makes Receive wait, holding the sample,
+// until it is switched off, the pin stops or a flush begins; HoldSamples keeps
+// references to received samples (so their buffers stay out of the allocator) until
+// ReleaseHeldSamples, Inactive, BeginFlush or destruction. Stopping the renderer
+// therefore always frees an upstream worker held up here. A source stopped while its
+// worker is blocked in Receive waits for that worker, so such a source must be stopped
+// after the renderer (or the block lifted first); held samples do not have that effect,
+// since a source's stop releases a worker waiting for a buffer.
+//
+// EndOfStream is recorded and, while active and not flushing, passes EC_COMPLETE to the
+// filter's event sink. BeginFlush, EndFlush and NewSegment are recorded.
+//
+// Ownership: the pin is a member of its filter and shares its reference count. It owns
+// one reference on its own allocator, one on the notified allocator, one per held
+// sample. Threading: connection changes run under the filter's state lock (CBasePin).
+// Scripts and records live behind m_dataLock, a leaf lock: under it the pin only
+// copies, allocates and takes references; the event sink is called and samples are read
+// and released outside it. Tests and tools may read and script from any thread while
+// the worker delivers. The Wait
+// operations block on a condition with a deadline and never sleep.
+// Failure: no exception leaves an interface operation; a copy that cannot be allocated
+// is recorded as missing (DataCopies skips it) and Receive still succeeds.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <mutex>
+#include <vector>
+
+#include "framework/base_pin.h"
+#include "framework/media_type.h"
+
+class CRendererInputPin : public CBasePin, public IMemInputPin {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  // What a received sample said about itself.
+  struct SampleRecord {
+    LONG index = 0;  // 0-based order of arrival
+    Clock::time_point received{};
+    HRESULT result = S_OK;  // what Receive answered
+    LONG size = 0;          // GetSize
+    LONG actual = 0;        // GetActualDataLength
+    bool lengthValid = false;
+    // The first bytes (up to kFirstBytes, as many as the actual length covers).
+    std::array<BYTE, 16> firstBytes{};
+    std::size_t firstByteCount = 0;
+    // The first four bytes little-endian (the numbered source's frame number); -1 when
+    // the sample holds fewer.
+    long long number = -1;
+    HRESULT timeResult = E_FAIL;  // GetTime
+    REFERENCE_TIME start = 0;
+    REFERENCE_TIME stop = 0;
+    HRESULT mediaTimeResult = E_FAIL;  // GetMediaTime
+    LONGLONG mediaStart = 0;
+    LONGLONG mediaStop = 0;
+    bool syncPoint = false;
+    bool discontinuity = false;
+    bool preroll = false;
+    bool typeAttached = false;
+    bool typeAccepted = false;
+  };
+
+  struct DataCopy {
+    LONG index = 0;
+    std::vector<BYTE> bytes;
+  };
+
+  struct Segment {
+    REFERENCE_TIME start = 0;
+    REFERENCE_TIME stop = 0;
+    double rate = 1.0;
+  };
+
+  static constexpr std::size_t kFirstBytes = 16;
+
+  CRendererInputPin(CBaseFilter* pFilter, std::recursive_mutex* pLock, HRESULT* phr, LPCWSTR pName);
+  ~CRendererInputPin() override;
+
+  DECLARE_IUNKNOWN
+  // IMemInputPin besides what CBasePin answers.
+  STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
+  // IPin (recording replacements).
+  STDMETHODIMP ReceiveConnection(IPin* pConnector, const AM_MEDIA_TYPE* pmt) override;
+  STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** ppEnum) override;
+  STDMETHODIMP EndOfStream() override;
+  STDMETHODIMP BeginFlush() override;
+  STDMETHODIMP EndFlush() override;
+  STDMETHODIMP NewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop, double dRate) override;
+
+  // IMemInputPin
+  STDMETHODIMP GetAllocator(IMemAllocator** ppAllocator) override;
+  STDMETHODIMP NotifyAllocator(IMemAllocator* pAllocator, BOOL bReadOnly) override;
+  STDMETHODIMP GetAllocatorRequirements(ALLOCATOR_PROPERTIES* pProps) override;
+  STDMETHODIMP Receive(IMediaSample* pSample) override;
+  // Receive for each sample in turn, up to the first answer other than S_OK (which is
+  // returned); *nSamplesProcessed counts the samples answered S_OK.
+  STDMETHODIMP ReceiveMultiple(IMediaSample** pSamples, LONG nSamples, LONG* nSamplesProcessed) override;
+  // S_OK while BlockReceive is on, else S_FALSE.
+  STDMETHODIMP ReceiveCanBlock() override;
+
+  // CBasePin
+  HRESULT CheckMediaType(const CMediaType* pmt) override;
+  HRESULT GetMediaType(int iPosition, CMediaType* pMediaType) override;
+  HRESULT BreakConnect() override;
+  HRESULT Active() override;
+  HRESULT Inactive() override;
+
+  // Scripts. Any thread, any time (connection-related ones take effect at the next
+  // connection).
+  // Narrows the accepted types: subtype GUID_NULL and width/height 0 leave that part
+  // open; the height is compared without its sign (the sign only gives the row order).
+  void AcceptOnly(const GUID& subtype, LONG width, LONG height);
+  // Every type check answers code (S_OK switches the refusal off).
+  void RefuseAllTypes(HRESULT code);
+  void SetPreferredTypes(const std::vector<CMediaType>& types);
+  void RefuseAllocator(bool refuse);
+  void SetAllocatorRequirements(const ALLOCATOR_PROPERTIES& props);
+  // Samples from index `from` on are answered `result` (after being recorded).
+  void SetReceiveResult(LONG from, HRESULT result);
+  void BlockReceive(bool block);
+  // Keeps references to up to `count` received samples (0 releases and stops holding).
+  void HoldSamples(std::size_t count);
+  void ReleaseHeldSamples();
+  // Keeps copies of the data of the last `count` samples (0: none, the default).
+  void KeepDataCopies(std::size_t count);
+  void SetMaxRecords(std::size_t count);
+
+  // Records (copies, safe to use while samples keep arriving).
+  LONG SampleCount() const;
+  std::vector<SampleRecord> Samples() const;
+  std::vector<DataCopy> DataCopies() const;
+  int EndOfStreamCount() const;
+  int BeginFlushCount() const;
+  int EndFlushCount() const;
+  std::vector<Segment> Segments() const;
+  // Subtypes of the types offered through ReceiveConnection, in order.
+  std::vector<GUID> OfferedSubtypes() const;
+  int EnumerationCount() const;
+  // The allocator from the last NotifyAllocator, with a reference (null: none).
+  IMemAllocator* NotifiedAllocator() const;
+  bool NotifiedOwnAllocator() const;
+  bool NotifiedReadOnly() const;
+  int NotifyAllocatorCount() const;
+  // The pin's own allocator, with a reference (null until GetAllocator made it).
+  IMemAllocator* OwnAllocator() const;
+  int HeldSampleCount() const;
+  int BlockedReceives() const;
+
+  // Waits until at least count samples were received; false at the deadline.
+  bool WaitForSamples(LONG count, std::chrono::milliseconds timeout) const;
+  bool WaitForEndOfStream(std::chrono::milliseconds timeout) const;
+  // Until a Receive is blocked by BlockReceive.
+  bool WaitForBlockedReceive(std::chrono::milliseconds timeout) const;
+
+ private:
+  struct Restriction {
+    GUID subtype = GUID_NULL;
+    LONG width = 0;
+    LONG height = 0;
+  };
+
+  // The format checks, without the refusal script.
+  HRESULT CheckVideoType(const AM_MEDIA_TYPE* pmt, const Restriction& restriction) const;
+  // Reads the sample into record and copy (the copy only when wanted). The caller owns
+  // nothing of the sample but its reference for the call.
+  static void ReadSample(IMediaSample* pSample, SampleRecord& record, std::vector<BYTE>* copy);
+  // Releases the held samples outside the lock.
+  void DropHeldSamples();
+
+  mutable std::mutex m_dataLock;
+  mutable std::condition_variable m_changed;
+
+  // Scripts.
+  Restriction m_restriction;
+  HRESULT m_refuseCode = S_OK;
+  std::vector<CMediaType> m_preferred;
+  bool m_refuseAllocator = false;
+  bool m_haveRequirements = false;
+  ALLOCATOR_PROPERTIES m_requirements{};
+  LONG m_resultFrom = -1;
+  HRESULT m_resultFromOn = S_OK;
+  bool m_block = false;
+  std::size_t m_holdCount = 0;
+  std::size_t m_copyCount = 0;
+  std::size_t m_maxRecords = 65536;
+
+  // State.
+  bool m_active = false;
+  bool m_flushing = false;
+  int m_blockedNow = 0;
+  std::vector<IMediaSample*> m_held;
+  IMemAllocator* m_pOwnAllocator = nullptr;
+  IMemAllocator* m_pNotified = nullptr;
+  bool m_notifiedOwn = false;
+  bool m_notifiedReadOnly = false;
+  int m_notifyCount = 0;
+
+  // Records.
+  LONG m_received = 0;
+  std::vector<SampleRecord> m_samples;
+  std::deque<DataCopy> m_copies;
+  int m_endOfStreams = 0;
+  int m_beginFlushes = 0;
+  int m_endFlushes = 0;
+  std::vector<Segment> m_segments;
+  std::vector<GUID> m_offered;
+  int m_enumerations = 0;
+};
