@@ -51,3 +51,11 @@ std::vector<CRendererFilter::StateChange> CRendererFilter::StateChanges() const 
   std::lock_guard<std::mutex> hold(m_recordLock);
   return m_stateChanges;
 }
+
+STDMETHODIMP CRendererFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+  if (ppv == nullptr) return E_POINTER;
+  if (IsEqualIID(riid, IID_IAMFilterMiscFlags)) return GetInterface(static_cast<IAMFilterMiscFlags*>(this), ppv);
+  return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
+}
+
+STDMETHODIMP_(ULONG) CRendererFilter::GetMiscFlags() { return AM_FILTER_MISC_FLAGS_IS_RENDERER; }

@@ -6,7 +6,9 @@
 // with its result.
 //
 // End of stream reaches the graph's event sink as EC_COMPLETE (through the pin), so a
-// host that joined the filter to a graph learns when the source has finished.
+// host that joined the filter to a graph learns when the source has finished. The filter
+// calls itself a renderer (IAMFilterMiscFlags), which is how a graph manager knows to wait
+// for its completion before it tells the application that the graph completed.
 //
 // Ownership: Create returns the filter with one reference (the caller's). The filter owns
 // its state lock and its pin; the pin shares the filter's reference count. A connected
@@ -22,7 +24,7 @@
 #include "common/renderer_input_pin.h"
 #include "framework/base_filter.h"
 
-class CRendererFilter : public CBaseFilter {
+class CRendererFilter : public CBaseFilter, public IAMFilterMiscFlags {
  public:
   struct StateChange {
     FILTER_STATE requested = State_Stopped;
@@ -30,6 +32,11 @@ class CRendererFilter : public CBaseFilter {
   };
 
   static CRendererFilter* Create();
+
+  DECLARE_IUNKNOWN
+  STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+  // IAMFilterMiscFlags: AM_FILTER_MISC_FLAGS_IS_RENDERER.
+  STDMETHODIMP_(ULONG) GetMiscFlags() override;
 
   // IMediaFilter, as CBaseFilter's, recorded.
   STDMETHODIMP Stop() override;
