@@ -31,7 +31,7 @@ CBaseFilter::CBaseFilter(const WCHAR* pName, IUnknown* pUnk, std::recursive_mute
 
 CBaseFilter::~CBaseFilter() {
   delete[] m_pName;
-  if (m_pClock != nullptr) m_pClock->Release();
+  if (IReferenceClock* clock = m_pClock.load()) clock->Release();
 }
 
 STDMETHODIMP CBaseFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
@@ -58,16 +58,17 @@ STDMETHODIMP CBaseFilter::GetState(DWORD /*dwMilliSecsTimeout*/, FILTER_STATE* S
 STDMETHODIMP CBaseFilter::SetSyncSource(IReferenceClock* pClock) {
   std::lock_guard<std::recursive_mutex> hold(*m_pLock);
   if (pClock != nullptr) pClock->AddRef();
-  if (m_pClock != nullptr) m_pClock->Release();
-  m_pClock = pClock;
+  IReferenceClock* old = m_pClock.exchange(pClock);
+  if (old != nullptr) old->Release();
   return S_OK;
 }
 
 STDMETHODIMP CBaseFilter::GetSyncSource(IReferenceClock** pClock) {
   if (pClock == nullptr) return E_POINTER;
   std::lock_guard<std::recursive_mutex> hold(*m_pLock);
-  *pClock = m_pClock;
-  if (m_pClock != nullptr) m_pClock->AddRef();
+  IReferenceClock* clock = m_pClock.load();
+  *pClock = clock;
+  if (clock != nullptr) clock->AddRef();
   return S_OK;
 }
 
@@ -106,7 +107,7 @@ STDMETHODIMP CBaseFilter::Pause() {
 
 STDMETHODIMP CBaseFilter::Run(REFERENCE_TIME tStart) {
   std::lock_guard<std::recursive_mutex> hold(*m_pLock);
-  m_tStart = tStart;
+  m_tStart.store(tStart);
   if (m_State.load() == State_Stopped) {
     // Through the interface, so that a derived filter's Pause runs.
     const HRESULT hr = static_cast<IBaseFilter*>(this)->Pause();
@@ -127,10 +128,11 @@ STDMETHODIMP CBaseFilter::Run(REFERENCE_TIME tStart) {
 }
 
 HRESULT CBaseFilter::StreamTime(REFERENCE_TIME& rtStream) {
-  if (m_pClock == nullptr) return VFW_E_NO_CLOCK;
-  const HRESULT hr = m_pClock->GetTime(&rtStream);
+  IReferenceClock* clock = m_pClock.load();
+  if (clock == nullptr) return VFW_E_NO_CLOCK;
+  const HRESULT hr = clock->GetTime(&rtStream);
   if (FAILED(hr)) return hr;
-  rtStream -= m_tStart;
+  rtStream -= m_tStart.load();
   return S_OK;
 }
 

@@ -81,8 +81,9 @@ class CBaseFilter : public CUnknown, public IBaseFilter, public IAMovieSetup {
 
  protected:
   std::atomic<FILTER_STATE> m_State{State_Stopped};
-  IReferenceClock* m_pClock = nullptr;
-  REFERENCE_TIME m_tStart = 0;
+  // Both are read by the streaming thread (StreamTime) while host threads may change them.
+  std::atomic<IReferenceClock*> m_pClock{nullptr};
+  std::atomic<REFERENCE_TIME> m_tStart{0};
   CLSID m_clsid;
   std::recursive_mutex* const m_pLock;
   WCHAR* m_pName = nullptr;

@@ -1,8 +1,10 @@
 #include "module/factory_templates.h"
 
-// The create function is attached when the camera filter exists; until then the class
-// factory has nothing to create.
+#include "filter/video_src_filter.h"
+
+// Name and class identifier are filled in at start-up from the camera identity.
 CFactoryTemplate g_Templates[] = {
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, CVideoSrcFilter::CreateInstance, nullptr, nullptr},
 };
+
 const int g_cTemplates = sizeof(g_Templates) / sizeof(g_Templates[0]);

@@ -1,22 +1,74 @@
 #include "module/server_entry.h"
 
+#include <new>
+
 #include "framework/object_count.h"
+#include "module/camera_identity.h"
+#include "module/class_factory.h"
+#include "module/factory_templates.h"
+#include "module/server_registration.h"
 #include "platform/com_ids.h"
+#include "platform/dshow_types.h"
 
 HRESULT GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
   // A null out-pointer is refused rather than written through.
   if (ppv == nullptr) return E_POINTER;
   *ppv = nullptr;
   if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IClassFactory)) return E_NOINTERFACE;
-  // The camera's template has no create function until the camera filter exists, so no
-  // class identifier, the camera's included, has a factory to hand out.
-  (void)rclsid;
+  for (int i = 0; i < g_cTemplates; ++i) {
+    if (!g_Templates[i].IsClassID(rclsid)) continue;
+    auto* factory = new (std::nothrow) CClassFactory(&g_Templates[i]);
+    if (factory == nullptr) return E_OUTOFMEMORY;
+    factory->AddRef();
+    *ppv = static_cast<IClassFactory*>(factory);
+    return S_OK;
+  }
   return CLASS_E_CLASSNOTAVAILABLE;
 }
 
 HRESULT CanUnloadNow() { return g_cServerLocks.load() > 0 || g_cActiveObjects.load() != 0 ? S_FALSE : S_OK; }
 
-// Registration writes the class keys and the video-input category entry of the camera
-// filter; it arrives together with the filter and its class factory.
-HRESULT RegisterServer() { return E_NOTIMPL; }
-HRESULT UnregisterServer() { return E_NOTIMPL; }
+namespace {
+
+// The camera as the video input category lists it: one RGB24 video output pin, offered
+// as a capture pin and as a preview pin.
+const REGPINTYPES kPinTypes = {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB24};
+
+HRESULT WithFilterMapper(HRESULT (*step)(IFilterMapper2*)) {
+  IFilterMapper2* mapper = nullptr;
+  HRESULT hr = CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
+                                reinterpret_cast<void**>(&mapper));
+  if (FAILED(hr)) return hr;
+  if (mapper == nullptr) return E_NOINTERFACE;
+  hr = step(mapper);
+  mapper->Release();
+  return hr;
+}
+
+}  // namespace
+
+HRESULT RegisterServer() {
+  HRESULT hr = RegisterModuleServer(true);
+  if (FAILED(hr)) return hr;
+  return WithFilterMapper([](IFilterMapper2* mapper) {
+    const REGFILTERPINS2 pins[2] = {
+        {REG_PINFLAG_B_OUTPUT, 1, 1, &kPinTypes, 0, nullptr, &PIN_CATEGORY_CAPTURE},
+        {REG_PINFLAG_B_OUTPUT, 1, 1, &kPinTypes, 0, nullptr, &PIN_CATEGORY_PREVIEW},
+    };
+    REGFILTER2 record{};
+    record.dwVersion = 2;
+    record.dwMerit = MERIT_DO_NOT_USE;
+    record.cPins2 = 2;
+    record.rgPins2 = pins;
+    return mapper->RegisterFilter(*g_pFilterClsid, g_pFilterName, nullptr, &CLSID_VideoInputDeviceCategory,
+                                  g_pFilterName, &record);
+  });
+}
+
+HRESULT UnregisterServer() {
+  HRESULT hr = RegisterModuleServer(false);
+  if (FAILED(hr)) return hr;
+  return WithFilterMapper([](IFilterMapper2* mapper) {
+    return mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, g_pFilterName, *g_pFilterClsid);
+  });
+}

@@ -1,12 +1,14 @@
 // The component-server entry points behind the module's exports.
 //
-// GetClassObject answers DllGetClassObject: only IUnknown and IClassFactory are offered,
-// and only for the camera's class identifier (fixed at start-up). The camera filter's
-// class factory comes with the filter; until then no class of the table can be created
-// and every request ends in CLASS_E_CLASSNOTAVAILABLE.
+// GetClassObject answers DllGetClassObject: a class factory (IUnknown or IClassFactory
+// only, checked first) for the camera's class identifier fixed at start-up; any other
+// class identifier is CLASS_E_CLASSNOTAVAILABLE.
 // CanUnloadNow answers DllCanUnloadNow: S_OK only while no framework object is alive and
 // the server is not locked.
-// RegisterServer/UnregisterServer answer DllRegisterServer/DllUnregisterServer.
+// RegisterServer/UnregisterServer answer DllRegisterServer/DllUnregisterServer: the class
+// keys, then the camera's entry in the video input device category through the system's
+// filter mapper, keyed by the friendly name. The caller initialises the component runtime
+// on its thread (the mapper cannot be created otherwise, and that failure is returned).
 // All may be called on any thread after start-up.
 #pragma once
 

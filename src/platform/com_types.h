@@ -301,6 +301,8 @@ int StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax);
 // tests are one source for both systems, and defined by the runtime library (runtime/),
 // which a program calling it must link: the platform layer itself creates no classes.
 HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid, void** ppv);
+HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, void* pvReserved, REFIID riid, void** ppv);
+void CoFreeUnusedLibraries();
 
 // Per-thread initialisation: there is no apartment to join, so both succeed and do
 // nothing (S_OK every time, so every caller's balancing CoUninitialize is harmless).

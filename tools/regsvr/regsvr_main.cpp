@@ -13,6 +13,7 @@
 #include <string>
 
 #include "diagnostics/log_settings.h"
+#include "platform/dshow_types.h"
 #include "platform/reg_key.h"
 #include "platform/shared_library.h"
 #include "platform/wide_string.h"
@@ -82,7 +83,11 @@ int Register(const std::string& module, bool unregister, bool silent) {
     std::fprintf(stderr, "amberline-regsvr: %s does not export %s\n", absolute.c_str(), entry);
     return 1;
   }
+  // Registration talks to the system's filter mapper, which needs the component runtime
+  // on this thread, as the system's registration tool provides it.
+  const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   const HRESULT hr = function();
+  if (SUCCEEDED(init)) CoUninitialize();
   if (FAILED(hr)) {
     std::fprintf(stderr, "amberline-regsvr: %s in %s failed: 0x%08X\n", entry, absolute.c_str(),
                  static_cast<unsigned>(hr));

@@ -1,0 +1,708 @@
+#include "filter/video_src_stream.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <thread>
+
+#include "channel/producer_process.h"
+#include "diagnostics/log_file.h"
+#include "diagnostics/trace_scope.h"
+#include "filter/install_paths.h"
+#include "filter/letterbox.h"
+#include "framework/dumps.h"
+#include "framework/source.h"
+#include "module/camera_identity.h"
+#include "platform/guid.h"
+#include "platform/paths.h"
+#include "platform/wide_string.h"
+
+namespace {
+
+static_assert(sizeof(VIDEOINFOHEADER) == 88, "the offered format block is 88 bytes");
+static_assert(sizeof(VIDEO_STREAM_CONFIG_CAPS) == 128, "the capability record is 128 bytes");
+
+// The result for a format that the stream or its peer refuses in SetFormat.
+constexpr HRESULT kFormatRefused = static_cast<HRESULT>(0x80040248u);
+
+constexpr std::int32_t kMinWidth = 160;
+constexpr std::int32_t kMinHeight = 120;
+constexpr std::int32_t kDefaultMaxWidth = 640;
+constexpr std::int32_t kDefaultMaxHeight = 480;
+constexpr std::int32_t kMinIntervalMs = 10;
+constexpr std::int32_t kMaxIntervalMs = 1000;
+constexpr REFERENCE_TIME kLatency = 666666;
+constexpr ULONG kPushSourceFlags = AM_PUSHSOURCECAPS_PRIVATE_CLOCK;
+constexpr DWORD kCategoryBytes = sizeof(GUID);
+
+// Bytes of a bottom-up picture of width x |height| pixels at bitCount bits, rows padded
+// to 4 bytes, in 64 bits so that no header a peer sends can overflow it. -1 for a width
+// or bit count that is not positive.
+std::int64_t ImageBytes(std::int64_t width, std::int64_t height, std::int64_t bitCount) {
+  if (width <= 0 || bitCount <= 0) return -1;
+  const std::int64_t rowBytes = ((width * bitCount + 31) / 8) & ~std::int64_t{3};
+  return rowBytes * std::llabs(height);
+}
+
+std::int64_t ImageBytes(const BITMAPINFOHEADER& header) {
+  return ImageBytes(header.biWidth, header.biHeight, header.biBitCount);
+}
+
+// Major type video, subtype RGB24, fixed-size samples, a video-info block of 88 bytes.
+bool IsRgb24VideoInfo(const AM_MEDIA_TYPE& type) {
+  return IsEqualGUID(type.majortype, MEDIATYPE_Video) && IsEqualGUID(type.subtype, MEDIASUBTYPE_RGB24) &&
+         type.bFixedSizeSamples == TRUE && IsEqualGUID(type.formattype, FORMAT_VideoInfo) &&
+         type.cbFormat >= sizeof(VIDEOINFOHEADER) && type.pbFormat != nullptr;
+}
+
+const BITMAPINFOHEADER& Header(const AM_MEDIA_TYPE& type) {
+  return reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat)->bmiHeader;
+}
+
+// A 24-bit picture of positive size that the stream can deliver in one sample.
+bool IsDeliverableHeader(const BITMAPINFOHEADER& header) {
+  if (header.biBitCount != 24 || header.biWidth <= 0 || header.biHeight <= 0) return false;
+  const std::int64_t bytes = ImageBytes(header);
+  return bytes > 0 && bytes <= std::numeric_limits<LONG>::max();
+}
+
+// Frees a media type copy handed out by a sample when the scope ends.
+struct CMediaTypeCopy {
+  AM_MEDIA_TYPE* type = nullptr;
+  ~CMediaTypeCopy() { DeleteMediaType(type); }
+};
+
+}  // namespace
+
+CVideoSrcStream::CVideoSrcStream(HRESULT* phr, CSource* pFilter, LPCWSTR pPinName)
+    : CSourceStream(nullptr, phr, pFilter, pPinName), CBaseStreamControl() {
+  std::lock_guard<std::recursive_mutex> hold(m_streamLock);
+  if (m_channel.Init(false, nullptr) != 0 && phr != nullptr) *phr = E_FAIL;
+  g_Log.Write(0, L"hModule=%X\n", static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(g_hModule)));
+  if (g_hModule != nullptr) m_images.LoadPictures(GetInstallationRoot(g_hModule));
+}
+
+CVideoSrcStream::~CVideoSrcStream() {
+  // The worker calls this object's hooks; it must be gone before any member is.
+  EndWorker();
+}
+
+void CVideoSrcStream::EndWorker() {
+  if (!ThreadExists()) return;
+  // A worker waiting for a free buffer is released by the decommit.
+  if (m_pAllocator != nullptr) m_pAllocator->Decommit();
+  Stop();
+  Exit();
+  Close();
+}
+
+std::recursive_mutex& CVideoSrcStream::StateLock() { return *m_pFilter->pStateLock(); }
+
+STDMETHODIMP CVideoSrcStream::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+  { CTraceScope scope(1, L"CVideoSrcStream::NonDelegatingQueryInterface"); }
+  LogInterfaceName(1, riid);
+  if (ppv == nullptr) return E_POINTER;
+  if (IsEqualIID(riid, IID_IKsPropertySet)) return GetInterface(static_cast<IKsPropertySet*>(this), ppv);
+  if (IsEqualIID(riid, IID_IAMPushSource)) return GetInterface(static_cast<IAMPushSource*>(this), ppv);
+  if (IsEqualIID(riid, IID_IAMStreamConfig)) return GetInterface(static_cast<IAMStreamConfig*>(this), ppv);
+  if (IsEqualIID(riid, IID_IAMStreamControl)) return GetInterface(static_cast<IAMStreamControl*>(this), ppv);
+  if (IsEqualIID(riid, IID_IPersistPropertyBag)) return GetInterface(static_cast<IPersistPropertyBag*>(this), ppv);
+  if (IsEqualIID(riid, IID_IEnumMediaTypes)) {
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  return CSourceStream::NonDelegatingQueryInterface(riid, ppv);
+}
+
+// ---- identity and announcements ----
+
+std::wstring CVideoSrcStream::GetHostProcessName() {
+  const std::wstring path = platform::GetHostExecutablePath();
+  const std::size_t separator = path.find_last_of(platform::kPathSeparator);
+  return separator == std::wstring::npos ? path : path.substr(separator + 1);
+}
+
+int CVideoSrcStream::CreateClientGuid(std::wstring* clientName) {
+  if (clientName == nullptr) return 1;
+  clientName->clear();
+  GUID guid{};
+  if (FAILED(platform::CreateGuid(&guid))) return 1;
+  const std::wstring text = platform::GuidToRegistryString(guid);
+  if (text.size() != 38) return 1;
+  *clientName = text.substr(1, 36);
+  return 0;
+}
+
+bool CVideoSrcStream::HostIsProducer() { return channel::HostIsProducer(); }
+
+std::wstring CVideoSrcStream::ClientName() {
+  std::lock_guard<std::recursive_mutex> hold(m_streamLock);
+  return m_clientName;
+}
+
+std::int32_t CVideoSrcStream::Width() {
+  std::lock_guard<std::recursive_mutex> hold(m_streamLock);
+  return m_width;
+}
+
+std::int32_t CVideoSrcStream::Height() {
+  std::lock_guard<std::recursive_mutex> hold(m_streamLock);
+  return m_height;
+}
+
+// ---- state changes ----
+
+HRESULT CVideoSrcStream::Active() {
+  CTraceScope scope(1, L"CVideoSrcStream::Active");
+  std::lock_guard<std::recursive_mutex> state(StateLock());
+  {
+    std::lock_guard<std::recursive_mutex> hold(m_streamLock);
+    std::wstring guid;
+    CreateClientGuid(&guid);
+    m_clientName = GetHostProcessName() + L"-" + guid;
+    if (!HostIsProducer()) m_channel.NotifyServerAboutClientConnection(true, m_clientName, m_width, m_height);
+    m_frameNumber = 0;
+  }
+  return CSourceStream::Active();
+}
+
+HRESULT CVideoSrcStream::Inactive() {
+  CTraceScope scope(1, L"CVideoSrcStream::Inactive");
+  std::lock_guard<std::recursive_mutex> state(StateLock());
+  // The worker ends first, so a frame being filled is finished before the lock is taken.
+  const HRESULT hr = CSourceStream::Inactive();
+  if (FAILED(hr)) return hr;
+  std::lock_guard<std::recursive_mutex> hold(m_streamLock);
+  if (!HostIsProducer()) m_channel.NotifyServerAboutClientConnection(false, m_clientName, 0, 0);
+  m_images.ReleaseStagingImage();
+  return S_OK;
+}
+
+HRESULT CVideoSrcStream::OnThreadCreate() {
+  CTraceScope scope(1, L"CVideoSrcStream::OnThreadCreate");
+  std::lock_guard<std::recursive_mutex> hold(m_streamLock);
+  m_frameInterval.store(m_defaultFrameInterval);
+  m_lastStart = 0;
+  m_lastStop = 0;
+  return S_OK;
+}
+
+STDMETHODIMP CVideoSrcStream::BeginFlush() {
+  CTraceScope scope(1, L"CVideoSrcStream::BeginFlush");
+  std::lock_guard<std::recursive_mutex> hold(m_streamLock);
+  m_frameNumber = 0;
+  Flushing(true);
+  return CSourceStream::BeginFlush();
+}
+
+STDMETHODIMP CVideoSrcStream::EndFlush() {
+  CTraceScope scope(1, L"CVideoSrcStream::EndFlush");
+  Flushing(false);
+  return CSourceStream::EndFlush();
+}
+
+STDMETHODIMP CVideoSrcStream::Notify(IBaseFilter* /*pSelf*/, Quality q) {
+  CTraceScope scope(1, L"CVideoSrcStream::Notify");
+  if (q.Proportion <= 0) {
+    m_frameInterval.store(kMaxIntervalMs);
+    return S_OK;
+  }
+  std::int32_t interval = m_frameInterval.load() * 1000 / q.Proportion;
+  if (interval > kMaxIntervalMs) interval = kMaxIntervalMs;
+  if (interval < kMinIntervalMs) interval = kMinIntervalMs;
+  m_frameInterval.store(interval);
+  return S_OK;
+}
+
+// ---- formats ----
+
+std::pair<std::int32_t, std::int32_t> CVideoSrcStream::AnnouncedSize() {
+  const auto [width, height] = m_channel.GetServerResolution();
+  // The announcement comes from another process: a size no frame can have is no size.
+  if (width <= 0 || height <= 0) return {0, 0};
+  const std::int64_t bytes = ImageBytes(width, height, 24);
+  if (bytes <= 0 || bytes > channel::kFrameAreaSize) return {0, 0};
+  return {width, height};
+}
+
+HRESULT CVideoSrcStream::FillOfferedType(CMediaType* pMediaType, std::int32_t width, std::int32_t height) {
+  auto* format = reinterpret_cast<VIDEOINFOHEADER*>(pMediaType->AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
+  if (format == nullptr) return E_OUTOFMEMORY;
+  std::memset(format, 0, sizeof(VIDEOINFOHEADER));
+  if (width == 0 && height == 0) {
+    width = kDefaultWidth;
+    height = kDefaultHeight;
+  }
+  BITMAPINFOHEADER& header = format->bmiHeader;
+  header.biSize = sizeof(BITMAPINFOHEADER);
+  header.biWidth = width;
+  header.biHeight = height;
+  header.biPlanes = 1;
+  header.biBitCount = 24;
+  header.biCompression = BI_RGB;
+  header.biSizeImage = GetBitmapSize(&header);
+  format->AvgTimePerFrame = static_cast<REFERENCE_TIME>(m_frameInterval.load()) * 10000;
+  pMediaType->SetType(&MEDIATYPE_Video);
+  pMediaType->SetFormatType(&FORMAT_VideoInfo);
+  pMediaType->SetTemporalCompression(FALSE);
+  const GUID subtype = GetBitmapSubtype(&header);
+  pMediaType->SetSubtype(&subtype);
+  pMediaType->SetSampleSize(header.biSizeImage);
+  LogMediaType(1, pMediaType);
+  return S_OK;
+}
+
+HRESULT CVideoSrcStream::GetMediaType(int iPosition, CMediaType* pMediaType) {
+  CTraceScope scope(1, L"CVideoSrcStream::GetMediaType pos=%d", iPosition);
+  if (pMediaType == nullptr) return E_POINTER;
+  std::lock_guard<std::recursive_mutex> state(StateLock());
+  const auto [width, height] = AnnouncedSize();
+  if (iPosition < 0) return E_INVALIDARG;
+  if (m_formatSet != 0) {
+    if (iPosition != 0) return VFW_S_NO_MORE_ITEMS;
+    if (FAILED(pMediaType->Set(m_mt))) return E_UNEXPECTED;
+    LogMediaType(1, pMediaType);
+    return S_OK;
+  }
+  if (iPosition >= 1) return VFW_S_NO_MORE_ITEMS;
+  return FillOfferedType(pMediaType, width, height);
+}
+
+HRESULT CVideoSrcStream::CheckMediaType(const CMediaType* pMediaType) {
+  CTraceScope scope(1, L"CVideoSrcStream::CheckMediaType");
+  if (pMediaType == nullptr) return E_POINTER;
+  LogMediaType(1, pMediaType);
+  std::lock_guard<std::recursive_mutex> state(StateLock());
+  if (m_formatSet == 1 && m_mt != *pMediaType) return E_INVALIDARG;
+
+  if (IsEqualGUID(pMediaType->majortype, GUID_NULL)) return S_OK;
+  if (!IsEqualGUID(pMediaType->majortype, MEDIATYPE_Video)) return E_INVALIDARG;
+  if (IsEqualGUID(pMediaType->subtype, GUID_NULL)) return S_OK;
+  if (!IsEqualGUID(pMediaType->subtype, MEDIASUBTYPE_RGB24) || pMediaType->bFixedSizeSamples != TRUE) {
+    return E_INVALIDARG;
+  }
+  if (IsEqualGUID(pMediaType->formattype, GUID_NULL)) return S_OK;
+  if (!IsEqualGUID(pMediaType->formattype, FORMAT_VideoInfo) || pMediaType->cbFormat < sizeof(VIDEOINFOHEADER) ||
+      pMediaType->pbFormat == nullptr) {
+    return E_INVALIDARG;
+  }
+
+  std::int32_t maxWidth = kDefaultMaxWidth;
+  std::int32_t maxHeight = kDefaultMaxHeight;
+  const auto [announcedWidth, announcedHeight] = AnnouncedSize();
+  if (announcedWidth > kDefaultMaxWidth && announcedHeight > kDefaultMaxHeight) {
+    maxWidth = announcedWidth;
+    maxHeight = announcedHeight;
+  }
+  const BITMAPINFOHEADER& header = Header(*pMediaType);
+  if (header.biWidth < kMinWidth || header.biWidth > maxWidth) return E_INVALIDARG;
+  if (header.biHeight < kMinHeight || header.biHeight > maxHeight) return E_INVALIDARG;
+  if (IsConnected()) {
+    std::lock_guard<std::recursive_mutex> hold(m_streamLock);
+    if (ImageBytes(header) > m_bufferSize) return E_INVALIDARG;
+  }
+  return S_OK;
+}
+
+HRESULT CVideoSrcStream::SetMediaType(const CMediaType* pMediaType) {
+  CTraceScope scope(1, L"CVideoSrcStream::SetMediaType");
+  if (pMediaType == nullptr) return E_POINTER;
+  std::lock_guard<std::recursive_mutex> state(StateLock());
+  LogMediaType(1, pMediaType);
+  if (!IsRgb24VideoInfo(*pMediaType)) return E_INVALIDARG;
+  if (Header(*pMediaType).biBitCount != 24) return E_UNEXPECTED;
+  // A picture the stream cannot deliver never becomes the connection type.
+  if (!IsDeliverableHeader(Header(*pMediaType))) return E_INVALIDARG;
+  const HRESULT hr = CSourceStream::SetMediaType(pMediaType);
+  if (FAILED(hr)) return hr;
+
+  auto* format = reinterpret_cast<VIDEOINFOHEADER*>(m_mt.pbFormat);
+  format->bmiHeader.biSizeImage = static_cast<DWORD>(ImageBytes(format->bmiHeader));
+  m_mt.SetSampleSize(format->bmiHeader.biSizeImage);
+
+  std::lock_guard<std::recursive_mutex> hold(m_streamLock);
+  m_width = format->bmiHeader.biWidth;
+  m_height = format->bmiHeader.biHeight;
+  const double intervalMs = std::round(static_cast<double>(format->AvgTimePerFrame) / 10000.0);
+  m_frameInterval.store(intervalMs < kMinIntervalMs || intervalMs > kMaxIntervalMs
+                            ? kDefaultFrameIntervalMs
+                            : static_cast<std::int32_t>(intervalMs));
+  return S_OK;
+}
+
+HRESULT CVideoSrcStream::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pRequest) {
+  CTraceScope scope(1, L"CVideoSrcStream::DecideBufferSize");
+  if (pAlloc == nullptr || pRequest == nullptr) return E_POINTER;
+  std::lock_guard<std::recursive_mutex> state(StateLock());
+  if (!IsRgb24VideoInfo(m_mt) || !IsDeliverableHeader(Header(m_mt))) return E_FAIL;
+  pRequest->cBuffers = 1;
+  // The size is computed from the header rather than taken from biSizeImage, which a
+  // type attached to a sample may have brought from a peer.
+  pRequest->cbBuffer = static_cast<LONG>(ImageBytes(Header(m_mt)));
+  g_Log.Write(1, L"Requesting buffer size %lu\n", static_cast<DWORD>(pRequest->cbBuffer));
+  ALLOCATOR_PROPERTIES actual{};
+  const HRESULT hr = pAlloc->SetProperties(pRequest, &actual);
+  if (FAILED(hr)) return hr;
+  g_Log.Write(1, L"Actual buffer size %lu\n", static_cast<DWORD>(actual.cbBuffer));
+  if (actual.cbBuffer < pRequest->cbBuffer) return E_FAIL;
+  std::lock_guard<std::recursive_mutex> hold(m_streamLock);
+  m_bufferSize = pRequest->cbBuffer;
+  return S_OK;
+}
+
+// ---- IAMStreamConfig ----
+// The state lock is always taken before m_streamLock, as every state change takes them.
+
+STDMETHODIMP CVideoSrcStream::GetFormat(AM_MEDIA_TYPE** ppmt) {
+  CTraceScope scope(1, L"CVideoSrcStream::GetFormat");
+  if (ppmt == nullptr) return E_POINTER;
+  std::lock_guard<std::recursive_mutex> state(StateLock());
+  std::lock_guard<std::recursive_mutex> hold(m_streamLock);
+  *ppmt = CreateMediaType(&m_mt);
+  if (*ppmt == nullptr) return E_OUTOFMEMORY;
+  if (IsConnected()) return S_OK;
+  const HRESULT hr = GetMediaType(0, static_cast<CMediaType*>(*ppmt));
+  if (hr != S_OK) {
+    DeleteMediaType(*ppmt);
+    *ppmt = nullptr;
+    return FAILED(hr) ? hr : E_UNEXPECTED;
+  }
+  return S_OK;
+}
+
+STDMETHODIMP CVideoSrcStream::SetFormat(AM_MEDIA_TYPE* pmt) {
+  CTraceScope scope(1, L"CVideoSrcStream::SetFormat");
+  std::lock_guard<std::recursive_mutex> state(StateLock());
+  std::lock_guard<std::recursive_mutex> hold(m_streamLock);
+  return SetFormatLocked(pmt);
+}
+
+HRESULT CVideoSrcStream::SetFormatLocked(AM_MEDIA_TYPE* pmt) {
+  if (!m_pFilter->IsStopped()) return VFW_E_NOT_STOPPED;
+  if (pmt != nullptr) {
+    const auto* type = static_cast<const CMediaType*>(pmt);
+    const std::int32_t formatSet = m_formatSet;
+    m_formatSet = 0;
+    HRESULT hr = CheckMediaType(type);
+    m_formatSet = formatSet;
+    if (hr != S_OK) return kFormatRefused;
+    if (IsConnected()) {
+      IPin* peer = GetConnected();
+      peer->AddRef();
+      hr = peer->QueryAccept(pmt);
+      if (hr != S_OK) {
+        peer->Release();
+        return kFormatRefused;
+      }
+      if (IFilterGraph* graph = m_pFilter->GetFilterGraph()) graph->Reconnect(peer);
+      peer->Release();
+    }
+    if (FAILED(SetMediaType(type))) return kFormatRefused;
+    m_formatSet = 1;
+    IncrementTypeVersion();
+    return S_OK;
+  }
+
+  m_formatSet = 0;
+  CMediaType offered(m_mt);
+  if (GetMediaType(0, &offered) != S_OK || CheckMediaType(&offered) != S_OK) return kFormatRefused;
+  if (FAILED(SetMediaType(&offered))) return kFormatRefused;
+  IncrementTypeVersion();
+  return S_OK;
+}
+
+STDMETHODIMP CVideoSrcStream::GetNumberOfCapabilities(int* piCount, int* piSize) {
+  CTraceScope scope(1, L"CVideoSrcStream::GetNumberOfCapabilities");
+  if (piCount == nullptr || piSize == nullptr) return E_INVALIDARG;
+  *piCount = 1;
+  *piSize = sizeof(VIDEO_STREAM_CONFIG_CAPS);
+  return S_OK;
+}
+
+STDMETHODIMP CVideoSrcStream::GetStreamCaps(int iIndex, AM_MEDIA_TYPE** ppmt, BYTE* pSCC) {
+  CTraceScope scope(1, L"CVideoSrcStream::GetStreamCaps");
+  if (iIndex != 0 || ppmt == nullptr || pSCC == nullptr) return E_INVALIDARG;
+  const auto [width, height] = AnnouncedSize();
+  {
+    // The connection type is read under the lock that guards it.
+    std::lock_guard<std::recursive_mutex> state(StateLock());
+    *ppmt = CreateMediaType(&m_mt);
+    if (*ppmt == nullptr) return E_OUTOFMEMORY;
+    const HRESULT hr = GetMediaType(0, static_cast<CMediaType*>(*ppmt));
+    if (hr != S_OK) {
+      DeleteMediaType(*ppmt);
+      *ppmt = nullptr;
+      return FAILED(hr) ? hr : E_UNEXPECTED;
+    }
+  }
+
+  VIDEO_STREAM_CONFIG_CAPS caps;
+  std::memset(&caps, 0, sizeof(caps));
+  caps.guid = FORMAT_VideoInfo;
+  const bool announced = width != 0 && height != 0;
+  const SIZE maxSize = announced ? SIZE{width, height} : SIZE{kDefaultMaxWidth, kDefaultMaxHeight};
+  const SIZE minSize = announced ? SIZE{width, height} : SIZE{kMinWidth, kMinHeight};
+  caps.InputSize = maxSize;
+  caps.MinCroppingSize = minSize;
+  caps.MaxCroppingSize = maxSize;
+  caps.CropGranularityX = announced ? 0 : 8;
+  caps.CropGranularityY = announced ? 0 : 8;
+  caps.CropAlignX = 8;
+  caps.CropAlignY = 1;
+  caps.MinOutputSize = minSize;
+  caps.MaxOutputSize = maxSize;
+  caps.OutputGranularityX = announced ? 0 : 8;
+  caps.OutputGranularityY = announced ? 0 : 8;
+  caps.MinFrameInterval = 333667;
+  caps.MaxFrameInterval = 640000000;
+  caps.MinBitsPerSecond = 13824000;
+  caps.MaxBitsPerSecond = 248832000;
+  std::memcpy(pSCC, &caps, sizeof(caps));
+  return S_OK;
+}
+
+// ---- IKsPropertySet ----
+
+STDMETHODIMP CVideoSrcStream::Set(REFGUID guidPropSet, DWORD /*dwPropID*/, LPVOID /*pInstanceData*/,
+                                  DWORD /*cbInstanceData*/, LPVOID /*pPropData*/, DWORD /*cbPropData*/) {
+  CTraceScope scope(1, L"CVideoSrcStream::Set");
+  return IsEqualGUID(guidPropSet, AMPROPSETID_Pin) ? E_PROP_ID_UNSUPPORTED : E_PROP_SET_UNSUPPORTED;
+}
+
+STDMETHODIMP CVideoSrcStream::Get(REFGUID guidPropSet, DWORD dwPropID, LPVOID /*pInstanceData*/,
+                                  DWORD /*cbInstanceData*/, LPVOID pPropData, DWORD cbPropData,
+                                  DWORD* pcbReturned) {
+  CTraceScope scope(1, L"CVideoSrcStream::Get");
+  if (!IsEqualGUID(guidPropSet, AMPROPSETID_Pin)) return E_PROP_SET_UNSUPPORTED;
+  if (dwPropID != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
+  if (pPropData == nullptr && pcbReturned == nullptr) return E_POINTER;
+  if (pcbReturned != nullptr) *pcbReturned = kCategoryBytes;
+  if (pPropData != nullptr) {
+    if (cbPropData < kCategoryBytes) return E_UNEXPECTED;
+    std::memcpy(pPropData, &PIN_CATEGORY_CAPTURE, kCategoryBytes);
+  }
+  return S_OK;
+}
+
+STDMETHODIMP CVideoSrcStream::QuerySupported(REFGUID guidPropSet, DWORD dwPropID, DWORD* pTypeSupport) {
+  CTraceScope scope(1, L"CVideoSrcStream::QuerySupported");
+  if (!IsEqualGUID(guidPropSet, AMPROPSETID_Pin)) return E_PROP_SET_UNSUPPORTED;
+  if (dwPropID != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
+  if (pTypeSupport != nullptr) *pTypeSupport = KSPROPERTY_SUPPORT_GET;
+  return S_OK;
+}
+
+// ---- IAMPushSource ----
+
+STDMETHODIMP CVideoSrcStream::GetLatency(REFERENCE_TIME* prtLatency) {
+  CTraceScope scope(1, L"CVideoSrcStream::GetLatency");
+  if (prtLatency == nullptr) return E_POINTER;
+  *prtLatency = kLatency;
+  return S_OK;
+}
+
+STDMETHODIMP CVideoSrcStream::GetPushSourceFlags(ULONG* pFlags) {
+  CTraceScope scope(1, L"CVideoSrcStream::GetPushSourceFlags");
+  if (pFlags == nullptr) return E_POINTER;
+  *pFlags = kPushSourceFlags;
+  return S_OK;
+}
+
+STDMETHODIMP CVideoSrcStream::SetPushSourceFlags(ULONG /*Flags*/) {
+  CTraceScope scope(1, L"CVideoSrcStream::SetPushSourceFlags");
+  return E_NOTIMPL;
+}
+
+STDMETHODIMP CVideoSrcStream::SetStreamOffset(REFERENCE_TIME /*rtOffset*/) {
+  CTraceScope scope(1, L"CVideoSrcStream::SetStreamOffset");
+  return S_OK;
+}
+
+STDMETHODIMP CVideoSrcStream::GetStreamOffset(REFERENCE_TIME* prtOffset) {
+  CTraceScope scope(1, L"CVideoSrcStream::GetStreamOffset");
+  if (prtOffset == nullptr) return E_POINTER;
+  *prtOffset = 0;
+  return E_FAIL;
+}
+
+STDMETHODIMP CVideoSrcStream::GetMaxStreamOffset(REFERENCE_TIME* prtMaxOffset) {
+  CTraceScope scope(1, L"CVideoSrcStream::GetMaxStreamOffset");
+  if (prtMaxOffset == nullptr) return E_POINTER;
+  *prtMaxOffset = 0;
+  return S_OK;
+}
+
+STDMETHODIMP CVideoSrcStream::SetMaxStreamOffset(REFERENCE_TIME /*rtMaxOffset*/) {
+  CTraceScope scope(1, L"CVideoSrcStream::SetMaxStreamOffset");
+  return E_FAIL;
+}
+
+// ---- IPersistPropertyBag ----
+
+STDMETHODIMP CVideoSrcStream::GetClassID(CLSID* pClassID) {
+  CTraceScope scope(1, L"CVideoSrcStream::GetClassID");
+  if (pClassID == nullptr) return E_POINTER;
+  return m_pFilter->GetClassID(pClassID);
+}
+
+STDMETHODIMP CVideoSrcStream::InitNew() {
+  CTraceScope scope(1, L"CVideoSrcStream::InitNew");
+  return S_OK;
+}
+
+STDMETHODIMP CVideoSrcStream::Load(IPropertyBag* /*pPropBag*/, IErrorLog* /*pErrorLog*/) {
+  CTraceScope scope(1, L"CVideoSrcStream::Load");
+  return S_OK;
+}
+
+STDMETHODIMP CVideoSrcStream::Save(IPropertyBag* /*pPropBag*/, BOOL /*fClearDirty*/, BOOL /*fSaveAllProperties*/) {
+  CTraceScope scope(1, L"CVideoSrcStream::Save");
+  return S_OK;
+}
+
+// ---- frame production ----
+
+HRESULT CVideoSrcStream::FillBuffer(IMediaSample* pSample) {
+  CTraceScope scope(3, L"CVideoSrcStream::FillBuffer");
+  if (pSample == nullptr) return E_POINTER;
+  g_Log.Write(3, L"After CheckPtr\n");
+  // Frame pacing: outside the lock, and not shortened by the time the frame takes.
+  if (!m_skipPacing.load()) std::this_thread::sleep_for(std::chrono::milliseconds(m_frameInterval.load()));
+
+  std::lock_guard<std::recursive_mutex> hold(m_streamLock);
+
+  CMediaTypeCopy attached;
+  HRESULT hr = pSample->GetMediaType(&attached.type);
+  if (FAILED(hr)) {
+    g_Log.Write(3, L"GetMediaType failed with hr=%X\n", static_cast<unsigned>(hr));
+  } else if (hr == S_OK && attached.type != nullptr) {
+    g_Log.Write(1, L"Media type is attached to sample\n");
+    // Checked before it replaces the connection type, so a refused type leaves the
+    // connection as it was.
+    if (!IsRgb24VideoInfo(*attached.type) || !IsDeliverableHeader(Header(*attached.type))) {
+      g_Log.Write(1, L"Mediatype validation has failed\n");
+      return E_UNEXPECTED;
+    }
+    if (ImageBytes(Header(*attached.type)) > static_cast<std::int64_t>(pSample->GetSize())) {
+      g_Log.Write(1, L"Error: lBuffSize is lower than lDstDataLen\n");
+      return E_UNEXPECTED;
+    }
+    hr = CBasePin::SetMediaType(static_cast<const CMediaType*>(attached.type));
+    if (FAILED(hr)) {
+      g_Log.Write(1, L"SetMediaType has failed with hr=%X\n", static_cast<unsigned>(hr));
+      return E_UNEXPECTED;
+    }
+    m_width = Header(*attached.type).biWidth;
+    m_height = Header(*attached.type).biHeight;
+    g_Log.Write(1, L"New size = %dx%d\n", static_cast<int>(m_width), static_cast<int>(m_height));
+  }
+
+  BYTE* pDstData = nullptr;
+  hr = pSample->GetPointer(&pDstData);
+  const LONG lBuffSize = pSample->GetSize();
+  if (FAILED(hr) || pDstData == nullptr) {
+    g_Log.Write(1, L"Error: pDstData == NULL\n");
+    return E_UNEXPECTED;
+  }
+
+  // The picture the connection type describes and the one the stream writes (its width
+  // and height) must both fit the buffer before anything is written into it.
+  const std::int64_t typeBytes =
+      m_mt.pbFormat != nullptr && m_mt.cbFormat >= sizeof(VIDEOINFOHEADER) ? ImageBytes(Header(m_mt)) : 0;
+  const std::int64_t writeBytes = ImageBytes(m_width, m_height, 24);
+  if (static_cast<std::int64_t>(lBuffSize) < typeBytes || static_cast<std::int64_t>(lBuffSize) < writeBytes) {
+    g_Log.Write(1, L"Error: lBuffSize is lower than lDstDataLen\n");
+    return E_UNEXPECTED;
+  }
+  const LONG lDstDataLen = static_cast<LONG>(typeBytes);
+  if (lDstDataLen <= 0 || writeBytes != typeBytes || m_height <= 0) {
+    // The pointer is spelled as the Windows "%P" conversion does: upper-case hex digits.
+    const std::wstring pointer = platform::Format(L"%0*llX", static_cast<int>(2 * sizeof(void*)),
+                                                  static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(pDstData)));
+    g_Log.Write(1, L"Error: sample buffer is invalid (hr=%X lDstData=%s lDstDataLen=%d)\n", static_cast<unsigned>(hr),
+                pointer.c_str(), static_cast<int>(lDstDataLen));
+    return E_UNEXPECTED;
+  }
+
+  channel::FrameDescriptor descriptor;
+  std::memset(&descriptor, 0, sizeof(descriptor));
+  if (m_channel.LockMediaSample(0, &descriptor) != 0) {
+    m_needAnnounce = 1;
+    m_images.FillPlaceholder(pDstData, static_cast<std::size_t>(lBuffSize), m_width, m_height);
+  } else {
+    if (m_needAnnounce != 0) {
+      if (!HostIsProducer()) m_channel.NotifyServerAboutClientConnection(true, m_clientName, m_width, m_height);
+      m_needAnnounce = 0;
+    }
+    int copied = -1;
+    if (descriptor.Width == m_width && descriptor.Height == m_height) {
+      copied = m_channel.GetMediaSampleData(0, pDstData, lDstDataLen, m_clientName, m_width, m_height);
+    } else {
+      CImage* staging = m_images.PrepareStagingImage(descriptor.Width, descriptor.Height);
+      if (staging == nullptr) {
+        m_channel.UnlockMediaSample(0);
+        return E_OUTOFMEMORY;
+      }
+      copied = m_channel.GetMediaSampleData(0, staging->Mat().data, static_cast<std::int32_t>(staging->ByteSize()),
+                                            m_clientName, m_width, m_height);
+      if (copied == 0) ScaleFrameLetterboxed(*staging, pDstData, m_width, m_height);
+    }
+    if (copied != 0) {
+      m_channel.UnlockMediaSample(0);
+      return E_UNEXPECTED;
+    }
+    if (m_channel.GetShowLogo() != 0 && m_images.HasLogo()) m_images.BlendLogo(pDstData, m_width, m_height);
+    if (m_channel.UnlockMediaSample(0) != 0) return E_UNEXPECTED;
+  }
+
+  pSample->SetActualDataLength(lDstDataLen);
+  pSample->SetSyncPoint(TRUE);
+  pSample->SetPreroll(FALSE);
+  pSample->SetDiscontinuity(m_frameNumber == 0 ? TRUE : FALSE);
+
+  REFERENCE_TIME now = 0;
+  m_pFilter->StreamTime(now);
+  REFERENCE_TIME start = now;
+  REFERENCE_TIME stop = now + static_cast<REFERENCE_TIME>(m_frameInterval.load()) * 10000;
+  if (now < m_lastStop) {
+    // Never back in time: repeat the previous sample's times.
+    start = m_lastStart;
+    stop = m_lastStop;
+  }
+  m_lastStart = start;
+  m_lastStop = stop;
+  pSample->SetTime(&start, &stop);
+  LONGLONG mediaStart = m_frameNumber;
+  LONGLONG mediaStop = m_frameNumber + 1;
+  pSample->SetMediaTime(&mediaStart, &mediaStop);
+
+  IMediaSample2* pSample2 = nullptr;
+  if (SUCCEEDED(pSample->QueryInterface(IID_IMediaSample2, reinterpret_cast<void**>(&pSample2))) &&
+      pSample2 != nullptr) {
+    AM_SAMPLE2_PROPERTIES properties;
+    std::memset(&properties, 0, sizeof(properties));
+    properties.cbData = sizeof(properties);
+    properties.dwTypeSpecificFlags = 0;
+    properties.dwSampleFlags = m_frameNumber == 0 ? 0x115 : 0x111;
+    properties.lActual = lDstDataLen;
+    properties.tStart = start;
+    properties.tStop = stop;
+    properties.dwStreamId = 0;
+    properties.pMediaType = attached.type;
+    properties.pbBuffer = pDstData;
+    properties.cbBuffer = lBuffSize;
+    hr = pSample2->SetProperties(sizeof(properties), reinterpret_cast<const BYTE*>(&properties));
+    if (FAILED(hr)) {
+      pSample2->Release();
+      return E_UNEXPECTED;
+    }
+    LogMediaSample(3, pSample);
+  }
+
+  ++m_frameNumber;
+  g_Log.Write(3, L"Frame number = %d\n", static_cast<int>(static_cast<std::uint32_t>(m_frameNumber)));
+  if (pSample2 != nullptr) pSample2->Release();
+  return S_OK;
+}

@@ -1,0 +1,147 @@
+// CVideoSrcStream: the camera's one output stream, the pin "~Capture". It offers one
+// uncompressed RGB24 format whose size follows the producer's announced frame size
+// (320 x 240 when none is announced), answers the capture-device interfaces
+// (IAMStreamConfig, IKsPropertySet pin category, IAMPushSource with its latency,
+// IPersistPropertyBag, IAMStreamControl) and, on its worker thread, fills every buffer
+// with the producer's newest frame (copied when the sizes match, letterboxed otherwise),
+// or with the placeholder picture while no frame is available, blends the logo when the
+// producer asks for it, and stamps times, media times and sample flags.
+//
+// Each activation registers a fresh client identity ("<host exe>-<GUID>") in the shared
+// region's client table and withdraws it on deactivation, unless the host is the
+// producer application itself.
+//
+// Ownership: the stream belongs to its CVideoSrcFilter (it adds itself to the filter's
+// stream array). It owns its channel handle and its pictures. The destructor ends the
+// worker thread before anything else of the stream goes, so no hook ever runs on a
+// half-destroyed stream.
+//
+// Threading and locks: one order everywhere — the filter's state lock first, then
+// m_streamLock, then the channel's own locks. The format operations and state changes
+// run under the state lock and take m_streamLock inside it; the worker (FillBuffer,
+// OnThreadCreate) takes only m_streamLock and never waits for the state lock, so a state
+// change that waits for the worker cannot deadlock with it. m_frameInterval is atomic:
+// quality messages change it without a lock.
+//
+// Failure: interface operations return status codes and never throw. A channel that
+// cannot be opened sets the constructor's status to E_FAIL; the stream still works and
+// shows its placeholder. Every media type that reaches the stream (proposed, set,
+// attached to a sample) is untrusted: its image size is computed in 64 bits, and a type
+// whose image does not fit the sample buffer is refused before any byte is written.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "channel/file_mapping.h"
+#include "filter/stream_images.h"
+#include "framework/base_stream_control.h"
+#include "framework/source_stream.h"
+
+class CVideoSrcStream : public CSourceStream,
+                        public CBaseStreamControl,
+                        public IKsPropertySet,
+                        public IAMStreamConfig,
+                        public IAMPushSource,
+                        public IPersistPropertyBag {
+ public:
+  static constexpr std::int32_t kDefaultWidth = 320;
+  static constexpr std::int32_t kDefaultHeight = 240;
+  static constexpr std::int32_t kDefaultFrameIntervalMs = 40;
+
+  CVideoSrcStream(HRESULT* phr, CSource* pFilter, LPCWSTR pPinName);
+  ~CVideoSrcStream() override;
+
+  DECLARE_IUNKNOWN
+  STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
+  // Pin side.
+  HRESULT Active() override;
+  HRESULT Inactive() override;
+  HRESULT GetMediaType(int iPosition, CMediaType* pMediaType) override;
+  HRESULT CheckMediaType(const CMediaType* pMediaType) override;
+  HRESULT SetMediaType(const CMediaType* pMediaType) override;
+  HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pRequest) override;
+  STDMETHODIMP BeginFlush() override;
+  STDMETHODIMP EndFlush() override;
+  STDMETHODIMP Notify(IBaseFilter* pSelf, Quality q) override;
+
+  // IKsPropertySet
+  STDMETHODIMP Set(REFGUID guidPropSet, DWORD dwPropID, LPVOID pInstanceData, DWORD cbInstanceData, LPVOID pPropData,
+                   DWORD cbPropData) override;
+  STDMETHODIMP Get(REFGUID guidPropSet, DWORD dwPropID, LPVOID pInstanceData, DWORD cbInstanceData, LPVOID pPropData,
+                   DWORD cbPropData, DWORD* pcbReturned) override;
+  STDMETHODIMP QuerySupported(REFGUID guidPropSet, DWORD dwPropID, DWORD* pTypeSupport) override;
+
+  // IAMStreamConfig
+  STDMETHODIMP SetFormat(AM_MEDIA_TYPE* pmt) override;
+  STDMETHODIMP GetFormat(AM_MEDIA_TYPE** ppmt) override;
+  STDMETHODIMP GetNumberOfCapabilities(int* piCount, int* piSize) override;
+  STDMETHODIMP GetStreamCaps(int iIndex, AM_MEDIA_TYPE** ppmt, BYTE* pSCC) override;
+
+  // IAMPushSource (with IAMLatency)
+  STDMETHODIMP GetLatency(REFERENCE_TIME* prtLatency) override;
+  STDMETHODIMP GetPushSourceFlags(ULONG* pFlags) override;
+  STDMETHODIMP SetPushSourceFlags(ULONG Flags) override;
+  STDMETHODIMP SetStreamOffset(REFERENCE_TIME rtOffset) override;
+  STDMETHODIMP GetStreamOffset(REFERENCE_TIME* prtOffset) override;
+  STDMETHODIMP GetMaxStreamOffset(REFERENCE_TIME* prtMaxOffset) override;
+  STDMETHODIMP SetMaxStreamOffset(REFERENCE_TIME rtMaxOffset) override;
+
+  // IPersistPropertyBag (nothing is read or written)
+  STDMETHODIMP GetClassID(CLSID* pClassID) override;
+  STDMETHODIMP InitNew() override;
+  STDMETHODIMP Load(IPropertyBag* pPropBag, IErrorLog* pErrorLog) override;
+  STDMETHODIMP Save(IPropertyBag* pPropBag, BOOL fClearDirty, BOOL fSaveAllProperties) override;
+
+  // The host process's executable file name (the whole path when it has no separator).
+  static std::wstring GetHostProcessName();
+  // A new GUID's text (36 characters, no braces) into clientName; 0, or 1 on failure
+  // (clientName then empty).
+  static int CreateClientGuid(std::wstring* clientName);
+
+  // For tests and benchmarks: skip the pacing sleep before each frame (off by default).
+  void SkipPacing(bool skip) { m_skipPacing.store(skip); }
+  // For tests: the stream's pictures (placeholder and logo may be replaced before
+  // streaming starts) and its current state.
+  CStreamImages& Images() { return m_images; }
+  std::wstring ClientName();
+  std::int32_t FrameInterval() const { return m_frameInterval.load(); }
+  std::int32_t Width();
+  std::int32_t Height();
+
+ protected:
+  HRESULT FillBuffer(IMediaSample* pSample) override;
+  HRESULT OnThreadCreate() override;
+
+ private:
+  // Whether the host is the producer application (no announcements then).
+  static bool HostIsProducer();
+  // The producer's announced size when it is one a frame can have, else (0, 0).
+  std::pair<std::int32_t, std::int32_t> AnnouncedSize();
+  // The offered format (position 0 without a fixed format) into pMediaType.
+  HRESULT FillOfferedType(CMediaType* pMediaType, std::int32_t width, std::int32_t height);
+  // The same operation without the lock; the caller holds the state lock.
+  HRESULT SetFormatLocked(AM_MEDIA_TYPE* pmt);
+  // Ends the worker thread if one runs (used by the destructor).
+  void EndWorker();
+  std::recursive_mutex& StateLock();
+
+  std::int32_t m_formatSet = 0;
+  std::wstring m_clientName;
+  CFileMapping m_channel;
+  std::int32_t m_needAnnounce = 1;
+  CStreamImages m_images;
+  std::int32_t m_height = kDefaultHeight;
+  std::int32_t m_width = kDefaultWidth;
+  std::int32_t m_bufferSize = 0;
+  std::atomic<std::int32_t> m_frameInterval{kDefaultFrameIntervalMs};
+  std::int64_t m_frameNumber = 0;
+  const std::int32_t m_defaultFrameInterval = kDefaultFrameIntervalMs;
+  std::recursive_mutex m_streamLock;
+  std::int64_t m_lastStart = 0;
+  std::int64_t m_lastStop = 0;
+  std::atomic<bool> m_skipPacing{false};
+};

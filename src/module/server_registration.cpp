@@ -1,0 +1,133 @@
+#include "module/server_registration.h"
+
+#include "module/camera_identity.h"
+#include "module/factory_templates.h"
+#include "platform/guid.h"
+#include "platform/paths.h"
+#include "platform/reg_key.h"
+#include "platform/system_error.h"
+
+namespace {
+
+constexpr HRESULT kFileNotFound = static_cast<HRESULT>(0x80070002u);
+
+HRESULT FromWin32(LONG error) { return error == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(error); }
+
+HRESULT TreatMissingAsDone(HRESULT hr) { return hr == kFileNotFound ? S_OK : hr; }
+
+std::wstring ClassKeyName(REFCLSID clsid) { return L"CLSID\\" + platform::GuidToRegistryString(clsid); }
+
+}  // namespace
+
+HRESULT WriteServerKeys(REFCLSID clsid, const WCHAR* name, const std::wstring& path, const WCHAR* threadingModel,
+                        const WCHAR* serverKey) {
+  CRegKey classKey;
+  LONG error = classKey.Create(HKEY_CLASSES_ROOT, ClassKeyName(clsid).c_str(), KEY_WRITE);
+  if (error != ERROR_SUCCESS) return FromWin32(error);
+  error = classKey.SetString(nullptr, name != nullptr ? name : L"");
+  if (error != ERROR_SUCCESS) return FromWin32(error);
+  CRegKey server;
+  error = server.Create(classKey, serverKey, KEY_WRITE);
+  if (error != ERROR_SUCCESS) return FromWin32(error);
+  error = server.SetString(nullptr, path);
+  if (error == ERROR_SUCCESS) error = server.SetString(L"ThreadingModel", threadingModel);
+  return FromWin32(error);
+}
+
+HRESULT DeleteKeyTree(HKEY parent, const WCHAR* name) {
+  if (name == nullptr || name[0] == L'\0') return E_FAIL;
+  {
+    CRegKey key;
+    if (key.Open(parent, name, KEY_ALL_ACCESS) != ERROR_SUCCESS) return S_OK;
+  }
+  const std::wstring full(name);
+  const std::size_t split = full.rfind(L'\\');
+  const std::wstring parentPath = split == std::wstring::npos ? std::wstring() : full.substr(0, split);
+  const std::wstring leaf = split == std::wstring::npos ? full : full.substr(split + 1);
+  CRegKey container;
+  const LONG error = container.Open(parent, parentPath.c_str(), KEY_ALL_ACCESS);
+  if (error != ERROR_SUCCESS) return FromWin32(error);
+  return FromWin32(container.DeleteTree(leaf.c_str()));
+}
+
+HRESULT RegisterTemplateSetup(IFilterMapper2* pMapper2, IFilterMapper* pMapper, const CFactoryTemplate& entry,
+                              bool bRegister) {
+  const AMOVIESETUP_FILTER* setup = entry.m_pAMovieSetup_Filter;
+  if (setup == nullptr || setup->clsID == nullptr) return S_FALSE;
+  const CLSID clsid = *setup->clsID;
+  if (pMapper2 != nullptr) {
+    HRESULT hr = pMapper2->UnregisterFilter(nullptr, nullptr, clsid);
+    if (!bRegister) return TreatMissingAsDone(hr);
+    REGFILTER2 record{};
+    record.dwVersion = 1;
+    record.dwMerit = setup->dwMerit;
+    record.cPins = setup->nPins;
+    record.rgPins = setup->lpPin;
+    hr = pMapper2->RegisterFilter(clsid, setup->strName, nullptr, nullptr, nullptr, &record);
+    return TreatMissingAsDone(hr);
+  }
+  if (pMapper == nullptr) return E_POINTER;
+  HRESULT hr = pMapper->UnregisterFilter(clsid);
+  if (bRegister) {
+    hr = pMapper->RegisterFilter(clsid, setup->strName, setup->dwMerit);
+    for (UINT pin = 0; SUCCEEDED(hr) && pin < setup->nPins; ++pin) {
+      const AMOVIESETUP_PIN& p = setup->lpPin[pin];
+      const CLSID connectsTo = p.clsConnectsToFilter != nullptr ? *p.clsConnectsToFilter : GUID_NULL;
+      hr = pMapper->RegisterPin(clsid, p.strName, p.bRendered, p.bOutput, p.bZero, p.bMany, connectsTo,
+                                p.strConnectsToPin);
+      for (UINT type = 0; SUCCEEDED(hr) && type < p.nMediaTypes; ++type) {
+        const REGPINTYPES& t = p.lpMediaType[type];
+        hr = pMapper->RegisterPinType(clsid, p.strName, t.clsMajorType != nullptr ? *t.clsMajorType : GUID_NULL,
+                                      t.clsMinorType != nullptr ? *t.clsMinorType : GUID_NULL);
+      }
+    }
+  }
+  return TreatMissingAsDone(hr);
+}
+
+HRESULT RegisterModuleServer(bool bRegister) {
+  const std::wstring path = platform::GetModulePath(g_hModule);
+  if (path.empty()) {
+    const DWORD error = platform::GetLastError();
+    return error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : E_FAIL;
+  }
+
+  HRESULT hr = S_OK;
+  if (bRegister) {
+    for (int i = 0; i < g_cTemplates && SUCCEEDED(hr); ++i) {
+      const CFactoryTemplate& entry = g_Templates[i];
+      if (entry.m_ClsID == nullptr) continue;
+      hr = WriteServerKeys(*entry.m_ClsID, entry.m_Name, path, L"Both", L"InprocServer32");
+    }
+    if (FAILED(hr)) return hr;
+  }
+
+  const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  IFilterMapper2* mapper2 = nullptr;
+  IFilterMapper* mapper = nullptr;
+  if (FAILED(CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
+                              reinterpret_cast<void**>(&mapper2)))) {
+    mapper2 = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_FilterMapper, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper,
+                                reinterpret_cast<void**>(&mapper)))) {
+      mapper = nullptr;
+    }
+  }
+  if (mapper2 != nullptr || mapper != nullptr) {
+    for (int i = 0; i < g_cTemplates && SUCCEEDED(hr); ++i) {
+      const HRESULT setup = RegisterTemplateSetup(mapper2, mapper, g_Templates[i], bRegister);
+      if (FAILED(setup)) hr = setup;
+    }
+    if (mapper2 != nullptr) mapper2->Release();
+    if (mapper != nullptr) mapper->Release();
+  }
+  if (SUCCEEDED(init)) CoUninitialize();
+
+  if (!bRegister && SUCCEEDED(hr)) {
+    for (int i = 0; i < g_cTemplates; ++i) {
+      if (g_Templates[i].m_ClsID == nullptr) continue;
+      DeleteKeyTree(HKEY_CLASSES_ROOT, ClassKeyName(*g_Templates[i].m_ClsID).c_str());
+    }
+  }
+  return hr;
+}

@@ -1,0 +1,397 @@
+// The camera delivering frames into the host renderer: the placeholder while no producer
+// delivers, a producer frame copied byte for byte or scaled with its aspect kept, the
+// logo when the producer asks for it, time stamps and media times, sample flags, the
+// client entry in the producer's table, and a media type attached to a sample.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+
+#include "camera_fixture.h"
+#include "diagnostics/log_file.h"
+#include "filter/image.h"
+#include "filter/stream_images.h"
+#include "framework/mem_allocator.h"
+#include "support/log_capture.h"
+
+namespace camera_test {
+namespace {
+
+// Calls the worker hooks directly, as the worker does.
+struct CStreamAccess : CVideoSrcStream {
+  using CVideoSrcStream::FillBuffer;
+  using CVideoSrcStream::OnThreadCreate;
+};
+
+HRESULT Fill(CVideoSrcStream* stream, IMediaSample* sample) { return (stream->*&CStreamAccess::FillBuffer)(sample); }
+
+std::unique_ptr<CImage> SolidImage(int width, int height, int channels, std::uint8_t c0, std::uint8_t c1,
+                                   std::uint8_t c2, std::uint8_t c3 = 255) {
+  auto image = CImage::Create(width, height, channels, CImage::kBottomLeft);
+  if (channels == 3) image->Mat().setTo(cv::Scalar(c0, c1, c2));
+  else image->Mat().setTo(cv::Scalar(c0, c1, c2, c3));
+  return image;
+}
+
+// Pixels (of a width x height RGB24 buffer) that are not (b, g, r), as a bounding box
+// and a count.
+struct Region {
+  int count = 0;
+  int minX = 1 << 30, minY = 1 << 30, maxX = -1, maxY = -1;
+};
+Region PixelsOtherThan(const std::vector<BYTE>& buffer, int width, int height, BYTE b, BYTE g, BYTE r) {
+  Region region;
+  const std::size_t row = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const BYTE* p = &buffer[row * static_cast<std::size_t>(y) + static_cast<std::size_t>(x) * 3];
+      if (p[0] == b && p[1] == g && p[2] == r) continue;
+      ++region.count;
+      region.minX = std::min(region.minX, x);
+      region.maxX = std::max(region.maxX, x);
+      region.minY = std::min(region.minY, y);
+      region.maxY = std::max(region.maxY, y);
+    }
+  }
+  return region;
+}
+
+using CameraStreamingTest = CameraTest;
+
+TEST_F(CameraStreamingTest, WithoutProducerEverySampleIsThePlaceholderWithTimesAndFlags) {
+  Stream()->Images().SetPlaceholder(SolidImage(4, 2, 3, 11, 22, 33));
+  ASSERT_EQ(Connect(), S_OK);
+  const auto copies = Capture(5);
+  ASSERT_GE(copies.size(), 5u);
+  const auto expected = SolidFrame(320, 240, 11, 22, 33);
+  for (const auto& copy : copies) EXPECT_EQ(copy.bytes, expected) << "sample " << copy.index;
+
+  const auto records = Input()->Samples();
+  ASSERT_GE(records.size(), 5u);
+  for (const auto& record : records) {
+    SCOPED_TRACE(record.index);
+    EXPECT_EQ(record.actual, 230400);
+    EXPECT_TRUE(record.syncPoint);
+    EXPECT_FALSE(record.preroll);
+    EXPECT_EQ(record.discontinuity, record.index == 0);
+    // No clock: every sample repeats the first one's times.
+    ASSERT_EQ(record.timeResult, S_OK);
+    EXPECT_EQ(record.start, 0);
+    EXPECT_EQ(record.stop, 400000);
+    ASSERT_EQ(record.mediaTimeResult, S_OK);
+    EXPECT_EQ(record.mediaStart, record.index);
+    EXPECT_EQ(record.mediaStop, record.index + 1);
+  }
+}
+
+TEST_F(CameraStreamingTest, FrameOfTheNegotiatedSizeIsCopiedByteForByteAndTheClientIsListedWhileActive) {
+  Announce(320, 240);
+  const auto frame = PatternFrame(320, 240, 5);
+  Publish(320, 240, frame);
+  ASSERT_EQ(Connect(), S_OK);
+  EXPECT_TRUE(Clients().empty());
+
+  Input()->KeepDataCopies(3);
+  ASSERT_EQ(Run(), S_OK);
+  ASSERT_TRUE(Input()->WaitForSamples(3, kDeadline));
+  const auto clients = Clients();
+  ASSERT_EQ(clients.size(), 1u);
+  const std::wstring name = Stream()->ClientName();
+  EXPECT_EQ(clients[0], name.substr(0, channel::kClientNameUnits - 1));
+  EXPECT_EQ(name.find(CVideoSrcStream::GetHostProcessName() + L"-"), 0u);
+  EXPECT_EQ(name.size(), CVideoSrcStream::GetHostProcessName().size() + 1 + 36);
+  ASSERT_EQ(Stop(), S_OK);
+  EXPECT_TRUE(Clients().empty());
+
+  for (const auto& copy : Input()->DataCopies()) EXPECT_TRUE(copy.bytes == frame) << "sample " << copy.index;
+
+  // Each activation is a new identity.
+  ASSERT_EQ(Run(), S_OK);
+  EXPECT_NE(Stream()->ClientName(), name);
+  ASSERT_EQ(Stop(), S_OK);
+}
+
+TEST_F(CameraStreamingTest, ProducerArrivingAndLeavingSwitchesBetweenPlaceholderAndFrames) {
+  Stream()->Images().SetPlaceholder(SolidImage(2, 2, 3, 1, 2, 3));
+  ASSERT_EQ(Connect(), S_OK);
+  Input()->KeepDataCopies(1);
+  ASSERT_EQ(Run(), S_OK);
+  ASSERT_TRUE(Input()->WaitForSamples(2, kDeadline));
+  EXPECT_EQ(Input()->DataCopies().back().bytes, SolidFrame(320, 240, 1, 2, 3));
+
+  const auto frame = SolidFrame(320, 240, 200, 100, 50);
+  Publish(320, 240, frame);
+  LONG seen = Input()->SampleCount();
+  ASSERT_TRUE(Input()->WaitForSamples(seen + 2, kDeadline));
+  EXPECT_EQ(Input()->DataCopies().back().bytes, frame);
+
+  m_producer.reset();  // the producer shuts its channel down
+  seen = Input()->SampleCount();
+  ASSERT_TRUE(Input()->WaitForSamples(seen + 2, kDeadline));
+  EXPECT_EQ(Input()->DataCopies().back().bytes, SolidFrame(320, 240, 1, 2, 3));
+  ASSERT_EQ(Stop(), S_OK);
+}
+
+struct ScaleCase {
+  const char* name;
+  int streamWidth, streamHeight;  // announced, and so negotiated
+  int frameWidth, frameHeight;    // what the producer writes
+  int x0, y0, x1, y1;             // the picture's pixels, end exclusive
+};
+
+class CameraScaledFrameTest : public CameraTest, public testing::WithParamInterface<ScaleCase> {};
+
+TEST_P(CameraScaledFrameTest, FrameOfAnotherSizeFillsItsPlaceWithBlackBarsAround) {
+  const ScaleCase& c = GetParam();
+  Announce(c.streamWidth, c.streamHeight);
+  Publish(c.frameWidth, c.frameHeight, SolidFrame(c.frameWidth, c.frameHeight, 40, 80, 120));
+  ASSERT_EQ(Connect(), S_OK);
+  const auto copies = Capture(2);
+  ASSERT_FALSE(copies.empty());
+  const auto& bytes = copies.back().bytes;
+  ASSERT_EQ(bytes.size(), FrameBytes(c.streamWidth, c.streamHeight));
+  const std::size_t row = (static_cast<std::size_t>(c.streamWidth) * 3 + 3) & ~std::size_t{3};
+  int wrong = 0;
+  for (int y = 0; y < c.streamHeight; ++y) {
+    for (int x = 0; x < c.streamWidth; ++x) {
+      const BYTE* p = &bytes[row * static_cast<std::size_t>(y) + static_cast<std::size_t>(x) * 3];
+      const bool inside = x >= c.x0 && x < c.x1 && y >= c.y0 && y < c.y1;
+      const BYTE b = inside ? 40 : 0, g = inside ? 80 : 0, r = inside ? 120 : 0;
+      if (p[0] != b || p[1] != g || p[2] != r) ++wrong;
+    }
+  }
+  EXPECT_EQ(wrong, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, CameraScaledFrameTest,
+    testing::Values(ScaleCase{"letterbox", 640, 480, 1280, 720, 0, 60, 640, 420},
+                    ScaleCase{"pillarbox", 1280, 720, 640, 480, 160, 0, 1120, 720},
+                    ScaleCase{"stretch_within_tenth", 640, 480, 720, 576, 0, 0, 640, 480},
+                    ScaleCase{"same_aspect_down", 320, 240, 640, 480, 0, 0, 320, 240}),
+    [](const testing::TestParamInfo<ScaleCase>& info) { return std::string(info.param.name); });
+
+TEST_F(CameraStreamingTest, LogoIsBlendedOnlyWhenTheProducerAsksForIt) {
+  Stream()->Images().SetLogo(SolidImage(40, 20, 4, 255, 0, 0, 255));  // opaque red (RGBA)
+  Announce(320, 240);
+  const auto frame = SolidFrame(320, 240, 0, 0, 0);
+  Publish(320, 240, frame);
+  ASSERT_EQ(Connect(), S_OK);
+
+  auto copies = Capture(2);
+  ASSERT_FALSE(copies.empty());
+  EXPECT_EQ(copies.back().bytes, frame);
+
+  ASSERT_EQ(Producer().SetShowLogo(1), 1);
+  copies = Capture(2);
+  ASSERT_FALSE(copies.empty());
+  const Region logo = PixelsOtherThan(copies.back().bytes, 320, 240, 0, 0, 0);
+  int logoWidth = 0, logoHeight = 0;
+  CStreamImages::LogoSize(40, 20, 320, &logoWidth, &logoHeight);
+  EXPECT_EQ(logo.count, logoWidth * logoHeight);
+  EXPECT_EQ(logo.maxX - logo.minX + 1, logoWidth);
+  EXPECT_EQ(logo.maxY - logo.minY + 1, logoHeight);
+  EXPECT_EQ(PixelsOtherThan(copies.back().bytes, 320, 240, 0, 0, 255).count, 320 * 240 - logo.count)
+      << "every changed pixel is the logo's red";
+}
+
+// A clock the test sets by hand.
+class CManualClock final : public IReferenceClock {
+ public:
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (ppv == nullptr) return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IReferenceClock)) {
+      *ppv = static_cast<IReferenceClock*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++m_refs); }
+  STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--m_refs); }
+  STDMETHODIMP GetTime(REFERENCE_TIME* pTime) override {
+    *pTime = m_now.load();
+    return S_OK;
+  }
+  STDMETHODIMP AdviseTime(REFERENCE_TIME, REFERENCE_TIME, HEVENT, DWORD_PTR*) override { return E_NOTIMPL; }
+  STDMETHODIMP AdvisePeriodic(REFERENCE_TIME, REFERENCE_TIME, HSEMAPHORE, DWORD_PTR*) override { return E_NOTIMPL; }
+  STDMETHODIMP Unadvise(DWORD_PTR) override { return E_NOTIMPL; }
+
+  std::atomic<REFERENCE_TIME> m_now{0};
+  std::atomic<LONG> m_refs{0};
+};
+
+TEST_F(CameraStreamingTest, TimeStampsFollowTheStreamTimeAndNeverGoBack) {
+  CManualClock clock;
+  clock.m_now = 50000000;
+  ASSERT_EQ(m_filter->SetSyncSource(&clock), S_OK);
+  ASSERT_EQ(Connect(), S_OK);
+  // From the stopped state straight to running, so the start time is fixed before the
+  // worker exists.
+  ASSERT_EQ(Run(20000000), S_OK);
+  ASSERT_TRUE(Input()->WaitForSamples(3, kDeadline));
+  clock.m_now = 40000000;  // behind the last stamp: the stamps must not go back
+  LONG seen = Input()->SampleCount();
+  ASSERT_TRUE(Input()->WaitForSamples(seen + 2, kDeadline));
+  clock.m_now = 60000000;
+  seen = Input()->SampleCount();
+  ASSERT_TRUE(Input()->WaitForSamples(seen + 2, kDeadline));
+  ASSERT_EQ(Stop(), S_OK);
+  ASSERT_EQ(m_filter->SetSyncSource(nullptr), S_OK);
+
+  const auto records = Input()->Samples();
+  EXPECT_EQ(records.front().start, 30000000);
+  EXPECT_EQ(records.front().stop, 30400000);
+  REFERENCE_TIME previous = 0;
+  for (const auto& record : records) {
+    EXPECT_GE(record.start, previous);
+    EXPECT_TRUE(record.start == 30000000 || record.start == 40000000) << record.start;
+    EXPECT_EQ(record.stop - record.start, 400000);
+    previous = record.start;
+  }
+  EXPECT_EQ(records.back().start, 40000000);
+  EXPECT_EQ(clock.m_refs.load(), 0);
+}
+
+TEST_F(CameraStreamingTest, QualityMessagesChangeThePaceWithinItsLimitsUntilTheNextStart) {
+  const auto notify = [this](LONG proportion) {
+    Quality q{Famine, proportion, 0, 0};
+    return Stream()->Notify(nullptr, q);
+  };
+  EXPECT_EQ(notify(500), S_OK);
+  EXPECT_EQ(Stream()->FrameInterval(), 80);
+  EXPECT_EQ(notify(4000), S_OK);
+  EXPECT_EQ(Stream()->FrameInterval(), 20);
+  EXPECT_EQ(notify(4000), S_OK);
+  EXPECT_EQ(Stream()->FrameInterval(), 10);
+  EXPECT_EQ(notify(0), S_OK);
+  EXPECT_EQ(Stream()->FrameInterval(), 1000);
+  EXPECT_EQ(notify(10), S_OK);
+  EXPECT_EQ(Stream()->FrameInterval(), 1000);
+  EXPECT_EQ((Stream()->*&CStreamAccess::OnThreadCreate)(), S_OK);
+  EXPECT_EQ(Stream()->FrameInterval(), 40);
+}
+
+// FillBuffer called directly on samples of a memory allocator, as the worker calls it.
+class CameraFillBufferTest : public CameraTest {
+ protected:
+  void SetUp() override {
+    CameraTest::SetUp();
+    HRESULT hr = S_OK;
+    m_allocator = new CMemAllocator(L"test allocator", nullptr, &hr);
+    m_allocator->AddRef();
+    ALLOCATOR_PROPERTIES request{1, 640 * 480 * 3, 1, 0}, actual{};
+    ASSERT_EQ(m_allocator->SetProperties(&request, &actual), S_OK);
+    ASSERT_EQ(m_allocator->Commit(), S_OK);
+    ASSERT_EQ(Stream()->SetMediaType(&m_type), S_OK);
+  }
+  void TearDown() override {
+    m_allocator->Decommit();
+    m_allocator->Release();
+    CameraTest::TearDown();
+  }
+  IMediaSample* Sample() {
+    IMediaSample* sample = nullptr;
+    EXPECT_EQ(m_allocator->GetBuffer(&sample, nullptr, nullptr, 0), S_OK);
+    return sample;
+  }
+  DWORD SampleFlags(IMediaSample* sample) {
+    IMediaSample2* sample2 = nullptr;
+    EXPECT_EQ(sample->QueryInterface(IID_IMediaSample2, reinterpret_cast<void**>(&sample2)), S_OK);
+    AM_SAMPLE2_PROPERTIES properties{};
+    EXPECT_EQ(sample2->GetProperties(sizeof(properties), reinterpret_cast<BYTE*>(&properties)), S_OK);
+    sample2->Release();
+    return properties.dwSampleFlags;
+  }
+
+  CMemAllocator* m_allocator = nullptr;
+  CMediaType m_type = VideoType(320, 240);
+};
+
+TEST_F(CameraFillBufferTest, FirstSampleAfterStartOrFlushCarriesTheDiscontinuity) {
+  IMediaSample* sample = Sample();
+  EXPECT_EQ(Fill(Stream(), sample), S_OK);
+  EXPECT_EQ(SampleFlags(sample) & 0x1FF & ~0x20u, 0x115u);
+  EXPECT_EQ(Fill(Stream(), sample), S_OK);
+  EXPECT_EQ(SampleFlags(sample) & 0x1FF & ~0x20u, 0x111u);
+  EXPECT_EQ(Stream()->BeginFlush(), E_UNEXPECTED);
+  EXPECT_EQ(Stream()->EndFlush(), E_UNEXPECTED);
+  EXPECT_EQ(Fill(Stream(), sample), S_OK);
+  EXPECT_EQ(SampleFlags(sample) & 0x1FF & ~0x20u, 0x115u);
+  EXPECT_EQ(sample->GetActualDataLength(), 230400);
+  sample->Release();
+  EXPECT_EQ(Fill(Stream(), nullptr), E_POINTER);
+}
+
+TEST_F(CameraFillBufferTest, AttachedTypeChangesTheSizeInTheSameCall) {
+  testing_support::CLogCapture log(1);
+  Announce(352, 288);
+  Publish(352, 288, PatternFrame(352, 288, 9));
+  IMediaSample* sample = Sample();
+  CMediaType attached = VideoType(352, 288);
+  ASSERT_EQ(sample->SetMediaType(&attached), S_OK);
+  EXPECT_EQ(Fill(Stream(), sample), S_OK);
+  EXPECT_EQ(Stream()->Width(), 352);
+  EXPECT_EQ(Stream()->Height(), 288);
+  EXPECT_EQ(sample->GetActualDataLength(), static_cast<LONG>(FrameBytes(352, 288)));
+  BYTE* data = nullptr;
+  ASSERT_EQ(sample->GetPointer(&data), S_OK);
+  const auto frame = PatternFrame(352, 288, 9);
+  EXPECT_EQ(std::memcmp(data, frame.data(), frame.size()), 0);
+  sample->Release();
+  EXPECT_NE(log.Messages().find("Media type is attached to sample\n"), std::string::npos);
+  EXPECT_NE(log.Messages().find("New size = 352x288\n"), std::string::npos);
+}
+
+TEST_F(CameraFillBufferTest, AttachedTypeThatIsRefusedFailsTheCallAndKeepsTheConnectionType) {
+  Publish(320, 240, SolidFrame(320, 240, 9, 9, 9));
+  struct Case {
+    const char* what;
+    CMediaType type;
+  };
+  CMediaType otherSubtype = VideoType(320, 240);
+  otherSubtype.SetSubtype(&MEDIASUBTYPE_RGB32);
+  Case cases[] = {{"another subtype", otherSubtype},
+                  {"larger than the buffer", VideoType(1280, 720)},
+                  {"top-down rows", VideoType(320, -240)},
+                  {"32 bits per pixel", VideoType(320, 240, 32)},
+                  {"a size that overflows 32 bits", VideoType(0x7FFFFFF0, 0x7FFFFFF0)}};
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    IMediaSample* sample = Sample();
+    BYTE* data = nullptr;
+    ASSERT_EQ(sample->GetPointer(&data), S_OK);
+    std::memset(data, 0xAB, static_cast<std::size_t>(sample->GetSize()));
+    ASSERT_EQ(sample->SetMediaType(&c.type), S_OK);
+    EXPECT_EQ(Fill(Stream(), sample), E_UNEXPECTED);
+    EXPECT_EQ(data[0], 0xAB) << "nothing is written";
+    EXPECT_EQ(data[sample->GetSize() - 1], 0xAB);
+    sample->Release();
+    EXPECT_TRUE(Stream()->CurrentMediaType() == m_type) << "the connection type is kept";
+    EXPECT_EQ(Stream()->Width(), 320);
+    EXPECT_EQ(Stream()->Height(), 240);
+  }
+}
+
+TEST_F(CameraFillBufferTest, BufferSmallerThanTheConnectionTypeIsRefusedBeforeAnyWrite) {
+  CMediaType large = VideoType(640, 480);
+  ASSERT_EQ(Stream()->SetMediaType(&large), S_OK);
+  // The allocator's buffers (921,600 bytes) hold 640 x 480; make them smaller.
+  m_allocator->Decommit();
+  ALLOCATOR_PROPERTIES request{1, 1000, 1, 0}, actual{};
+  ASSERT_EQ(m_allocator->SetProperties(&request, &actual), S_OK);
+  ASSERT_EQ(m_allocator->Commit(), S_OK);
+  IMediaSample* sample = Sample();
+  BYTE* data = nullptr;
+  ASSERT_EQ(sample->GetPointer(&data), S_OK);
+  std::memset(data, 0xCD, 1000);
+  testing_support::CLogCapture log(1);
+  EXPECT_EQ(Fill(Stream(), sample), E_UNEXPECTED);
+  EXPECT_EQ(data[999], 0xCD);
+  sample->Release();
+  EXPECT_NE(log.Messages().find("Error: lBuffSize is lower than lDstDataLen\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace camera_test

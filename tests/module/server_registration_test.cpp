@@ -1,0 +1,147 @@
+// Registers and unregisters real copies of the built module, as an installer would, and
+// checks what the registry and the system's filter mapper keep of them; asks a loaded
+// copy for its class factory as a host would.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/com_ids.h"
+#include "platform/dshow_types.h"
+#include "platform/guid.h"
+#include "platform/reg_key.h"
+#include "platform/shared_library.h"
+#include "platform/wide_string.h"
+#include "support/registry_fixture.h"
+
+namespace {
+
+using testing_support::CRegistrySandbox;
+
+using GetClassObjectFunction = HRESULT(STDMETHODCALLTYPE*)(REFCLSID, REFIID, void**);
+using ServerFunction = HRESULT(STDMETHODCALLTYPE*)();
+
+const CLSID kBuiltIn = {0x5E0B7A21, 0x93C4, 0x4D6F, {0xA1, 0xE8, 0x27, 0xC3, 0xB9, 0x4D, 0x0F, 0x6A}};
+const CLSID kStudio = {0x11111111, 0x2222, 0x3333, {0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55}};
+
+std::wstring ClassKey(const CLSID& clsid) { return L"CLSID\\" + platform::GuidToRegistryString(clsid); }
+std::wstring CategoryEntry(const std::wstring& name) {
+  return L"CLSID\\" + platform::GuidToRegistryString(CLSID_VideoInputDeviceCategory) + L"\\Instance\\" + name;
+}
+
+bool KeyExists(const std::wstring& path) {
+  CRegKey key;
+  return key.Open(HKEY_CLASSES_ROOT, path.c_str(), KEY_READ) == ERROR_SUCCESS;
+}
+
+std::wstring StringValue(const std::wstring& path, const wchar_t* name) {
+  CRegKey key;
+  std::wstring value;
+  if (key.Open(HKEY_CLASSES_ROOT, path.c_str(), KEY_READ) != ERROR_SUCCESS) return L"<no key>";
+  if (key.QueryString(name, &value) != ERROR_SUCCESS) return L"<no value>";
+  return value;
+}
+
+class ServerRegistrationTest : public testing::Test {
+ protected:
+  void SetUp() override { m_init = CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
+  void TearDown() override {
+    m_library.Unload();
+    if (SUCCEEDED(m_init)) CoUninitialize();
+  }
+
+  // Loads a copy of the module from folder (under the sandbox), optionally named in the
+  // custom-source list as name with class id clsid.
+  std::filesystem::path Load(const std::string& folder, const std::string& name = "", const std::string& clsid = "") {
+    const auto dir = m_sandbox.Root() / folder;
+    std::filesystem::create_directories(dir);
+    const auto module = dir / testing_support::StagedModulePath().filename();
+    std::filesystem::copy_file(testing_support::StagedModulePath(), module);
+    if (!name.empty()) {
+      m_sandbox.WriteHive("HKEY_LOCAL_MACHINE", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Trelvox\\Amberline\\" + folder +
+                                                    "]\n@=\"" + name + "\"\n\"Path\"=" +
+                                                    CRegistrySandbox::Quoted(module.string()) + "\n\"CLSID\"=\"" +
+                                                    clsid + "\"\n");
+    }
+    EXPECT_TRUE(m_library.Load(module.wstring())) << platform::WideToUtf8(m_library.Error());
+    return module;
+  }
+  HRESULT Call(const char* entry) {
+    auto function = reinterpret_cast<ServerFunction>(m_library.Symbol(entry));
+    return function != nullptr ? function() : E_FAIL;
+  }
+  GetClassObjectFunction GetClassObject() {
+    return reinterpret_cast<GetClassObjectFunction>(m_library.Symbol("DllGetClassObject"));
+  }
+
+  HRESULT m_init = E_FAIL;
+  CRegistrySandbox m_sandbox;
+  CSharedLibrary m_library;
+};
+
+TEST_F(ServerRegistrationTest, RegistrationWritesTheServerKeysAndTheCategoryEntryAndUnregistrationRemovesThem) {
+  const auto module = Load("Bin");
+  const std::wstring classKey = ClassKey(kBuiltIn);
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_EQ(Call("DllRegisterServer"), S_OK) << "registering the same module again overwrites its entries";
+    EXPECT_EQ(StringValue(classKey, nullptr), L"Trelvox Amberline");
+    EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::path(StringValue(classKey + L"\\InprocServer32", nullptr)),
+                                            module));
+    EXPECT_EQ(StringValue(classKey + L"\\InprocServer32", L"ThreadingModel"), L"Both");
+    EXPECT_TRUE(KeyExists(CategoryEntry(L"Trelvox Amberline")));
+    EXPECT_EQ(StringValue(CategoryEntry(L"Trelvox Amberline"), L"FriendlyName"), L"Trelvox Amberline");
+    EXPECT_EQ(platform::WideToUtf8(StringValue(CategoryEntry(L"Trelvox Amberline"), L"CLSID")),
+              platform::WideToUtf8(platform::GuidToRegistryString(kBuiltIn)));
+  }
+  ASSERT_EQ(Call("DllUnregisterServer"), S_OK);
+  EXPECT_FALSE(KeyExists(classKey));
+  EXPECT_FALSE(KeyExists(CategoryEntry(L"Trelvox Amberline")));
+}
+
+TEST_F(ServerRegistrationTest, UnregistrationReachesTheCategoryEvenWhenTheClassKeyIsGone) {
+  Load("Bin");
+  ASSERT_EQ(Call("DllRegisterServer"), S_OK);
+  {
+    CRegKey clsidKey;
+    ASSERT_EQ(clsidKey.Open(HKEY_CLASSES_ROOT, L"CLSID", KEY_ALL_ACCESS), ERROR_SUCCESS);
+    ASSERT_EQ(clsidKey.DeleteTree(platform::GuidToRegistryString(kBuiltIn).c_str()), ERROR_SUCCESS);
+  }
+  EXPECT_EQ(Call("DllUnregisterServer"), S_OK);
+  EXPECT_FALSE(KeyExists(CategoryEntry(L"Trelvox Amberline")));
+}
+
+TEST_F(ServerRegistrationTest, ACustomCopyRegistersUnderItsOwnNameAndClassId) {
+  Load("Studio", "Studio Cam", "11111111-2222-3333-4444-555555555555");
+  ASSERT_EQ(Call("DllRegisterServer"), S_OK);
+  EXPECT_EQ(StringValue(ClassKey(kStudio), nullptr), L"Studio Cam");
+  EXPECT_FALSE(KeyExists(ClassKey(kBuiltIn)));
+  EXPECT_EQ(StringValue(CategoryEntry(L"Studio Cam"), L"FriendlyName"), L"Studio Cam");
+  ASSERT_EQ(Call("DllUnregisterServer"), S_OK);
+  EXPECT_FALSE(KeyExists(CategoryEntry(L"Studio Cam")));
+}
+
+TEST_F(ServerRegistrationTest, TheClassFactoryServesOnlyTheCameraAndKeepsTheModuleWhileLocked) {
+  Load("Bin");
+  const auto getClassObject = GetClassObject();
+  ASSERT_NE(getClassObject, nullptr);
+  IClassFactory* factory = reinterpret_cast<IClassFactory*>(1);
+  EXPECT_EQ(getClassObject(kStudio, IID_IClassFactory, reinterpret_cast<void**>(&factory)), CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_EQ(factory, nullptr);
+  EXPECT_EQ(getClassObject(kBuiltIn, IID_IBaseFilter, reinterpret_cast<void**>(&factory)), E_NOINTERFACE)
+      << "the interface is checked before the class";
+  ASSERT_EQ(getClassObject(kBuiltIn, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
+  EXPECT_EQ(Call("DllCanUnloadNow"), S_FALSE) << "a live factory keeps the module";
+
+  void* object = reinterpret_cast<void*>(1);
+  EXPECT_EQ(factory->CreateInstance(reinterpret_cast<IUnknown*>(factory), IID_IBaseFilter, &object), E_NOINTERFACE)
+      << "an aggregating caller gets the inner unknown only";
+  EXPECT_EQ(object, nullptr);
+  EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+  EXPECT_EQ(factory->Release(), 0u);
+  EXPECT_EQ(Call("DllCanUnloadNow"), S_FALSE) << "locked";
+  ASSERT_EQ(getClassObject(kBuiltIn, IID_IUnknown, reinterpret_cast<void**>(&factory)), S_OK);
+  EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+  EXPECT_EQ(factory->Release(), 0u);
+  EXPECT_EQ(Call("DllCanUnloadNow"), S_OK);
+}
+
+}  // namespace

@@ -1,0 +1,143 @@
+// The capture tool's recording loop against a test source in the system's filter graph:
+// frames reach the sink in order, numbered from 1 and top line first; frames the sink
+// could not keep up with are counted, not invented; a camera that ends its stream ends
+// the run; a failing step is named and leaves the camera out of the graph.
+#include "capture_session.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "support/numbered_source.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using testing_support::CNumberedSource;
+
+struct Received {
+  std::vector<long long> numbers;
+  std::vector<CRgbPicture> pictures;
+  CCaptureSession::Format format;
+};
+
+CCaptureSession::Sink Collect(Received& received) {
+  CCaptureSession::Sink sink;
+  sink.start = [&received](const CCaptureSession::Format& format) {
+    received.format = format;
+    return true;
+  };
+  sink.frame = [&received](long long number, const CRgbPicture& picture) {
+    received.numbers.push_back(number);
+    received.pictures.push_back(picture);
+  };
+  return sink;
+}
+
+class CaptureSession : public testing::Test {
+ protected:
+  void SetUp() override {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    m_source = CNumberedSource::Create();
+    ASSERT_NE(m_source, nullptr);
+  }
+  void TearDown() override {
+    if (m_source) m_source->Release();
+    CoUninitialize();
+  }
+  bool InGraph() {
+    FILTER_INFO info{};
+    m_source->Filter()->QueryFilterInfo(&info);
+    const bool inGraph = info.pGraph != nullptr;
+    if (info.pGraph) info.pGraph->Release();
+    return inGraph;
+  }
+  CNumberedSource* m_source = nullptr;
+};
+
+TEST_F(CaptureSession, HandsOnTheAskedNumberOfFramesInOrderTopLineFirst) {
+  m_source->Stream()->m_fillResultAt = 5;
+  m_source->Stream()->m_fillResult = S_FALSE;  // end of stream after five frames
+  CCaptureSession session(m_source->Filter());
+  Received received;
+  ASSERT_EQ(session.Run(0, 0, 5, 10s, Collect(received)), S_OK) << session.Step();
+  EXPECT_EQ(received.format.width, 64);
+  EXPECT_EQ(received.format.height, 48);
+  ASSERT_EQ(received.numbers, (std::vector<long long>{1, 2, 3, 4, 5}));
+  for (int i = 0; i < 5; ++i) {
+    SCOPED_TRACE(i);
+    const CRgbPicture& picture = received.pictures[i];
+    ASSERT_EQ(picture.Width(), 64);
+    ASSERT_EQ(picture.Height(), 48);
+    // Frame i is filled with i, except its first four bytes, which hold i as a number:
+    // the first pixel in memory, blue first, is the bottom-left pixel of the picture.
+    EXPECT_EQ(picture.Pixel(5, 0)[0], i);
+    EXPECT_EQ(picture.Pixel(0, 47)[2], i);  // blue = the number's low byte
+    EXPECT_EQ(picture.Pixel(0, 47)[1], 0);
+    EXPECT_EQ(picture.Pixel(0, 47)[0], 0);
+  }
+  EXPECT_EQ(session.Missed(), 0);
+  EXPECT_EQ(session.Timing().Count(), 5);
+  EXPECT_FALSE(InGraph());
+}
+
+TEST_F(CaptureSession, CountsFramesTheSinkCouldNotKeepUpWith) {
+  // The source delivers as fast as it can; the sink is slow.
+  CCaptureSession session(m_source->Filter());
+  Received received;
+  CCaptureSession::Sink sink = Collect(received);
+  auto frame = sink.frame;
+  sink.frame = [frame](long long number, const CRgbPicture& picture) {
+    frame(number, picture);
+    std::this_thread::sleep_for(2ms);
+  };
+  ASSERT_EQ(session.Run(0, 0, 200, 10s, sink), S_OK) << session.Step();
+  ASSERT_FALSE(received.numbers.empty());
+  EXPECT_GE(received.numbers.front(), 1);
+  for (std::size_t i = 1; i < received.numbers.size(); ++i) EXPECT_GT(received.numbers[i], received.numbers[i - 1]);
+  EXPECT_LE(received.numbers.back(), 200);
+  EXPECT_EQ(static_cast<long long>(received.numbers.size()) + session.Missed(), 200);
+  EXPECT_EQ(session.Timing().Count(), 200);
+  // Every picture handed on is the frame its number says.
+  for (std::size_t i = 0; i < received.numbers.size(); ++i)
+    EXPECT_EQ(received.pictures[i].Pixel(5, 0)[0], (received.numbers[i] - 1) & 0xFF);
+}
+
+TEST_F(CaptureSession, CameraEndingItsStreamEndsATimedRun) {
+  m_source->Stream()->m_fillResultAt = 3;
+  m_source->Stream()->m_fillResult = S_FALSE;
+  CCaptureSession session(m_source->Filter());
+  Received received;
+  const auto started = std::chrono::steady_clock::now();
+  ASSERT_EQ(session.Run(0, 0, 0, 60s, Collect(received)), S_OK) << session.Step();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 30s);
+  EXPECT_TRUE(session.EndedByCamera());
+  EXPECT_EQ(received.numbers, (std::vector<long long>{1, 2, 3}));
+}
+
+TEST_F(CaptureSession, FailingStepIsNamedAndTheCameraLeavesTheGraph) {
+  // The test source has no IAMStreamConfig, so a size cannot be asked for.
+  CCaptureSession session(m_source->Filter());
+  Received received;
+  EXPECT_EQ(session.Run(320, 240, 1, 10s, Collect(received)), E_NOINTERFACE);
+  EXPECT_NE(session.Step().find("IAMStreamConfig"), std::string::npos) << session.Step();
+  EXPECT_FALSE(InGraph());
+
+  // A type the renderer refuses fails the connection.
+  m_source->Stream()->m_checkResult = E_FAIL;
+  EXPECT_TRUE(FAILED(session.Run(0, 0, 1, 10s, Collect(received))));
+  EXPECT_NE(session.Step().find("ConnectDirect"), std::string::npos) << session.Step();
+  EXPECT_FALSE(InGraph());
+
+  // A sink that cannot set up its output cancels the run before it starts.
+  m_source->Stream()->m_checkResult = S_OK;
+  CCaptureSession::Sink refusing = Collect(received);
+  refusing.start = [](const CCaptureSession::Format&) { return false; };
+  EXPECT_EQ(session.Run(0, 0, 1, 10s, refusing), E_ABORT);
+  EXPECT_EQ(m_source->Stream()->m_framesFilled.load(), 0);
+  EXPECT_FALSE(InGraph());
+}
+
+}  // namespace

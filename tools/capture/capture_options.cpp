@@ -1,0 +1,117 @@
+#include "capture_options.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+// Whole-string decimal integer; no sign, no spaces, no trailing text.
+bool ParseCount(const std::string& text, long long max, long long* value) {
+  if (text.empty() || text.size() > 18) return false;
+  long long v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + (c - '0');
+  }
+  if (v <= 0 || v > max) return false;
+  *value = v;
+  return true;
+}
+
+bool ParseSeconds(const std::string& text, double* value) {
+  if (text.empty() || text.find_first_not_of("0123456789.") != std::string::npos) return false;
+  errno = 0;
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  if (errno != 0 || end != text.c_str() + text.size() || !std::isfinite(v) || v <= 0 ||
+      v > CCaptureOptions::kMaxSeconds)
+    return false;
+  *value = v;
+  return true;
+}
+
+bool ParseSize(const std::string& text, int* width, int* height) {
+  const std::size_t x = text.find_first_of("xX");
+  if (x == std::string::npos) return false;
+  long long w = 0, h = 0;
+  if (!ParseCount(text.substr(0, x), CCaptureOptions::kMaxDimension, &w) ||
+      !ParseCount(text.substr(x + 1), CCaptureOptions::kMaxDimension, &h))
+    return false;
+  *width = static_cast<int>(w);
+  *height = static_cast<int>(h);
+  return true;
+}
+
+}  // namespace
+
+bool CCaptureOptions::Parse(const std::vector<std::string>& arguments, CCaptureOptions* options, std::string* error) {
+  CCaptureOptions o;
+  bool haveFrames = false, haveSeconds = false;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& arg = arguments[i];
+    if (arg == "--help" || arg == "-h") {
+      o.help = true;
+      continue;
+    }
+    if (arg == "--list") {
+      o.list = true;
+      continue;
+    }
+    const bool takesValue = arg == "--camera" || arg == "--size" || arg == "--frames" || arg == "--seconds" ||
+                            arg == "--y4m" || arg == "--png" || arg == "--sheet" || arg == "--transcript";
+    if (!takesValue) {
+      *error = "unknown option \"" + arg + "\"";
+      return false;
+    }
+    if (i + 1 >= arguments.size() || arguments[i + 1].empty()) {
+      *error = arg + " needs a value";
+      return false;
+    }
+    const std::string& value = arguments[++i];
+    if (arg == "--camera") {
+      o.camera = value;
+    } else if (arg == "--size") {
+      if (!ParseSize(value, &o.width, &o.height)) {
+        *error = "--size takes WxH with both between 1 and " + std::to_string(kMaxDimension) + ", not \"" + value +
+                 "\"";
+        return false;
+      }
+    } else if (arg == "--frames") {
+      if (!ParseCount(value, kMaxFrames, &o.frames)) {
+        *error = "--frames takes a whole number from 1 to " + std::to_string(kMaxFrames) + ", not \"" + value + "\"";
+        return false;
+      }
+      haveFrames = true;
+    } else if (arg == "--seconds") {
+      if (!ParseSeconds(value, &o.seconds)) {
+        *error = "--seconds takes a positive number of seconds up to 86400, not \"" + value + "\"";
+        return false;
+      }
+      haveSeconds = true;
+    } else if (arg == "--y4m") {
+      o.y4mPath = value;
+    } else if (arg == "--png") {
+      o.pngDir = value;
+    } else if (arg == "--sheet") {
+      o.sheetPath = value;
+    } else {
+      o.transcriptPath = value;
+    }
+  }
+  if (haveFrames && haveSeconds) {
+    *error = "--frames and --seconds cannot be combined";
+    return false;
+  }
+  if (haveFrames) o.seconds = 0;
+  *options = o;
+  return true;
+}
+
+std::string CCaptureOptions::Usage() {
+  return "usage: amberline-capture --list\n"
+         "       amberline-capture [--camera NAME] [--size WxH] [--frames N | --seconds S]\n"
+         "                         [--y4m FILE] [--png DIR] [--sheet FILE.png] [--transcript FILE]\n"
+         "Records frames from a video input device (default \"Trelvox Amberline\", 5 seconds) and\n"
+         "prints how many arrived and how evenly.\n";
+}

@@ -1,0 +1,46 @@
+// CCaptureOptions: what one run of amberline-capture is asked to do, read from its
+// command line.
+//
+//   --list                 list the video input devices and stop
+//   --camera NAME          the camera's friendly name (default "Trelvox Amberline")
+//   --size WxH             fix the camera's RGB24 frame size before connecting
+//   --frames N | --seconds S
+//                          how long to record (default 5 seconds)
+//   --y4m FILE             every frame as YUV4MPEG2 (4:4:4, BT.601 limited range)
+//   --png DIR              the first, middle and last frame as PNG files
+//   --sheet FILE.png       a contact sheet of up to 24 numbered thumbnails
+//   --transcript FILE      a copy of everything the tool prints
+//   --help
+//
+// Parse never throws and never exits: it fills the options or gives one sentence that
+// names the offending argument. Plain value object, no threads, no resources.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class CCaptureOptions {
+ public:
+  static constexpr const char* kDefaultCamera = "Trelvox Amberline";
+  static constexpr double kDefaultSeconds = 5.0;
+  static constexpr int kMaxDimension = 8192;
+  static constexpr long long kMaxFrames = 10'000'000;
+  static constexpr double kMaxSeconds = 24.0 * 3600.0;
+
+  // Reads the arguments after the program name. On failure returns false, sets *error
+  // and leaves *options unspecified.
+  static bool Parse(const std::vector<std::string>& arguments, CCaptureOptions* options, std::string* error);
+  static std::string Usage();
+
+  bool help = false;
+  bool list = false;
+  std::string camera = kDefaultCamera;
+  int width = 0;  // 0: keep the camera's own size
+  int height = 0;
+  long long frames = 0;  // 0: record for `seconds`
+  double seconds = kDefaultSeconds;
+  std::string y4mPath;
+  std::string pngDir;
+  std::string sheetPath;
+  std::string transcriptPath;
+};

@@ -1,0 +1,249 @@
+#include "capture_session.h"
+
+#include <algorithm>
+#include <climits>
+#include <limits>
+
+#include "common/renderer_filter.h"
+#include "framework/media_type.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Releases a reference on scope exit.
+template <typename T>
+struct CReleaser {
+  T* p = nullptr;
+  ~CReleaser() {
+    if (p) p->Release();
+  }
+};
+
+}  // namespace
+
+CCaptureSession::CCaptureSession(IBaseFilter* camera) : m_camera(camera) { m_camera->AddRef(); }
+
+CCaptureSession::~CCaptureSession() { m_camera->Release(); }
+
+HRESULT CCaptureSession::Fail(const char* step, HRESULT hr) {
+  m_step = step;
+  return FAILED(hr) ? hr : E_FAIL;
+}
+
+HRESULT CCaptureSession::FindOutputPin(IBaseFilter* filter, IPin** ppPin) {
+  *ppPin = nullptr;
+  IEnumPins* pins = nullptr;
+  HRESULT hr = filter->EnumPins(&pins);
+  if (FAILED(hr)) return hr;
+  if (pins == nullptr) return E_POINTER;
+  for (;;) {
+    IPin* pin = nullptr;
+    ULONG fetched = 0;
+    if (pins->Next(1, &pin, &fetched) != S_OK || fetched != 1 || pin == nullptr) break;
+    PIN_DIRECTION direction = PINDIR_INPUT;
+    if (SUCCEEDED(pin->QueryDirection(&direction)) && direction == PINDIR_OUTPUT) {
+      *ppPin = pin;
+      break;
+    }
+    pin->Release();
+  }
+  pins->Release();
+  return *ppPin ? S_OK : VFW_E_NOT_FOUND;
+}
+
+HRESULT CCaptureSession::SetCameraSize(IPin* pin, int width, int height) {
+  CReleaser<IAMStreamConfig> config;
+  HRESULT hr = pin->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config.p));
+  if (FAILED(hr)) return Fail("IAMStreamConfig on the camera's output pin", hr);
+
+  // Keep the camera's own frame duration when it tells it.
+  REFERENCE_TIME frameTime = 0;
+  AM_MEDIA_TYPE* current = nullptr;
+  if (SUCCEEDED(config.p->GetFormat(&current)) && current != nullptr) {
+    if (IsEqualGUID(current->formattype, FORMAT_VideoInfo) && current->pbFormat != nullptr &&
+        current->cbFormat >= sizeof(VIDEOINFOHEADER))
+      frameTime = reinterpret_cast<const VIDEOINFOHEADER*>(current->pbFormat)->AvgTimePerFrame;
+    DeleteMediaType(current);
+  }
+
+  CMediaType type;
+  type.SetType(&MEDIATYPE_Video);
+  type.SetSubtype(&MEDIASUBTYPE_RGB24);
+  type.SetFormatType(&FORMAT_VideoInfo);
+  const ULONG imageSize = static_cast<ULONG>(CRgbPicture::FrameStride(width) * height);
+  type.SetSampleSize(imageSize);
+  auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(type.AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
+  if (vih == nullptr) return Fail("IAMStreamConfig::SetFormat", E_OUTOFMEMORY);
+  *vih = VIDEOINFOHEADER{};
+  vih->AvgTimePerFrame = frameTime;
+  vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  vih->bmiHeader.biWidth = width;
+  vih->bmiHeader.biHeight = height;
+  vih->bmiHeader.biPlanes = 1;
+  vih->bmiHeader.biBitCount = 24;
+  vih->bmiHeader.biCompression = BI_RGB;
+  vih->bmiHeader.biSizeImage = imageSize;
+  hr = config.p->SetFormat(&type);
+  if (FAILED(hr)) return Fail("IAMStreamConfig::SetFormat", hr);
+  return S_OK;
+}
+
+HRESULT CCaptureSession::ReadConnectedFormat(IPin* pin) {
+  CMediaType type;
+  HRESULT hr = pin->ConnectionMediaType(&type);
+  if (FAILED(hr)) return Fail("ConnectionMediaType", hr);
+  if (!IsEqualGUID(type.formattype, FORMAT_VideoInfo) || type.pbFormat == nullptr ||
+      type.cbFormat < sizeof(VIDEOINFOHEADER))
+    return Fail("reading the connected format", VFW_E_INVALIDMEDIATYPE);
+  const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat);
+  const long long width = vih->bmiHeader.biWidth;
+  const long long height = vih->bmiHeader.biHeight;
+  if (vih->bmiHeader.biBitCount != 24 || CRgbPicture::FrameStride(width) < 0 || height == 0 ||
+      height < -(1LL << 15) || height > (1LL << 15))
+    return Fail("reading the connected format", VFW_E_INVALIDMEDIATYPE);
+  m_format.width = static_cast<int>(width);
+  m_format.height = static_cast<int>(height < 0 ? -height : height);
+  m_format.frameTime = vih->AvgTimePerFrame > 0 ? vih->AvgTimePerFrame : 0;
+  m_signedHeight = height;
+  return S_OK;
+}
+
+HRESULT CCaptureSession::Run(int width, int height, long long frames, std::chrono::milliseconds duration,
+                             const Sink& sink) {
+  m_step.clear();
+  m_timing = CFrameTiming();
+  m_missed = m_malformed = 0;
+  m_endedByCamera = false;
+
+  CReleaser<IGraphBuilder> graph;
+  HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                reinterpret_cast<void**>(&graph.p));
+  if (FAILED(hr)) return Fail("CoCreateInstance(CLSID_FilterGraph)", hr);
+  CReleaser<IMediaControl> control;
+  hr = graph.p->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control.p));
+  if (FAILED(hr)) return Fail("IMediaControl on the graph", hr);
+  CReleaser<IMediaEvent> events;
+  hr = graph.p->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(&events.p));
+  if (FAILED(hr)) return Fail("IMediaEvent on the graph", hr);
+
+  CReleaser<CRendererFilter> renderer{CRendererFilter::Create()};
+  if (renderer.p == nullptr) return Fail("creating the renderer", E_OUTOFMEMORY);
+  CRendererInputPin* input = renderer.p->InputPin();
+  input->AcceptOnly(MEDIASUBTYPE_RGB24, width, height);
+  input->KeepDataCopies(kCopyWindow);
+  const long long limit = frames > 0 ? frames : LLONG_MAX;
+  input->SetMaxRecords(static_cast<std::size_t>(std::min<long long>(limit, 1LL << 20)));
+
+  bool cameraAdded = false, rendererAdded = false, running = false;
+  // Stops and empties the graph; runs on every way out.
+  auto cleanUp = [&]() {
+    if (running) control.p->Stop();
+    running = false;
+    if (rendererAdded) graph.p->RemoveFilter(renderer.p->Filter());
+    if (cameraAdded) graph.p->RemoveFilter(m_camera);
+    rendererAdded = cameraAdded = false;
+  };
+  auto fail = [&](const char* step, HRESULT result) {
+    const HRESULT failure = Fail(step, result);
+    cleanUp();
+    return failure;
+  };
+
+  hr = graph.p->AddFilter(m_camera, L"Camera");
+  if (FAILED(hr)) return fail("AddFilter(camera)", hr);
+  cameraAdded = true;
+  hr = graph.p->AddFilter(renderer.p->Filter(), L"Renderer");
+  if (FAILED(hr)) return fail("AddFilter(renderer)", hr);
+  rendererAdded = true;
+
+  CReleaser<IPin> output;
+  hr = FindOutputPin(m_camera, &output.p);
+  if (FAILED(hr)) return fail("finding the camera's output pin", hr);
+  if (width > 0 && height > 0) {
+    hr = SetCameraSize(output.p, width, height);  // names its own failing step
+    if (FAILED(hr)) {
+      cleanUp();
+      return hr;
+    }
+  }
+  hr = graph.p->ConnectDirect(output.p, renderer.p->Pin(), nullptr);
+  if (FAILED(hr)) return fail("ConnectDirect(camera output, renderer In)", hr);
+  hr = ReadConnectedFormat(renderer.p->Pin());  // names its own failing step
+  if (FAILED(hr)) {
+    cleanUp();
+    return hr;
+  }
+  if (sink.start && !sink.start(m_format)) return fail("output set-up", E_ABORT);
+
+  const Clock::time_point epoch = Clock::now();
+  hr = control.p->Run();
+  if (FAILED(hr)) return fail("IMediaControl::Run", hr);
+  running = true;
+
+  long long next = 0;  // index of the next sample to hand on
+  auto drain = [&](long long end) {
+    std::vector<CRendererInputPin::DataCopy> copies = input->DataCopies();
+    std::sort(copies.begin(), copies.end(), [](const auto& a, const auto& b) { return a.index < b.index; });
+    for (const auto& copy : copies) {
+      if (copy.index < next || copy.index >= end) continue;
+      m_missed += copy.index - next;
+      next = copy.index + 1LL;
+      CRgbPicture picture;
+      if (!picture.FromFrame(copy.bytes.data(), copy.bytes.size(), m_format.width, m_signedHeight)) {
+        ++m_malformed;
+        continue;
+      }
+      if (sink.frame) sink.frame(copy.index + 1LL, picture);
+    }
+  };
+
+  long long end = limit;
+  Clock::time_point lastArrival = Clock::now();
+  long long lastCount = 0;
+  for (;;) {
+    input->WaitForSamples(static_cast<LONG>(std::min<long long>(next + 1, std::numeric_limits<LONG>::max())),
+                          std::chrono::milliseconds(50));
+    LONG code = 0;
+    LONG_PTR param1 = 0, param2 = 0;
+    bool stop = false;
+    while (events.p->GetEvent(&code, &param1, &param2, 0) == S_OK) {
+      events.p->FreeEventParams(code, param1, param2);
+      if (code == EC_ERRORABORT) return fail("running the graph (EC_ERRORABORT)", static_cast<HRESULT>(param1));
+      if (code == EC_COMPLETE) {
+        m_endedByCamera = true;
+        stop = true;
+      }
+    }
+    drain(end);
+    const long long count = input->SampleCount();
+    const Clock::time_point now = Clock::now();
+    if (count != lastCount) {
+      lastCount = count;
+      lastArrival = now;
+    } else if (now - lastArrival >= kStallTimeout) {
+      return fail("waiting for frames (none arrived for 10 s)", VFW_E_TIMEOUT);
+    }
+    if (frames > 0 && count >= frames) break;
+    if (frames == 0 && now - epoch >= duration) {
+      end = count;
+      break;
+    }
+    if (stop) {
+      end = std::min(end, count);
+      break;
+    }
+  }
+  hr = control.p->Stop();
+  running = false;
+  if (FAILED(hr)) return fail("IMediaControl::Stop", hr);
+  drain(end);
+  if (next < end && end != LLONG_MAX) m_missed += end - next;
+
+  for (const auto& record : input->Samples())
+    if (record.index < end)
+      m_timing.Add(std::chrono::duration<double, std::milli>(record.received - epoch).count());
+
+  cleanUp();
+  return S_OK;
+}

@@ -1,0 +1,79 @@
+// CCaptureSession: one recording from a camera filter — builds a filter graph with the
+// camera and a CRendererFilter, optionally fixes the camera's frame size through its
+// output pin's IAMStreamConfig, connects the camera's output pin directly to the
+// renderer's "In", runs the graph until enough frames arrived or the time is up, stops
+// it and takes both filters out again.
+//
+// Frames are handed to the caller's sink on the calling thread, in order, as top-down
+// RGB pictures numbered from 1. The renderer keeps copies of the last kCopyWindow
+// samples only; when the sink is slower than the camera for longer than that, the
+// frames it could not see are counted in Missed() (they still count as received).
+// Samples whose data does not hold the connected format's picture are counted in
+// Malformed() and not handed on.
+//
+// A camera that delivers nothing for kStallTimeout ends the run with VFW_E_TIMEOUT.
+// Failure: Run returns the HRESULT of the first graph step that failed and Step() names
+// that step ("ConnectDirect(camera output, renderer In)"); the graph is then stopped and
+// emptied as far as it can be. An EC_ERRORABORT from the graph ends the run with the
+// error it carries; EC_COMPLETE ends it early and successfully.
+// Ownership: holds one reference on the camera from construction to destruction; the
+// graph and the renderer live for one Run. Threading: one thread; the renderer is fed
+// by the camera's worker thread meanwhile.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "frame_timing.h"
+#include "platform/dshow_types.h"
+#include "rgb_picture.h"
+
+class CCaptureSession {
+ public:
+  static constexpr std::size_t kCopyWindow = 8;
+  static constexpr std::chrono::seconds kStallTimeout{10};
+
+  struct Format {
+    int width = 0;
+    int height = 0;          // rows of the picture (always positive)
+    long long frameTime = 0;  // AvgTimePerFrame, 100 ns units (0: not given)
+  };
+  struct Sink {
+    // Called once the connection is made, before the graph runs; false cancels the run
+    // (E_ABORT, step "output set-up").
+    std::function<bool(const Format&)> start;
+    std::function<void(long long number, const CRgbPicture& picture)> frame;
+  };
+
+  explicit CCaptureSession(IBaseFilter* camera);
+  ~CCaptureSession();
+  CCaptureSession(const CCaptureSession&) = delete;
+  CCaptureSession& operator=(const CCaptureSession&) = delete;
+
+  // width/height 0: the camera's own format. frames 0: run for `duration`.
+  HRESULT Run(int width, int height, long long frames, std::chrono::milliseconds duration, const Sink& sink);
+
+  const std::string& Step() const { return m_step; }
+  const Format& ConnectedFormat() const { return m_format; }
+  const CFrameTiming& Timing() const { return m_timing; }
+  long long Missed() const { return m_missed; }
+  long long Malformed() const { return m_malformed; }
+  bool EndedByCamera() const { return m_endedByCamera; }
+
+ private:
+  HRESULT Fail(const char* step, HRESULT hr);
+  static HRESULT FindOutputPin(IBaseFilter* filter, IPin** ppPin);
+  HRESULT SetCameraSize(IPin* pin, int width, int height);
+  HRESULT ReadConnectedFormat(IPin* pin);
+
+  IBaseFilter* m_camera;
+  std::string m_step;
+  Format m_format;
+  long long m_signedHeight = 0;  // as the format gives it: positive = bottom line first
+  CFrameTiming m_timing;
+  long long m_missed = 0;
+  long long m_malformed = 0;
+  bool m_endedByCamera = false;
+};

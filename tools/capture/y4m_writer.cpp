@@ -1,0 +1,72 @@
+#include "y4m_writer.h"
+
+#include <numeric>
+
+#include "utf8_path.h"
+
+std::string CY4mWriter::Header(int width, int height, std::uint32_t rateNumerator, std::uint32_t rateDenominator) {
+  if (rateNumerator == 0 || rateDenominator == 0) {
+    rateNumerator = 25;
+    rateDenominator = 1;
+  }
+  return "YUV4MPEG2 W" + std::to_string(width) + " H" + std::to_string(height) + " F" +
+         std::to_string(rateNumerator) + ":" + std::to_string(rateDenominator) + " Ip A1:1 C444\n";
+}
+
+void CY4mWriter::RateFromDuration(long long duration100ns, std::uint32_t* numerator, std::uint32_t* denominator) {
+  if (duration100ns <= 0 || duration100ns > 0xFFFFFFFFLL) {
+    *numerator = 25;
+    *denominator = 1;
+    return;
+  }
+  const long long divisor = std::gcd(10'000'000LL, duration100ns);
+  *numerator = static_cast<std::uint32_t>(10'000'000LL / divisor);
+  *denominator = static_cast<std::uint32_t>(duration100ns / divisor);
+}
+
+std::vector<std::uint8_t> CY4mWriter::Planes(const CRgbPicture& picture) {
+  const std::size_t count = static_cast<std::size_t>(picture.Width()) * picture.Height();
+  std::vector<std::uint8_t> planes(count * 3);
+  std::uint8_t* y = planes.data();
+  std::uint8_t* cb = y + count;
+  std::uint8_t* cr = cb + count;
+  const std::uint8_t* p = picture.Data();
+  for (std::size_t i = 0; i < count; ++i, p += 3) {
+    const int r = p[0], g = p[1], b = p[2];
+    // Arithmetic shifts of negative sums round towards minus infinity, as the formula means.
+    y[i] = static_cast<std::uint8_t>(16 + ((66 * r + 129 * g + 25 * b + 128) >> 8));
+    cb[i] = static_cast<std::uint8_t>(128 + ((-38 * r - 74 * g + 112 * b + 128) >> 8));
+    cr[i] = static_cast<std::uint8_t>(128 + ((112 * r - 94 * g - 18 * b + 128) >> 8));
+  }
+  return planes;
+}
+
+bool CY4mWriter::Open(const std::string& path, int width, int height, std::uint32_t rateNumerator,
+                      std::uint32_t rateDenominator) {
+  Close();
+  if (width <= 0 || height <= 0) return false;
+  m_file.open(Utf8Path(path), std::ios::binary | std::ios::trunc);
+  if (!m_file) return false;
+  m_width = width;
+  m_height = height;
+  m_frames = 0;
+  const std::string header = Header(width, height, rateNumerator, rateDenominator);
+  m_file.write(header.data(), static_cast<std::streamsize>(header.size()));
+  return static_cast<bool>(m_file);
+}
+
+bool CY4mWriter::WriteFrame(const CRgbPicture& picture) {
+  if (!m_file.is_open() || picture.Width() != m_width || picture.Height() != m_height) return false;
+  const std::vector<std::uint8_t> planes = Planes(picture);
+  m_file.write("FRAME\n", 6);
+  m_file.write(reinterpret_cast<const char*>(planes.data()), static_cast<std::streamsize>(planes.size()));
+  if (!m_file) return false;
+  ++m_frames;
+  return true;
+}
+
+bool CY4mWriter::Close() {
+  if (!m_file.is_open()) return true;
+  m_file.close();
+  return !m_file.fail();
+}
