@@ -1,11 +1,54 @@
 #!/usr/bin/env bash
-# The main job with the defaults: set up, build, and load the camera module as a host
-# would, showing which camera it is and where its log went.
+# The main job with the defaults: build; register the camera in a private registry; start
+# the reference producer (1280x720 test pattern); record 5 seconds from the camera at
+# 640x480 as a video application would (Y4M, contact sheet, some PNGs, a summary); stop
+# the producer and record 2 seconds more, which show the placeholder picture. Everything
+# lands in out/ (OUT=<folder> chooses another).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
 cmake --preset default >/dev/null
 cmake --build --preset default
-# The module logs only when this folder exists; the main job wants its log.
-mkdir -p "${XDG_STATE_HOME:-$HOME/.local/state}/Trelvox"
-build/default/bin/amberline-regsvr --info build/default/stage/Bin/amberline.so
+
+out="$(realpath -m "${OUT:-out}")"
+rm -rf "$out"
+mkdir -p "$out/live" "$out/placeholder"
+# A registry and log folder of this run's own, so nothing of the user's is touched.
+export AMBERLINE_REGISTRY_ROOT="$out/registry"
+export XDG_STATE_HOME="$out/state"
+mkdir -p "$XDG_STATE_HOME/Trelvox"
+
+bin=build/default/bin
+module=build/default/stage/Bin/amberline.so
+
+echo "=== registering the camera"
+"$bin/amberline-regsvr" "$module"
+"$bin/amberline-capture" --list
+
+echo "=== starting the producer (1280x720 test pattern)"
+"$bin/amberline-producer" --size 1280x720 > "$out/producer.log" 2>&1 &
+producer=$!
+stop_producer() { kill -TERM "$producer" 2>/dev/null && wait "$producer" 2>/dev/null || true; }
+trap stop_producer EXIT
+
+echo "=== recording 5 seconds at 640x480 (letterboxed test pattern)"
+"$bin/amberline-capture" --size 640x480 --seconds 5 --y4m "$out/live/camera.y4m" \
+  --sheet "$out/live/sheet.png" --png "$out/live" --transcript "$out/live/summary.txt"
+
+echo "=== stopping the producer"
+stop_producer
+trap - EXIT
+
+echo "=== recording 2 seconds more (the placeholder)"
+"$bin/amberline-capture" --size 640x480 --seconds 2 --y4m "$out/placeholder/camera.y4m" \
+  --sheet "$out/placeholder/sheet.png" --png "$out/placeholder" --transcript "$out/placeholder/summary.txt"
+
+echo "=== unregistering the camera"
+"$bin/amberline-regsvr" -u "$module"
+"$bin/amberline-capture" --list
+
+echo
+echo "Results in $out:"
+echo "  live/camera.y4m, live/sheet.png, live/frame_*.png, live/summary.txt"
+echo "  placeholder/camera.y4m, placeholder/sheet.png, placeholder/frame_*.png, placeholder/summary.txt"
+echo "  producer.log (the producer's client table), state/Trelvox/Amberline.log (the camera's log)"
