@@ -1,0 +1,377 @@
+// The whole path with real processes: the reference producer writes a known picture into
+// the channel, amberline-capture records the registered camera from it, and the
+// recorded PNG files are compared with what the camera must deliver: the picture itself,
+// the picture letterboxed, or the placeholder while no producer delivers. Also two
+// copies of the module named in the custom-source list, registered and unregistered
+// with amberline-regsvr. Every wait has a deadline; the capture tool ends by itself
+// after --frames N.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <stb_image.h>
+#include <stb_image_write.h>
+
+#include "channel/file_mapping.h"
+#include "filter/stream_images.h"
+#include "platform/paths.h"
+#include "platform/wide_string.h"
+#include "support/channel_fixture.h"
+#include "support/registry_fixture.h"
+#include "support/test_support.h"
+
+namespace {
+
+using testing_support::CRegistrySandbox;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kTimeoutMs = 60000;
+
+// A top-down RGB picture.
+struct Picture {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint8_t> rgb;
+  const std::uint8_t* At(int x, int y) const { return &rgb[(static_cast<std::size_t>(y) * width + x) * 3]; }
+};
+
+struct Rgb {
+  std::uint8_t r, g, b;
+};
+
+Picture MakePicture(int width, int height, const std::function<Rgb(int, int)>& colour) {
+  Picture p{width, height, std::vector<std::uint8_t>(static_cast<std::size_t>(width) * height * 3)};
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      const Rgb c = colour(x, y);
+      std::uint8_t* d = &p.rgb[(static_cast<std::size_t>(y) * width + x) * 3];
+      d[0] = c.r;
+      d[1] = c.g;
+      d[2] = c.b;
+    }
+  return p;
+}
+
+// Four coloured quadrants, so that a flip or a mirror shows.
+Rgb Quadrant(int x, int y, int width, int height) {
+  const bool right = x >= width / 2, bottom = y >= height / 2;
+  if (!right && !bottom) return {220, 30, 40};
+  if (right && !bottom) return {30, 200, 60};
+  if (!right && bottom) return {40, 60, 210};
+  return {230, 210, 20};
+}
+
+// Quadrants with a white bar near the top-left and a dark bar near the bottom-right,
+// with a few odd colours so that swapped channels show.
+Picture MarkedPicture(int width, int height) {
+  return MakePicture(width, height, [=](int x, int y) -> Rgb {
+    if (x >= 10 && x < 50 && y >= 8 && y < 18) return {255, 255, 255};
+    if (x >= width - 20 && x < width - 14 && y >= height - 50 && y < height - 10) return {10, 20, 30};
+    if (x == y) return {128, 64, 192};
+    return Quadrant(x, y, width, height);
+  });
+}
+
+void WritePng(const std::filesystem::path& path, const Picture& p) {
+  ASSERT_NE(stbi_write_png(path.string().c_str(), p.width, p.height, 3, p.rgb.data(), p.width * 3), 0);
+}
+
+Picture ReadPng(const std::filesystem::path& path) {
+  const std::string bytes = testing_support::ReadFile(path);
+  int width = 0, height = 0, channels = 0;
+  stbi_uc* data = stbi_load_from_memory(reinterpret_cast<const stbi_uc*>(bytes.data()), static_cast<int>(bytes.size()),
+                                        &width, &height, &channels, 3);
+  Picture p;
+  if (data == nullptr) return p;
+  p.width = width;
+  p.height = height;
+  p.rgb.assign(data, data + static_cast<std::size_t>(width) * height * 3);
+  stbi_image_free(data);
+  return p;
+}
+
+// Where two pictures of one size first differ, or an empty text when they are equal.
+std::string FirstDifference(const Picture& actual, const Picture& expected) {
+  if (expected.rgb.empty()) return "no expected picture";
+  if (actual.rgb.empty()) return "no picture";
+  if (actual.width != expected.width || actual.height != expected.height)
+    return "size " + std::to_string(actual.width) + "x" + std::to_string(actual.height) + " instead of " +
+           std::to_string(expected.width) + "x" + std::to_string(expected.height);
+  for (int y = 0; y < actual.height; ++y)
+    for (int x = 0; x < actual.width; ++x)
+      for (int c = 0; c < 3; ++c)
+        if (actual.At(x, y)[c] != expected.At(x, y)[c])
+          return "pixel (" + std::to_string(x) + ", " + std::to_string(y) + ") channel " + std::to_string(c) + ": " +
+                 std::to_string(actual.At(x, y)[c]) + " instead of " + std::to_string(expected.At(x, y)[c]);
+  return {};
+}
+
+// The placeholder as the camera stretches it over a width x height frame, top-down RGB.
+Picture ExpectedPlaceholder(int width, int height) {
+  // The installation root as the camera names it: the module folder's parent, ending in
+  // a separator.
+  CStreamImages images;
+  images.LoadPictures(testing_support::StagedModulePath().parent_path().parent_path().wstring() +
+                      platform::kPathSeparator);
+  if (!images.HasPlaceholder()) return {};
+  const std::size_t stride = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
+  std::vector<std::uint8_t> frame(stride * static_cast<std::size_t>(height));
+  if (!images.FillPlaceholder(frame.data(), frame.size(), width, height)) return {};
+  return MakePicture(width, height, [&](int x, int y) -> Rgb {
+    const std::uint8_t* s = &frame[static_cast<std::size_t>(height - 1 - y) * stride + static_cast<std::size_t>(x) * 3];
+    return {s[2], s[1], s[0]};
+  });
+}
+
+std::string PngName(long long number) {
+  char name[40];
+  std::snprintf(name, sizeof name, "frame_%06lld.png", number);
+  return name;
+}
+
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!condition()) {
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+struct ToolRun {
+  int exitCode = -1;
+  std::string transcript;
+};
+
+class CameraProcessTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (platform::kIsWindows) GTEST_SKIP() << "a Windows child does not see this process's registry override";
+  }
+  void TearDown() override {
+    if (m_producer.IsRunning()) m_producer.Kill();
+  }
+
+  // Runs a tool to its end and returns its exit code.
+  int RunTool(const std::string& program, const std::vector<std::string>& arguments) {
+    CChildProcess child;
+    int code = -1;
+    EXPECT_TRUE(child.Start(program, arguments, m_names.Environment()));
+    EXPECT_TRUE(child.Wait(kTimeoutMs, &code)) << program << " did not end";
+    return code;
+  }
+  ToolRun RunCapture(std::vector<std::string> arguments) {
+    const std::string transcript = (m_dir.Path() / ("capture" + std::to_string(++m_runs) + ".txt")).string();
+    arguments.insert(arguments.end(), {"--transcript", transcript});
+    ToolRun run;
+    run.exitCode = RunTool(AMBERLINE_CAPTURE_PATH, arguments);
+    run.transcript = testing_support::ReadFile(transcript);
+    return run;
+  }
+  void RegisterStagedCamera() {
+    ASSERT_EQ(RunTool(AMBERLINE_REGSVR_PATH, {"-s", testing_support::StagedModulePath().string()}), 0);
+  }
+
+  // Starts the producer with its output in a file and its process id known, so that it
+  // can be stopped as a user stops it (SIGTERM), and waits until its first frame is in
+  // the channel.
+  void StartProducer(const std::vector<std::string>& arguments) {
+    std::vector<std::string> shell{"-c", "echo $$ > \"$AMBERLINE_TEST_PID_FILE\"; exec \"$0\" \"$@\" > \"$AMBERLINE_TEST_OUT_FILE\" 2>&1",
+                                   AMBERLINE_PRODUCER_PATH};
+    shell.insert(shell.end(), arguments.begin(), arguments.end());
+    CChildProcess::Environment environment = m_names.Environment();
+    environment.push_back({"AMBERLINE_TEST_PID_FILE", PidFile().string()});
+    environment.push_back({"AMBERLINE_TEST_OUT_FILE", ProducerOutputFile().string()});
+    ASSERT_TRUE(m_producer.Start("/bin/sh", shell, environment));
+    ASSERT_EQ(m_consumer.Init(false, nullptr), 0);
+    channel::FrameDescriptor d{};
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+          if (m_consumer.LockMediaSample(0, &d) != 0) return false;
+          m_consumer.UnlockMediaSample(0);
+          return true;
+        },
+        kTimeoutMs))
+        << "no frame from the producer: " << testing_support::ReadFile(ProducerOutputFile());
+  }
+  // Asks the producer to stop and expects a clean end.
+  void StopProducer() {
+    std::string pid = testing_support::ReadFile(PidFile());
+    while (!pid.empty() && (pid.back() == '\n' || pid.back() == '\r')) pid.pop_back();
+    ASSERT_FALSE(pid.empty());
+    EXPECT_EQ(RunTool("/bin/sh", {"-c", "kill -TERM " + pid}), 0);
+    int code = -1;
+    ASSERT_TRUE(m_producer.Wait(kTimeoutMs, &code)) << "the producer did not stop";
+    EXPECT_EQ(code, 0) << testing_support::ReadFile(ProducerOutputFile());
+  }
+  std::filesystem::path PidFile() const { return m_dir.Path() / "producer.pid"; }
+  std::filesystem::path ProducerOutputFile() const { return m_dir.Path() / "producer.txt"; }
+  std::filesystem::path Out(const std::string& name) const { return m_dir.Path() / name; }
+
+  CRegistrySandbox m_registry;
+  testing_support::CChannelNamespace m_names;
+  testing_support::CTempDir m_dir;
+  CChildProcess m_producer;
+  CFileMapping m_consumer;
+  int m_runs = 0;
+};
+
+TEST_F(CameraProcessTest, SameSizeDeliversTheProducersPictureExactlyAndRegistersAsAClient) {
+  RegisterStagedCamera();
+  const Picture picture = MarkedPicture(320, 240);
+  WritePng(Out("picture.png"), picture);
+  StartProducer({"--size", "320x240", "--fps", "50", "--image", Out("picture.png").string()});
+
+  const ToolRun run = RunCapture({"--size", "320x240", "--frames", "6", "--png", Out("png").string()});
+  ASSERT_EQ(run.exitCode, 0) << run.transcript;
+  EXPECT_NE(run.transcript.find("frames received: 6,"), std::string::npos) << run.transcript;
+  StopProducer();
+
+  const Picture last = ReadPng(Out("png") / PngName(6));
+  EXPECT_EQ(FirstDifference(last, picture), "");
+  // The producer listed the capture's stream with its size while it ran.
+  const std::string table = testing_support::ReadFile(ProducerOutputFile());
+  EXPECT_TRUE(std::regex_search(table, std::regex("1 client\\(s\\)\n  amberline-capture-[0-9A-Fa-f-]{36}  320x240\n")))
+      << table;
+}
+
+TEST_F(CameraProcessTest, WiderPictureIsLetterboxedBetweenBlackBars) {
+  RegisterStagedCamera();
+  // 640 x 240 in a 320 x 240 frame: the picture becomes 320 x 120, rows 60 to 179.
+  const Picture picture = MakePicture(640, 240, [](int x, int y) { return Quadrant(x, y, 640, 240); });
+  WritePng(Out("wide.png"), picture);
+  StartProducer({"--size", "640x240", "--fps", "50", "--image", Out("wide.png").string()});
+
+  const ToolRun run = RunCapture({"--size", "320x240", "--frames", "4", "--png", Out("png").string()});
+  ASSERT_EQ(run.exitCode, 0) << run.transcript;
+  StopProducer();
+
+  const Picture last = ReadPng(Out("png") / PngName(4));
+  ASSERT_EQ(last.width, 320);
+  ASSERT_EQ(last.height, 240);
+  int barFaults = 0, contentFaults = 0;
+  std::string firstFault;
+  for (int y = 0; y < 240; ++y)
+    for (int x = 0; x < 320; ++x) {
+      const std::uint8_t* p = last.At(x, y);
+      if (y < 60 || y >= 180) {
+        if (p[0] != 0 || p[1] != 0 || p[2] != 0) {
+          if (barFaults++ == 0) firstFault = "bar pixel (" + std::to_string(x) + ", " + std::to_string(y) + ")";
+        }
+        continue;
+      }
+      // Inside the picture, away from its edges and the quadrant borders where the
+      // interpolation mixes neighbours.
+      const int cy = y - 60;
+      if (x < 2 || x >= 318 || cy < 2 || cy >= 118 || std::abs(x - 160) < 3 || std::abs(cy - 60) < 3) continue;
+      const Rgb want = Quadrant(x * 2, cy * 2, 640, 240);
+      if (std::abs(p[0] - want.r) > 3 || std::abs(p[1] - want.g) > 3 || std::abs(p[2] - want.b) > 3) {
+        if (contentFaults++ == 0) firstFault = "content pixel (" + std::to_string(x) + ", " + std::to_string(y) + ")";
+      }
+    }
+  EXPECT_EQ(barFaults, 0) << firstFault;
+  EXPECT_EQ(contentFaults, 0) << firstFault;
+  // The picture reaches the bars: its first and last rows are not black.
+  for (int y : {60, 179}) {
+    const std::uint8_t* p = last.At(100, y);
+    EXPECT_GT(p[0] + p[1] + p[2], 100) << "row " << y;
+  }
+}
+
+TEST_F(CameraProcessTest, WithoutAProducerEveryFrameIsThePlaceholder) {
+  RegisterStagedCamera();
+  const Picture placeholder = ExpectedPlaceholder(320, 240);
+  ASSERT_FALSE(placeholder.rgb.empty()) << "the staged placeholder cannot be loaded";
+
+  const ToolRun run = RunCapture({"--size", "320x240", "--frames", "4", "--png", Out("png").string()});
+  ASSERT_EQ(run.exitCode, 0) << run.transcript;
+  EXPECT_EQ(FirstDifference(ReadPng(Out("png") / PngName(1)), placeholder), "");
+  EXPECT_EQ(FirstDifference(ReadPng(Out("png") / PngName(4)), placeholder), "");
+}
+
+TEST_F(CameraProcessTest, RunningCameraFallsBackToThePlaceholderWhenTheProducerStops) {
+  RegisterStagedCamera();
+  const Picture picture = MarkedPicture(320, 240);
+  WritePng(Out("picture.png"), picture);
+  StartProducer({"--size", "320x240", "--fps", "50", "--image", Out("picture.png").string()});
+
+  // The producer is stopped once the camera has delivered two of its frames, which the
+  // Y4M file shows as it grows; the capture then goes on to its 50th frame.
+  CChildProcess capture;
+  const std::string transcript = Out("capture.txt").string();
+  ASSERT_TRUE(capture.Start(AMBERLINE_CAPTURE_PATH,
+                            {"--size", "320x240", "--frames", "50", "--png", Out("png").string(), "--y4m",
+                             Out("camera.y4m").string(), "--transcript", transcript},
+                            m_names.Environment()));
+  const std::uintmax_t frameBytes = 6 + 320 * 240 * 3;
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        std::error_code error;
+        const std::uintmax_t size = std::filesystem::file_size(Out("camera.y4m"), error);
+        return !error && size >= 40 + 2 * frameBytes;
+      },
+      kTimeoutMs))
+      << "the camera delivered no frames";
+  StopProducer();
+  int code = -1;
+  ASSERT_TRUE(capture.Wait(kTimeoutMs, &code));
+  ASSERT_EQ(code, 0) << testing_support::ReadFile(transcript);
+
+  EXPECT_EQ(FirstDifference(ReadPng(Out("png") / PngName(1)), picture), "") << "frame 1";
+  EXPECT_EQ(FirstDifference(ReadPng(Out("png") / PngName(50)), ExpectedPlaceholder(320, 240)), "") << "frame 50";
+}
+
+TEST_F(CameraProcessTest, TwoModuleCopiesAreTwoCamerasUntilUnregistered) {
+  // Each copy in an installation folder of its own, with the placeholder beside it.
+  const std::filesystem::path stage = testing_support::StagedModulePath().parent_path().parent_path();
+  std::vector<std::filesystem::path> modules;
+  for (const char* folder : {"one", "two"}) {
+    const std::filesystem::path root = Out(folder);
+    std::filesystem::create_directories(root / "Bin");
+    std::filesystem::copy(stage / "Data", root / "Data", std::filesystem::copy_options::recursive);
+    modules.push_back(root / "Bin" / testing_support::StagedModulePath().filename());
+    std::filesystem::copy_file(testing_support::StagedModulePath(), modules.back());
+  }
+  m_registry.WriteHive("HKEY_LOCAL_MACHINE",
+                       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Trelvox\\Amberline\\1]\n@=\"Amberline One\"\n\"Path\"=" +
+                           CRegistrySandbox::Quoted(modules[0].string()) +
+                           "\n\"CLSID\"=\"A1B2C3D4-1111-4222-8333-444455556666\"\n\n"
+                           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Trelvox\\Amberline\\2]\n@=\"Amberline Two\"\n\"Path\"=" +
+                           CRegistrySandbox::Quoted(modules[1].string()) +
+                           "\n\"CLSID\"=\"B1B2C3D4-1111-4222-8333-444455556666\"\n");
+  for (const auto& module : modules) ASSERT_EQ(RunTool(AMBERLINE_REGSVR_PATH, {"-s", module.string()}), 0);
+
+  ToolRun run = RunCapture({"--list"});
+  ASSERT_EQ(run.exitCode, 0) << run.transcript;
+  EXPECT_NE(run.transcript.find("{A1B2C3D4-1111-4222-8333-444455556666} Amberline One\n"), std::string::npos)
+      << run.transcript;
+  EXPECT_NE(run.transcript.find("{B1B2C3D4-1111-4222-8333-444455556666} Amberline Two\n"), std::string::npos)
+      << run.transcript;
+  EXPECT_EQ(run.transcript.find("Trelvox Amberline"), std::string::npos) << run.transcript;
+
+  const Picture placeholder = ExpectedPlaceholder(320, 240);
+  for (const char* name : {"Amberline One", "Amberline Two"}) {
+    const std::filesystem::path png = Out(std::string("png ") + name);
+    run = RunCapture({"--camera", name, "--size", "320x240", "--frames", "3", "--png", png.string()});
+    ASSERT_EQ(run.exitCode, 0) << run.transcript;
+    EXPECT_NE(run.transcript.find("camera \"" + std::string(name) + "\": 320x240 RGB24"), std::string::npos)
+        << run.transcript;
+    EXPECT_NE(run.transcript.find("frames received: 3,"), std::string::npos) << run.transcript;
+    EXPECT_EQ(FirstDifference(ReadPng(png / PngName(3)), placeholder), "") << name;
+  }
+
+  for (const auto& module : modules) ASSERT_EQ(RunTool(AMBERLINE_REGSVR_PATH, {"-u", "-s", module.string()}), 0);
+  run = RunCapture({"--list"});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.transcript, "no video input devices\n");
+}
+
+}  // namespace
