@@ -37,7 +37,11 @@ CVideoSrcFilter::CVideoSrcFilter(IUnknown* pUnk, HRESULT* phr) : CSource(nullptr
   if (phr != nullptr) *phr = stream != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 
-CVideoSrcFilter::~CVideoSrcFilter() = default;
+CVideoSrcFilter::~CVideoSrcFilter() {
+  // A filter released while it still runs ends its stream's worker here, while the whole
+  // object still exists: the worker calls into the filter (StreamTime) until it ends.
+  if (!IsStopped()) CBaseFilter::Stop();
+}
 
 CVideoSrcStream* CVideoSrcFilter::Stream() { return static_cast<CVideoSrcStream*>(GetPin(0)); }
 

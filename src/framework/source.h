@@ -5,7 +5,9 @@
 // A stream's id (QueryId) is its 1-based position written in decimal, and FindPin reads
 // an id back the same way, so FindPin(L"1") is the first stream.
 //
-// Ownership: the streams belong to the container and die with it, last one first. The
+// Ownership: the streams belong to the container and die with it, last one first. A
+// container released while not stopped stops first; a derived filter whose workers call
+// its own virtual functions stops in its own destructor, while it is still whole. The
 // state lock outlives them (a member declared before nothing that uses it after).
 // Threading: GetPinCount, GetPin and AddPin take the state lock; RemovePin and
 // FindPinNumber do not (they run while the container is built or torn down).
