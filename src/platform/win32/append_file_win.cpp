@@ -4,10 +4,11 @@
 #include "platform/append_file.h"
 #include "platform/windows_types.h"
 
-// The file is opened with append access only: the system then places every WriteFile at
-// the end of the file as one step, so writers in several processes never overwrite each
-// other. (The C runtime's append mode seeks to the end and then writes, which loses
-// entries when two processes append at once.) The text is written as a text-mode stream
+// The file is opened for appending (and reading, for the lock): Windows places every
+// WriteFile at the end of the file as one step, and each write also holds an exclusive
+// lock on the file, so writers in several processes never overwrite each other even
+// where appending is two steps. (The C runtime's append mode seeks to the end and then
+// writes, which loses entries when two processes append at once.) The text is written as a text-mode stream
 // would write it: "\n" becomes CR LF, and wide characters are converted to the process's
 // ANSI code page.
 
@@ -31,7 +32,8 @@ CAppendFile& CAppendFile::operator=(CAppendFile&& other) noexcept {
 
 bool CAppendFile::Open(const std::wstring& path) {
   Close();
-  const HANDLE file = ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  // Read access only so that the file can be locked around each append (see Write).
+  const HANDLE file = ::CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   m_file = file;
@@ -53,8 +55,14 @@ void CAppendFile::Write(const std::wstring& text) {
   std::string encoded(static_cast<std::size_t>(bytes), '\0');
   ::WideCharToMultiByte(CP_ACP, 0, lines.data(), static_cast<int>(lines.size()), encoded.data(), bytes, nullptr, nullptr);
   const DWORD saved = ::GetLastError();
+  // Writers also take an exclusive lock on the file for the write: systems that place an
+  // append at the end in two steps (Wine does) then cannot interleave two processes'
+  // entries either. Where the lock is refused the append-only write still stands.
+  OVERLAPPED whole{};
+  const BOOL locked = ::LockFileEx(Handle(m_file), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole);
   DWORD written = 0;
   ::WriteFile(Handle(m_file), encoded.data(), static_cast<DWORD>(encoded.size()), &written, nullptr);
+  if (locked) ::UnlockFileEx(Handle(m_file), 0, MAXDWORD, MAXDWORD, &whole);
   ::SetLastError(saved);
 }
 
