@@ -244,13 +244,29 @@ std::pair<std::uint32_t, std::uint32_t> CFileMapping::AlignOffset(std::uint32_t 
 }
 
 RegionHeader* CFileMapping::BeginHeader(bool* mutexTaken) {
-  *mutexTaken = m_hAccessMutex.IsOpen() && Acquired(m_hAccessMutex.Wait(platform::kInfinite));
+  const WaitResult wait = m_hAccessMutex.IsOpen() ? m_hAccessMutex.Wait(platform::kInfinite) : WaitResult::kFailed;
+  *mutexTaken = Acquired(wait);
+  if (wait == WaitResult::kAbandoned) RepairAbandonedHeader();
   if (MapView(0, channel::kHeaderSize) != 0) {
     if (*mutexTaken) m_hAccessMutex.Release();
     *mutexTaken = false;
     return nullptr;
   }
   return reinterpret_cast<RegionHeader*>(m_pView);
+}
+
+void CFileMapping::RepairAbandonedHeader() {
+  if (MapView(0, channel::kHeaderSize) != 0) return;
+  RegionHeader* header = reinterpret_cast<RegionHeader*>(m_pView);
+  std::int32_t occupied = 0;
+  for (const ClientEntry& entry : header->Clients)
+    if (entry.InUse != 0) ++occupied;
+  const std::int32_t counted = header->ClientCount;
+  if (counted != occupied) header->ClientCount = occupied;
+  UnmapView();
+  if (counted != occupied)
+    g_Log.Write(0, L"The access mutex was abandoned; the client count %d is corrected to %d occupied entries.\n",
+                static_cast<int>(counted), static_cast<int>(occupied));
 }
 
 void CFileMapping::EndHeader(bool mutexTaken) {
@@ -327,19 +343,30 @@ int CFileMapping::SetMediaSample(int index, std::int32_t width, std::int32_t hei
   if (sane && m_hAccessMutex.IsOpen()) {
     const WaitResult wait = m_hAccessMutex.Wait(platform::kInfinite);
     taken = Acquired(wait);
+    if (wait == WaitResult::kAbandoned) RepairAbandonedHeader();
     if (wait == WaitResult::kAcquired && MapView(0, channel::kHeaderSize) == 0) {
       FrameDescriptor& d = reinterpret_cast<RegionHeader*>(m_pView)->Frames[index];
       std::uint32_t& blockedSince = m_holdBlockedSince[index];
+      std::int32_t& leastHeld = m_holdBlockedLeast[index];
       bool write = d.LockCount <= 0;
       if (!write) {
         const std::uint32_t now = platform::GetTickCount();
         if (blockedSince == 0) {
           blockedSince = now | 1u;  // 0 means "not blocked"
-        } else if (now - blockedSince >= kAbandonedHoldMs) {
-          g_Log.Write(0, L"Frame %d has been held through every write for %lu ms; the hold (count %d) is taken "
-                         L"as abandoned.\n",
-                      index, static_cast<DWORD>(now - blockedSince), static_cast<int>(d.LockCount));
-          write = true;
+          leastHeld = d.LockCount;
+        } else {
+          if (d.LockCount < leastHeld) leastHeld = d.LockCount;
+          if (now - blockedSince >= kAbandonedHoldMs) {
+            // Only the holds present at every write of the run are abandoned; a live
+            // consumer holds for milliseconds, and one that holds now is between its lock
+            // and its copy: its hold stays, and this write waits for its unlock.
+            g_Log.Write(0, L"Frame %d has been held through every write for %lu ms; the hold (count %d) is taken "
+                           L"as abandoned.\n",
+                        index, static_cast<DWORD>(now - blockedSince), static_cast<int>(leastHeld));
+            Step(d.LockCount, -leastHeld);
+            blockedSince = 0;
+            write = d.LockCount <= 0;
+          }
         }
       }
       if (write) {
@@ -347,7 +374,11 @@ int CFileMapping::SetMediaSample(int index, std::int32_t width, std::int32_t hei
         d.Width = width;
         d.Height = height;
         d.Aux32 = aux32;
-        d.Valid = 1;
+        // Not valid while the bytes are copied: a producer that ends in the middle of the
+        // copy (its process killed) leaves no frame rather than a torn one, and the
+        // consumers show their placeholder until the next write. Nobody else sees this
+        // state, as the mutex is held until Valid is 1 again.
+        d.Valid = 0;
         d.LockCount = 0;
         d.Aux64A = aux64A != nullptr ? *aux64A : 0;
         d.Aux64B = aux64B != nullptr ? *aux64B : 0;
@@ -357,6 +388,8 @@ int CFileMapping::SetMediaSample(int index, std::int32_t width, std::int32_t hei
           if (length > 0) std::memcpy(frame, data, static_cast<std::size_t>(length));
           result = 0;
         }
+        if (m_pView != nullptr) UnmapView();
+        if (MapView(0, channel::kHeaderSize) == 0) reinterpret_cast<RegionHeader*>(m_pView)->Frames[index].Valid = 1;
       }
     }
   }
@@ -375,6 +408,7 @@ int CFileMapping::LockMediaSample(int index, FrameDescriptor* descriptor) {
       m_hAccessMutex.IsOpen()) {
     const WaitResult wait = m_hAccessMutex.Wait(platform::kInfinite);
     taken = Acquired(wait);
+    if (wait == WaitResult::kAbandoned) RepairAbandonedHeader();
     if (wait == WaitResult::kAcquired && MapView(0, channel::kHeaderSize) == 0) {
       FrameDescriptor& d = reinterpret_cast<RegionHeader*>(m_pView)->Frames[index];
       if (d.Valid == 1) {

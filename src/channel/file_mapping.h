@@ -18,7 +18,13 @@
 // pass the end of the region or of the index's 15 MiB frame area is refused with the
 // operation's failure result, on both sides, and names are read within their 64 units.
 // A hold that has blocked every frame write for kAbandonedHoldMs is taken to belong to a
-// consumer that died while holding it: the producer clears it, writes, and logs one line.
+// consumer that died while holding it: the producer drops the holds that were present at
+// every write of that run (never a live consumer's brief hold), writes once no live hold
+// is left, and logs one line. An operation that takes the access mutex from an owner that
+// ended while holding it recounts ClientCount from the occupied entries, as that owner
+// may have ended halfway through a registration or a withdrawal. A frame is marked valid
+// only once all its bytes are stored, so a producer killed in the middle of a write
+// leaves no torn frame behind.
 //
 // Views: at most one view of the region exists per object at any time (MapView refuses a
 // second one), and every operation unmaps its view before it returns. A 64-bit process
@@ -111,6 +117,9 @@ class CFileMapping {
   // released again).
   channel::RegionHeader* BeginHeader(bool* mutexTaken);
   void EndHeader(bool mutexTaken);
+  // Called with the mutex just taken from an owner that ended while holding it (the
+  // header may be half updated): makes ClientCount the number of occupied entries again.
+  void RepairAbandonedHeader();
   // Maps the frame window of index for length bytes; the frame's first byte, or null.
   std::uint8_t* MapFrame(int index, std::int32_t length);
 
@@ -130,4 +139,6 @@ class CFileMapping {
   std::uint32_t m_allocationGranularity = 0;
   // When the current run of writes blocked by a hold on index i began (tick ms); 0 = none.
   std::uint32_t m_holdBlockedSince[channel::kUsableFrameIndices] = {};
+  // The smallest hold count seen by the writes of that run: the holds nobody released.
+  std::int32_t m_holdBlockedLeast[channel::kUsableFrameIndices] = {};
 };

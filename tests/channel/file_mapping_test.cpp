@@ -412,15 +412,22 @@ TEST_F(FileMappingTest, ProducerAndTwoConsumerProcessesExchangeByteExactFrames) 
 }
 
 // Child: <event name> <what> — takes the frame hold ("hold") or the access mutex
-// ("mutex"), sets the event, and waits to be killed.
+// ("mutex"; "half-registered": the mutex, with ClientCount raised as a registration does
+// before it fills its entry), sets the event, and waits to be killed.
 int HolderChild(int argc, char** argv) {
   if (argc != 2) return 2;
   CFileMapping consumer;
   if (consumer.Init(false, nullptr) != 0) return 3;
   CNamedEvent ready;
   if (ready.Open(platform::Utf8ToWide(argv[0])) != ERROR_SUCCESS) return 4;
-  if (std::string(argv[1]) == "mutex") {
+  const std::string what = argv[1];
+  if (what == "mutex" || what == "half-registered") {
     if (!consumer.WaitAccessMutex(platform::kInfinite)) return 5;
+    if (what == "half-registered") {
+      if (consumer.MapView(0, channel::kHeaderSize) != 0) return 6;
+      reinterpret_cast<channel::RegionHeader*>(consumer.View())->ClientCount += 1;
+      consumer.UnmapView();
+    }
   } else {
     FrameDescriptor d{};
     if (consumer.LockMediaSample(0, &d) != 0) return 5;
@@ -479,6 +486,53 @@ TEST_F(FileMappingTest, OthersCarryOnAfterAProcessDiedOwningTheAccessMutex) {
   ASSERT_EQ(consumer.LockMediaSample(0, &d), 0);
   EXPECT_EQ(d.Aux32, 2);
   consumer.UnlockMediaSample(0);
+}
+
+TEST_F(FileMappingTest, ClientCountLeftHalfDoneByADeadMutexOwnerIsRecounted) {
+  CLogCapture log(0);
+  CFileMapping producer, consumer;
+  ASSERT_EQ(producer.Init(true, nullptr), 0);
+  ASSERT_EQ(consumer.Init(false, nullptr), 0);
+  consumer.NotifyServerAboutClientConnection(true, L"live-client", kWidth, kHeight);
+  KillWhileHolding(names, "half-registered");
+  EXPECT_EQ(producer.GetClientCount(), 1) << "the count matches the one occupied entry";
+  std::vector<ClientEntry> clients;
+  producer.GetClientInfo(&clients);
+  EXPECT_EQ(clients.size(), 1u);
+  consumer.NotifyServerAboutClientConnection(false, L"live-client", 0, 0);
+  EXPECT_EQ(producer.GetClientCount(), 0);
+  EXPECT_NE(log.Messages().find("the client count 2 is corrected to 1 occupied entries"), std::string::npos);
+}
+
+TEST_F(FileMappingTest, ClearingAnAbandonedHoldKeepsTheHoldOfALiveConsumer) {
+  CFileMapping producer, dead, live;
+  ASSERT_EQ(producer.Init(true, nullptr), 0);
+  ASSERT_EQ(dead.Init(false, nullptr), 0);
+  ASSERT_EQ(live.Init(false, nullptr), 0);
+  ASSERT_EQ(Write(producer, 1), 0);
+  FrameDescriptor d{};
+  ASSERT_EQ(dead.LockMediaSample(0, &d), 0);  // never released, as by a consumer that died
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Write(producer, 2), -1);
+  // A live consumer locks just before the write that gives up on the dead hold, and
+  // copies after it.
+  const auto since = [&] { return std::chrono::steady_clock::now() - start; };
+  while (since() < std::chrono::milliseconds(CFileMapping::kAbandonedHoldMs - 400)) {
+    EXPECT_EQ(Write(producer, 3), -1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+  }
+  ASSERT_EQ(live.LockMediaSample(0, &d), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(CFileMapping::kAbandonedHoldMs + 100) - since());
+  EXPECT_EQ(Write(producer, 4), -1) << "the live hold still blocks the write";
+  std::vector<std::uint8_t> copy(kBytes);
+  ASSERT_EQ(live.GetMediaSampleData(0, copy.data(), kBytes, L"live", kWidth, kHeight), 0);
+  EXPECT_EQ(copy, Pattern(1)) << "the frame the live consumer locked";
+  live.UnlockMediaSample(0);
+  ASSERT_EQ(Write(producer, 5), 0) << "the dead hold is gone and the live one released";
+  ASSERT_EQ(live.LockMediaSample(0, &d), 0);
+  EXPECT_EQ(d.Aux32, 5);
+  EXPECT_EQ(d.LockCount, 1);
+  live.UnlockMediaSample(0);
 }
 
 TEST_F(FileMappingTest, RegionLeftByProcessesThatAllDiedStartsAgainFromZeros) {
