@@ -668,6 +668,19 @@ TEST_F(CrashSoak, CameraHostKilledMidStreamDoesNotStopTheOtherCameras) {
     ASSERT_TRUE(startHost(hosts[victim]));
     ++m_counts.restarts;
     ASSERT_TRUE(newProducerFrame(hosts[victim])) << "restarted camera " << victim << " shows no producer frames";
+    if (Random(0, 1) == 0) {
+      // What a camera does in the middle of FillBuffer, ended there: owning the mutex and
+      // a frame hold halfway through its copy, or holding the frame before its copy.
+      const std::string kind = Random(0, 1) == 0 ? "read" : "hold";
+      CChildProcess child;
+      ASSERT_TRUE(Start(child, -1, "soak-die", {kind, "soak-camera-die-" + std::to_string(runs)}));
+      int code = -1;
+      ASSERT_TRUE(child.Wait(kChildExitMs, &code)) << kind << " child hung";
+      EXPECT_EQ(code, 128 + SIGKILL) << kind << " child";
+      ++m_counts.deaths;
+      for (int i = 0; i < kHosts; ++i)
+        ASSERT_TRUE(newProducerFrame(hosts[i])) << "camera " << i << " froze after a reader died (" << kind << ")";
+    }
     ASSERT_LT(NowMs() - Slot(kProducerSlot).heartbeatMs.load(), kHangMs) << "the producer hangs";
   }
   for (Host& host : hosts) {
@@ -678,9 +691,9 @@ TEST_F(CrashSoak, CameraHostKilledMidStreamDoesNotStopTheOtherCameras) {
   Stop(producer, kProducerSlot, "the producer");
   const auto left = LeftInSharedMemory(m_names.Value());
   EXPECT_TRUE(left.empty()) << "left in /dev/shm: " << left.front();
-  std::printf("[ soak     ] cameras: %ld starts, %ld camera hosts killed and restarted, %lld frames delivered by "
-              "the cameras, %lld frames written\n",
-              m_counts.starts, hostKills, framesReceived, written);
+  std::printf("[ soak     ] cameras: %ld starts, %ld camera hosts killed and restarted, %ld readers died inside a "
+              "frame read, %lld frames delivered by the cameras, %lld frames written\n",
+              m_counts.starts, hostKills, m_counts.deaths, framesReceived, written);
 }
 
 }  // namespace
