@@ -24,9 +24,13 @@ bool CFrameSource::LoadPicture(const std::string& path, std::string* error) {
     *error = path + " is missing or not a PNG picture of a usable size";
     return false;
   }
-  cv::Mat scaled;
+  cv::Mat scaled, topDown;
   cv::resize(picture->Mat(), scaled, cv::Size(m_width, m_height), 0, 0, cv::INTER_AREA);
-  cv::flip(scaled, m_picture, 0);
+  cv::flip(scaled, topDown, 0);
+  // A picture never changes: it is put into the channel's layout once, here, and every
+  // frame hands out the same bytes.
+  StoreFrame(topDown);
+  m_still = true;
   return true;
 }
 
@@ -65,11 +69,16 @@ void CFrameSource::DrawPattern(std::int64_t frameNumber) {
 }
 
 const std::vector<std::uint8_t>& CFrameSource::Frame(std::int64_t frameNumber) {
-  if (m_picture.empty()) DrawPattern(frameNumber);
-  const cv::Mat& source = m_picture.empty() ? m_canvas : m_picture;
+  if (!m_still) {
+    DrawPattern(frameNumber);
+    StoreFrame(m_canvas);
+  }
+  return m_frame;
+}
+
+void CFrameSource::StoreFrame(const cv::Mat& topDown) {
   // Bottom-up rows with the padded stride.
   for (int row = 0; row < m_height; ++row)
-    std::memcpy(m_frame.data() + static_cast<std::size_t>(m_height - 1 - row) * m_stride, source.ptr(row),
+    std::memcpy(m_frame.data() + static_cast<std::size_t>(m_height - 1 - row) * m_stride, topDown.ptr(row),
                 static_cast<std::size_t>(m_width) * 3);
-  return m_frame;
 }
