@@ -31,20 +31,24 @@ def load(path):
 
 
 def pairs_of(data):
-    """The pairs a program published: [(candidate, baseline, target, counter, labels)]."""
+    """The pairs a program published, in its order: candidate, baseline, target, counter,
+    labels, note."""
     pairs = []
     for key, value in data.get("context", {}).items():
-        if not key.startswith("ratio "):
+        match = re.match(r"ratio (\d+) (\S+)$", key)
+        if not match:
             continue
         fields = dict(part.split("=", 1) for part in value.split(";") if "=" in part)
         pairs.append({
-            "candidate": key[len("ratio "):],
+            "order": int(match.group(1)),
+            "candidate": match.group(2),
             "baseline": fields.get("baseline", ""),
             "target": float(fields.get("target", "0") or 0),
             "counter": fields.get("counter", ""),
             "labels": fields.get("labels", "").split("|") if fields.get("labels") else [],
+            "note": fields.get("note", ""),
         })
-    return pairs
+    return sorted(pairs, key=lambda pair: pair["order"])
 
 
 US_PER = {"ns": 1e-3, "us": 1.0, "ms": 1e3, "s": 1e6}
@@ -70,7 +74,8 @@ def figures(data):
             if b.get("aggregate_name") == "median":
                 entry["median"] = record
             elif b.get("aggregate_name") == "cv":
-                entry["cv"] = b["real_time"]  # a fraction for this aggregate
+                # Fractions: the real time's and each counter's.
+                entry["cv"] = {"real": b["real_time"], "counters": record["counters"]}
         else:
             entry["runs"].append(record)
     for entry in out.values():
@@ -108,7 +113,7 @@ def collect(files):
                 row = {"program": program, "candidate": pair["candidate"], "baseline": pair["baseline"],
                        "label": label, "target": pair["target"], "counter": pair["counter"],
                        "cand_us": None, "base_us": None, "ratio": None, "error": None,
-                       "cand_cv": None, "base_cv": None, "counters": {}}
+                       "cand_cv": None, "base_cv": None, "counters": {}, "note": pair["note"]}
                 for what, entry in (("candidate", cand), ("baseline", base)):
                     if entry is None:
                         row["error"] = "%s not run" % what
@@ -119,7 +124,11 @@ def collect(files):
                     row["counters"] = m["counters"]
                     row["cand_us"] = m["counters"].get(pair["counter"]) if pair["counter"] else m["real_us"]
                     row["base_us"] = base["median"]["real_us"]
-                    row["cand_cv"], row["base_cv"] = cand["cv"], base["cv"]
+                    if cand["cv"]:
+                        row["cand_cv"] = (cand["cv"]["counters"].get(pair["counter"]) if pair["counter"]
+                                          else cand["cv"]["real"])
+                    if base["cv"]:
+                        row["base_cv"] = base["cv"]["real"]
                     if row["cand_us"] is not None and row["base_us"] > 0:
                         row["ratio"] = row["cand_us"] / row["base_us"]
                 rows.append(row)
@@ -142,18 +151,27 @@ def spread(cv):
 
 def main_table(rows):
     lines = [
-        "| Benchmark / baseline | Case | Candidate | Baseline | Ratio | Target | Met |",
-        "|---|---|---:|---:|---:|---:|---|",
+        "| Benchmark / baseline | Case | Candidate | Baseline | Spread | Ratio | Target | Met |",
+        "|---|---|---:|---:|---:|---:|---:|---|",
     ]
+    notes = []
     for r in rows:
         name = "%s / %s" % (r["candidate"], r["baseline"])
         if r["counter"]:
             name = "%s (processor time per frame) / %s" % (r["candidate"], r["baseline"])
+        if r["note"]:
+            if r["note"] not in notes:
+                notes.append(r["note"])
+            name += " [%d]" % (notes.index(r["note"]) + 1)
         ratio = "—" if r["ratio"] is None else "%.2f" % r["ratio"]
         target = "≤ %.2f" % r["target"] if r["target"] > 0 else "—"
         met = verdict(r) if r["error"] is None else "failed: " + r["error"]
-        lines.append("| %s | %s | %s | %s | %s | %s | %s |" % (
-            name, r["label"], fmt_time(r["cand_us"]), fmt_time(r["base_us"]), ratio, target, met))
+        lines.append("| %s | %s | %s | %s | %s / %s | %s | %s | %s |" % (
+            name, r["label"], fmt_time(r["cand_us"]), fmt_time(r["base_us"]), spread(r["cand_cv"]),
+            spread(r["base_cv"]), ratio, target, met))
+    if notes:
+        lines.append("")
+        lines.extend("[%d] %s." % (i + 1, note[0].upper() + note[1:]) for i, note in enumerate(notes))
     return "\n".join(lines)
 
 
@@ -194,14 +212,18 @@ def chart(rows, path):
     y = list(range(len(shown)))[::-1]
     ax.barh(y, ratios, color=colours, height=0.6, zorder=2)
     for yi, r in zip(y, shown):
-        ax.text(r["ratio"] * 1.03, yi, "%.2f" % r["ratio"], va="center", fontsize=9, zorder=3)
+        ax.text(max(r["ratio"], r["target"]) * 1.04, yi, "%.2f" % r["ratio"], va="center", fontsize=9, zorder=3)
         if r["target"] > 0:
             ax.plot([r["target"], r["target"]], [yi - 0.42, yi + 0.42], color="black", linewidth=2.2, zorder=4)
+    # A thin line between the programs.
+    for i in range(1, len(shown)):
+        if shown[i]["program"] != shown[i - 1]["program"]:
+            ax.axhline((y[i] + y[i - 1]) / 2, color="#999999", linewidth=0.6, zorder=1)
     ax.set_yticks(y)
     ax.set_yticklabels(names, fontsize=9)
     ax.set_xscale("log")
     ax.axvline(1.0, color="#555555", linewidth=0.8, linestyle=":", zorder=1)
-    top = max(ratios + [r["target"] for r in shown]) * 1.35
+    top = max(ratios + [r["target"] for r in shown]) * 1.5
     ax.set_xlim(0.5, top)
     ticks = [t for t in (0.5, 1, 1.5, 2, 3, 5, 10, 20, 50, 100, 200, 500) if t <= top]
     ax.set_xticks(ticks)
@@ -225,8 +247,7 @@ def machine_line(contexts):
         if c:
             load = c.get("load_avg")
             load_text = ", load average at start %s" % ", ".join("%.1f" % v for v in load) if load else ""
-            return "%s CPUs at %s MHz%s; library %s build" % (
-                c.get("num_cpus", "?"), c.get("mhz_per_cpu", "?"), load_text, c.get("library_build_type", "?"))
+            return "%s CPUs at %s MHz%s" % (c.get("num_cpus", "?"), c.get("mhz_per_cpu", "?"), load_text)
     return "unknown machine"
 
 
@@ -270,15 +291,19 @@ def main():
         "",
         table,
         "",
-        "%d of %d figures with a target are above it." % (
+        "%d of %d figures with a target are above it. Spread is the coefficient of variation over "
+        "the repetitions (candidate / baseline): where it is large, or the load average exceeds the "
+        "number of CPUs, ratios move between runs by about that much, so a figure within that "
+        "distance of its target is not a clear pass or fail." % (
             len(failed), len([r for r in rows if r["target"] > 0 and r["ratio"] is not None])),
         "",
         "## End to end: producer → camera → renderer",
         "",
         "amberline-producer (its own process) writes a still picture at 100 frames a second; the "
-        "camera (in the benchmark process) runs in a filter graph at its 10 ms frame interval with "
-        "the producer's size, so it copies each frame once, straight into the sample; the host "
-        "renderer takes it. Processor time is user + system time of both processes, all threads, "
+        "camera (in the benchmark process) runs in a filter graph with the producer's size, so it "
+        "copies each frame once, straight into the sample, and the host renderer takes it. The "
+        "camera's worker starts at its default 40 ms interval; a quality message from downstream "
+        "brings it to its 10 ms minimum before the measurement starts. Processor time is user + system time of both processes, all threads, "
         "over a 3-second window, divided by the frames the renderer received. The baseline is two "
         "memcpys of one frame, the least any road through a shared region costs (into it and out "
         "of it); it runs hot in the cache, the pipeline's copies do not.",

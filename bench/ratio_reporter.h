@@ -5,10 +5,10 @@
 // microseconds, compared with the baseline's real time in microseconds). With
 // --benchmark_repetitions the medians are compared; otherwise the single run.
 //
-// PublishPairs() writes the pairs into the run's context ("ratio <Candidate>" = "baseline=…;
-// target=…;counter=…;labels=a|b|…"), so the JSON output (--benchmark_out) carries them
-// and scripts/bench-report.sh needs no second list of pairs and targets. Call it
-// before RunSpecifiedBenchmarks.
+// PublishPairs() writes the pairs into the run's context ("ratio <n> <Candidate>" =
+// "baseline=…;target=…;counter=…;labels=a|b|…;note=…", n giving the order), so the JSON
+// output (--benchmark_out) carries them and scripts/bench-report.sh needs no second list
+// of pairs, targets and known causes. Call it before RunSpecifiedBenchmarks.
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -27,18 +27,21 @@ class CRatioReporter : public benchmark::ConsoleReporter {
     std::vector<std::string> labels;  // one per argument 0, 1, ...
     double target;                    // the ratio not to exceed, for the reader; 0: none
     std::string counter = {};         // the candidate's counter in microseconds; empty: real time
+    std::string note = {};            // a known cause behind the figure, for the report (no ';')
   };
 
   explicit CRatioReporter(std::vector<Pair> pairs) : m_pairs(std::move(pairs)) {}
 
   void PublishPairs() const {
+    int order = 0;
     for (const Pair& pair : m_pairs) {
       std::string labels;
       for (const std::string& label : pair.labels) labels += (labels.empty() ? "" : "|") + label;
       char target[32];
       std::snprintf(target, sizeof target, "%g", pair.target);
-      benchmark::AddCustomContext("ratio " + pair.candidate, "baseline=" + pair.baseline + ";target=" + target +
-                                                                 ";counter=" + pair.counter + ";labels=" + labels);
+      benchmark::AddCustomContext("ratio " + std::to_string(order++) + " " + pair.candidate,
+                                  "baseline=" + pair.baseline + ";target=" + target + ";counter=" + pair.counter +
+                                      ";labels=" + labels + ";note=" + pair.note);
     }
   }
 
