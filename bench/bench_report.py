@@ -198,7 +198,7 @@ def chart(rows, path):
     import matplotlib.pyplot as plt
 
     shown = [r for r in rows if r["ratio"] is not None]
-    names = ["%s  %s" % (r["candidate"], r["label"]) for r in shown]
+    names = ["%s%s  %s" % (r["candidate"], " CPU/frame" if r["counter"] else "", r["label"]) for r in shown]
     ratios = [r["ratio"] for r in shown]
     colours = []
     for r in shown:

@@ -239,7 +239,7 @@ int main(int argc, char** argv) {
       {"FillCopy", "CopyBaseline", {"1920x1080 copy"}, 1.3},
       {"FillLetterbox", "LetterboxBaseline", {"1280x720 -> 640x480"}, 1.3, {},
        "the call first copies the whole frame out of the region into its staging image (so the region's mutex is "
-       "held only for that copy), then scales; the baseline only scales"},
+       "held only for that copy), then scales, where the baseline only scales"},
       {"FillPlaceholder", "PlaceholderBaseline", {"placeholder 640x480"}, 1.3},
   });
   reporter.PublishPairs();
