@@ -177,16 +177,16 @@ def main_table(rows):
 
 def pipeline_table(rows):
     lines = [
-        "| Size | Frames/s | Camera process | Producer process | Processor time per frame | Two memcpys (baseline) | Ratio |",
-        "|---|---:|---:|---:|---:|---:|---:|",
+        "| Size | Frames/s delivered | Frames/s written | Camera process | Producer process | Processor time per frame | Two memcpys (baseline) | Ratio |",
+        "|---|---:|---:|---:|---:|---:|---:|---:|",
     ]
     for r in rows:
         c = r["counters"]
         if r["ratio"] is None:
-            lines.append("| %s | — | — | — | — | — | %s |" % (r["label"], r["error"] or "not measured"))
+            lines.append("| %s | — | — | — | — | — | — | %s |" % (r["label"], r["error"] or "not measured"))
             continue
-        lines.append("| %s | %.1f | %s | %s | %s | %s | %.1f |" % (
-            r["label"], c.get("fps", 0), fmt_time(c.get("camera_cpu_us_per_frame")),
+        lines.append("| %s | %.1f | %.1f | %s | %s | %s | %s | %.1f |" % (
+            r["label"], c.get("fps", 0), c.get("producer_fps", 0), fmt_time(c.get("camera_cpu_us_per_frame")),
             fmt_time(c.get("producer_cpu_us_per_frame")), fmt_time(r["cand_us"]), fmt_time(r["base_us"]),
             r["ratio"]))
     return "\n".join(lines)
