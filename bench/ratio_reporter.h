@@ -1,9 +1,11 @@
 // CRatioReporter: the console table of Google Benchmark, followed by the ratio of each
 // benchmark to its baseline measured in the same run (same argument). Pairs are named
 // "<Candidate>" / "<Baseline>"; lines show the labels given. The candidate's figure is
-// its real time, or one of its counters when the pair names one (a counter in
-// microseconds, compared with the baseline's real time in microseconds). With
-// --benchmark_repetitions the medians are compared; otherwise the single run.
+// the processor time of its thread, or one of its counters when the pair names one (a
+// counter in microseconds, compared with the baseline's time in microseconds). Processor
+// time rather than elapsed time: on a shared machine elapsed time also counts the waits
+// for a processor. With --benchmark_repetitions the medians are compared; otherwise the
+// single run.
 //
 // PublishPairs() writes the pairs into the run's context ("ratio <n> <Candidate>" =
 // "baseline=…;target=…;counter=…;labels=a|b|…;note=…", n giving the order), so the JSON
@@ -26,7 +28,7 @@ class CRatioReporter : public benchmark::ConsoleReporter {
     std::string baseline;
     std::vector<std::string> labels;  // one per argument 0, 1, ...
     double target;                    // the ratio not to exceed, for the reader; 0: none
-    std::string counter = {};         // the candidate's counter in microseconds; empty: real time
+    std::string counter = {};         // the candidate's counter in microseconds; empty: its time
     std::string note = {};            // a known cause behind the figure, for the report (no ';')
   };
 
@@ -54,7 +56,7 @@ class CRatioReporter : public benchmark::ConsoleReporter {
       Figures& figures = m_figures[name];
       if (figures.median && !median) continue;
       figures.median = median;
-      figures.realMicroseconds = run.GetAdjustedRealTime() * MicrosecondsPer(run.time_unit);
+      figures.microseconds = run.GetAdjustedCPUTime() * MicrosecondsPer(run.time_unit);
       for (const auto& [key, counter] : run.counters) figures.counters[key] = counter.value;
     }
   }
@@ -80,7 +82,7 @@ class CRatioReporter : public benchmark::ConsoleReporter {
  private:
   struct Figures {
     bool median = false;
-    double realMicroseconds = 0;
+    double microseconds = 0;
     std::map<std::string, double> counters;
   };
 
@@ -94,13 +96,13 @@ class CRatioReporter : public benchmark::ConsoleReporter {
     return 1;
   }
 
-  // The figure of benchmark `name` with argument `index`: a counter, or its real time.
+  // The figure of benchmark `name` with argument `index`: a counter, or its processor time.
   bool Find(const std::string& name, std::size_t index, const std::string& counter, double* value) const {
     const std::string prefix = name + "/" + std::to_string(index) + "/";
     for (const auto& [run, figures] : m_figures) {
       if (run.compare(0, prefix.size(), prefix) != 0) continue;
       if (counter.empty()) {
-        *value = figures.realMicroseconds;
+        *value = figures.microseconds;
         return true;
       }
       const auto found = figures.counters.find(counter);
