@@ -39,10 +39,15 @@ void CFrameSource::DrawPattern(std::int64_t frameNumber) {
                                      {255, 0, 255},   {0, 0, 255},   {255, 0, 0},   {0, 0, 0}};
   const int bars = 8;
   const int shift = static_cast<int>(frameNumber % m_width);
+  // The bars are the same on every line: draw the top line, then copy it down, which
+  // writes the canvas in memory order.
+  cv::Mat top = m_canvas.row(0);
   for (int x = 0; x < m_width; ++x) {
-    const int bar = ((x + shift) % m_width) * bars / m_width;
-    m_canvas.col(x).setTo(kBars[bar]);
+    const cv::Scalar& colour = kBars[((x + shift) % m_width) * bars / m_width];
+    top.at<cv::Vec3b>(0, x) = cv::Vec3b(static_cast<std::uint8_t>(colour[0]), static_cast<std::uint8_t>(colour[1]),
+                                        static_cast<std::uint8_t>(colour[2]));
   }
+  for (int y = 1; y < m_height; ++y) top.copyTo(m_canvas.row(y));
   const double scale = m_height / 480.0;
   const int thickness = std::max(1, static_cast<int>(2 * scale));
   // Orientation mark: a red square with a white "F" in the top-left corner.
