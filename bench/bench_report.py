@@ -249,7 +249,7 @@ def chart(rows, path):
     from matplotlib.patches import Patch
     from matplotlib.lines import Line2D
     ax.legend(handles=[Patch(color="#2e8b57", label="target met"), Patch(color="#c0392b", label="above target"),
-                       Patch(color="#7f8c8d", label="no target (end to end)"),
+                       Patch(color="#7f8c8d", label="no target"),
                        Line2D([0], [0], color="black", linewidth=2.2, label="target")],
               loc="lower right", fontsize=8, framealpha=0.9)
     fig.tight_layout()
@@ -289,7 +289,12 @@ def main():
     os.makedirs(args.out, exist_ok=True)
     chart(rows, os.path.join(args.out, "chart.png"))
 
-    when = datetime.datetime.now().strftime("%Y-%m-%d %H:%M")
+    # When the benchmarks ran (the first program's start), not when this script ran.
+    started = next((c.get("date") for _, c in contexts if c.get("date")), None)
+    try:
+        when = datetime.datetime.fromisoformat(started).strftime("%Y-%m-%d %H:%M") if started else "?"
+    except ValueError:
+        when = started
     table = main_table(rows)
     failed = [r for r in rows if r["target"] > 0 and r["ratio"] is not None and r["ratio"] > r["target"]]
     report = [
