@@ -74,6 +74,7 @@ int main(int argc, char** argv) {
                    (L"AmberlineBench" + platform::GuidToRegistryString(guid).substr(1, 36) + L"_").c_str());
   benchmark::Initialize(&argc, argv);
   CRatioReporter reporter({{"FrameCycle", "TwoCopies", {"640x480", "1280x720", "1920x1080"}, 1.5}});
+  reporter.PublishPairs();
   benchmark::RunSpecifiedBenchmarks(&reporter);
   reporter.PrintRatios();
   benchmark::Shutdown();

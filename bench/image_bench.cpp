@@ -153,6 +153,7 @@ int main(int argc, char** argv) {
       {"Placeholder", "PlaceholderResizeOnly", {"640x480", "1280x720"}, 1.15},
       {"Blend", "BlendCopyOnly", {"640x480", "1920x1080"}, 3.0},
   });
+  reporter.PublishPairs();
   benchmark::RunSpecifiedBenchmarks(&reporter);
   reporter.PrintRatios();
   benchmark::Shutdown();

@@ -32,10 +32,19 @@ bool ScaleFrameLetterboxed(const CImage& source, void* buffer, int width, int he
   if (destination == nullptr || source.Channels() != 3) return false;
   try {
     const LetterboxPlacement p = ComputeLetterbox(source.Width(), source.Height(), width, height);
-    destination->Mat().setTo(cv::Scalar::all(0));
+    cv::Mat frame = destination->Mat();
     // A picture too small to see, or one that would pass the buffer's edge, is left out.
-    if (p.width <= 0 || p.height <= 0 || p.x + p.width > width || p.y + p.height > height) return false;
-    cv::Mat region = destination->Mat()(cv::Rect(p.x, p.y, p.width, p.height));
+    if (p.width <= 0 || p.height <= 0 || p.x + p.width > width || p.y + p.height > height) {
+      frame.setTo(cv::Scalar::all(0));
+      return false;
+    }
+    // Only the bars are cleared: the picture's own area is written once, by the scaler.
+    const cv::Scalar black = cv::Scalar::all(0);
+    if (p.y > 0) frame.rowRange(0, p.y).setTo(black);
+    if (p.y + p.height < height) frame.rowRange(p.y + p.height, height).setTo(black);
+    if (p.x > 0) frame(cv::Rect(0, p.y, p.x, p.height)).setTo(black);
+    if (p.x + p.width < width) frame(cv::Rect(p.x + p.width, p.y, width - p.x - p.width, p.height)).setTo(black);
+    cv::Mat region = frame(cv::Rect(p.x, p.y, p.width, p.height));
     cv::resize(source.Mat(), region, region.size(), 0, 0, cv::INTER_LINEAR);
     return true;
   } catch (...) {

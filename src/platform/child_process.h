@@ -4,6 +4,7 @@
 // Start runs the program with its arguments and, optionally, extra environment
 // variables added to this process's own; its standard streams are inherited. Wait has a
 // deadline and never hangs. Kill ends the program at once (SIGKILL / TerminateProcess).
+// CpuSeconds reads the processor time the child has used so far (for measurements).
 // Ownership: move-only; destroying a running child kills and reaps it.
 #pragma once
 
@@ -29,6 +30,9 @@ class CChildProcess {
   bool Wait(int timeoutMs, int* exitCode);
   void Kill();
   bool IsRunning() const { return m_running; }
+  // User plus system processor time of the running child in seconds, at the system's
+  // finest resolution (nanoseconds on Linux); negative when it cannot be read.
+  double CpuSeconds() const;
 
  private:
   long long m_id = 0;  // process id (Linux) or process handle (Windows)

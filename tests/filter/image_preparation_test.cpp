@@ -117,6 +117,35 @@ TEST(LetterboxScaleTest, BarsAreBlackAndThePictureFillsItsRegionInMemoryOrder) {
   EXPECT_FALSE(ScaleFrameLetterboxed(*source, tiny.bytes.data(), 0, 4));
 }
 
+// Every byte of a dirty buffer ends up either the picture's colour (inside its placement)
+// or black, for bars above and below as for bars left and right; the padding at the end
+// of each row is not the picture's to touch.
+TEST(LetterboxScaleTest, EveryPixelOutsideThePictureIsClearedWhateverSideTheBarsAreOn) {
+  struct Case {
+    int sourceWidth, sourceHeight, width, height;
+  };
+  for (const Case c : {Case{1280, 720, 640, 480}, Case{640, 480, 1280, 720}, Case{200, 100, 30, 7}}) {
+    std::unique_ptr<CImage> source = CImage::Create(c.sourceWidth, c.sourceHeight, 3, CImage::kBottomLeft);
+    ASSERT_NE(source, nullptr);
+    source->Mat().setTo(cv::Scalar(200, 150, 100));
+    Frame frame(c.width, c.height, 0x55);
+    ASSERT_TRUE(ScaleFrameLetterboxed(*source, frame.bytes.data(), frame.width, frame.height));
+    const LetterboxPlacement p = ComputeLetterbox(c.sourceWidth, c.sourceHeight, c.width, c.height);
+    int wrong = 0;
+    for (int row = 0; row < c.height; ++row) {
+      for (int column = 0; column < c.width; ++column) {
+        const bool inside = row >= p.y && row < p.y + p.height && column >= p.x && column < p.x + p.width;
+        const std::uint8_t* px = frame.At(row, column);
+        const bool right = inside ? px[0] == 200 && px[1] == 150 && px[2] == 100 : px[0] == 0 && px[1] == 0 && px[2] == 0;
+        if (!right && wrong++ == 0) ADD_FAILURE() << c.width << "x" << c.height << ": first wrong pixel at row " << row
+                                                  << ", column " << column << (inside ? " (picture)" : " (bar)");
+      }
+      for (std::size_t pad = static_cast<std::size_t>(c.width) * 3; pad < frame.step; ++pad)
+        EXPECT_EQ(frame.bytes[static_cast<std::size_t>(row) * frame.step + pad], 0x55);
+    }
+  }
+}
+
 // A logo image lw x lh whose every pixel is (r, g, b, a), rows in memory order.
 std::unique_ptr<CImage> SolidLogo(int width, int height, std::uint8_t r, std::uint8_t g, std::uint8_t b,
                                   std::uint8_t a) {

@@ -24,9 +24,13 @@ bool CFrameSource::LoadPicture(const std::string& path, std::string* error) {
     *error = path + " is missing or not a PNG picture of a usable size";
     return false;
   }
-  cv::Mat scaled;
+  cv::Mat scaled, topDown;
   cv::resize(picture->Mat(), scaled, cv::Size(m_width, m_height), 0, 0, cv::INTER_AREA);
-  cv::flip(scaled, m_picture, 0);
+  cv::flip(scaled, topDown, 0);
+  // A picture never changes: it is put into the channel's layout once, here, and every
+  // frame hands out the same bytes.
+  StoreFrame(topDown);
+  m_still = true;
   return true;
 }
 
@@ -35,10 +39,15 @@ void CFrameSource::DrawPattern(std::int64_t frameNumber) {
                                      {255, 0, 255},   {0, 0, 255},   {255, 0, 0},   {0, 0, 0}};
   const int bars = 8;
   const int shift = static_cast<int>(frameNumber % m_width);
+  // The bars are the same on every line: draw the top line, then copy it down, which
+  // writes the canvas in memory order.
+  cv::Mat top = m_canvas.row(0);
   for (int x = 0; x < m_width; ++x) {
-    const int bar = ((x + shift) % m_width) * bars / m_width;
-    m_canvas.col(x).setTo(kBars[bar]);
+    const cv::Scalar& colour = kBars[((x + shift) % m_width) * bars / m_width];
+    top.at<cv::Vec3b>(0, x) = cv::Vec3b(static_cast<std::uint8_t>(colour[0]), static_cast<std::uint8_t>(colour[1]),
+                                        static_cast<std::uint8_t>(colour[2]));
   }
+  for (int y = 1; y < m_height; ++y) top.copyTo(m_canvas.row(y));
   const double scale = m_height / 480.0;
   const int thickness = std::max(1, static_cast<int>(2 * scale));
   // Orientation mark: a red square with a white "F" in the top-left corner.
@@ -65,11 +74,16 @@ void CFrameSource::DrawPattern(std::int64_t frameNumber) {
 }
 
 const std::vector<std::uint8_t>& CFrameSource::Frame(std::int64_t frameNumber) {
-  if (m_picture.empty()) DrawPattern(frameNumber);
-  const cv::Mat& source = m_picture.empty() ? m_canvas : m_picture;
+  if (!m_still) {
+    DrawPattern(frameNumber);
+    StoreFrame(m_canvas);
+  }
+  return m_frame;
+}
+
+void CFrameSource::StoreFrame(const cv::Mat& topDown) {
   // Bottom-up rows with the padded stride.
   for (int row = 0; row < m_height; ++row)
-    std::memcpy(m_frame.data() + static_cast<std::size_t>(m_height - 1 - row) * m_stride, source.ptr(row),
+    std::memcpy(m_frame.data() + static_cast<std::size_t>(m_height - 1 - row) * m_stride, topDown.ptr(row),
                 static_cast<std::size_t>(m_width) * 3);
-  return m_frame;
 }

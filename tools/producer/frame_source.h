@@ -4,7 +4,8 @@
 // Without a picture file it draws a test pattern: colour bars that move one step per
 // frame, the frame number and the time, and an orientation mark in the picture's top-left
 // corner (a white "F" on red) so that a flipped or mirrored picture is obvious at a glance.
-// With a PNG file it sends that picture, scaled to the frame size.
+// With a PNG file it sends that picture, scaled to the frame size and put into the
+// channel's layout once, when it is loaded.
 // Not thread-safe; one producer loop uses it.
 #pragma once
 
@@ -25,11 +26,13 @@ class CFrameSource {
 
  private:
   void DrawPattern(std::int64_t frameNumber);
+  // A top-down BGR picture of the frame size into m_frame.
+  void StoreFrame(const cv::Mat& topDown);
 
   int m_width;
   int m_height;
   std::size_t m_stride;
-  cv::Mat m_picture;  // top-down BGR, frame size; empty for the pattern
+  bool m_still = false;  // a picture was loaded: m_frame holds it for good
   cv::Mat m_canvas;   // top-down BGR drawing surface
   std::vector<std::uint8_t> m_frame;
 };

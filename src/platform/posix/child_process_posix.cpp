@@ -88,6 +88,15 @@ bool CChildProcess::Wait(int timeoutMs, int* exitCode) {
   }
 }
 
+double CChildProcess::CpuSeconds() const {
+  if (!m_running) return -1;
+  // The child's own processor-time clock: exact, unlike the clock ticks of /proc/<pid>/stat.
+  clockid_t clock = 0;
+  timespec used{};
+  if (clock_getcpuclockid(static_cast<pid_t>(m_id), &clock) != 0 || clock_gettime(clock, &used) != 0) return -1;
+  return static_cast<double>(used.tv_sec) + static_cast<double>(used.tv_nsec) * 1e-9;
+}
+
 void CChildProcess::Kill() {
   if (m_running) kill(static_cast<pid_t>(m_id), SIGKILL);
 }

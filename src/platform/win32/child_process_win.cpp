@@ -98,6 +98,16 @@ bool CChildProcess::Wait(int timeoutMs, int* exitCode) {
   return true;
 }
 
+double CChildProcess::CpuSeconds() const {
+  if (!m_running) return -1;
+  FILETIME created{}, exited{}, kernel{}, user{};
+  if (!::GetProcessTimes(Handle(m_id), &created, &exited, &kernel, &user)) return -1;
+  const auto ticks = [](const FILETIME& t) {
+    return static_cast<double>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+  };
+  return (ticks(kernel) + ticks(user)) * 1e-7;  // 100-ns units
+}
+
 void CChildProcess::Kill() {
   // 137 = 128 + 9, what a child killed by SIGKILL reports elsewhere.
   if (m_running) ::TerminateProcess(Handle(m_id), 137);
