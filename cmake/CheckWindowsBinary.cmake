@@ -6,6 +6,7 @@
 # exactly that name (no stdcall decoration such as DllCanUnloadNow@0) and that nothing
 # else is, and that every imported DLL is one that Windows itself provides (the C++
 # runtime, libgcc and winpthreads must be linked in statically).
+cmake_policy(VERSION 3.25)
 foreach(required OBJDUMP BINARY FORMAT)
   if(NOT DEFINED ${required})
     message(FATAL_ERROR "CheckWindowsBinary.cmake: ${required} is not set")

@@ -38,5 +38,14 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
 else()
   set(AMBERLINE_RUN_TEST_PROGRAMS OFF)
 endif()
+# Modules export their entry points by name through a module-definition file. On 32-bit
+# Windows the entry points are __stdcall and their symbols carry the argument size
+# (DllGetClassObject@12); the linker binds each undecorated name of the file to that
+# symbol, and the export keeps the undecorated name that hosts look up.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(AMBERLINE_DEF_LINK_OPTIONS -Wl,--enable-stdcall-fixup)
+else()
+  set(AMBERLINE_DEF_LINK_OPTIONS "")
+endif()
 find_program(AMBERLINE_MINGW_OBJDUMP NAMES ${AMBERLINE_MINGW_TRIPLE}-objdump
   NO_CMAKE_FIND_ROOT_PATH REQUIRED)
