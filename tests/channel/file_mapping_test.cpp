@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -88,12 +89,16 @@ class FileMappingExchangeTest : public testing::TestWithParam<ViewPairing> {
   CChannelNamespace names;
 };
 
-std::string PairingName(const testing::TestParamInfo<ViewPairing>& info) {
+std::string PairingText(const ViewPairing& pairing) {
   const auto name = [](ViewStrategy strategy) {
     return strategy == ViewStrategy::kWholeRegion ? std::string("WholeRegion") : std::string("PerOperation");
   };
-  return name(info.param.producer) + "Producer_" + name(info.param.consumer) + "Consumer";
+  return name(pairing.producer) + "Producer_" + name(pairing.consumer) + "Consumer";
 }
+
+void PrintTo(const ViewPairing& pairing, std::ostream* out) { *out << PairingText(pairing); }
+
+std::string PairingName(const testing::TestParamInfo<ViewPairing>& info) { return PairingText(info.param); }
 
 INSTANTIATE_TEST_SUITE_P(Views, FileMappingExchangeTest,
                          testing::Values(ViewPairing{ViewStrategy::kWholeRegion, ViewStrategy::kWholeRegion},
