@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ ccache pkg-config
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libopencv-core-dev libopencv-imgproc-dev libstb-dev
-  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 dpkg-dev
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev wine64 dpkg-dev
 )
 
 missing=()

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Every test: the Linux suites in the default, asan (AddressSanitizer + UBSan) and tsan
-# presets, then the same suites built for Windows (mingw preset) and run under Wine.
+# presets, then the same suites built for Windows (mingw preset) and run under Wine, then
+# the 32-bit Windows build (mingw32 preset): built completely, its binaries inspected,
+# its programs not run (this machine cannot execute 32-bit x86 code).
 # Exits non-zero when any build or test fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -23,9 +25,14 @@ if scripts/build-opencv-mingw.sh && scripts/build-gtest-mingw.sh; then
 else
   failed+=("mingw(dependencies)")
 fi
+if scripts/build-opencv-mingw.sh i686 && scripts/build-gtest-mingw.sh i686; then
+  run_preset mingw32
+else
+  failed+=("mingw32(dependencies)")
+fi
 
 if [ ${#failed[@]} -ne 0 ]; then
   echo "FAILED: ${failed[*]}"
   exit 1
 fi
-echo "All presets passed: default asan tsan mingw"
+echo "All presets passed: default asan tsan mingw mingw32"

@@ -21,10 +21,6 @@ constexpr const wchar_t* kMutexName = L"Trelvox_FileMapping_AccessMutex";
 constexpr const wchar_t* kServerEventName = L"Trelvox_FileMapping_ServerEvent";
 constexpr const wchar_t* kClientEventName = L"Trelvox_FileMapping_ClientEvent";
 
-// A 64-bit process can afford to keep the whole region mapped; a 32-bit one maps each
-// window when it needs it.
-constexpr bool kMapWholeRegion = sizeof(void*) >= 8;
-
 bool IsDescriptorIndex(int index) { return index >= 0 && index < channel::kFrameDescriptorCount; }
 
 // Units of a stored name: up to its terminator, never past the field.
@@ -51,7 +47,9 @@ bool Acquired(WaitResult result) { return result == WaitResult::kAcquired || res
 
 }  // namespace
 
-CFileMapping::CFileMapping() = default;
+CFileMapping::CFileMapping(ViewStrategy viewStrategy)
+    : m_viewStrategy(viewStrategy == ViewStrategy::kWholeRegion && sizeof(void*) >= 8 ? ViewStrategy::kWholeRegion
+                                                                                        : ViewStrategy::kPerOperation) {}
 
 CFileMapping::~CFileMapping() { Destroy(); }
 
@@ -126,7 +124,7 @@ int CFileMapping::CreateFileMapping() {
     platform::ApplyLowIntegrityLabel(name, platform::KernelObjectKind::kFileMapping);
   }
   if (!m_hMapping.IsOpen()) return 1;
-  if constexpr (kMapWholeRegion) {
+  if (m_viewStrategy == ViewStrategy::kWholeRegion) {
     // A region smaller than the layout (made by someone else) cannot be mapped whole;
     // windows are then mapped one by one and whatever lies past its end fails.
     m_wholeRegion = static_cast<std::uint8_t*>(m_hMapping.MapView(0, channel::kRegionSize));

@@ -27,9 +27,14 @@
 // leaves no torn frame behind.
 //
 // Views: at most one view of the region exists per object at any time (MapView refuses a
-// second one), and every operation unmaps its view before it returns. A 64-bit process
-// maps the whole region once per Init and hands out windows into that mapping; a 32-bit
-// process maps each window when it is asked for.
+// second one), and every operation unmaps its view before it returns. How a view is made
+// is the object's view strategy, fixed at construction: kWholeRegion maps the whole
+// region once per Init and hands out windows into that mapping; kPerOperation maps each
+// window (aligned to the allocation granularity) when it is asked for and unmaps it
+// again, so that the object never holds more than one window of address space. A 64-bit
+// process uses kWholeRegion unless told otherwise; a 32-bit process always maps per
+// operation (asking it for kWholeRegion changes nothing). Both strategies give the same
+// results for every operation and leave the same bytes in the region.
 //
 // Ownership: owns its handles and its notification thread; Destroy (any number of times,
 // also from the destructor) releases them and the object may be initialised again.
@@ -59,7 +64,12 @@ class CFileMapping {
   // others two seconds of frames, not the rest of the session.
   static constexpr std::uint32_t kAbandonedHoldMs = 2000;
 
-  CFileMapping();
+  enum class ViewStrategy { kWholeRegion, kPerOperation };
+  // A 64-bit process can afford to keep the whole region mapped; a 32-bit one cannot.
+  static constexpr ViewStrategy kDefaultViewStrategy =
+      sizeof(void*) >= 8 ? ViewStrategy::kWholeRegion : ViewStrategy::kPerOperation;
+
+  explicit CFileMapping(ViewStrategy viewStrategy = kDefaultViewStrategy);
   virtual ~CFileMapping();
   CFileMapping(const CFileMapping&) = delete;
   CFileMapping& operator=(const CFileMapping&) = delete;
@@ -109,6 +119,8 @@ class CFileMapping {
 
   // The view mapped now, or null (for the operations above and their tests).
   std::uint8_t* View() const { return m_pView; }
+  // The strategy in effect (kPerOperation in a 32-bit process whatever was asked for).
+  ViewStrategy GetViewStrategy() const { return m_viewStrategy; }
 
  private:
   void NotifyThreadProc();
@@ -123,6 +135,7 @@ class CFileMapping {
   // Maps the frame window of index for length bytes; the frame's first byte, or null.
   std::uint8_t* MapFrame(int index, std::int32_t length);
 
+  const ViewStrategy m_viewStrategy;
   std::int32_t m_lastClientCount = 0;
   std::recursive_mutex m_lock;
   bool m_isServer = false;
@@ -130,7 +143,7 @@ class CFileMapping {
   std::atomic<bool> m_mappingHeld{false};
   std::uint8_t* m_pView = nullptr;
   std::size_t m_viewSize = 0;
-  std::uint8_t* m_wholeRegion = nullptr;  // 64-bit processes: the region mapped once
+  std::uint8_t* m_wholeRegion = nullptr;  // kWholeRegion: the region mapped once per Init
   CNamedMutex m_hAccessMutex;
   CNamedEvent m_hServerEvent;
   CNamedEvent m_hClientEvent;

@@ -38,6 +38,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <type_traits>
 
 namespace channel {
 
@@ -113,6 +114,15 @@ static_assert(offsetof(RegionHeader, ServerHeight) == 14416);
 static_assert(offsetof(RegionHeader, ShowLogo) == 14420);
 static_assert(offsetof(RegionHeader, Frames) == 14424);
 static_assert(kRegionSize == 104921176u);
+// The explicit padding is where the layout puts it, and every record is plain bytes: no
+// member whose size or alignment depends on the compiler or the word size.
+static_assert(offsetof(FrameDescriptor, Padding1) == 1);
+static_assert(offsetof(FrameDescriptor, Padding2) == 20);
+static_assert(offsetof(FrameDescriptor, Padding3) == 44);
+static_assert(std::is_standard_layout_v<ClientEntry> && std::is_trivially_copyable_v<ClientEntry>);
+static_assert(std::is_standard_layout_v<FrameDescriptor> && std::is_trivially_copyable_v<FrameDescriptor>);
+static_assert(std::is_standard_layout_v<RegionHeader> && std::is_trivially_copyable_v<RegionHeader>);
+static_assert(alignof(RegionHeader) <= 8 && kHeaderSize % alignof(RegionHeader) == 0);
 
 // Offset of frame index's first byte in the region (index must be >= 0).
 inline constexpr std::uint64_t FrameOffset(int index) {

@@ -5,14 +5,17 @@
 // plain data, written at module start-up on the loading thread and only read afterwards.
 #pragma once
 
+#include "platform/com_types.h"
 #include "platform/windows_types.h"
 
 struct IUnknown;
 class CUnknown;
 struct AMOVIESETUP_FILTER;
 
-using LPFNNewCOMObject = CUnknown* (*)(IUnknown* pUnkOuter, HRESULT* phr);
-using LPFNInitRoutine = void (*)(BOOL bLoading, const CLSID* rclsid);
+// Both are called with the platform's calling convention (__stdcall on 32-bit Windows),
+// as the classes' own creation and initialisation functions are declared.
+using LPFNNewCOMObject = CUnknown*(WINAPI*)(IUnknown* pUnkOuter, HRESULT* phr);
+using LPFNInitRoutine = void(WINAPI*)(BOOL bLoading, const CLSID* rclsid);
 
 struct CFactoryTemplate {
   const WCHAR* m_Name;

@@ -4,7 +4,10 @@
 
 #include <chrono>
 #include <cstring>
+#include <ostream>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "channel/producer_process.h"
 #include "platform/named_sync.h"
@@ -69,9 +72,51 @@ class FileMappingTest : public testing::Test {
   CChannelNamespace names;
 };
 
-TEST_F(FileMappingTest, ConsumerFirstCreatesEverythingAndSeesNoFrameUntilOneIsWritten) {
+using ViewStrategy = CFileMapping::ViewStrategy;
+
+// The view strategies of the producer side and the consumer side of one exchange. Every
+// pairing meets in one region and must see the same bytes: a 32-bit camera (per
+// operation) reads what a 64-bit producer (whole region) writes, and the other way round.
+struct ViewPairing {
+  ViewStrategy producer;
+  ViewStrategy consumer;
+};
+
+class FileMappingExchangeTest : public testing::TestWithParam<ViewPairing> {
+ protected:
+  ViewStrategy ProducerViews() const { return GetParam().producer; }
+  ViewStrategy ConsumerViews() const { return GetParam().consumer; }
+  CChannelNamespace names;
+};
+
+std::string PairingText(const ViewPairing& pairing) {
+  const auto name = [](ViewStrategy strategy) {
+    return strategy == ViewStrategy::kWholeRegion ? std::string("WholeRegion") : std::string("PerOperation");
+  };
+  return name(pairing.producer) + "Producer_" + name(pairing.consumer) + "Consumer";
+}
+
+void PrintTo(const ViewPairing& pairing, std::ostream* out) { *out << PairingText(pairing); }
+
+std::string PairingName(const testing::TestParamInfo<ViewPairing>& info) { return PairingText(info.param); }
+
+INSTANTIATE_TEST_SUITE_P(Views, FileMappingExchangeTest,
+                         testing::Values(ViewPairing{ViewStrategy::kWholeRegion, ViewStrategy::kWholeRegion},
+                                         ViewPairing{ViewStrategy::kWholeRegion, ViewStrategy::kPerOperation},
+                                         ViewPairing{ViewStrategy::kPerOperation, ViewStrategy::kWholeRegion},
+                                         ViewPairing{ViewStrategy::kPerOperation, ViewStrategy::kPerOperation}),
+                         PairingName);
+
+TEST(FileMappingViewsTest, OnlyA64BitProcessKeepsTheWholeRegionMapped) {
+  const bool wide = sizeof(void*) >= 8;
+  EXPECT_EQ(CFileMapping().GetViewStrategy() == ViewStrategy::kWholeRegion, wide);
+  EXPECT_EQ(CFileMapping(ViewStrategy::kWholeRegion).GetViewStrategy() == ViewStrategy::kWholeRegion, wide);
+  EXPECT_EQ(CFileMapping(ViewStrategy::kPerOperation).GetViewStrategy(), ViewStrategy::kPerOperation);
+}
+
+TEST_P(FileMappingExchangeTest, ConsumerFirstCreatesEverythingAndSeesNoFrameUntilOneIsWritten) {
   CLogCapture log(0);
-  CFileMapping consumer;
+  CFileMapping consumer(ConsumerViews());
   ASSERT_EQ(consumer.Init(false, nullptr), 0);
   EXPECT_TRUE(consumer.IsCreated());
   EXPECT_NE(log.Messages().find("Creating new cli event.\n"), std::string::npos);
@@ -81,15 +126,15 @@ TEST_F(FileMappingTest, ConsumerFirstCreatesEverythingAndSeesNoFrameUntilOneIsWr
   EXPECT_EQ(consumer.LockMediaSample(0, &record), -1);
   EXPECT_EQ(record.Valid, 0xAB) << "the record is left untouched";
 
-  CFileMapping producer;
+  CFileMapping producer(ProducerViews());
   ASSERT_EQ(producer.Init(true, nullptr), 0);
   EXPECT_EQ(Write(producer, 1), 0);
   EXPECT_EQ(consumer.LockMediaSample(0, &record), 0);
   consumer.UnlockMediaSample(0);
 }
 
-TEST_F(FileMappingTest, FrameTravelsByteExactWithItsDescriptor) {
-  CFileMapping producer, consumer;
+TEST_P(FileMappingExchangeTest, FrameTravelsByteExactWithItsDescriptor) {
+  CFileMapping producer(ProducerViews()), consumer(ConsumerViews());
   ASSERT_EQ(producer.Init(true, nullptr), 0);
   ASSERT_EQ(consumer.Init(false, nullptr), 0);
   ASSERT_EQ(Write(producer, 5), 0);
@@ -112,8 +157,8 @@ TEST_F(FileMappingTest, FrameTravelsByteExactWithItsDescriptor) {
   EXPECT_EQ(consumer.View(), nullptr) << "no view outlives an operation";
 }
 
-TEST_F(FileMappingTest, HeldFrameIsNotOverwrittenButTheServerEventIsStillSet) {
-  CFileMapping producer, first, second;
+TEST_P(FileMappingExchangeTest, HeldFrameIsNotOverwrittenButTheServerEventIsStillSet) {
+  CFileMapping producer(ProducerViews()), first(ConsumerViews()), second(ProducerViews());
   ASSERT_EQ(producer.Init(true, nullptr), 0);
   ASSERT_EQ(first.Init(false, nullptr), 0);
   ASSERT_EQ(second.Init(false, nullptr), 0);
@@ -136,8 +181,8 @@ TEST_F(FileMappingTest, HeldFrameIsNotOverwrittenButTheServerEventIsStillSet) {
   first.UnlockMediaSample(0);
 }
 
-TEST_F(FileMappingTest, HeaderFieldsSitAtTheirWireOffsets) {
-  CFileMapping producer, consumer;
+TEST_P(FileMappingExchangeTest, HeaderFieldsSitAtTheirWireOffsets) {
+  CFileMapping producer(ProducerViews()), consumer(ConsumerViews());
   ASSERT_EQ(producer.Init(true, nullptr), 0);
   ASSERT_EQ(consumer.Init(false, nullptr), 0);
   EXPECT_EQ(producer.SetServerResolution(1280, 720), 1);
@@ -163,8 +208,8 @@ TEST_F(FileMappingTest, HeaderFieldsSitAtTheirWireOffsets) {
   EXPECT_EQ(consumer.GetShowLogo(), 1);
 }
 
-TEST_F(FileMappingTest, OutOfBoundsIndicesAndLengthsAreRefusedOnBothSides) {
-  CFileMapping producer, consumer;
+TEST_P(FileMappingExchangeTest, OutOfBoundsIndicesAndLengthsAreRefusedOnBothSides) {
+  CFileMapping producer(ProducerViews()), consumer(ConsumerViews());
   ASSERT_EQ(producer.Init(true, nullptr), 0);
   ASSERT_EQ(consumer.Init(false, nullptr), 0);
   const std::vector<std::uint8_t> big(channel::kFrameAreaSize + 1, 1);
@@ -194,10 +239,10 @@ TEST_F(FileMappingTest, OutOfBoundsIndicesAndLengthsAreRefusedOnBothSides) {
   EXPECT_EQ(consumer.UnlockMediaSample(0), 0);
 }
 
-TEST_F(FileMappingTest, RegistrationCutsNamesAndChangesTheTableOnlyWhenItShould) {
+TEST_P(FileMappingExchangeTest, RegistrationCutsNamesAndChangesTheTableOnlyWhenItShould) {
   // The observer stands in for the producer without a notification thread, which would
   // take the client event's pulses first.
-  CFileMapping producer, consumer;
+  CFileMapping producer(ProducerViews()), consumer(ConsumerViews());
   ASSERT_EQ(producer.Init(false, nullptr), 0);
   ASSERT_EQ(consumer.Init(false, nullptr), 0);
   const std::wstring longName = std::wstring(63, L'n') + L"-first";
@@ -231,9 +276,9 @@ TEST_F(FileMappingTest, RegistrationCutsNamesAndChangesTheTableOnlyWhenItShould)
   EXPECT_EQ(producer.GetClientCount(), 0);
 }
 
-TEST_F(FileMappingTest, FullTableSkipsFurtherClientsAndListsThemInTableOrder) {
+TEST_P(FileMappingExchangeTest, FullTableSkipsFurtherClientsAndListsThemInTableOrder) {
   CLogCapture log(0);
-  CFileMapping producer, consumer;
+  CFileMapping producer(ProducerViews()), consumer(ConsumerViews());
   ASSERT_EQ(producer.Init(true, nullptr), 0);
   ASSERT_EQ(consumer.Init(false, nullptr), 0);
   for (int i = 0; i < channel::kMaxClients + 1; ++i)
@@ -249,8 +294,8 @@ TEST_F(FileMappingTest, FullTableSkipsFurtherClientsAndListsThemInTableOrder) {
   EXPECT_NE(log.Messages().find("Client late connected at resolution 7x7.\n"), std::string::npos);
 }
 
-TEST_F(FileMappingTest, HostileClientCountIsSteppedWithoutOverflow) {
-  CFileMapping consumer;
+TEST_P(FileMappingExchangeTest, HostileClientCountIsSteppedWithoutOverflow) {
+  CFileMapping consumer(ConsumerViews());
   ASSERT_EQ(consumer.Init(false, nullptr), 0);
   CRawRegion raw;
   ASSERT_TRUE(raw.IsOpen());
@@ -262,8 +307,8 @@ TEST_F(FileMappingTest, HostileClientCountIsSteppedWithoutOverflow) {
   EXPECT_EQ(consumer.GetClientCount(), 2147483647);
 }
 
-TEST_F(FileMappingTest, VanishedClientRegistersAgainOnItsNextRead) {
-  CFileMapping producer, consumer;
+TEST_P(FileMappingExchangeTest, VanishedClientRegistersAgainOnItsNextRead) {
+  CFileMapping producer(ProducerViews()), consumer(ConsumerViews());
   ASSERT_EQ(producer.Init(true, nullptr), 0);
   ASSERT_EQ(consumer.Init(false, nullptr), 0);
   ASSERT_EQ(Write(producer, 1), 0);
@@ -308,10 +353,10 @@ TEST_F(FileMappingTest, ProducerIsToldOfEveryChangeOfTheClientCountOnce) {
   EXPECT_FALSE(producer.IsCreated());
 }
 
-TEST_F(FileMappingTest, DestroyAnyNumberOfTimesAndInitAgain) {
-  CFileMapping never;
+TEST_P(FileMappingExchangeTest, DestroyAnyNumberOfTimesAndInitAgain) {
+  CFileMapping never(ConsumerViews());
   never.Destroy();
-  CFileMapping producer, consumer;
+  CFileMapping producer(ProducerViews()), consumer(ConsumerViews());
   ASSERT_EQ(producer.Init(true, nullptr), 0);
   EXPECT_EQ(producer.Init(true, nullptr), 1) << "a second Init keeps what it has";
   ASSERT_EQ(consumer.Init(false, nullptr), 0);
@@ -329,8 +374,8 @@ TEST_F(FileMappingTest, DestroyAnyNumberOfTimesAndInitAgain) {
   consumer.UnlockMediaSample(0);
 }
 
-TEST_F(FileMappingTest, FrameWindowsAreAlignedToTheAllocationGranularity) {
-  CFileMapping consumer;
+TEST_P(FileMappingExchangeTest, FrameWindowsAreAlignedToTheAllocationGranularity) {
+  CFileMapping consumer(ConsumerViews());
   ASSERT_EQ(consumer.Init(false, nullptr), 0);
   const std::uint32_t granularity = platform::AllocationGranularity();
   for (int index = 0; index < channel::kStorableFrameIndices; ++index) {
@@ -345,6 +390,36 @@ TEST_F(FileMappingTest, FrameWindowsAreAlignedToTheAllocationGranularity) {
   EXPECT_EQ(consumer.UnmapView(), 0);
   EXPECT_EQ(consumer.UnmapView(), 1);
   EXPECT_EQ(consumer.MapView(channel::kRegionSize - 8, 16), 1) << "past the end of the region";
+}
+
+TEST_P(FileMappingExchangeTest, FramesAtEveryUsableIndexTravelThroughTheirOwnWindows) {
+  // Past index 0 a frame's window starts off the allocation granularity, and the last
+  // index's frame may run up to the region's last byte: each is written through one
+  // object's views and read through the other's, so a window placed or sized wrongly by
+  // either strategy shows up as wrong bytes or a refused copy.
+  CFileMapping producer(ProducerViews()), consumer(ConsumerViews());
+  ASSERT_EQ(producer.Init(true, nullptr), 0);
+  ASSERT_EQ(consumer.Init(false, nullptr), 0);
+  const auto lastIndex = channel::kUsableFrameIndices - 1;
+  const auto toRegionEnd = static_cast<std::int32_t>(channel::kRegionSize - channel::FrameOffset(lastIndex));
+  const auto bytesAt = [&](int index) { return index == lastIndex ? toRegionEnd : kBytes + 4 * index; };
+  for (int index = 0; index <= lastIndex; ++index) ASSERT_EQ(Write(producer, 40 + index, index, bytesAt(index)), 0);
+  for (int index = 0; index <= lastIndex; ++index) {
+    SCOPED_TRACE(index);
+    FrameDescriptor d{};
+    ASSERT_EQ(consumer.LockMediaSample(index, &d), 0);
+    EXPECT_EQ(d.Aux32, 40 + index);
+    ASSERT_EQ(d.Length, bytesAt(index));
+    std::vector<std::uint8_t> copy(static_cast<std::size_t>(d.Length));
+    EXPECT_EQ(consumer.GetMediaSampleData(index, copy.data(), d.Length, L"cam", 0, 0), 0);
+    EXPECT_EQ(consumer.UnlockMediaSample(index), 0);
+    EXPECT_TRUE(copy == Pattern(40 + index, d.Length)) << "bytes differ";
+    EXPECT_EQ(consumer.View(), nullptr);
+  }
+  EXPECT_EQ(producer.SetMediaSample(lastIndex, 1, 1, Pattern(0, toRegionEnd + 1).data(), toRegionEnd + 1, 0,
+                                    nullptr, nullptr),
+            -1)
+      << "one byte past the region";
 }
 
 // ---- Several processes -------------------------------------------------------------
@@ -364,11 +439,12 @@ int ProducerChild(int argc, char** argv) {
 }
 AMBERLINE_CHILD_MODE("channel-producer", ProducerChild);
 
-// Child: <name> <distinct frames needed> — reads frames until it has checked that many
-// distinct ones byte for byte; 0 on success, 1 on a wrong byte, 4 on time-out.
+// Child: <name> <distinct frames needed> <whole|per-operation> — reads frames through
+// views of the given kind until it has checked that many distinct ones byte for byte; 0
+// on success, 1 on a wrong byte, 4 on time-out.
 int ConsumerChild(int argc, char** argv) {
-  if (argc != 2) return 2;
-  CFileMapping consumer;
+  if (argc != 3) return 2;
+  CFileMapping consumer(std::string(argv[2]) == "whole" ? ViewStrategy::kWholeRegion : ViewStrategy::kPerOperation);
   if (consumer.Init(false, nullptr) != 0) return 3;
   const std::wstring name = platform::Utf8ToWide(argv[0]);
   const int needed = std::atoi(argv[1]);
@@ -394,9 +470,12 @@ int ConsumerChild(int argc, char** argv) {
 AMBERLINE_CHILD_MODE("channel-consumer", ConsumerChild);
 
 TEST_F(FileMappingTest, ProducerAndTwoConsumerProcessesExchangeByteExactFrames) {
+  // The producer keeps its default views; one consumer maps per operation as a 32-bit
+  // camera does.
   CChildProcess producer, first, second;
-  ASSERT_TRUE(testing_support::StartChild(first, "channel-consumer", {"first", "20"}, names.Environment()));
-  ASSERT_TRUE(testing_support::StartChild(second, "channel-consumer", {"second", "20"}, names.Environment()));
+  ASSERT_TRUE(testing_support::StartChild(first, "channel-consumer", {"first", "20", "whole"}, names.Environment()));
+  ASSERT_TRUE(
+      testing_support::StartChild(second, "channel-consumer", {"second", "20", "per-operation"}, names.Environment()));
   ASSERT_TRUE(testing_support::StartChild(producer, "channel-producer", {"100000"}, names.Environment()));
   int code = -1;
   ASSERT_TRUE(first.Wait(90000, &code));

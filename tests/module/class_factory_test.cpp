@@ -18,7 +18,7 @@ class CCreated : public CUnknown {
   ~CCreated() override { ++g_destroyed; }
 };
 
-CUnknown* CreateCreated(IUnknown* outer, HRESULT* phr) {
+CUnknown* WINAPI CreateCreated(IUnknown* outer, HRESULT* phr) {
   if (g_createNothing) {
     *phr = g_constructionResult;
     return nullptr;

@@ -21,7 +21,7 @@
 
 namespace {
 
-using RegisterFunction = HRESULT (*)();
+using RegisterFunction = HRESULT(STDAPICALLTYPE*)();
 
 int Usage() {
   std::fprintf(stderr,

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstddef>
 #include <new>
 #include <utility>
 
@@ -36,6 +37,8 @@ struct EventShared {
 static_assert(sizeof(std::atomic<std::uint32_t>) == sizeof(std::uint32_t) &&
                   std::atomic<std::uint32_t>::is_always_lock_free,
               "the event's words are plain 32-bit futex words");
+static_assert(sizeof(EventShared) == 8 && offsetof(EventShared, manualReset) == 4,
+              "every process that opens the event sees the same two words");
 
 int Descriptor(std::intptr_t handle) { return static_cast<int>(handle) - 1; }
 
