@@ -7,6 +7,9 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh || exit 1
+# Compiler cache entries are keyed by paths relative to the checkout, so a clone in any
+# folder reuses what an earlier build of the same sources compiled.
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
 
 failed=()
 run_preset() {
