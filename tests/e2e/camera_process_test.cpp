@@ -17,119 +17,28 @@
 #include <thread>
 #include <vector>
 
-#include <stb_image.h>
-#include <stb_image_write.h>
-
 #include "channel/file_mapping.h"
-#include "filter/stream_images.h"
-#include "platform/paths.h"
 #include "platform/wide_string.h"
 #include "support/channel_fixture.h"
 #include "support/registry_fixture.h"
+#include "support/test_pictures.h"
 #include "support/test_support.h"
 
 namespace {
 
 using testing_support::CRegistrySandbox;
+using testing_support::ExpectedPlaceholder;
+using testing_support::FirstDifference;
+using testing_support::MakePicture;
+using testing_support::MarkedPicture;
+using testing_support::Quadrant;
+using testing_support::ReadPng;
+using testing_support::Rgb;
+using testing_support::WritePng;
+using Picture = testing_support::CPicture;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kTimeoutMs = 60000;
-
-// A top-down RGB picture.
-struct Picture {
-  int width = 0;
-  int height = 0;
-  std::vector<std::uint8_t> rgb;
-  const std::uint8_t* At(int x, int y) const { return &rgb[(static_cast<std::size_t>(y) * width + x) * 3]; }
-};
-
-struct Rgb {
-  std::uint8_t r, g, b;
-};
-
-Picture MakePicture(int width, int height, const std::function<Rgb(int, int)>& colour) {
-  Picture p{width, height, std::vector<std::uint8_t>(static_cast<std::size_t>(width) * height * 3)};
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) {
-      const Rgb c = colour(x, y);
-      std::uint8_t* d = &p.rgb[(static_cast<std::size_t>(y) * width + x) * 3];
-      d[0] = c.r;
-      d[1] = c.g;
-      d[2] = c.b;
-    }
-  return p;
-}
-
-// Four coloured quadrants, so that a flip or a mirror shows.
-Rgb Quadrant(int x, int y, int width, int height) {
-  const bool right = x >= width / 2, bottom = y >= height / 2;
-  if (!right && !bottom) return {220, 30, 40};
-  if (right && !bottom) return {30, 200, 60};
-  if (!right && bottom) return {40, 60, 210};
-  return {230, 210, 20};
-}
-
-// Quadrants with a white bar near the top-left and a dark bar near the bottom-right,
-// with a few odd colours so that swapped channels show.
-Picture MarkedPicture(int width, int height) {
-  return MakePicture(width, height, [=](int x, int y) -> Rgb {
-    if (x >= 10 && x < 50 && y >= 8 && y < 18) return {255, 255, 255};
-    if (x >= width - 20 && x < width - 14 && y >= height - 50 && y < height - 10) return {10, 20, 30};
-    if (x == y) return {128, 64, 192};
-    return Quadrant(x, y, width, height);
-  });
-}
-
-void WritePng(const std::filesystem::path& path, const Picture& p) {
-  ASSERT_NE(stbi_write_png(path.string().c_str(), p.width, p.height, 3, p.rgb.data(), p.width * 3), 0);
-}
-
-Picture ReadPng(const std::filesystem::path& path) {
-  const std::string bytes = testing_support::ReadFile(path);
-  int width = 0, height = 0, channels = 0;
-  stbi_uc* data = stbi_load_from_memory(reinterpret_cast<const stbi_uc*>(bytes.data()), static_cast<int>(bytes.size()),
-                                        &width, &height, &channels, 3);
-  Picture p;
-  if (data == nullptr) return p;
-  p.width = width;
-  p.height = height;
-  p.rgb.assign(data, data + static_cast<std::size_t>(width) * height * 3);
-  stbi_image_free(data);
-  return p;
-}
-
-// Where two pictures of one size first differ, or an empty text when they are equal.
-std::string FirstDifference(const Picture& actual, const Picture& expected) {
-  if (expected.rgb.empty()) return "no expected picture";
-  if (actual.rgb.empty()) return "no picture";
-  if (actual.width != expected.width || actual.height != expected.height)
-    return "size " + std::to_string(actual.width) + "x" + std::to_string(actual.height) + " instead of " +
-           std::to_string(expected.width) + "x" + std::to_string(expected.height);
-  for (int y = 0; y < actual.height; ++y)
-    for (int x = 0; x < actual.width; ++x)
-      for (int c = 0; c < 3; ++c)
-        if (actual.At(x, y)[c] != expected.At(x, y)[c])
-          return "pixel (" + std::to_string(x) + ", " + std::to_string(y) + ") channel " + std::to_string(c) + ": " +
-                 std::to_string(actual.At(x, y)[c]) + " instead of " + std::to_string(expected.At(x, y)[c]);
-  return {};
-}
-
-// The placeholder as the camera stretches it over a width x height frame, top-down RGB.
-Picture ExpectedPlaceholder(int width, int height) {
-  // The installation root as the camera names it: the module folder's parent, ending in
-  // a separator.
-  CStreamImages images;
-  images.LoadPictures(testing_support::StagedModulePath().parent_path().parent_path().wstring() +
-                      platform::kPathSeparator);
-  if (!images.HasPlaceholder()) return {};
-  const std::size_t stride = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
-  std::vector<std::uint8_t> frame(stride * static_cast<std::size_t>(height));
-  if (!images.FillPlaceholder(frame.data(), frame.size(), width, height)) return {};
-  return MakePicture(width, height, [&](int x, int y) -> Rgb {
-    const std::uint8_t* s = &frame[static_cast<std::size_t>(height - 1 - y) * stride + static_cast<std::size_t>(x) * 3];
-    return {s[2], s[1], s[0]};
-  });
-}
 
 std::string PngName(long long number) {
   char name[40];
