@@ -40,7 +40,6 @@
 #include "platform/paths.h"
 #include "platform/wide_string.h"
 #include "ratio_reporter.h"
-#include "video_type.h"
 
 namespace {
 
@@ -90,7 +89,7 @@ class CCameraRig {
     // folder, which is laid out as an installation.
     if (g_hModule == nullptr) Stream()->Images().LoadPictures(platform::Utf8ToWide(AMBERLINE_PICTURES_ROOT));
     m_renderer = CRendererFilter::Create();
-    CMediaType type = VideoType(proposed.width, proposed.height);
+    CMediaType type = MakeRgb24VideoType(proposed.width, proposed.height, 400000);
     if (Pin()->Connect(m_renderer->Pin(), proposed.width > 0 ? &type : nullptr) != S_OK) {
       m_error = "cannot connect the camera to the renderer";
       return;

@@ -38,8 +38,8 @@
 #include "platform/guid.h"
 #include "platform/paths.h"
 #include "platform/wide_string.h"
+#include "framework/media_type.h"
 #include "ratio_reporter.h"
-#include "video_type.h"
 
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #define STB_IMAGE_WRITE_STATIC
@@ -164,7 +164,7 @@ class CPipelineRig {
       m_error = "cannot add the filters to the graph";
       return;
     }
-    CMediaType type = VideoType(size.width, size.height);
+    CMediaType type = MakeRgb24VideoType(size.width, size.height, 400000);
     IPin* output = static_cast<IPin*>(static_cast<CBasePin*>(m_camera->Stream()));
     if (m_graph->ConnectDirect(output, m_renderer->Pin(), &type) != S_OK) {
       m_error = "cannot connect the camera to the renderer";

@@ -182,6 +182,27 @@ void CMediaType::ResetFormatBuffer() {
   cbFormat = 0;
 }
 
+CMediaType MakeRgb24VideoType(LONG width, LONG height, REFERENCE_TIME avgTimePerFrame) {
+  CMediaType type;
+  type.SetType(&MEDIATYPE_Video);
+  type.SetSubtype(&MEDIASUBTYPE_RGB24);
+  type.SetFormatType(&FORMAT_VideoInfo);
+  auto* format = reinterpret_cast<VIDEOINFOHEADER*>(type.AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
+  if (format == nullptr) return type;
+  std::memset(format, 0, sizeof(VIDEOINFOHEADER));
+  format->AvgTimePerFrame = avgTimePerFrame;
+  BITMAPINFOHEADER& header = format->bmiHeader;
+  header.biSize = sizeof(BITMAPINFOHEADER);
+  header.biWidth = width;
+  header.biHeight = height;
+  header.biPlanes = 1;
+  header.biBitCount = 24;
+  header.biCompression = BI_RGB;
+  header.biSizeImage = GetBitmapSize(&header);
+  type.SetSampleSize(header.biSizeImage);
+  return type;
+}
+
 DWORD GetBitmapSize(const BITMAPINFOHEADER* header) {
   if (header == nullptr || header->biWidth < 0) return 0;
   const std::uint64_t bitsPerRow = static_cast<std::uint64_t>(header->biWidth) * header->biBitCount;

@@ -114,6 +114,12 @@ class CMediaType : public AM_MEDIA_TYPE {
 
 static_assert(sizeof(CMediaType) == sizeof(AM_MEDIA_TYPE), "CMediaType is the platform record");
 
+// An uncompressed RGB24 video type with a video-info format block, as an application
+// proposes it: the picture size (a negative height means top-down rows), the frame time
+// in 100-ns units, and the image and sample sizes that follow from them. When memory for
+// the format block runs out the type has no format block (pbFormat null).
+CMediaType MakeRgb24VideoType(LONG width, LONG height, REFERENCE_TIME avgTimePerFrame = 0);
+
 // Bytes of the picture a bitmap header describes: rows of biWidth × biBitCount bits
 // padded to 32-bit multiples, times |biHeight| (the sign only gives the row order).
 // 0 for a null header, a negative width, or a size that does not fit in 32 bits.

@@ -56,19 +56,9 @@ inline std::vector<std::uint8_t> PatternFrame(int width, int height, int n) {
 
 // A video-info RGB24 type of the given size (what an application would propose).
 inline CMediaType VideoType(LONG width, LONG height, WORD bitCount = 24, REFERENCE_TIME interval = 400000) {
-  CMediaType type;
-  type.SetType(&MEDIATYPE_Video);
-  type.SetSubtype(&MEDIASUBTYPE_RGB24);
-  type.SetFormatType(&FORMAT_VideoInfo);
-  auto* format = reinterpret_cast<VIDEOINFOHEADER*>(type.AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
-  std::memset(format, 0, sizeof(VIDEOINFOHEADER));
-  format->AvgTimePerFrame = interval;
-  format->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  format->bmiHeader.biWidth = width;
-  format->bmiHeader.biHeight = height;
-  format->bmiHeader.biPlanes = 1;
+  CMediaType type = MakeRgb24VideoType(width, height, interval);
+  auto* format = reinterpret_cast<VIDEOINFOHEADER*>(type.pbFormat);
   format->bmiHeader.biBitCount = bitCount;
-  format->bmiHeader.biCompression = BI_RGB;
   format->bmiHeader.biSizeImage = GetBitmapSize(&format->bmiHeader);
   type.SetSampleSize(format->bmiHeader.biSizeImage);
   return type;

@@ -263,6 +263,22 @@ HeaderWithMasks Bitmap(WORD bitCount, DWORD compression, DWORD red = 0, DWORD gr
   return b;
 }
 
+TEST(MediaTypeTest, Rgb24VideoTypeCarriesPaddedImageSizeAndFrameTime) {
+  // 5 pixels of 3 bytes are 15 bytes, padded to 16 per row; a top-down picture of 3 rows.
+  const CMediaType type = MakeRgb24VideoType(5, -3, 333333);
+  EXPECT_TRUE(IsEqualGUID(type.majortype, MEDIATYPE_Video));
+  EXPECT_TRUE(IsEqualGUID(type.subtype, MEDIASUBTYPE_RGB24));
+  EXPECT_TRUE(IsEqualGUID(type.formattype, FORMAT_VideoInfo));
+  ASSERT_EQ(type.cbFormat, sizeof(VIDEOINFOHEADER));
+  const auto* format = reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat);
+  EXPECT_EQ(format->AvgTimePerFrame, 333333);
+  EXPECT_EQ(format->bmiHeader.biHeight, -3);
+  EXPECT_EQ(format->bmiHeader.biSizeImage, 48u);
+  EXPECT_EQ(type.lSampleSize, 48u);
+  EXPECT_TRUE(type.bFixedSizeSamples);
+  EXPECT_EQ(GetBitmapSubtype(&format->bmiHeader, sizeof(BITMAPINFOHEADER)), MEDIASUBTYPE_RGB24);
+}
+
 TEST(BitmapSubtypeTest, RgbBitCountsMapToThePublishedSubtypes) {
   const std::pair<WORD, const GUID*> cases[] = {{1, &MEDIASUBTYPE_RGB1}, {4, &MEDIASUBTYPE_RGB4},
                                                 {8, &MEDIASUBTYPE_RGB8}, {16, &MEDIASUBTYPE_RGB555},

@@ -10,23 +10,7 @@ namespace testing_support {
 // {0F2C6A11-5E2B-4C1E-9C3D-7A6B5E4D3C2B}
 static const GUID CLSID_NumberedSource = {0x0f2c6a11, 0x5e2b, 0x4c1e, {0x9c, 0x3d, 0x7a, 0x6b, 0x5e, 0x4d, 0x3c, 0x2b}};
 
-CMediaType MakeRgb24Type(LONG width, LONG height) {
-  CMediaType type;
-  type.SetType(&MEDIATYPE_Video);
-  type.SetSubtype(&MEDIASUBTYPE_RGB24);
-  type.SetFormatType(&FORMAT_VideoInfo);
-  auto* format = reinterpret_cast<VIDEOINFOHEADER*>(type.AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
-  std::memset(format, 0, sizeof(VIDEOINFOHEADER));
-  format->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  format->bmiHeader.biWidth = width;
-  format->bmiHeader.biHeight = height;
-  format->bmiHeader.biPlanes = 1;
-  format->bmiHeader.biBitCount = 24;
-  format->bmiHeader.biCompression = BI_RGB;
-  format->bmiHeader.biSizeImage = GetBitmapSize(&format->bmiHeader);
-  type.SetSampleSize(format->bmiHeader.biSizeImage);
-  return type;
-}
+CMediaType MakeRgb24Type(LONG width, LONG height) { return MakeRgb24VideoType(width, height); }
 
 CNumberedStream::CNumberedStream(HRESULT* phr, CNumberedSource* filter, LPCWSTR name)
     : CSourceStream(L"numbered stream", phr, filter, name) {}

@@ -67,23 +67,8 @@ HRESULT CCaptureSession::SetCameraSize(IPin* pin, int width, int height) {
     DeleteMediaType(current);
   }
 
-  CMediaType type;
-  type.SetType(&MEDIATYPE_Video);
-  type.SetSubtype(&MEDIASUBTYPE_RGB24);
-  type.SetFormatType(&FORMAT_VideoInfo);
-  const ULONG imageSize = static_cast<ULONG>(CRgbPicture::FrameStride(width) * height);
-  type.SetSampleSize(imageSize);
-  auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(type.AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
-  if (vih == nullptr) return Fail("IAMStreamConfig::SetFormat", E_OUTOFMEMORY);
-  *vih = VIDEOINFOHEADER{};
-  vih->AvgTimePerFrame = frameTime;
-  vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  vih->bmiHeader.biWidth = width;
-  vih->bmiHeader.biHeight = height;
-  vih->bmiHeader.biPlanes = 1;
-  vih->bmiHeader.biBitCount = 24;
-  vih->bmiHeader.biCompression = BI_RGB;
-  vih->bmiHeader.biSizeImage = imageSize;
+  CMediaType type = MakeRgb24VideoType(width, height, frameTime);
+  if (type.pbFormat == nullptr) return Fail("IAMStreamConfig::SetFormat", E_OUTOFMEMORY);
   hr = config.p->SetFormat(&type);
   if (FAILED(hr)) return Fail("IAMStreamConfig::SetFormat", hr);
   return S_OK;
