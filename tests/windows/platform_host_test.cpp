@@ -241,8 +241,11 @@ class PlatformHostTest : public testing::Test {
       EXPECT_EQ(builder->SetFiltergraph(m_graph), S_OK);
       // Without a pin category the builder connects the camera's video output straight
       // to the renderer. With PIN_CATEGORY_CAPTURE, Wine's builder puts its Smart Tee in
-      // between, and no frame passes that tee to the renderer (the graph then hangs in
-      // Stop), so that path is not taken here.
+      // between. That tee takes the camera's one-buffer allocator for its own output too
+      // and, inside Receive, waits for a second buffer from it while holding its filter
+      // lock: no frame reaches the renderer and the graph's Stop blocks on the tee before
+      // it reaches the camera. The camera asks for one buffer, as it must, so that path is
+      // not taken here.
       const HRESULT rendered = builder->RenderStream(nullptr, &MEDIATYPE_Video, branch.camera, nullptr,
                                                      branch.renderer->Filter());
       builder->Release();
