@@ -11,9 +11,14 @@
 constinit CLogFile g_Log;
 
 bool CLogFile::Open(const wchar_t* path, const wchar_t* mode) {
-  m_path = path != nullptr ? path : L"";
+  m_path = std::make_unique<std::wstring>(path != nullptr ? path : L"");
   if (path == nullptr || mode == nullptr || mode[0] != L'a') return false;
-  return m_stream.Open(m_path);
+  return m_stream.Open(*m_path);
+}
+
+const std::wstring& CLogFile::Path() const {
+  static const std::wstring kNone;
+  return m_path != nullptr ? *m_path : kNone;
 }
 
 void CLogFile::Write(int level, const wchar_t* format, ...) {

@@ -21,6 +21,7 @@
 // ignored.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "platform/append_file.h"
@@ -39,7 +40,7 @@ class CLogFile {
   void SetLevel(int level) { m_level = level; }
   int Level() const { return m_level; }
   bool IsOpen() const { return m_stream.IsOpen(); }
-  const std::wstring& Path() const { return m_path; }
+  const std::wstring& Path() const;
 
   void Write(int level, const wchar_t* format, ...);
   // Writes "Error <code>(<hex code>H): <system text>" for the calling thread's last error,
@@ -50,7 +51,9 @@ class CLogFile {
   void WriteTimeStamp();
   void WriteMessage(std::wstring text);
 
-  std::wstring m_path;
+  // Held by pointer: a string member cannot be constant-initialised with every
+  // standard library, and g_Log must be.
+  std::unique_ptr<std::wstring> m_path;
   int m_level = 0;
   CAppendFile m_stream;
 };
