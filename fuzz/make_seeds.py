@@ -99,7 +99,7 @@ def region_seeds():
             s.integer(operation, 0, 6)
             if operation in (1, 3):
                 s.boolean(True)
-                s.integer(0 + 1, -1, 7)  # index 0
+                s.integer(0, -1, 7)  # index 0
             if operation == 4:
                 s.boolean(True)
                 s.integer(4, 0, 80)
@@ -113,7 +113,7 @@ def region_seeds():
         s.bytes(state)
         s.integer(0, 0, 3)
         s.boolean(True)
-        s.integer(0 + 1, -1, 7)
+        s.integer(0, -1, 7)
         s.i32(16)
         s.i32(12)
         s.boolean(True)

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -57,8 +58,13 @@ bool IsRgb24VideoInfo(const AM_MEDIA_TYPE& type) {
          type.cbFormat >= sizeof(VIDEOINFOHEADER) && type.pbFormat != nullptr;
 }
 
-const BITMAPINFOHEADER& Header(const AM_MEDIA_TYPE& type) {
-  return reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat)->bmiHeader;
+// The picture header of a video-info block (the caller has checked that the block is
+// there and long enough). A peer's block need not be aligned for the structure, so the
+// header is copied out rather than read in place.
+BITMAPINFOHEADER Header(const AM_MEDIA_TYPE& type) {
+  BITMAPINFOHEADER header;
+  std::memcpy(&header, type.pbFormat + offsetof(VIDEOINFOHEADER, bmiHeader), sizeof header);
+  return header;
 }
 
 // A 24-bit picture of positive size that the stream can deliver in one sample.
@@ -296,7 +302,7 @@ HRESULT CVideoSrcStream::CheckMediaType(const CMediaType* pMediaType) {
     maxWidth = announcedWidth;
     maxHeight = announcedHeight;
   }
-  const BITMAPINFOHEADER& header = Header(*pMediaType);
+  const BITMAPINFOHEADER header = Header(*pMediaType);
   if (header.biWidth < kMinWidth || header.biWidth > maxWidth) return E_INVALIDARG;
   if (header.biHeight < kMinHeight || header.biHeight > maxHeight) return E_INVALIDARG;
   if (IsConnected()) {
