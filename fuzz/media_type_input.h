@@ -116,7 +116,7 @@ class CFuzzMediaType {
     GUID guid;
     const std::vector<std::uint8_t> bytes = input.ConsumeBytes<std::uint8_t>(sizeof guid);
     std::memset(&guid, 0, sizeof guid);
-    std::memcpy(&guid, bytes.data(), bytes.size());
+    if (!bytes.empty()) std::memcpy(&guid, bytes.data(), bytes.size());
     return guid;
   }
 

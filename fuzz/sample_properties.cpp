@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     AM_SAMPLE2_PROPERTIES record;
     std::memset(&record, 0, sizeof record);
     const std::vector<std::uint8_t> raw = input.ConsumeBytes<std::uint8_t>(sizeof record);
-    std::memcpy(&record, raw.data(), raw.size());
+    if (!raw.empty()) std::memcpy(&record, raw.data(), raw.size());
     // The pointers: the buffer pointer may be anything; the media type is a real one or
     // none, since SetProperties copies it.
     switch (input.ConsumeIntegralInRange<int>(0, 2)) {
