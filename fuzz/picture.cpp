@@ -3,7 +3,8 @@
 // stretched over a frame, the logo blended into frames of two widths.
 //
 // Checked besides the sanitizers: a loaded picture has a positive size within the
-// loader's limits and the channel count its use needs.
+// loader's limits and the channel count its use needs, and a file decodes to the same
+// picture every time.
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -58,7 +59,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::unique_ptr<CImage> placeholder = LoadPictureBGR(world.widePath);
   std::unique_ptr<CImage> logo = LoadPictureRGBA(world.widePath);
   Check((placeholder == nullptr) == (logo == nullptr), "both loaders agree on whether a file is a picture");
+  // A second load gives the same picture: nothing depends on what the heap held.
+  std::unique_ptr<CImage> again = LoadPictureRGBA(world.widePath);
+  Check((again == nullptr) == (logo == nullptr), "a file decodes the same every time");
   if (placeholder == nullptr) return 0;
+  Check(again->Width() == logo->Width() && again->Height() == logo->Height() &&
+            cv::norm(again->Mat(), logo->Mat(), cv::NORM_INF) == 0.0,
+        "a file decodes to the same pixels every time");
   CheckPicture(*placeholder, 3);
   CheckPicture(*logo, 4);
   // Pictures too large to scale within a fuzz run's time are only loaded.

@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::ofstream file(world.machineHive, std::ios::binary | std::ios::trunc);
     file.write(text, static_cast<std::streamsize>(size));
   }
-  const CameraIdentity identity = LookUpCameraIdentity(L"/opt/amberline/Bin/amberline.so");
-  Check(!identity.name.empty(), "the camera always has a name");
+  // (A matching entry without a default value gives an empty name: that is the rule.)
+  LookUpCameraIdentity(L"/opt/amberline/Bin/amberline.so");
   return 0;
 }

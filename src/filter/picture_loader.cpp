@@ -1,5 +1,8 @@
 #include "filter/picture_loader.h"
 
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -7,6 +10,21 @@
 
 #include <opencv2/imgproc.hpp>
 
+// The decoder's working memory comes zero-filled: a damaged file can leave parts of its
+// buffers unwritten that it then reads, and a picture must never depend on (or show)
+// whatever the heap held before.
+namespace {
+void* DecoderAlloc(std::size_t size) { return std::calloc(1, size != 0 ? size : 1); }
+void* DecoderRealloc(void* block, std::size_t oldSize, std::size_t newSize) {
+  auto* grown = static_cast<unsigned char*>(std::realloc(block, newSize != 0 ? newSize : 1));
+  if (grown != nullptr && block != nullptr && newSize > oldSize) std::memset(grown + oldSize, 0, newSize - oldSize);
+  if (grown != nullptr && block == nullptr) std::memset(grown, 0, newSize);
+  return grown;
+}
+}  // namespace
+#define STBI_MALLOC(size) DecoderAlloc(size)
+#define STBI_REALLOC_SIZED(block, oldSize, newSize) DecoderRealloc(block, oldSize, newSize)
+#define STBI_FREE(block) std::free(block)
 #define STB_IMAGE_IMPLEMENTATION
 #define STBI_NO_STDIO
 #define STBI_NO_HDR
@@ -39,11 +57,41 @@ bool ReadWholeFile(const std::wstring& path, std::vector<unsigned char>* bytes) 
   }
 }
 
+// A PNG's chunks, each: 4-byte big-endian data length, 4-byte type, data, 4-byte CRC.
+constexpr unsigned char kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+
+// Drops the empty IDAT chunks of a PNG. They carry no image data, so the picture stays
+// the same; the decoder copies an IDAT chunk into its data buffer before it has one when
+// the first IDAT chunk is empty, which it must never be asked to do. Chunks are walked
+// while they are well formed; whatever follows is passed on as it is (the decoder
+// refuses it itself when it gets there).
+void DropEmptyImageDataChunks(std::vector<unsigned char>* bytes) {
+  const std::vector<unsigned char>& in = *bytes;
+  if (in.size() < sizeof kPngSignature || std::memcmp(in.data(), kPngSignature, sizeof kPngSignature) != 0) return;
+  std::vector<unsigned char> out;
+  std::size_t at = sizeof kPngSignature;
+  std::size_t copiedTo = 0;
+  while (in.size() - at >= 12) {
+    const std::uint64_t length = (std::uint64_t{in[at]} << 24) | (in[at + 1] << 16) | (in[at + 2] << 8) | in[at + 3];
+    if (length > in.size() - at - 12) break;  // the rest is passed on as it is
+    const std::size_t end = at + 12 + static_cast<std::size_t>(length);
+    if (length == 0 && std::memcmp(&in[at + 4], "IDAT", 4) == 0) {
+      out.insert(out.end(), in.begin() + static_cast<std::ptrdiff_t>(copiedTo), in.begin() + static_cast<std::ptrdiff_t>(at));
+      copiedTo = end;
+    }
+    at = end;
+  }
+  if (copiedTo == 0) return;
+  out.insert(out.end(), in.begin() + static_cast<std::ptrdiff_t>(copiedTo), in.end());
+  bytes->swap(out);
+}
+
 // The picture as red, green, blue, alpha rows, bottom line first; null when it cannot
 // be decoded.
 std::unique_ptr<CImage> DecodeRgba(const std::wstring& path, CImage::Origin origin) {
   std::vector<unsigned char> bytes;
   if (!ReadWholeFile(path, &bytes)) return nullptr;
+  DropEmptyImageDataChunks(&bytes);
   int width = 0, height = 0, channels = 0;
   const int size = static_cast<int>(bytes.size());
   if (stbi_info_from_memory(bytes.data(), size, &width, &height, &channels) == 0) return nullptr;

@@ -2,9 +2,13 @@
 
 #include <cmath>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <cstring>
 #include <vector>
 
+#include "damaged_png.h"
 #include "filter/image.h"
 #include "filter/install_paths.h"
 #include "filter/letterbox.h"
@@ -281,6 +285,65 @@ TEST(PictureLoaderTest, RowsArriveBottomLineFirstInTheirChannelOrder) {
   EXPECT_EQ(bgr->Channels(), 3);
   EXPECT_EQ(bgr->Mat().ptr(0)[0], 255) << "blue first in BGR";
   EXPECT_EQ(bgr->Mat().ptr(1)[2], 255) << "red last in BGR";
+}
+
+TEST(PictureLoaderTest, EmptyImageDataChunksChangeNothing) {
+  CTempDir dir;
+  const std::vector<std::uint8_t> rgba = {255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 255, 255, 255, 128};
+  const std::wstring plain = WritePng(dir, "plain.png", 2, 2, rgba);
+  std::vector<char> bytes;
+  {
+    std::ifstream in(std::filesystem::path(plain), std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  // An empty IDAT chunk (length 0, type, the CRC of "IDAT") before the first real one and
+  // another after it.
+  const char empty[12] = {0, 0, 0, 0, 'I', 'D', 'A', 'T', '\x35', '\xAF', '\x06', '\x1E'};
+  std::string text(bytes.begin(), bytes.end());
+  const std::size_t first = text.find("IDAT") - 4;
+  text.insert(first, empty, sizeof empty);
+  text.insert(text.find("IEND") - 4, empty, sizeof empty);
+  const auto padded = dir.Path() / "padded.png";
+  std::ofstream(padded, std::ios::binary).write(text.data(), static_cast<std::streamsize>(text.size()));
+
+  std::unique_ptr<CImage> expected = LoadPictureRGBA(plain);
+  std::unique_ptr<CImage> logo = LoadPictureRGBA(padded.wstring());
+  ASSERT_NE(expected, nullptr);
+  ASSERT_NE(logo, nullptr);
+  EXPECT_EQ(cv::norm(logo->Mat(), expected->Mat(), cv::NORM_INF), 0.0);
+  EXPECT_NE(LoadPictureBGR(padded.wstring()), nullptr);
+}
+
+std::vector<char> FromBase64(const char* text) {
+  std::vector<char> bytes;
+  unsigned bits = 0;
+  int count = 0;
+  for (const char* c = text; *c != '\0' && *c != '='; ++c) {
+    const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    bits = (bits << 6) | static_cast<unsigned>(std::strchr(alphabet, *c) - alphabet);
+    count += 6;
+    if (count >= 8) {
+      count -= 8;
+      bytes.push_back(static_cast<char>((bits >> count) & 0xFF));
+    }
+  }
+  return bytes;
+}
+
+TEST(PictureLoaderTest, DamagedFileDecodesTheSameEveryTime) {
+  // Whatever the decoder makes of a damaged file, it never depends on what the heap held.
+  CTempDir dir;
+  const std::vector<char> bytes = FromBase64(kDamagedPngBase64);
+  const auto path = dir.Path() / "damaged.png";
+  std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  std::unique_ptr<CImage> first = LoadPictureRGBA(path.wstring());
+  for (int i = 0; i < 4; ++i) {
+    std::vector<std::uint8_t> noise(1 << 16, static_cast<std::uint8_t>(0xA5 + i));  // leaves the heap dirty
+    std::unique_ptr<CImage> again = LoadPictureRGBA(path.wstring());
+    ASSERT_EQ(again == nullptr, first == nullptr) << "load " << i;
+    if (first != nullptr) EXPECT_EQ(cv::norm(again->Mat(), first->Mat(), cv::NORM_INF), 0.0) << "load " << i;
+    EXPECT_EQ(LoadPictureBGR(path.wstring()) == nullptr, first == nullptr) << "load " << i;
+  }
 }
 
 TEST(PictureLoaderTest, MissingTruncatedForeignAndAbsurdFilesGiveNoPicture) {
