@@ -341,7 +341,9 @@ TEST(PictureLoaderTest, DamagedFileDecodesTheSameEveryTime) {
     std::vector<std::uint8_t> noise(1 << 16, static_cast<std::uint8_t>(0xA5 + i));  // leaves the heap dirty
     std::unique_ptr<CImage> again = LoadPictureRGBA(path.wstring());
     ASSERT_EQ(again == nullptr, first == nullptr) << "load " << i;
-    if (first != nullptr) EXPECT_EQ(cv::norm(again->Mat(), first->Mat(), cv::NORM_INF), 0.0) << "load " << i;
+    if (first != nullptr) {
+      EXPECT_EQ(cv::norm(again->Mat(), first->Mat(), cv::NORM_INF), 0.0) << "load " << i;
+    }
     EXPECT_EQ(LoadPictureBGR(path.wstring()) == nullptr, first == nullptr) << "load " << i;
   }
 }
