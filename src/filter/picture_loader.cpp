@@ -60,30 +60,40 @@ bool ReadWholeFile(const std::wstring& path, std::vector<unsigned char>* bytes) 
 // A PNG's chunks, each: 4-byte big-endian data length, 4-byte type, data, 4-byte CRC.
 constexpr unsigned char kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
-// Drops the empty IDAT chunks of a PNG. They carry no image data, so the picture stays
-// the same; the decoder copies an IDAT chunk into its data buffer before it has one when
-// the first IDAT chunk is empty, which it must never be asked to do. Chunks are walked
-// while they are well formed; whatever follows is passed on as it is (the decoder
-// refuses it itself when it gets there).
-void DropEmptyImageDataChunks(std::vector<unsigned char>* bytes) {
+// Readies a PNG for the decoder; false for a file it must not be given.
+// - An IDAT chunk whose length passes the end of the file is refused: the decoder would
+//   first grow its data buffer to the claimed length (gigabytes, from a file of a few
+//   bytes) and only then find the data missing.
+// - Empty IDAT chunks are dropped. They carry no image data, so the picture stays the
+//   same; the decoder copies an IDAT chunk into its data buffer before it has one when
+//   the first IDAT chunk is empty, which it must never be asked to do.
+// Chunks are walked up to IEND while they are well formed; whatever follows is passed on
+// as it is (the decoder refuses it itself when it gets there).
+bool PrepareImageData(std::vector<unsigned char>* bytes) {
   const std::vector<unsigned char>& in = *bytes;
-  if (in.size() < sizeof kPngSignature || std::memcmp(in.data(), kPngSignature, sizeof kPngSignature) != 0) return;
+  if (in.size() < sizeof kPngSignature || std::memcmp(in.data(), kPngSignature, sizeof kPngSignature) != 0) return true;
   std::vector<unsigned char> out;
   std::size_t at = sizeof kPngSignature;
   std::size_t copiedTo = 0;
-  while (in.size() - at >= 12) {
+  while (in.size() - at >= 8) {
     const std::uint64_t length = (std::uint64_t{in[at]} << 24) | (in[at + 1] << 16) | (in[at + 2] << 8) | in[at + 3];
-    if (length > in.size() - at - 12) break;  // the rest is passed on as it is
+    const bool imageData = std::memcmp(&in[at + 4], "IDAT", 4) == 0;
+    if (in.size() - at < 12 || length > in.size() - at - 12) {
+      if (imageData) return false;
+      break;  // the rest is passed on as it is
+    }
+    if (std::memcmp(&in[at + 4], "IEND", 4) == 0) break;
     const std::size_t end = at + 12 + static_cast<std::size_t>(length);
-    if (length == 0 && std::memcmp(&in[at + 4], "IDAT", 4) == 0) {
+    if (length == 0 && imageData) {
       out.insert(out.end(), in.begin() + static_cast<std::ptrdiff_t>(copiedTo), in.begin() + static_cast<std::ptrdiff_t>(at));
       copiedTo = end;
     }
     at = end;
   }
-  if (copiedTo == 0) return;
+  if (copiedTo == 0) return true;
   out.insert(out.end(), in.begin() + static_cast<std::ptrdiff_t>(copiedTo), in.end());
   bytes->swap(out);
+  return true;
 }
 
 // The picture as red, green, blue, alpha rows, bottom line first; null when it cannot
@@ -91,7 +101,7 @@ void DropEmptyImageDataChunks(std::vector<unsigned char>* bytes) {
 std::unique_ptr<CImage> DecodeRgba(const std::wstring& path, CImage::Origin origin) {
   std::vector<unsigned char> bytes;
   if (!ReadWholeFile(path, &bytes)) return nullptr;
-  DropEmptyImageDataChunks(&bytes);
+  if (!PrepareImageData(&bytes)) return nullptr;
   int width = 0, height = 0, channels = 0;
   const int size = static_cast<int>(bytes.size());
   if (stbi_info_from_memory(bytes.data(), size, &width, &height, &channels) == 0) return nullptr;

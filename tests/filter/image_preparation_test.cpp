@@ -330,6 +330,25 @@ std::vector<char> FromBase64(const char* text) {
   return bytes;
 }
 
+TEST(PictureLoaderTest, ImageDataChunkLongerThanTheFileIsRefused) {
+  // A few bytes that claim two gigabytes of image data give no picture, and no buffer of
+  // that size is ever asked for.
+  CTempDir dir;
+  const std::vector<std::uint8_t> rgba(4 * 4 * 4, 200);
+  std::vector<char> bytes;
+  {
+    std::ifstream in(std::filesystem::path(WritePng(dir, "good.png", 4, 4, rgba)), std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  std::string text(bytes.begin(), bytes.end());
+  const std::size_t length = text.find("IDAT") - 4;
+  text.replace(length, 4, std::string("\x7F\xFF\xFF\xF0", 4));
+  const auto path = dir.Path() / "claims.png";
+  std::ofstream(path, std::ios::binary).write(text.data(), static_cast<std::streamsize>(text.size()));
+  EXPECT_EQ(LoadPictureRGBA(path.wstring()), nullptr);
+  EXPECT_EQ(LoadPictureBGR(path.wstring()), nullptr);
+}
+
 TEST(PictureLoaderTest, DamagedFileDecodesTheSameEveryTime) {
   // Whatever the decoder makes of a damaged file, it never depends on what the heap held.
   CTempDir dir;
