@@ -7,6 +7,7 @@
 #   scripts/fuzz.sh                      60 s in all
 #   scripts/fuzz.sh 3600                 an hour in all
 #   scripts/fuzz.sh 600 region_consumer  ten minutes on one target
+#   JOBS=2 scripts/fuzz.sh               build with two jobs (default: one per CPU)
 #
 # A crash, leak, hang (10 s per input) or undefined behaviour fails the run; libFuzzer's
 # reproducer is left in the scratch folder ($AMBERLINE_FUZZ_WORK, default a fresh folder
@@ -26,7 +27,7 @@ if ! [[ $total =~ ^[0-9]+$ ]] || [ "$total" -lt 1 ]; then
 fi
 
 export CCACHE_BASEDIR=$repo CCACHE_NOHASHDIR=1
-if ! cmake --preset fuzz >/dev/null || ! cmake --build --preset fuzz; then
+if ! cmake --preset fuzz >/dev/null || ! cmake --build --preset fuzz -j "${JOBS:-$(nproc)}"; then
   echo "fuzz: build failed" >&2
   exit 1
 fi
