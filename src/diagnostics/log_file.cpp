@@ -8,17 +8,12 @@
 #include "platform/system_error.h"
 #include "platform/wide_string.h"
 
-constinit CLogFile g_Log;
+AMBERLINE_LOG_CONSTINIT CLogFile g_Log;
 
 bool CLogFile::Open(const wchar_t* path, const wchar_t* mode) {
-  m_path = std::make_unique<std::wstring>(path != nullptr ? path : L"");
+  m_path = path != nullptr ? path : L"";
   if (path == nullptr || mode == nullptr || mode[0] != L'a') return false;
-  return m_stream.Open(*m_path);
-}
-
-const std::wstring& CLogFile::Path() const {
-  static const std::wstring kNone;
-  return m_path != nullptr ? *m_path : kNone;
+  return m_stream.Open(m_path);
 }
 
 void CLogFile::Write(int level, const wchar_t* format, ...) {

@@ -21,7 +21,6 @@
 // ignored.
 #pragma once
 
-#include <memory>
 #include <string>
 
 #include "platform/append_file.h"
@@ -40,7 +39,7 @@ class CLogFile {
   void SetLevel(int level) { m_level = level; }
   int Level() const { return m_level; }
   bool IsOpen() const { return m_stream.IsOpen(); }
-  const std::wstring& Path() const;
+  const std::wstring& Path() const { return m_path; }
 
   void Write(int level, const wchar_t* format, ...);
   // Writes "Error <code>(<hex code>H): <system text>" for the calling thread's last error,
@@ -51,13 +50,18 @@ class CLogFile {
   void WriteTimeStamp();
   void WriteMessage(std::wstring text);
 
-  // Held by pointer: a string member cannot be constant-initialised with every
-  // standard library, and g_Log must be.
-  std::unique_ptr<std::wstring> m_path;
+  std::wstring m_path;
   int m_level = 0;
   CAppendFile m_stream;
 };
 
 // The process's (module's) log. Constant-initialised, so it is ready before any
-// load-time code of the module runs.
-extern constinit CLogFile g_Log;
+// load-time code of the module runs. (Clang before 15 cannot constant-initialise the
+// standard library's strings of GCC 12; its builds, the fuzz targets, never load the
+// module, and initialise the log with the other objects of the program.)
+#if defined(__clang__) && __clang_major__ < 15
+#define AMBERLINE_LOG_CONSTINIT
+#else
+#define AMBERLINE_LOG_CONSTINIT constinit
+#endif
+extern AMBERLINE_LOG_CONSTINIT CLogFile g_Log;
