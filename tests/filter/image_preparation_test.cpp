@@ -234,6 +234,27 @@ TEST(LogoBlendTest, EveryAlphaLogoAndFrameValueGivesTheDefinedResult) {
   }
 }
 
+TEST(LogoBlendTest, LogoScaledPastThePictureLimitIsNotDrawn) {
+  // 1024 x 1024 in a 2000-wide frame would be 6400 x 6400 (41 million pixels).
+  int lw = -1, lh = -1;
+  CStreamImages::LogoSize(1024, 1024, 2000, &lw, &lh);
+  EXPECT_EQ(lw, 0);
+  EXPECT_EQ(lh, 0);
+  CStreamImages::LogoSize(16384, 16384, 2147483647, &lw, &lh);
+  EXPECT_EQ(lw, 0) << "no size past what an int holds";
+  CStreamImages::LogoSize(1024, 1024, 1600, &lw, &lh);
+  EXPECT_EQ(lw, 5120) << "within the limit the logo scales as always";
+  EXPECT_EQ(lh, 5120);
+
+  std::unique_ptr<CImage> logo = CImage::Create(1024, 1024, 4, CImage::kTopLeft);
+  logo->Mat().setTo(cv::Scalar(255, 255, 255, 255));
+  CStreamImages images;
+  images.SetLogo(std::move(logo));
+  Frame frame(2000, 2, 7);
+  EXPECT_FALSE(images.BlendLogo(frame.bytes.data(), 2000, 2));
+  EXPECT_EQ(frame.bytes, Frame(2000, 2, 7).bytes);
+}
+
 TEST(StagingImageTest, ReusedForTheSameSizeAndRefusedForUnusableSizes) {
   CStreamImages images;
   CImage* first = images.PrepareStagingImage(1280, 720);
