@@ -235,6 +235,14 @@ TEST_F(CameraFormatTest, FormatBlockAtAnUnalignedAddressIsReadWhereItStands) {
   }
 }
 
+TEST_F(CameraFormatTest, PictureTooLargeToCountIsRefused) {
+  // 1,995,896,566 x 1,995,896,566 pixels of 24 bits: more bytes than 64 bits count.
+  const CMediaType huge = VideoType(1995896566, 1995896566);
+  EXPECT_EQ(Stream()->CheckMediaType(&huge), E_INVALIDARG);
+  EXPECT_EQ(Stream()->SetMediaType(&huge), E_INVALIDARG);
+  EXPECT_EQ(Stream()->Width(), 320);
+}
+
 TEST_F(CameraFormatTest, DecideBufferSizeAsksForOneBufferOfTheImageSize) {
   testing_support::CLogCapture log(1);
   const CMediaType type = VideoType(640, 480);
