@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libopencv-core-dev libopencv-imgproc-dev libstb-dev
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev wine64 dpkg-dev
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Every test: the Linux suites in the default, asan (AddressSanitizer + UBSan) and tsan
-# presets, then the same suites built for Windows (mingw preset) and run under Wine, then
-# the 32-bit Windows build (mingw32 preset): built completely, its binaries inspected,
-# its programs not run (this machine cannot execute 32-bit x86 code).
+# presets, a minute of every fuzz target (fuzz preset), then the same suites built for
+# Windows (mingw preset) and run under Wine, then the 32-bit Windows build (mingw32
+# preset): built completely, its binaries inspected, its programs not run (this machine
+# cannot execute 32-bit x86 code).
 # Exits non-zero when any build or test fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -22,6 +23,10 @@ run_preset() {
 
 for preset in default asan tsan; do run_preset "$preset"; done
 
+# Every fuzz target for a minute in all, after its kept regression inputs.
+echo "=== fuzz ==="
+scripts/fuzz.sh 60 || failed+=("fuzz")
+
 # Windows dependencies are cross-built once into a cache outside the repository.
 if scripts/build-opencv-mingw.sh && scripts/build-gtest-mingw.sh; then
   run_preset mingw
@@ -38,4 +43,4 @@ if [ ${#failed[@]} -ne 0 ]; then
   echo "FAILED: ${failed[*]}"
   exit 1
 fi
-echo "All presets passed: default asan tsan mingw mingw32"
+echo "All presets passed: default asan tsan mingw mingw32, and fuzzing"

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <limits>
 
 #include "channel/producer_process.h"
 #include "diagnostics/log_file.h"
@@ -409,7 +410,9 @@ int CFileMapping::LockMediaSample(int index, FrameDescriptor* descriptor) {
     if (wait == WaitResult::kAbandoned) RepairAbandonedHeader();
     if (wait == WaitResult::kAcquired && MapView(0, channel::kHeaderSize) == 0) {
       FrameDescriptor& d = reinterpret_cast<RegionHeader*>(m_pView)->Frames[index];
-      if (d.Valid == 1) {
+      // A count already at its maximum cannot count one more hold: the frame is not
+      // taken rather than the count wrapping to a negative one.
+      if (d.Valid == 1 && d.LockCount < std::numeric_limits<std::int32_t>::max()) {
         ++d.LockCount;
         std::memcpy(descriptor, &d, sizeof d);
         result = 0;

@@ -8,7 +8,7 @@
 #include "platform/system_error.h"
 #include "platform/wide_string.h"
 
-constinit CLogFile g_Log;
+AMBERLINE_LOG_CONSTINIT CLogFile g_Log;
 
 bool CLogFile::Open(const wchar_t* path, const wchar_t* mode) {
   m_path = path != nullptr ? path : L"";

@@ -56,5 +56,12 @@ class CLogFile {
 };
 
 // The process's (module's) log. Constant-initialised, so it is ready before any
-// load-time code of the module runs.
-extern constinit CLogFile g_Log;
+// load-time code of the module runs. (Clang before 15 cannot constant-initialise the
+// standard library's strings of GCC 12; its builds, the fuzz targets, never load the
+// module, and initialise the log with the other objects of the program.)
+#if defined(__clang__) && __clang_major__ < 15
+#define AMBERLINE_LOG_CONSTINIT
+#else
+#define AMBERLINE_LOG_CONSTINIT constinit
+#endif
+extern AMBERLINE_LOG_CONSTINIT CLogFile g_Log;

@@ -120,8 +120,14 @@ bool CStreamImages::FillPlaceholder(void* buffer, std::size_t bytes, int width, 
 }
 
 void CStreamImages::LogoSize(int logoWidth, int logoHeight, int frameWidth, int* width, int* height) {
-  *width = static_cast<int>(std::nearbyint(logoWidth * (frameWidth / 320.0)));
-  *height = logoWidth > 0 ? static_cast<int>(std::nearbyint(static_cast<double>(logoHeight) * *width / logoWidth)) : 0;
+  const double w = std::nearbyint(logoWidth * (frameWidth / 320.0));
+  const double h = logoWidth > 0 ? std::nearbyint(static_cast<double>(logoHeight) * w / logoWidth) : 0;
+  // A logo scaled past the largest picture the loader accepts has no size: a small
+  // logo file in a wide frame must not make every frame ask for gigabytes (nor a size
+  // that no int holds).
+  const bool usable = w >= 0 && h >= 0 && w * h <= static_cast<double>(kMaxPicturePixels);
+  *width = usable ? static_cast<int>(w) : 0;
+  *height = usable ? static_cast<int>(h) : 0;
 }
 
 bool CStreamImages::BlendLogo(void* buffer, int width, int height) {

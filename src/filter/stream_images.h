@@ -48,9 +48,11 @@ class CStreamImages {
   // placeholder, a buffer, or room in it for width x height.
   bool FillPlaceholder(void* buffer, std::size_t bytes, int width, int height);
 
-  // Blends the logo into the buffer; false without a logo or when nothing of it fits.
+  // Blends the logo into the buffer; false without a logo, when nothing of it fits, or
+  // when it would be scaled past the picture size limit.
   bool BlendLogo(void* buffer, int width, int height);
-  // The logo's size in a frame of the given width (its natural size at 320 pixels).
+  // The logo's size in a frame of the given width (its natural size at 320 pixels);
+  // 0 x 0 when that would be more pixels than a loaded picture may have.
   static void LogoSize(int logoWidth, int logoHeight, int frameWidth, int* width, int* height);
 
   // An image of the producer's frame size to receive its frame: reused when the size is

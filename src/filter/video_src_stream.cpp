@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -38,12 +39,17 @@ constexpr ULONG kPushSourceFlags = AM_PUSHSOURCECAPS_PRIVATE_CLOCK;
 constexpr DWORD kCategoryBytes = sizeof(GUID);
 
 // Bytes of a bottom-up picture of width x |height| pixels at bitCount bits, rows padded
-// to 4 bytes, in 64 bits so that no header a peer sends can overflow it. -1 for a width
-// or bit count that is not positive.
+// to 4 bytes, in 64 bits so that no header a peer sends can overflow it (a size past
+// 64 bits gives the largest value). -1 for a width or bit count that is not positive.
 std::int64_t ImageBytes(std::int64_t width, std::int64_t height, std::int64_t bitCount) {
   if (width <= 0 || bitCount <= 0) return -1;
   const std::int64_t rowBytes = ((width * bitCount + 31) / 8) & ~std::int64_t{3};
-  return rowBytes * std::llabs(height);
+  const std::int64_t rows = std::llabs(height);
+  // A picture too large to count in 64 bits counts as the largest size, which no
+  // buffer holds.
+  if (rowBytes != 0 && rows > std::numeric_limits<std::int64_t>::max() / rowBytes)
+    return std::numeric_limits<std::int64_t>::max();
+  return rowBytes * rows;
 }
 
 std::int64_t ImageBytes(const BITMAPINFOHEADER& header) {
@@ -57,8 +63,13 @@ bool IsRgb24VideoInfo(const AM_MEDIA_TYPE& type) {
          type.cbFormat >= sizeof(VIDEOINFOHEADER) && type.pbFormat != nullptr;
 }
 
-const BITMAPINFOHEADER& Header(const AM_MEDIA_TYPE& type) {
-  return reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat)->bmiHeader;
+// The picture header of a video-info block (the caller has checked that the block is
+// there and long enough). A peer's block need not be aligned for the structure, so the
+// header is copied out rather than read in place.
+BITMAPINFOHEADER Header(const AM_MEDIA_TYPE& type) {
+  BITMAPINFOHEADER header;
+  std::memcpy(&header, type.pbFormat + offsetof(VIDEOINFOHEADER, bmiHeader), sizeof header);
+  return header;
 }
 
 // A 24-bit picture of positive size that the stream can deliver in one sample.
@@ -296,7 +307,7 @@ HRESULT CVideoSrcStream::CheckMediaType(const CMediaType* pMediaType) {
     maxWidth = announcedWidth;
     maxHeight = announcedHeight;
   }
-  const BITMAPINFOHEADER& header = Header(*pMediaType);
+  const BITMAPINFOHEADER header = Header(*pMediaType);
   if (header.biWidth < kMinWidth || header.biWidth > maxWidth) return E_INVALIDARG;
   if (header.biHeight < kMinHeight || header.biHeight > maxHeight) return E_INVALIDARG;
   if (IsConnected()) {

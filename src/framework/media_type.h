@@ -63,6 +63,10 @@ class CMediaType : public AM_MEDIA_TYPE {
   // byte-equal (or cbFormat is 0). Sample size and the two flags do not count.
   bool operator==(const AM_MEDIA_TYPE& other) const;
   bool operator!=(const AM_MEDIA_TYPE& other) const { return !(*this == other); }
+  // Two records compare as records; without these, C++20's reversed candidates make
+  // a comparison of two CMediaType ambiguous for some compilers.
+  bool operator==(const CMediaType& other) const { return *this == static_cast<const AM_MEDIA_TYPE&>(other); }
+  bool operator!=(const CMediaType& other) const { return !(*this == other); }
   // Whether this type fits partial, whose GUID_NULL fields match anything. The format
   // (type, length, bytes) is compared only when partial names a format type.
   bool MatchesPartial(const AM_MEDIA_TYPE* partial) const;

@@ -33,7 +33,7 @@ class CRegistryOverride {
  private:
   void Restore() noexcept;
 
-  void* m_state = nullptr;  // the backend's record of the override, where it needs one
+  [[maybe_unused]] void* m_state = nullptr;  // the backend's record of the override, where it needs one
   bool m_active = false;
   bool m_hadPrevious = false;
   std::string m_previous;

@@ -307,6 +307,24 @@ TEST_P(FileMappingExchangeTest, HostileClientCountIsSteppedWithoutOverflow) {
   EXPECT_EQ(consumer.GetClientCount(), 2147483647);
 }
 
+TEST_F(FileMappingTest, HostileHoldCountAtItsMaximumIsNotTakenAgain) {
+  CFileMapping producer, consumer;
+  ASSERT_EQ(producer.Init(true, nullptr), 0);
+  ASSERT_EQ(consumer.Init(false, nullptr), 0);
+  ASSERT_EQ(Write(producer, 1), 0);
+  CRawRegion raw;
+  ASSERT_TRUE(raw.IsOpen());
+  constexpr std::size_t kLockCountAt = 14424 + 4;
+  raw.Put<std::int32_t>(kLockCountAt, 2147483647);
+  FrameDescriptor d{};
+  EXPECT_EQ(consumer.LockMediaSample(0, &d), -1);
+  EXPECT_EQ(raw.At<std::int32_t>(kLockCountAt), 2147483647) << "the count never wraps";
+  raw.Put<std::int32_t>(kLockCountAt, 2147483646);
+  EXPECT_EQ(consumer.LockMediaSample(0, &d), 0);
+  EXPECT_EQ(d.LockCount, 2147483647);
+  EXPECT_EQ(consumer.UnlockMediaSample(0), 0);
+}
+
 TEST_P(FileMappingExchangeTest, VanishedClientRegistersAgainOnItsNextRead) {
   CFileMapping producer(ProducerViews()), consumer(ConsumerViews());
   ASSERT_EQ(producer.Init(true, nullptr), 0);

@@ -2,9 +2,13 @@
 
 #include <cmath>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <cstring>
 #include <vector>
 
+#include "damaged_png.h"
 #include "filter/image.h"
 #include "filter/install_paths.h"
 #include "filter/letterbox.h"
@@ -259,6 +263,27 @@ TEST(LogoBlendTest, EveryAlphaLogoAndFrameValueGivesTheDefinedResult) {
   }
 }
 
+TEST(LogoBlendTest, LogoScaledPastThePictureLimitIsNotDrawn) {
+  // 1024 x 1024 in a 2000-wide frame would be 6400 x 6400 (41 million pixels).
+  int lw = -1, lh = -1;
+  CStreamImages::LogoSize(1024, 1024, 2000, &lw, &lh);
+  EXPECT_EQ(lw, 0);
+  EXPECT_EQ(lh, 0);
+  CStreamImages::LogoSize(16384, 16384, 2147483647, &lw, &lh);
+  EXPECT_EQ(lw, 0) << "no size past what an int holds";
+  CStreamImages::LogoSize(1024, 1024, 1600, &lw, &lh);
+  EXPECT_EQ(lw, 5120) << "within the limit the logo scales as always";
+  EXPECT_EQ(lh, 5120);
+
+  std::unique_ptr<CImage> logo = CImage::Create(1024, 1024, 4, CImage::kTopLeft);
+  logo->Mat().setTo(cv::Scalar(255, 255, 255, 255));
+  CStreamImages images;
+  images.SetLogo(std::move(logo));
+  Frame frame(2000, 2, 7);
+  EXPECT_FALSE(images.BlendLogo(frame.bytes.data(), 2000, 2));
+  EXPECT_EQ(frame.bytes, Frame(2000, 2, 7).bytes);
+}
+
 TEST(StagingImageTest, ReusedForTheSameSizeAndRefusedForUnusableSizes) {
   CStreamImages images;
   CImage* first = images.PrepareStagingImage(1280, 720);
@@ -310,6 +335,117 @@ TEST(PictureLoaderTest, RowsArriveBottomLineFirstInTheirChannelOrder) {
   EXPECT_EQ(bgr->Channels(), 3);
   EXPECT_EQ(bgr->Mat().ptr(0)[0], 255) << "blue first in BGR";
   EXPECT_EQ(bgr->Mat().ptr(1)[2], 255) << "red last in BGR";
+}
+
+TEST(PictureLoaderTest, EmptyImageDataChunksChangeNothing) {
+  CTempDir dir;
+  const std::vector<std::uint8_t> rgba = {255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 255, 255, 255, 128};
+  const std::wstring plain = WritePng(dir, "plain.png", 2, 2, rgba);
+  std::vector<char> bytes;
+  {
+    std::ifstream in(std::filesystem::path(plain), std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  // An empty IDAT chunk (length 0, type, the CRC of "IDAT") before the first real one and
+  // another after it.
+  const char empty[12] = {0, 0, 0, 0, 'I', 'D', 'A', 'T', '\x35', '\xAF', '\x06', '\x1E'};
+  std::string text(bytes.begin(), bytes.end());
+  const std::size_t first = text.find("IDAT") - 4;
+  text.insert(first, empty, sizeof empty);
+  text.insert(text.find("IEND") - 4, empty, sizeof empty);
+  const auto padded = dir.Path() / "padded.png";
+  std::ofstream(padded, std::ios::binary).write(text.data(), static_cast<std::streamsize>(text.size()));
+
+  std::unique_ptr<CImage> expected = LoadPictureRGBA(plain);
+  std::unique_ptr<CImage> logo = LoadPictureRGBA(padded.wstring());
+  ASSERT_NE(expected, nullptr);
+  ASSERT_NE(logo, nullptr);
+  EXPECT_EQ(cv::norm(logo->Mat(), expected->Mat(), cv::NORM_INF), 0.0);
+  EXPECT_NE(LoadPictureBGR(padded.wstring()), nullptr);
+}
+
+std::vector<char> FromBase64(const char* text) {
+  std::vector<char> bytes;
+  unsigned bits = 0;
+  int count = 0;
+  for (const char* c = text; *c != '\0' && *c != '='; ++c) {
+    const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    bits = (bits << 6) | static_cast<unsigned>(std::strchr(alphabet, *c) - alphabet);
+    count += 6;
+    if (count >= 8) {
+      count -= 8;
+      bytes.push_back(static_cast<char>((bits >> count) & 0xFF));
+    }
+  }
+  return bytes;
+}
+
+TEST(PictureLoaderTest, ImageDataChunkLongerThanTheFileIsRefused) {
+  // A few bytes that claim two gigabytes of image data give no picture, and no buffer of
+  // that size is ever asked for.
+  CTempDir dir;
+  const std::vector<std::uint8_t> rgba(4 * 4 * 4, 200);
+  std::vector<char> bytes;
+  {
+    std::ifstream in(std::filesystem::path(WritePng(dir, "good.png", 4, 4, rgba)), std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  std::string text(bytes.begin(), bytes.end());
+  const std::size_t length = text.find("IDAT") - 4;
+  text.replace(length, 4, std::string("\x7F\xFF\xFF\xF0", 4));
+  const auto path = dir.Path() / "claims.png";
+  std::ofstream(path, std::ios::binary).write(text.data(), static_cast<std::streamsize>(text.size()));
+  EXPECT_EQ(LoadPictureRGBA(path.wstring()), nullptr);
+  EXPECT_EQ(LoadPictureBGR(path.wstring()), nullptr);
+}
+
+TEST(PictureLoaderTest, PaletteIndexPastThePaletteIsOpaqueBlack) {
+  // An 8 x 6 palette picture with 4 palette entries whose pixels use indices past them.
+  const unsigned char png[] = {
+      0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x48, 0x44, 0x52,
+      0x00, 0x00, 0x00, 0x08, 0x00, 0x00, 0x00, 0x06, 0x08, 0x03, 0x00, 0x00, 0x00, 0xC9, 0xDB, 0x2F,
+      0xC9, 0x00, 0x00, 0x00, 0x0C, 0x50, 0x4C, 0x54, 0x45, 0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06,
+      0x07, 0x08, 0x09, 0x0A, 0x0B, 0xDC, 0x4C, 0x39, 0x9C, 0x00, 0x00, 0x00, 0x02, 0x74, 0x52, 0x4E,
+      0x53, 0x00, 0x80, 0x9B, 0x2B, 0x4E, 0x18, 0x00, 0x00, 0x00, 0x17, 0x49, 0x44, 0x41, 0x54, 0x78,
+      0xDA, 0x63, 0x59, 0x60, 0x64, 0x62, 0x46, 0xC1, 0x03, 0xFC, 0x36, 0x03, 0x4C, 0x8C, 0x00, 0x43,
+      0x00, 0x0D, 0x01, 0xC6, 0x07, 0x49, 0x77, 0xFF, 0x9F, 0xB6, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45,
+      0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
+  CTempDir dir;
+  const auto path = dir.Path() / "palette.png";
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(png), sizeof png);
+  std::unique_ptr<CImage> picture = LoadPictureRGBA(path.wstring());
+  ASSERT_NE(picture, nullptr);
+  // Every pixel is palette entry 0 (0, 1, 2 with alpha 0 from tRNS) or, for an index past
+  // the palette, opaque black; none comes from memory the file never wrote.
+  int black = 0;
+  for (int y = 0; y < picture->Height(); ++y) {
+    for (int x = 0; x < picture->Width(); ++x) {
+      const cv::Vec4b p = picture->Mat().at<cv::Vec4b>(y, x);
+      const bool entry0 = p == cv::Vec4b(0, 1, 2, 0);
+      const bool opaqueBlack = p == cv::Vec4b(0, 0, 0, 255);
+      EXPECT_TRUE(entry0 || opaqueBlack) << y << "," << x;
+      black += opaqueBlack ? 1 : 0;
+    }
+  }
+  EXPECT_EQ(black, 8);
+}
+
+TEST(PictureLoaderTest, DamagedFileDecodesTheSameEveryTime) {
+  // Whatever the decoder makes of a damaged file, it never depends on what the heap held.
+  CTempDir dir;
+  const std::vector<char> bytes = FromBase64(kDamagedPngBase64);
+  const auto path = dir.Path() / "damaged.png";
+  std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  std::unique_ptr<CImage> first = LoadPictureRGBA(path.wstring());
+  for (int i = 0; i < 4; ++i) {
+    std::vector<std::uint8_t> noise(1 << 16, static_cast<std::uint8_t>(0xA5 + i));  // leaves the heap dirty
+    std::unique_ptr<CImage> again = LoadPictureRGBA(path.wstring());
+    ASSERT_EQ(again == nullptr, first == nullptr) << "load " << i;
+    if (first != nullptr) {
+      EXPECT_EQ(cv::norm(again->Mat(), first->Mat(), cv::NORM_INF), 0.0) << "load " << i;
+    }
+    EXPECT_EQ(LoadPictureBGR(path.wstring()) == nullptr, first == nullptr) << "load " << i;
+  }
 }
 
 TEST(PictureLoaderTest, MissingTruncatedForeignAndAbsurdFilesGiveNoPicture) {

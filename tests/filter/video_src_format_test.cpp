@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "camera_fixture.h"
 #include "support/log_capture.h"
@@ -215,6 +216,31 @@ TEST_F(CameraFormatTest, SetMediaTypeFixesSizeAndPaceAndRefusesWhatItCannotDeliv
   EXPECT_EQ(Stream()->Width(), 352);
   EXPECT_EQ(Stream()->Height(), 288);
   EXPECT_EQ(Stream()->FrameInterval(), 33);
+}
+
+TEST_F(CameraFormatTest, FormatBlockAtAnUnalignedAddressIsReadWhereItStands) {
+  // A peer's format block may sit at any address; its fields are read from there.
+  for (const auto& [width, expected] : {std::pair{352, S_OK}, std::pair{100, E_INVALIDARG}}) {
+    const CMediaType aligned = VideoType(width, 288);
+    std::vector<BYTE> storage(sizeof(VIDEOINFOHEADER) + 1);
+    std::memcpy(storage.data() + 1, aligned.pbFormat, sizeof(VIDEOINFOHEADER));
+    AM_MEDIA_TYPE proposal = aligned;
+    proposal.pbFormat = storage.data() + 1;
+    const auto* type = static_cast<const CMediaType*>(&proposal);
+    EXPECT_EQ(Stream()->CheckMediaType(type), expected) << width;
+    EXPECT_EQ(Pin()->QueryAccept(&proposal), expected == S_OK ? S_OK : S_FALSE) << width;
+    EXPECT_EQ(Stream()->SetMediaType(type), S_OK) << width;
+    EXPECT_EQ(Stream()->Width(), width);
+    EXPECT_EQ(Stream()->Height(), 288);
+  }
+}
+
+TEST_F(CameraFormatTest, PictureTooLargeToCountIsRefused) {
+  // 1,995,896,566 x 1,995,896,566 pixels of 24 bits: more bytes than 64 bits count.
+  const CMediaType huge = VideoType(1995896566, 1995896566);
+  EXPECT_EQ(Stream()->CheckMediaType(&huge), E_INVALIDARG);
+  EXPECT_EQ(Stream()->SetMediaType(&huge), E_INVALIDARG);
+  EXPECT_EQ(Stream()->Width(), 320);
 }
 
 TEST_F(CameraFormatTest, DecideBufferSizeAsksForOneBufferOfTheImageSize) {
