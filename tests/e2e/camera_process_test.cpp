@@ -26,6 +26,7 @@
 
 namespace {
 
+using testing_support::WaitUntil;
 using testing_support::CRegistrySandbox;
 using testing_support::ExpectedPlaceholder;
 using testing_support::FirstDifference;
@@ -44,15 +45,6 @@ std::string PngName(long long number) {
   char name[40];
   std::snprintf(name, sizeof name, "frame_%06lld.png", number);
   return name;
-}
-
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!condition()) {
-    if (Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
 }
 
 struct ToolRun {

@@ -41,6 +41,7 @@
 
 namespace {
 
+using testing_support::WaitUntil;
 using Clock = std::chrono::steady_clock;
 using channel::ClientEntry;
 using channel::FrameDescriptor;
@@ -308,15 +309,6 @@ TEST(ChannelCrash, ProducerKilledInTheMiddleOfAFrameLeavesNoTornFrame) {
 int SoakSeconds() {
   const char* text = std::getenv("AMBERLINE_SOAK_SECONDS");
   return text != nullptr ? std::atoi(text) : 0;
-}
-
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!condition()) {
-    if (Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
 }
 
 // The channel objects of this run that are still in /dev/shm (regions, lock objects,

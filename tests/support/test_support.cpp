@@ -7,6 +7,7 @@
 #include <map>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "platform/paths.h"
 #include "platform/wide_string.h"
@@ -102,6 +103,15 @@ void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
 
 std::filesystem::path StagedModulePath() {
   return std::filesystem::path(AMBERLINE_STAGE_BIN_DIR) / AMBERLINE_MODULE_FILE_NAME;
+}
+
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
 }
 
 }  // namespace testing_support

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -66,5 +67,8 @@ std::string ReadText(const std::filesystem::path& path);
 
 // The staged module built with the tests.
 std::filesystem::path StagedModulePath();
+
+// Polls condition every 5 ms until it holds (true) or timeoutMs have passed (false).
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs);
 
 }  // namespace testing_support

@@ -33,6 +33,7 @@
 namespace {
 
 using namespace std::chrono_literals;
+using testing_support::WaitUntil;
 using testing_support::CPicture;
 using testing_support::FirstDifference;
 using testing_support::PictureFromFrame;
@@ -154,15 +155,6 @@ struct CameraBranch {
   IBaseFilter* camera = nullptr;
   CRendererFilter* renderer = nullptr;
 };
-
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!condition()) {
-    if (Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(10ms);
-  }
-  return true;
-}
 
 class PlatformHostTest : public testing::Test {
  protected:
