@@ -147,9 +147,7 @@ STDMETHODIMP CVideoSrcFilter::Save(IPropertyBag* pPropBag, BOOL /*fClearDirty*/,
 
 STDMETHODIMP CVideoSrcFilter::GetCapabilities(DWORD* pCapabilities) {
   CTraceScope scope(1, L"CVideoSrcFilter::GetCapabilities");
-  if (pCapabilities == nullptr) return E_POINTER;
-  *pCapabilities = kAllSeekingCapabilities;
-  return S_OK;
+  return StoreAnswer(pCapabilities, kAllSeekingCapabilities);
 }
 
 STDMETHODIMP CVideoSrcFilter::CheckCapabilities(DWORD* pCapabilities) {
@@ -230,9 +228,7 @@ STDMETHODIMP CVideoSrcFilter::SetRate(double /*dRate*/) {
 
 STDMETHODIMP CVideoSrcFilter::GetRate(double* pdRate) {
   CTraceScope scope(1, L"CVideoSrcFilter::GetRate");
-  if (pdRate == nullptr) return E_POINTER;
-  *pdRate = 1.0;
-  return S_OK;
+  return StoreAnswer(pdRate, 1.0);
 }
 
 STDMETHODIMP CVideoSrcFilter::GetPreroll(LONGLONG* pllPreroll) {
@@ -267,9 +263,7 @@ STDMETHODIMP CVideoSrcFilter::Invoke(DISPID /*dispIdMember*/, REFIID /*riid*/, L
 
 STDMETHODIMP CVideoSrcFilter::get_Duration(REFTIME* plength) {
   CTraceScope scope(1, L"CVideoSrcFilter::get_Duration");
-  if (plength == nullptr) return E_POINTER;
-  *plength = kDurationSeconds;
-  return S_OK;
+  return StoreAnswer(plength, kDurationSeconds);
 }
 
 STDMETHODIMP CVideoSrcFilter::put_CurrentPosition(REFTIME /*llTime*/) {
@@ -284,9 +278,7 @@ STDMETHODIMP CVideoSrcFilter::get_CurrentPosition(REFTIME* /*pllTime*/) {
 
 STDMETHODIMP CVideoSrcFilter::get_StopTime(REFTIME* pllTime) {
   CTraceScope scope(1, L"CVideoSrcFilter::get_StopTime");
-  if (pllTime == nullptr) return E_POINTER;
-  *pllTime = 0.0;
-  return S_OK;
+  return StoreAnswer(pllTime, 0.0);
 }
 
 STDMETHODIMP CVideoSrcFilter::put_StopTime(REFTIME /*llTime*/) {
@@ -296,9 +288,7 @@ STDMETHODIMP CVideoSrcFilter::put_StopTime(REFTIME /*llTime*/) {
 
 STDMETHODIMP CVideoSrcFilter::get_PrerollTime(REFTIME* pllTime) {
   CTraceScope scope(1, L"CVideoSrcFilter::get_PrerollTime");
-  if (pllTime == nullptr) return E_POINTER;
-  *pllTime = 0.0;
-  return S_OK;
+  return StoreAnswer(pllTime, 0.0);
 }
 
 STDMETHODIMP CVideoSrcFilter::put_PrerollTime(REFTIME /*llTime*/) {
@@ -313,9 +303,7 @@ STDMETHODIMP CVideoSrcFilter::put_Rate(double /*dRate*/) {
 
 STDMETHODIMP CVideoSrcFilter::get_Rate(double* pdRate) {
   CTraceScope scope(1, L"CVideoSrcFilter::get_Rate");
-  if (pdRate == nullptr) return E_POINTER;
-  *pdRate = 1.0;
-  return S_OK;
+  return StoreAnswer(pdRate, 1.0);
 }
 
 STDMETHODIMP CVideoSrcFilter::CanSeekForward(LONG* /*pCanSeekForward*/) {

@@ -239,28 +239,13 @@ std::pair<std::int32_t, std::int32_t> CVideoSrcStream::AnnouncedSize() {
 }
 
 HRESULT CVideoSrcStream::FillOfferedType(CMediaType* pMediaType, std::int32_t width, std::int32_t height) {
-  auto* format = reinterpret_cast<VIDEOINFOHEADER*>(pMediaType->AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
-  if (format == nullptr) return E_OUTOFMEMORY;
-  std::memset(format, 0, sizeof(VIDEOINFOHEADER));
   if (width == 0 && height == 0) {
     width = kDefaultWidth;
     height = kDefaultHeight;
   }
-  BITMAPINFOHEADER& header = format->bmiHeader;
-  header.biSize = sizeof(BITMAPINFOHEADER);
-  header.biWidth = width;
-  header.biHeight = height;
-  header.biPlanes = 1;
-  header.biBitCount = 24;
-  header.biCompression = BI_RGB;
-  header.biSizeImage = GetBitmapSize(&header);
-  format->AvgTimePerFrame = static_cast<REFERENCE_TIME>(m_frameInterval.load()) * 10000;
-  pMediaType->SetType(&MEDIATYPE_Video);
-  pMediaType->SetFormatType(&FORMAT_VideoInfo);
+  *pMediaType = MakeRgb24VideoType(width, height, static_cast<REFERENCE_TIME>(m_frameInterval.load()) * 10000);
+  if (pMediaType->pbFormat == nullptr) return E_OUTOFMEMORY;
   pMediaType->SetTemporalCompression(FALSE);
-  const GUID subtype = GetBitmapSubtype(&header);
-  pMediaType->SetSubtype(&subtype);
-  pMediaType->SetSampleSize(header.biSizeImage);
   LogMediaType(1, pMediaType);
   return S_OK;
 }
@@ -509,16 +494,12 @@ STDMETHODIMP CVideoSrcStream::QuerySupported(REFGUID guidPropSet, DWORD dwPropID
 
 STDMETHODIMP CVideoSrcStream::GetLatency(REFERENCE_TIME* prtLatency) {
   CTraceScope scope(1, L"CVideoSrcStream::GetLatency");
-  if (prtLatency == nullptr) return E_POINTER;
-  *prtLatency = kLatency;
-  return S_OK;
+  return StoreAnswer(prtLatency, kLatency);
 }
 
 STDMETHODIMP CVideoSrcStream::GetPushSourceFlags(ULONG* pFlags) {
   CTraceScope scope(1, L"CVideoSrcStream::GetPushSourceFlags");
-  if (pFlags == nullptr) return E_POINTER;
-  *pFlags = kPushSourceFlags;
-  return S_OK;
+  return StoreAnswer(pFlags, kPushSourceFlags);
 }
 
 STDMETHODIMP CVideoSrcStream::SetPushSourceFlags(ULONG /*Flags*/) {
@@ -533,16 +514,12 @@ STDMETHODIMP CVideoSrcStream::SetStreamOffset(REFERENCE_TIME /*rtOffset*/) {
 
 STDMETHODIMP CVideoSrcStream::GetStreamOffset(REFERENCE_TIME* prtOffset) {
   CTraceScope scope(1, L"CVideoSrcStream::GetStreamOffset");
-  if (prtOffset == nullptr) return E_POINTER;
-  *prtOffset = 0;
-  return E_FAIL;
+  return StoreAnswer(prtOffset, 0, E_FAIL);
 }
 
 STDMETHODIMP CVideoSrcStream::GetMaxStreamOffset(REFERENCE_TIME* prtMaxOffset) {
   CTraceScope scope(1, L"CVideoSrcStream::GetMaxStreamOffset");
-  if (prtMaxOffset == nullptr) return E_POINTER;
-  *prtMaxOffset = 0;
-  return S_OK;
+  return StoreAnswer(prtMaxOffset, 0);
 }
 
 STDMETHODIMP CVideoSrcStream::SetMaxStreamOffset(REFERENCE_TIME /*rtMaxOffset*/) {

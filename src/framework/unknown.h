@@ -17,6 +17,8 @@
 // new and destroyed only through the last release.
 #pragma once
 
+#include <type_traits>
+
 #include <atomic>
 
 #include "framework/base_object.h"
@@ -70,6 +72,15 @@ class CUnknown : public INonDelegatingUnknown, public CBaseObject {
 // Stores pUnk in *ppv with a reference; E_POINTER (nothing stored) when ppv is null.
 // Every query answers through this.
 HRESULT GetInterface(IUnknown* pUnk, void** ppv);
+
+// The answer of an interface method that reports a fixed value: E_POINTER (nothing
+// stored) when out is null, else value stored in *out and result returned.
+template <typename T>
+HRESULT StoreAnswer(T* out, std::type_identity_t<T> value, HRESULT result = S_OK) {
+  if (out == nullptr) return E_POINTER;
+  *out = value;
+  return result;
+}
 
 // The three IUnknown methods of a CUnknown-derived class's public interfaces: all go to
 // the owner.
