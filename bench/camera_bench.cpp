@@ -39,6 +39,7 @@
 #include "platform/guid.h"
 #include "platform/paths.h"
 #include "platform/wide_string.h"
+#include "bench_camera.h"
 #include "ratio_reporter.h"
 
 namespace {
@@ -75,19 +76,12 @@ class CCameraRig {
         return;
       }
     }
-    HRESULT hr = E_FAIL;
-    CUnknown* object = CVideoSrcFilter::CreateInstance(nullptr, &hr);
-    if (object == nullptr) {
+    m_filter = CreateBenchCamera();
+    if (m_filter == nullptr) {
       m_error = "cannot create the camera filter";
       return;
     }
-    m_filter = static_cast<CVideoSrcFilter*>(object);
-    m_filter->AddRef();
     Stream()->SkipPacing(true);
-    // A stream loads its pictures below the loaded module's installation; there is no
-    // loaded module here, so it gets the shipped ones from the source tree's pictures/
-    // folder, which is laid out as an installation.
-    if (g_hModule == nullptr) Stream()->Images().LoadPictures(platform::Utf8ToWide(AMBERLINE_PICTURES_ROOT));
     m_renderer = CRendererFilter::Create();
     CMediaType type = MakeRgb24VideoType(proposed.width, proposed.height, 400000);
     if (Pin()->Connect(m_renderer->Pin(), proposed.width > 0 ? &type : nullptr) != S_OK) {

@@ -39,18 +39,11 @@
 #include "platform/paths.h"
 #include "platform/wide_string.h"
 #include "framework/media_type.h"
+#include "bench_camera.h"
+#include "png_writer.h"
 #include "ratio_reporter.h"
+#include "rgb_picture.h"
 
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#define STB_IMAGE_WRITE_STATIC
-#if defined(__GNUC__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wunused-function"
-#endif
-#include <stb_image_write.h>
-#if defined(__GNUC__)
-#pragma GCC diagnostic pop
-#endif
 
 namespace {
 
@@ -77,11 +70,11 @@ std::uint8_t Channel(int x, int y, int c) { return static_cast<std::uint8_t>((x 
 
 // Writes the still picture the producer sends; false when it cannot.
 bool WritePicture(const std::filesystem::path& path, Size size) {
-  std::vector<std::uint8_t> rgb(static_cast<std::size_t>(size.width) * size.height * 3);
+  CRgbPicture picture(size.width, size.height);
   for (int y = 0; y < size.height; ++y)
     for (int x = 0; x < size.width; ++x)
-      for (int c = 0; c < 3; ++c) rgb[(static_cast<std::size_t>(y) * size.width + x) * 3 + c] = Channel(x, y, c);
-  return stbi_write_png(path.string().c_str(), size.width, size.height, 3, rgb.data(), size.width * 3) != 0;
+      for (int c = 0; c < 3; ++c) picture.Pixel(x, y)[c] = Channel(x, y, c);
+  return CPngWriter::Write(path.string(), picture);
 }
 
 // The first bytes of a delivered frame: the picture's bottom line, blue, green, red.
@@ -147,17 +140,11 @@ class CPipelineRig {
       m_error = "cannot create the filter graph";
       return;
     }
-    HRESULT hr = E_FAIL;
-    CUnknown* object = CVideoSrcFilter::CreateInstance(nullptr, &hr);
-    if (object == nullptr) {
+    m_camera = CreateBenchCamera();
+    if (m_camera == nullptr) {
       m_error = "cannot create the camera filter";
       return;
     }
-    m_camera = static_cast<CVideoSrcFilter*>(object);
-    m_camera->AddRef();
-    // No module was loaded, so the stream found no installation to take its pictures
-    // from: it gets the shipped ones from the source tree, laid out as an installation.
-    if (g_hModule == nullptr) m_camera->Stream()->Images().LoadPictures(platform::Utf8ToWide(AMBERLINE_PICTURES_ROOT));
     m_renderer = CRendererFilter::Create();
     if (m_renderer == nullptr || FAILED(m_graph->AddFilter(m_camera, L"Camera")) ||
         FAILED(m_graph->AddFilter(m_renderer->Filter(), L"Renderer"))) {
