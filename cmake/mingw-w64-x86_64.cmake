@@ -1,13 +1,5 @@
 # Cross-building for 64-bit Windows with MinGW-w64 (POSIX threads model, so that C++
 # threads and mutexes are available). Test programs run under Wine.
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(AMBERLINE_MINGW_TRIPLE x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${AMBERLINE_MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${AMBERLINE_MINGW_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${AMBERLINE_MINGW_TRIPLE}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${AMBERLINE_MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)
