@@ -253,12 +253,13 @@ HRESULT CVideoSrcStream::FillOfferedType(CMediaType* pMediaType, std::int32_t wi
 HRESULT CVideoSrcStream::GetMediaType(int iPosition, CMediaType* pMediaType) {
   CTraceScope scope(1, L"CVideoSrcStream::GetMediaType pos=%d", iPosition);
   if (pMediaType == nullptr) return E_POINTER;
-  std::lock_guard<std::recursive_mutex> state(StateLock());
+  // Not the state lock: a downstream pin may ask from inside Receive on the worker.
+  std::lock_guard<std::recursive_mutex> hold(m_streamLock);
   const auto [width, height] = AnnouncedSize();
   if (iPosition < 0) return E_INVALIDARG;
   if (m_formatSet != 0) {
     if (iPosition != 0) return VFW_S_NO_MORE_ITEMS;
-    if (FAILED(pMediaType->Set(m_mt))) return E_UNEXPECTED;
+    if (FAILED(CopyConnectionType(pMediaType))) return E_UNEXPECTED;
     LogMediaType(1, pMediaType);
     return S_OK;
   }
@@ -270,8 +271,12 @@ HRESULT CVideoSrcStream::CheckMediaType(const CMediaType* pMediaType) {
   CTraceScope scope(1, L"CVideoSrcStream::CheckMediaType");
   if (pMediaType == nullptr) return E_POINTER;
   LogMediaType(1, pMediaType);
-  std::lock_guard<std::recursive_mutex> state(StateLock());
-  if (m_formatSet == 1 && m_mt != *pMediaType) return E_INVALIDARG;
+  // Not the state lock: a downstream pin may ask from inside Receive on the worker.
+  std::lock_guard<std::recursive_mutex> hold(m_streamLock);
+  if (m_formatSet == 1) {
+    std::lock_guard<std::mutex> type(m_connectionLock);
+    if (m_mt != *pMediaType) return E_INVALIDARG;
+  }
 
   if (IsEqualGUID(pMediaType->majortype, GUID_NULL)) return S_OK;
   if (!IsEqualGUID(pMediaType->majortype, MEDIATYPE_Video)) return E_INVALIDARG;
@@ -314,14 +319,19 @@ HRESULT CVideoSrcStream::SetMediaType(const CMediaType* pMediaType) {
   const HRESULT hr = CSourceStream::SetMediaType(pMediaType);
   if (FAILED(hr)) return hr;
 
-  auto* format = reinterpret_cast<VIDEOINFOHEADER*>(m_mt.pbFormat);
-  format->bmiHeader.biSizeImage = static_cast<DWORD>(ImageBytes(format->bmiHeader));
-  m_mt.SetSampleSize(format->bmiHeader.biSizeImage);
+  VIDEOINFOHEADER info;
+  {
+    std::lock_guard<std::mutex> type(m_connectionLock);
+    auto* format = reinterpret_cast<VIDEOINFOHEADER*>(m_mt.pbFormat);
+    format->bmiHeader.biSizeImage = static_cast<DWORD>(ImageBytes(format->bmiHeader));
+    m_mt.SetSampleSize(format->bmiHeader.biSizeImage);
+    std::memcpy(&info, format, sizeof(info));
+  }
 
   std::lock_guard<std::recursive_mutex> hold(m_streamLock);
-  m_width = format->bmiHeader.biWidth;
-  m_height = format->bmiHeader.biHeight;
-  const double intervalMs = std::round(static_cast<double>(format->AvgTimePerFrame) / 10000.0);
+  m_width = info.bmiHeader.biWidth;
+  m_height = info.bmiHeader.biHeight;
+  const double intervalMs = std::round(static_cast<double>(info.AvgTimePerFrame) / 10000.0);
   m_frameInterval.store(intervalMs < kMinIntervalMs || intervalMs > kMaxIntervalMs
                             ? kDefaultFrameIntervalMs
                             : static_cast<std::int32_t>(intervalMs));
@@ -424,7 +434,10 @@ STDMETHODIMP CVideoSrcStream::GetStreamCaps(int iIndex, AM_MEDIA_TYPE** ppmt, BY
   {
     // The connection type is read under the lock that guards it.
     std::lock_guard<std::recursive_mutex> state(StateLock());
-    *ppmt = CreateMediaType(&m_mt);
+    {
+      std::lock_guard<std::mutex> type(m_connectionLock);
+      *ppmt = CreateMediaType(&m_mt);
+    }
     if (*ppmt == nullptr) return E_OUTOFMEMORY;
     const HRESULT hr = GetMediaType(0, static_cast<CMediaType*>(*ppmt));
     if (hr != S_OK) {

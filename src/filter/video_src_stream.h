@@ -17,11 +17,16 @@
 // half-destroyed stream.
 //
 // Threading and locks: one order everywhere — the filter's state lock first, then
-// m_streamLock, then the channel's own locks. The format operations and state changes
-// run under the state lock and take m_streamLock inside it; the worker (FillBuffer,
-// OnThreadCreate) takes only m_streamLock and never waits for the state lock, so a state
-// change that waits for the worker cannot deadlock with it. m_frameInterval is atomic:
-// quality messages change it without a lock.
+// m_streamLock, then the channel's own locks and the pin's connection lock (a leaf).
+// State changes, SetFormat and GetFormat run under the state lock and take m_streamLock
+// inside it. The worker (FillBuffer, OnThreadCreate) takes only m_streamLock and never
+// waits for the state lock, and neither do GetMediaType and CheckMediaType (so
+// QueryAccept and EnumMediaTypes), which a downstream pin may call from inside Receive on
+// the worker while Stop holds the state lock and waits for that worker: they take
+// m_streamLock only, which no thread holds while it waits for the worker, and see
+// SetFormat's changes whole. The connection type, which FillBuffer replaces when a
+// sample carries a new type, is read and written under the connection lock.
+// m_frameInterval is atomic: quality messages change it without a lock.
 //
 // Failure: interface operations return status codes and never throw. A channel that
 // cannot be opened sets the constructor's status to E_FAIL; the stream still works and

@@ -58,7 +58,12 @@ STDMETHODIMP CBaseFilter::GetState(DWORD /*dwMilliSecsTimeout*/, FILTER_STATE* S
 STDMETHODIMP CBaseFilter::SetSyncSource(IReferenceClock* pClock) {
   std::lock_guard<std::recursive_mutex> hold(*m_pLock);
   if (pClock != nullptr) pClock->AddRef();
-  IReferenceClock* old = m_pClock.exchange(pClock);
+  IReferenceClock* old = nullptr;
+  {
+    std::lock_guard<std::mutex> leaf(m_leafLock);
+    old = m_pClock.exchange(pClock);
+  }
+  // A StreamTime still using the old clock holds its own reference.
   if (old != nullptr) old->Release();
   return S_OK;
 }
@@ -98,11 +103,23 @@ STDMETHODIMP CBaseFilter::Pause() {
       if (pin == nullptr) break;
       if (!pin->IsConnected()) continue;
       const HRESULT hr = pin->Active();
-      if (FAILED(hr)) return hr;
+      if (FAILED(hr)) {
+        // The failing pin may have started part of its work (a committed allocator).
+        DeactivatePins(i);
+        return hr;
+      }
     }
   }
   m_State.store(State_Paused);
   return S_OK;
+}
+
+void CBaseFilter::DeactivatePins(int last) {
+  for (int i = 0; i <= last; ++i) {
+    CBasePin* pin = GetPin(i);
+    if (pin == nullptr) break;
+    if (pin->IsConnected()) pin->Inactive();
+  }
 }
 
 STDMETHODIMP CBaseFilter::Run(REFERENCE_TIME tStart) {
@@ -128,9 +145,15 @@ STDMETHODIMP CBaseFilter::Run(REFERENCE_TIME tStart) {
 }
 
 HRESULT CBaseFilter::StreamTime(REFERENCE_TIME& rtStream) {
-  IReferenceClock* clock = m_pClock.load();
+  IReferenceClock* clock = nullptr;
+  {
+    std::lock_guard<std::mutex> leaf(m_leafLock);
+    clock = m_pClock.load();
+    if (clock != nullptr) clock->AddRef();
+  }
   if (clock == nullptr) return VFW_E_NO_CLOCK;
   const HRESULT hr = clock->GetTime(&rtStream);
+  clock->Release();
   if (FAILED(hr)) return hr;
   rtStream -= m_tStart.load();
   return S_OK;
@@ -167,6 +190,7 @@ STDMETHODIMP CBaseFilter::FindPin(LPCWSTR Id, IPin** ppPin) {
 
 STDMETHODIMP CBaseFilter::QueryFilterInfo(FILTER_INFO* pInfo) {
   if (pInfo == nullptr) return E_POINTER;
+  std::lock_guard<std::mutex> leaf(m_leafLock);
   CopyInfoName(pInfo->achName, m_pName);
   IFilterGraph* graph = m_pGraph.load();
   pInfo->pGraph = graph;
@@ -176,27 +200,43 @@ STDMETHODIMP CBaseFilter::QueryFilterInfo(FILTER_INFO* pInfo) {
 
 STDMETHODIMP CBaseFilter::JoinFilterGraph(IFilterGraph* pGraph, LPCWSTR pName) {
   std::lock_guard<std::recursive_mutex> hold(*m_pLock);
-  m_pGraph.store(pGraph);
-  m_pSink.store(nullptr);
+  IMediaEventSink* sink = nullptr;
   if (pGraph != nullptr) {
-    IMediaEventSink* sink = nullptr;
     if (SUCCEEDED(pGraph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink))) &&
         sink != nullptr) {
       // The sink lives as long as the graph, which outlives our membership.
-      m_pSink.store(sink);
       sink->Release();
+    } else {
+      sink = nullptr;
     }
   }
-  delete[] m_pName;
-  m_pName = nullptr;
+  // The new name is made before the old one leaves, and the old one is freed only once
+  // no reader can reach it.
+  HRESULT result = S_OK;
+  WCHAR* name = nullptr;
   if (pName != nullptr) {
     const std::size_t length = wcsnlen(pName, kMaxFilterNameLength);
-    if (length == kMaxFilterNameLength) return E_INVALIDARG;
-    m_pName = new (std::nothrow) WCHAR[length + 1];
-    if (m_pName == nullptr) return E_OUTOFMEMORY;
-    std::wmemcpy(m_pName, pName, length + 1);
+    if (length == kMaxFilterNameLength) {
+      result = E_INVALIDARG;
+    } else {
+      name = new (std::nothrow) WCHAR[length + 1];
+      if (name == nullptr) {
+        result = E_OUTOFMEMORY;
+      } else {
+        std::wmemcpy(name, pName, length + 1);
+      }
+    }
   }
-  return S_OK;
+  WCHAR* old = nullptr;
+  {
+    std::lock_guard<std::mutex> leaf(m_leafLock);
+    m_pGraph.store(pGraph);
+    m_pSink.store(sink);
+    old = m_pName;
+    m_pName = name;
+  }
+  delete[] old;
+  return result;
 }
 
 STDMETHODIMP CBaseFilter::QueryVendorInfo(LPWSTR* /*pVendorInfo*/) { return E_NOTIMPL; }

@@ -5,7 +5,9 @@
 // State changes reach the pins only when they are connected: leaving the stopped state
 // activates every connected pin (Active), stopping deactivates them (Inactive), and Run
 // passes the start time on to them. The state is changed after the pins, so a pin's
-// Active still sees the filter stopped.
+// Active still sees the filter stopped. A Pause that fails on one pin deactivates every
+// pin it had reached, the failing one included, so a failed start leaves the filter
+// stopped with nothing running and the next Pause starts afresh.
 //
 // Ownership: the filter holds one reference on its clock. The graph and its event sink
 // are held without reference (the graph owns the filter). The filter name is an owned
@@ -13,8 +15,13 @@
 //
 // Threading: the state lock (given by the derived class, re-entrant, not owned) guards the
 // state, the clock, graph membership and the pins; every pin's connection changes take the
-// same lock. GetState, QueryFilterInfo and IsStopped read without it. The pin version
-// changes atomically.
+// same lock. GetState, QueryFilterInfo, StreamTime and IsStopped do not take it (a
+// streaming thread calls StreamTime and must never wait for the state lock). The name,
+// the graph pointer and the clock pointer are also guarded by m_leafLock, a leaf taken
+// after the state lock and around nothing but copying and reference counting: readers
+// without the state lock copy the name and take their reference on the graph or the
+// clock under it, and a clock or name being replaced is released or freed only after it
+// has left the filter under the same lock. The pin version changes atomically.
 #pragma once
 
 #include <atomic>
@@ -78,6 +85,11 @@ class CBaseFilter : public CUnknown, public IBaseFilter, public IAMovieSetup {
   HRESULT ReconnectPin(IPin* pPin, const AM_MEDIA_TYPE* pmt);
   IFilterGraph* GetFilterGraph() const { return m_pGraph.load(); }
   std::recursive_mutex* StateLock() const { return m_pLock; }
+
+ private:
+  // Deactivates the connected pins at positions 0..last (a failed Pause's undoing).
+  void DeactivatePins(int last);
+  std::mutex m_leafLock;
 
  protected:
   std::atomic<FILTER_STATE> m_State{State_Stopped};

@@ -108,23 +108,27 @@ HRESULT CBaseOutputPin::Deliver(IMediaSample* pSample) {
 }
 
 HRESULT CBaseOutputPin::DeliverEndOfStream() {
-  if (m_Connected == nullptr) return VFW_E_NOT_CONNECTED;
-  return m_Connected->EndOfStream();
+  IPin* peer = m_Connected.load();
+  if (peer == nullptr) return VFW_E_NOT_CONNECTED;
+  return peer->EndOfStream();
 }
 
 HRESULT CBaseOutputPin::DeliverBeginFlush() {
-  if (m_Connected == nullptr) return VFW_E_NOT_CONNECTED;
-  return m_Connected->BeginFlush();
+  IPin* peer = m_Connected.load();
+  if (peer == nullptr) return VFW_E_NOT_CONNECTED;
+  return peer->BeginFlush();
 }
 
 HRESULT CBaseOutputPin::DeliverEndFlush() {
-  if (m_Connected == nullptr) return VFW_E_NOT_CONNECTED;
-  return m_Connected->EndFlush();
+  IPin* peer = m_Connected.load();
+  if (peer == nullptr) return VFW_E_NOT_CONNECTED;
+  return peer->EndFlush();
 }
 
 HRESULT CBaseOutputPin::DeliverNewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop, double dRate) {
-  if (m_Connected == nullptr) return VFW_E_NOT_CONNECTED;
-  return m_Connected->NewSegment(tStart, tStop, dRate);
+  IPin* peer = m_Connected.load();
+  if (peer == nullptr) return VFW_E_NOT_CONNECTED;
+  return peer->NewSegment(tStart, tStop, dRate);
 }
 
 HRESULT CBaseOutputPin::Active() {

@@ -47,11 +47,29 @@ STDMETHODIMP_(ULONG) CBasePin::NonDelegatingRelease() { return m_pFilter->Releas
 
 bool CBasePin::IsStopped() const { return m_pFilter->IsStopped(); }
 
-void CBasePin::ClearConnected() {
-  if (m_Connected != nullptr) {
-    m_Connected->Release();
-    m_Connected = nullptr;
+void CBasePin::SetConnected(IPin* pPin) {
+  pPin->AddRef();
+  IPin* old = nullptr;
+  {
+    std::lock_guard<std::mutex> hold(m_connectionLock);
+    old = m_Connected.exchange(pPin);
   }
+  if (old != nullptr) old->Release();
+}
+
+void CBasePin::ClearConnected() {
+  IPin* old = nullptr;
+  {
+    std::lock_guard<std::mutex> hold(m_connectionLock);
+    old = m_Connected.exchange(nullptr);
+  }
+  if (old != nullptr) old->Release();
+}
+
+HRESULT CBasePin::CopyConnectionType(CMediaType* pType) const {
+  if (pType == nullptr) return E_POINTER;
+  std::lock_guard<std::mutex> hold(m_connectionLock);
+  return pType->Set(m_mt);
 }
 
 STDMETHODIMP CBasePin::Connect(IPin* pReceivePin, const AM_MEDIA_TYPE* pmt) {
@@ -121,8 +139,7 @@ HRESULT CBasePin::AttemptConnection(IPin* pReceivePin, const CMediaType* pmt) {
   if (hr != S_OK) {
     hr = MapTypeCheckFailure(hr);
   } else {
-    m_Connected = pReceivePin;
-    m_Connected->AddRef();
+    SetConnected(pReceivePin);
     hr = SetMediaType(pmt);
     if (SUCCEEDED(hr)) {
       hr = pReceivePin->ReceiveConnection(static_cast<IPin*>(this), pmt);
@@ -154,8 +171,7 @@ STDMETHODIMP CBasePin::ReceiveConnection(IPin* pConnector, const AM_MEDIA_TYPE* 
     BreakConnect();
     return MapTypeCheckFailure(hr);
   }
-  m_Connected = pConnector;
-  m_Connected->AddRef();
+  SetConnected(pConnector);
   hr = SetMediaType(type);
   if (SUCCEEDED(hr)) {
     hr = CompleteConnect(pConnector);
@@ -178,7 +194,10 @@ STDMETHODIMP CBasePin::Disconnect() {
 
 STDMETHODIMP CBasePin::ConnectedTo(IPin** pPin) {
   if (pPin == nullptr) return E_POINTER;
-  IPin* connected = m_Connected;
+  // The reference is taken under the lock that Disconnect needs before it can release
+  // the peer, so the peer handed out is alive.
+  std::lock_guard<std::mutex> hold(m_connectionLock);
+  IPin* connected = m_Connected.load();
   *pPin = connected;
   if (connected == nullptr) return VFW_E_NOT_CONNECTED;
   connected->AddRef();
@@ -192,6 +211,7 @@ STDMETHODIMP CBasePin::ConnectionMediaType(AM_MEDIA_TYPE* pmt) {
     static_cast<CMediaType*>(pmt)->InitMediaType();
     return VFW_E_NOT_CONNECTED;
   }
+  std::lock_guard<std::mutex> type(m_connectionLock);
   return CopyMediaType(pmt, &m_mt);
 }
 
@@ -264,6 +284,7 @@ HRESULT CBasePin::Inactive() {
 HRESULT CBasePin::Run(REFERENCE_TIME /*tStart*/) { return S_OK; }
 
 HRESULT CBasePin::SetMediaType(const CMediaType* pmt) {
+  std::lock_guard<std::mutex> hold(m_connectionLock);
   const HRESULT hr = m_mt.Set(*pmt);
   return FAILED(hr) ? hr : S_OK;
 }

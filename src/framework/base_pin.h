@@ -13,9 +13,16 @@
 // The quality sink is held without reference. The name is an owned copy.
 //
 // Threading: the pin lock is the owning filter's state lock. Connection changes,
-// ConnectionMediaType and SetSink take it; ConnectedTo, QueryPinInfo, QueryDirection,
-// QueryAccept and NewSegment read without it (connections only change while the filter
-// is stopped). The media type version changes atomically.
+// ConnectionMediaType and SetSink take it; QueryPinInfo, QueryDirection, QueryAccept,
+// EnumMediaTypes and NewSegment do not, so a downstream pin may call them from inside
+// Receive on the streaming thread while a state change holds the pin lock and waits for
+// that thread. The connection type and the connected pin are also guarded by
+// m_connectionLock, a leaf lock (nothing is called under it that takes another lock):
+// every write of either takes it, and readers that do not hold the pin lock copy under
+// it (CopyConnectionType, ConnectedTo), because a streaming thread may replace the
+// connection type while host threads read it. The peer's last reference is released
+// outside it. Lock order: the pin lock, then any lock of a derived pin, then
+// m_connectionLock. The media type version changes atomically.
 #pragma once
 
 #include <atomic>
@@ -80,11 +87,17 @@ class CBasePin : public CUnknown, public IPin, public IQualityControl {
   // The type offered at iPosition; anything but S_OK ends an enumeration.
   virtual HRESULT GetMediaType(int iPosition, CMediaType* pMediaType);
 
-  bool IsConnected() const { return m_Connected != nullptr; }
-  IPin* GetConnected() const { return m_Connected; }
+  bool IsConnected() const { return m_Connected.load() != nullptr; }
+  // The connected pin without a reference; for a caller that holds the pin lock (only
+  // connection changes, under that lock, can release it).
+  IPin* GetConnected() const { return m_Connected.load(); }
   PIN_DIRECTION Direction() const { return m_dir; }
   const WCHAR* Name() const { return m_pName; }
+  // The connection type in place; only while nothing can replace it (no worker runs and
+  // the caller holds the pin lock). Any other reader uses CopyConnectionType.
   const CMediaType& CurrentMediaType() const { return m_mt; }
+  // A deep copy of the connection type, taken under m_connectionLock; from any thread.
+  HRESULT CopyConnectionType(CMediaType* pType) const;
   bool IsStopped() const;
   REFERENCE_TIME CurrentStartTime() const { return m_tStart; }
   REFERENCE_TIME CurrentStopTime() const { return m_tStop; }
@@ -94,11 +107,15 @@ class CBasePin : public CUnknown, public IPin, public IQualityControl {
   HRESULT AgreeMediaType(IPin* pReceivePin, const CMediaType* pmt);
   HRESULT TryMediaTypes(IPin* pReceivePin, const CMediaType* pmt, IEnumMediaTypes* pEnum);
   HRESULT AttemptConnection(IPin* pReceivePin, const CMediaType* pmt);
-  // Drops the peer reference, if any.
+  // Records pPin (with a reference) as the connected pin.
+  void SetConnected(IPin* pPin);
+  // Drops the peer reference, if any (released outside m_connectionLock).
   void ClearConnected();
 
   WCHAR* m_pName = nullptr;
-  IPin* m_Connected = nullptr;
+  // Written under m_connectionLock; read without it where only the pin lock's holder
+  // could change it.
+  std::atomic<IPin*> m_Connected{nullptr};
   const PIN_DIRECTION m_dir;
   std::recursive_mutex* const m_pLock;
   bool m_bRunTimeError = false;
@@ -107,6 +124,8 @@ class CBasePin : public CUnknown, public IPin, public IQualityControl {
   CBaseFilter* const m_pFilter;
   IQualityControl* m_pQSink = nullptr;
   std::atomic<LONG> m_TypeVersion{1};
+  // Guards m_mt and changes of m_Connected; a leaf.
+  mutable std::mutex m_connectionLock;
   CMediaType m_mt;
   REFERENCE_TIME m_tStart = 0;
   REFERENCE_TIME m_tStop = 0x7FFFFFFFFFFFFFFFLL;

@@ -39,7 +39,11 @@ HRESULT CSourceStream::Active() {
   if (FAILED(hr)) return hr;
   if (!Create()) return E_FAIL;
   hr = Init();
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr)) {
+    // The worker has ended by itself; forgetting it lets a later Active start a new one.
+    Close();
+    return hr;
+  }
   return Pause();
 }
 
@@ -131,7 +135,6 @@ HRESULT CSourceStream::DoBufferProcessingLoop() {
 }
 
 HRESULT CSourceStream::GetMediaType(int iPosition, CMediaType* pMediaType) {
-  std::lock_guard<std::recursive_mutex> hold(*m_pFilter->pStateLock());
   if (iPosition < 0) return E_INVALIDARG;
   if (iPosition > 0) return VFW_S_NO_MORE_ITEMS;
   return GetMediaType(pMediaType);
@@ -140,7 +143,6 @@ HRESULT CSourceStream::GetMediaType(int iPosition, CMediaType* pMediaType) {
 HRESULT CSourceStream::GetMediaType(CMediaType* /*pMediaType*/) { return E_UNEXPECTED; }
 
 HRESULT CSourceStream::CheckMediaType(const CMediaType* pMediaType) {
-  std::lock_guard<std::recursive_mutex> hold(*m_pFilter->pStateLock());
   CMediaType offered;
   if (FAILED(GetMediaType(&offered))) return E_FAIL;
   return offered == *pMediaType ? S_OK : E_FAIL;

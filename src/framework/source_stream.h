@@ -10,11 +10,21 @@
 // stream (end of stream downstream), anything else also ends it and reports
 // EC_ERRORABORT with that value. A Deliver result other than S_OK ends the loop quietly.
 //
+// A failed OnThreadCreate fails Active with its code; the ended worker is forgotten at
+// once, so the next Active starts a new one.
+//
 // Ownership: the stream belongs to its CSource (it registers itself with AddPin in the
 // constructor and leaves with RemovePin in the destructor). Its pin lock is the filter's
 // state lock. Threading: Active and Inactive run under the state lock and wait for the
 // worker's answers while holding it; the worker never takes the state lock, so FillBuffer
-// and the other worker hooks run without it.
+// and the other worker hooks run without it. The format operations (GetMediaType,
+// CheckMediaType, and through them QueryAccept and EnumMediaTypes) take no filter lock
+// either: a downstream pin may call them from inside Receive on the worker while a state
+// change holds the state lock and waits for that worker. A derived stream guards the data
+// behind its types with a lock of its own that is never held while waiting for the
+// worker. Lock order: the state lock, then the derived stream's locks, then the pin's
+// connection lock; the worker-command lock (m_AccessLock) is taken under the state lock
+// alone.
 #pragma once
 
 #include "framework/am_thread.h"
@@ -41,9 +51,9 @@ class CSourceStream : public CAMThread, public CBaseOutputPin {
   HRESULT Active() override;
   HRESULT Inactive() override;
 
-  // Offers the single type of GetMediaType(CMediaType*) at position 0.
+  // Offers the single type of GetMediaType(CMediaType*) at position 0. No filter lock.
   HRESULT GetMediaType(int iPosition, CMediaType* pMediaType) override;
-  // Accepts exactly the single type of GetMediaType(CMediaType*).
+  // Accepts exactly the single type of GetMediaType(CMediaType*). No filter lock.
   HRESULT CheckMediaType(const CMediaType* pMediaType) override;
 
  protected:

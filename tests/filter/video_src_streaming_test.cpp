@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <thread>
 
 #include "camera_fixture.h"
 #include "diagnostics/log_file.h"
@@ -391,6 +392,72 @@ TEST_F(CameraFillBufferTest, BufferSmallerThanTheConnectionTypeIsRefusedBeforeAn
   EXPECT_EQ(data[999], 0xCD);
   sample->Release();
   EXPECT_NE(log.Messages().find("Error: lBuffSize is lower than lDstDataLen\n"), std::string::npos);
+}
+
+// Whether type is one of the two RGB24 types the test alternates, whole.
+bool IsOneOfTheTwoTypes(const AM_MEDIA_TYPE& type) {
+  if (!IsEqualGUID(type.subtype, MEDIASUBTYPE_RGB24) || type.cbFormat < sizeof(VIDEOINFOHEADER) ||
+      type.pbFormat == nullptr) {
+    return false;
+  }
+  const BITMAPINFOHEADER& header = VideoInfo(type).bmiHeader;
+  const bool small = header.biWidth == 320 && header.biHeight == 240;
+  const bool large = header.biWidth == 352 && header.biHeight == 288;
+  return (small || large) && header.biSizeImage == FrameBytes(header.biWidth, header.biHeight);
+}
+
+// The worker replaces the connection type with a type attached to a sample while host
+// threads read it through every operation that hands it out.
+TEST_F(CameraFillBufferTest, ConnectionTypeReadersSeeAWholeTypeWhileFillBufferAdoptsAttachedTypes) {
+  CMediaType small = VideoType(320, 240);
+  CMediaType large = VideoType(352, 288);
+  // A fixed format is what GetMediaType hands out as it is.
+  ASSERT_EQ(Config()->SetFormat(&small), S_OK);
+  ASSERT_EQ(Connect(), S_OK);
+  std::atomic<bool> done{false};
+  std::atomic<int> wrong{0};
+  std::thread reader([&] {
+    while (!done.load()) {
+      CMediaType type;
+      if (Pin()->ConnectionMediaType(&type) != S_OK || !IsOneOfTheTwoTypes(type)) ++wrong;
+      CMediaType offered;
+      if (Stream()->GetMediaType(0, &offered) != S_OK || !IsOneOfTheTwoTypes(offered)) ++wrong;
+      AM_MEDIA_TYPE* format = nullptr;
+      if (Config()->GetFormat(&format) != S_OK || !IsOneOfTheTwoTypes(*format)) ++wrong;
+      DeleteMediaType(format);
+      AM_MEDIA_TYPE* caps = nullptr;
+      BYTE capsBytes[sizeof(VIDEO_STREAM_CONFIG_CAPS)];
+      if (Config()->GetStreamCaps(0, &caps, capsBytes) != S_OK || !IsOneOfTheTwoTypes(*caps)) ++wrong;
+      DeleteMediaType(caps);
+    }
+  });
+  for (int i = 0; i < 600; ++i) {
+    IMediaSample* sample = Sample();
+    ASSERT_EQ(sample->SetMediaType(i % 2 == 0 ? &large : &small), S_OK);
+    EXPECT_EQ(Fill(Stream(), sample), S_OK);
+    sample->Release();
+  }
+  done.store(true);
+  reader.join();
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_EQ(Stream()->Width(), 320);
+}
+
+// A renderer that checks for a format change asks the camera's pin about types from
+// inside Receive, on the camera's worker, while the application stops the camera (which
+// holds the filter's state lock and waits for that worker).
+TEST_F(CameraStreamingTest, StopWhileTheRendererAsksAboutTypesInEveryReceiveCompletes) {
+  Input()->AskUpstreamInReceive(true);
+  ASSERT_EQ(Connect(), S_OK);
+  ASSERT_EQ(m_renderer->Run(0), S_OK);
+  for (int i = 0; i < 200; ++i) {
+    const LONG before = Input()->SampleCount();
+    ASSERT_EQ(m_filter->Run(0), S_OK);
+    ASSERT_TRUE(Input()->WaitForSamples(before + 2, kDeadline)) << "start " << i;
+    ASSERT_EQ(testing_support::CallWithin(kDeadline, [this] { return m_filter->Stop(); }), S_OK) << "stop " << i;
+  }
+  EXPECT_GE(Input()->UpstreamQueries(), 400);
+  EXPECT_EQ(Input()->UpstreamRefusals(), 0) << "the connection type is always acceptable";
 }
 
 }  // namespace

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "framework/base_object.h"
@@ -176,8 +178,17 @@ TEST_F(BaseFilterTest, AFailingPinKeepsPauseStoppedAndStopReportsItsFirstFailure
   EXPECT_EQ(m_filter->Filter()->Pause(), E_ACCESSDENIED);
   EXPECT_TRUE(m_filter->IsStopped());
   EXPECT_EQ(m_filter->Pin(2)->m_actives, 0) << "activation stops at the first failure";
+  // Nothing is left running behind a filter that says it is stopped: the pin started
+  // before the failure and the failing pin itself are deactivated, the pin never
+  // reached is not.
+  EXPECT_EQ(m_filter->Pin(0)->m_inactives, 1);
+  EXPECT_EQ(m_filter->Pin(1)->m_inactives, 1);
+  EXPECT_EQ(m_filter->Pin(2)->m_inactives, 0);
   EXPECT_EQ(m_filter->Filter()->Run(0), E_ACCESSDENIED);
   EXPECT_TRUE(m_filter->IsStopped());
+  EXPECT_EQ(m_filter->Pin(0)->m_inactives, 2);
+  m_filter->Pin(0)->m_inactives = 0;
+  m_filter->Pin(1)->m_inactives = 0;
 
   m_filter->Pin(1)->m_activeResult = S_OK;
   ASSERT_EQ(m_filter->Filter()->Pause(), S_OK);
@@ -227,6 +238,95 @@ TEST_F(BaseFilterTest, JoiningAGraphKeepsAShortenedNameAndTheSinkWithoutReferenc
   ASSERT_EQ(m_filter->Filter()->QueryFilterInfo(&info), S_OK);
   EXPECT_EQ(info.achName[0], L'\0');
   EXPECT_EQ(info.pGraph, nullptr);
+}
+
+// Host threads may ask for the filter's name while the graph renames it or takes it out:
+// every answer is one of the names it was given, never a freed one.
+TEST_F(BaseFilterTest, FilterInfoReadWhileTheGraphRenamesTheFilterIsAlwaysAWholeName) {
+  CSinkGraph graph;
+  graph.m_sink.m_refs = &graph.m_sinkRefs;
+  const std::wstring shortName = L"camera";
+  const std::wstring longName(120, L'c');
+  ASSERT_EQ(m_filter->Filter()->JoinFilterGraph(&graph, shortName.c_str()), S_OK);
+  std::atomic<bool> done{false};
+  std::atomic<int> wrong{0};
+  std::thread reader([&] {
+    while (!done.load()) {
+      FILTER_INFO info{};
+      if (m_filter->Filter()->QueryFilterInfo(&info) != S_OK) ++wrong;
+      const std::wstring name(info.achName);
+      if (name != shortName && name != longName) ++wrong;
+      if (info.pGraph != nullptr) info.pGraph->Release();
+    }
+  });
+  for (int i = 0; i < 20000; ++i) {
+    ASSERT_EQ(m_filter->Filter()->JoinFilterGraph(&graph, (i % 2 == 0 ? longName : shortName).c_str()), S_OK);
+  }
+  done.store(true);
+  reader.join();
+  EXPECT_EQ(wrong.load(), 0);
+  ASSERT_EQ(m_filter->Filter()->JoinFilterGraph(nullptr, nullptr), S_OK);
+  EXPECT_EQ(graph.m_refs, 0) << "every graph reference handed out was returned";
+}
+
+// A clock that frees itself with its last reference, and counts the clocks alive.
+class CSelfFreeingClock final : public IReferenceClock {
+ public:
+  explicit CSelfFreeingClock(std::atomic<int>* alive) : m_alive(alive) { ++*m_alive; }
+  STDMETHODIMP QueryInterface(REFIID, void** ppv) override {
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++m_refs); }
+  STDMETHODIMP_(ULONG) Release() override {
+    const LONG refs = --m_refs;
+    if (refs == 0) {
+      --*m_alive;
+      delete this;
+    }
+    return static_cast<ULONG>(refs);
+  }
+  STDMETHODIMP GetTime(REFERENCE_TIME* pTime) override {
+    *pTime = m_time;
+    return S_OK;
+  }
+  STDMETHODIMP AdviseTime(REFERENCE_TIME, REFERENCE_TIME, HEVENT, DWORD_PTR*) override { return E_NOTIMPL; }
+  STDMETHODIMP AdvisePeriodic(REFERENCE_TIME, REFERENCE_TIME, HSEMAPHORE, DWORD_PTR*) override { return E_NOTIMPL; }
+  STDMETHODIMP Unadvise(DWORD_PTR) override { return E_NOTIMPL; }
+
+ private:
+  ~CSelfFreeingClock() = default;
+  std::atomic<LONG> m_refs{1};
+  std::atomic<int>* const m_alive;
+  const REFERENCE_TIME m_time = 7000;
+};
+
+// The streaming thread reads the stream time while the graph changes the clock; a clock
+// the filter lets go of may die at once, and must not while StreamTime is using it.
+TEST_F(BaseFilterTest, StreamTimeOnAnotherThreadSurvivesTheClockBeingReplacedAndFreed) {
+  std::atomic<int> alive{0};
+  ASSERT_EQ(m_filter->Filter()->Run(2000), S_OK);
+  std::atomic<bool> done{false};
+  std::atomic<int> wrong{0};
+  std::thread streaming([&] {
+    while (!done.load()) {
+      REFERENCE_TIME now = 0;
+      const HRESULT hr = m_filter->StreamTime(now);
+      if (hr == S_OK ? now != 5000 : hr != VFW_E_NO_CLOCK) ++wrong;
+    }
+  });
+  for (int i = 0; i < 20000; ++i) {
+    auto* clock = new CSelfFreeingClock(&alive);
+    ASSERT_EQ(m_filter->Filter()->SetSyncSource(i % 3 == 2 ? nullptr : clock), S_OK);
+    // The filter's reference is now the only one (or there is none and it dies here).
+    clock->Release();
+  }
+  done.store(true);
+  streaming.join();
+  EXPECT_EQ(wrong.load(), 0);
+  ASSERT_EQ(m_filter->Filter()->SetSyncSource(nullptr), S_OK);
+  EXPECT_EQ(alive.load(), 0) << "every clock was released exactly as often as it was taken";
+  ASSERT_EQ(m_filter->Filter()->Stop(), S_OK);
 }
 
 TEST_F(BaseFilterTest, AnswersItsInterfacesAndHasNoSetupData) {

@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/renderer_filter.h"
@@ -242,6 +244,42 @@ TEST_F(OutputPinConnectionTest, DisconnectIsSFalseWhenUnconnectedAndRefusedWhile
   EXPECT_EQ(m_renderer->Stop(), S_OK);
   EXPECT_EQ(StreamPin()->Disconnect(), S_OK);
   EXPECT_EQ(InputPin()->Disconnect(), S_OK);
+}
+
+TEST_F(OutputPinConnectionTest, DisconnectOfAnUnconnectedPinIsRefusedWhileItsFilterIsPaused) {
+  ASSERT_EQ(m_source->Pause(), S_OK);
+  EXPECT_EQ(StreamPin()->Disconnect(), VFW_E_NOT_STOPPED);
+  ASSERT_EQ(m_source->Stop(), S_OK);
+  EXPECT_EQ(StreamPin()->Disconnect(), S_FALSE);
+}
+
+// ConnectedTo takes no pin lock; while another thread connects and disconnects, every
+// answer is either the peer, alive and referenced, or no peer at all.
+TEST_F(OutputPinConnectionTest, ConnectedToWhileTheConnectionIsMadeAndBrokenGivesTheLivePeerOrNone) {
+  std::atomic<bool> done{false};
+  std::atomic<int> wrong{0};
+  std::thread reader([&] {
+    while (!done.load()) {
+      IPin* peer = reinterpret_cast<IPin*>(1);
+      const HRESULT hr = StreamPin()->ConnectedTo(&peer);
+      if (hr == S_OK) {
+        if (peer != InputPin()) ++wrong;
+        if (peer != nullptr) peer->Release();
+      } else if (hr != VFW_E_NOT_CONNECTED || peer != nullptr) {
+        ++wrong;
+      }
+    }
+  });
+  for (int i = 0; i < 500; ++i) {
+    ASSERT_EQ(StreamPin()->Connect(InputPin(), nullptr), S_OK);
+    ASSERT_EQ(StreamPin()->Disconnect(), S_OK);
+    ASSERT_EQ(InputPin()->Disconnect(), S_OK);
+  }
+  done.store(true);
+  reader.join();
+  EXPECT_EQ(wrong.load(), 0);
+  IPin* peer = nullptr;
+  EXPECT_EQ(StreamPin()->ConnectedTo(&peer), VFW_E_NOT_CONNECTED);
 }
 
 TEST_F(OutputPinConnectionTest, ConnectionMediaTypeOfAnUnconnectedPinIsTheEmptyType) {

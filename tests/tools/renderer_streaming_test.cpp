@@ -253,18 +253,107 @@ TEST_P(StreamingThreadCreateFailureTest, PauseReportsItAndTheWorkerEndsWithExitC
   FILTER_STATE state = State_Running;
   m_source->GetState(0, &state);
   EXPECT_EQ(state, State_Stopped);
-  // The ended worker is still the stream's thread: a second one is not started.
-  EXPECT_EQ(m_source->Pause(), E_FAIL);
-  Stream()->Close();
+  EXPECT_FALSE(Stream()->ThreadExists()) << "the ended worker is forgotten";
   EXPECT_EQ(Stream()->ExitCode(), 1u);
-  EXPECT_EQ(Stream()->m_threadCreates.load(), 1);
   EXPECT_EQ(Stream()->m_threadDestroys.load(), 1);
   EXPECT_EQ(Stream()->m_startPlays.load(), 0);
   EXPECT_EQ(Input()->SampleCount(), 0);
+
+  // A later Pause tries again with a new worker: the same failure, then, once the cause
+  // is gone, a stream that delivers.
+  EXPECT_EQ(m_source->Pause(), failure);
+  EXPECT_EQ(Stream()->m_threadCreates.load(), 2);
+  Stream()->m_threadCreateResult = S_OK;
+  ASSERT_EQ(m_source->Pause(), S_OK);
+  EXPECT_TRUE(Input()->WaitForSamples(3, kDeadline));
+  EXPECT_EQ(StopSource(), S_OK);
+  EXPECT_EQ(Stream()->m_threadCreates.load(), 3);
+  EXPECT_EQ(Stream()->ExitCode(), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Failures, StreamingThreadCreateFailureTest,
                          testing::Values(E_OUTOFMEMORY, E_UNEXPECTED, VFW_E_NO_ALLOCATOR));
+
+TEST_F(StreamingTest, ActiveWhileTheFilterIsPausedOrRunningIsSFalseAndSendsNothing) {
+  Connect();
+  Pause();
+  ASSERT_TRUE(Input()->WaitForSamples(1, kDeadline));
+  EXPECT_EQ(Stream()->Active(), S_FALSE);
+  ASSERT_EQ(m_renderer->Run(0), S_OK);
+  ASSERT_EQ(m_source->Run(0), S_OK);
+  EXPECT_EQ(Stream()->Active(), S_FALSE);
+  const LONG seen = Input()->SampleCount();
+  EXPECT_TRUE(Input()->WaitForSamples(seen + 2, kDeadline)) << "streaming goes on";
+  EXPECT_EQ(Stream()->m_threadCreates.load(), 1);
+  EXPECT_EQ(Stream()->m_startPlays.load(), 1) << "no command restarted the buffer loop";
+}
+
+// A renderer that checks for a format change asks the source's pin about types from
+// inside Receive, on the source's worker. Stopping the source meanwhile holds the
+// filter's state lock and waits for that worker: the type questions must be answered
+// without that lock, or both threads wait for each other for good.
+TEST_F(StreamingTest, StoppingWhileTheRendererAsksAboutTypesInEveryReceiveCompletes) {
+  Stream()->m_buffers = 2;
+  Input()->AskUpstreamInReceive(true);
+  Connect();
+  ASSERT_EQ(m_renderer->Run(0), S_OK);
+  for (int i = 0; i < 200; ++i) {
+    const LONG before = Input()->SampleCount();
+    ASSERT_EQ(m_source->Run(0), S_OK);
+    ASSERT_TRUE(Input()->WaitForSamples(before + 2, kDeadline)) << "start " << i;
+    ASSERT_EQ(StopSource(), S_OK) << "stop " << i;
+  }
+  EXPECT_GE(Input()->UpstreamQueries(), 400);
+  EXPECT_EQ(Input()->UpstreamRefusals(), 0) << "the connection type is always acceptable";
+}
+
+// Two streams, the second of which cannot start its worker: the filter's failed Pause
+// leaves neither stream running, and once the cause is gone the next Pause starts both.
+TEST(StreamingFailedStartTest, AFailedPauseLeavesEveryStreamStoppedAndTheNextPauseStartsThemAll) {
+  const LONG objects = CBaseObject::ObjectsActive();
+  CEventSinkGraph graph;
+  CNumberedSource* source = CNumberedSource::Create(2);
+  CRendererFilter* renderers[2] = {CRendererFilter::Create(), CRendererFilter::Create()};
+  ASSERT_EQ(source->JoinFilterGraph(&graph, L"source"), S_OK);
+  for (int i = 0; i < 2; ++i) {
+    source->Stream(i)->m_buffers = 2;
+    ASSERT_EQ(static_cast<IPin*>(source->Stream(i))->Connect(renderers[i]->Pin(), nullptr), S_OK);
+    ASSERT_EQ(renderers[i]->Pause(), S_OK);
+  }
+  source->Stream(1)->m_threadCreateResult = E_OUTOFMEMORY;
+
+  EXPECT_EQ(source->Pause(), E_OUTOFMEMORY);
+  EXPECT_TRUE(source->IsStopped());
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_FALSE(source->Stream(i)->ThreadExists()) << "stream " << i;
+    EXPECT_EQ(source->Stream(i)->m_threadDestroys.load(), 1) << "stream " << i;
+  }
+  // The first stream's buffers were returned: nothing can be taken from its allocator.
+  IMediaSample* sample = nullptr;
+  EXPECT_EQ(source->Stream(0)->GetDeliveryBuffer(&sample, nullptr, nullptr, 0), VFW_E_NOT_COMMITTED);
+  const LONG delivered = renderers[0]->InputPin()->SampleCount();
+
+  source->Stream(1)->m_threadCreateResult = S_OK;
+  ASSERT_EQ(source->Pause(), S_OK);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_TRUE(renderers[i]->InputPin()->WaitForSamples(i == 0 ? delivered + 3 : 3, kDeadline)) << "stream " << i;
+  }
+  EXPECT_EQ(CallWithin(kDeadline, [source] { return source->Stop(); }), S_OK);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(renderers[i]->Stop(), S_OK);
+    static_cast<IPin*>(source->Stream(i))->Disconnect();
+    renderers[i]->Pin()->Disconnect();
+    renderers[i]->Release();
+  }
+  source->JoinFilterGraph(nullptr, nullptr);
+  // A worker left running would keep the last release waiting for it.
+  EXPECT_EQ(CallWithin(kDeadline, [source] {
+              source->Release();
+              return S_OK;
+            }),
+            S_OK);
+  EXPECT_EQ(CBaseObject::ObjectsActive(), objects) << "a filter, pin, allocator or sample was not freed";
+}
 
 TEST_F(StreamingTest, AnUnconnectedStreamStartsNoWorker) {
   ASSERT_EQ(m_source->Pause(), S_OK);

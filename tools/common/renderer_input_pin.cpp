@@ -264,6 +264,12 @@ void CRendererInputPin::ReadSample(IMediaSample* pSample, SampleRecord& record, 
 
 STDMETHODIMP CRendererInputPin::Receive(IMediaSample* pSample) {
   if (pSample == nullptr) return E_POINTER;
+  bool ask = false;
+  {
+    std::lock_guard<std::mutex> hold(m_dataLock);
+    ask = m_askUpstream;
+  }
+  if (ask) AskUpstream();
   bool wantCopy = false;
   {
     std::lock_guard<std::mutex> hold(m_dataLock);
@@ -396,6 +402,43 @@ void CRendererInputPin::SetReceiveResult(LONG from, HRESULT result) {
   std::lock_guard<std::mutex> hold(m_dataLock);
   m_resultFrom = from;
   m_resultFromOn = result;
+}
+
+void CRendererInputPin::AskUpstream() {
+  IPin* peer = nullptr;
+  if (ConnectedTo(&peer) != S_OK || peer == nullptr) return;
+  CMediaType type;
+  HRESULT accepted = CopyConnectionType(&type);
+  if (SUCCEEDED(accepted)) accepted = peer->QueryAccept(&type);
+  IEnumMediaTypes* types = nullptr;
+  if (SUCCEEDED(peer->EnumMediaTypes(&types)) && types != nullptr) {
+    AM_MEDIA_TYPE* offered = nullptr;
+    ULONG fetched = 0;
+    while (types->Next(1, &offered, &fetched) == S_OK && fetched == 1) {
+      DeleteMediaType(offered);
+      offered = nullptr;
+    }
+    types->Release();
+  }
+  peer->Release();
+  std::lock_guard<std::mutex> hold(m_dataLock);
+  ++m_upstreamQueries;
+  if (accepted != S_OK) ++m_upstreamRefusals;
+}
+
+void CRendererInputPin::AskUpstreamInReceive(bool ask) {
+  std::lock_guard<std::mutex> hold(m_dataLock);
+  m_askUpstream = ask;
+}
+
+int CRendererInputPin::UpstreamQueries() const {
+  std::lock_guard<std::mutex> hold(m_dataLock);
+  return m_upstreamQueries;
+}
+
+int CRendererInputPin::UpstreamRefusals() const {
+  std::lock_guard<std::mutex> hold(m_dataLock);
+  return m_upstreamRefusals;
 }
 
 void CRendererInputPin::BlockReceive(bool block) {

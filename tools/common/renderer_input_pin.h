@@ -28,7 +28,10 @@
 // until it is switched off, the pin stops or a flush begins; HoldSamples keeps
 // references to received samples (so their buffers stay out of the allocator) until
 // ReleaseHeldSamples, Inactive, BeginFlush or destruction. Stopping the renderer
-// therefore always frees an upstream worker held up here. A source stopped while its
+// therefore always frees an upstream worker held up here. AskUpstreamInReceive makes
+// every Receive first ask the upstream pin, as a renderer checking for a format change
+// does: QueryAccept with the connection type, then a full enumeration of its types
+// (counted by UpstreamQueries, refusals by UpstreamRefusals). A source stopped while its
 // worker is blocked in Receive waits for that worker, so such a source must be stopped
 // after the renderer (or the block lifted first); held samples do not have that effect,
 // since a source's stop releases a worker waiting for a buffer.
@@ -149,6 +152,7 @@ class CRendererInputPin : public CBasePin, public IMemInputPin {
   // Samples from index `from` on are answered `result` (after being recorded).
   void SetReceiveResult(LONG from, HRESULT result);
   void BlockReceive(bool block);
+  void AskUpstreamInReceive(bool ask);
   // Keeps references to up to `count` received samples (0 releases and stops holding).
   void HoldSamples(std::size_t count);
   void ReleaseHeldSamples();
@@ -167,6 +171,8 @@ class CRendererInputPin : public CBasePin, public IMemInputPin {
   // Subtypes of the types offered through ReceiveConnection, in order.
   std::vector<GUID> OfferedSubtypes() const;
   int EnumerationCount() const;
+  int UpstreamQueries() const;
+  int UpstreamRefusals() const;
   // The allocator from the last NotifyAllocator, with a reference (null: none).
   IMemAllocator* NotifiedAllocator() const;
   bool NotifiedOwnAllocator() const;
@@ -197,6 +203,8 @@ class CRendererInputPin : public CBasePin, public IMemInputPin {
   static void ReadSample(IMediaSample* pSample, SampleRecord& record, std::vector<BYTE>* copy);
   // Releases the held samples outside the lock.
   void DropHeldSamples();
+  // QueryAccept and a full type enumeration on the upstream pin (outside every lock).
+  void AskUpstream();
 
   mutable std::mutex m_dataLock;
   mutable std::condition_variable m_changed;
@@ -211,6 +219,7 @@ class CRendererInputPin : public CBasePin, public IMemInputPin {
   LONG m_resultFrom = -1;
   HRESULT m_resultFromOn = S_OK;
   bool m_block = false;
+  bool m_askUpstream = false;
   std::size_t m_holdCount = 0;
   std::size_t m_copyCount = 0;
   std::size_t m_maxRecords = 65536;
@@ -236,4 +245,6 @@ class CRendererInputPin : public CBasePin, public IMemInputPin {
   std::vector<Segment> m_segments;
   std::vector<GUID> m_offered;
   int m_enumerations = 0;
+  int m_upstreamQueries = 0;
+  int m_upstreamRefusals = 0;
 };
