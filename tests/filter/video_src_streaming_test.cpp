@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "camera_fixture.h"
@@ -445,7 +446,8 @@ TEST_F(CameraFillBufferTest, ConnectionTypeReadersSeeAWholeTypeWhileFillBufferAd
 
 // A renderer that checks for a format change asks the camera's pin about types from
 // inside Receive, on the camera's worker, while the application stops the camera (which
-// holds the filter's state lock and waits for that worker).
+// holds the filter's state lock and waits for that worker). Each round also holds the
+// state lock itself, as a Stop does, and sees the questions answered.
 TEST_F(CameraStreamingTest, StopWhileTheRendererAsksAboutTypesInEveryReceiveCompletes) {
   Input()->AskUpstreamInReceive(true);
   ASSERT_EQ(Connect(), S_OK);
@@ -454,6 +456,11 @@ TEST_F(CameraStreamingTest, StopWhileTheRendererAsksAboutTypesInEveryReceiveComp
     const LONG before = Input()->SampleCount();
     ASSERT_EQ(m_filter->Run(0), S_OK);
     ASSERT_TRUE(Input()->WaitForSamples(before + 2, kDeadline)) << "start " << i;
+    {
+      std::lock_guard<std::recursive_mutex> stopping(*m_filter->pStateLock());
+      const int asked = Input()->UpstreamQueries();
+      ASSERT_TRUE(Input()->WaitForUpstreamQueries(asked + 2, kDeadline)) << "questions unanswered in round " << i;
+    }
     ASSERT_EQ(testing_support::CallWithin(kDeadline, [this] { return m_filter->Stop(); }), S_OK) << "stop " << i;
   }
   EXPECT_GE(Input()->UpstreamQueries(), 400);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <mutex>
 #include <vector>
 
 #include "common/renderer_filter.h"
@@ -291,7 +292,8 @@ TEST_F(StreamingTest, ActiveWhileTheFilterIsPausedOrRunningIsSFalseAndSendsNothi
 // A renderer that checks for a format change asks the source's pin about types from
 // inside Receive, on the source's worker. Stopping the source meanwhile holds the
 // filter's state lock and waits for that worker: the type questions must be answered
-// without that lock, or both threads wait for each other for good.
+// without that lock, or both threads wait for each other for good. Each round also
+// holds the state lock itself, as a Stop does, and sees the questions answered.
 TEST_F(StreamingTest, StoppingWhileTheRendererAsksAboutTypesInEveryReceiveCompletes) {
   Stream()->m_buffers = 2;
   Input()->AskUpstreamInReceive(true);
@@ -301,6 +303,11 @@ TEST_F(StreamingTest, StoppingWhileTheRendererAsksAboutTypesInEveryReceiveComple
     const LONG before = Input()->SampleCount();
     ASSERT_EQ(m_source->Run(0), S_OK);
     ASSERT_TRUE(Input()->WaitForSamples(before + 2, kDeadline)) << "start " << i;
+    {
+      std::lock_guard<std::recursive_mutex> stopping(*m_source->pStateLock());
+      const int asked = Input()->UpstreamQueries();
+      ASSERT_TRUE(Input()->WaitForUpstreamQueries(asked + 2, kDeadline)) << "questions unanswered in round " << i;
+    }
     ASSERT_EQ(StopSource(), S_OK) << "stop " << i;
   }
   EXPECT_GE(Input()->UpstreamQueries(), 400);

@@ -424,6 +424,7 @@ void CRendererInputPin::AskUpstream() {
   std::lock_guard<std::mutex> hold(m_dataLock);
   ++m_upstreamQueries;
   if (accepted != S_OK) ++m_upstreamRefusals;
+  m_changed.notify_all();
 }
 
 void CRendererInputPin::AskUpstreamInReceive(bool ask) {
@@ -566,4 +567,9 @@ bool CRendererInputPin::WaitForEndOfStream(std::chrono::milliseconds timeout) co
 bool CRendererInputPin::WaitForBlockedReceive(std::chrono::milliseconds timeout) const {
   std::unique_lock<std::mutex> hold(m_dataLock);
   return m_changed.wait_for(hold, timeout, [&] { return m_blockedNow > 0; });
+}
+
+bool CRendererInputPin::WaitForUpstreamQueries(int count, std::chrono::milliseconds timeout) const {
+  std::unique_lock<std::mutex> hold(m_dataLock);
+  return m_changed.wait_for(hold, timeout, [&] { return m_upstreamQueries >= count; });
 }

@@ -186,6 +186,8 @@ class CRendererInputPin : public CBasePin, public IMemInputPin {
   // Waits until at least count samples were received; false at the deadline.
   bool WaitForSamples(LONG count, std::chrono::milliseconds timeout) const;
   bool WaitForEndOfStream(std::chrono::milliseconds timeout) const;
+  // Until at least count upstream queries (AskUpstreamInReceive) have completed.
+  bool WaitForUpstreamQueries(int count, std::chrono::milliseconds timeout) const;
   // Until a Receive is blocked by BlockReceive.
   bool WaitForBlockedReceive(std::chrono::milliseconds timeout) const;
 
