@@ -7,7 +7,6 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
-#include <thread>
 
 #include "camera_fixture.h"
 #include "diagnostics/log_file.h"
@@ -15,6 +14,7 @@
 #include "filter/stream_images.h"
 #include "framework/mem_allocator.h"
 #include "support/log_capture.h"
+#include "support/test_support.h"
 
 namespace camera_test {
 namespace {
@@ -415,33 +415,29 @@ TEST_F(CameraFillBufferTest, ConnectionTypeReadersSeeAWholeTypeWhileFillBufferAd
   // A fixed format is what GetMediaType hands out as it is.
   ASSERT_EQ(Config()->SetFormat(&small), S_OK);
   ASSERT_EQ(Connect(), S_OK);
-  std::atomic<bool> done{false};
   std::atomic<int> wrong{0};
-  std::thread reader([&] {
-    while (!done.load()) {
-      CMediaType type;
-      if (Pin()->ConnectionMediaType(&type) != S_OK || !IsOneOfTheTwoTypes(type)) ++wrong;
-      CMediaType offered;
-      if (Stream()->GetMediaType(0, &offered) != S_OK || !IsOneOfTheTwoTypes(offered)) ++wrong;
-      AM_MEDIA_TYPE* format = nullptr;
-      if (Config()->GetFormat(&format) != S_OK || !IsOneOfTheTwoTypes(*format)) ++wrong;
-      DeleteMediaType(format);
-      AM_MEDIA_TYPE* caps = nullptr;
-      BYTE capsBytes[sizeof(VIDEO_STREAM_CONFIG_CAPS)];
-      if (Config()->GetStreamCaps(0, &caps, capsBytes) != S_OK || !IsOneOfTheTwoTypes(*caps)) ++wrong;
-      DeleteMediaType(caps);
-    }
-  });
-  for (int i = 0; i < 600; ++i) {
+  const auto read = [&] {
+    CMediaType type;
+    if (Pin()->ConnectionMediaType(&type) != S_OK || !IsOneOfTheTwoTypes(type)) ++wrong;
+    CMediaType offered;
+    if (Stream()->GetMediaType(0, &offered) != S_OK || !IsOneOfTheTwoTypes(offered)) ++wrong;
+    AM_MEDIA_TYPE* format = nullptr;
+    if (Config()->GetFormat(&format) != S_OK || !IsOneOfTheTwoTypes(*format)) ++wrong;
+    DeleteMediaType(format);
+    AM_MEDIA_TYPE* caps = nullptr;
+    BYTE capsBytes[sizeof(VIDEO_STREAM_CONFIG_CAPS)];
+    if (Config()->GetStreamCaps(0, &caps, capsBytes) != S_OK || !IsOneOfTheTwoTypes(*caps)) ++wrong;
+    DeleteMediaType(caps);
+  };
+  const auto fill = [&](int i) {
     IMediaSample* sample = Sample();
-    ASSERT_EQ(sample->SetMediaType(i % 2 == 0 ? &large : &small), S_OK);
-    EXPECT_EQ(Fill(Stream(), sample), S_OK);
+    bool ok = sample->SetMediaType(i % 2 == 0 ? &large : &small) == S_OK;
+    ok = Fill(Stream(), sample) == S_OK && ok;
     sample->Release();
-  }
-  done.store(true);
-  reader.join();
+    return ok;
+  };
+  EXPECT_TRUE(testing_support::RaceReaderAgainstWriter(read, fill, 600, 600));
   EXPECT_EQ(wrong.load(), 0);
-  EXPECT_EQ(Stream()->Width(), 320);
 }
 
 // A renderer that checks for a format change asks the camera's pin about types from

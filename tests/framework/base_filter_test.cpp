@@ -12,6 +12,7 @@
 #include "framework/base_pin.h"
 #include "framework/enum_pins.h"
 #include "support/numbered_source.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -248,84 +249,88 @@ TEST_F(BaseFilterTest, FilterInfoReadWhileTheGraphRenamesTheFilterIsAlwaysAWhole
   const std::wstring shortName = L"camera";
   const std::wstring longName(120, L'c');
   ASSERT_EQ(m_filter->Filter()->JoinFilterGraph(&graph, shortName.c_str()), S_OK);
-  std::atomic<bool> done{false};
   std::atomic<int> wrong{0};
-  std::thread reader([&] {
-    while (!done.load()) {
-      FILTER_INFO info{};
-      if (m_filter->Filter()->QueryFilterInfo(&info) != S_OK) ++wrong;
-      const std::wstring name(info.achName);
-      if (name != shortName && name != longName) ++wrong;
-      if (info.pGraph != nullptr) info.pGraph->Release();
-    }
-  });
-  for (int i = 0; i < 20000; ++i) {
-    ASSERT_EQ(m_filter->Filter()->JoinFilterGraph(&graph, (i % 2 == 0 ? longName : shortName).c_str()), S_OK);
-  }
-  done.store(true);
-  reader.join();
+  const auto read = [&] {
+    FILTER_INFO info{};
+    if (m_filter->Filter()->QueryFilterInfo(&info) != S_OK) ++wrong;
+    const std::wstring name(info.achName);
+    if (name != shortName && name != longName) ++wrong;
+    if (info.pGraph != nullptr) info.pGraph->Release();
+  };
+  const auto rename = [&](int i) {
+    return m_filter->Filter()->JoinFilterGraph(&graph, (i % 2 == 0 ? longName : shortName).c_str()) == S_OK;
+  };
+  EXPECT_TRUE(testing_support::RaceReaderAgainstWriter(read, rename, 20000, 20000));
   EXPECT_EQ(wrong.load(), 0);
   ASSERT_EQ(m_filter->Filter()->JoinFilterGraph(nullptr, nullptr), S_OK);
   EXPECT_EQ(graph.m_refs, 0) << "every graph reference handed out was returned";
 }
 
-// A clock that frees itself with its last reference, and counts the clocks alive.
-class CSelfFreeingClock final : public IReferenceClock {
+// A clock that dies with its last reference. The test keeps its memory, so a use after
+// death is counted (m_misuse) rather than left to chance.
+class CMortalClock final : public IReferenceClock {
  public:
-  explicit CSelfFreeingClock(std::atomic<int>* alive) : m_alive(alive) { ++*m_alive; }
+  explicit CMortalClock(std::atomic<int>* misuse) : m_misuse(misuse) {}
   STDMETHODIMP QueryInterface(REFIID, void** ppv) override {
     *ppv = nullptr;
     return E_NOINTERFACE;
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++m_refs); }
+  STDMETHODIMP_(ULONG) AddRef() override {
+    if (m_dead.load()) ++*m_misuse;
+    return static_cast<ULONG>(++m_refs);
+  }
   STDMETHODIMP_(ULONG) Release() override {
     const LONG refs = --m_refs;
-    if (refs == 0) {
-      --*m_alive;
-      delete this;
-    }
+    if (refs == 0) m_dead.store(true);
+    if (refs < 0) ++*m_misuse;
     return static_cast<ULONG>(refs);
   }
   STDMETHODIMP GetTime(REFERENCE_TIME* pTime) override {
-    *pTime = m_time;
+    if (m_dead.load()) ++*m_misuse;
+    // Reading a clock takes a moment; the clock must stay alive throughout.
+    std::this_thread::yield();
+    if (m_dead.load()) ++*m_misuse;
+    *pTime = 7000;
     return S_OK;
   }
   STDMETHODIMP AdviseTime(REFERENCE_TIME, REFERENCE_TIME, HEVENT, DWORD_PTR*) override { return E_NOTIMPL; }
   STDMETHODIMP AdvisePeriodic(REFERENCE_TIME, REFERENCE_TIME, HSEMAPHORE, DWORD_PTR*) override { return E_NOTIMPL; }
   STDMETHODIMP Unadvise(DWORD_PTR) override { return E_NOTIMPL; }
+  bool Dead() const { return m_dead.load(); }
 
  private:
-  ~CSelfFreeingClock() = default;
   std::atomic<LONG> m_refs{1};
-  std::atomic<int>* const m_alive;
-  const REFERENCE_TIME m_time = 7000;
+  std::atomic<bool> m_dead{false};
+  std::atomic<int>* const m_misuse;
 };
 
 // The streaming thread reads the stream time while the graph changes the clock; a clock
-// the filter lets go of may die at once, and must not while StreamTime is using it.
-TEST_F(BaseFilterTest, StreamTimeOnAnotherThreadSurvivesTheClockBeingReplacedAndFreed) {
-  std::atomic<int> alive{0};
+// the filter lets go of may die at once, and must not be used after that.
+TEST_F(BaseFilterTest, StreamTimeOnAnotherThreadNeverUsesAClockThatTheFilterLetGo) {
+  std::atomic<int> misuse{0};
+  std::vector<std::unique_ptr<CMortalClock>> clocks;
   ASSERT_EQ(m_filter->Filter()->Run(2000), S_OK);
-  std::atomic<bool> done{false};
   std::atomic<int> wrong{0};
-  std::thread streaming([&] {
-    while (!done.load()) {
-      REFERENCE_TIME now = 0;
-      const HRESULT hr = m_filter->StreamTime(now);
-      if (hr == S_OK ? now != 5000 : hr != VFW_E_NO_CLOCK) ++wrong;
-    }
-  });
-  for (int i = 0; i < 20000; ++i) {
-    auto* clock = new CSelfFreeingClock(&alive);
-    ASSERT_EQ(m_filter->Filter()->SetSyncSource(i % 3 == 2 ? nullptr : clock), S_OK);
+  const auto read = [&] {
+    REFERENCE_TIME now = 0;
+    const HRESULT hr = m_filter->StreamTime(now);
+    if (hr == S_OK ? now != 5000 : hr != VFW_E_NO_CLOCK) ++wrong;
+  };
+  const auto replace = [&](int i) {
+    clocks.push_back(std::make_unique<CMortalClock>(&misuse));
+    CMortalClock* clock = clocks.back().get();
+    const HRESULT hr = m_filter->Filter()->SetSyncSource(i % 3 == 2 ? nullptr : clock);
     // The filter's reference is now the only one (or there is none and it dies here).
     clock->Release();
-  }
-  done.store(true);
-  streaming.join();
-  EXPECT_EQ(wrong.load(), 0);
+    return hr == S_OK;
+  };
+  EXPECT_TRUE(testing_support::RaceReaderAgainstWriter(read, replace, 20000, 20000));
   ASSERT_EQ(m_filter->Filter()->SetSyncSource(nullptr), S_OK);
-  EXPECT_EQ(alive.load(), 0) << "every clock was released exactly as often as it was taken";
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_EQ(misuse.load(), 0) << "a clock was used after its last reference was released";
+  int alive = 0;
+  for (const auto& clock : clocks) alive += clock->Dead() ? 0 : 1;
+  EXPECT_EQ(alive, 0) << "every clock is released as often as it was taken";
   ASSERT_EQ(m_filter->Filter()->Stop(), S_OK);
 }
 

@@ -8,13 +8,13 @@
 #include <atomic>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "common/renderer_filter.h"
 #include "framework/base_object.h"
 #include "framework/media_type.h"
 #include "support/numbered_source.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -257,31 +257,27 @@ TEST_F(OutputPinConnectionTest, DisconnectOfAnUnconnectedPinIsRefusedWhileItsFil
 // the disconnection (the pin holds their last reference), every answer is either a
 // peer that is alive and referenced until the caller lets go, or no peer at all.
 TEST_F(OutputPinConnectionTest, ConnectedToWhileTheConnectionIsMadeAndBrokenGivesALivePeerOrNone) {
-  std::atomic<bool> done{false};
   std::atomic<int> wrong{0};
-  std::thread reader([&] {
-    while (!done.load()) {
-      IPin* peer = reinterpret_cast<IPin*>(1);
-      const HRESULT hr = StreamPin()->ConnectedTo(&peer);
-      if (hr == S_OK && peer != nullptr) {
-        PIN_DIRECTION direction = PINDIR_OUTPUT;
-        if (peer->QueryDirection(&direction) != S_OK || direction != PINDIR_INPUT) ++wrong;
-        peer->Release();
-      } else if (hr != VFW_E_NOT_CONNECTED || peer != nullptr) {
-        ++wrong;
-      }
+  const auto read = [&] {
+    IPin* peer = reinterpret_cast<IPin*>(1);
+    const HRESULT hr = StreamPin()->ConnectedTo(&peer);
+    if (hr == S_OK && peer != nullptr) {
+      PIN_DIRECTION direction = PINDIR_OUTPUT;
+      if (peer->QueryDirection(&direction) != S_OK || direction != PINDIR_INPUT) ++wrong;
+      peer->Release();
+    } else if (hr != VFW_E_NOT_CONNECTED || peer != nullptr) {
+      ++wrong;
     }
-  });
-  for (int i = 0; i < 500; ++i) {
+  };
+  const auto connectAndBreak = [&](int) {
     CRendererFilter* renderer = CRendererFilter::Create();
-    ASSERT_EQ(StreamPin()->Connect(renderer->Pin(), nullptr), S_OK);
-    ASSERT_EQ(renderer->Pin()->Disconnect(), S_OK);
+    bool ok = StreamPin()->Connect(renderer->Pin(), nullptr) == S_OK;
+    ok = renderer->Pin()->Disconnect() == S_OK && ok;
     renderer->Release();
     // The renderer dies here unless the reader holds it.
-    ASSERT_EQ(StreamPin()->Disconnect(), S_OK);
-  }
-  done.store(true);
-  reader.join();
+    return StreamPin()->Disconnect() == S_OK && ok;
+  };
+  EXPECT_TRUE(testing_support::RaceReaderAgainstWriter(read, connectAndBreak, 500, 5000));
   EXPECT_EQ(wrong.load(), 0);
   IPin* peer = nullptr;
   EXPECT_EQ(StreamPin()->ConnectedTo(&peer), VFW_E_NOT_CONNECTED);

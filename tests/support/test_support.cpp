@@ -114,4 +114,24 @@ bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
   return true;
 }
 
+bool RaceReaderAgainstWriter(const std::function<void()>& read, const std::function<bool(int)>& write, int writes,
+                             int reads) {
+  std::atomic<bool> done{false};
+  std::atomic<int> readCount{0};
+  std::thread reader([&] {
+    while (!done.load()) {
+      read();
+      ++readCount;
+    }
+  });
+  bool ok = WaitUntil([&] { return readCount.load() > 0; }, 10000);
+  const int readsBefore = readCount.load();
+  for (int i = 0; ok && (i < writes || readCount.load() - readsBefore < reads) && i < 20 * writes; ++i) {
+    ok = write(i);
+  }
+  done.store(true);
+  reader.join();
+  return ok;
+}
+
 }  // namespace testing_support

@@ -71,4 +71,12 @@ std::filesystem::path StagedModulePath();
 // Polls condition every 5 ms until it holds (true) or timeoutMs have passed (false).
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs);
 
+// Races a reader against a writer: read() runs again and again on a thread of its own
+// while write(i) runs on the calling thread for i = 0, 1, …. Writing starts once the
+// reader has run, and goes on for at least `writes` calls and until read() has run
+// `reads` times meanwhile (at most 20 × writes calls in all). Stops early when write
+// returns false; returns whether every write returned true.
+bool RaceReaderAgainstWriter(const std::function<void()>& read, const std::function<bool(int)>& write, int writes,
+                             int reads);
+
 }  // namespace testing_support
