@@ -12,7 +12,10 @@
 #include "filter/image.h"
 #include "filter/stream_images.h"
 #include "framework/mem_allocator.h"
+#include "platform/child_process.h"
+#include "platform/named_sync.h"
 #include "support/log_capture.h"
+#include "support/test_support.h"
 
 namespace camera_test {
 namespace {
@@ -130,6 +133,32 @@ TEST_F(CameraStreamingTest, ProducerArrivingAndLeavingSwitchesBetweenPlaceholder
   ASSERT_TRUE(Input()->WaitForSamples(seen + 2, kDeadline));
   EXPECT_EQ(Input()->DataCopies().back().bytes, SolidFrame(320, 240, 1, 2, 3));
   ASSERT_EQ(Stop(), S_OK);
+}
+
+TEST_F(CameraStreamingTest, PeerKeepingTheChannelLockedGivesThePlaceholderAndStopStillReturns) {
+  Stream()->Images().SetPlaceholder(SolidImage(2, 2, 3, 1, 2, 3));
+  const auto frame = SolidFrame(320, 240, 200, 100, 50);
+  Publish(320, 240, frame);
+  ASSERT_EQ(Connect(), S_OK);
+  Input()->KeepDataCopies(1);
+  ASSERT_EQ(Run(), S_OK);
+  ASSERT_TRUE(Input()->WaitForSamples(2, kDeadline));
+  EXPECT_EQ(Input()->DataCopies().back().bytes, frame);
+
+  // A peer that takes the channel's access mutex and keeps it, as a producer stopped in a
+  // debugger does.
+  const std::wstring eventName = m_namespace.Value() + L"ready";
+  CNamedEvent ready;
+  bool created = false;
+  ASSERT_EQ(ready.Create(eventName, true, false, &created), ERROR_SUCCESS);
+  CChildProcess holder;
+  ASSERT_TRUE(testing_support::StartChild(holder, "channel-holder", {platform::WideToUtf8(eventName), "mutex"},
+                                          m_namespace.Environment()));
+  ASSERT_TRUE(ready.Wait(30000));
+  const LONG seen = Input()->SampleCount();
+  EXPECT_TRUE(Input()->WaitForSamples(seen + 2, kDeadline)) << "the stream goes on";
+  EXPECT_EQ(Input()->DataCopies().back().bytes, SolidFrame(320, 240, 1, 2, 3));
+  EXPECT_EQ(Stop(), S_OK);
 }
 
 struct ScaleCase {
