@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <future>
 #include <cstring>
 #include <ostream>
@@ -243,6 +244,84 @@ TEST_P(FileMappingExchangeTest, OutOfBoundsIndicesAndLengthsAreRefusedOnBothSide
   EXPECT_EQ(consumer.UnlockMediaSample(0), 0);
 }
 
+// Each row puts one descriptor field read from the region at a value on one side of the
+// limit the operations test it against, and says what the operation does there.
+struct DescriptorLimitCase {
+  const char* what;
+  std::size_t offset;  // in descriptor 0
+  std::int32_t value;
+  int result;           // of the operation
+  std::int32_t lockCountAfter;
+};
+
+TEST_P(FileMappingExchangeTest, DescriptorFieldsOnEachSideOfTheirLimits) {
+  CFileMapping producer(ProducerViews()), consumer(ConsumerViews());
+  ASSERT_EQ(producer.Init(true, nullptr), 0);
+  ASSERT_EQ(consumer.Init(false, nullptr), 0);
+  constexpr std::size_t kValid = 14424, kLockCount = 14424 + 4;
+  std::vector<std::uint8_t> copy(kBytes);
+  const auto lock = [&] {
+    FrameDescriptor d{};
+    return consumer.LockMediaSample(0, &d);
+  };
+  const auto read = [&] { return consumer.GetMediaSampleData(0, copy.data(), kBytes, L"c", 0, 0); };
+  const auto unlock = [&] { return consumer.UnlockMediaSample(0) == 0 ? 0 : -2; };
+  const auto write = [&] { return Write(producer, 9); };
+  struct Row {
+    DescriptorLimitCase c;
+    std::function<int()> operation;
+  };
+  const Row rows[] = {
+      {{"lock: Valid 0", kValid, 0, -1, 0}, lock},
+      {{"lock: Valid 1", kValid, 1, 0, 1}, lock},
+      {{"lock: Valid 2", kValid, 2, -1, 0}, lock},
+      {{"copy: no hold", kLockCount, 0, -1, 0}, read},
+      {{"copy: one hold", kLockCount, 1, 0, 1}, read},
+      {{"write: a negative count", kLockCount, -1, 0, 0}, write},
+      {{"write: no hold", kLockCount, 0, 0, 0}, write},
+      {{"write: one hold", kLockCount, 1, -1, 1}, write},
+      {{"unlock: one hold", kLockCount, 1, 0, 0}, unlock},
+      {{"unlock: nothing held", kLockCount, 0, 0, 0}, unlock},
+      {{"unlock: a negative count", kLockCount, -1, 0, -1}, unlock},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.c.what);
+    ASSERT_EQ(Write(producer, 1), 0);
+    CRawRegion raw;
+    ASSERT_TRUE(raw.IsOpen());
+    if (row.c.offset == kValid) raw.Put<std::uint8_t>(kValid, static_cast<std::uint8_t>(row.c.value));
+    else raw.Put<std::int32_t>(kLockCount, row.c.value);
+    EXPECT_EQ(row.operation(), row.c.result);
+    EXPECT_EQ(raw.At<std::int32_t>(kLockCount), row.c.lockCountAfter);
+    raw.Put<std::int32_t>(kLockCount, 0);
+    raw.Put<std::uint8_t>(kValid, 1);
+  }
+}
+
+TEST_P(FileMappingExchangeTest, IndexOnePastTheTableIsRefusedOnceFrameBytesFollowTheTable) {
+  // Frame 0's bytes begin where a 1,025th descriptor would: with this pattern its first
+  // byte reads as Valid 1 and the next ones as a positive hold count.
+  constexpr std::int32_t kLooksValid = 197;
+  CFileMapping producer(ProducerViews()), consumer(ConsumerViews());
+  ASSERT_EQ(producer.Init(true, nullptr), 0);
+  ASSERT_EQ(consumer.Init(false, nullptr), 0);
+  ASSERT_EQ(Write(producer, kLooksValid), 0);
+  ASSERT_EQ(Pattern(kLooksValid)[0], 1);
+  FrameDescriptor record;
+  std::memset(&record, 0xAB, sizeof record);
+  EXPECT_EQ(consumer.LockMediaSample(channel::kFrameDescriptorCount, &record), -1);
+  EXPECT_EQ(record.Valid, 0xAB) << "the record is left untouched";
+  EXPECT_EQ(consumer.UnlockMediaSample(channel::kFrameDescriptorCount), 0);
+  std::vector<std::uint8_t> copy(16);
+  EXPECT_EQ(consumer.GetMediaSampleData(channel::kFrameDescriptorCount, copy.data(), 16, L"c", 0, 0), -1);
+  FrameDescriptor d{};
+  ASSERT_EQ(consumer.LockMediaSample(0, &d), 0);
+  copy.resize(kBytes);
+  ASSERT_EQ(consumer.GetMediaSampleData(0, copy.data(), kBytes, L"c", 0, 0), 0);
+  consumer.UnlockMediaSample(0);
+  EXPECT_EQ(copy, Pattern(kLooksValid)) << "frame 0's bytes are unchanged";
+}
+
 TEST_P(FileMappingExchangeTest, RegistrationCutsNamesAndChangesTheTableOnlyWhenItShould) {
   // The observer stands in for the producer without a notification thread, which would
   // take the client event's pulses first.
@@ -379,8 +458,14 @@ TEST_P(FileMappingExchangeTest, DestroyAnyNumberOfTimesAndInitAgain) {
   CFileMapping never(ConsumerViews());
   never.Destroy();
   CFileMapping producer(ProducerViews()), consumer(ConsumerViews());
-  ASSERT_EQ(producer.Init(true, nullptr), 0);
-  EXPECT_EQ(producer.Init(true, nullptr), 1) << "a second Init keeps what it has";
+  {
+    CLogCapture log(0);
+    ASSERT_EQ(producer.Init(true, nullptr), 0);
+    EXPECT_EQ(producer.Init(true, nullptr), 1) << "a second Init keeps what it has (and starts no second thread)";
+    const std::string messages = log.Messages();
+    const std::string line = "System allocation granularity is ";
+    EXPECT_NE(messages.find(line, messages.find(line) + 1), std::string::npos) << "logged by each Init";
+  }
   ASSERT_EQ(consumer.Init(false, nullptr), 0);
   ASSERT_EQ(Write(producer, 1), 0);
   FrameDescriptor d{};

@@ -135,6 +135,34 @@ TEST_F(CameraStreamingTest, ProducerArrivingAndLeavingSwitchesBetweenPlaceholder
   ASSERT_EQ(Stop(), S_OK);
 }
 
+TEST_F(CameraStreamingTest, ProducerStartingLaterOrReturningIsAnnouncedToExactlyOnce) {
+  testing_support::CLogCapture log(3);
+  const auto announcements = [&] {
+    const std::string messages = log.Messages();
+    const std::string entry = ">>> Entering: CFileMapping::NotifyServerAboutClientConnection\n";
+    int count = 0;
+    for (std::size_t at = messages.find(entry); at != std::string::npos; at = messages.find(entry, at + 1)) ++count;
+    return count;
+  };
+  const auto frame = SolidFrame(320, 240, 200, 100, 50);
+  ASSERT_EQ(Connect(), S_OK);
+  ASSERT_EQ(Run(), S_OK);
+  ASSERT_TRUE(Input()->WaitForSamples(3, kDeadline));
+  EXPECT_EQ(announcements(), 1) << "the activation";
+  Publish(320, 240, frame);  // the producer starts later
+  LONG seen = Input()->SampleCount();
+  ASSERT_TRUE(Input()->WaitForSamples(seen + 3, kDeadline));
+  EXPECT_EQ(announcements(), 2);
+  m_producer.reset();
+  seen = Input()->SampleCount();
+  ASSERT_TRUE(Input()->WaitForSamples(seen + 3, kDeadline));
+  Publish(320, 240, frame);  // and returns
+  seen = Input()->SampleCount();
+  ASSERT_TRUE(Input()->WaitForSamples(seen + 3, kDeadline));
+  EXPECT_EQ(announcements(), 3);
+  ASSERT_EQ(Stop(), S_OK);
+}
+
 TEST_F(CameraStreamingTest, PeerKeepingTheChannelLockedGivesThePlaceholderAndStopStillReturns) {
   Stream()->Images().SetPlaceholder(SolidImage(2, 2, 3, 1, 2, 3));
   const auto frame = SolidFrame(320, 240, 200, 100, 50);
