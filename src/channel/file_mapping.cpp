@@ -21,6 +21,7 @@ constexpr const wchar_t* kMappingName = L"Trelvox_FileMapping";
 constexpr const wchar_t* kMutexName = L"Trelvox_FileMapping_AccessMutex";
 constexpr const wchar_t* kServerEventName = L"Trelvox_FileMapping_ServerEvent";
 constexpr const wchar_t* kClientEventName = L"Trelvox_FileMapping_ClientEvent";
+constexpr const wchar_t* kProducerMutexName = L"Trelvox_FileMapping_ProducerMutex";
 
 bool IsDescriptorIndex(int index) { return index >= 0 && index < channel::kFrameDescriptorCount; }
 
@@ -63,6 +64,7 @@ int CFileMapping::Init(bool isServer, NotifyWindow notifyWindow) {
   m_hNotifyWnd = notifyWindow;
   if (const int result = InitSyncObjects(); result != 0) return result;
   if (const int result = CreateFileMapping(); result != 0) return result;
+  ClaimProducerMutex();
   if (isServer) {
     try {
       m_hNotifyThread = std::thread(&CFileMapping::NotifyThreadProc, this);
@@ -148,9 +150,15 @@ void CFileMapping::Destroy() {
     }
     m_hAccessMutex.Close();
     if (m_hServerEvent.IsOpen()) {
-      if (m_isServer) m_hServerEvent.Reset();
+      // A producer standing aside leaves the event to the one that delivers.
+      if (m_isServer && !m_otherProducer) m_hServerEvent.Reset();
       m_hServerEvent.Close();
     }
+    if (m_producerHeld) m_hProducerMutex.Release();
+    m_producerHeld = false;
+    m_otherProducer = false;
+    m_hProducerMutex.Close();
+    m_firstWriteSeen = false;
     thread = std::move(m_hNotifyThread);
   }
   // The thread takes m_lock to read the client count, so it is woken and awaited without
@@ -242,9 +250,73 @@ std::pair<std::uint32_t, std::uint32_t> CFileMapping::AlignOffset(std::uint32_t 
   return {offset - remainder, remainder};
 }
 
+WaitResult CFileMapping::WaitForAccess() {
+  if (!m_hAccessMutex.IsOpen()) return WaitResult::kFailed;
+  const WaitResult wait = m_hAccessMutex.Wait(channel::kAccessWaitMs);
+  if (wait == WaitResult::kTimeout)
+    g_Log.Write(3, L"The access mutex was not free within %lu ms.\n", static_cast<DWORD>(channel::kAccessWaitMs));
+  return wait;
+}
+
+void CFileMapping::ClaimProducerMutex() {
+  const std::wstring name = channel::ObjectName(kProducerMutexName);
+  if (m_hProducerMutex.Open(name) != ERROR_SUCCESS) {
+    bool created = false;
+    m_hProducerMutex.Create(name, &created);
+    platform::ApplyLowIntegrityLabel(name, platform::KernelObjectKind::kMutex);
+  }
+  // Without the mutex this participant behaves as one that knows nothing of it.
+  if (!m_hProducerMutex.IsOpen() || !m_isServer) return;
+  const WaitResult wait = m_hProducerMutex.Wait(channel::kProducerClaimMs);
+  if (wait == WaitResult::kAbandoned) {
+    // The previous producer's last frame is stale; this producer's first write sets the
+    // event again.
+    SetServerEvent(false);
+    g_Log.Write(0, L"The previous producer ended without shutting the channel down.\n");
+  }
+  m_producerHeld = Acquired(wait);
+  m_otherProducer = wait == WaitResult::kTimeout;
+  if (m_otherProducer) g_Log.Write(0, L"Another producer is delivering frames on this channel.\n");
+}
+
+void CFileMapping::CheckProducerAlive() {
+  if (m_isServer || !m_hProducerMutex.IsOpen()) return;
+  const WaitResult wait = m_hProducerMutex.Wait(0);
+  if (!Acquired(wait)) return;  // a live producer owns it, or it cannot be waited for
+  // Reset while the mutex is owned: a producer that starts now claims it only afterwards,
+  // so its first write is never undone.
+  if (wait == WaitResult::kAbandoned) SetServerEvent(false);
+  m_hProducerMutex.Release();
+  if (wait == WaitResult::kAbandoned)
+    g_Log.Write(0, L"The producer ended without shutting the channel down; no frame until a producer writes again.\n");
+}
+
+int CFileMapping::WithdrawStaleClients(RegionHeader* header) {
+  const std::uint32_t now = m_tick();
+  if (!m_firstWriteSeen) {
+    m_firstWriteSeen = true;
+    m_firstWriteTick = now;
+  }
+  // Consumers refresh LastSeen only while frames are written: an entry is judged only
+  // once this producer has been writing for longer than the limit itself.
+  if (now - m_firstWriteTick <= channel::kStaleClientMs) return 0;
+  int withdrawn = 0;
+  for (ClientEntry& entry : header->Clients) {
+    if (entry.InUse == 0 || now - entry.LastSeen <= channel::kStaleClientMs) continue;
+    entry.InUse = 0;
+    entry.Width = 0;
+    entry.Height = 0;
+    Step(header->ClientCount, -1);
+    ++withdrawn;
+  }
+  return withdrawn;
+}
+
 RegionHeader* CFileMapping::BeginHeader(bool* mutexTaken) {
-  const WaitResult wait = m_hAccessMutex.IsOpen() ? m_hAccessMutex.Wait(platform::kInfinite) : WaitResult::kFailed;
+  const WaitResult wait = WaitForAccess();
   *mutexTaken = Acquired(wait);
+  // A holder that keeps the mutex this long is stopped or hung: the header is left alone.
+  if (wait == WaitResult::kTimeout) return nullptr;
   if (wait == WaitResult::kAbandoned) RepairAbandonedHeader();
   if (MapView(0, channel::kHeaderSize) != 0) {
     if (*mutexTaken) m_hAccessMutex.Release();
@@ -281,13 +353,18 @@ std::uint8_t* CFileMapping::MapFrame(int index, std::int32_t length) {
 }
 
 std::int32_t CFileMapping::GetClientCount() {
+  std::int32_t count = 0;
+  return ReadClientCount(&count) ? count : 0;
+}
+
+bool CFileMapping::ReadClientCount(std::int32_t* count) {
   std::lock_guard<std::recursive_mutex> lock(m_lock);
   bool taken = false;
   RegionHeader* header = BeginHeader(&taken);
-  if (header == nullptr) return 0;
-  const std::int32_t count = header->ClientCount;
+  if (header == nullptr) return false;
+  *count = header->ClientCount;
   EndHeader(taken);
-  return count;
+  return true;
 }
 
 std::pair<std::int32_t, std::int32_t> CFileMapping::GetServerResolution() {
@@ -337,13 +414,15 @@ int CFileMapping::SetMediaSample(int index, std::int32_t width, std::int32_t hei
   CTraceScope scope(3, L"CFileMapping::SetMediaSample");
   std::lock_guard<std::recursive_mutex> lock(m_lock);
   int result = -1;
+  int withdrawn = 0;
   bool taken = false;
   const bool sane = channel::FrameFits(index, length) && (data != nullptr || length == 0);
   if (sane && m_hAccessMutex.IsOpen()) {
-    const WaitResult wait = m_hAccessMutex.Wait(platform::kInfinite);
+    const WaitResult wait = WaitForAccess();
     taken = Acquired(wait);
     if (wait == WaitResult::kAbandoned) RepairAbandonedHeader();
     if (wait == WaitResult::kAcquired && MapView(0, channel::kHeaderSize) == 0) {
+      withdrawn = WithdrawStaleClients(reinterpret_cast<RegionHeader*>(m_pView));
       FrameDescriptor& d = reinterpret_cast<RegionHeader*>(m_pView)->Frames[index];
       std::uint32_t& blockedSince = m_holdBlockedSince[index];
       std::int32_t& leastHeld = m_holdBlockedLeast[index];
@@ -394,6 +473,11 @@ int CFileMapping::SetMediaSample(int index, std::int32_t width, std::int32_t hei
   }
   if (m_pView != nullptr) UnmapView();
   if (taken) m_hAccessMutex.Release();
+  if (withdrawn > 0) {
+    g_Log.Write(0, L"%d client(s) not seen for more than %lu ms withdrawn.\n", withdrawn,
+                static_cast<DWORD>(channel::kStaleClientMs));
+    SetClientEvent(true);  // the notification thread posts the new count
+  }
   SetServerEvent(true);
   return result;
 }
@@ -403,9 +487,10 @@ int CFileMapping::LockMediaSample(int index, FrameDescriptor* descriptor) {
   std::lock_guard<std::recursive_mutex> lock(m_lock);
   int result = -1;
   bool taken = false;
+  CheckProducerAlive();
   if (descriptor != nullptr && IsDescriptorIndex(index) && m_hServerEvent.IsOpen() && m_hServerEvent.Wait(0) &&
       m_hAccessMutex.IsOpen()) {
-    const WaitResult wait = m_hAccessMutex.Wait(platform::kInfinite);
+    const WaitResult wait = WaitForAccess();
     taken = Acquired(wait);
     if (wait == WaitResult::kAbandoned) RepairAbandonedHeader();
     if (wait == WaitResult::kAcquired && MapView(0, channel::kHeaderSize) == 0) {
@@ -535,8 +620,9 @@ void CFileMapping::NotifyThreadProc() {
     const bool signalled = m_hClientEvent.Wait(platform::kInfinite);
     if (!m_mappingHeld) return;
     if (!signalled) return;  // the event is broken; waiting again would spin
-    const std::int32_t count = GetClientCount();
-    if (count == m_lastClientCount) continue;
+    // A count that cannot be read now (the mutex held by a stopped peer) is not a count of 0.
+    std::int32_t count = 0;
+    if (!ReadClientCount(&count) || count == m_lastClientCount) continue;
     m_lastClientCount = count;
     if (m_hNotifyWnd == nullptr) continue;
     platform::PostNotifyMessage(m_hNotifyWnd, channel::kClientCountMessage,

@@ -26,6 +26,22 @@
 // only once all its bytes are stored, so a producer killed in the middle of a write
 // leaves no torn frame behind.
 //
+// Every wait for the access mutex ends after channel::kAccessWaitMs: a peer that keeps it
+// longer (a stopped or hung process) makes the operation fail with its failure result
+// (no frame, an unchanged table, an empty list) instead of hanging the caller.
+//
+// Producer liveness (the wire protocol is written out in frame_region.h): Init(true, ...)
+// claims the named producer mutex and owns it until Destroy, so Init and Destroy of a
+// producer belong on one thread that lives as long as the channel. A producer that finds
+// it held by another producer stands aside (OtherProducerRuns), never holds it, and its
+// Destroy leaves the server event to the producer that does. Consumers check the mutex
+// before every frame: one whose owner ended without Destroy is reported abandoned to the
+// first participant that takes it, which resets the server event, so every camera shows
+// its placeholder until some producer writes again. Client entries not seen for more
+// than channel::kStaleClientMs are withdrawn by the producer's writes (its notification
+// thread then posts the new count); a consumer that was merely paused registers again at
+// its next frame.
+//
 // Views: at most one view of the region exists per object at any time (MapView refuses a
 // second one), and every operation unmaps its view before it returns. How a view is made
 // is the object's view strategy, fixed at construction: kWholeRegion maps the whole
@@ -52,6 +68,7 @@
 #include <vector>
 
 #include "channel/frame_region.h"
+#include "platform/clock.h"
 #include "platform/named_sync.h"
 #include "platform/notify_queue.h"
 #include "platform/shared_memory.h"
@@ -117,6 +134,12 @@ class CFileMapping {
                                         std::int32_t height);
   void GetClientInfo(std::vector<channel::ClientEntry>* clients);
 
+  // True after Init(true, ...) found another producer owning the producer mutex: this
+  // object then writes frames like any producer but does not hold the mutex.
+  bool OtherProducerRuns() const { return m_otherProducer; }
+  // The tick source of the client scan (platform::GetTickCount unless a test sets one).
+  void SetTickSource(DWORD (*tick)()) { m_tick = tick != nullptr ? tick : &platform::GetTickCount; }
+
   // The view mapped now, or null (for the operations above and their tests).
   std::uint8_t* View() const { return m_pView; }
   // The strategy in effect (kPerOperation in a 32-bit process whatever was asked for).
@@ -129,6 +152,18 @@ class CFileMapping {
   // released again).
   channel::RegionHeader* BeginHeader(bool* mutexTaken);
   void EndHeader(bool mutexTaken);
+  // Waits for the access mutex for at most channel::kAccessWaitMs.
+  WaitResult WaitForAccess();
+  // The client count, or false when the header cannot be read.
+  bool ReadClientCount(std::int32_t* count);
+  // Producer side: owns the producer mutex from now on, or learns that another producer
+  // does. Consumer side: takes and releases it once; an abandoned one resets the server
+  // event.
+  void ClaimProducerMutex();
+  void CheckProducerAlive();
+  // Producer side, with the header mapped and the mutex held: withdraws the entries not
+  // seen for more than channel::kStaleClientMs; the number withdrawn.
+  int WithdrawStaleClients(channel::RegionHeader* header);
   // Called with the mutex just taken from an owner that ended while holding it (the
   // header may be half updated): makes ClientCount the number of occupied entries again.
   void RepairAbandonedHeader();
@@ -147,6 +182,12 @@ class CFileMapping {
   CNamedMutex m_hAccessMutex;
   CNamedEvent m_hServerEvent;
   CNamedEvent m_hClientEvent;
+  CNamedMutex m_hProducerMutex;
+  bool m_producerHeld = false;   // this producer owns m_hProducerMutex
+  bool m_otherProducer = false;  // another producer owned it at Init
+  DWORD (*m_tick)() = &platform::GetTickCount;
+  bool m_firstWriteSeen = false;      // this producer has written since Init
+  std::uint32_t m_firstWriteTick = 0;  // when it first did (tick ms)
   std::thread m_hNotifyThread;
   NotifyWindow m_hNotifyWnd = nullptr;
   std::uint32_t m_allocationGranularity = 0;

@@ -30,6 +30,36 @@
 //                                       when the producer shuts down
 //   "Trelvox_FileMapping_ClientEvent"   automatic reset: set by every client
 //                                       registration or withdrawal
+//   "Trelvox_FileMapping_ProducerMutex" held by the producer for its whole life (below)
+//
+// Protocol (every step takes the access mutex for one header update or one frame copy,
+// and no participant waits for it longer than kAccessWaitMs: a frame that cannot be had
+// in that time is no frame, and a consumer shows its placeholder):
+//   producer  Init: open or create all five objects, then claim the producer mutex (wait
+//             up to kProducerClaimMs; a live producer holds it, so a timeout means that
+//             another producer runs, and this one stands aside: it does not hold it).
+//             Each frame: SetMediaSample(0, ...) writes descriptor 0 and frame 0 unless a
+//             consumer holds it (LockCount > 0), then sets the server event. Each write
+//             also withdraws client entries not seen for more than kStaleClientMs, once
+//             the producer has itself been writing for that long.
+//             Destroy: reset the server event (only a producer that held the producer
+//             mutex), release the producer mutex, close everything.
+//   consumer  Init: open or create all five objects (the producer mutex is never held by
+//             a consumer beyond one check). Each frame: check the producer mutex with a
+//             wait of 0 ms and release it again when it was taken; then, when the server
+//             event is set, LockMediaSample (LockCount + 1), GetMediaSampleData (copy;
+//             refreshes the entry's LastSeen, re-registers a vanished entry),
+//             UnlockMediaSample (LockCount - 1). Activation registers a client entry,
+//             deactivation withdraws it; both set the client event.
+//   liveness  The producer mutex is owned by the producer's thread from Init to Destroy.
+//             When that producer ends without Destroy (killed, crashed), the system marks
+//             the mutex abandoned and the next participant to take it is told so, once:
+//             that participant resets the server event while it owns the mutex, doing
+//             the producer's shut-down for it. Every camera, running or opened later, then
+//             finds no frame and shows its placeholder, until any producer writes again
+//             and sets the event. A producer that only follows the byte layout never takes
+//             the producer mutex, so for it nothing changes; abandonment is the only
+//             signal consumers act on, never "not held".
 // With AMBERLINE_CHANNEL_NAMESPACE set in the environment, every name is prefixed with
 // its value, so that tests (or a second system on one machine) never meet the real
 // producer's objects.
@@ -57,6 +87,15 @@ inline constexpr int kUsableFrameIndices =
     static_cast<int>((kFrameDataSize + kFrameAreaSize - 1) / kFrameAreaSize);
 // Posted to the producer's window when the client count changes (WM_APP + 235).
 inline constexpr unsigned kClientCountMessage = 33003;
+// The longest wait of any participant for the access mutex. A live holder keeps it for
+// one header update or one frame copy (milliseconds); a holder that keeps it longer is
+// stopped or hung, and waiting for it would hang the camera's host.
+inline constexpr unsigned kAccessWaitMs = 300;
+// How long a starting producer waits for the producer mutex: consumers hold it for one
+// check only, a live producer for its whole life.
+inline constexpr unsigned kProducerClaimMs = 300;
+// A client entry whose LastSeen is older than this is withdrawn by the producer's writes.
+inline constexpr std::uint32_t kStaleClientMs = 5000;
 
 struct ClientEntry {
   std::int32_t InUse;

@@ -651,11 +651,15 @@ HRESULT CVideoSrcStream::FillBuffer(IMediaSample* pSample) {
       if (copied == 0) ScaleFrameLetterboxed(*staging, pDstData, m_width, m_height);
     }
     if (copied != 0) {
+      // A frame that cannot be had (the channel busy beyond its wait, or the frame
+      // replaced by one of another size) is no frame: the stream goes on with the
+      // placeholder rather than ending.
       m_channel.UnlockMediaSample(0);
-      return E_UNEXPECTED;
+      m_images.FillPlaceholder(pDstData, static_cast<std::size_t>(lBuffSize), m_width, m_height);
+    } else {
+      if (m_channel.GetShowLogo() != 0 && m_images.HasLogo()) m_images.BlendLogo(pDstData, m_width, m_height);
+      if (m_channel.UnlockMediaSample(0) != 0) return E_UNEXPECTED;
     }
-    if (m_channel.GetShowLogo() != 0 && m_images.HasLogo()) m_images.BlendLogo(pDstData, m_width, m_height);
-    if (m_channel.UnlockMediaSample(0) != 0) return E_UNEXPECTED;
   }
 
   pSample->SetActualDataLength(lDstDataLen);

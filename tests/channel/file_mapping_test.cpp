@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <functional>
+#include <future>
 #include <cstring>
 #include <ostream>
 #include <string>
@@ -10,7 +13,9 @@
 #include <vector>
 
 #include "channel/producer_process.h"
+#include "platform/clock.h"
 #include "platform/named_sync.h"
+#include "platform/notify_queue.h"
 #include "platform/paths.h"
 #include "platform/shared_memory.h"
 #include "support/channel_fixture.h"
@@ -239,6 +244,84 @@ TEST_P(FileMappingExchangeTest, OutOfBoundsIndicesAndLengthsAreRefusedOnBothSide
   EXPECT_EQ(consumer.UnlockMediaSample(0), 0);
 }
 
+// Each row puts one descriptor field read from the region at a value on one side of the
+// limit the operations test it against, and says what the operation does there.
+struct DescriptorLimitCase {
+  const char* what;
+  std::size_t offset;  // in descriptor 0
+  std::int32_t value;
+  int result;           // of the operation
+  std::int32_t lockCountAfter;
+};
+
+TEST_P(FileMappingExchangeTest, DescriptorFieldsOnEachSideOfTheirLimits) {
+  CFileMapping producer(ProducerViews()), consumer(ConsumerViews());
+  ASSERT_EQ(producer.Init(true, nullptr), 0);
+  ASSERT_EQ(consumer.Init(false, nullptr), 0);
+  constexpr std::size_t kValid = 14424, kLockCount = 14424 + 4;
+  std::vector<std::uint8_t> copy(kBytes);
+  const auto lock = [&] {
+    FrameDescriptor d{};
+    return consumer.LockMediaSample(0, &d);
+  };
+  const auto read = [&] { return consumer.GetMediaSampleData(0, copy.data(), kBytes, L"c", 0, 0); };
+  const auto unlock = [&] { return consumer.UnlockMediaSample(0) == 0 ? 0 : -2; };
+  const auto write = [&] { return Write(producer, 9); };
+  struct Row {
+    DescriptorLimitCase c;
+    std::function<int()> operation;
+  };
+  const Row rows[] = {
+      {{"lock: Valid 0", kValid, 0, -1, 0}, lock},
+      {{"lock: Valid 1", kValid, 1, 0, 1}, lock},
+      {{"lock: Valid 2", kValid, 2, -1, 0}, lock},
+      {{"copy: no hold", kLockCount, 0, -1, 0}, read},
+      {{"copy: one hold", kLockCount, 1, 0, 1}, read},
+      {{"write: a negative count", kLockCount, -1, 0, 0}, write},
+      {{"write: no hold", kLockCount, 0, 0, 0}, write},
+      {{"write: one hold", kLockCount, 1, -1, 1}, write},
+      {{"unlock: one hold", kLockCount, 1, 0, 0}, unlock},
+      {{"unlock: nothing held", kLockCount, 0, 0, 0}, unlock},
+      {{"unlock: a negative count", kLockCount, -1, 0, -1}, unlock},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.c.what);
+    ASSERT_EQ(Write(producer, 1), 0);
+    CRawRegion raw;
+    ASSERT_TRUE(raw.IsOpen());
+    if (row.c.offset == kValid) raw.Put<std::uint8_t>(kValid, static_cast<std::uint8_t>(row.c.value));
+    else raw.Put<std::int32_t>(kLockCount, row.c.value);
+    EXPECT_EQ(row.operation(), row.c.result);
+    EXPECT_EQ(raw.At<std::int32_t>(kLockCount), row.c.lockCountAfter);
+    raw.Put<std::int32_t>(kLockCount, 0);
+    raw.Put<std::uint8_t>(kValid, 1);
+  }
+}
+
+TEST_P(FileMappingExchangeTest, IndexOnePastTheTableIsRefusedOnceFrameBytesFollowTheTable) {
+  // Frame 0's bytes begin where a 1,025th descriptor would: with this pattern its first
+  // byte reads as Valid 1 and the next ones as a positive hold count.
+  constexpr std::int32_t kLooksValid = 197;
+  CFileMapping producer(ProducerViews()), consumer(ConsumerViews());
+  ASSERT_EQ(producer.Init(true, nullptr), 0);
+  ASSERT_EQ(consumer.Init(false, nullptr), 0);
+  ASSERT_EQ(Write(producer, kLooksValid), 0);
+  ASSERT_EQ(Pattern(kLooksValid)[0], 1);
+  FrameDescriptor record;
+  std::memset(&record, 0xAB, sizeof record);
+  EXPECT_EQ(consumer.LockMediaSample(channel::kFrameDescriptorCount, &record), -1);
+  EXPECT_EQ(record.Valid, 0xAB) << "the record is left untouched";
+  EXPECT_EQ(consumer.UnlockMediaSample(channel::kFrameDescriptorCount), 0);
+  std::vector<std::uint8_t> copy(16);
+  EXPECT_EQ(consumer.GetMediaSampleData(channel::kFrameDescriptorCount, copy.data(), 16, L"c", 0, 0), -1);
+  FrameDescriptor d{};
+  ASSERT_EQ(consumer.LockMediaSample(0, &d), 0);
+  copy.resize(kBytes);
+  ASSERT_EQ(consumer.GetMediaSampleData(0, copy.data(), kBytes, L"c", 0, 0), 0);
+  consumer.UnlockMediaSample(0);
+  EXPECT_EQ(copy, Pattern(kLooksValid)) << "frame 0's bytes are unchanged";
+}
+
 TEST_P(FileMappingExchangeTest, RegistrationCutsNamesAndChangesTheTableOnlyWhenItShould) {
   // The observer stands in for the producer without a notification thread, which would
   // take the client event's pulses first.
@@ -375,8 +458,14 @@ TEST_P(FileMappingExchangeTest, DestroyAnyNumberOfTimesAndInitAgain) {
   CFileMapping never(ConsumerViews());
   never.Destroy();
   CFileMapping producer(ProducerViews()), consumer(ConsumerViews());
-  ASSERT_EQ(producer.Init(true, nullptr), 0);
-  EXPECT_EQ(producer.Init(true, nullptr), 1) << "a second Init keeps what it has";
+  {
+    CLogCapture log(0);
+    ASSERT_EQ(producer.Init(true, nullptr), 0);
+    EXPECT_EQ(producer.Init(true, nullptr), 1) << "a second Init keeps what it has (and starts no second thread)";
+    const std::string messages = log.Messages();
+    const std::string line = "System allocation granularity is ";
+    EXPECT_NE(messages.find(line, messages.find(line) + 1), std::string::npos) << "logged by each Init";
+  }
   ASSERT_EQ(consumer.Init(false, nullptr), 0);
   ASSERT_EQ(Write(producer, 1), 0);
   FrameDescriptor d{};
@@ -651,6 +740,291 @@ TEST_F(FileMappingTest, RegionLeftByProcessesThatAllDiedStartsAgainFromZeros) {
   EXPECT_EQ(fresh.GetServerResolution(), (std::pair<std::int32_t, std::int32_t>{0, 0}));
   FrameDescriptor d{};
   EXPECT_EQ(fresh.LockMediaSample(0, &d), -1);
+}
+
+// ---- Producer liveness, stale clients, bounded waits --------------------------------
+
+// The frame number (Aux32) a consumer gets now, or -1 when it gets no frame.
+int FrameNow(CFileMapping& consumer) {
+  FrameDescriptor d{};
+  if (consumer.LockMediaSample(0, &d) != 0) return -1;
+  consumer.UnlockMediaSample(0);
+  return d.Aux32;
+}
+
+// Writes frame n into index 0 as a producer that follows only the byte layout: the access
+// mutex, descriptor 0, the frame bytes, the server event, and nothing else.
+void WriteAsLayoutOnlyProducer(std::int32_t n) {
+  CNamedMutex access;
+  CNamedEvent server;
+  CSharedMemory region;
+  ASSERT_EQ(access.Open(channel::ObjectName(L"Trelvox_FileMapping_AccessMutex")), ERROR_SUCCESS);
+  ASSERT_EQ(server.Open(channel::ObjectName(L"Trelvox_FileMapping_ServerEvent")), ERROR_SUCCESS);
+  ASSERT_EQ(region.Open(channel::ObjectName(L"Trelvox_FileMapping")), ERROR_SUCCESS);
+  auto* base = static_cast<std::uint8_t*>(region.MapView(0, channel::kHeaderSize + kBytes));
+  ASSERT_NE(base, nullptr);
+  ASSERT_EQ(access.Wait(10000), WaitResult::kAcquired);
+  FrameDescriptor& d = reinterpret_cast<channel::RegionHeader*>(base)->Frames[0];
+  d.Width = kWidth;
+  d.Height = kHeight;
+  d.Aux32 = n;
+  d.Length = kBytes;
+  d.LockCount = 0;
+  const auto frame = Pattern(n);
+  std::memcpy(base + channel::kHeaderSize, frame.data(), frame.size());
+  d.Valid = 1;
+  access.Release();
+  CSharedMemory::UnmapView(base, channel::kHeaderSize + kBytes);
+  server.Set();
+}
+
+// Starts a producer process and waits until consumer sees its frames.
+void StartProducerProcess(CChildProcess& child, const CChannelNamespace& names, CFileMapping& consumer) {
+  ASSERT_TRUE(testing_support::StartChild(child, "channel-producer", {"100000000"}, names.Environment()));
+  ASSERT_TRUE(testing_support::WaitUntil([&] { return FrameNow(consumer) > 0; }, 30000)) << "no frame from it";
+}
+
+TEST_F(FileMappingTest, KilledProducerLeavesEveryCameraWithoutAFrameUntilAnyProducerWritesAgain) {
+  CLogCapture log(0);
+  CFileMapping running;
+  ASSERT_EQ(running.Init(false, nullptr), 0);
+  CChildProcess producer;
+  StartProducerProcess(producer, names, running);
+  producer.Kill();
+  int code = 0;
+  ASSERT_TRUE(producer.Wait(10000, &code));
+  EXPECT_TRUE(testing_support::WaitUntil([&] { return FrameNow(running) == -1; }, 2000))
+      << "the frozen frame is withdrawn within 2 s";
+  CFileMapping openedLater;
+  ASSERT_EQ(openedLater.Init(false, nullptr), 0);
+  EXPECT_EQ(FrameNow(openedLater), -1);
+  EXPECT_EQ(FrameNow(running), -1) << "and stays withdrawn";
+  EXPECT_NE(log.Messages().find("The producer ended without shutting the channel down"), std::string::npos);
+
+  // Any producer brings the frames back: one that knows only the layout, then ours.
+  WriteAsLayoutOnlyProducer(77);
+  EXPECT_EQ(FrameNow(running), 77);
+  EXPECT_EQ(FrameNow(openedLater), 77);
+  CFileMapping returning;
+  ASSERT_EQ(returning.Init(true, nullptr), 0);
+  EXPECT_FALSE(returning.OtherProducerRuns());
+  ASSERT_EQ(Write(returning, 78), 0);
+  EXPECT_EQ(FrameNow(running), 78);
+  EXPECT_EQ(FrameNow(openedLater), 78);
+}
+
+TEST_F(FileMappingTest, ProducerThatKnowsOnlyTheLayoutKeepsItsLastFrameOnShowAsBefore) {
+  CFileMapping consumer;
+  ASSERT_EQ(consumer.Init(false, nullptr), 0);
+  WriteAsLayoutOnlyProducer(5);  // and gone, without resetting anything
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(2200);
+  while (std::chrono::steady_clock::now() < until) {
+    ASSERT_EQ(FrameNow(consumer), 5);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
+TEST_F(FileMappingTest, SecondProducerStandsAsideAndLeavesTheCamerasToTheFirst) {
+  CLogCapture log(0);
+  CFileMapping consumer;
+  ASSERT_EQ(consumer.Init(false, nullptr), 0);
+  CChildProcess first;
+  StartProducerProcess(first, names, consumer);
+  CFileMapping second;
+  ASSERT_EQ(second.Init(true, nullptr), 0);
+  EXPECT_TRUE(second.OtherProducerRuns());
+  EXPECT_NE(log.Messages().find("Another producer is delivering frames on this channel.\n"), std::string::npos);
+  second.Destroy();
+  EXPECT_GT(FrameNow(consumer), 0) << "the one standing aside does not shut the first one's frames down";
+
+  first.Kill();
+  int code = 0;
+  ASSERT_TRUE(first.Wait(10000, &code));
+  EXPECT_TRUE(testing_support::WaitUntil([&] { return FrameNow(consumer) == -1; }, 2000));
+  CFileMapping next;
+  ASSERT_EQ(next.Init(true, nullptr), 0);
+  EXPECT_FALSE(next.OtherProducerRuns()) << "the dead one's claim is gone";
+}
+
+std::atomic<DWORD> g_fakeTick{0};
+DWORD FakeTick() { return g_fakeTick.load(); }
+
+struct StaleCase {
+  const char* what;
+  DWORD firstWrite;  // the producer's first write
+  DWORD now;         // the write that judges the entry
+  DWORD lastSeen;
+  bool withdrawn;
+};
+
+TEST_F(FileMappingTest, EntriesNotSeenForLongerThanTheLimitAreWithdrawnByTheProducersWrites) {
+  constexpr DWORD t = 1000000;
+  const StaleCase cases[] = {
+      {"seen exactly the limit ago", t, t + 6000, t + 1000, false},
+      {"seen one ms before that", t, t + 6000, t + 999, true},
+      {"producer writing for exactly the limit", t, t + 5000, t - 100000, false},
+      {"producer writing one ms longer", t, t + 5001, t - 100000, true},
+      {"across the counter's wrap, at the limit", 0xFFFF0000u, 0xFFFFFF00u + 5000, 0xFFFFFF00u, false},
+      {"across the counter's wrap, past it", 0xFFFF0000u, 0xFFFFFF00u + 5001, 0xFFFFFF00u, true},
+  };
+  constexpr std::size_t kEntry1 = 12 + 144;
+  for (const StaleCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    CFileMapping producer, consumer;
+    producer.SetTickSource(&FakeTick);
+    ASSERT_EQ(producer.Init(true, nullptr), 0);
+    ASSERT_EQ(consumer.Init(false, nullptr), 0);
+    consumer.NotifyServerAboutClientConnection(true, L"fresh", kWidth, kHeight);
+    consumer.NotifyServerAboutClientConnection(true, L"judged", kWidth, kHeight);
+    CRawRegion raw;
+    ASSERT_TRUE(raw.IsOpen());
+    raw.Put<std::uint32_t>(12 + 140, c.now);  // "fresh" was seen just now
+    raw.Put<std::uint32_t>(kEntry1 + 140, c.lastSeen);
+    g_fakeTick = c.firstWrite;
+    ASSERT_EQ(Write(producer, 1), 0);
+    g_fakeTick = c.now;
+    ASSERT_EQ(Write(producer, 2), 0);
+    EXPECT_EQ(raw.At<std::int32_t>(kEntry1) == 0, c.withdrawn);
+    EXPECT_EQ(producer.GetClientCount(), c.withdrawn ? 1 : 2);
+    EXPECT_NE(raw.At<std::int32_t>(12), 0) << "the fresh entry stays";
+  }
+}
+
+TEST_F(FileMappingTest, WithdrawnStaleClientIsPostedAndRegistersAgainAtItsNextRead) {
+  CNotifyQueue window;
+  CFileMapping producer, consumer;
+  producer.SetTickSource(&FakeTick);
+  ASSERT_EQ(producer.Init(true, window.Window()), 0);
+  ASSERT_EQ(consumer.Init(false, nullptr), 0);
+  const DWORD now = platform::GetTickCount();
+  consumer.NotifyServerAboutClientConnection(true, L"paused", kWidth, kHeight);
+  NotifyMessage message{};
+  ASSERT_TRUE(window.WaitMessage(10000, &message));
+  EXPECT_EQ(message.wParam, 1u);
+  g_fakeTick = now;
+  ASSERT_EQ(Write(producer, 1), 0);
+  g_fakeTick = now + 60000;
+  ASSERT_EQ(Write(producer, 2), 0);
+  ASSERT_TRUE(window.WaitMessage(10000, &message));
+  EXPECT_EQ(message.message, channel::kClientCountMessage);
+  EXPECT_EQ(message.wParam, 0u) << "the withdrawal is posted as any other";
+  FrameDescriptor d{};
+  std::vector<std::uint8_t> copy(kBytes);
+  ASSERT_EQ(consumer.LockMediaSample(0, &d), 0);
+  ASSERT_EQ(consumer.GetMediaSampleData(0, copy.data(), kBytes, L"paused", kWidth, kHeight), 0);
+  consumer.UnlockMediaSample(0);
+  ASSERT_TRUE(window.WaitMessage(10000, &message));
+  EXPECT_EQ(message.wParam, 1u) << "the paused consumer is back at its next frame";
+}
+
+TEST_F(FileMappingTest, KilledConsumersLeaveAFullTableAndALiveConsumerGetsIn) {
+  CFileMapping producer, idle, live;
+  ASSERT_EQ(producer.Init(true, nullptr), 0);
+  ASSERT_EQ(idle.Init(false, nullptr), 0);
+  ASSERT_EQ(live.Init(false, nullptr), 0);
+  for (int i = 0; i < channel::kMaxClients - 3; ++i)
+    idle.NotifyServerAboutClientConnection(true, L"idle-" + std::to_wstring(i), kWidth, kHeight);
+  int n = 1;
+  ASSERT_EQ(Write(producer, n++), 0);
+  std::vector<CChildProcess> consumers(3);
+  for (std::size_t i = 0; i < consumers.size(); ++i)
+    ASSERT_TRUE(testing_support::StartChild(consumers[i], "channel-consumer",
+                                            {"killed-" + std::to_string(i), "100000000", "whole"}, names.Environment()));
+  ASSERT_TRUE(testing_support::WaitUntil(
+      [&] {
+        Write(producer, n++);
+        return producer.GetClientCount() == channel::kMaxClients;
+      },
+      30000));
+  for (CChildProcess& child : consumers) {
+    child.Kill();
+    int code = 0;
+    ASSERT_TRUE(child.Wait(10000, &code));
+  }
+  std::vector<std::uint8_t> copy(kBytes);
+  std::vector<ClientEntry> clients;
+  const auto listed = [&] {
+    Write(producer, n++);
+    FrameDescriptor d{};
+    if (live.LockMediaSample(0, &d) == 0) {
+      live.GetMediaSampleData(0, copy.data(), kBytes, L"live", kWidth, kHeight);
+      live.UnlockMediaSample(0);
+    }
+    producer.GetClientInfo(&clients);
+    return clients.size() == 1;
+  };
+  ASSERT_TRUE(testing_support::WaitUntil(listed, 30000)) << clients.size() << " clients listed";
+  EXPECT_EQ(clients[0].Name[0], u'l');
+  EXPECT_EQ(producer.GetClientCount(), 1);
+}
+
+TEST_F(FileMappingTest, PeerKeepingTheAccessMutexDelaysEveryOperationOnlyForItsWait) {
+  CFileMapping producer, consumer;
+  ASSERT_EQ(producer.Init(true, nullptr), 0);
+  ASSERT_EQ(consumer.Init(false, nullptr), 0);
+  ASSERT_EQ(Write(producer, 1), 0);
+  ASSERT_EQ(producer.SetServerResolution(kWidth, kHeight), 1);
+  consumer.NotifyServerAboutClientConnection(true, L"c", kWidth, kHeight);
+  FrameDescriptor held{};
+  ASSERT_EQ(consumer.LockMediaSample(0, &held), 0);
+
+  const std::wstring eventName = names.Value() + L"ready";
+  CNamedEvent ready;
+  bool created = false;
+  ASSERT_EQ(ready.Create(eventName, true, false, &created), ERROR_SUCCESS);
+  CChildProcess holder;  // a stopped or hung peer: holds the mutex and never lets go
+  ASSERT_TRUE(testing_support::StartChild(holder, "channel-holder", {platform::WideToUtf8(eventName), "mutex"},
+                                          names.Environment()));
+  ASSERT_TRUE(ready.Wait(30000));
+
+  struct Results {
+    int lock = 0, copy = 0, write = 0, resolutionSet = 0, logoSet = 0;
+    std::int32_t count = -1, logo = -1;
+    std::pair<std::int32_t, std::int32_t> resolution{-1, -1};
+    std::size_t listed = 99;
+  };
+  std::vector<std::uint8_t> copy(kBytes);
+  auto calls = std::async(std::launch::async, [&] {
+    Results r;
+    FrameDescriptor d{};
+    r.lock = consumer.LockMediaSample(0, &d);
+    r.copy = consumer.GetMediaSampleData(0, copy.data(), kBytes, L"c", kWidth, kHeight);
+    consumer.UnlockMediaSample(0);
+    consumer.NotifyServerAboutClientConnection(false, L"c", 0, 0);
+    const auto frame = Pattern(2);
+    r.write = producer.SetMediaSample(0, kWidth, kHeight, frame.data(), kBytes, 2, nullptr, nullptr);
+    r.count = producer.GetClientCount();
+    r.resolution = consumer.GetServerResolution();
+    r.resolutionSet = producer.SetServerResolution(1, 1);
+    r.logo = consumer.GetShowLogo();
+    r.logoSet = producer.SetShowLogo(1);
+    std::vector<ClientEntry> clients;
+    producer.GetClientInfo(&clients);
+    r.listed = clients.size();
+    return r;
+  });
+  const bool returned = calls.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+  holder.Kill();  // lets a call that hangs go, so that the test can end
+  int code = 0;
+  ASSERT_TRUE(holder.Wait(10000, &code));
+  ASSERT_TRUE(returned) << "a call waited for the mutex without limit";
+  const Results r = calls.get();
+  EXPECT_EQ(r.lock, -1) << "no frame: the placeholder";
+  EXPECT_EQ(r.copy, -1);
+  EXPECT_EQ(r.write, -1);
+  EXPECT_EQ(r.count, 0);
+  EXPECT_EQ(r.resolution, (std::pair<std::int32_t, std::int32_t>{0, 0}));
+  EXPECT_EQ(r.resolutionSet, 0);
+  EXPECT_EQ(r.logo, 0);
+  EXPECT_EQ(r.logoSet, 0);
+  EXPECT_EQ(r.listed, 0u);
+
+  // The peer gone, everything works again and nothing was changed meanwhile.
+  EXPECT_EQ(producer.GetClientCount(), 1) << "the withdrawal did not happen";
+  EXPECT_EQ(consumer.GetServerResolution(), (std::pair<std::int32_t, std::int32_t>{kWidth, kHeight}));
+  consumer.UnlockMediaSample(0);  // the hold the timed-out unlock could not drop
+  ASSERT_EQ(Write(producer, 3), 0);
+  EXPECT_EQ(FrameNow(consumer), 3);
 }
 
 }  // namespace

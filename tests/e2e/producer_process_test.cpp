@@ -2,11 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <thread>
 #include <vector>
 
 #include "channel/file_mapping.h"
+#include "platform/paths.h"
+#include "platform/wide_string.h"
 #include "support/channel_fixture.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -45,6 +49,48 @@ TEST(ProducerProcessTest, DeliversUprightFramesOfItsSizeAndStopsCleanly) {
   ASSERT_TRUE(producer.Wait(60000, &code));
   EXPECT_EQ(code, 0);
   EXPECT_EQ(consumer.LockMediaSample(0, &d), -1) << "a stopped producer leaves the cameras on their placeholder";
+}
+
+TEST(ProducerProcessTest, SecondProducerRefusesToStartUnlessAllowed) {
+  CChannelNamespace names;
+  CChildProcess first;
+  ASSERT_TRUE(first.Start(AMBERLINE_PRODUCER_PATH, {"--fps", "50", "--seconds", "120"}, names.Environment()));
+  CFileMapping consumer;
+  ASSERT_EQ(consumer.Init(false, nullptr), 0);
+  channel::FrameDescriptor d{};
+  ASSERT_TRUE(testing_support::WaitUntil(
+      [&] {
+        if (consumer.LockMediaSample(0, &d) != 0) return false;
+        consumer.UnlockMediaSample(0);
+        return true;
+      },
+      60000))
+      << "no frame from the first producer";
+
+  const std::filesystem::path said = std::filesystem::temp_directory_path() /
+                                     ("amberline-second-producer-" + platform::WideToUtf8(names.Value()) + ".txt");
+  CChildProcess second;
+  if (platform::kIsWindows) {
+    ASSERT_TRUE(second.Start(AMBERLINE_PRODUCER_PATH, {"--frames", "5"}, names.Environment()));
+  } else {
+    ASSERT_TRUE(second.Start("/bin/sh", {"-c", "exec \"$0\" --frames 5 2>\"$1\"", AMBERLINE_PRODUCER_PATH, said.string()},
+                             names.Environment()));
+  }
+  int code = -1;
+  ASSERT_TRUE(second.Wait(60000, &code));
+  EXPECT_EQ(code, 3) << "refused";
+  if (!platform::kIsWindows) {
+    const std::string message = testing_support::ReadFile(said);
+    EXPECT_NE(message.find("another producer is already delivering frames"), std::string::npos) << message;
+    EXPECT_NE(message.find("--allow-second-producer"), std::string::npos) << message;
+    std::filesystem::remove(said);
+  }
+
+  CChildProcess allowed;
+  ASSERT_TRUE(allowed.Start(AMBERLINE_PRODUCER_PATH, {"--frames", "5", "--allow-second-producer"}, names.Environment()));
+  ASSERT_TRUE(allowed.Wait(60000, &code));
+  EXPECT_EQ(code, 0);
+  first.Kill();
 }
 
 }  // namespace

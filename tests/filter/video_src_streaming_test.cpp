@@ -13,6 +13,8 @@
 #include "filter/image.h"
 #include "filter/stream_images.h"
 #include "framework/mem_allocator.h"
+#include "platform/child_process.h"
+#include "platform/named_sync.h"
 #include "support/log_capture.h"
 #include "support/test_support.h"
 
@@ -132,6 +134,60 @@ TEST_F(CameraStreamingTest, ProducerArrivingAndLeavingSwitchesBetweenPlaceholder
   ASSERT_TRUE(Input()->WaitForSamples(seen + 2, kDeadline));
   EXPECT_EQ(Input()->DataCopies().back().bytes, SolidFrame(320, 240, 1, 2, 3));
   ASSERT_EQ(Stop(), S_OK);
+}
+
+TEST_F(CameraStreamingTest, ProducerStartingLaterOrReturningIsAnnouncedToExactlyOnce) {
+  testing_support::CLogCapture log(3);
+  const auto announcements = [&] {
+    const std::string messages = log.Messages();
+    const std::string entry = ">>> Entering: CFileMapping::NotifyServerAboutClientConnection\n";
+    int count = 0;
+    for (std::size_t at = messages.find(entry); at != std::string::npos; at = messages.find(entry, at + 1)) ++count;
+    return count;
+  };
+  const auto frame = SolidFrame(320, 240, 200, 100, 50);
+  ASSERT_EQ(Connect(), S_OK);
+  ASSERT_EQ(Run(), S_OK);
+  ASSERT_TRUE(Input()->WaitForSamples(3, kDeadline));
+  EXPECT_EQ(announcements(), 1) << "the activation";
+  Publish(320, 240, frame);  // the producer starts later
+  LONG seen = Input()->SampleCount();
+  ASSERT_TRUE(Input()->WaitForSamples(seen + 3, kDeadline));
+  EXPECT_EQ(announcements(), 2);
+  m_producer.reset();
+  seen = Input()->SampleCount();
+  ASSERT_TRUE(Input()->WaitForSamples(seen + 3, kDeadline));
+  Publish(320, 240, frame);  // and returns
+  seen = Input()->SampleCount();
+  ASSERT_TRUE(Input()->WaitForSamples(seen + 3, kDeadline));
+  EXPECT_EQ(announcements(), 3);
+  ASSERT_EQ(Stop(), S_OK);
+}
+
+TEST_F(CameraStreamingTest, PeerKeepingTheChannelLockedGivesThePlaceholderAndStopStillReturns) {
+  Stream()->Images().SetPlaceholder(SolidImage(2, 2, 3, 1, 2, 3));
+  const auto frame = SolidFrame(320, 240, 200, 100, 50);
+  Publish(320, 240, frame);
+  ASSERT_EQ(Connect(), S_OK);
+  Input()->KeepDataCopies(1);
+  ASSERT_EQ(Run(), S_OK);
+  ASSERT_TRUE(Input()->WaitForSamples(2, kDeadline));
+  EXPECT_EQ(Input()->DataCopies().back().bytes, frame);
+
+  // A peer that takes the channel's access mutex and keeps it, as a producer stopped in a
+  // debugger does.
+  const std::wstring eventName = m_namespace.Value() + L"ready";
+  CNamedEvent ready;
+  bool created = false;
+  ASSERT_EQ(ready.Create(eventName, true, false, &created), ERROR_SUCCESS);
+  CChildProcess holder;
+  ASSERT_TRUE(testing_support::StartChild(holder, "channel-holder", {platform::WideToUtf8(eventName), "mutex"},
+                                          m_namespace.Environment()));
+  ASSERT_TRUE(ready.Wait(30000));
+  const LONG seen = Input()->SampleCount();
+  EXPECT_TRUE(Input()->WaitForSamples(seen + 2, kDeadline)) << "the stream goes on";
+  EXPECT_EQ(Input()->DataCopies().back().bytes, SolidFrame(320, 240, 1, 2, 3));
+  EXPECT_EQ(Stop(), S_OK);
 }
 
 struct ScaleCase {

@@ -406,6 +406,32 @@ TEST_F(PlatformHostTest, RegisteredCameraIsFoundByNameAndDeliversTheProducersFra
   ExpectGone(kBuiltInName, kBuiltInClsid);
 }
 
+TEST_F(PlatformHostTest, KilledProducerGivesThePlaceholderAgainAndAReturningOneItsFrames) {
+  const CPicture placeholder = testing_support::ExpectedPlaceholder(kWidth, kHeight);
+  ASSERT_FALSE(placeholder.rgb.empty()) << "the staged placeholder cannot be loaded";
+  const CPicture picture = testing_support::MarkedPicture(kWidth, kHeight);
+  testing_support::WritePng(Out("picture.png"), picture);
+  {
+    CRegsvr32Registration registration(m_module);
+    ASSERT_EQ(registration.Register(), 0) << "regsvr32 /s " << Utf8(m_module);
+    AddCamera(kBuiltInName, Connection::GraphConnect);
+    Run();
+    StartProducer(Out("picture.png"), 100000);
+    EXPECT_EQ(WaitForPicture(m_branches[0], picture), "") << "the producer's picture";
+    m_producer.Kill();  // TerminateProcess: no shut-down of its channel
+    int code = 0;
+    ASSERT_TRUE(m_producer.Wait(kTimeoutMs, &code));
+    EXPECT_EQ(WaitForPicture(m_branches[0], placeholder), "") << "not the dead producer's last frame";
+    StartProducer(Out("picture.png"), 100000);
+    EXPECT_EQ(WaitForPicture(m_branches[0], picture), "") << "a returning producer's picture";
+    ExpectNoErrorEvents();
+    StopAndRemove();
+    m_producer.Kill();
+    EXPECT_EQ(registration.Unregister(), 0);
+  }
+  ExpectGone(kBuiltInName, kBuiltInClsid);
+}
+
 TEST_F(PlatformHostTest, ACopyNamedInTheCustomSourceListIsASecondCameraBesideTheFirst) {
   // The copy in an installation folder of its own, with its pictures beside it.
   const std::filesystem::path stage = WindowsPath(testing_support::StagedModulePath().parent_path().parent_path());

@@ -2,12 +2,15 @@
 // every camera on this machine to deliver.
 //
 //   amberline-producer [--size WxH] [--fps N] [--seconds S | --frames N] [--logo on|off]
-//                      [--image FILE.png]
+//                      [--image FILE.png] [--allow-second-producer]
 //
 // Defaults: 640x480 at 25 frames a second until interrupted, no logo, a moving test
 // pattern. It announces its frame size and logo flag, prints the client table whenever
 // the number of clients changes, and on Ctrl+C / SIGTERM shuts the channel down so that
 // the cameras fall back to their placeholder. Exit status 0 after a clean stop.
+// While another producer delivers on the same channel it refuses to start (exit status
+// 3), as the cameras would flicker between the two; --allow-second-producer runs it
+// beside the other anyway.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -31,13 +34,14 @@ struct Options {
   long long frames = 0;
   bool logo = false;
   std::string image;
+  bool allowSecondProducer = false;
 };
 
 int Usage(const char* problem) {
   std::fprintf(stderr,
                "amberline-producer: %s\n"
                "usage: amberline-producer [--size WxH] [--fps N] [--seconds S | --frames N] [--logo on|off] "
-               "[--image FILE.png]\n",
+               "[--image FILE.png] [--allow-second-producer]\n",
                problem);
   return 2;
 }
@@ -45,6 +49,10 @@ int Usage(const char* problem) {
 bool ParseOptions(int argc, char** argv, Options* o, std::string* problem) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
+    if (arg == "--allow-second-producer") {
+      o->allowSecondProducer = true;
+      continue;
+    }
     const bool hasValue = i + 1 < argc;
     const std::string value = hasValue ? argv[i + 1] : "";
     if (arg == "--size" && hasValue) {
@@ -116,6 +124,17 @@ int main(int argc, char** argv) {
   if (channel.Init(true, notifications.Window()) != 0) {
     std::fprintf(stderr, "amberline-producer: cannot open the shared frame channel\n");
     return 1;
+  }
+  if (channel.OtherProducerRuns()) {
+    if (!options.allowSecondProducer) {
+      std::fprintf(stderr,
+                   "amberline-producer: another producer is already delivering frames to the cameras; two at once "
+                   "make every camera flicker between their frames. Stop the other one, or start this one with "
+                   "--allow-second-producer to run both.\n");
+      channel.Destroy();
+      return 3;
+    }
+    std::fprintf(stderr, "amberline-producer: running beside another producer (--allow-second-producer)\n");
   }
   channel.SetServerResolution(options.width, options.height);
   channel.SetShowLogo(options.logo ? 1 : 0);
