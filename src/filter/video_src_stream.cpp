@@ -34,6 +34,8 @@ constexpr std::int32_t kDefaultMaxWidth = 640;
 constexpr std::int32_t kDefaultMaxHeight = 480;
 constexpr std::int32_t kMinIntervalMs = 10;
 constexpr std::int32_t kMaxIntervalMs = 1000;
+// A downstream that keeps one sample must leave the stream another to fill.
+constexpr LONG kMinBuffers = 2;
 constexpr REFERENCE_TIME kLatency = 666666;
 constexpr ULONG kPushSourceFlags = AM_PUSHSOURCECAPS_PRIVATE_CLOCK;
 constexpr DWORD kCategoryBytes = sizeof(GUID);
@@ -77,6 +79,27 @@ bool IsDeliverableHeader(const BITMAPINFOHEADER& header) {
   if (header.biBitCount != 24 || header.biWidth <= 0 || header.biHeight <= 0) return false;
   const std::int64_t bytes = ImageBytes(header);
   return bytes > 0 && bytes <= std::numeric_limits<LONG>::max();
+}
+
+constexpr REFERENCE_TIME kUnitsPerMs = 10000;
+
+// A frame time (100-ns units) in whole milliseconds, rounded.
+std::int32_t RoundedMs(REFERENCE_TIME frameTime) {
+  return static_cast<std::int32_t>(std::round(static_cast<double>(frameTime) / kUnitsPerMs));
+}
+
+// The frame time a video-info type's AvgTimePerFrame gives: that value when it rounds to
+// 10 ms ... 1 s, else the default interval (also for a type without a video-info block).
+REFERENCE_TIME FrameTimeFromType(const AM_MEDIA_TYPE& type) {
+  constexpr REFERENCE_TIME kDefault = CVideoSrcStream::kDefaultFrameIntervalMs * kUnitsPerMs;
+  if (!IsEqualGUID(type.formattype, FORMAT_VideoInfo) || type.pbFormat == nullptr ||
+      type.cbFormat < sizeof(VIDEOINFOHEADER))
+    return kDefault;
+  REFERENCE_TIME avg = 0;
+  std::memcpy(&avg, type.pbFormat + offsetof(VIDEOINFOHEADER, AvgTimePerFrame), sizeof avg);
+  if (avg < 0 || avg > (kMaxIntervalMs + 1) * kUnitsPerMs) return kDefault;
+  const std::int32_t intervalMs = RoundedMs(avg);
+  return intervalMs < kMinIntervalMs || intervalMs > kMaxIntervalMs ? kDefault : avg;
 }
 
 // Frees a media type copy handed out by a sample when the scope ends.
@@ -194,7 +217,11 @@ HRESULT CVideoSrcStream::Inactive() {
 HRESULT CVideoSrcStream::OnThreadCreate() {
   CTraceScope scope(1, L"CVideoSrcStream::OnThreadCreate");
   std::lock_guard<std::recursive_mutex> hold(m_streamLock);
-  m_frameInterval.store(m_defaultFrameInterval);
+  // The rate the connection was made for. The application thread that starts this
+  // worker holds the state lock and waits for this hook, so the type cannot change
+  // meanwhile.
+  SetPace(IsConnected() ? FrameTimeFromType(m_mt) : m_defaultFrameInterval * kUnitsPerMs);
+  m_pacer.Restart();
   m_lastStart = 0;
   m_lastStop = 0;
   return S_OK;
@@ -217,14 +244,19 @@ STDMETHODIMP CVideoSrcStream::EndFlush() {
 STDMETHODIMP CVideoSrcStream::Notify(IBaseFilter* /*pSelf*/, Quality q) {
   CTraceScope scope(1, L"CVideoSrcStream::Notify");
   if (q.Proportion <= 0) {
-    m_frameInterval.store(kMaxIntervalMs);
+    SetPace(kMaxIntervalMs * kUnitsPerMs);
     return S_OK;
   }
   std::int32_t interval = m_frameInterval.load() * 1000 / q.Proportion;
   if (interval > kMaxIntervalMs) interval = kMaxIntervalMs;
   if (interval < kMinIntervalMs) interval = kMinIntervalMs;
-  m_frameInterval.store(interval);
+  SetPace(interval * kUnitsPerMs);
   return S_OK;
+}
+
+void CVideoSrcStream::SetPace(REFERENCE_TIME frameTime) {
+  m_frameInterval.store(RoundedMs(frameTime));
+  m_frameTime.store(frameTime);
 }
 
 // ---- formats ----
@@ -293,8 +325,12 @@ HRESULT CVideoSrcStream::CheckMediaType(const CMediaType* pMediaType) {
     maxHeight = announcedHeight;
   }
   const BITMAPINFOHEADER header = Header(*pMediaType);
-  if (header.biWidth < kMinWidth || header.biWidth > maxWidth) return E_INVALIDARG;
-  if (header.biHeight < kMinHeight || header.biHeight > maxHeight) return E_INVALIDARG;
+  // The producer's own size is what position 0 offers: accepted whatever its shape.
+  const bool offered = announcedWidth != 0 && header.biWidth == announcedWidth && header.biHeight == announcedHeight;
+  if (!offered) {
+    if (header.biWidth < kMinWidth || header.biWidth > maxWidth) return E_INVALIDARG;
+    if (header.biHeight < kMinHeight || header.biHeight > maxHeight) return E_INVALIDARG;
+  }
   if (IsConnected()) {
     std::lock_guard<std::recursive_mutex> hold(m_streamLock);
     if (ImageBytes(header) > m_bufferSize) return E_INVALIDARG;
@@ -321,10 +357,7 @@ HRESULT CVideoSrcStream::SetMediaType(const CMediaType* pMediaType) {
   std::lock_guard<std::recursive_mutex> hold(m_streamLock);
   m_width = format->bmiHeader.biWidth;
   m_height = format->bmiHeader.biHeight;
-  const double intervalMs = std::round(static_cast<double>(format->AvgTimePerFrame) / 10000.0);
-  m_frameInterval.store(intervalMs < kMinIntervalMs || intervalMs > kMaxIntervalMs
-                            ? kDefaultFrameIntervalMs
-                            : static_cast<std::int32_t>(intervalMs));
+  SetPace(FrameTimeFromType(m_mt));
   return S_OK;
 }
 
@@ -333,7 +366,7 @@ HRESULT CVideoSrcStream::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPE
   if (pAlloc == nullptr || pRequest == nullptr) return E_POINTER;
   std::lock_guard<std::recursive_mutex> state(StateLock());
   if (!IsRgb24VideoInfo(m_mt) || !IsDeliverableHeader(Header(m_mt))) return E_FAIL;
-  pRequest->cBuffers = 1;
+  if (pRequest->cBuffers < kMinBuffers) pRequest->cBuffers = kMinBuffers;
   // The size is computed from the header rather than taken from biSizeImage, which a
   // type attached to a sample may have brought from a peer.
   pRequest->cbBuffer = static_cast<LONG>(ImageBytes(Header(m_mt)));
@@ -384,21 +417,17 @@ HRESULT CVideoSrcStream::SetFormatLocked(AM_MEDIA_TYPE* pmt) {
     HRESULT hr = CheckMediaType(type);
     m_formatSet = formatSet;
     if (hr != S_OK) return kFormatRefused;
-    if (IsConnected()) {
-      IPin* peer = GetConnected();
-      peer->AddRef();
-      hr = peer->QueryAccept(pmt);
-      if (hr != S_OK) {
-        peer->Release();
-        return kFormatRefused;
-      }
-      if (IFilterGraph* graph = m_pFilter->GetFilterGraph()) graph->Reconnect(peer);
-      peer->Release();
+    if (!IsConnected()) {
+      if (FAILED(SetMediaType(type))) return kFormatRefused;
+      m_formatSet = 1;
+      IncrementTypeVersion();
+      return S_OK;
     }
-    if (FAILED(SetMediaType(type))) return kFormatRefused;
-    m_formatSet = 1;
-    IncrementTypeVersion();
-    return S_OK;
+    IPin* peer = GetConnected();
+    peer->AddRef();
+    hr = ChangeConnectedFormat(peer, type);
+    peer->Release();
+    return hr;
   }
 
   m_formatSet = 0;
@@ -407,6 +436,34 @@ HRESULT CVideoSrcStream::SetFormatLocked(AM_MEDIA_TYPE* pmt) {
   if (FAILED(SetMediaType(&offered))) return kFormatRefused;
   IncrementTypeVersion();
   return S_OK;
+}
+
+HRESULT CVideoSrcStream::ChangeConnectedFormat(IPin* peer, const CMediaType* type) {
+  if (peer->QueryAccept(type) != S_OK) return kFormatRefused;
+  // The connection already carries exactly this type: nothing to renegotiate.
+  if (m_mt == *type) {
+    m_formatSet = 1;
+    IncrementTypeVersion();
+    return S_OK;
+  }
+  HRESULT copied = S_OK;
+  const CMediaType previous(m_mt, &copied);
+  if (FAILED(copied)) return E_OUTOFMEMORY;
+  const std::int32_t previousFormatSet = m_formatSet;
+  // Recorded and fixed first: the reconnection offers and accepts only this type.
+  if (FAILED(SetMediaType(type))) return kFormatRefused;
+  m_formatSet = 1;
+  const HRESULT reconnected = m_pFilter->ReconnectPin(peer, type);
+  CMediaType connected;
+  if (SUCCEEDED(reconnected) && IsConnected() && SUCCEEDED(ConnectionMediaType(&connected)) && connected == *type) {
+    IncrementTypeVersion();
+    return S_OK;
+  }
+  // The old type and fixing again, and the old connection when the graph lost it.
+  SetMediaType(&previous);
+  m_formatSet = previousFormatSet;
+  if (!IsConnected()) Connect(peer, &previous);
+  return FAILED(reconnected) ? reconnected : kFormatRefused;
 }
 
 STDMETHODIMP CVideoSrcStream::GetNumberOfCapabilities(int* piCount, int* piSize) {
@@ -556,8 +613,13 @@ HRESULT CVideoSrcStream::FillBuffer(IMediaSample* pSample) {
   CTraceScope scope(3, L"CVideoSrcStream::FillBuffer");
   if (pSample == nullptr) return E_POINTER;
   g_Log.Write(3, L"After CheckPtr\n");
-  // Frame pacing: outside the lock, and not shortened by the time the frame takes.
-  if (!m_skipPacing.load()) std::this_thread::sleep_for(std::chrono::milliseconds(m_frameInterval.load()));
+  // Frame pacing, outside the lock: a sleep until one interval after the previous frame
+  // was due.
+  if (!m_skipPacing.load()) {
+    const std::chrono::duration<REFERENCE_TIME, std::ratio<1, 10000000>> interval(m_frameTime.load());
+    std::this_thread::sleep_for(m_pacer.WaitBefore(
+        CFramePacer::Clock::now(), std::chrono::duration_cast<CFramePacer::Clock::duration>(interval)));
+  }
 
   std::lock_guard<std::recursive_mutex> hold(m_streamLock);
 
