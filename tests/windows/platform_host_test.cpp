@@ -22,6 +22,7 @@
 #include "channel/file_mapping.h"
 #include "common/renderer_filter.h"
 #include "device_finder.h"
+#include "framework/media_type.h"
 #include "platform/guid.h"
 #include "platform/reg_key.h"
 #include "platform/wide_string.h"
@@ -285,6 +286,7 @@ class PlatformHostTest : public testing::Test {
     return WaitForPicture(branch.renderer, expected);
   }
   static std::string WaitForPicture(CRendererFilter* renderer, const CPicture& expected) {
+    const int width = expected.width, height = expected.height;
     CRendererInputPin* pin = renderer->InputPin();
     const LONG after = pin->SampleCount();
     std::string last = "no frame";
@@ -294,7 +296,7 @@ class PlatformHostTest : public testing::Test {
       const auto copies = pin->DataCopies();
       if (copies.empty() || copies.back().index < after) continue;
       const auto& bytes = copies.back().bytes;
-      last = FirstDifference(PictureFromFrame(bytes.data(), bytes.size(), kWidth, kHeight), expected);
+      last = FirstDifference(PictureFromFrame(bytes.data(), bytes.size(), width, height), expected);
       if (last.empty()) return {};
     }
     return "not within the deadline: " + last;
@@ -480,6 +482,50 @@ TEST_F(PlatformHostTest, ACopyNamedInTheCustomSourceListIsASecondCameraBesideThe
     EXPECT_EQ(first.Unregister(), 0);
   }
   ExpectGone(kBuiltInName, kBuiltInClsid);
+}
+
+// A format an application sets on the connected camera reaches the renderer through the
+// system graph's reconnection: the renderer's type and the frames have the new size.
+TEST_F(PlatformHostTest, AFormatSetWhileConnectedIsTheOneTheSystemGraphReconnects) {
+  const auto colour = [](int, int) { return testing_support::Rgb{200, 40, 90}; };
+  testing_support::WritePng(Out("solid.png"), testing_support::MakePicture(kWidth, kHeight, colour));
+  CRegsvr32Registration registration(m_module);
+  ASSERT_EQ(registration.Register(), 0);
+  AddCamera(kBuiltInName, Connection::GraphConnect);
+  CRendererFilter* renderer = m_branches[0].renderer;
+  renderer->InputPin()->AcceptOnly(MEDIASUBTYPE_RGB24, 0, 0);
+
+  IEnumPins* pins = nullptr;
+  ASSERT_EQ(m_branches[0].camera->EnumPins(&pins), S_OK);
+  IPin* output = nullptr;
+  ULONG fetched = 0;
+  ASSERT_EQ(pins->Next(1, &output, &fetched), S_OK);
+  pins->Release();
+  IAMStreamConfig* config = nullptr;
+  const HRESULT queried = output->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config));
+  output->Release();
+  ASSERT_EQ(queried, S_OK);
+  CMediaType smaller = MakeRgb24VideoType(160, 120, 400000);
+  const HRESULT set = config->SetFormat(&smaller);
+  config->Release();
+  ASSERT_EQ(set, S_OK);
+  CMediaType connected;
+  ASSERT_EQ(renderer->Pin()->ConnectionMediaType(&connected), S_OK);
+  ASSERT_GE(connected.cbFormat, sizeof(VIDEOINFOHEADER));
+  const auto* format = reinterpret_cast<const VIDEOINFOHEADER*>(connected.pbFormat);
+  EXPECT_EQ(format->bmiHeader.biWidth, 160) << "the renderer reads what the camera writes";
+  EXPECT_EQ(format->bmiHeader.biHeight, 120);
+
+  Run();
+  StartProducer(Out("solid.png"), 100000);
+  EXPECT_EQ(WaitForPicture(renderer, testing_support::MakePicture(160, 120, colour)), "")
+      << "the producer's picture at the set size";
+  for (const auto& sample : renderer->InputPin()->Samples())
+    EXPECT_EQ(sample.actual, static_cast<LONG>(testing_support::FrameStride(160) * 120)) << sample.index;
+  ExpectNoErrorEvents();
+  StopAndRemove();
+  m_producer.Kill();
+  EXPECT_EQ(registration.Unregister(), 0);
 }
 
 TEST_F(PlatformHostTest, CaptureToolListsAndRecordsTheRegisteredCamera) {
