@@ -450,12 +450,14 @@ HRESULT CVideoSrcStream::ChangeConnectedFormat(IPin* peer, const CMediaType* typ
   const CMediaType previous(m_mt, &copied);
   if (FAILED(copied)) return E_OUTOFMEMORY;
   const std::int32_t previousFormatSet = m_formatSet;
-  // Recorded and fixed first: the reconnection offers and accepts only this type.
+  // Recorded and fixed first: the reconnection offers and accepts only this type, as
+  // recorded (its image size counted by the stream, whatever the application gave).
   if (FAILED(SetMediaType(type))) return kFormatRefused;
   m_formatSet = 1;
-  const HRESULT reconnected = m_pFilter->ReconnectPin(peer, type);
+  const CMediaType wanted(m_mt, &copied);
+  const HRESULT reconnected = FAILED(copied) ? E_OUTOFMEMORY : m_pFilter->ReconnectPin(peer, &wanted);
   CMediaType connected;
-  if (SUCCEEDED(reconnected) && IsConnected() && SUCCEEDED(ConnectionMediaType(&connected)) && connected == *type) {
+  if (SUCCEEDED(reconnected) && IsConnected() && SUCCEEDED(ConnectionMediaType(&connected)) && connected == wanted) {
     IncrementTypeVersion();
     return S_OK;
   }

@@ -69,7 +69,9 @@ TEST_F(CameraInGraphTest, AFormatSetWhileConnectedReachesTheRendererAndTheFrames
 
   IAMStreamConfig* config = nullptr;
   ASSERT_EQ(CameraPin()->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config)), S_OK);
+  // As applications may give it: no image size, the stream counts it.
   CMediaType smaller = VideoType(160, 120);
+  reinterpret_cast<VIDEOINFOHEADER*>(smaller.pbFormat)->bmiHeader.biSizeImage = 0;
   const HRESULT set = config->SetFormat(&smaller);
   config->Release();
   ASSERT_EQ(set, S_OK);
