@@ -403,12 +403,22 @@ STDMETHODIMP CVideoSrcStream::GetFormat(AM_MEDIA_TYPE** ppmt) {
 
 STDMETHODIMP CVideoSrcStream::SetFormat(AM_MEDIA_TYPE* pmt) {
   CTraceScope scope(1, L"CVideoSrcStream::SetFormat");
-  std::lock_guard<std::recursive_mutex> state(StateLock());
-  std::lock_guard<std::recursive_mutex> hold(m_streamLock);
-  return SetFormatLocked(pmt);
+  CPendingReconnect pending;
+  {
+    std::lock_guard<std::recursive_mutex> state(StateLock());
+    std::lock_guard<std::recursive_mutex> hold(m_streamLock);
+    const HRESULT hr = SetFormatLocked(pmt, &pending);
+    if (FAILED(hr) || pending.peer == nullptr) return hr;
+  }
+  // The graph takes its own lock and then, for every state change, the filter's: it is
+  // asked with none of the stream's locks held.
+  const HRESULT reconnected = m_pFilter->ReconnectPin(pending.peer, &pending.wanted);
+  const HRESULT hr = CompleteReconnect(pending, reconnected);
+  pending.peer->Release();
+  return hr;
 }
 
-HRESULT CVideoSrcStream::SetFormatLocked(AM_MEDIA_TYPE* pmt) {
+HRESULT CVideoSrcStream::SetFormatLocked(AM_MEDIA_TYPE* pmt, CPendingReconnect* pending) {
   if (!m_pFilter->IsStopped()) return VFW_E_NOT_STOPPED;
   if (pmt != nullptr) {
     const auto* type = static_cast<const CMediaType*>(pmt);
@@ -417,17 +427,11 @@ HRESULT CVideoSrcStream::SetFormatLocked(AM_MEDIA_TYPE* pmt) {
     HRESULT hr = CheckMediaType(type);
     m_formatSet = formatSet;
     if (hr != S_OK) return kFormatRefused;
-    if (!IsConnected()) {
-      if (FAILED(SetMediaType(type))) return kFormatRefused;
-      m_formatSet = 1;
-      IncrementTypeVersion();
-      return S_OK;
-    }
-    IPin* peer = GetConnected();
-    peer->AddRef();
-    hr = ChangeConnectedFormat(peer, type);
-    peer->Release();
-    return hr;
+    if (IsConnected()) return RecordConnectedFormat(type, pending);
+    if (FAILED(SetMediaType(type))) return kFormatRefused;
+    m_formatSet = 1;
+    IncrementTypeVersion();
+    return S_OK;
   }
 
   m_formatSet = 0;
@@ -438,7 +442,8 @@ HRESULT CVideoSrcStream::SetFormatLocked(AM_MEDIA_TYPE* pmt) {
   return S_OK;
 }
 
-HRESULT CVideoSrcStream::ChangeConnectedFormat(IPin* peer, const CMediaType* type) {
+HRESULT CVideoSrcStream::RecordConnectedFormat(const CMediaType* type, CPendingReconnect* pending) {
+  IPin* peer = GetConnected();
   if (peer->QueryAccept(type) != S_OK) return kFormatRefused;
   // The connection already carries exactly this type: nothing to renegotiate.
   if (m_mt == *type) {
@@ -446,25 +451,38 @@ HRESULT CVideoSrcStream::ChangeConnectedFormat(IPin* peer, const CMediaType* typ
     IncrementTypeVersion();
     return S_OK;
   }
-  HRESULT copied = S_OK;
-  const CMediaType previous(m_mt, &copied);
-  if (FAILED(copied)) return E_OUTOFMEMORY;
-  const std::int32_t previousFormatSet = m_formatSet;
+  if (FAILED(pending->previous.Set(m_mt))) return E_OUTOFMEMORY;
+  pending->previousFormatSet = m_formatSet;
   // Recorded and fixed first: the reconnection offers and accepts only this type, as
   // recorded (its image size counted by the stream, whatever the application gave).
   if (FAILED(SetMediaType(type))) return kFormatRefused;
   m_formatSet = 1;
-  const CMediaType wanted(m_mt, &copied);
-  const HRESULT reconnected = FAILED(copied) ? E_OUTOFMEMORY : m_pFilter->ReconnectPin(peer, &wanted);
+  if (FAILED(pending->wanted.Set(m_mt))) {
+    SetMediaType(&pending->previous);
+    m_formatSet = pending->previousFormatSet;
+    return E_OUTOFMEMORY;
+  }
+  pending->peer = peer;
+  peer->AddRef();
+  return S_OK;
+}
+
+HRESULT CVideoSrcStream::CompleteReconnect(const CPendingReconnect& pending, HRESULT reconnected) {
+  std::lock_guard<std::recursive_mutex> state(StateLock());
+  std::lock_guard<std::recursive_mutex> hold(m_streamLock);
   CMediaType connected;
-  if (SUCCEEDED(reconnected) && IsConnected() && SUCCEEDED(ConnectionMediaType(&connected)) && connected == wanted) {
+  if (SUCCEEDED(reconnected) && IsConnected() && SUCCEEDED(ConnectionMediaType(&connected)) &&
+      connected == pending.wanted) {
     IncrementTypeVersion();
     return S_OK;
   }
-  // The old type and fixing again, and the old connection when the graph lost it.
-  SetMediaType(&previous);
-  m_formatSet = previousFormatSet;
-  if (!IsConnected()) Connect(peer, &previous);
+  // The old type and fixing again, and the old connection when the graph lost it (unless
+  // another change of the format came in between).
+  if (m_mt == pending.wanted) {
+    SetMediaType(&pending.previous);
+    m_formatSet = pending.previousFormatSet;
+    if (!IsConnected()) Connect(pending.peer, &pending.previous);
+  }
   return FAILED(reconnected) ? reconnected : kFormatRefused;
 }
 

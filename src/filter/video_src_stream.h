@@ -19,7 +19,9 @@
 // 160 x 120 up to 640 x 480, or up to the announced size when that is larger both ways.
 // SetFormat while connected records and fixes the new type before it asks the graph to
 // reconnect, so the reconnection negotiates the new type; a failed reconnection restores
-// the previous type and fixing (and the connection, when the graph lost it).
+// the previous type and fixing (and the connection, when the graph lost it). The graph
+// is asked with none of the stream's locks held (it takes its own lock before the
+// filter's in every state change).
 // DecideBufferSize asks for the downstream's buffer count, at least two, so a downstream
 // that keeps one sample (a tee, a renderer holding its last frame) cannot starve it.
 //
@@ -140,12 +142,22 @@ class CVideoSrcStream : public CSourceStream,
   std::pair<std::int32_t, std::int32_t> AnnouncedSize();
   // The offered format (position 0 without a fixed format) into pMediaType.
   HRESULT FillOfferedType(CMediaType* pMediaType, std::int32_t width, std::int32_t height);
-  // The same operation without the lock; the caller holds the state lock.
-  HRESULT SetFormatLocked(AM_MEDIA_TYPE* pmt);
-  // SetFormat's change of a connected pin to type: asks peer, records and fixes the type,
-  // asks the graph to reconnect, and restores the previous type, fixing and connection
-  // when the reconnection fails. The caller holds the state lock and m_streamLock.
-  HRESULT ChangeConnectedFormat(IPin* peer, const CMediaType* type);
+  // A connected pin's format change between its recording and the graph's reconnection.
+  struct CPendingReconnect {
+    IPin* peer = nullptr;  // referenced; null: no reconnection is needed
+    CMediaType wanted;     // as recorded
+    CMediaType previous;
+    std::int32_t previousFormatSet = 0;
+  };
+  // SetFormat's work under the state lock and m_streamLock. A connected pin's new type is
+  // recorded and fixed, and pending says what the graph must reconnect.
+  HRESULT SetFormatLocked(AM_MEDIA_TYPE* pmt, CPendingReconnect* pending);
+  // Asks the peer, records and fixes type, fills pending (the caller holds both locks).
+  HRESULT RecordConnectedFormat(const CMediaType* type, CPendingReconnect* pending);
+  // After the graph's reconnection (reconnected is its answer): keeps the new type when
+  // both pins carry it, else restores the previous type, fixing and connection. Takes
+  // both locks.
+  HRESULT CompleteReconnect(const CPendingReconnect& pending, HRESULT reconnected);
   // The interval (rounded to milliseconds) and the exact pause from one frame time.
   void SetPace(REFERENCE_TIME frameTime);
   // Ends the worker thread if one runs (used by the destructor).

@@ -3,6 +3,9 @@
 // renderer through the graph's reconnection, and the frames that follow have its size.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "camera_fixture.h"
 
 namespace camera_test {
@@ -90,6 +93,41 @@ TEST_F(CameraInGraphTest, AFormatSetWhileConnectedReachesTheRendererAndTheFrames
   ASSERT_EQ(testing_support::CallWithin(kDeadline, [this] { return m_control->Stop(); }), S_OK);
   for (const auto& copy : m_renderer->InputPin()->DataCopies())
     EXPECT_TRUE(copy.bytes == SolidFrame(160, 120, 60, 120, 180)) << "sample " << copy.index;
+}
+
+// The graph takes its own lock before the filter's; a format change that reconnects must
+// not hold the filter's lock while it asks the graph, or the two threads wait for each
+// other.
+TEST_F(CameraInGraphTest, FormatChangesThatReconnectAndGraphStateChangesOnTwoThreadsDoNotDeadlock) {
+  ASSERT_EQ(m_graph->ConnectDirect(CameraPin(), m_renderer->Pin(), nullptr), S_OK);
+  IAMStreamConfig* config = nullptr;
+  ASSERT_EQ(CameraPin()->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config)), S_OK);
+  std::atomic<bool> done{false};
+  std::atomic<int> changes{0};
+  std::thread formats([&] {
+    CMediaType sizes[] = {VideoType(160, 120), VideoType(320, 240)};
+    for (int i = 0; !done.load(); ++i) {
+      if (config->SetFormat(&sizes[i % 2]) == S_OK) changes.fetch_add(1);
+    }
+  });
+  const HRESULT hr = testing_support::CallWithin(60s, [this] {
+    for (int i = 0; i < 30; ++i) {
+      HRESULT result = m_control->Run();
+      if (FAILED(result)) return result;
+      if (FAILED(result = m_control->Stop())) return result;
+    }
+    return S_OK;
+  });
+  done.store(true);
+  formats.join();
+  config->Release();
+  EXPECT_EQ(hr, S_OK);
+  EXPECT_GT(changes.load(), 0);
+  // Whatever the last change was, both pins carry the same type.
+  CMediaType cameraType, rendererType;
+  ASSERT_EQ(CameraPin()->ConnectionMediaType(&cameraType), S_OK);
+  ASSERT_EQ(m_renderer->Pin()->ConnectionMediaType(&rendererType), S_OK);
+  EXPECT_TRUE(cameraType == rendererType);
 }
 
 }  // namespace
