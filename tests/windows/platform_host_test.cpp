@@ -324,11 +324,15 @@ class PlatformHostTest : public testing::Test {
     }
     for (auto& branch : m_branches) {
       EXPECT_EQ(m_graph->RemoveFilter(branch.renderer->Filter()), S_OK);
-      if (branch.preview != nullptr) EXPECT_EQ(m_graph->RemoveFilter(branch.preview->Filter()), S_OK);
+      if (branch.preview != nullptr) {
+        EXPECT_EQ(m_graph->RemoveFilter(branch.preview->Filter()), S_OK);
+      }
       RemoveTees();
       EXPECT_EQ(m_graph->RemoveFilter(branch.camera), S_OK);
       EXPECT_EQ(branch.renderer->Filter()->Release(), 0u) << "the graph let go of the renderer";
-      if (branch.preview != nullptr) EXPECT_EQ(branch.preview->Filter()->Release(), 0u) << "the graph let go of it";
+      if (branch.preview != nullptr) {
+        EXPECT_EQ(branch.preview->Filter()->Release(), 0u) << "the graph let go of the preview renderer";
+      }
       EXPECT_EQ(branch.camera->Release(), 0u) << "the graph let go of the camera";
     }
     m_branches.clear();
