@@ -34,6 +34,8 @@ constexpr std::int32_t kDefaultMaxWidth = 640;
 constexpr std::int32_t kDefaultMaxHeight = 480;
 constexpr std::int32_t kMinIntervalMs = 10;
 constexpr std::int32_t kMaxIntervalMs = 1000;
+// A downstream that keeps one sample must leave the stream another to fill.
+constexpr LONG kMinBuffers = 2;
 constexpr REFERENCE_TIME kLatency = 666666;
 constexpr ULONG kPushSourceFlags = AM_PUSHSOURCECAPS_PRIVATE_CLOCK;
 constexpr DWORD kCategoryBytes = sizeof(GUID);
@@ -77,6 +79,27 @@ bool IsDeliverableHeader(const BITMAPINFOHEADER& header) {
   if (header.biBitCount != 24 || header.biWidth <= 0 || header.biHeight <= 0) return false;
   const std::int64_t bytes = ImageBytes(header);
   return bytes > 0 && bytes <= std::numeric_limits<LONG>::max();
+}
+
+constexpr REFERENCE_TIME kUnitsPerMs = 10000;
+
+// A frame time (100-ns units) in whole milliseconds, rounded.
+std::int32_t RoundedMs(REFERENCE_TIME frameTime) {
+  return static_cast<std::int32_t>(std::round(static_cast<double>(frameTime) / kUnitsPerMs));
+}
+
+// The frame time a video-info type's AvgTimePerFrame gives: that value when it rounds to
+// 10 ms ... 1 s, else the default interval (also for a type without a video-info block).
+REFERENCE_TIME FrameTimeFromType(const AM_MEDIA_TYPE& type) {
+  constexpr REFERENCE_TIME kDefault = CVideoSrcStream::kDefaultFrameIntervalMs * kUnitsPerMs;
+  if (!IsEqualGUID(type.formattype, FORMAT_VideoInfo) || type.pbFormat == nullptr ||
+      type.cbFormat < sizeof(VIDEOINFOHEADER))
+    return kDefault;
+  REFERENCE_TIME avg = 0;
+  std::memcpy(&avg, type.pbFormat + offsetof(VIDEOINFOHEADER, AvgTimePerFrame), sizeof avg);
+  if (avg < 0 || avg > (kMaxIntervalMs + 1) * kUnitsPerMs) return kDefault;
+  const std::int32_t intervalMs = RoundedMs(avg);
+  return intervalMs < kMinIntervalMs || intervalMs > kMaxIntervalMs ? kDefault : avg;
 }
 
 // Frees a media type copy handed out by a sample when the scope ends.
@@ -194,7 +217,16 @@ HRESULT CVideoSrcStream::Inactive() {
 HRESULT CVideoSrcStream::OnThreadCreate() {
   CTraceScope scope(1, L"CVideoSrcStream::OnThreadCreate");
   std::lock_guard<std::recursive_mutex> hold(m_streamLock);
-  m_frameInterval.store(m_defaultFrameInterval);
+  // The rate the connection was made for. The application thread that starts this
+  // worker holds the state lock and waits for this hook, so the type cannot change
+  // meanwhile.
+  REFERENCE_TIME frameTime = m_defaultFrameInterval * kUnitsPerMs;
+  if (IsConnected()) {
+    std::lock_guard<std::mutex> type(m_connectionLock);
+    frameTime = FrameTimeFromType(m_mt);
+  }
+  SetPace(frameTime);
+  m_pacer.Restart();
   m_lastStart = 0;
   m_lastStop = 0;
   return S_OK;
@@ -217,14 +249,19 @@ STDMETHODIMP CVideoSrcStream::EndFlush() {
 STDMETHODIMP CVideoSrcStream::Notify(IBaseFilter* /*pSelf*/, Quality q) {
   CTraceScope scope(1, L"CVideoSrcStream::Notify");
   if (q.Proportion <= 0) {
-    m_frameInterval.store(kMaxIntervalMs);
+    SetPace(kMaxIntervalMs * kUnitsPerMs);
     return S_OK;
   }
   std::int32_t interval = m_frameInterval.load() * 1000 / q.Proportion;
   if (interval > kMaxIntervalMs) interval = kMaxIntervalMs;
   if (interval < kMinIntervalMs) interval = kMinIntervalMs;
-  m_frameInterval.store(interval);
+  SetPace(interval * kUnitsPerMs);
   return S_OK;
+}
+
+void CVideoSrcStream::SetPace(REFERENCE_TIME frameTime) {
+  m_frameInterval.store(RoundedMs(frameTime));
+  m_frameTime.store(frameTime);
 }
 
 // ---- formats ----
@@ -298,8 +335,12 @@ HRESULT CVideoSrcStream::CheckMediaType(const CMediaType* pMediaType) {
     maxHeight = announcedHeight;
   }
   const BITMAPINFOHEADER header = Header(*pMediaType);
-  if (header.biWidth < kMinWidth || header.biWidth > maxWidth) return E_INVALIDARG;
-  if (header.biHeight < kMinHeight || header.biHeight > maxHeight) return E_INVALIDARG;
+  // The producer's own size is what position 0 offers: accepted whatever its shape.
+  const bool offered = announcedWidth != 0 && header.biWidth == announcedWidth && header.biHeight == announcedHeight;
+  if (!offered) {
+    if (header.biWidth < kMinWidth || header.biWidth > maxWidth) return E_INVALIDARG;
+    if (header.biHeight < kMinHeight || header.biHeight > maxHeight) return E_INVALIDARG;
+  }
   if (IsConnected()) {
     std::lock_guard<std::recursive_mutex> hold(m_streamLock);
     if (ImageBytes(header) > m_bufferSize) return E_INVALIDARG;
@@ -320,21 +361,20 @@ HRESULT CVideoSrcStream::SetMediaType(const CMediaType* pMediaType) {
   if (FAILED(hr)) return hr;
 
   VIDEOINFOHEADER info;
+  REFERENCE_TIME frameTime = 0;
   {
     std::lock_guard<std::mutex> type(m_connectionLock);
     auto* format = reinterpret_cast<VIDEOINFOHEADER*>(m_mt.pbFormat);
     format->bmiHeader.biSizeImage = static_cast<DWORD>(ImageBytes(format->bmiHeader));
     m_mt.SetSampleSize(format->bmiHeader.biSizeImage);
     std::memcpy(&info, format, sizeof(info));
+    frameTime = FrameTimeFromType(m_mt);
   }
 
   std::lock_guard<std::recursive_mutex> hold(m_streamLock);
   m_width = info.bmiHeader.biWidth;
   m_height = info.bmiHeader.biHeight;
-  const double intervalMs = std::round(static_cast<double>(info.AvgTimePerFrame) / 10000.0);
-  m_frameInterval.store(intervalMs < kMinIntervalMs || intervalMs > kMaxIntervalMs
-                            ? kDefaultFrameIntervalMs
-                            : static_cast<std::int32_t>(intervalMs));
+  SetPace(frameTime);
   return S_OK;
 }
 
@@ -343,7 +383,7 @@ HRESULT CVideoSrcStream::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPE
   if (pAlloc == nullptr || pRequest == nullptr) return E_POINTER;
   std::lock_guard<std::recursive_mutex> state(StateLock());
   if (!IsRgb24VideoInfo(m_mt) || !IsDeliverableHeader(Header(m_mt))) return E_FAIL;
-  pRequest->cBuffers = 1;
+  if (pRequest->cBuffers < kMinBuffers) pRequest->cBuffers = kMinBuffers;
   // The size is computed from the header rather than taken from biSizeImage, which a
   // type attached to a sample may have brought from a peer.
   pRequest->cbBuffer = static_cast<LONG>(ImageBytes(Header(m_mt)));
@@ -380,12 +420,22 @@ STDMETHODIMP CVideoSrcStream::GetFormat(AM_MEDIA_TYPE** ppmt) {
 
 STDMETHODIMP CVideoSrcStream::SetFormat(AM_MEDIA_TYPE* pmt) {
   CTraceScope scope(1, L"CVideoSrcStream::SetFormat");
-  std::lock_guard<std::recursive_mutex> state(StateLock());
-  std::lock_guard<std::recursive_mutex> hold(m_streamLock);
-  return SetFormatLocked(pmt);
+  CPendingReconnect pending;
+  {
+    std::lock_guard<std::recursive_mutex> state(StateLock());
+    std::lock_guard<std::recursive_mutex> hold(m_streamLock);
+    const HRESULT hr = SetFormatLocked(pmt, &pending);
+    if (FAILED(hr) || pending.peer == nullptr) return hr;
+  }
+  // The graph takes its own lock and then, for every state change, the filter's: it is
+  // asked with none of the stream's locks held.
+  const HRESULT reconnected = m_pFilter->ReconnectPin(pending.peer, &pending.wanted);
+  const HRESULT hr = CompleteReconnect(pending, reconnected);
+  pending.peer->Release();
+  return hr;
 }
 
-HRESULT CVideoSrcStream::SetFormatLocked(AM_MEDIA_TYPE* pmt) {
+HRESULT CVideoSrcStream::SetFormatLocked(AM_MEDIA_TYPE* pmt, CPendingReconnect* pending) {
   if (!m_pFilter->IsStopped()) return VFW_E_NOT_STOPPED;
   if (pmt != nullptr) {
     const auto* type = static_cast<const CMediaType*>(pmt);
@@ -394,17 +444,7 @@ HRESULT CVideoSrcStream::SetFormatLocked(AM_MEDIA_TYPE* pmt) {
     HRESULT hr = CheckMediaType(type);
     m_formatSet = formatSet;
     if (hr != S_OK) return kFormatRefused;
-    if (IsConnected()) {
-      IPin* peer = GetConnected();
-      peer->AddRef();
-      hr = peer->QueryAccept(pmt);
-      if (hr != S_OK) {
-        peer->Release();
-        return kFormatRefused;
-      }
-      if (IFilterGraph* graph = m_pFilter->GetFilterGraph()) graph->Reconnect(peer);
-      peer->Release();
-    }
+    if (IsConnected()) return RecordConnectedFormat(type, pending);
     if (FAILED(SetMediaType(type))) return kFormatRefused;
     m_formatSet = 1;
     IncrementTypeVersion();
@@ -417,6 +457,50 @@ HRESULT CVideoSrcStream::SetFormatLocked(AM_MEDIA_TYPE* pmt) {
   if (FAILED(SetMediaType(&offered))) return kFormatRefused;
   IncrementTypeVersion();
   return S_OK;
+}
+
+HRESULT CVideoSrcStream::RecordConnectedFormat(const CMediaType* type, CPendingReconnect* pending) {
+  IPin* peer = GetConnected();
+  if (peer->QueryAccept(type) != S_OK) return kFormatRefused;
+  // The connection already carries exactly this type: nothing to renegotiate.
+  if (m_mt == *type) {
+    m_formatSet = 1;
+    IncrementTypeVersion();
+    return S_OK;
+  }
+  if (FAILED(pending->previous.Set(m_mt))) return E_OUTOFMEMORY;
+  pending->previousFormatSet = m_formatSet;
+  // Recorded and fixed first: the reconnection offers and accepts only this type, as
+  // recorded (its image size counted by the stream, whatever the application gave).
+  if (FAILED(SetMediaType(type))) return kFormatRefused;
+  m_formatSet = 1;
+  if (FAILED(pending->wanted.Set(m_mt))) {
+    SetMediaType(&pending->previous);
+    m_formatSet = pending->previousFormatSet;
+    return E_OUTOFMEMORY;
+  }
+  pending->peer = peer;
+  peer->AddRef();
+  return S_OK;
+}
+
+HRESULT CVideoSrcStream::CompleteReconnect(const CPendingReconnect& pending, HRESULT reconnected) {
+  std::lock_guard<std::recursive_mutex> state(StateLock());
+  std::lock_guard<std::recursive_mutex> hold(m_streamLock);
+  CMediaType connected;
+  if (SUCCEEDED(reconnected) && IsConnected() && SUCCEEDED(ConnectionMediaType(&connected)) &&
+      connected == pending.wanted) {
+    IncrementTypeVersion();
+    return S_OK;
+  }
+  // The old type and fixing again, and the old connection when the graph lost it (unless
+  // another change of the format came in between).
+  if (m_mt == pending.wanted) {
+    SetMediaType(&pending.previous);
+    m_formatSet = pending.previousFormatSet;
+    if (!IsConnected()) Connect(pending.peer, &pending.previous);
+  }
+  return FAILED(reconnected) ? reconnected : kFormatRefused;
 }
 
 STDMETHODIMP CVideoSrcStream::GetNumberOfCapabilities(int* piCount, int* piSize) {
@@ -569,8 +653,13 @@ HRESULT CVideoSrcStream::FillBuffer(IMediaSample* pSample) {
   CTraceScope scope(3, L"CVideoSrcStream::FillBuffer");
   if (pSample == nullptr) return E_POINTER;
   g_Log.Write(3, L"After CheckPtr\n");
-  // Frame pacing: outside the lock, and not shortened by the time the frame takes.
-  if (!m_skipPacing.load()) std::this_thread::sleep_for(std::chrono::milliseconds(m_frameInterval.load()));
+  // Frame pacing, outside the lock: a sleep until one interval after the previous frame
+  // was due.
+  if (!m_skipPacing.load()) {
+    const std::chrono::duration<REFERENCE_TIME, std::ratio<1, 10000000>> interval(m_frameTime.load());
+    std::this_thread::sleep_for(m_pacer.WaitBefore(
+        CFramePacer::Clock::now(), std::chrono::duration_cast<CFramePacer::Clock::duration>(interval)));
+  }
 
   std::lock_guard<std::recursive_mutex> hold(m_streamLock);
 

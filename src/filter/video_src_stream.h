@@ -7,6 +7,24 @@
 // or with the placeholder picture while no frame is available, blends the logo when the
 // producer asks for it, and stamps times, media times and sample flags.
 //
+// Pacing: frames are due one interval apart on a deadline chain (CFramePacer), so the
+// delivered rate is the advertised one whatever a frame's work costs. Each start of
+// streaming takes the interval from the connection type's AvgTimePerFrame (40 ms when
+// it gives none between 10 ms and 1 s); quality messages change it while streaming. The
+// interval is kept in milliseconds (the sample times use it) and, for the pacing, also
+// exactly as the type gives it.
+//
+// Formats: whatever position 0 offers (the producer's announced size, whatever its
+// shape) is accepted by CheckMediaType and SetFormat; every other size keeps the range
+// 160 x 120 up to 640 x 480, or up to the announced size when that is larger both ways.
+// SetFormat while connected records and fixes the new type before it asks the graph to
+// reconnect, so the reconnection negotiates the new type; a failed reconnection restores
+// the previous type and fixing (and the connection, when the graph lost it). The graph
+// is asked with none of the stream's locks held (it takes its own lock before the
+// filter's in every state change).
+// DecideBufferSize asks for the downstream's buffer count, at least two, so a downstream
+// that keeps one sample (a tee, a renderer holding its last frame) cannot starve it.
+//
 // Each activation registers a fresh client identity ("<host exe>-<GUID>") in the shared
 // region's client table and withdraws it on deactivation, unless the host is the
 // producer application itself.
@@ -41,6 +59,7 @@
 #include <string>
 
 #include "channel/file_mapping.h"
+#include "filter/frame_pacer.h"
 #include "filter/stream_images.h"
 #include "framework/base_stream_control.h"
 #include "framework/source_stream.h"
@@ -128,8 +147,24 @@ class CVideoSrcStream : public CSourceStream,
   std::pair<std::int32_t, std::int32_t> AnnouncedSize();
   // The offered format (position 0 without a fixed format) into pMediaType.
   HRESULT FillOfferedType(CMediaType* pMediaType, std::int32_t width, std::int32_t height);
-  // The same operation without the lock; the caller holds the state lock.
-  HRESULT SetFormatLocked(AM_MEDIA_TYPE* pmt);
+  // A connected pin's format change between its recording and the graph's reconnection.
+  struct CPendingReconnect {
+    IPin* peer = nullptr;  // referenced; null: no reconnection is needed
+    CMediaType wanted;     // as recorded
+    CMediaType previous;
+    std::int32_t previousFormatSet = 0;
+  };
+  // SetFormat's work under the state lock and m_streamLock. A connected pin's new type is
+  // recorded and fixed, and pending says what the graph must reconnect.
+  HRESULT SetFormatLocked(AM_MEDIA_TYPE* pmt, CPendingReconnect* pending);
+  // Asks the peer, records and fixes type, fills pending (the caller holds both locks).
+  HRESULT RecordConnectedFormat(const CMediaType* type, CPendingReconnect* pending);
+  // After the graph's reconnection (reconnected is its answer): keeps the new type when
+  // both pins carry it, else restores the previous type, fixing and connection. Takes
+  // both locks.
+  HRESULT CompleteReconnect(const CPendingReconnect& pending, HRESULT reconnected);
+  // The interval (rounded to milliseconds) and the exact pause from one frame time.
+  void SetPace(REFERENCE_TIME frameTime);
   // Ends the worker thread if one runs (used by the destructor).
   void EndWorker();
   std::recursive_mutex& StateLock();
@@ -149,4 +184,8 @@ class CVideoSrcStream : public CSourceStream,
   std::int64_t m_lastStart = 0;
   std::int64_t m_lastStop = 0;
   std::atomic<bool> m_skipPacing{false};
+  CFramePacer m_pacer;  // the worker's only (OnThreadCreate, FillBuffer)
+  // The pause between frames in 100-ns units: m_frameInterval unrounded, so a rate such
+  // as 30 frames a second (333,333) is paced exactly; always written with it (SetPace).
+  std::atomic<REFERENCE_TIME> m_frameTime{kDefaultFrameIntervalMs * 10000};
 };

@@ -94,14 +94,23 @@ TEST_P(CameraAnnouncedSizeTest, OfferAcceptedRangeAndCapabilitiesFollowTheAnnoun
     const CMediaType type = VideoType(w, h);
     return Stream()->CheckMediaType(&type) == S_OK;
   };
+  // The range, and what position 0 offers whatever its shape; around both, nothing else.
+  const auto acceptable = [&c](LONG w, LONG h) {
+    return (w >= 160 && w <= c.maxWidth && h >= 120 && h <= c.maxHeight) ||
+           (w == c.offeredWidth && h == c.offeredHeight);
+  };
   EXPECT_TRUE(accepts(160, 120));
   EXPECT_TRUE(accepts(c.maxWidth, c.maxHeight));
-  EXPECT_FALSE(accepts(159, 120));
-  EXPECT_FALSE(accepts(160, 119));
-  EXPECT_FALSE(accepts(c.maxWidth + 1, c.maxHeight));
-  EXPECT_FALSE(accepts(c.maxWidth, c.maxHeight + 1));
-  EXPECT_EQ(accepts(c.offeredWidth, c.offeredHeight),
-            c.offeredWidth <= c.maxWidth && c.offeredHeight <= c.maxHeight);
+  EXPECT_TRUE(accepts(c.offeredWidth, c.offeredHeight));
+  const int ow = c.offeredWidth, oh = c.offeredHeight;
+  for (const auto& [w, h] : {std::pair{ow + 1, oh}, std::pair{ow - 1, oh}, std::pair{ow, oh + 1}, std::pair{ow, oh - 1},
+                             std::pair{159, 120}, std::pair{160, 119}, std::pair{c.maxWidth + 1, c.maxHeight},
+                             std::pair{c.maxWidth, c.maxHeight + 1}}) {
+    EXPECT_EQ(accepts(w, h), acceptable(w, h)) << w << "x" << h;
+  }
+  CMediaType offeredCopy(offered);
+  EXPECT_EQ(Config()->SetFormat(&offeredCopy), S_OK) << "SetFormat takes what is offered";
+  ASSERT_EQ(Config()->SetFormat(nullptr), S_OK);
 
   AM_MEDIA_TYPE* type = nullptr;
   VIDEO_STREAM_CONFIG_CAPS caps;
@@ -139,6 +148,13 @@ INSTANTIATE_TEST_SUITE_P(
                     AnnouncedCase{"hd", 1280, 720, 1280, 720, 1280, 720, true},
                     AnnouncedCase{"small", 320, 240, 320, 240, 640, 480, true},
                     AnnouncedCase{"only_wider", 800, 400, 800, 400, 640, 480, true},
+                    // Shapes outside the range that a producer may still announce.
+                    AnnouncedCase{"wide_700x400", 700, 400, 700, 400, 640, 480, true},
+                    AnnouncedCase{"one_column_more", 641, 480, 641, 480, 640, 480, true},
+                    AnnouncedCase{"one_line_more", 640, 481, 640, 481, 640, 480, true},
+                    AnnouncedCase{"below_the_minimum", 100, 100, 100, 100, 640, 480, true},
+                    AnnouncedCase{"strip_1920x200", 1920, 200, 1920, 200, 640, 480, true},
+                    AnnouncedCase{"portrait", 480, 640, 480, 640, 640, 480, true},
                     // Sizes no frame can have are no announcement at all.
                     AnnouncedCase{"negative", -1280, 720, 320, 240, 640, 480, false},
                     AnnouncedCase{"beyond_a_frame_area", 100000, 100000, 320, 240, 640, 480, false}),
@@ -243,14 +259,19 @@ TEST_F(CameraFormatTest, PictureTooLargeToCountIsRefused) {
   EXPECT_EQ(Stream()->Width(), 320);
 }
 
-TEST_F(CameraFormatTest, DecideBufferSizeAsksForOneBufferOfTheImageSize) {
+TEST_F(CameraFormatTest, DecideBufferSizeAsksForTheDownstreamsBufferCountAtLeastTwoOfTheImageSize) {
   testing_support::CLogCapture log(1);
   const CMediaType type = VideoType(640, 480);
   ASSERT_EQ(Stream()->SetMediaType(&type), S_OK);
   CGrantingAllocator enough(921600);
+  for (const auto& [asked, expected] : {std::pair{0, 2}, std::pair{1, 2}, std::pair{2, 2}, std::pair{3, 3}}) {
+    ALLOCATOR_PROPERTIES request{asked, 7, 16, 32};
+    EXPECT_EQ(Stream()->DecideBufferSize(&enough, &request), S_OK);
+    EXPECT_EQ(enough.m_request.cBuffers, expected) << "downstream asked for " << asked;
+  }
   ALLOCATOR_PROPERTIES request{5, 7, 16, 32};
   EXPECT_EQ(Stream()->DecideBufferSize(&enough, &request), S_OK);
-  EXPECT_EQ(enough.m_request.cBuffers, 1);
+  EXPECT_EQ(enough.m_request.cBuffers, 5);
   EXPECT_EQ(enough.m_request.cbBuffer, 921600);
   EXPECT_EQ(enough.m_request.cbAlign, 16);
   EXPECT_EQ(enough.m_request.cbPrefix, 32);
@@ -312,6 +333,60 @@ TEST_F(CameraFormatTest, SetFormatWhileConnectedAsksThePeer) {
   ASSERT_EQ(Config()->GetFormat(&current), S_OK);
   EXPECT_TRUE(slower == *current);
   DeleteMediaType(current);
+}
+
+// A format set while connected is the one the reconnection negotiates: both pins carry
+// it afterwards.
+TEST_F(CameraFormatTest, SetFormatWhileConnectedReconnectsWithTheNewType) {
+  ASSERT_EQ(Connect(), S_OK);
+  CMediaType smaller = VideoType(160, 120);
+  ASSERT_EQ(Config()->SetFormat(&smaller), S_OK);
+  EXPECT_EQ(m_graph.ReconnectCount(), 1);
+  CMediaType connected;
+  ASSERT_EQ(Input()->ConnectionMediaType(&connected), S_OK);
+  EXPECT_EQ(VideoInfo(connected).bmiHeader.biWidth, 160) << "the renderer reads what the camera writes";
+  EXPECT_EQ(VideoInfo(connected).bmiHeader.biHeight, 120);
+  EXPECT_TRUE(Stream()->CurrentMediaType() == connected);
+
+  // Setting the type the connection already has asks for no reconnection.
+  ASSERT_EQ(Config()->SetFormat(&smaller), S_OK);
+  EXPECT_EQ(m_graph.ReconnectCount(), 1);
+}
+
+TEST_F(CameraFormatTest, AFailedReconnectionRestoresTheTypeTheFixingAndTheConnection) {
+  Announce(320, 240);
+  Publish(320, 240, SolidFrame(320, 240, 10, 20, 30));
+  ASSERT_EQ(Connect(), S_OK);
+  const CMediaType before = Stream()->CurrentMediaType();
+  CMediaType smaller = VideoType(160, 120);
+  const CMediaType other = VideoType(200, 150);
+  for (const bool dropConnection : {false, true}) {
+    SCOPED_TRACE(dropConnection ? "the graph lost the connection" : "the graph left the connection");
+    m_graph.FailReconnect(E_FAIL, dropConnection);
+    EXPECT_EQ(Config()->SetFormat(&smaller), E_FAIL);
+    EXPECT_TRUE(Stream()->CurrentMediaType() == before);
+    EXPECT_EQ(Stream()->Width(), 320);
+    EXPECT_EQ(Stream()->Height(), 240);
+    EXPECT_EQ(Stream()->CheckMediaType(&other), S_OK) << "the format is not left fixed";
+    ASSERT_TRUE(Stream()->IsConnected());
+    CMediaType connected;
+    ASSERT_EQ(Input()->ConnectionMediaType(&connected), S_OK);
+    EXPECT_TRUE(connected == before);
+  }
+  m_graph.FailReconnect(S_OK, false);
+  const auto copies = Capture(2);
+  ASSERT_FALSE(copies.empty());
+  for (const auto& copy : copies) EXPECT_EQ(copy.bytes, SolidFrame(320, 240, 10, 20, 30)) << copy.index;
+
+  // A fixed format stays fixed when a change of it fails.
+  CMediaType slower = VideoType(320, 240, 24, 666666);
+  ASSERT_EQ(Config()->SetFormat(&slower), S_OK);
+  m_graph.FailReconnect(E_FAIL, true);
+  EXPECT_EQ(Config()->SetFormat(&smaller), E_FAIL);
+  EXPECT_EQ(Stream()->CheckMediaType(&other), E_INVALIDARG);
+  EXPECT_TRUE(Stream()->CurrentMediaType() == slower);
+  EXPECT_EQ(Stream()->FrameInterval(), 67);
+  EXPECT_TRUE(Stream()->IsConnected());
 }
 
 TEST_F(CameraFormatTest, CapabilityQueriesCheckTheirArguments) {

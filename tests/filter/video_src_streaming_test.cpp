@@ -331,6 +331,64 @@ TEST_F(CameraStreamingTest, QualityMessagesChangeThePaceWithinItsLimitsUntilTheN
   EXPECT_EQ(Stream()->FrameInterval(), 40);
 }
 
+TEST_F(CameraStreamingTest, EachStartTakesTheIntervalOfTheConnectionType) {
+  CMediaType thirty = VideoType(320, 240, 24, 333333);
+  ASSERT_EQ(Config()->SetFormat(&thirty), S_OK);
+  ASSERT_EQ(Connect(), S_OK);
+  // A quality message before the start does not outlive it.
+  Quality q{Famine, 500, 0, 0};
+  ASSERT_EQ(Stream()->Notify(nullptr, q), S_OK);
+  const auto copies = Capture(3);
+  EXPECT_EQ(Stream()->FrameInterval(), 33);
+  const auto records = Input()->Samples();
+  ASSERT_GE(records.size(), 3u);
+  for (const auto& record : records) EXPECT_EQ(record.stop - record.start, 330000) << record.index;
+
+  // A type that gives no usable rate: the default.
+  ASSERT_EQ(Config()->SetFormat(nullptr), S_OK);
+  CMediaType none = VideoType(320, 240, 24, 0);
+  ASSERT_EQ(Config()->SetFormat(&none), S_OK);
+  Capture(1);
+  EXPECT_EQ(Stream()->FrameInterval(), 40);
+}
+
+// A downstream that keeps a sample (as a tee or a renderer holding its last frame does)
+// leaves the stream another buffer to fill.
+TEST_F(CameraStreamingTest, ADownstreamHoldingOneSampleDoesNotStarveTheStream) {
+  Input()->HoldSamples(1);
+  ASSERT_EQ(Connect(), S_OK);
+  ASSERT_EQ(Run(), S_OK);
+  EXPECT_TRUE(Input()->WaitForSamples(6, 5s)) << "frames stopped after " << Input()->SampleCount();
+  EXPECT_EQ(Input()->HeldSampleCount(), 1);
+  ASSERT_EQ(Stop(), S_OK);
+}
+
+// Whatever size the producer announces is offered, accepted and delivered, also where it
+// lies outside the range an application may choose from.
+class CameraAnnouncedShapeTest : public CameraTest, public testing::WithParamInterface<std::pair<int, int>> {};
+
+TEST_P(CameraAnnouncedShapeTest, AProducersSizeConnectsAndItsFramesArriveUnchanged) {
+  const auto [width, height] = GetParam();
+  Announce(width, height);
+  const auto frame = PatternFrame(width, height, 3);
+  Publish(width, height, frame);
+  ASSERT_EQ(Connect(), S_OK);
+  CMediaType connected;
+  ASSERT_EQ(Input()->ConnectionMediaType(&connected), S_OK);
+  EXPECT_EQ(VideoInfo(connected).bmiHeader.biWidth, width);
+  EXPECT_EQ(VideoInfo(connected).bmiHeader.biHeight, height);
+  const auto copies = Capture(2);
+  ASSERT_FALSE(copies.empty());
+  for (const auto& copy : copies) EXPECT_TRUE(copy.bytes == frame) << "sample " << copy.index;
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, CameraAnnouncedShapeTest,
+                         testing::Values(std::pair{700, 400}, std::pair{641, 480}, std::pair{640, 481},
+                                         std::pair{100, 100}, std::pair{1920, 200}, std::pair{480, 640}),
+                         [](const testing::TestParamInfo<std::pair<int, int>>& info) {
+                           return std::to_string(info.param.first) + "x" + std::to_string(info.param.second);
+                         });
+
 // FillBuffer called directly on samples of a memory allocator, as the worker calls it.
 class CameraFillBufferTest : public CameraTest {
  protected:

@@ -5,6 +5,8 @@
 #include <future>
 #include <thread>
 
+#include "framework/media_type.h"
+
 namespace testing_support {
 
 STDMETHODIMP CEventSinkGraph::QueryInterface(REFIID riid, void** ppv) {
@@ -19,6 +21,41 @@ STDMETHODIMP CEventSinkGraph::QueryInterface(REFIID riid, void** ppv) {
   }
   AddRef();
   return S_OK;
+}
+
+void CEventSinkGraph::FailReconnect(HRESULT result, bool dropConnection) {
+  m_reconnectResult.store(result);
+  m_dropConnection.store(dropConnection);
+}
+
+STDMETHODIMP CEventSinkGraph::Reconnect(IPin* ppin) {
+  if (ppin == nullptr) return E_POINTER;
+  ++m_reconnects;
+  IPin* peer = nullptr;
+  if (ppin->ConnectedTo(&peer) != S_OK || peer == nullptr) return VFW_E_NOT_CONNECTED;
+  PIN_DIRECTION direction = PINDIR_INPUT;
+  ppin->QueryDirection(&direction);
+  IPin* out = direction == PINDIR_OUTPUT ? ppin : peer;
+  IPin* in = direction == PINDIR_OUTPUT ? peer : ppin;
+  HRESULT hr = m_reconnectResult.load();
+  if (FAILED(hr)) {
+    if (m_dropConnection.load()) {
+      in->Disconnect();
+      out->Disconnect();
+    }
+    peer->Release();
+    return hr;
+  }
+  CMediaType old;
+  out->ConnectionMediaType(&old);
+  hr = in->Disconnect();
+  if (SUCCEEDED(hr)) {
+    out->Disconnect();
+    hr = out->Connect(in, nullptr);
+    if (FAILED(hr)) out->Connect(in, &old);
+  }
+  peer->Release();
+  return hr;
 }
 
 STDMETHODIMP CEventSinkGraph::Notify(LONG EventCode, LONG_PTR EventParam1, LONG_PTR EventParam2) {

@@ -44,6 +44,10 @@ TEST(CaptureOptions, ReadsEveryOption) {
   EXPECT_DOUBLE_EQ(Parsed({"--seconds", "1.5"}).seconds, 1.5);
   EXPECT_TRUE(Parsed({"--list"}).list);
   EXPECT_EQ(Parsed({"--size", "8192X1"}).width, 8192);
+  EXPECT_EQ(Parsed({}).fps, 0) << "the camera's own rate";
+  EXPECT_EQ(Parsed({"--fps", "30"}).fps, 30);
+  EXPECT_EQ(Parsed({"--fps", "1"}).fps, 1);
+  EXPECT_EQ(Parsed({"--fps", "100"}).fps, 100);
 }
 
 struct BadCase {
@@ -70,7 +74,10 @@ INSTANTIATE_TEST_SUITE_P(
                     BadCase{{"--frames", "12abc"}, "12abc"}, BadCase{{"--frames", "99999999999999999999"}, "--frames"},
                     BadCase{{"--seconds", "-1"}, "--seconds"}, BadCase{{"--seconds", "nan"}, "nan"},
                     BadCase{{"--seconds", "1e9"}, "1e9"}, BadCase{{"--seconds", "0"}, "--seconds"},
-                    BadCase{{"--frames", "5", "--seconds", "2"}, "cannot be combined"}));
+                    BadCase{{"--frames", "5", "--seconds", "2"}, "cannot be combined"},
+                    BadCase{{"--fps", "0"}, "--fps takes a whole number from 1 to 100"},
+                    BadCase{{"--fps", "101"}, "101"},
+                    BadCase{{"--fps", "29.97"}, "29.97"}, BadCase{{"--fps"}, "--fps needs a value"}));
 
 TEST(FrameTiming, SummarisesRateAndIntervalSpread) {
   CFrameTiming timing;

@@ -10,6 +10,9 @@
 #include <thread>
 #include <vector>
 
+#include "filter/video_src_filter.h"
+#include "filter/video_src_stream.h"
+#include "support/channel_fixture.h"
 #include "support/numbered_source.h"
 
 namespace {
@@ -115,6 +118,29 @@ TEST_F(CaptureSession, CameraEndingItsStreamEndsATimedRun) {
   EXPECT_LT(std::chrono::steady_clock::now() - started, 30s);
   EXPECT_TRUE(session.EndedByCamera());
   EXPECT_EQ(received.numbers, (std::vector<long long>{1, 2, 3}));
+}
+
+TEST_F(CaptureSession, AnAskedRateReachesTheCameraThroughItsStreamConfiguration) {
+  testing_support::CChannelNamespace names;
+  HRESULT hr = E_FAIL;
+  CUnknown* object = CVideoSrcFilter::CreateInstance(nullptr, &hr);
+  ASSERT_NE(object, nullptr);
+  auto* camera = static_cast<CVideoSrcFilter*>(object);
+  camera->AddRef();
+  {
+    CCaptureSession session(camera);
+    Received received;
+    session.RequestFrameRate(30);
+    EXPECT_EQ(session.Run(0, 0, 2, 10s, Collect(received)), S_OK) << session.Step();
+    EXPECT_EQ(received.format.frameTime, 333333) << "the camera's own size at 30 frames a second";
+    EXPECT_EQ(received.format.width, 320);
+    EXPECT_EQ(camera->Stream()->FrameInterval(), 33);
+    session.RequestFrameRate(50);
+    EXPECT_EQ(session.Run(160, 120, 2, 10s, Collect(received)), S_OK) << session.Step();
+    EXPECT_EQ(received.format.frameTime, 200000);
+    EXPECT_EQ(received.format.width, 160);
+  }
+  camera->Release();
 }
 
 TEST_F(CaptureSession, FailingStepIsNamedAndTheCameraLeavesTheGraph) {

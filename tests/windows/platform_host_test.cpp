@@ -22,6 +22,7 @@
 #include "channel/file_mapping.h"
 #include "common/renderer_filter.h"
 #include "device_finder.h"
+#include "framework/media_type.h"
 #include "platform/guid.h"
 #include "platform/reg_key.h"
 #include "platform/wide_string.h"
@@ -150,10 +151,12 @@ class CCustomSourceEntry {
   LONG m_result = ERROR_SUCCESS;
 };
 
-// A camera and a renderer in one filter graph of the system's.
+// A camera and a renderer in one filter graph of the system's (and, connected through
+// the capture graph builder's tee, a second renderer on the preview output).
 struct CameraBranch {
   IBaseFilter* camera = nullptr;
   CRendererFilter* renderer = nullptr;
+  CRendererFilter* preview = nullptr;
 };
 
 class PlatformHostTest : public testing::Test {
@@ -206,8 +209,10 @@ class PlatformHostTest : public testing::Test {
   // Creates the camera named name through its moniker and joins it, with a renderer that
   // keeps copies of the last frames, to the graph (made on first use). Both filters are
   // added under the names a host would give them and connected as hosts connect them:
-  // through the capture graph builder, or by asking the graph to connect the camera's
-  // output pin.
+  // through the capture graph builder as a capture and a preview stream (the builder
+  // puts the system's Smart Tee between the camera and the two renderers; the tee keeps
+  // a sample of the camera's while it copies it to its preview output), or by asking the
+  // graph to connect the camera's output pin.
   enum class Connection { CaptureGraphBuilder, GraphConnect };
   void AddCamera(const std::wstring& name, Connection connection) {
     if (m_graph == nullptr) {
@@ -226,22 +231,22 @@ class PlatformHostTest : public testing::Test {
     ASSERT_EQ(m_graph->AddFilter(branch.renderer->Filter(), (name + L" renderer").c_str()), S_OK);
 
     if (connection == Connection::CaptureGraphBuilder) {
+      m_branches.back().preview = branch.preview = CRendererFilter::Create();
+      branch.preview->InputPin()->AcceptOnly(MEDIASUBTYPE_RGB24, kWidth, kHeight);
+      branch.preview->InputPin()->KeepDataCopies(4);
+      ASSERT_EQ(m_graph->AddFilter(branch.preview->Filter(), (name + L" preview").c_str()), S_OK);
       ICaptureGraphBuilder2* builder = nullptr;
       ASSERT_EQ(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER, IID_ICaptureGraphBuilder2,
                                  reinterpret_cast<void**>(&builder)),
                 S_OK);
       EXPECT_EQ(builder->SetFiltergraph(m_graph), S_OK);
-      // Without a pin category the builder connects the camera's video output straight
-      // to the renderer. With PIN_CATEGORY_CAPTURE, Wine's builder puts its Smart Tee in
-      // between. That tee takes the camera's one-buffer allocator for its own output too
-      // and, inside Receive, waits for a second buffer from it while holding its filter
-      // lock: no frame reaches the renderer and the graph's Stop blocks on the tee before
-      // it reaches the camera. The camera asks for one buffer, as it must, so that path is
-      // not taken here.
-      const HRESULT rendered = builder->RenderStream(nullptr, &MEDIATYPE_Video, branch.camera, nullptr,
+      const HRESULT captured = builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, branch.camera, nullptr,
                                                      branch.renderer->Filter());
+      const HRESULT previewed = builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, branch.camera, nullptr,
+                                                      branch.preview->Filter());
       builder->Release();
-      ASSERT_EQ(rendered, S_OK);
+      ASSERT_EQ(captured, S_OK);
+      ASSERT_TRUE(SUCCEEDED(previewed)) << std::hex << previewed;
       return;
     }
     IEnumPins* pins = nullptr;
@@ -278,7 +283,11 @@ class PlatformHostTest : public testing::Test {
 
   // Waits until a frame that arrived after this call equals expected.
   static std::string WaitForPicture(const CameraBranch& branch, const CPicture& expected) {
-    CRendererInputPin* pin = branch.renderer->InputPin();
+    return WaitForPicture(branch.renderer, expected);
+  }
+  static std::string WaitForPicture(CRendererFilter* renderer, const CPicture& expected) {
+    const int width = expected.width, height = expected.height;
+    CRendererInputPin* pin = renderer->InputPin();
     const LONG after = pin->SampleCount();
     std::string last = "no frame";
     const auto deadline = Clock::now() + std::chrono::milliseconds(kTimeoutMs);
@@ -287,7 +296,7 @@ class PlatformHostTest : public testing::Test {
       const auto copies = pin->DataCopies();
       if (copies.empty() || copies.back().index < after) continue;
       const auto& bytes = copies.back().bytes;
-      last = FirstDifference(PictureFromFrame(bytes.data(), bytes.size(), kWidth, kHeight), expected);
+      last = FirstDifference(PictureFromFrame(bytes.data(), bytes.size(), width, height), expected);
       if (last.empty()) return {};
     }
     return "not within the deadline: " + last;
@@ -315,21 +324,54 @@ class PlatformHostTest : public testing::Test {
     }
     for (auto& branch : m_branches) {
       EXPECT_EQ(m_graph->RemoveFilter(branch.renderer->Filter()), S_OK);
+      if (branch.preview != nullptr) {
+        EXPECT_EQ(m_graph->RemoveFilter(branch.preview->Filter()), S_OK);
+      }
+      RemoveTees();
       EXPECT_EQ(m_graph->RemoveFilter(branch.camera), S_OK);
       EXPECT_EQ(branch.renderer->Filter()->Release(), 0u) << "the graph let go of the renderer";
+      if (branch.preview != nullptr) {
+        EXPECT_EQ(branch.preview->Filter()->Release(), 0u) << "the graph let go of the preview renderer";
+      }
       EXPECT_EQ(branch.camera->Release(), 0u) << "the graph let go of the camera";
     }
     m_branches.clear();
     ReleaseGraph();
+  }
+  // Takes out the filters the capture graph builder added (its tee), so that the camera
+  // is held by nothing but this test once it is removed too.
+  void RemoveTees() {
+    std::vector<IBaseFilter*> others;
+    IEnumFilters* filters = nullptr;
+    if (m_graph == nullptr || FAILED(m_graph->EnumFilters(&filters)) || filters == nullptr) return;
+    IBaseFilter* filter = nullptr;
+    ULONG fetched = 0;
+    while (filters->Next(1, &filter, &fetched) == S_OK && fetched == 1) {
+      bool ours = false;
+      for (const auto& branch : m_branches) {
+        ours = ours || filter == branch.camera || filter == branch.renderer->Filter() ||
+               (branch.preview != nullptr && filter == branch.preview->Filter());
+      }
+      if (ours) filter->Release();
+      else others.push_back(filter);
+    }
+    filters->Release();
+    for (IBaseFilter* other : others) {
+      m_graph->RemoveFilter(other);
+      other->Release();
+    }
   }
   void ReleaseGraph() {
     if (m_control != nullptr) m_control->Stop();
     for (auto& branch : m_branches) {
       if (m_graph != nullptr) {
         m_graph->RemoveFilter(branch.renderer->Filter());
+        if (branch.preview != nullptr) m_graph->RemoveFilter(branch.preview->Filter());
+        RemoveTees();
         m_graph->RemoveFilter(branch.camera);
       }
       branch.renderer->Filter()->Release();
+      if (branch.preview != nullptr) branch.preview->Filter()->Release();
       branch.camera->Release();
     }
     m_branches.clear();
@@ -387,6 +429,7 @@ TEST_F(PlatformHostTest, RegisteredCameraIsFoundByNameAndDeliversTheProducersFra
 
     StartProducer(Out("picture.png"), 250);
     EXPECT_EQ(WaitForPicture(m_branches[0], picture), "") << "the producer's picture, unchanged";
+    EXPECT_EQ(WaitForPicture(m_branches[0].preview, picture), "") << "live frames on the preview output too";
     int code = -1;
     ASSERT_TRUE(m_producer.Wait(kTimeoutMs, &code));
     EXPECT_EQ(code, 0);
@@ -469,6 +512,50 @@ TEST_F(PlatformHostTest, ACopyNamedInTheCustomSourceListIsASecondCameraBesideThe
     EXPECT_EQ(first.Unregister(), 0);
   }
   ExpectGone(kBuiltInName, kBuiltInClsid);
+}
+
+// A format an application sets on the connected camera reaches the renderer through the
+// system graph's reconnection: the renderer's type and the frames have the new size.
+TEST_F(PlatformHostTest, AFormatSetWhileConnectedIsTheOneTheSystemGraphReconnects) {
+  const auto colour = [](int, int) { return testing_support::Rgb{200, 40, 90}; };
+  testing_support::WritePng(Out("solid.png"), testing_support::MakePicture(kWidth, kHeight, colour));
+  CRegsvr32Registration registration(m_module);
+  ASSERT_EQ(registration.Register(), 0);
+  AddCamera(kBuiltInName, Connection::GraphConnect);
+  CRendererFilter* renderer = m_branches[0].renderer;
+  renderer->InputPin()->AcceptOnly(MEDIASUBTYPE_RGB24, 0, 0);
+
+  IEnumPins* pins = nullptr;
+  ASSERT_EQ(m_branches[0].camera->EnumPins(&pins), S_OK);
+  IPin* output = nullptr;
+  ULONG fetched = 0;
+  ASSERT_EQ(pins->Next(1, &output, &fetched), S_OK);
+  pins->Release();
+  IAMStreamConfig* config = nullptr;
+  const HRESULT queried = output->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config));
+  output->Release();
+  ASSERT_EQ(queried, S_OK);
+  CMediaType smaller = MakeRgb24VideoType(160, 120, 400000);
+  const HRESULT set = config->SetFormat(&smaller);
+  config->Release();
+  ASSERT_EQ(set, S_OK);
+  CMediaType connected;
+  ASSERT_EQ(renderer->Pin()->ConnectionMediaType(&connected), S_OK);
+  ASSERT_GE(connected.cbFormat, sizeof(VIDEOINFOHEADER));
+  const auto* format = reinterpret_cast<const VIDEOINFOHEADER*>(connected.pbFormat);
+  EXPECT_EQ(format->bmiHeader.biWidth, 160) << "the renderer reads what the camera writes";
+  EXPECT_EQ(format->bmiHeader.biHeight, 120);
+
+  Run();
+  StartProducer(Out("solid.png"), 100000);
+  EXPECT_EQ(WaitForPicture(renderer, testing_support::MakePicture(160, 120, colour)), "")
+      << "the producer's picture at the set size";
+  for (const auto& sample : renderer->InputPin()->Samples())
+    EXPECT_EQ(sample.actual, static_cast<LONG>(testing_support::FrameStride(160) * 120)) << sample.index;
+  ExpectNoErrorEvents();
+  StopAndRemove();
+  m_producer.Kill();
+  EXPECT_EQ(registration.Unregister(), 0);
 }
 
 TEST_F(PlatformHostTest, CaptureToolListsAndRecordsTheRegisteredCamera) {

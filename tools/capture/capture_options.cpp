@@ -58,7 +58,8 @@ bool CCaptureOptions::Parse(const std::vector<std::string>& arguments, CCaptureO
       o.list = true;
       continue;
     }
-    const bool takesValue = arg == "--camera" || arg == "--size" || arg == "--frames" || arg == "--seconds" ||
+    const bool takesValue = arg == "--camera" || arg == "--size" || arg == "--fps" || arg == "--frames" ||
+                            arg == "--seconds" ||
                             arg == "--y4m" || arg == "--png" || arg == "--sheet" || arg == "--transcript";
     if (!takesValue) {
       *error = "unknown option \"" + arg + "\"";
@@ -77,6 +78,13 @@ bool CCaptureOptions::Parse(const std::vector<std::string>& arguments, CCaptureO
                  "\"";
         return false;
       }
+    } else if (arg == "--fps") {
+      long long fps = 0;
+      if (!ParseCount(value, kMaxFps, &fps)) {
+        *error = "--fps takes a whole number from 1 to " + std::to_string(kMaxFps) + ", not \"" + value + "\"";
+        return false;
+      }
+      o.fps = static_cast<int>(fps);
     } else if (arg == "--frames") {
       if (!ParseCount(value, kMaxFrames, &o.frames)) {
         *error = "--frames takes a whole number from 1 to " + std::to_string(kMaxFrames) + ", not \"" + value + "\"";
@@ -110,7 +118,7 @@ bool CCaptureOptions::Parse(const std::vector<std::string>& arguments, CCaptureO
 
 std::string CCaptureOptions::Usage() {
   return "usage: amberline-capture --list\n"
-         "       amberline-capture [--camera NAME] [--size WxH] [--frames N | --seconds S]\n"
+         "       amberline-capture [--camera NAME] [--size WxH] [--fps N] [--frames N | --seconds S]\n"
          "                         [--y4m FILE] [--png DIR] [--sheet FILE.png] [--transcript FILE]\n"
          "Records frames from a video input device (default \"Trelvox Amberline\", 5 seconds) and\n"
          "prints how many arrived and how evenly.\n";

@@ -4,6 +4,7 @@
 //   --list                 list the video input devices and stop
 //   --camera NAME          the camera's friendly name (default "Trelvox Amberline")
 //   --size WxH             fix the camera's RGB24 frame size before connecting
+//   --fps N                ask the camera for N frames a second (1 to 100) before connecting
 //   --frames N | --seconds S
 //                          how long to record (default 5 seconds)
 //   --y4m FILE             every frame as YUV4MPEG2 (4:4:4, BT.601 limited range)
@@ -24,6 +25,7 @@ class CCaptureOptions {
   static constexpr const char* kDefaultCamera = "Trelvox Amberline";
   static constexpr double kDefaultSeconds = 5.0;
   static constexpr int kMaxDimension = 8192;
+  static constexpr int kMaxFps = 100;
   static constexpr long long kMaxFrames = 10'000'000;
   static constexpr double kMaxSeconds = 24.0 * 3600.0;
 
@@ -37,6 +39,7 @@ class CCaptureOptions {
   std::string camera = kDefaultCamera;
   int width = 0;  // 0: keep the camera's own size
   int height = 0;
+  int fps = 0;  // 0: keep the camera's own rate
   long long frames = 0;  // 0: record for `seconds`
   double seconds = kDefaultSeconds;
   std::string y4mPath;

@@ -52,20 +52,28 @@ HRESULT CCaptureSession::FindOutputPin(IBaseFilter* filter, IPin** ppPin) {
   return *ppPin ? S_OK : VFW_E_NOT_FOUND;
 }
 
-HRESULT CCaptureSession::SetCameraSize(IPin* pin, int width, int height) {
+HRESULT CCaptureSession::SetCameraFormat(IPin* pin, int width, int height) {
   CReleaser<IAMStreamConfig> config;
   HRESULT hr = pin->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config.p));
   if (FAILED(hr)) return Fail("IAMStreamConfig on the camera's output pin", hr);
 
-  // Keep the camera's own frame duration when it tells it.
+  // Keep the camera's own frame duration and size where they are not asked for.
   REFERENCE_TIME frameTime = 0;
   AM_MEDIA_TYPE* current = nullptr;
   if (SUCCEEDED(config.p->GetFormat(&current)) && current != nullptr) {
     if (IsEqualGUID(current->formattype, FORMAT_VideoInfo) && current->pbFormat != nullptr &&
-        current->cbFormat >= sizeof(VIDEOINFOHEADER))
-      frameTime = reinterpret_cast<const VIDEOINFOHEADER*>(current->pbFormat)->AvgTimePerFrame;
+        current->cbFormat >= sizeof(VIDEOINFOHEADER)) {
+      const auto* format = reinterpret_cast<const VIDEOINFOHEADER*>(current->pbFormat);
+      frameTime = format->AvgTimePerFrame;
+      if (width <= 0 || height <= 0) {
+        width = format->bmiHeader.biWidth;
+        height = format->bmiHeader.biHeight;
+      }
+    }
     DeleteMediaType(current);
   }
+  if (width <= 0 || height <= 0) return Fail("IAMStreamConfig::GetFormat (the camera's size)", VFW_E_INVALIDMEDIATYPE);
+  if (m_fps > 0) frameTime = (10'000'000 + m_fps / 2) / m_fps;
 
   CMediaType type = MakeRgb24VideoType(width, height, frameTime);
   if (type.pbFormat == nullptr) return Fail("IAMStreamConfig::SetFormat", E_OUTOFMEMORY);
@@ -145,8 +153,8 @@ HRESULT CCaptureSession::Run(int width, int height, long long frames, std::chron
   CReleaser<IPin> output;
   hr = FindOutputPin(m_camera, &output.p);
   if (FAILED(hr)) return fail("finding the camera's output pin", hr);
-  if (width > 0 && height > 0) {
-    hr = SetCameraSize(output.p, width, height);  // names its own failing step
+  if ((width > 0 && height > 0) || m_fps > 0) {
+    hr = SetCameraFormat(output.p, width, height);  // names its own failing step
     if (FAILED(hr)) {
       cleanUp();
       return hr;

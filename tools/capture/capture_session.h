@@ -1,6 +1,6 @@
 // CCaptureSession: one recording from a camera filter — builds a filter graph with the
-// camera and a CRendererFilter, optionally fixes the camera's frame size through its
-// output pin's IAMStreamConfig, connects the camera's output pin directly to the
+// camera and a CRendererFilter, optionally fixes the camera's frame size and/or frame
+// rate (RequestFrameRate) through its output pin's IAMStreamConfig, connects the camera's output pin directly to the
 // renderer's "In", runs the graph until enough frames arrived or the time is up, stops
 // it and takes both filters out again.
 //
@@ -55,6 +55,10 @@ class CCaptureSession {
   // width/height 0: the camera's own format. frames 0: run for `duration`.
   HRESULT Run(int width, int height, long long frames, std::chrono::milliseconds duration, const Sink& sink);
 
+  // Frames a second the next Run asks the camera for (0: the camera's own rate). With
+  // no size given the camera's current size is kept.
+  void RequestFrameRate(int fps) { m_fps = fps; }
+
   const std::string& Step() const { return m_step; }
   const Format& ConnectedFormat() const { return m_format; }
   const CFrameTiming& Timing() const { return m_timing; }
@@ -65,10 +69,11 @@ class CCaptureSession {
  private:
   HRESULT Fail(const char* step, HRESULT hr);
   static HRESULT FindOutputPin(IBaseFilter* filter, IPin** ppPin);
-  HRESULT SetCameraSize(IPin* pin, int width, int height);
+  HRESULT SetCameraFormat(IPin* pin, int width, int height);
   HRESULT ReadConnectedFormat(IPin* pin);
 
   IBaseFilter* m_camera;
+  int m_fps = 0;
   std::string m_step;
   Format m_format;
   long long m_signedHeight = 0;  // as the format gives it: positive = bottom line first

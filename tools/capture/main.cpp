@@ -121,6 +121,7 @@ int Capture(const CCaptureOptions& options, CConsoleOutput& out) {
   {
     CCaptureSession session(camera);
     camera->Release();
+    session.RequestFrameRate(options.fps);
     hr = session.Run(options.width, options.height, options.frames, duration, sink);
     if (FAILED(hr)) {
       out.Error(session.Step() + " failed: " + Hex(hr));
