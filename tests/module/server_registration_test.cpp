@@ -243,6 +243,7 @@ TEST(ServerRegistrationUnloadTest, RegistrationAsksTheSystemToUnloadLibrariesNoL
   const HRESULT created = CoCreateInstance(testing_support::kTestServerClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
                                            reinterpret_cast<void**>(&object));
   if (created == REGDB_E_CLASSNOTREG || !std::filesystem::exists("/proc/self/maps")) {
+    if (object != nullptr) object->Release();
     if (SUCCEEDED(init)) CoUninitialize();
     GTEST_SKIP() << "the system's class activation does not read this test's private registry, or the process's "
                     "mapped files cannot be listed";
