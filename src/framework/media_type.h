@@ -100,9 +100,8 @@ class CMediaType : public AM_MEDIA_TYPE {
 
   // A format block of length bytes, contents undefined: the present one when the length
   // is unchanged, else a new one (the old one is freed); length 0 gives no block (null).
-  // When no new block can be had,
-  // the old one if it holds length bytes (cbFormat becomes length), else null and the
-  // record is unchanged.
+  // When no new block can be had, the old one if it holds length bytes (cbFormat becomes
+  // length), else null and the record is unchanged.
   BYTE* AllocFormatBuffer(ULONG length);
   // As AllocFormatBuffer, keeping the first min(old, new) bytes of the old block.
   BYTE* ReallocFormatBuffer(ULONG length);
