@@ -70,4 +70,6 @@ HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContex
   return hr;
 }
 
-void CoFreeUnusedLibraries() { CInprocServerTable::Instance().FreeUnused(); }
+void CoFreeUnusedLibraries() {
+  if (CInprocServerTable* table = CInprocServerTable::Existing()) table->FreeUnused();
+}

@@ -1,5 +1,6 @@
 #include "runtime/inproc_server_table.h"
 
+#include <atomic>
 #include <new>
 
 namespace {
@@ -7,14 +8,22 @@ namespace {
 using GetClassObjectEntry = HRESULT (*)(REFCLSID, REFIID, void**);
 using CanUnloadNowEntry = HRESULT (*)();
 
+std::atomic<CInprocServerTable*> g_table{nullptr};
+
 }  // namespace
 
 CInprocServerTable& CInprocServerTable::Instance() {
   // Never destroyed: modules stay loaded while static destructors of the process run,
   // since objects they made may still be released from them.
-  static CInprocServerTable* table = new CInprocServerTable;
+  static CInprocServerTable* table = [] {
+    auto* made = new CInprocServerTable;
+    g_table.store(made);
+    return made;
+  }();
   return *table;
 }
+
+CInprocServerTable* CInprocServerTable::Existing() { return g_table.load(); }
 
 HRESULT CInprocServerTable::GetClassObject(const std::wstring& path, REFCLSID clsid, REFIID riid, void** ppv) {
   *ppv = nullptr;

@@ -29,6 +29,10 @@
 class CInprocServerTable {
  public:
   static CInprocServerTable& Instance();
+  // The table if class activation has made it, else null (then no module was loaded and
+  // none needs unloading). Asking never makes one: a module that carries its own copy of
+  // this runtime and only unloads must not leave a table behind when it is unloaded.
+  static CInprocServerTable* Existing();
 
   HRESULT GetClassObject(const std::wstring& path, REFCLSID clsid, REFIID riid, void** ppv);
   // Unloads every module whose DllCanUnloadNow answers S_OK.

@@ -32,7 +32,8 @@ class CLogFile {
   CLogFile& operator=(const CLogFile&) = delete;
 
   // Opens path for shared appending. mode must be an append mode ("a", "at"); other
-  // modes are refused. Returns whether a stream was obtained.
+  // modes are refused, and so is a path that is not a regular file (a FIFO, a device):
+  // opening never waits. Returns whether a stream was obtained.
   bool Open(const wchar_t* path, const wchar_t* mode);
   // Closes the stream; later writes are dropped until the next Open.
   void Close() { m_stream.Close(); }

@@ -7,8 +7,9 @@
 // The key is opened for reading and writing, so a process that may only read it (a
 // low-integrity host) runs with the defaults. The file is
 // <local application data>\Trelvox\Amberline.log; the Trelvox folder is not created, so
-// a user without it gets no log. Nothing here reports a failure: the module always
-// starts.
+// a user without it gets no log. A log path that names anything but a regular file (a
+// FIFO, a device) gives no log either, and opening it never waits. Nothing here reports a
+// failure: the module always starts.
 #pragma once
 
 #include <string>

@@ -12,6 +12,7 @@
 #endif
 
 #include "channel/frame_region.h"
+#include "diagnostics/log_file.h"
 #include "filter/install_paths.h"
 #include "filter/picture_loader.h"
 
@@ -96,8 +97,15 @@ void BlendRow(const std::uint8_t* logo, const std::uint8_t* alpha, std::uint8_t*
 }  // namespace
 
 void CStreamImages::LoadPictures(const std::wstring& root) {
-  m_pPlaceholder = LoadPictureBGR(GetPlaceholderPath(root));
-  SetLogo(LoadPictureRGBA(GetLogoPath(root)));
+  const std::wstring placeholderPath = GetPlaceholderPath(root);
+  // The line has always named the logo while giving the placeholder's path; readers of
+  // the log know it by this text.
+  g_Log.Write(0, L"Path to logo = %s\n", placeholderPath.c_str());
+  m_pPlaceholder = LoadPictureBGR(placeholderPath);
+  if (m_pPlaceholder == nullptr) g_Log.Write(0, L"Failed to load picture %s\n", placeholderPath.c_str());
+  const std::wstring logoPath = GetLogoPath(root);
+  SetLogo(LoadPictureRGBA(logoPath));
+  if (m_pLogo == nullptr) g_Log.Write(0, L"Failed to load picture %s\n", logoPath.c_str());
 }
 
 void CStreamImages::SetLogo(std::unique_ptr<CImage> logo) {

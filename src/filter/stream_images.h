@@ -37,7 +37,8 @@ class CStreamImages {
   CStreamImages& operator=(const CStreamImages&) = delete;
 
   // Loads both pictures below the installation root (a missing or unreadable file
-  // leaves that picture absent).
+  // leaves that picture absent). Logs at level 0 "Path to logo = <placeholder path>" and,
+  // for each picture that could not be loaded, "Failed to load picture <path>".
   void LoadPictures(const std::wstring& root);
   void SetPlaceholder(std::unique_ptr<CImage> placeholder) { m_pPlaceholder = std::move(placeholder); }
   void SetLogo(std::unique_ptr<CImage> logo);

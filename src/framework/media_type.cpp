@@ -44,9 +44,10 @@ HRESULT CopyMediaType(AM_MEDIA_TYPE* target, const AM_MEDIA_TYPE* source) {
 }
 
 void FreeMediaType(AM_MEDIA_TYPE& type) {
-  // A block is freed even when its length says 0 (a zero-length allocation is still a
-  // block); only blocks of this record's own making are ever stored here.
-  if (type.pbFormat != nullptr) CoTaskMemFree(type.pbFormat);
+  // Only a block that a length covers is freed: a record with no format may carry any
+  // pointer at all (peers leave it unset), which is never ours to free. Records of this
+  // framework never keep a block without a length, so nothing of theirs is left behind.
+  if (type.cbFormat != 0 && type.pbFormat != nullptr) CoTaskMemFree(type.pbFormat);
   type.pbFormat = nullptr;
   type.cbFormat = 0;
   if (type.pUnk != nullptr) {
@@ -134,6 +135,11 @@ void CMediaType::SetSampleSize(ULONG size) {
 }
 
 BYTE* CMediaType::ReplaceFormatBuffer(ULONG length, const BYTE* contents, ULONG keep) {
+  // No format is no block: a block of length 0 would never be freed.
+  if (length == 0) {
+    ResetFormatBuffer();
+    return nullptr;
+  }
   auto* block = static_cast<BYTE*>(CoTaskMemAlloc(length));
   if (block == nullptr) {
     // The old block serves if it is large enough; the length then says what the caller
@@ -177,7 +183,7 @@ bool CMediaType::SetFormat(const BYTE* format, ULONG length) {
 }
 
 void CMediaType::ResetFormatBuffer() {
-  if (pbFormat != nullptr) CoTaskMemFree(pbFormat);
+  if (cbFormat != 0 && pbFormat != nullptr) CoTaskMemFree(pbFormat);
   pbFormat = nullptr;
   cbFormat = 0;
 }

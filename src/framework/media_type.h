@@ -29,7 +29,9 @@
 // does not have; E_OUTOFMEMORY when the block cannot be allocated. On failure target has
 // the source's other fields but no block (cbFormat 0, pbFormat null) and no pUnk.
 HRESULT CopyMediaType(AM_MEDIA_TYPE* target, const AM_MEDIA_TYPE* source);
-// Frees the format block and releases pUnk; the record is left without either.
+// Frees the format block when cbFormat is not 0 and releases pUnk; the record is left
+// without either. A pointer that no length covers is dropped, never freed: it is not
+// known to be a block of task memory.
 void FreeMediaType(AM_MEDIA_TYPE& type);
 // Null is ignored; else FreeMediaType and frees the record itself (task memory).
 void DeleteMediaType(AM_MEDIA_TYPE* type);
@@ -97,9 +99,9 @@ class CMediaType : public AM_MEDIA_TYPE {
   ULONG GetSampleSize() const { return IsFixedSize() ? lSampleSize : 0; }
 
   // A format block of length bytes, contents undefined: the present one when the length
-  // is unchanged, else a new one (the old one is freed). When no new block can be had,
-  // the old one if it holds length bytes (cbFormat becomes length), else null and the
-  // record is unchanged.
+  // is unchanged, else a new one (the old one is freed); length 0 gives no block (null).
+  // When no new block can be had, the old one if it holds length bytes (cbFormat becomes
+  // length), else null and the record is unchanged.
   BYTE* AllocFormatBuffer(ULONG length);
   // As AllocFormatBuffer, keeping the first min(old, new) bytes of the old block.
   BYTE* ReallocFormatBuffer(ULONG length);
@@ -107,7 +109,7 @@ class CMediaType : public AM_MEDIA_TYPE {
   // present block). Length 0 leaves the record without a block. False when no block
   // could be had or format is null with a non-zero length; the record is then unchanged.
   bool SetFormat(const BYTE* format, ULONG length);
-  // Frees the format block; cbFormat 0, pbFormat null.
+  // Frees the format block (as FreeMediaType does); cbFormat 0, pbFormat null.
   void ResetFormatBuffer();
 
  private:

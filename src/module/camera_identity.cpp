@@ -22,6 +22,9 @@ constexpr DWORD kValueChars = 260;
 
 // Storage for a custom source's class identifier; it lives as long as the module.
 CLSID g_customSourceClsid = {};
+// Written once at start-up with the other identity globals, read-only afterwards. Plain
+// storage (no constructor), so that it is ready before the load-time start-up runs.
+WCHAR g_unparsableClsidEntry[kSubKeyNameChars] = {};
 
 // A string value, or empty when it is missing, not a string, not terminated or longer
 // than the 260-character buffer allows.
@@ -64,6 +67,7 @@ CameraIdentity LookUpCameraIdentity(const std::wstring& modulePath) {
       identity.customSourceFound = true;
       if (platform::UuidFromString(entryClsid.c_str(), &identity.clsid) != ERROR_SUCCESS) {
         identity.clsid = CLSID_Amberline;
+        identity.unparsableClsidEntry = subKeyName;
         g_Log.Write(0, L"CLSID value \"%s\" is not a class identifier; the built-in one is used.\n",
                     entryClsid.c_str());
       }
@@ -75,6 +79,7 @@ CameraIdentity LookUpCameraIdentity(const std::wstring& modulePath) {
 
 void SetCameraIdentity(const CameraIdentity& identity) {
   g_bCustomSourceFound = identity.customSourceFound;
+  platform::CopyTruncated(g_unparsableClsidEntry, kSubKeyNameChars, identity.unparsableClsidEntry.c_str());
   platform::CopyTruncated(g_FilterName, sizeof g_FilterName / sizeof g_FilterName[0], identity.name.c_str());
   g_pFilterName = g_FilterName;
   if (identity.customSourceFound) {
@@ -84,3 +89,5 @@ void SetCameraIdentity(const CameraIdentity& identity) {
     g_pFilterClsid = &CLSID_Amberline;
   }
 }
+
+const WCHAR* UnparsableClsidEntry() { return g_unparsableClsidEntry; }

@@ -29,13 +29,20 @@ struct CameraIdentity {
   std::wstring name;
   CLSID clsid;
   bool customSourceFound;
+  // The subkey of the matching entry when its "CLSID" value does not parse, else empty.
+  std::wstring unparsableClsidEntry;
 };
 
 // Looks modulePath up in the custom-source list and writes the identity lines to g_Log.
 // Never fails: registry trouble of any kind yields the built-in identity. A matching
 // entry whose "CLSID" does not parse keeps its name but gets the built-in class
-// identifier, and a line says so.
+// identifier, and a line says so; such a copy runs, but must never register (it would
+// take over the built-in camera's class), see UnparsableClsidEntry.
 CameraIdentity LookUpCameraIdentity(const std::wstring& modulePath);
 
 // Fixes the identity globals (and so the class factory's template) for the process.
 void SetCameraIdentity(const CameraIdentity& identity);
+
+// The subkey of the custom-source entry that named this copy with a "CLSID" value that is
+// not a class identifier; empty when the identity is sound. Fixed at start-up.
+const WCHAR* UnparsableClsidEntry();

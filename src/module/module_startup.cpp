@@ -41,7 +41,7 @@ BOOL ModuleMain(HINSTANCE hModule, DWORD reason, void* reserved) {
       // Start-up must not fail the load: out of memory while formatting a line is the
       // only way here, and the built-in identity below still holds.
     }
-    if (g_pFilterName == nullptr) SetCameraIdentity(CameraIdentity{kBuiltInFilterName, CLSID_Amberline, false});
+    if (g_pFilterName == nullptr) SetCameraIdentity(CameraIdentity{kBuiltInFilterName, CLSID_Amberline, false, {}});
     g_Templates[0].m_Name = g_pFilterName;
     g_Templates[0].m_ClsID = g_pFilterClsid;
   }

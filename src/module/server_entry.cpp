@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "diagnostics/log_file.h"
 #include "framework/object_count.h"
 #include "module/camera_identity.h"
 #include "module/class_factory.h"
@@ -34,6 +35,20 @@ namespace {
 // as a capture pin and as a preview pin.
 const REGPINTYPES kPinTypes = {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB24};
 
+// The self-registration failure for a class that cannot be registered (SELFREG_E_CLASS).
+constexpr HRESULT kClassNotRegistrable = static_cast<HRESULT>(0x80040201u);
+
+// A copy named by a custom-source entry whose class identifier does not parse runs under
+// the built-in class identifier; registering or unregistering it would rewrite or remove
+// the built-in camera's registration, so it does neither and says why.
+bool RefusedForUnparsableClassId(const wchar_t* action) {
+  const WCHAR* entry = UnparsableClsidEntry();
+  if (entry == nullptr || entry[0] == L'\0') return false;
+  g_Log.Write(0, L"Not %s: the custom source entry %s names this module with a CLSID value that is not a class identifier.\n",
+              action, entry);
+  return true;
+}
+
 HRESULT WithFilterMapper(HRESULT (*step)(IFilterMapper2*)) {
   IFilterMapper2* mapper = nullptr;
   HRESULT hr = CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
@@ -48,6 +63,7 @@ HRESULT WithFilterMapper(HRESULT (*step)(IFilterMapper2*)) {
 }  // namespace
 
 HRESULT RegisterServer() {
+  if (RefusedForUnparsableClassId(L"registered")) return kClassNotRegistrable;
   HRESULT hr = RegisterModuleServer(true);
   if (FAILED(hr)) return hr;
   return WithFilterMapper([](IFilterMapper2* mapper) {
@@ -66,6 +82,7 @@ HRESULT RegisterServer() {
 }
 
 HRESULT UnregisterServer() {
+  if (RefusedForUnparsableClassId(L"unregistered")) return kClassNotRegistrable;
   HRESULT hr = RegisterModuleServer(false);
   if (FAILED(hr)) return hr;
   return WithFilterMapper([](IFilterMapper2* mapper) {

@@ -9,6 +9,8 @@
 // keys, then the camera's entry in the video input device category through the system's
 // filter mapper, keyed by the friendly name. The caller initialises the component runtime
 // on its thread (the mapper cannot be created otherwise, and that failure is returned).
+// A copy whose custom-source entry gives a class identifier that does not parse refuses
+// both (SELFREG_E_CLASS, and a level-0 log line naming the entry) and changes nothing.
 // All may be called on any thread after start-up.
 #pragma once
 

@@ -121,6 +121,9 @@ HRESULT RegisterModuleServer(bool bRegister) {
     if (mapper2 != nullptr) mapper2->Release();
     if (mapper != nullptr) mapper->Release();
   }
+  // The mapper's libraries (and any other component loaded for this step) need not stay
+  // in an installer's process.
+  CoFreeUnusedLibraries();
   if (SUCCEEDED(init)) CoUninitialize();
 
   if (!bRegister && SUCCEEDED(hr)) {

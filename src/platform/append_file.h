@@ -22,7 +22,8 @@ class CAppendFile {
   CAppendFile(const CAppendFile&) = delete;
   CAppendFile& operator=(const CAppendFile&) = delete;
 
-  // Opens (creating if needed) path for appending; the folder must exist.
+  // Opens (creating if needed) path for appending; the folder must exist. Never blocks:
+  // a path that names anything but a regular file (a FIFO, a pipe, a device) is refused.
   bool Open(const std::wstring& path);
   bool IsOpen() const;
   void Write(const std::wstring& text);

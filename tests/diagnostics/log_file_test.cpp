@@ -83,6 +83,12 @@ TEST(LogFileTest, OpenFailsQuietlyWhenTheFolderIsMissingOrTheModeIsNotAppend) {
   EXPECT_FALSE(std::filesystem::exists(dir.Path() / "x.log"));
 }
 
+TEST(LogFileTest, OpenRefusesAPathThatIsADevice) {
+  CLogFile log;
+  EXPECT_FALSE(log.Open(platform::kIsWindows ? L"NUL" : L"/dev/null", L"at"));
+  EXPECT_FALSE(log.IsOpen());
+}
+
 TEST(LogFileTest, OpenAppendsToWhatIsAlreadyThere) {
   CTempDir dir;
   const auto path = dir.Path() / "a.log";

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "channel/frame_region.h"
 #include "damaged_png.h"
 #include "filter/image.h"
 #include "filter/install_paths.h"
@@ -15,6 +16,7 @@
 #include "filter/picture_loader.h"
 #include "filter/stream_images.h"
 #include "platform/paths.h"
+#include "support/log_capture.h"
 #include "support/test_support.h"
 
 #if defined(__GNUC__)
@@ -102,7 +104,18 @@ INSTANTIATE_TEST_SUITE_P(Sizes, LetterboxTest,
                                          LetterboxCase{1920, 1080, 21, 20, {0, 4, 21, 12}},
                                          // Ties go to even: 5 / 2 = 2.5 gives 2, 7 / 2 = 3.5 gives 4.
                                          LetterboxCase{200, 100, 5, 4, {0, 1, 5, 2}},
-                                         LetterboxCase{200, 100, 7, 4, {0, 0, 7, 4}}));
+                                         LetterboxCase{200, 100, 7, 4, {0, 0, 7, 4}},
+                                         // Odd and even widths of frame and picture, each way round:
+                                         // x = W/2 - pw/2 truncates both halves.
+                                         LetterboxCase{481, 480, 640, 480, {80, 0, 481, 480}},   // even W, odd pw
+                                         LetterboxCase{481, 480, 641, 480, {80, 0, 481, 480}},   // odd W, odd pw
+                                         LetterboxCase{482, 480, 641, 480, {79, 0, 482, 480}},   // odd W, even pw
+                                         LetterboxCase{482, 480, 640, 480, {79, 0, 482, 480}},   // even W, even pw
+                                         // The same for heights, y counted from the bottom line.
+                                         LetterboxCase{640, 361, 640, 480, {0, 60, 640, 361}},   // even H, odd ph
+                                         LetterboxCase{640, 361, 640, 481, {0, 60, 640, 361}},   // odd H, odd ph
+                                         LetterboxCase{640, 362, 640, 481, {0, 59, 640, 362}},   // odd H, even ph
+                                         LetterboxCase{640, 362, 640, 480, {0, 59, 640, 362}})); // even H, even ph
 
 TEST(LetterboxScaleTest, BarsAreBlackAndThePictureFillsItsRegionInMemoryOrder) {
   std::unique_ptr<CImage> source = CImage::Create(1280, 720, 3, CImage::kBottomLeft);
@@ -128,7 +141,9 @@ TEST(LetterboxScaleTest, EveryPixelOutsideThePictureIsClearedWhateverSideTheBars
   struct Case {
     int sourceWidth, sourceHeight, width, height;
   };
-  for (const Case c : {Case{1280, 720, 640, 480}, Case{640, 480, 1280, 720}, Case{200, 100, 30, 7}}) {
+  for (const Case c : {Case{1280, 720, 640, 480}, Case{640, 480, 1280, 720}, Case{200, 100, 30, 7},
+                       Case{481, 480, 640, 480}, Case{482, 480, 641, 480}, Case{640, 361, 640, 480},
+                       Case{640, 362, 640, 481}}) {
     std::unique_ptr<CImage> source = CImage::Create(c.sourceWidth, c.sourceHeight, 3, CImage::kBottomLeft);
     ASSERT_NE(source, nullptr);
     source->Mat().setTo(cv::Scalar(200, 150, 100));
@@ -274,6 +289,11 @@ TEST(LogoBlendTest, LogoScaledPastThePictureLimitIsNotDrawn) {
   CStreamImages::LogoSize(1024, 1024, 1600, &lw, &lh);
   EXPECT_EQ(lw, 5120) << "within the limit the logo scales as always";
   EXPECT_EQ(lh, 5120);
+  CStreamImages::LogoSize(kMaxPicturePixels, 1, 320, &lw, &lh);
+  EXPECT_EQ(lw, kMaxPicturePixels) << "exactly the limit is a size";
+  EXPECT_EQ(lh, 1);
+  CStreamImages::LogoSize(kMaxPicturePixels + 1, 1, 320, &lw, &lh);
+  EXPECT_EQ(lw, 0) << "one pixel past the limit is not";
 
   std::unique_ptr<CImage> logo = CImage::Create(1024, 1024, 4, CImage::kTopLeft);
   logo->Mat().setTo(cv::Scalar(255, 255, 255, 255));
@@ -294,6 +314,10 @@ TEST(StagingImageTest, ReusedForTheSameSizeAndRefusedForUnusableSizes) {
   EXPECT_EQ(images.PrepareStagingImage(-1280, -720), nullptr);
   EXPECT_EQ(images.PrepareStagingImage(2147483647, 2147483647), nullptr);
   EXPECT_EQ(images.PrepareStagingImage(4000, 4000), nullptr) << "larger than a channel frame area";
+  // 1280 x 4096 fills a frame area exactly; one line more does not fit.
+  ASSERT_EQ(static_cast<std::size_t>(3840) * 4096, channel::kFrameAreaSize);
+  EXPECT_NE(images.PrepareStagingImage(1280, 4096), nullptr);
+  EXPECT_EQ(images.PrepareStagingImage(1280, 4097), nullptr);
   ASSERT_NE(images.PrepareStagingImage(3, 5), nullptr);
   EXPECT_EQ(images.StagingImage()->Step(), 12u);
 }
@@ -448,6 +472,37 @@ TEST(PictureLoaderTest, DamagedFileDecodesTheSameEveryTime) {
   }
 }
 
+TEST(PictureLoaderTest, LoadingLogsThePlaceholderPathAndEveryPictureThatCouldNotBeLoaded) {
+  CTempDir dir;
+  const std::wstring root = dir.Wide() + kSep;
+  const std::filesystem::path placeholder(GetPlaceholderPath(root)), logo(GetLogoPath(root));
+  std::filesystem::create_directories(placeholder.parent_path());
+  std::filesystem::create_directories(logo.parent_path());
+  const std::vector<std::uint8_t> rgba(4 * 4 * 4, 100);
+  ASSERT_NE(stbi_write_png(placeholder.string().c_str(), 4, 4, 4, rgba.data(), 16), 0);
+  testing_support::CLogCapture log(0);
+  {
+    CStreamImages images;
+    images.LoadPictures(root);
+    EXPECT_TRUE(images.HasPlaceholder());
+    EXPECT_FALSE(images.HasLogo());
+  }
+  // The line names the logo but gives the placeholder's path, as it always has.
+  EXPECT_EQ(log.Messages(), "Path to logo = " + placeholder.string() + "\nFailed to load picture " + logo.string() + "\n");
+
+  testing_support::WriteFile(placeholder, "not a picture");
+  ASSERT_NE(stbi_write_png(logo.string().c_str(), 4, 4, 4, rgba.data(), 16), 0);
+  const std::string before = log.Messages();
+  {
+    CStreamImages images;
+    images.LoadPictures(root);
+    EXPECT_FALSE(images.HasPlaceholder());
+    EXPECT_TRUE(images.HasLogo());
+  }
+  EXPECT_EQ(log.Messages().substr(before.size()),
+            "Path to logo = " + placeholder.string() + "\nFailed to load picture " + placeholder.string() + "\n");
+}
+
 TEST(PictureLoaderTest, MissingTruncatedForeignAndAbsurdFilesGiveNoPicture) {
   CTempDir dir;
   EXPECT_EQ(LoadPictureBGR((dir.Path() / "missing.png").wstring()), nullptr);
@@ -469,6 +524,17 @@ TEST(PictureLoaderTest, MissingTruncatedForeignAndAbsurdFilesGiveNoPicture) {
   }
   EXPECT_EQ(LoadPictureRGBA(dir.Path().wstring()), nullptr) << "a folder";
   EXPECT_NE(LoadPictureRGBA(good), nullptr);
+
+  // The longest side a picture may have, and one pixel more.
+  const std::vector<std::uint8_t> line(static_cast<std::size_t>(kMaxPictureSide + 1) * 4, 90);
+  const std::wstring longest = WritePng(dir, "longest.png", kMaxPictureSide, 1, line);
+  const std::wstring tooLong = WritePng(dir, "too-long.png", kMaxPictureSide + 1, 1, line);
+  const std::wstring tallest = WritePng(dir, "tallest.png", 1, kMaxPictureSide, line);
+  const std::wstring tooTall = WritePng(dir, "too-tall.png", 1, kMaxPictureSide + 1, line);
+  EXPECT_NE(LoadPictureRGBA(longest), nullptr);
+  EXPECT_NE(LoadPictureBGR(tallest), nullptr);
+  EXPECT_EQ(LoadPictureRGBA(tooLong), nullptr);
+  EXPECT_EQ(LoadPictureBGR(tooTall), nullptr);
 }
 
 }  // namespace

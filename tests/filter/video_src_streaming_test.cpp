@@ -25,6 +25,7 @@ namespace {
 struct CStreamAccess : CVideoSrcStream {
   using CVideoSrcStream::FillBuffer;
   using CVideoSrcStream::OnThreadCreate;
+  using CVideoSrcStream::m_pAllocator;
 };
 
 HRESULT Fill(CVideoSrcStream* stream, IMediaSample* sample) { return (stream->*&CStreamAccess::FillBuffer)(sample); }
@@ -113,6 +114,53 @@ TEST_F(CameraStreamingTest, FrameOfTheNegotiatedSizeIsCopiedByteForByteAndTheCli
   ASSERT_EQ(Run(), S_OK);
   EXPECT_NE(Stream()->ClientName(), name);
   ASSERT_EQ(Stop(), S_OK);
+}
+
+// A view of an allocator whose next Decommit fails; everything else, reference counts
+// included, is the allocator's own.
+class CDecommitFailsOnce final : public IMemAllocator {
+ public:
+  explicit CDecommitFailsOnce(IMemAllocator* inner) : m_inner(inner) {}
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override { return m_inner->QueryInterface(riid, ppv); }
+  STDMETHODIMP_(ULONG) AddRef() override { return m_inner->AddRef(); }
+  STDMETHODIMP_(ULONG) Release() override { return m_inner->Release(); }
+  STDMETHODIMP SetProperties(ALLOCATOR_PROPERTIES* pRequest, ALLOCATOR_PROPERTIES* pActual) override {
+    return m_inner->SetProperties(pRequest, pActual);
+  }
+  STDMETHODIMP GetProperties(ALLOCATOR_PROPERTIES* pProps) override { return m_inner->GetProperties(pProps); }
+  STDMETHODIMP Commit() override { return m_inner->Commit(); }
+  STDMETHODIMP Decommit() override { return m_fail.exchange(false) ? E_FAIL : m_inner->Decommit(); }
+  STDMETHODIMP GetBuffer(IMediaSample** ppBuffer, REFERENCE_TIME* pStart, REFERENCE_TIME* pEnd, DWORD flags) override {
+    return m_inner->GetBuffer(ppBuffer, pStart, pEnd, flags);
+  }
+  STDMETHODIMP ReleaseBuffer(IMediaSample* pBuffer) override { return m_inner->ReleaseBuffer(pBuffer); }
+
+ private:
+  IMemAllocator* const m_inner;
+  std::atomic<bool> m_fail{true};
+};
+
+// The view outlives the pin's last use of it (members end after TearDown).
+class CameraInactiveTest : public CameraTest {
+ protected:
+  std::unique_ptr<CDecommitFailsOnce> m_failingView;
+};
+
+TEST_F(CameraInactiveTest, AFailedDeactivationKeepsTheClientEntryUntilOneSucceeds) {
+  Announce(320, 240);
+  ASSERT_EQ(Connect(), S_OK);
+  IMemAllocator*& allocator = Stream()->*&CStreamAccess::m_pAllocator;
+  ASSERT_NE(allocator, nullptr);
+  m_failingView = std::make_unique<CDecommitFailsOnce>(allocator);
+  allocator = m_failingView.get();
+
+  ASSERT_EQ(Run(), S_OK);
+  ASSERT_TRUE(Input()->WaitForSamples(2, kDeadline));
+  ASSERT_EQ(Clients().size(), 1u);
+  EXPECT_EQ(Stream()->Inactive(), E_FAIL);
+  EXPECT_EQ(Clients().size(), 1u) << "a stream that is still active withdrew its client entry";
+  ASSERT_EQ(Stop(), S_OK);
+  EXPECT_TRUE(Clients().empty());
 }
 
 TEST_F(CameraStreamingTest, ProducerArrivingAndLeavingSwitchesBetweenPlaceholderAndFrames) {
@@ -487,6 +535,37 @@ TEST_F(CameraFillBufferTest, AttachedTypeThatIsRefusedFailsTheCallAndKeepsTheCon
     EXPECT_TRUE(Stream()->CurrentMediaType() == m_type) << "the connection type is kept";
     EXPECT_EQ(Stream()->Width(), 320);
     EXPECT_EQ(Stream()->Height(), 240);
+  }
+}
+
+TEST_F(CameraFillBufferTest, AttachedTypeThatExactlyFillsTheBufferIsAcceptedAndOneByteLessOfBufferIsNot) {
+  const auto frame = PatternFrame(352, 288, 4);
+  Publish(352, 288, frame);
+  const LONG exact = static_cast<LONG>(FrameBytes(352, 288));
+  for (const LONG size : {exact - 1, exact}) {
+    SCOPED_TRACE(size);
+    m_allocator->Decommit();
+    ALLOCATOR_PROPERTIES request{1, size, 1, 0}, actual{};
+    ASSERT_EQ(m_allocator->SetProperties(&request, &actual), S_OK);
+    ASSERT_EQ(m_allocator->Commit(), S_OK);
+    IMediaSample* sample = Sample();
+    ASSERT_EQ(sample->GetSize(), size);
+    BYTE* data = nullptr;
+    ASSERT_EQ(sample->GetPointer(&data), S_OK);
+    std::memset(data, 0xAB, static_cast<std::size_t>(size));
+    CMediaType attached = VideoType(352, 288);
+    ASSERT_EQ(sample->SetMediaType(&attached), S_OK);
+    if (size == exact) {
+      EXPECT_EQ(Fill(Stream(), sample), S_OK);
+      EXPECT_EQ(Stream()->Width(), 352);
+      EXPECT_EQ(sample->GetActualDataLength(), exact);
+      EXPECT_EQ(std::memcmp(data, frame.data(), frame.size()), 0);
+    } else {
+      EXPECT_EQ(Fill(Stream(), sample), E_UNEXPECTED);
+      EXPECT_EQ(data[size - 1], 0xAB) << "nothing is written";
+      EXPECT_EQ(Stream()->Width(), 320) << "the connection type is kept";
+    }
+    sample->Release();
   }
 }
 

@@ -166,6 +166,30 @@ TEST_F(MediaSampleTest, PropertiesFromAPeerAreAppliedOnlyAsFarAsTheyWereGiven) {
   EXPECT_EQ(m_sample.SetProperties(4, nullptr), E_POINTER);
 }
 
+// The accepted side of each refusal below: data that ends exactly at the buffer's end,
+// and a field that the record covers exactly (one byte short of it is not given).
+TEST_F(MediaSampleTest, PropertiesExactlyAtTheirLimitsAreAccepted) {
+  constexpr DWORD kThroughActual = offsetof(AM_SAMPLE2_PROPERTIES, lActual) + sizeof(LONG);
+  AM_SAMPLE2_PROPERTIES p = Full();
+  p.lActual = kSize;
+  p.cbData = kThroughActual;
+  ASSERT_EQ(SetProperties(p, kThroughActual), S_OK);
+  EXPECT_EQ(m_sample.GetActualDataLength(), kSize);
+  p.lActual = 0;
+  ASSERT_EQ(SetProperties(p, kThroughActual), S_OK);
+  EXPECT_EQ(m_sample.GetActualDataLength(), 0);
+  p.lActual = 5;
+  p.cbData = kThroughActual - 1;
+  ASSERT_EQ(SetProperties(p, kThroughActual - 1), S_OK);
+  EXPECT_EQ(m_sample.GetActualDataLength(), 0) << "a field the record does not wholly cover is not applied";
+
+  p = Full();
+  p.lActual = kSize;
+  p.cbBuffer = kSize;
+  ASSERT_EQ(SetProperties(p, sizeof(p)), S_OK);
+  EXPECT_EQ(m_sample.GetActualDataLength(), kSize);
+}
+
 // Each refusal leaves the sample exactly as it was.
 struct Refusal {
   const char* name;

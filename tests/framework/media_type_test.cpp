@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -190,6 +191,31 @@ TEST(MediaTypeTest, SampleSizeZeroMeansVariableAndKeepsTheStoredSize) {
   EXPECT_EQ(mt.GetSampleSize(), 0u);
 }
 
+// A record without a format may carry any pointer at all (peers leave it unset): freeing
+// the record, or emptying its format, never hands that pointer to the allocator. Run in a
+// child process, where a pointer freed that was never allocated ends the process.
+TEST(MediaTypeDeathTest, FreeingARecordWithoutFormatLeavesAnUncoveredPointerAlone) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        static BYTE notABlock[8];
+        AM_MEDIA_TYPE peer{};
+        peer.pbFormat = notABlock + 1;
+        FreeMediaType(peer);
+        bool emptied = peer.pbFormat == nullptr && peer.cbFormat == 0;
+        CMediaType record;
+        record.pbFormat = notABlock + 3;
+        record.ResetFormatBuffer();
+        emptied = emptied && record.pbFormat == nullptr;
+        auto* created = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
+        *created = AM_MEDIA_TYPE{};
+        created->pbFormat = notABlock + 5;
+        DeleteMediaType(created);
+        std::exit(emptied ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "");
+}
+
 TEST(MediaTypeTest, FormatBufferOperationsKeepLengthAndContentsConsistent) {
   CMediaType mt = VideoType();
   BYTE* block = mt.pbFormat;
@@ -212,6 +238,15 @@ TEST(MediaTypeTest, FormatBufferOperationsKeepLengthAndContentsConsistent) {
   EXPECT_EQ(mt.cbFormat, 2u);
   EXPECT_TRUE(mt.SetFormat(nullptr, 0));
   EXPECT_EQ(mt.pbFormat, nullptr);
+
+  // A length of 0 keeps no block (one would never be freed again).
+  ASSERT_NE(mt.AllocFormatBuffer(3), nullptr);
+  EXPECT_EQ(mt.ReallocFormatBuffer(0), nullptr);
+  EXPECT_EQ(mt.pbFormat, nullptr);
+  ASSERT_NE(mt.AllocFormatBuffer(3), nullptr);
+  EXPECT_EQ(mt.AllocFormatBuffer(0), nullptr);
+  EXPECT_EQ(mt.pbFormat, nullptr);
+  EXPECT_EQ(mt.cbFormat, 0u);
 
   ASSERT_NE(mt.AllocFormatBuffer(5), nullptr);
   mt.ResetFormatBuffer();

@@ -100,6 +100,7 @@ TEST_F(CameraIdentityTest, UnparsableClassIdKeepsTheNameWithTheBuiltInClassIdAnd
   EXPECT_TRUE(id.customSourceFound);
   EXPECT_EQ(id.name, L"Broken Cam");
   EXPECT_EQ(id.clsid, CLSID_Amberline);
+  EXPECT_EQ(id.unparsableClsidEntry, L"Cam") << "registration must know the entry that it cannot register";
   EXPECT_NE(log.Messages().find("CLSID value \"{11111111-2222-3333-4444-555555555555}\" is not a class identifier; "
                                 "the built-in one is used.\n"),
             std::string::npos);
@@ -114,12 +115,12 @@ TEST_F(CameraIdentityTest, ValuesOfTheWrongTypeCompareAsEmpty) {
 }
 
 TEST(CameraIdentityGlobalsTest, SetIdentityFixesNameAndClassIdForTheProcess) {
-  SetCameraIdentity(CameraIdentity{L"Studio Cam", kCustom, true});
+  SetCameraIdentity(CameraIdentity{L"Studio Cam", kCustom, true, {}});
   ASSERT_NE(g_pFilterName, nullptr);
   EXPECT_EQ(std::wstring(g_pFilterName), L"Studio Cam");
   EXPECT_EQ(*g_pFilterClsid, kCustom);
   EXPECT_TRUE(g_bCustomSourceFound);
-  SetCameraIdentity(CameraIdentity{std::wstring(2000, L'n'), CLSID_Amberline, false});
+  SetCameraIdentity(CameraIdentity{std::wstring(2000, L'n'), CLSID_Amberline, false, {}});
   EXPECT_EQ(std::wstring(g_pFilterName).size(), 1023u);
   EXPECT_EQ(g_pFilterClsid, &CLSID_Amberline);
 }

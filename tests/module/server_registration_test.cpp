@@ -5,13 +5,17 @@
 
 #include <string>
 
+#include "module/server_registration.h"
 #include "platform/com_ids.h"
 #include "platform/dshow_types.h"
 #include "platform/guid.h"
 #include "platform/reg_key.h"
 #include "platform/shared_library.h"
 #include "platform/wide_string.h"
+#include "support/channel_fixture.h"
+#include "support/log_capture.h"
 #include "support/registry_fixture.h"
+#include "support/test_server_class.h"
 
 namespace {
 
@@ -51,7 +55,9 @@ class ServerRegistrationTest : public testing::Test {
 
   // Loads a copy of the module from folder (under the sandbox), optionally named in the
   // custom-source list as name with class id clsid.
-  std::filesystem::path Load(const std::string& folder, const std::string& name = "", const std::string& clsid = "") {
+  std::filesystem::path Load(const std::string& folder, const std::string& name = "", const std::string& clsid = "",
+                             CSharedLibrary* library = nullptr) {
+    if (library == nullptr) library = &m_library;
     const auto dir = m_sandbox.Root() / folder;
     std::filesystem::create_directories(dir);
     const auto module = dir / testing_support::StagedModulePath().filename();
@@ -62,11 +68,12 @@ class ServerRegistrationTest : public testing::Test {
                                                     CRegistrySandbox::Quoted(module.string()) + "\n\"CLSID\"=\"" +
                                                     clsid + "\"\n");
     }
-    EXPECT_TRUE(m_library.Load(module.wstring())) << platform::WideToUtf8(m_library.Error());
+    EXPECT_TRUE(library->Load(module.wstring())) << platform::WideToUtf8(library->Error());
     return module;
   }
-  HRESULT Call(const char* entry) {
-    auto function = reinterpret_cast<ServerFunction>(m_library.Symbol(entry));
+  HRESULT Call(const char* entry, const CSharedLibrary* library = nullptr) {
+    if (library == nullptr) library = &m_library;
+    auto function = reinterpret_cast<ServerFunction>(library->Symbol(entry));
     return function != nullptr ? function() : E_FAIL;
   }
   GetClassObjectFunction GetClassObject() {
@@ -119,6 +126,81 @@ TEST_F(ServerRegistrationTest, ACustomCopyRegistersUnderItsOwnNameAndClassId) {
   EXPECT_FALSE(KeyExists(CategoryEntry(L"Studio Cam")));
 }
 
+TEST_F(ServerRegistrationTest, ACopyWhoseEntryHasAnUnparsableClassIdRefusesToRegisterAndLeavesTheBuiltInCameraAlone) {
+  m_sandbox.CreateLogFolder();
+  const auto builtIn = Load("Bin");
+  ASSERT_EQ(Call("DllRegisterServer"), S_OK);
+  CSharedLibrary broken;
+  Load("Broken", "Broken Cam", "not-a-class-id", &broken);
+
+  for (const char* entry : {"DllRegisterServer", "DllUnregisterServer"}) {
+    EXPECT_EQ(Call(entry, &broken), static_cast<HRESULT>(0x80040201u)) << entry;
+    const std::wstring classKey = ClassKey(kBuiltIn);
+    EXPECT_EQ(StringValue(classKey, nullptr), L"Trelvox Amberline") << entry;
+    EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::path(StringValue(classKey + L"\\InprocServer32", nullptr)),
+                                            builtIn))
+        << entry << " must not point the built-in class at the copy";
+    EXPECT_EQ(StringValue(CategoryEntry(L"Trelvox Amberline"), L"FriendlyName"), L"Trelvox Amberline") << entry;
+    EXPECT_FALSE(KeyExists(CategoryEntry(L"Broken Cam"))) << entry;
+  }
+  const std::string log = testing_support::LogMessages(m_sandbox.LogPath());
+  for (const char* action : {"registered", "unregistered"})
+    EXPECT_NE(log.find(std::string("Not ") + action +
+                       ": the custom source entry Broken names this module with a CLSID value that is not a class "
+                       "identifier.\n"),
+              std::string::npos)
+        << log;
+
+  // The copy still runs, under the built-in class identifier.
+  const auto getClassObject = reinterpret_cast<GetClassObjectFunction>(broken.Symbol("DllGetClassObject"));
+  ASSERT_NE(getClassObject, nullptr);
+  IClassFactory* factory = nullptr;
+  ASSERT_EQ(getClassObject(kBuiltIn, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
+  factory->Release();
+}
+
+// Logging on or off, a copy named in the custom-source list is the same camera: its
+// factory serves its own class only, its filter reports that class, and it registers
+// under it.
+class CustomCopyIdentityTest : public ServerRegistrationTest, public testing::WithParamInterface<bool> {
+ protected:
+  testing_support::CChannelNamespace m_namespace;
+};
+
+TEST_P(CustomCopyIdentityTest, TheCopyServesRegistersAndReportsItsOwnClassId) {
+  const bool logging = GetParam();
+  m_sandbox.CreateLogFolder();
+  if (!logging)
+    m_sandbox.WriteHive("HKEY_CURRENT_USER", "[HKEY_CURRENT_USER\\SOFTWARE\\Trelvox]\n\"EnableLogging\"=dword:00000000\n"
+                                             "\"LoggingLevel\"=dword:00000003\n");
+  Load("Studio", "Studio Cam", "11111111-2222-3333-4444-555555555555");
+  EXPECT_EQ(std::filesystem::exists(m_sandbox.LogPath()), logging);
+
+  const auto getClassObject = GetClassObject();
+  ASSERT_NE(getClassObject, nullptr);
+  IClassFactory* factory = nullptr;
+  EXPECT_EQ(getClassObject(kBuiltIn, IID_IClassFactory, reinterpret_cast<void**>(&factory)), CLASS_E_CLASSNOTAVAILABLE);
+  ASSERT_EQ(getClassObject(kStudio, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
+  IPersist* persist = nullptr;
+  ASSERT_EQ(factory->CreateInstance(nullptr, IID_IPersist, reinterpret_cast<void**>(&persist)), S_OK);
+  CLSID reported = GUID_NULL;
+  EXPECT_EQ(persist->GetClassID(&reported), S_OK);
+  EXPECT_EQ(platform::GuidToRegistryString(reported), platform::GuidToRegistryString(kStudio));
+  persist->Release();
+  factory->Release();
+
+  ASSERT_EQ(Call("DllRegisterServer"), S_OK);
+  EXPECT_EQ(StringValue(ClassKey(kStudio), nullptr), L"Studio Cam");
+  EXPECT_EQ(platform::WideToUtf8(StringValue(CategoryEntry(L"Studio Cam"), L"CLSID")),
+            platform::WideToUtf8(platform::GuidToRegistryString(kStudio)));
+  EXPECT_FALSE(KeyExists(ClassKey(kBuiltIn)));
+  ASSERT_EQ(Call("DllUnregisterServer"), S_OK);
+  EXPECT_EQ(std::filesystem::exists(m_sandbox.LogPath()), logging) << "logging off writes no file at all";
+}
+
+INSTANTIATE_TEST_SUITE_P(Logging, CustomCopyIdentityTest, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) { return info.param ? "On" : "Off"; });
+
 TEST_F(ServerRegistrationTest, TheClassFactoryServesOnlyTheCameraAndKeepsTheModuleWhileLocked) {
   Load("Bin");
   const auto getClassObject = GetClassObject();
@@ -142,6 +224,47 @@ TEST_F(ServerRegistrationTest, TheClassFactoryServesOnlyTheCameraAndKeepsTheModu
   EXPECT_EQ(factory->LockServer(FALSE), S_OK);
   EXPECT_EQ(factory->Release(), 0u);
   EXPECT_EQ(Call("DllCanUnloadNow"), S_OK);
+}
+
+// Whether a module file is mapped into this process (Linux: /proc/self/maps).
+bool ModuleMapped(const std::string& path) {
+  const std::string maps = testing_support::ReadFile("/proc/self/maps");
+  return maps.find(std::filesystem::canonical(path).string()) != std::string::npos;
+}
+
+TEST(ServerRegistrationUnloadTest, RegistrationAsksTheSystemToUnloadLibrariesNoLongerInUse) {
+  CRegistrySandbox sandbox;
+  const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  sandbox.WriteHive("HKEY_CLASSES_ROOT", "[HKEY_CLASSES_ROOT\\CLSID\\" +
+                                             platform::WideToUtf8(platform::GuidToRegistryString(testing_support::kTestServerClass)) +
+                                             "\\InprocServer32]\n@=" + CRegistrySandbox::Quoted(AMBERLINE_TEST_SERVER_PATH) +
+                                             "\n");
+  IUnknown* object = nullptr;
+  const HRESULT created = CoCreateInstance(testing_support::kTestServerClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                           reinterpret_cast<void**>(&object));
+  if (created == REGDB_E_CLASSNOTREG || !std::filesystem::exists("/proc/self/maps")) {
+    if (object != nullptr) object->Release();
+    if (SUCCEEDED(init)) CoUninitialize();
+    GTEST_SKIP() << "the system's class activation does not read this test's private registry, or the process's "
+                    "mapped files cannot be listed";
+  }
+  ASSERT_EQ(created, S_OK);
+  object->Release();
+  ASSERT_TRUE(ModuleMapped(AMBERLINE_TEST_SERVER_PATH)) << "the server stays loaded until it is asked to unload";
+  CoFreeUnusedLibraries();
+  if (ModuleMapped(AMBERLINE_TEST_SERVER_PATH)) {
+    if (SUCCEEDED(init)) CoUninitialize();
+    GTEST_SKIP() << "this build keeps unloaded libraries mapped (a sanitizer's runtime does)";
+  }
+  ASSERT_EQ(CoCreateInstance(testing_support::kTestServerClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                             reinterpret_cast<void**>(&object)),
+            S_OK);
+  object->Release();
+  ASSERT_TRUE(ModuleMapped(AMBERLINE_TEST_SERVER_PATH));
+
+  EXPECT_EQ(RegisterModuleServer(true), S_OK);
+  EXPECT_FALSE(ModuleMapped(AMBERLINE_TEST_SERVER_PATH)) << "registration left an unused library loaded";
+  if (SUCCEEDED(init)) CoUninitialize();
 }
 
 }  // namespace

@@ -418,6 +418,31 @@ TEST(RegistryHiveTest, OversizedLinesAndValuesAreSkipped) {
   EXPECT_NE(FindValue(hive, {L"K"}, L"ok"), nullptr);
 }
 
+// Each limit admits what stands exactly on it; one more is refused.
+TEST(RegistryHiveTest, ValuesAndLinesExactlyAtTheirLimitsAreKept) {
+  std::string hex = "\"bytes\"=hex:00";
+  for (std::size_t i = 1; i < CRegistryHive::kMaxValueBytes; ++i) hex += ",00";
+  // A terminated UTF-16 string of exactly the limit, and one character more.
+  const std::size_t longest = CRegistryHive::kMaxValueBytes / 2 - 1;
+  const std::string text = "\"text\"=\"" + std::string(longest, 't') + "\"";
+  const std::string tooLong = "\"more\"=\"" + std::string(longest + 1, 't') + "\"";
+  std::string line = "\"line\"=hex:01";
+  line.resize(CRegistryHive::kMaxLineBytes, ' ');
+  std::string overLine = "\"over\"=hex:01";
+  overLine.resize(CRegistryHive::kMaxLineBytes + 1, ' ');
+  const CRegistryHive hive = Parse(kHeader + "[HKEY_LOCAL_MACHINE\\K]\n" + hex + "\n" + text + "\n" + tooLong + "\n" +
+                                   line + "\n" + overLine + "\n");
+  const CRegistryHive::Value* bytes = FindValue(hive, {L"K"}, L"bytes");
+  ASSERT_NE(bytes, nullptr);
+  EXPECT_EQ(bytes->data.size(), CRegistryHive::kMaxValueBytes);
+  const CRegistryHive::Value* kept = FindValue(hive, {L"K"}, L"text");
+  ASSERT_NE(kept, nullptr);
+  EXPECT_EQ(kept->data.size(), CRegistryHive::kMaxValueBytes);
+  EXPECT_EQ(FindValue(hive, {L"K"}, L"more"), nullptr);
+  EXPECT_NE(FindValue(hive, {L"K"}, L"line"), nullptr);
+  EXPECT_EQ(FindValue(hive, {L"K"}, L"over"), nullptr);
+}
+
 TEST(RegistryHiveTest, DepthAndKeyCountAreBounded) {
   std::string deep;
   for (std::size_t i = 0; i < CRegistryHive::kMaxDepth; ++i) deep += "\\d";

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -29,8 +30,19 @@ CAppendFile& CAppendFile::operator=(CAppendFile&& other) noexcept {
 
 bool CAppendFile::Open(const std::wstring& path) {
   Close();
-  const int fd = ::open(platform::WideToUtf8(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  // Opening never waits: a FIFO without a reader would block the open (and the process
+  // loading the module) for good. Anything but a regular file is refused, so no write can
+  // block either, nor go to a terminal or a device.
+  const int fd =
+      ::open(platform::WideToUtf8(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
   if (fd < 0) return false;
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    const int saved = errno;
+    ::close(fd);
+    errno = saved;
+    return false;
+  }
   m_file = reinterpret_cast<void*>(static_cast<std::intptr_t>(fd) + 1);
   return true;
 }

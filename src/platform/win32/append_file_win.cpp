@@ -36,6 +36,13 @@ bool CAppendFile::Open(const std::wstring& path) {
   const HANDLE file = ::CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
+  // Only a file on disk: a pipe or a device (a console, NUL, a serial port) could block a
+  // write or take the text somewhere else.
+  if (::GetFileType(file) != FILE_TYPE_DISK) {
+    ::CloseHandle(file);
+    ::SetLastError(ERROR_INVALID_FUNCTION);
+    return false;
+  }
   m_file = file;
   return true;
 }
