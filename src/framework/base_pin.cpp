@@ -206,12 +206,13 @@ STDMETHODIMP CBasePin::ConnectedTo(IPin** pPin) {
 
 STDMETHODIMP CBasePin::ConnectionMediaType(AM_MEDIA_TYPE* pmt) {
   if (pmt == nullptr) return E_POINTER;
-  std::lock_guard<std::recursive_mutex> hold(*m_pLock);
+  // Only the leaf lock: a downstream pin may ask from inside Receive on the streaming
+  // thread while a state change holds the pin lock and waits for that thread.
+  std::lock_guard<std::mutex> type(m_connectionLock);
   if (m_Connected == nullptr) {
     static_cast<CMediaType*>(pmt)->InitMediaType();
     return VFW_E_NOT_CONNECTED;
   }
-  std::lock_guard<std::mutex> type(m_connectionLock);
   return CopyMediaType(pmt, &m_mt);
 }
 

@@ -12,14 +12,14 @@
 // filter, which owns the pin. While connected the pin holds one reference on the peer.
 // The quality sink is held without reference. The name is an owned copy.
 //
-// Threading: the pin lock is the owning filter's state lock. Connection changes,
-// ConnectionMediaType and SetSink take it; QueryPinInfo, QueryDirection, QueryAccept,
-// EnumMediaTypes and NewSegment do not, so a downstream pin may call them from inside
+// Threading: the pin lock is the owning filter's state lock. Connection changes and
+// SetSink take it; QueryPinInfo, QueryDirection, QueryAccept, EnumMediaTypes,
+// ConnectionMediaType and NewSegment do not, so a downstream pin may call them from inside
 // Receive on the streaming thread while a state change holds the pin lock and waits for
 // that thread. The connection type and the connected pin are also guarded by
 // m_connectionLock, a leaf lock (nothing is called under it that takes another lock):
 // every write of either takes it, and readers that do not hold the pin lock copy under
-// it (CopyConnectionType, ConnectedTo), because a streaming thread may replace the
+// it (CopyConnectionType, ConnectedTo, ConnectionMediaType), because a streaming thread may replace the
 // connection type while host threads read it. The peer's last reference is released
 // outside it. Lock order: the pin lock, then any lock of a derived pin, then
 // m_connectionLock. The media type version changes atomically.

@@ -410,6 +410,12 @@ void CRendererInputPin::AskUpstream() {
   CMediaType type;
   HRESULT accepted = CopyConnectionType(&type);
   if (SUCCEEDED(accepted)) accepted = peer->QueryAccept(&type);
+  // The upstream side's own record of the connection, as a renderer checks it before
+  // a dynamic format change.
+  AM_MEDIA_TYPE theirs{};
+  const HRESULT described = peer->ConnectionMediaType(&theirs);
+  if (SUCCEEDED(described)) FreeMediaType(theirs);
+  if (FAILED(described) && accepted == S_OK) accepted = described;
   IEnumMediaTypes* types = nullptr;
   if (SUCCEEDED(peer->EnumMediaTypes(&types)) && types != nullptr) {
     AM_MEDIA_TYPE* offered = nullptr;

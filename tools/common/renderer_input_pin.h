@@ -30,8 +30,9 @@
 // ReleaseHeldSamples, Inactive, BeginFlush or destruction. Stopping the renderer
 // therefore always frees an upstream worker held up here. AskUpstreamInReceive makes
 // every Receive first ask the upstream pin, as a renderer checking for a format change
-// does: QueryAccept with the connection type, then a full enumeration of its types
-// (counted by UpstreamQueries, refusals by UpstreamRefusals). A source stopped while its
+// does: QueryAccept with the connection type, the upstream pin's ConnectionMediaType,
+// then a full enumeration of its types (counted by UpstreamQueries, refusals and failed
+// answers by UpstreamRefusals). A source stopped while its
 // worker is blocked in Receive waits for that worker, so such a source must be stopped
 // after the renderer (or the block lifted first); held samples do not have that effect,
 // since a source's stop releases a worker waiting for a buffer.
