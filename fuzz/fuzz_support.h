@@ -29,6 +29,20 @@ inline void UsePrivateChannelNames(const char* target) {
   ::setenv("AMBERLINE_CHANNEL_NAMESPACE", value.c_str(), 1);
 }
 
+// The one set-up of a fuzz target, made on first use and destroyed when the process
+// exits (libFuzzer ends a run with exit()), so that its channels close and the last
+// closer removes their objects instead of leaving them in shared memory.
+template <class TWorld>
+TWorld& ProcessWorld() {
+  static TWorld* world = new TWorld;
+  static const int registered = std::atexit([] {
+    delete world;
+    world = nullptr;
+  });
+  (void)registered;
+  return *world;
+}
+
 // Every line at or below level is formatted (so hostile values go through the log's
 // conversions) and written to /dev/null.
 inline void LogEverything(int level) {

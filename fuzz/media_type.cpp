@@ -55,14 +55,16 @@ struct CCameraWorld {
     ALLOCATOR_PROPERTIES request{1, kSampleBytes, 1, 0}, actual{};
     Check(allocator->SetProperties(&request, &actual) == S_OK && allocator->Commit() == S_OK, "allocator ready");
   }
+  ~CCameraWorld() {
+    allocator->Decommit();
+    allocator->Release();
+    filter->Release();
+  }
   CVideoSrcStream* Stream() { return filter->Stream(); }
   IPin* Pin() { return static_cast<IPin*>(static_cast<CBasePin*>(Stream())); }
 };
 
-CCameraWorld& World() {
-  static CCameraWorld* world = new CCameraWorld;  // lives until the process ends
-  return *world;
-}
+CCameraWorld& World() { return fuzz_support::ProcessWorld<CCameraWorld>(); }
 
 }  // namespace
 

@@ -64,12 +64,14 @@ struct CConsumerWorld {
     ALLOCATOR_PROPERTIES request{1, 320 * 240 * 3, 1, 0}, actual{};
     Check(allocator->SetProperties(&request, &actual) == S_OK && allocator->Commit() == S_OK, "allocator ready");
   }
+  ~CConsumerWorld() {
+    allocator->Decommit();
+    allocator->Release();
+    filter->Release();
+  }
 };
 
-CConsumerWorld& World() {
-  static CConsumerWorld* world = new CConsumerWorld;  // lives until the process ends
-  return *world;
-}
+CConsumerWorld& World() { return fuzz_support::ProcessWorld<CConsumerWorld>(); }
 
 void CheckOnlyConsumerFieldsChanged(const channel::RegionHeader& before, const channel::RegionHeader& after) {
   Check(std::memcmp(before.Reserved, after.Reserved, sizeof before.Reserved) == 0, "reserved bytes untouched");

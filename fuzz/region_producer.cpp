@@ -28,10 +28,7 @@ struct CProducerWorld {
   }
 };
 
-CProducerWorld& World() {
-  static CProducerWorld* world = new CProducerWorld;  // lives until the process ends
-  return *world;
-}
+CProducerWorld& World() { return fuzz_support::ProcessWorld<CProducerWorld>(); }
 
 void CheckStoredFrame(CFileMapping& reader, int index, std::int32_t width, std::int32_t height, std::int32_t aux32,
                       std::int64_t aux64A, std::int64_t aux64B, const std::vector<std::uint8_t>& bytes) {

@@ -91,6 +91,8 @@ TEST(ProducerProcessTest, SecondProducerRefusesToStartUnlessAllowed) {
   ASSERT_TRUE(allowed.Wait(60000, &code));
   EXPECT_EQ(code, 0);
   first.Kill();
+  // Ended before this test's channel closes, so that the close is the last and removes it.
+  EXPECT_TRUE(first.Wait(60000, &code));
 }
 
 }  // namespace
