@@ -252,17 +252,16 @@ STDMETHODIMP CVideoSrcStream::Notify(IBaseFilter* /*pSelf*/, Quality q) {
     SetPace(kMaxIntervalMs * kUnitsPerMs);
     return S_OK;
   }
-  std::int32_t interval = m_frameInterval.load() * 1000 / q.Proportion;
+  std::int32_t interval = FrameInterval() * 1000 / q.Proportion;
   if (interval > kMaxIntervalMs) interval = kMaxIntervalMs;
   if (interval < kMinIntervalMs) interval = kMinIntervalMs;
   SetPace(interval * kUnitsPerMs);
   return S_OK;
 }
 
-void CVideoSrcStream::SetPace(REFERENCE_TIME frameTime) {
-  m_frameInterval.store(RoundedMs(frameTime));
-  m_frameTime.store(frameTime);
-}
+void CVideoSrcStream::SetPace(REFERENCE_TIME frameTime) { m_frameTime.store(frameTime); }
+
+std::int32_t CVideoSrcStream::FrameInterval() const { return RoundedMs(m_frameTime.load()); }
 
 // ---- formats ----
 
@@ -280,7 +279,7 @@ HRESULT CVideoSrcStream::FillOfferedType(CMediaType* pMediaType, std::int32_t wi
     width = kDefaultWidth;
     height = kDefaultHeight;
   }
-  *pMediaType = MakeRgb24VideoType(width, height, static_cast<REFERENCE_TIME>(m_frameInterval.load()) * 10000);
+  *pMediaType = MakeRgb24VideoType(width, height, static_cast<REFERENCE_TIME>(FrameInterval()) * 10000);
   if (pMediaType->pbFormat == nullptr) return E_OUTOFMEMORY;
   pMediaType->SetTemporalCompression(FALSE);
   LogMediaType(1, pMediaType);
@@ -341,10 +340,7 @@ HRESULT CVideoSrcStream::CheckMediaType(const CMediaType* pMediaType) {
     if (header.biWidth < kMinWidth || header.biWidth > maxWidth) return E_INVALIDARG;
     if (header.biHeight < kMinHeight || header.biHeight > maxHeight) return E_INVALIDARG;
   }
-  if (IsConnected()) {
-    std::lock_guard<std::recursive_mutex> hold(m_streamLock);
-    if (ImageBytes(header) > m_bufferSize) return E_INVALIDARG;
-  }
+  if (IsConnected() && ImageBytes(header) > m_bufferSize) return E_INVALIDARG;
   return S_OK;
 }
 
@@ -759,7 +755,7 @@ HRESULT CVideoSrcStream::FillBuffer(IMediaSample* pSample) {
   REFERENCE_TIME now = 0;
   m_pFilter->StreamTime(now);
   REFERENCE_TIME start = now;
-  REFERENCE_TIME stop = now + static_cast<REFERENCE_TIME>(m_frameInterval.load()) * 10000;
+  REFERENCE_TIME stop = now + static_cast<REFERENCE_TIME>(FrameInterval()) * 10000;
   if (now < m_lastStop) {
     // Never back in time: repeat the previous sample's times.
     start = m_lastStart;

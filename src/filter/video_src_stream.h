@@ -44,7 +44,7 @@
 // m_streamLock only, which no thread holds while it waits for the worker, and see
 // SetFormat's changes whole. The connection type, which FillBuffer replaces when a
 // sample carries a new type, is read and written under the connection lock.
-// m_frameInterval is atomic: quality messages change it without a lock.
+// m_frameTime is atomic: quality messages change it without a lock.
 //
 // Failure: interface operations return status codes and never throw. A channel that
 // cannot be opened sets the constructor's status to E_FAIL; the stream still works and
@@ -132,7 +132,8 @@ class CVideoSrcStream : public CSourceStream,
   // streaming starts) and its current state.
   CStreamImages& Images() { return m_images; }
   std::wstring ClientName();
-  std::int32_t FrameInterval() const { return m_frameInterval.load(); }
+  // The frame interval in whole milliseconds (m_frameTime rounded).
+  std::int32_t FrameInterval() const;
   std::int32_t Width();
   std::int32_t Height();
 
@@ -177,7 +178,6 @@ class CVideoSrcStream : public CSourceStream,
   std::int32_t m_height = kDefaultHeight;
   std::int32_t m_width = kDefaultWidth;
   std::int32_t m_bufferSize = 0;
-  std::atomic<std::int32_t> m_frameInterval{kDefaultFrameIntervalMs};
   std::int64_t m_frameNumber = 0;
   const std::int32_t m_defaultFrameInterval = kDefaultFrameIntervalMs;
   std::recursive_mutex m_streamLock;
@@ -185,7 +185,8 @@ class CVideoSrcStream : public CSourceStream,
   std::int64_t m_lastStop = 0;
   std::atomic<bool> m_skipPacing{false};
   CFramePacer m_pacer;  // the worker's only (OnThreadCreate, FillBuffer)
-  // The pause between frames in 100-ns units: m_frameInterval unrounded, so a rate such
-  // as 30 frames a second (333,333) is paced exactly; always written with it (SetPace).
+  // The pause between frames in 100-ns units, unrounded, so that a rate such as 30
+  // frames a second (333,333) is paced exactly; sample times use it rounded to whole
+  // milliseconds (FrameInterval).
   std::atomic<REFERENCE_TIME> m_frameTime{kDefaultFrameIntervalMs * 10000};
 };

@@ -48,7 +48,7 @@ STDMETHODIMP_(ULONG) CBasePin::NonDelegatingRelease() { return m_pFilter->Releas
 bool CBasePin::IsStopped() const { return m_pFilter->IsStopped(); }
 
 void CBasePin::SetConnected(IPin* pPin) {
-  pPin->AddRef();
+  if (pPin != nullptr) pPin->AddRef();
   IPin* old = nullptr;
   {
     std::lock_guard<std::mutex> hold(m_connectionLock);
@@ -57,14 +57,7 @@ void CBasePin::SetConnected(IPin* pPin) {
   if (old != nullptr) old->Release();
 }
 
-void CBasePin::ClearConnected() {
-  IPin* old = nullptr;
-  {
-    std::lock_guard<std::mutex> hold(m_connectionLock);
-    old = m_Connected.exchange(nullptr);
-  }
-  if (old != nullptr) old->Release();
-}
+void CBasePin::ClearConnected() { SetConnected(nullptr); }
 
 HRESULT CBasePin::CopyConnectionType(CMediaType* pType) const {
   if (pType == nullptr) return E_POINTER;
