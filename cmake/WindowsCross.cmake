@@ -1,5 +1,5 @@
 # Cross-build for Windows: dependencies from the cache folder the scripts fill
-# (scripts/build-opencv-mingw.sh, scripts/build-gtest-mingw.sh), a fully static C++
+# (scripts/build-opencv-mingw.sh, scripts/build-gtest-mingw.sh, scripts/build-libyuv-mingw.sh), a fully static C++
 # runtime so every program and the module load without extra DLLs, and test programs run
 # under Wine with a prefix inside the build folder.
 if(DEFINED ENV{AMBERLINE_CACHE_DIR})
@@ -7,14 +7,14 @@ if(DEFINED ENV{AMBERLINE_CACHE_DIR})
 else()
   set(AMBERLINE_CACHE_DIR "$ENV{HOME}/.cache/amberline")
 endif()
-# Each bitness has its own dependency builds: opencv-mingw64 and googletest-mingw64, or
-# opencv-mingw32 and googletest-mingw32.
+# Each bitness has its own dependency builds: opencv-mingw64, googletest-mingw64 and
+# libyuv-mingw64, or the same with mingw32.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   set(AMBERLINE_MINGW_FLAVOUR mingw32)
 else()
   set(AMBERLINE_MINGW_FLAVOUR mingw64)
 endif()
-foreach(dependency opencv-${AMBERLINE_MINGW_FLAVOUR} googletest-${AMBERLINE_MINGW_FLAVOUR})
+foreach(dependency opencv-${AMBERLINE_MINGW_FLAVOUR} googletest-${AMBERLINE_MINGW_FLAVOUR} libyuv-${AMBERLINE_MINGW_FLAVOUR})
   if(NOT EXISTS "${AMBERLINE_CACHE_DIR}/${dependency}/.complete")
     message(FATAL_ERROR "${AMBERLINE_CACHE_DIR}/${dependency} is missing: run scripts/test.sh (or scripts/build-*-mingw.sh)")
   endif()

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ ccache pkg-config
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  libopencv-core-dev libopencv-imgproc-dev libstb-dev
+  libopencv-core-dev libopencv-imgproc-dev libstb-dev libyuv-dev ffmpeg
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev wine64 dpkg-dev
   clang-14 libclang-rt-14-dev
 )

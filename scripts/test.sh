@@ -28,12 +28,12 @@ echo "=== fuzz ==="
 scripts/fuzz.sh 60 || failed+=("fuzz")
 
 # Windows dependencies are cross-built once into a cache outside the repository.
-if scripts/build-opencv-mingw.sh && scripts/build-gtest-mingw.sh; then
+if scripts/build-opencv-mingw.sh && scripts/build-gtest-mingw.sh && scripts/build-libyuv-mingw.sh; then
   run_preset mingw
 else
   failed+=("mingw(dependencies)")
 fi
-if scripts/build-opencv-mingw.sh i686 && scripts/build-gtest-mingw.sh i686; then
+if scripts/build-opencv-mingw.sh i686 && scripts/build-gtest-mingw.sh i686 && scripts/build-libyuv-mingw.sh i686; then
   run_preset mingw32
 else
   failed+=("mingw32(dependencies)")

@@ -6,6 +6,7 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "filter/letterbox.h"
 #include "filter/picture_loader.h"
 #include "platform/wide_string.h"
 
@@ -17,19 +18,18 @@ CFrameSource::CFrameSource(int width, int height)
       m_frame(m_stride * static_cast<std::size_t>(height)) {}
 
 bool CFrameSource::LoadPicture(const std::string& path, std::string* error) {
-  // The camera's own loader: rows arrive bottom line first, so flip them back to the
-  // top-down canvas the frames are made from.
   std::unique_ptr<CImage> picture = LoadPictureBGR(platform::Utf8ToWide(path));
   if (picture == nullptr) {
     *error = path + " is missing or not a PNG picture of a usable size";
     return false;
   }
-  cv::Mat scaled, topDown;
-  cv::resize(picture->Mat(), scaled, cv::Size(m_width, m_height), 0, 0, cv::INTER_AREA);
-  cv::flip(scaled, topDown, 0);
+  // The camera's own letterbox: the picture keeps its aspect ratio inside black bars.
   // A picture never changes: it is put into the channel's layout once, here, and every
   // frame hands out the same bytes.
-  StoreFrame(topDown);
+  if (!ScaleFrameLetterboxed(*picture, m_frame.data(), m_width, m_height)) {
+    *error = path + " cannot be scaled to " + std::to_string(m_width) + "x" + std::to_string(m_height);
+    return false;
+  }
   m_still = true;
   return true;
 }

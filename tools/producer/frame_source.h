@@ -4,8 +4,9 @@
 // Without a picture file it draws a test pattern: colour bars that move one step per
 // frame, the frame number and the time, and an orientation mark in the picture's top-left
 // corner (a white "F" on red) so that a flipped or mirrored picture is obvious at a glance.
-// With a PNG file it sends that picture, scaled to the frame size and put into the
-// channel's layout once, when it is loaded.
+// With a PNG file it sends that picture, letterboxed into the frame size as the camera
+// letterboxes frames (aspect ratio kept, black bars; stretched when the aspects differ by
+// a factor of 1.1 or less), put into the channel's layout once, when it is loaded.
 // Not thread-safe; one producer loop uses it.
 #pragma once
 

@@ -2,48 +2,87 @@
 // every camera on this machine to deliver.
 //
 //   amberline-producer [--size WxH] [--fps N] [--seconds S | --frames N] [--logo on|off]
-//                      [--image FILE.png] [--allow-second-producer]
+//                      [--image FILE.png | --y4m FILE|- [--loop]] [--allow-second-producer]
 //
 // Defaults: 640x480 at 25 frames a second until interrupted, no logo, a moving test
-// pattern. It announces its frame size and logo flag, prints the client table whenever
+// pattern. --image sends a PNG picture letterboxed into the frame size; --y4m sends a
+// YUV4MPEG2 stream (a file, or standard input for "-") at its own size and frame rate
+// until it ends (--loop starts a file again at its end). A frame size that does not fit
+// the channel is refused before the first frame, naming the limit. A damaged stream ends
+// the run with a message naming the byte offset and exit status 1. It announces its frame size and logo flag, prints the client table whenever
 // the number of clients changes, and on Ctrl+C / SIGTERM shuts the channel down so that
 // the cameras fall back to their placeholder. Exit status 0 after a clean stop.
 // While another producer delivers on the same channel it refuses to start (exit status
 // 3), as the cameras would flicker between the two; --allow-second-producer runs it
 // beside the other anyway.
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "channel/file_mapping.h"
+#include "frame_limit.h"
 #include "frame_source.h"
+#include "platform/binary_stdin.h"
 #include "platform/notify_queue.h"
 #include "platform/stop_request.h"
 #include "platform/wide_string.h"
+#include "y4m_reader.h"
 
 namespace {
 
 struct Options {
   int width = 640;
   int height = 480;
-  int fps = 25;
+  bool sizeGiven = false;
+  double fps = 25;
+  bool fpsGiven = false;
   double seconds = 0;
   long long frames = 0;
   bool logo = false;
   std::string image;
+  std::string y4m;
+  bool loop = false;
   bool allowSecondProducer = false;
+  bool help = false;
 };
 
+constexpr char kUsage[] =
+    "usage: amberline-producer [--size WxH] [--fps N] [--seconds S | --frames N] [--logo on|off]\n"
+    "                          [--image FILE.png | --y4m FILE|- [--loop]] [--allow-second-producer]\n"
+    "  --size WxH    frame size of the test pattern or picture (default 640x480); the largest\n"
+    "                frame is the channel's frame window of 15 MiB (2560x1440 fits, 3840x2160 not)\n"
+    "  --fps N       frames a second, 1 to 120, decimals allowed (29.97); default 25\n"
+    "  --seconds S   stop after S seconds\n"
+    "  --frames N    stop after N frames\n"
+    "  --logo on|off ask the cameras to blend their logo over the frames (default off)\n"
+    "  --image FILE  send a PNG picture, letterboxed into the frame size\n"
+    "  --y4m FILE|-  send a YUV4MPEG2 stream (4:2:0, 4:2:2, 4:4:4 or mono, 8-bit) from a file or,\n"
+    "                with -, from standard input, at the stream's own size and frame rate:\n"
+    "                  ffmpeg -i talk.mp4 -f yuv4mpegpipe - | amberline-producer --y4m -\n"
+    "  --loop        with --y4m FILE: start the file again at its end\n"
+    "  --allow-second-producer  run even while another producer delivers\n"
+    "  --help        print this and exit\n"
+    "Exit status: 0 after a clean stop, 1 on an error (a damaged stream, an unreadable file),\n"
+    "2 for a wrong command line, 3 when another producer already delivers.\n";
+
 int Usage(const char* problem) {
-  std::fprintf(stderr,
-               "amberline-producer: %s\n"
-               "usage: amberline-producer [--size WxH] [--fps N] [--seconds S | --frames N] [--logo on|off] "
-               "[--image FILE.png] [--allow-second-producer]\n",
-               problem);
+  std::fprintf(stderr, "amberline-producer: %s\n%s", problem, kUsage);
   return 2;
+}
+
+// A number that is the whole text, nothing before or after it.
+bool ParseNumber(const std::string& text, double* value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  *value = std::strtod(text.c_str(), &end);
+  return end == text.c_str() + text.size() && std::isfinite(*value);
 }
 
 bool ParseOptions(int argc, char** argv, Options* o, std::string* problem) {
@@ -53,20 +92,34 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* problem) {
       o->allowSecondProducer = true;
       continue;
     }
+    if (arg == "--help" || arg == "-h") {
+      o->help = true;
+      return true;
+    }
+    if (arg == "--loop") {
+      o->loop = true;
+      continue;
+    }
     const bool hasValue = i + 1 < argc;
     const std::string value = hasValue ? argv[i + 1] : "";
     if (arg == "--size" && hasValue) {
-      if (std::sscanf(value.c_str(), "%dx%d", &o->width, &o->height) != 2 || o->width < 16 || o->height < 16 ||
-          o->width > 3840 || o->height > 2160) {
-        *problem = "--size takes WxH between 16x16 and 3840x2160";
+      char tail = 0;
+      if (std::sscanf(value.c_str(), "%dx%d%c", &o->width, &o->height, &tail) != 2 || o->width < 16 ||
+          o->height < 16) {
+        *problem = "--size takes WxH, each side at least 16";
         return false;
       }
+      if (const std::string limit = FrameSizeProblem(o->width, o->height); !limit.empty()) {
+        *problem = "--size " + limit;
+        return false;
+      }
+      o->sizeGiven = true;
     } else if (arg == "--fps" && hasValue) {
-      o->fps = std::atoi(value.c_str());
-      if (o->fps < 1 || o->fps > 120) {
-        *problem = "--fps takes 1 to 120";
+      if (!ParseNumber(value, &o->fps) || o->fps < 1 || o->fps > 120) {
+        *problem = "--fps takes a number from 1 to 120 (decimals allowed, such as 29.97)";
         return false;
       }
+      o->fpsGiven = true;
     } else if (arg == "--seconds" && hasValue) {
       o->seconds = std::atof(value.c_str());
       if (o->seconds <= 0) {
@@ -83,11 +136,30 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* problem) {
       o->logo = value == "on";
     } else if (arg == "--image" && hasValue) {
       o->image = value;
+    } else if (arg == "--y4m" && hasValue) {
+      o->y4m = value;
     } else {
       *problem = "unknown or incomplete option " + arg;
       return false;
     }
     ++i;
+  }
+  if (!o->y4m.empty()) {
+    if (!o->image.empty()) {
+      *problem = "--image and --y4m each choose what to send; give one of them";
+      return false;
+    }
+    if (o->sizeGiven || o->fpsGiven) {
+      *problem = "--y4m sends the stream at its own size and frame rate; --size and --fps do not apply";
+      return false;
+    }
+    if (o->loop && o->y4m == "-") {
+      *problem = "--loop starts a file again at its end; standard input cannot be read twice";
+      return false;
+    }
+  } else if (o->loop) {
+    *problem = "--loop applies to --y4m FILE";
+    return false;
   }
   return true;
 }
@@ -105,18 +177,84 @@ void PrintClients(CFileMapping& channel, std::int32_t count) {
   std::fflush(stdout);
 }
 
+// The --y4m input: a file or standard input, with a reader over it. Reopen starts a file
+// again from its first byte (for --loop).
+class CStreamInput {
+ public:
+  explicit CStreamInput(std::string name) : m_name(std::move(name)) {}
+
+  const std::string& Name() const { return m_name; }
+  bool IsStandardInput() const { return m_name == "-"; }
+
+  // Opens the input and reads its header; false with *error when it cannot be shown.
+  bool Open(std::string* error) {
+    std::function<std::size_t(std::uint8_t*, std::size_t)> read;
+    if (IsStandardInput()) {
+      platform::UseBinaryStandardInput();
+      read = [](std::uint8_t* buffer, std::size_t size) { return std::fread(buffer, 1, size, stdin); };
+    } else {
+      const std::u8string utf8(reinterpret_cast<const char8_t*>(m_name.data()), m_name.size());
+      m_file = std::make_unique<std::ifstream>(std::filesystem::path(utf8), std::ios::binary);
+      if (!*m_file) {
+        *error = "cannot open " + m_name;
+        return false;
+      }
+      std::ifstream* file = m_file.get();
+      read = [file](std::uint8_t* buffer, std::size_t size) {
+        file->read(reinterpret_cast<char*>(buffer), static_cast<std::streamsize>(size));
+        return static_cast<std::size_t>(file->gcount());
+      };
+    }
+    m_reader = std::make_unique<CY4mReader>(std::move(read));
+    return m_reader->ReadHeader(error);
+  }
+
+  CY4mReader& Reader() { return *m_reader; }
+
+ private:
+  std::string m_name;
+  std::unique_ptr<std::ifstream> m_file;
+  std::unique_ptr<CY4mReader> m_reader;
+};
+
+std::string DisplayName(const std::string& input) { return input == "-" ? "standard input" : input; }
+
 }  // namespace
 
 int main(int argc, char** argv) {
   Options options;
   std::string problem;
   if (!ParseOptions(argc, argv, &options, &problem)) return Usage(problem.c_str());
+  if (options.help) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
 
+  // What is sent is decided, and its size checked, before the channel is touched: a
+  // stream that cannot be shown leaves the cameras as they are.
+  std::unique_ptr<CStreamInput> stream;
+  // Frames a second as a fraction, so that 30000:1001 is paced exactly.
+  double rateNumerator = options.fps, rateDenominator = 1;
+  if (!options.y4m.empty()) {
+    stream = std::make_unique<CStreamInput>(options.y4m);
+    if (!stream->Open(&problem)) {
+      std::fprintf(stderr, "amberline-producer: %s: %s\n", DisplayName(options.y4m).c_str(), problem.c_str());
+      return 1;
+    }
+    const CY4mReader::Format& format = stream->Reader().GetFormat();
+    options.width = format.width;
+    options.height = format.height;
+    rateNumerator = static_cast<double>(format.rateNumerator);
+    rateDenominator = static_cast<double>(format.rateDenominator);
+  }
   CFrameSource source(options.width, options.height);
   if (!options.image.empty() && !source.LoadPicture(options.image, &problem)) {
     std::fprintf(stderr, "amberline-producer: %s\n", problem.c_str());
     return 1;
   }
+  std::vector<std::uint8_t> streamFrame;
+  if (stream != nullptr) streamFrame.resize(static_cast<std::size_t>(stream->Reader().OutputBytes()));
+  const std::size_t stride = (static_cast<std::size_t>(options.width) * 3 + 3) & ~std::size_t{3};
 
   platform::WatchStopRequests();
   CNotifyQueue notifications;
@@ -127,10 +265,17 @@ int main(int argc, char** argv) {
   }
   if (channel.OtherProducerRuns()) {
     if (!options.allowSecondProducer) {
+      // The other producer is named by what it shows the cameras: the channel it delivers
+      // on and the frame size it announced there.
+      const auto [otherWidth, otherHeight] = channel.GetServerResolution();
+      const std::string announced = otherWidth > 0 && otherHeight > 0
+                                        ? std::to_string(otherWidth) + "x" + std::to_string(otherHeight) + " frames"
+                                        : "frames";
       std::fprintf(stderr,
-                   "amberline-producer: another producer is already delivering frames to the cameras; two at once "
+                   "amberline-producer: another producer is already delivering %s on the channel \"%s\"; two at once "
                    "make every camera flicker between their frames. Stop the other one, or start this one with "
-                   "--allow-second-producer to run both.\n");
+                   "--allow-second-producer to run both.\n",
+                   announced.c_str(), platform::WideToUtf8(channel::ObjectName(L"Trelvox_FileMapping")).c_str());
       channel.Destroy();
       return 3;
     }
@@ -138,21 +283,56 @@ int main(int argc, char** argv) {
   }
   channel.SetServerResolution(options.width, options.height);
   channel.SetShowLogo(options.logo ? 1 : 0);
-  std::printf("Producing %dx%d at %d fps%s\n", options.width, options.height, options.fps,
-              options.logo ? " with the logo" : "");
+  char rate[32];
+  std::snprintf(rate, sizeof rate, "%.6g", rateNumerator / rateDenominator);
+  std::printf("Producing %dx%d at %s fps%s%s%s\n", options.width, options.height, rate,
+              options.logo ? " with the logo" : "", stream != nullptr ? " from " : "",
+              stream != nullptr ? DisplayName(options.y4m).c_str() : "");
   PrintClients(channel, channel.GetClientCount());
 
   using Clock = std::chrono::steady_clock;
   const auto start = Clock::now();
-  const auto interval = std::chrono::duration<double>(1.0 / options.fps);
+  // Frame n is due at anchor + n x interval: deadlines, so that the rate does not drift
+  // with the time each frame takes. A source that falls more than a frame behind (a pipe
+  // that stalled) moves the anchor instead of sending the missed frames in a burst.
+  const std::chrono::duration<double> interval(rateDenominator / rateNumerator);
+  auto anchor = start;
+  long long anchorFrame = 0;
   long long written = 0, dropped = 0;
+  int status = 0;
   for (long long frame = 0; !platform::StopRequested(); ++frame) {
     if (options.frames > 0 && frame >= options.frames) break;
     if (options.seconds > 0 && Clock::now() - start >= std::chrono::duration<double>(options.seconds)) break;
-    const auto& bytes = source.Frame(frame);
+    const std::vector<std::uint8_t>* bytes = nullptr;
+    if (stream != nullptr) {
+      CY4mReader::Result result = stream->Reader().ReadFrame(&problem);
+      if (result == CY4mReader::Result::kEnd && options.loop && stream->Reader().FramesRead() > 0) {
+        const CY4mReader::Format before = stream->Reader().GetFormat();
+        if (!stream->Open(&problem)) {
+          result = CY4mReader::Result::kError;
+        } else if (const CY4mReader::Format& after = stream->Reader().GetFormat();
+                   after.width != before.width || after.height != before.height) {
+          problem = "the file changed its frame size while it was sent";
+          result = CY4mReader::Result::kError;
+        } else {
+          result = stream->Reader().ReadFrame(&problem);
+        }
+      }
+      // A stop request interrupts a read that waits for a pipe: that is a stop, not damage.
+      if (result == CY4mReader::Result::kEnd || platform::StopRequested()) break;
+      if (result == CY4mReader::Result::kError) {
+        std::fprintf(stderr, "amberline-producer: %s: %s\n", DisplayName(options.y4m).c_str(), problem.c_str());
+        status = 1;
+        break;
+      }
+      stream->Reader().ConvertFrame(streamFrame.data(), stride);
+      bytes = &streamFrame;
+    } else {
+      bytes = &source.Frame(frame);
+    }
     const std::int64_t stamp = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
     const std::int64_t number = frame;
-    if (channel.SetMediaSample(0, options.width, options.height, bytes.data(), source.Bytes(),
+    if (channel.SetMediaSample(0, options.width, options.height, bytes->data(), static_cast<std::int32_t>(bytes->size()),
                                static_cast<std::int32_t>(frame), &number, &stamp) == 0)
       ++written;
     else
@@ -161,9 +341,16 @@ int main(int argc, char** argv) {
     while (notifications.WaitMessage(0, &message))
       if (message.message == channel::kClientCountMessage)
         PrintClients(channel, static_cast<std::int32_t>(message.wParam));
-    std::this_thread::sleep_until(start + std::chrono::duration_cast<Clock::duration>(interval * (frame + 1)));
+    const auto due = [&](long long n) {
+      return anchor + std::chrono::duration_cast<Clock::duration>(interval * static_cast<double>(n - anchorFrame));
+    };
+    if (Clock::now() > due(frame + 2)) {
+      anchor = Clock::now();
+      anchorFrame = frame + 1;
+    }
+    std::this_thread::sleep_until(due(frame + 1));
   }
   channel.Destroy();
   std::printf("Stopped: %lld frames written, %lld dropped\n", written, dropped);
-  return 0;
+  return status;
 }

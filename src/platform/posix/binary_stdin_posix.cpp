@@ -1,0 +1,7 @@
+#include "platform/binary_stdin.h"
+
+namespace platform {
+
+void UseBinaryStandardInput() {}
+
+}  // namespace platform
