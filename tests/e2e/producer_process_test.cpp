@@ -11,6 +11,7 @@
 #include "platform/paths.h"
 #include "platform/wide_string.h"
 #include "support/channel_fixture.h"
+#include "support/test_pictures.h"
 #include "support/test_support.h"
 
 namespace {
@@ -222,6 +223,44 @@ TEST(ProducerProcessTest, StreamFileIsSentUprightAtItsOwnSizeAndRateAndLoops) {
     // The same stream through standard input ends with the stream.
     EXPECT_EQ(RunProducer(names, {"--y4m", "-"}, &said, file.string()), 0) << said;
     EXPECT_NE(said.find("Stopped: 3 frames written"), std::string::npos) << said;
+  }
+}
+
+TEST(ProducerProcessTest, PictureKeepsItsAspectRatioBetweenBlackBars) {
+  using testing_support::Quadrant;
+  CChannelNamespace names;
+  testing_support::CTempDir dir;
+  // 640 x 240 into 320 x 240: the picture is 320 x 120 on rows 60 to 179.
+  testing_support::WritePng(dir.Path() / "wide.png", testing_support::MakePicture(640, 240, [](int x, int y) {
+                              return Quadrant(x, y, 640, 240);
+                            }));
+  CChildProcess producer;
+  ASSERT_TRUE(producer.Start(AMBERLINE_PRODUCER_PATH,
+                             {"--size", "320x240", "--fps", "50", "--image", (dir.Path() / "wide.png").string()},
+                             names.Environment()));
+  CFileMapping consumer;
+  ASSERT_EQ(consumer.Init(false, nullptr), 0);
+  channel::FrameDescriptor d{};
+  ASSERT_TRUE(testing_support::WaitUntil([&] { return consumer.LockMediaSample(0, &d) == 0; }, kTimeoutMs));
+  std::vector<std::uint8_t> frame(static_cast<std::size_t>(d.Length));
+  ASSERT_EQ(consumer.GetMediaSampleData(0, frame.data(), d.Length, L"producer-test", 320, 240), 0);
+  consumer.UnlockMediaSample(0);
+  producer.Kill();
+  int code = -1;
+  EXPECT_TRUE(producer.Wait(kTimeoutMs, &code));
+  const testing_support::CPicture shown = testing_support::PictureFromFrame(frame.data(), frame.size(), 320, 240);
+  ASSERT_EQ(shown.width, 320);
+  for (const int y : {0, 59, 180, 239}) {
+    const std::uint8_t* p = shown.At(160, y);
+    EXPECT_EQ(p[0] + p[1] + p[2], 0) << "bar row " << y;
+  }
+  // Each quadrant where it belongs, away from the borders the scaling blends.
+  for (const auto& [x, y] : {std::pair{80, 90}, std::pair{240, 90}, std::pair{80, 150}, std::pair{240, 150}}) {
+    const testing_support::Rgb want = Quadrant(x * 2, (y - 60) * 2, 640, 240);
+    const std::uint8_t* p = shown.At(x, y);
+    EXPECT_NEAR(p[0], want.r, 3) << x << "," << y;
+    EXPECT_NEAR(p[1], want.g, 3) << x << "," << y;
+    EXPECT_NEAR(p[2], want.b, 3) << x << "," << y;
   }
 }
 
