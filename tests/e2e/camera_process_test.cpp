@@ -7,6 +7,7 @@
 // after --frames N.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -185,6 +186,84 @@ TEST_F(CameraProcessTest, WiderPictureIsLetterboxedBetweenBlackBars) {
     const std::uint8_t* p = last.At(100, y);
     EXPECT_GT(p[0] + p[1] + p[2], 100) << "row " << y;
   }
+}
+
+// ffmpeg's moving test source (testsrc2: vertical bars red, green, yellow, blue, magenta,
+// cyan from left to right under a dark time code at the top-left, and a diagonal line
+// and a counter that move) piped through the producer's standard input into the camera.
+TEST_F(CameraProcessTest, VideoPipedFromFfmpegIsShownMovingLetterboxedUprightInItsColours) {
+  if (RunTool("/bin/sh", {"-c", "command -v ffmpeg >/dev/null"}) != 0)
+    GTEST_SKIP() << "ffmpeg is not installed (scripts/bootstrap.sh installs it)";
+  RegisterStagedCamera();
+  CChildProcess::Environment environment = m_names.Environment();
+  environment.push_back({"AMBERLINE_TEST_OUT_FILE", ProducerOutputFile().string()});
+  ASSERT_TRUE(m_producer.Start("/bin/sh",
+                               {"-c",
+                                "ffmpeg -nostdin -loglevel error -f lavfi -i testsrc2=size=1280x720:rate=30 -t 5 "
+                                "-f yuv4mpegpipe - | \"$0\" --y4m - > \"$AMBERLINE_TEST_OUT_FILE\" 2>&1",
+                                AMBERLINE_PRODUCER_PATH},
+                               environment));
+  ASSERT_EQ(m_consumer.Init(false, nullptr), 0);
+  channel::FrameDescriptor d{};
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        if (m_consumer.LockMediaSample(0, &d) != 0) return false;
+        m_consumer.UnlockMediaSample(0);
+        return true;
+      },
+      kTimeoutMs))
+      << "no frame from the producer: " << testing_support::ReadFile(ProducerOutputFile());
+
+  const ToolRun run = RunCapture(
+      {"--size", "640x480", "--seconds", "4", "--png", Out("png").string(), "--sheet", Out("sheet.png").string()});
+  ASSERT_EQ(run.exitCode, 0) << run.transcript;
+  int code = -1;
+  ASSERT_TRUE(m_producer.Wait(kTimeoutMs, &code));
+  EXPECT_EQ(code, 0) << testing_support::ReadFile(ProducerOutputFile());
+  EXPECT_NE(testing_support::ReadFile(ProducerOutputFile()).find("Producing 1280x720 at 30 fps from standard input"),
+            std::string::npos)
+      << testing_support::ReadFile(ProducerOutputFile());
+  EXPECT_TRUE(std::filesystem::exists(Out("sheet.png")));
+
+  std::vector<std::filesystem::path> pngs;
+  for (const auto& entry : std::filesystem::directory_iterator(Out("png"))) pngs.push_back(entry.path());
+  std::sort(pngs.begin(), pngs.end());
+  ASSERT_GE(pngs.size(), 2u) << run.transcript;
+  std::vector<Picture> frames;
+  for (const auto& png : pngs) {
+    frames.push_back(ReadPng(png));
+    const Picture& p = frames.back();
+    ASSERT_EQ(p.width, 640) << png;
+    ASSERT_EQ(p.height, 480) << png;
+    // 16:9 in 4:3: the picture is 640 x 360 on rows 60 to 419, black above and below.
+    for (const int y : {0, 30, 58, 421, 450, 479})
+      for (const int x : {0, 200, 639}) {
+        const std::uint8_t* q = p.At(x, y);
+        EXPECT_LE(q[0] + q[1] + q[2], 6) << png.filename() << " bar pixel " << x << "," << y;
+      }
+    // The bars, each a sixth of the width, in order from the left; a column down the
+    // middle of each bar, of which the moving line and the growing square cover at most
+    // two fifths.
+    const Rgb bars[] = {{255, 0, 0}, {0, 255, 0}, {255, 255, 0}, {0, 0, 255}, {255, 0, 255}, {0, 255, 255}};
+    for (int bar = 0; bar < 6; ++bar) {
+      const int x = bar * 640 / 6 + 640 / 12;
+      int right = 0, rows = 0;
+      for (int y = 120; y < 410; ++y, ++rows) {
+        const std::uint8_t* q = p.At(x, y);
+        right += std::abs(q[0] - bars[bar].r) < 40 && std::abs(q[1] - bars[bar].g) < 40 &&
+                 std::abs(q[2] - bars[bar].b) < 40;
+      }
+      EXPECT_GT(right, rows * 6 / 10) << png.filename() << " bar " << bar << " at x " << x;
+    }
+    // Upright: the dark time code sits at the picture's top-left; at the bottom-left is
+    // the red bar (or the bright moving line passing over it), never anything dark.
+    const std::uint8_t* code = p.At(10, 66);
+    EXPECT_LT(code[0], 120) << png.filename() << " time code at the top-left";
+    const std::uint8_t* bottomLeft = p.At(10, 414);
+    EXPECT_GT(bottomLeft[0] + bottomLeft[1] + bottomLeft[2], 200) << png.filename() << " bright at the bottom-left";
+  }
+  // Moving: the first and the last frame recorded differ inside the picture.
+  EXPECT_NE(FirstDifference(frames.front(), frames.back()), "") << "the source moves";
 }
 
 TEST_F(CameraProcessTest, WithoutAProducerEveryFrameIsThePlaceholder) {
