@@ -262,9 +262,29 @@ def picture_seeds():
         write('picture', 'shipped_logo.png', f.read())
 
 
+# ---- YUV4MPEG2 streams ----
+
+def y4m(width, height, tags, frames, chroma_size):
+    out = ('YUV4MPEG2 W%d H%d %s\n' % (width, height, tags)).encode('ascii')
+    for i in range(frames):
+        out += b'FRAME\n' + bytes((i * 37 + j) & 0xFF for j in range(width * height + 2 * chroma_size))
+    return out
+
+
+def y4m_seeds():
+    write('y4m_stream', 'c420jpeg_5x3.y4m', y4m(5, 3, 'F30000:1001 Ip A1:1 C420jpeg XYSCSS=420JPEG', 2, 3 * 2))
+    write('y4m_stream', 'c422_4x2.y4m', y4m(4, 2, 'F25:1 C422', 2, 2 * 2))
+    write('y4m_stream', 'c444_full_3x3.y4m', y4m(3, 3, 'F50:1 C444 XCOLORRANGE=FULL', 1, 9))
+    write('y4m_stream', 'mono_4x4.y4m', y4m(4, 4, 'F10:1 Cmono', 2, 0))
+    write('y4m_stream', 'frame_params_2x2.y4m',
+          b'YUV4MPEG2 W2 H2 F1:1 C420\nFRAME Ip XFOO=1\n' + bytes(6) + b'FRAME\n' + bytes(6))
+    write('y4m_stream', 'truncated_420_6x4.y4m', y4m(6, 4, 'C420', 2, 6)[:-5])
+
+
 if __name__ == '__main__':
     region_seeds()
     media_type_seeds()
     sample_properties_seeds()
     registry_seeds()
     picture_seeds()
+    y4m_seeds()
