@@ -19,8 +19,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -29,10 +27,10 @@
 #include "channel/file_mapping.h"
 #include "frame_limit.h"
 #include "frame_source.h"
-#include "platform/binary_stdin.h"
 #include "platform/notify_queue.h"
 #include "platform/stop_request.h"
 #include "platform/wide_string.h"
+#include "stream_input.h"
 #include "y4m_reader.h"
 
 namespace {
@@ -176,46 +174,6 @@ void PrintClients(CFileMapping& channel, std::int32_t count) {
   }
   std::fflush(stdout);
 }
-
-// The --y4m input: a file or standard input, with a reader over it. Reopen starts a file
-// again from its first byte (for --loop).
-class CStreamInput {
- public:
-  explicit CStreamInput(std::string name) : m_name(std::move(name)) {}
-
-  const std::string& Name() const { return m_name; }
-  bool IsStandardInput() const { return m_name == "-"; }
-
-  // Opens the input and reads its header; false with *error when it cannot be shown.
-  bool Open(std::string* error) {
-    std::function<std::size_t(std::uint8_t*, std::size_t)> read;
-    if (IsStandardInput()) {
-      platform::UseBinaryStandardInput();
-      read = [](std::uint8_t* buffer, std::size_t size) { return std::fread(buffer, 1, size, stdin); };
-    } else {
-      const std::u8string utf8(reinterpret_cast<const char8_t*>(m_name.data()), m_name.size());
-      m_file = std::make_unique<std::ifstream>(std::filesystem::path(utf8), std::ios::binary);
-      if (!*m_file) {
-        *error = "cannot open " + m_name;
-        return false;
-      }
-      std::ifstream* file = m_file.get();
-      read = [file](std::uint8_t* buffer, std::size_t size) {
-        file->read(reinterpret_cast<char*>(buffer), static_cast<std::streamsize>(size));
-        return static_cast<std::size_t>(file->gcount());
-      };
-    }
-    m_reader = std::make_unique<CY4mReader>(std::move(read));
-    return m_reader->ReadHeader(error);
-  }
-
-  CY4mReader& Reader() { return *m_reader; }
-
- private:
-  std::string m_name;
-  std::unique_ptr<std::ifstream> m_file;
-  std::unique_ptr<CY4mReader> m_reader;
-};
 
 std::string DisplayName(const std::string& input) { return input == "-" ? "standard input" : input; }
 
