@@ -9,9 +9,10 @@
 // YUV4MPEG2 stream (a file, or standard input for "-") at its own size and frame rate
 // until it ends (--loop starts a file again at its end). A frame size that does not fit
 // the channel is refused before the first frame, naming the limit. A damaged stream ends
-// the run with a message naming the byte offset and exit status 1. It announces its frame size and logo flag, prints the client table whenever
-// the number of clients changes, and on Ctrl+C / SIGTERM shuts the channel down so that
-// the cameras fall back to their placeholder. Exit status 0 after a clean stop.
+// the run with a message naming the byte offset and exit status 1. It announces its frame
+// size and logo flag, prints the client table whenever the number of clients changes, and
+// on Ctrl+C / SIGTERM shuts the channel down so that the cameras fall back to their
+// placeholder. Exit status 0 after a clean stop (a stream's end is one).
 // While another producer delivers on the same channel it refuses to start (exit status
 // 3), as the cameras would flicker between the two; --allow-second-producer runs it
 // beside the other anyway.
