@@ -226,6 +226,37 @@ TEST(ProducerProcessTest, StreamFileIsSentUprightAtItsOwnSizeAndRateAndLoops) {
   }
 }
 
+TEST(ProducerProcessTest, SlowStreamStopsAtOnceOnSigterm) {
+  if (platform::kIsWindows) GTEST_SKIP() << "sends a POSIX signal";
+  CChannelNamespace names;
+  testing_support::CTempDir dir;
+  // One frame an hour: the producer waits between frames far longer than the test.
+  const std::filesystem::path file = dir.Path() / "slow.y4m";
+  testing_support::WriteFile(file, RedOverBlueStream(16, 16, 2, "1:3600"));
+  const std::filesystem::path pid = dir.Path() / "producer.pid";
+  CChildProcess producer;
+  ASSERT_TRUE(producer.Start("/bin/sh",
+                             {"-c", "echo $$ > \"$2\"; exec \"$0\" --y4m \"$1\" >/dev/null", AMBERLINE_PRODUCER_PATH,
+                              file.string(), pid.string()},
+                             names.Environment()));
+  CFileMapping consumer;
+  ASSERT_EQ(consumer.Init(false, nullptr), 0);
+  channel::FrameDescriptor d{};
+  ASSERT_TRUE(testing_support::WaitUntil(
+      [&] {
+        if (consumer.LockMediaSample(0, &d) != 0) return false;
+        consumer.UnlockMediaSample(0);
+        return true;
+      },
+      kTimeoutMs));
+  CChildProcess kill;
+  ASSERT_TRUE(kill.Start("/bin/sh", {"-c", "kill -TERM $(cat \"$0\")", pid.string()}));
+  int code = -1;
+  ASSERT_TRUE(kill.Wait(kTimeoutMs, &code));
+  ASSERT_TRUE(producer.Wait(10000, &code)) << "the producer slept through the stop request";
+  EXPECT_EQ(code, 0);
+}
+
 TEST(ProducerProcessTest, PictureKeepsItsAspectRatioBetweenBlackBars) {
   using testing_support::Quadrant;
   CChannelNamespace names;

@@ -16,6 +16,7 @@
 // While another producer delivers on the same channel it refuses to start (exit status
 // 3), as the cameras would flicker between the two; --allow-second-producer runs it
 // beside the other anyway.
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -307,7 +308,10 @@ int main(int argc, char** argv) {
       anchor = Clock::now();
       anchorFrame = frame + 1;
     }
-    std::this_thread::sleep_until(due(frame + 1));
+    // Slow streams wait long between frames: a stop request ends the wait within 100 ms.
+    const auto next = due(frame + 1);
+    while (!platform::StopRequested() && Clock::now() < next)
+      std::this_thread::sleep_until(std::min(next, Clock::now() + std::chrono::milliseconds(100)));
   }
   channel.Destroy();
   std::printf("Stopped: %lld frames written, %lld dropped\n", written, dropped);
