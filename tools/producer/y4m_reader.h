@@ -19,8 +19,10 @@
 //           ignored), then the planes Y, U, V (only Y for mono), 8 bits a sample, rows
 //           top line first, each chroma plane ceil(W/2) x ceil(H/2) for 4:2:0,
 //           ceil(W/2) x H for 4:2:2, W x H for 4:4:4.
-// Samples are BT.601 (the matrix ffmpeg uses for the streams it writes at these sizes
-// unless told otherwise).
+// Samples are read as BT.601: the format has no tag for the colour matrix, and BT.601 is
+// what ffmpeg converts pictures and test sources with by default. A video that ffmpeg
+// only decodes keeps its own matrix (BT.709 for most HD video, whose colours then come
+// out slightly off); `-vf scale=out_color_matrix=bt601` on ffmpeg's side fixes that.
 //
 // A size whose frame does not fit the channel's frame window is refused by ReadHeader,
 // before any frame, with a message giving the limit. Any damage (a bad magic, a tag that
