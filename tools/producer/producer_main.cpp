@@ -53,27 +53,31 @@ struct Options {
   bool help = false;
 };
 
-constexpr char kUsage[] =
-    "usage: amberline-producer [--size WxH] [--fps N] [--seconds S | --frames N] [--logo on|off]\n"
-    "                          [--image FILE.png | --y4m FILE|- [--loop]] [--allow-second-producer]\n"
-    "  --size WxH    frame size of the test pattern or picture (default 640x480); the largest\n"
-    "                frame is the channel's frame window of 15 MiB (2560x1440 fits, 3840x2160 not)\n"
-    "  --fps N       frames a second, 1 to 120, decimals allowed (29.97); default 25\n"
-    "  --seconds S   stop after S seconds\n"
-    "  --frames N    stop after N frames\n"
-    "  --logo on|off ask the cameras to blend their logo over the frames (default off)\n"
-    "  --image FILE  send a PNG picture, letterboxed into the frame size\n"
-    "  --y4m FILE|-  send a YUV4MPEG2 stream (4:2:0, 4:2:2, 4:4:4 or mono, 8-bit) from a file or,\n"
-    "                with -, from standard input, at the stream's own size and frame rate:\n"
-    "                  ffmpeg -i talk.mp4 -f yuv4mpegpipe - | amberline-producer --y4m -\n"
-    "  --loop        with --y4m FILE: start the file again at its end\n"
-    "  --allow-second-producer  run even while another producer delivers\n"
-    "  --help        print this and exit\n"
-    "Exit status: 0 after a clean stop, 1 on an error (a damaged stream, an unreadable file),\n"
-    "2 for a wrong command line, 3 when another producer already delivers.\n";
+// The usage text; the largest frame is the channel's, as its layout gives it.
+std::string UsageText() {
+  return "usage: amberline-producer [--size WxH] [--fps N] [--seconds S | --frames N] [--logo on|off]\n"
+      "                          [--image FILE.png | --y4m FILE|- [--loop]] [--allow-second-producer]\n"
+      "  --size WxH    frame size of the test pattern or picture (default 640x480); one frame\n"
+      "                must fit the channel's frame window of " + std::to_string(channel::kFrameAreaSize) +
+      " bytes,\n"
+      "                3 bytes a pixel (2560x1440 fits, 3840x2160 does not)\n"
+      "  --fps N       frames a second, 1 to 120, decimals allowed (29.97); default 25\n"
+      "  --seconds S   stop after S seconds\n"
+      "  --frames N    stop after N frames\n"
+      "  --logo on|off ask the cameras to blend their logo over the frames (default off)\n"
+      "  --image FILE  send a PNG picture, letterboxed into the frame size\n"
+      "  --y4m FILE|-  send a YUV4MPEG2 stream (4:2:0, 4:2:2, 4:4:4 or mono, 8-bit) from a file or,\n"
+      "                with -, from standard input, at the stream's own size and frame rate:\n"
+      "                  ffmpeg -i talk.mp4 -f yuv4mpegpipe - | amberline-producer --y4m -\n"
+      "  --loop        with --y4m FILE: start the file again at its end\n"
+      "  --allow-second-producer  run even while another producer delivers\n"
+      "  --help        print this and exit\n"
+      "Exit status: 0 after a clean stop, 1 on an error (a damaged stream, an unreadable file),\n"
+      "2 for a wrong command line, 3 when another producer already delivers.\n";
+}
 
 int Usage(const char* problem) {
-  std::fprintf(stderr, "amberline-producer: %s\n%s", problem, kUsage);
+  std::fprintf(stderr, "amberline-producer: %s\n%s", problem, UsageText().c_str());
   return 2;
 }
 
@@ -186,7 +190,7 @@ int main(int argc, char** argv) {
   std::string problem;
   if (!ParseOptions(argc, argv, &options, &problem)) return Usage(problem.c_str());
   if (options.help) {
-    std::fputs(kUsage, stdout);
+    std::fputs(UsageText().c_str(), stdout);
     return 0;
   }
 
