@@ -1,5 +1,6 @@
 // --list and --prune, and the clean-up of an unregistration whose module file is gone.
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "camera_registry.h"
@@ -40,9 +41,12 @@ int ListCameras() {
                 entry.moduleGone ? "  [module file is gone]" : "", ModuleText(entry).c_str());
     if (entry.moduleGone) ++gone;
   }
-  if (others > 0) std::printf("(%zu other video input entries, not this camera's, are not shown.)\n", others);
+  if (others > 0)
+    std::printf("(%s other video input entr%s, not this camera's, not shown.)\n", std::to_string(others).c_str(),
+                others == 1 ? "y" : "ies");
   if (gone > 0)
-    std::printf("%zu registration%s name%s a module file that is gone: amberline-regsvr --prune removes %s.\n", gone,
+    std::printf("%s registration%s name%s a module file that is gone: amberline-regsvr --prune removes %s.\n",
+                std::to_string(gone).c_str(),
                 gone == 1 ? "" : "s", gone == 1 ? "s" : "", gone == 1 ? "it" : "them");
   return 0;
 }
