@@ -42,9 +42,10 @@ std::string AdviceFor(HRESULT hr, const std::string& registryFolder) {
   return std::string();
 }
 
-void PrintFailure(const std::string& what, HRESULT hr) {
+void PrintFailure(const std::string& what, HRESULT hr, const std::string& otherAdvice) {
   std::fprintf(stderr, "amberline-regsvr: %s failed: %s.\n", what.c_str(), DescribeRegistrationStatus(hr).c_str());
-  const std::string advice = AdviceFor(hr, platform::RegistryRootFolder());
+  std::string advice = AdviceFor(hr, platform::RegistryRootFolder());
+  if (advice.empty()) advice = otherAdvice;
   if (!advice.empty()) std::fprintf(stderr, "  %s\n", advice.c_str());
 }
 

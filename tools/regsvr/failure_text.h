@@ -18,8 +18,9 @@ std::string DescribeRegistrationStatus(HRESULT hr);
 // registryFolder is where the hive files are kept (empty: the system registry).
 std::string AdviceFor(HRESULT hr, const std::string& registryFolder);
 
-// Prints "amberline-regsvr: <what> failed: <status>." and the advice to stderr.
-void PrintFailure(const std::string& what, HRESULT hr);
+// Prints "amberline-regsvr: <what> failed: <status>." and the advice to stderr, or
+// otherAdvice when there is none for hr.
+void PrintFailure(const std::string& what, HRESULT hr, const std::string& otherAdvice = std::string());
 
 // Prints that the module at path could not be loaded, the system's reason, and what to
 // name instead.

@@ -18,6 +18,10 @@ std::string CameraText(const CameraIdentity& identity) {
   return "camera \"" + Utf8(identity.name) + "\" " + Utf8(platform::GuidToRegistryString(identity.clsid));
 }
 
+std::string InfoAdvice(const CModuleServer& server) {
+  return "amberline-regsvr --info " + server.Path() + " shows which camera it is and what its start-up logged.";
+}
+
 // Loads the module and checks that it has entry; prints why not.
 bool LoadServer(CModuleServer* server, const std::string& module, const char* entry) {
   if (!server->Load(module)) {
@@ -41,7 +45,7 @@ int Register(const std::string& module, bool silent) {
   if (!LoadServer(&server, module, "DllRegisterServer")) return 1;
   const HRESULT hr = server.CallRegistration("DllRegisterServer");
   if (FAILED(hr)) {
-    PrintFailure("DllRegisterServer in " + server.Path(), hr);
+    PrintFailure("DllRegisterServer in " + server.Path(), hr, InfoAdvice(server));
     return 1;
   }
   if (!silent)
@@ -76,7 +80,7 @@ int Unregister(const std::string& module, bool silent) {
     return 0;
   }
   if (FAILED(hr)) {
-    PrintFailure("DllUnregisterServer in " + server.Path(), hr);
+    PrintFailure("DllUnregisterServer in " + server.Path(), hr, InfoAdvice(server));
     return 1;
   }
   if (!silent)
