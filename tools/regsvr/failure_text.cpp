@@ -9,6 +9,9 @@ namespace regsvr {
 
 namespace {
 
+// The module's refusal to register a class (SELFREG_E_CLASS; not in every system's headers).
+constexpr HRESULT kClassNotRegistrable = static_cast<HRESULT>(0x80040201u);
+
 std::string RegistryPlace(const std::string& registryFolder) {
   return registryFolder.empty() ? std::string("the system registry") : "the hive files in " + registryFolder;
 }
@@ -29,7 +32,7 @@ std::string AdviceFor(HRESULT hr, const std::string& registryFolder) {
     return "A hive file in " + registryFolder +
            " does not parse, and it is left as it is rather than overwritten: correct it (the registry "
            "editor's text) or move it away, then run this again.";
-  if (hr == SELFREG_E_CLASS)
+  if (hr == kClassNotRegistrable)
     return "The custom-source entry that names this module (HKEY_LOCAL_MACHINE\\SOFTWARE\\Trelvox\\Amberline) gives "
            "a CLSID value that is not a class identifier: write one without braces, then register again. "
            "--info shows the entry.";
