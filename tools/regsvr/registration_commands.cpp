@@ -22,27 +22,25 @@ std::string InfoAdvice(const CModuleServer& server) {
   return "amberline-regsvr --info " + server.Path() + " shows which camera it is and what its start-up logged.";
 }
 
-// Loads the module and checks that it has entry; prints why not.
-bool LoadServer(CModuleServer* server, const std::string& module, const char* entry) {
-  if (!server->Load(module)) {
-    PrintLoadFailure(server->Path(), server->LoadError());
-    return false;
-  }
-  if (!server->Exports(entry)) {
-    std::fprintf(stderr,
-                 "amberline-regsvr: %s does not export %s: it is not a module that registers itself.\n"
-                 "  Name the camera module of an installation (Bin/%s).\n",
-                 server->Path().c_str(), entry, AMBERLINE_MODULE_FILE_NAME);
-    return false;
-  }
-  return true;
+// Whether the loaded module exports entry; prints why not.
+bool Exports(const CModuleServer& server, const char* entry) {
+  if (server.Exports(entry)) return true;
+  std::fprintf(stderr,
+               "amberline-regsvr: %s does not export %s: it is not a module that registers itself.\n"
+               "  Name the camera module of an installation (Bin/%s).\n",
+               server.Path().c_str(), entry, AMBERLINE_MODULE_FILE_NAME);
+  return false;
 }
 
 }  // namespace
 
 int Register(const std::string& module, bool silent) {
   CModuleServer server;
-  if (!LoadServer(&server, module, "DllRegisterServer")) return 1;
+  if (!server.Load(module)) {
+    PrintLoadFailure(server.Path(), server.LoadError());
+    return 1;
+  }
+  if (!Exports(server, "DllRegisterServer")) return 1;
   const HRESULT hr = server.CallRegistration("DllRegisterServer");
   if (FAILED(hr)) {
     PrintFailure("DllRegisterServer in " + server.Path(), hr, InfoAdvice(server));
@@ -55,11 +53,16 @@ int Register(const std::string& module, bool silent) {
 
 int Unregister(const std::string& module, bool silent) {
   CModuleServer server;
-  if (!server.Load(module) && CCameraRegistry::FileIsGone(platform::Utf8ToWide(server.Path()))) {
-    if (!silent) std::printf("%s does not exist; removing the registrations that name it.\n", server.Path().c_str());
-    return RemoveStaleRegistrations(platform::Utf8ToWide(server.Path()), silent);
+  if (!server.Load(module)) {
+    // Files deleted before unregistering: what names them can still be removed.
+    if (CCameraRegistry::FileIsGone(platform::Utf8ToWide(server.Path()))) {
+      if (!silent) std::printf("%s does not exist; removing the registrations that name it.\n", server.Path().c_str());
+      return RemoveStaleRegistrations(platform::Utf8ToWide(server.Path()), silent);
+    }
+    PrintLoadFailure(server.Path(), server.LoadError());
+    return 1;
   }
-  if (!LoadServer(&server, module, "DllUnregisterServer")) return 1;
+  if (!Exports(server, "DllUnregisterServer")) return 1;
 
   const CameraIdentity& identity = server.Identity();
   const bool classKeyBefore = CCameraRegistry::ClassKeyExists(identity.clsid);
