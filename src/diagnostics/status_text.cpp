@@ -94,6 +94,7 @@ constexpr StatusRow kRows[] = {
     {VFW_E_NOT_IN_GRAPH, "VFW_E_NOT_IN_GRAPH", "the filter is not in a filter graph"},
     {VFW_E_NO_CAPTURE_HARDWARE, "VFW_E_NO_CAPTURE_HARDWARE", "no capture device is available"},
     {static_cast<HRESULT>(0x80070002u), "ERROR_FILE_NOT_FOUND", "the file or registry entry does not exist"},
+    {static_cast<HRESULT>(0x800703F1u), "ERROR_BADDB", "a registry file does not parse, so it is left unchanged"},
     };
 
 const StatusRow* Find(HRESULT hr, StatusDomain domain) {
