@@ -91,6 +91,8 @@ int Register(const std::string& module, bool unregister, bool silent) {
   if (FAILED(hr)) {
     std::fprintf(stderr, "amberline-regsvr: %s in %s failed: 0x%08X\n", entry, absolute.c_str(),
                  static_cast<unsigned>(hr));
+    for (const std::string& problem : platform::RegistryFileProblems())
+      std::fprintf(stderr, "amberline-regsvr: a registry file does not parse: %s\n", problem.c_str());
     return 1;
   }
   if (!silent) std::printf("%s in %s succeeded.\n", entry, absolute.c_str());
