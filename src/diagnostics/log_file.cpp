@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cwchar>
 #include <ctime>
+#include <mutex>
 
 #include "platform/clock.h"
 #include "platform/system_error.h"
@@ -11,7 +12,7 @@
 AMBERLINE_LOG_CONSTINIT CLogFile g_Log;
 
 bool CLogFile::Open(const wchar_t* path, const wchar_t* mode) {
-  std::lock_guard<std::mutex> lock(m_lock);
+  std::lock_guard<CStaticLock> lock(m_lock);
   m_path = path != nullptr ? path : L"";
   m_nextRotationCheck = 0;
   m_stream.Close();
@@ -20,7 +21,7 @@ bool CLogFile::Open(const wchar_t* path, const wchar_t* mode) {
 }
 
 void CLogFile::Close() {
-  std::lock_guard<std::mutex> lock(m_lock);
+  std::lock_guard<CStaticLock> lock(m_lock);
   m_stream.Close();
   m_open = false;
 }
@@ -33,7 +34,7 @@ void CLogFile::Write(int level, const wchar_t* format, ...) {
   std::wstring text = platform::FormatV(format, args);
   va_end(args);
   std::erase(text, L'\r');
-  std::lock_guard<std::mutex> lock(m_lock);
+  std::lock_guard<CStaticLock> lock(m_lock);
   m_stream.Write(prefix);
   m_stream.Write(text);
   RotateIfLarge();

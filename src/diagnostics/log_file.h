@@ -35,10 +35,10 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
 
 #include "platform/append_file.h"
+#include "platform/static_lock.h"
 
 class CLogFile {
  public:
@@ -75,7 +75,7 @@ class CLogFile {
   int m_level = 0;
   std::uint64_t m_rotationSize = kDefaultRotationSize;
   std::uint64_t m_nextRotationCheck = 0;  // after a failed rotation: the size to wait for
-  std::mutex m_lock;
+  CStaticLock m_lock;
   std::atomic<bool> m_open{false};  // whether m_stream is open, readable without the lock
   CAppendFile m_stream;
 };

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "diagnostics/log_file.h"
 #include "platform/wide_string.h"
@@ -85,6 +87,28 @@ TEST(LogRotationTest, SecondWriterPastTheSizeJoinsTheNewFileInsteadOfRenamingItA
   EXPECT_NE(older.find("before 0\n"), std::string::npos) << "the old file was lost";
   EXPECT_NE(older.find("a passes the size\nb passes the size\n"), std::string::npos) << older;
   EXPECT_EQ(LogMessages(path), ContinuationLine(path, 600) + "b after\na after\n");
+}
+
+TEST(LogRotationTest, ThreadsWritingThroughARotationLoseNoEntry) {
+  CTempDir dir;
+  const fs::path path = dir.Path() / "Amberline.log";
+  CLogFile log;
+  ASSERT_TRUE(log.Open(path.wstring().c_str(), L"at"));
+  // About 50 bytes an entry: 2000 entries pass the size once and not twice.
+  constexpr int kThreads = 4;
+  constexpr int kLines = 500;
+  log.SetRotationSize(70000);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&log, t] {
+      for (int i = 0; i < kLines; ++i) log.Write(0, L"thread %d line %d\n", t, i);
+    });
+  for (std::thread& thread : threads) thread.join();
+  const std::string all = LogMessages(path.string() + ".1") + LogMessages(path);
+  EXPECT_EQ(CountOf(all, "This file continues"), 1);
+  for (int t = 0; t < kThreads; ++t)
+    for (int i = 0; i < kLines; ++i)
+      ASSERT_EQ(CountOf(all, "thread " + std::to_string(t) + " line " + std::to_string(i) + "\n"), 1) << t << " " << i;
 }
 
 int AppendRotating(int argc, char** argv) {
