@@ -227,6 +227,7 @@ def registry_seeds():
     write('registry_hive', 'custom_sources_utf8.reg', text.encode('utf-8'))
     write('registry_hive', 'custom_sources_utf8_bom.reg', b'\xef\xbb\xbf' + text.replace('\r\n', '\n').encode('utf-8'))
     write('registry_hive', 'custom_sources_utf16.reg', b'\xff\xfe' + text.encode('utf-16-le'))
+    write('registry_hive', 'custom_sources_utf16_be.reg', b'\xfe\xff' + text.encode('utf-16-be'))
     regedit4 = ('REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Trelvox\\Amberline\\Caf\u00e9]\n'
                 '@="Caf\u00e9 Cam \\"quoted\\" \\\\ back"\n"Path"="C:\\\\Cams\\\\Bin\\\\amberline.dll"\n'
                 '"Multi"=hex(7):61,62,00,63,00,00\n"Type5"=hex(5):01,00,00,00\n')

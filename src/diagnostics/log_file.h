@@ -12,21 +12,38 @@
 // returns, which are removed (system message texts end in CR LF; the file's own line
 // ends are the system's).
 //
+// Size: when a write leaves the file larger than the rotation size (64 MiB unless set
+// otherwise), the file is renamed to "<path>.1", replacing an older one, and a new file
+// starts at path whose first line says that it continues the old one. Every process
+// writing the log checks after each of its entries, so the file passes the size by at
+// most a few entries. When several processes pass the size at once, the file is renamed
+// once: each takes a lock on the old file, and only one that still finds the old file at
+// path renames it; the others move to the new file (see CAppendFile::Rotate). Entries
+// written to the old file meanwhile stay in "<path>.1". When a rotation fails (the
+// folder refuses the rename), writing goes on in the same file and the next attempt
+// waits until the file has grown by another 1/64 of the size.
+//
 // Ownership: owns its stream; the stream stays open until the object is destroyed.
-// Threading: no lock of its own. Configure it (Open, SetLevel) once at start-up, before
+// Threading: configure it (Open, SetLevel, SetRotationSize) once at start-up, before
 // other threads use it; Write and WriteLastError may then be called from any thread and
-// process. The prefix and the message are two writes: entries of concurrent writers may
-// interleave between them, never inside one.
+// process. Entries of one process are written one at a time under the object's lock,
+// prefix and message together; entries of other processes may come between a prefix and
+// its message, never inside either.
 // Failure: without an open stream every write is silently dropped; write errors are
 // ignored.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <string>
 
 #include "platform/append_file.h"
+#include "platform/static_lock.h"
 
 class CLogFile {
  public:
+  static constexpr std::uint64_t kDefaultRotationSize = 64ull << 20;
+
   constexpr CLogFile() = default;
   CLogFile(const CLogFile&) = delete;
   CLogFile& operator=(const CLogFile&) = delete;
@@ -36,11 +53,13 @@ class CLogFile {
   // opening never waits. Returns whether a stream was obtained.
   bool Open(const wchar_t* path, const wchar_t* mode);
   // Closes the stream; later writes are dropped until the next Open.
-  void Close() { m_stream.Close(); }
+  void Close();
   void SetLevel(int level) { m_level = level; }
   int Level() const { return m_level; }
-  bool IsOpen() const { return m_stream.IsOpen(); }
+  bool IsOpen() const { return m_open.load(std::memory_order_relaxed); }
   const std::wstring& Path() const { return m_path; }
+  // Size in bytes past which the file is started afresh (tests use small ones).
+  void SetRotationSize(std::uint64_t bytes) { m_rotationSize = bytes; }
 
   void Write(int level, const wchar_t* format, ...);
   // Writes "Error <code>(<hex code>H): <system text>" for the calling thread's last error,
@@ -48,11 +67,16 @@ class CLogFile {
   void WriteLastError(int level);
 
  private:
-  void WriteTimeStamp();
-  void WriteMessage(std::wstring text);
+  std::wstring TimeStamp() const;
+  // Under m_lock.
+  void RotateIfLarge();
 
   std::wstring m_path;
   int m_level = 0;
+  std::uint64_t m_rotationSize = kDefaultRotationSize;
+  std::uint64_t m_nextRotationCheck = 0;  // after a failed rotation: the size to wait for
+  CStaticLock m_lock;
+  std::atomic<bool> m_open{false};  // whether m_stream is open, readable without the lock
   CAppendFile m_stream;
 };
 

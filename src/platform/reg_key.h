@@ -96,4 +96,11 @@ const wchar_t* RegistryRootName(HKEY root);
 // Empty on Windows, where the system keeps the registry.
 std::string RegistryRootFolder();
 
+// Where the registry is kept in files: one line for each predefined root whose hive file
+// exists but does not read cleanly, "<path>, line <n>: <what is wrong>" ("<path>: <what>"
+// when no one line is to blame, as for a file that cannot be read). What such a file
+// holds beyond the problem is still read, but no write will replace it until it is
+// mended. Empty when every hive reads cleanly, and always on Windows.
+std::vector<std::string> RegistryFileProblems();
+
 }  // namespace platform

@@ -1,5 +1,6 @@
 #include "platform/registry_hive.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -45,13 +46,14 @@ bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix) {
   return platform::CompareNoCase(text.substr(0, length).c_str(), prefix) == 0;
 }
 
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool IsValidUtf8(const unsigned char* bytes, std::size_t size, bool allowNul) {
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF. Returns the
+// offset of the first byte that breaks the rule, or size when there is none.
+std::size_t Utf8ValidPrefix(const unsigned char* bytes, std::size_t size, bool allowNul) {
   std::size_t i = 0;
   while (i < size) {
     const unsigned char lead = bytes[i];
     if (lead == 0) {
-      if (!allowNul) return false;
+      if (!allowNul) return i;
       ++i;
       continue;
     }
@@ -69,41 +71,26 @@ bool IsValidUtf8(const unsigned char* bytes, std::size_t size, bool allowNul) {
     } else if ((lead & 0xF8) == 0xF0) {
       length = 4, code = lead & 0x07, minimum = 0x10000;
     } else {
-      return false;
+      return i;
     }
-    if (size - i < length) return false;
+    if (size - i < length) return i;
     for (std::size_t k = 1; k < length; ++k) {
       const unsigned char next = bytes[i + k];
-      if ((next & 0xC0) != 0x80) return false;
+      if ((next & 0xC0) != 0x80) return i;
       code = (code << 6) | (next & 0x3F);
     }
-    if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+    if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return i;
     i += length;
   }
-  return true;
+  return size;
+}
+
+bool IsValidUtf8(const unsigned char* bytes, std::size_t size, bool allowNul) {
+  return Utf8ValidPrefix(bytes, size, allowNul) == size;
 }
 
 char16_t Unit16(const unsigned char* bytes) {
   return static_cast<char16_t>(bytes[0] | (bytes[1] << 8));
-}
-
-// UTF-16LE without NUL units, every surrogate paired.
-bool IsValidUtf16Le(const unsigned char* bytes, std::size_t size) {
-  if (size % 2 != 0) return false;
-  const std::size_t count = size / 2;
-  for (std::size_t i = 0; i < count; ++i) {
-    const char16_t unit = Unit16(bytes + 2 * i);
-    if (unit == 0) return false;
-    if (unit >= 0xD800 && unit <= 0xDBFF) {
-      if (i + 1 >= count) return false;
-      const char16_t low = Unit16(bytes + 2 * (i + 1));
-      if (low < 0xDC00 || low > 0xDFFF) return false;
-      ++i;
-    } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
-      return false;
-    }
-  }
-  return true;
 }
 
 std::vector<BYTE> ToUtf16LeBytes(const std::wstring& text, bool terminate) {
@@ -283,15 +270,18 @@ class CRegistryHive::CParser {
       : m_hive(hive), m_bytes(reinterpret_cast<const unsigned char*>(bytes)), m_size(size) {}
 
   void Run() {
-    if (m_size > kMaxFileBytes) return Malformed();
+    if (m_size > kMaxFileBytes) return Malformed(0, "the file is larger than 64 MiB");
     if (m_size >= 2 && m_bytes[0] == 0xFF && m_bytes[1] == 0xFE) {
-      m_utf16 = true;
+      m_order = Order::kLittleEndian;
+    } else if (m_size >= 2 && m_bytes[0] == 0xFE && m_bytes[1] == 0xFF) {
+      m_order = Order::kBigEndian;
+    }
+    if (m_order != Order::kUtf8) {
       m_position = 2;
-      if (!IsValidUtf16Le(m_bytes + 2, m_size - 2)) return Malformed();
+      if (!CheckUtf16()) return;
     } else {
       if (m_size >= 3 && m_bytes[0] == 0xEF && m_bytes[1] == 0xBB && m_bytes[2] == 0xBF) m_position = 3;
-      // Also refuses UTF-16 without its mark (NUL bytes) and UTF-16BE (FE FF).
-      if (!IsValidUtf8(m_bytes + m_position, m_size - m_position, false)) return Malformed();
+      if (!CheckUtf8()) return;
     }
 
     std::wstring line;
@@ -307,16 +297,70 @@ class CRegistryHive::CParser {
         m_regedit4 = true;
         break;
       }
-      return Malformed();
+      return Malformed("the first line is not \"Windows Registry Editor Version 5.00\" (nor \"REGEDIT4\")");
     }
     while (NextLine(&line, &overlong))
       if (!overlong) ParseLine(Trim(line));
   }
 
  private:
-  enum class State { BeforeFirstSection, InKey, Skipping };
+  enum class Order { kUtf8, kLittleEndian, kBigEndian };
 
   void Malformed() { m_hive.m_clean = false; }
+  // Marks the text and keeps the first problem met, on the current line or the one given.
+  void Malformed(const char* what) { Malformed(m_line, what); }
+  void Malformed(std::size_t line, const char* what) {
+    if (m_hive.m_clean) {
+      m_hive.m_problemLine = line;
+      m_hive.m_problem = what;
+    }
+    Malformed();
+  }
+
+  char16_t UnitAt(std::size_t offset) const {
+    return m_order == Order::kBigEndian ? static_cast<char16_t>((m_bytes[offset] << 8) | m_bytes[offset + 1])
+                                        : Unit16(m_bytes + offset);
+  }
+
+  // UTF-16 in the mark's byte order, without NUL units, every surrogate paired, whole.
+  bool CheckUtf16() {
+    std::size_t line = 1;
+    const std::size_t end = m_position + (m_size - m_position) / 2 * 2;
+    for (std::size_t i = m_position; i < end; i += 2) {
+      const char16_t unit = UnitAt(i);
+      if (unit == u'\n') ++line;
+      if (unit == 0) {
+        Malformed(line, "a NUL character");
+        return false;
+      }
+      if (unit >= 0xD800 && unit <= 0xDBFF) {
+        if (i + 2 >= end || UnitAt(i + 2) < 0xDC00 || UnitAt(i + 2) > 0xDFFF) {
+          Malformed(line, "a UTF-16 surrogate without its pair");
+          return false;
+        }
+        i += 2;
+      } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+        Malformed(line, "a UTF-16 surrogate without its pair");
+        return false;
+      }
+    }
+    if (end != m_size) {
+      Malformed(line, "UTF-16 text that ends in half a character (an odd number of bytes)");
+      return false;
+    }
+    return true;
+  }
+
+  // Also refuses UTF-16 without its mark (NUL bytes).
+  bool CheckUtf8() {
+    const std::size_t valid = Utf8ValidPrefix(m_bytes + m_position, m_size - m_position, false);
+    if (m_position + valid == m_size) return true;
+    const std::size_t bad = m_position + valid;
+    const std::size_t line = 1 + static_cast<std::size_t>(std::count(m_bytes + m_position, m_bytes + bad, '\n'));
+    Malformed(line, m_bytes[bad] == 0 ? "a NUL byte (UTF-16 text needs its byte-order mark)"
+                                      : "bytes that are not UTF-8 text");
+    return false;
+  }
 
   // The next physical line without its line end; false at the end of the text. A line
   // longer than kMaxLineBytes is not decoded: *overlong is set and the text is marked.
@@ -328,32 +372,34 @@ class CRegistryHive::CParser {
       return true;
     }
     if (m_position >= m_size) return false;
+    ++m_line;
+    const bool utf16 = m_order != Order::kUtf8;
     std::size_t end = m_position;
     std::size_t next = m_size;
-    if (!m_utf16) {
+    if (!utf16) {
       const void* newline = std::memchr(m_bytes + m_position, '\n', m_size - m_position);
       end = newline != nullptr ? static_cast<std::size_t>(static_cast<const unsigned char*>(newline) - m_bytes) : m_size;
       next = newline != nullptr ? end + 1 : m_size;
     } else {
-      while (end + 1 < m_size && !(m_bytes[end] == 0x0A && m_bytes[end + 1] == 0)) end += 2;
+      while (end + 1 < m_size && UnitAt(end) != u'\n') end += 2;
       next = end + 1 < m_size ? end + 2 : m_size;
     }
-    const std::size_t unit = m_utf16 ? 2 : 1;
+    const std::size_t unit = utf16 ? 2 : 1;
     std::size_t length = end - m_position;
-    if (length >= unit && m_bytes[end - unit] == '\r' && (unit == 1 || m_bytes[end - 1] == 0)) length -= unit;
+    if (length >= unit && (utf16 ? UnitAt(end - 2) == u'\r' : m_bytes[end - 1] == '\r')) length -= unit;
     const std::size_t start = m_position;
     m_position = next;
     if (length > kMaxLineBytes) {
       *overlong = true;
       line->clear();
-      Malformed();
+      Malformed("a line longer than 8 MiB");
       return true;
     }
-    if (!m_utf16) {
+    if (!utf16) {
       *line = platform::Utf8ToWide(std::string(reinterpret_cast<const char*>(m_bytes + start), length));
     } else {
       std::u16string units(length / 2, u'\0');
-      for (std::size_t i = 0; i < units.size(); ++i) units[i] = Unit16(m_bytes + start + 2 * i);
+      for (std::size_t i = 0; i < units.size(); ++i) units[i] = UnitAt(start + 2 * i);
       *line = platform::Utf16ToWide(units.data(), units.size());
     }
     return true;
@@ -368,13 +414,13 @@ class CRegistryHive::CParser {
     if (line.empty() || line[0] == L';') return;
     if (line[0] == L'[') return ParseSection(line);
     if (line[0] == L'@' || line[0] == L'"') return ParseValue(line);
-    Malformed();
+    Malformed("a line that is not a [section], a value, a comment or blank");
   }
 
   void ParseSection(const std::wstring& line) {
     m_state = State::Skipping;
     m_key = nullptr;
-    if (line.back() != L']') return Malformed();
+    if (line.back() != L']') return Malformed("a section line that does not end in ']'");
     std::wstring inner = line.substr(1, line.size() - 2);
     const bool deletion = !inner.empty() && inner[0] == L'-';
     if (deletion) inner.erase(0, 1);
@@ -385,15 +431,16 @@ class CRegistryHive::CParser {
       parts.push_back(inner.substr(start, separator == std::wstring::npos ? std::wstring::npos : separator - start));
       if (separator == std::wstring::npos) break;
       start = separator + 1;
-      if (parts.size() > kMaxDepth + 1) return Malformed();
+      if (parts.size() > kMaxDepth + 1) return Malformed("a key nested deeper than 512 levels");
     }
     // Another root's section is not read; writing the text back would lose it, so the
     // text is marked just as for a malformed line.
-    if (!platform::EqualsNoCase(parts[0], m_hive.m_rootName)) return Malformed();
+    if (!platform::EqualsNoCase(parts[0], m_hive.m_rootName))
+      return Malformed("a section that does not belong to this file's root");
     parts.erase(parts.begin());
-    if (!IsValidKeyPath(parts)) return Malformed();
+    if (!IsValidKeyPath(parts)) return Malformed("a key name that is empty, too long or too deep");
     if (deletion) {
-      if (parts.empty()) return Malformed();
+      if (parts.empty()) return Malformed("a deletion of the whole root");
       m_hive.DeleteKey(parts);
       return;
     }
@@ -403,27 +450,33 @@ class CRegistryHive::CParser {
       key = key != nullptr ? key->FindSubkey(part) : nullptr;
       if (key == nullptr) ++missing;
     }
-    if (m_keysBuilt + missing > kMaxKeys) return Malformed();
+    if (m_keysBuilt + missing > kMaxKeys) return Malformed("more keys than a file may hold");
     m_keysBuilt += m_hive.CreateKey(parts);
     m_key = m_hive.FindKeyForWrite(parts);
     m_state = State::InKey;
   }
 
   void ParseValue(const std::wstring& line) {
+    // Data continued on later lines are reported on the line that starts the value.
+    const std::size_t first = m_line;
     std::size_t position = 0;
     std::wstring name;
     if (line[0] == L'@') {
       position = 1;
     } else if (!ReadQuoted(line, &position, &name)) {
-      return Malformed();
+      return Malformed("a value name without its closing quote, or with an escape other than \\\\ or \\\"");
     }
     while (position < line.size() && IsBlank(line[position])) ++position;
-    if (position >= line.size() || line[position] != L'=') return Malformed();
+    if (position >= line.size() || line[position] != L'=') return Malformed("a value without '=' after its name");
     ++position;
     while (position < line.size() && IsBlank(line[position])) ++position;
     std::wstring data = line.substr(position);
-    if (StartsWithNoCase(data, L"hex") && !JoinContinuations(&data)) return Malformed();
-    if (m_state != State::InKey || !IsValidValueName(name)) return Malformed();
+    if (StartsWithNoCase(data, L"hex") && !JoinContinuations(&data))
+      return Malformed(first, "hex data that end in '\\' without a line of hex data after them");
+    if (m_state != State::InKey)
+      return Malformed(first, m_state == State::BeforeFirstSection ? "a value before the first section"
+                                                                   : "a value under a section that was not read");
+    if (!IsValidValueName(name)) return Malformed(first, "a value name longer than 16383 characters");
 
     if (data == L"-") {
       m_key->DeleteValue(name);
@@ -431,9 +484,9 @@ class CRegistryHive::CParser {
     }
     DWORD type = REG_NONE;
     std::vector<BYTE> bytes;
-    if (!ParseData(data, &type, &bytes)) return Malformed();
+    if (const char* problem = ParseData(data, &type, &bytes)) return Malformed(first, problem);
     if (m_key->FindValue(name) == nullptr) {
-      if (m_valuesBuilt >= kMaxValues) return Malformed();
+      if (m_valuesBuilt >= kMaxValues) return Malformed(first, "more values than a file may hold");
       ++m_valuesBuilt;
     }
     m_key->SetValue(name, type, std::move(bytes));
@@ -459,30 +512,33 @@ class CRegistryHive::CParser {
     return true;
   }
 
-  bool ParseData(const std::wstring& data, DWORD* type, std::vector<BYTE>* bytes) {
-    if (data.empty()) return false;
-    if (data[0] == L'"') {
+  // Null when the data were read into *type and *bytes, else what is wrong with them.
+  const char* ParseData(const std::wstring& data, DWORD* type, std::vector<BYTE>* bytes) {
+    static constexpr char kTooLarge[] = "value data larger than 1 MiB";
+    if (!data.empty() && data[0] == L'"') {
       std::size_t position = 0;
       std::wstring text;
-      if (!ReadQuoted(data, &position, &text) || position != data.size()) return false;
+      if (!ReadQuoted(data, &position, &text)) return "text data without its closing quote, or with an escape other than \\\\ or \\\"";
+      if (position != data.size()) return "something after the closing quote of text data";
       *bytes = ToUtf16LeBytes(text, true);
       *type = REG_SZ;
-      return bytes->size() <= kMaxValueBytes;
+      return bytes->size() <= kMaxValueBytes ? nullptr : kTooLarge;
     }
     if (StartsWithNoCase(data, L"dword:")) {
+      static constexpr char kBadDword[] = "dword data that are not 1 to 8 hex digits";
       const std::wstring digits = data.substr(6);
-      if (digits.empty() || digits.size() > 8) return false;
+      if (digits.empty() || digits.size() > 8) return kBadDword;
       std::uint32_t value = 0;
       for (const wchar_t c : digits) {
-        if (HexDigit(c) < 0) return false;
+        if (HexDigit(c) < 0) return kBadDword;
         value = value * 16 + static_cast<std::uint32_t>(HexDigit(c));
       }
       *type = REG_DWORD;
       *bytes = {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8), static_cast<BYTE>(value >> 16),
                 static_cast<BYTE>(value >> 24)};
-      return true;
+      return nullptr;
     }
-    if (!StartsWithNoCase(data, L"hex")) return false;
+    if (!StartsWithNoCase(data, L"hex")) return "value data that are not \"text\", dword:, hex: or -";
     std::size_t position = 3;
     *type = REG_BINARY;
     if (position < data.size() && data[position] == L'(') {
@@ -491,28 +547,32 @@ class CRegistryHive::CParser {
       std::size_t digits = 0;
       for (; position < data.size() && HexDigit(data[position]) >= 0; ++position, ++digits)
         value = value * 16 + static_cast<std::uint32_t>(HexDigit(data[position]));
-      if (digits == 0 || digits > 8 || position >= data.size() || data[position] != L')') return false;
+      if (digits == 0 || digits > 8 || position >= data.size() || data[position] != L')')
+        return "a hex(type) whose type is not 1 to 8 hex digits";
       ++position;
       *type = value;
     }
-    if (position >= data.size() || data[position] != L':') return false;
-    if (!ParseHexBytes(data, position + 1, bytes)) return false;
+    if (position >= data.size() || data[position] != L':') return "value data that are not \"text\", dword:, hex: or -";
+    if (!ParseHexBytes(data, position + 1, bytes))
+      return bytes->size() >= kMaxValueBytes ? kTooLarge : "hex data that are not bytes (one or two hex digits) between commas";
     if (m_regedit4 && (*type == REG_EXPAND_SZ || *type == REG_MULTI_SZ)) {
       // The older format keeps these as 8-bit text; the registry holds them as UTF-16LE.
-      if (!IsValidUtf8(bytes->data(), bytes->size(), true)) return false;
+      if (!IsValidUtf8(bytes->data(), bytes->size(), true)) return "text data whose bytes are not UTF-8";
       const std::wstring text = platform::Utf8ToWide(std::string(bytes->begin(), bytes->end()));
       *bytes = ToUtf16LeBytes(text, false);
-      if (bytes->size() > kMaxValueBytes) return false;
+      if (bytes->size() > kMaxValueBytes) return kTooLarge;
     }
-    return true;
+    return nullptr;
   }
 
   CRegistryHive& m_hive;
   const unsigned char* m_bytes;
   std::size_t m_size;
   std::size_t m_position = 0;
-  bool m_utf16 = false;
+  Order m_order = Order::kUtf8;
+  std::size_t m_line = 0;  // the physical line last read, counted from 1
   bool m_regedit4 = false;
+  enum class State { BeforeFirstSection, InKey, Skipping };
   State m_state = State::BeforeFirstSection;
   Key* m_key = nullptr;  // the key of the current section (State::InKey)
   std::size_t m_keysBuilt = 0;
@@ -528,7 +588,11 @@ CRegistryHive::CRegistryHive(std::wstring rootName)
     : m_rootName(std::move(rootName)), m_root(std::make_unique<Key>()) {}
 
 CRegistryHive::CRegistryHive(const CRegistryHive& other)
-    : m_rootName(other.m_rootName), m_root(std::make_unique<Key>(*other.m_root)), m_clean(other.m_clean) {}
+    : m_rootName(other.m_rootName),
+      m_root(std::make_unique<Key>(*other.m_root)),
+      m_clean(other.m_clean),
+      m_problemLine(other.m_problemLine),
+      m_problem(other.m_problem) {}
 
 CRegistryHive& CRegistryHive::operator=(const CRegistryHive& other) {
   if (this != &other) {
@@ -546,9 +610,10 @@ CRegistryHive CRegistryHive::Parse(const std::wstring& rootName, const char* byt
   return hive;
 }
 
-CRegistryHive CRegistryHive::Unparsable(const std::wstring& rootName) {
+CRegistryHive CRegistryHive::Unparsable(const std::wstring& rootName, std::string problem) {
   CRegistryHive hive(rootName);
   hive.m_clean = false;
+  hive.m_problem = std::move(problem);
   return hive;
 }
 

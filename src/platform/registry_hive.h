@@ -2,8 +2,8 @@
 // keys and values, read from and written as the registry editor's export text.
 //
 // Text form (what Parse accepts):
-//   - UTF-8 (with or without a byte-order mark) or UTF-16LE with its mark (FF FE); lines
-//     end in LF or CR LF;
+//   - UTF-8 (with or without a byte-order mark) or UTF-16 with its mark (FF FE little-,
+//     FE FF big-endian); lines end in LF or CR LF;
 //   - the first non-blank line is "Windows Registry Editor Version 5.00" or "REGEDIT4"
 //     (in the latter, hex(2)/hex(7) data are 8-bit text and are widened to UTF-16LE);
 //   - "[ROOT\Key\Sub]" starts a key's section (keys above it exist implicitly);
@@ -23,7 +23,8 @@
 // an empty hive; a malformed line is skipped (a section line that cannot be read also
 // drops the values under it). Any of these, and sections of other roots, make the
 // result not clean (IsClean), because writing it back would lose what could not be
-// read; callers must not replace such a file.
+// read; callers must not replace such a file. The first such problem is kept with the
+// number of its line (ProblemLine, Problem), so that a person can mend the file.
 //
 // Serialize writes UTF-8 without a mark, LF line ends, one section per key (empty and
 // intermediate keys included) and reproduces the same tree when parsed again.
@@ -109,12 +110,17 @@ class CRegistryHive {
     return Parse(rootName, bytes.data(), bytes.size());
   }
   // An empty hive that is not clean: what a file reads as when it exists but cannot be
-  // read or is over kMaxFileBytes.
-  static CRegistryHive Unparsable(const std::wstring& rootName);
+  // read or is over kMaxFileBytes; problem says why (it has no line).
+  static CRegistryHive Unparsable(const std::wstring& rootName, std::string problem = std::string());
   std::string Serialize() const;
 
   // False when the text it was parsed from held anything that it does not keep.
   bool IsClean() const { return m_clean; }
+  // The first thing the text held that was not kept, in a few words (UTF-8; empty when
+  // clean), and the line it is on, counted from 1 (0: the text as a whole, for a size
+  // or a read failure). A value continued over several lines is reported on its first.
+  std::size_t ProblemLine() const { return m_problemLine; }
+  const std::string& Problem() const { return m_problem; }
   const std::wstring& RootName() const { return m_rootName; }
 
   // A name that may be stored and written back: within the length limit, without line
@@ -151,4 +157,6 @@ class CRegistryHive {
   std::wstring m_rootName;
   std::unique_ptr<Key> m_root;
   bool m_clean = true;
+  std::size_t m_problemLine = 0;
+  std::string m_problem;
 };

@@ -20,6 +20,7 @@ struct SettingsCase {
   const char* userHive;  // body of HKEY_CURRENT_USER.reg, null for no file
   bool expectFile;
   int expectLevel;
+  const char* note = "";  // the line after the banner
 };
 
 class LogSettingsTest : public testing::TestWithParam<SettingsCase> {};
@@ -36,7 +37,7 @@ TEST_P(LogSettingsTest, ChoosesWhetherAndHowMuchToLog) {
   EXPECT_EQ(std::filesystem::exists(sandbox.LogPath()), GetParam().expectFile);
   if (GetParam().expectFile) {
     const std::string text = testing_support::LogMessages(sandbox.LogPath());
-    std::string expected = kBanner + std::to_string(GetParam().expectLevel) + "\n";
+    std::string expected = kBanner + std::to_string(GetParam().expectLevel) + "\n" + GetParam().note;
     if (GetParam().expectLevel >= 1) expected += "level one\n";
     EXPECT_EQ(text, expected);
   }
@@ -55,6 +56,12 @@ INSTANTIATE_TEST_SUITE_P(
                      "[HKEY_CURRENT_USER\\SOFTWARE\\Trelvox]\n\"EnableLogging\"=dword:00000000\n"
                      "\"LoggingLevel\"=dword:00000003\n",
                      false, 3},
+        SettingsCase{"LevelAboveTheHighestIsTheHighest",
+                     "[HKEY_CURRENT_USER\\SOFTWARE\\Trelvox]\n\"LoggingLevel\"=dword:00000004\n", true, 3,
+                     "LoggingLevel 4 is above the highest level; using 3\n"},
+        SettingsCase{"AllBitsSetIsTheHighestNotOff",
+                     "[HKEY_CURRENT_USER\\SOFTWARE\\Trelvox]\n\"LoggingLevel\"=dword:ffffffff\n", true, 3,
+                     "LoggingLevel 4294967295 is above the highest level; using 3\n"},
         SettingsCase{"LevelOfWrongTypeIsZero", "[HKEY_CURRENT_USER\\SOFTWARE\\Trelvox]\n\"LoggingLevel\"=\"3\"\n", true, 0},
         SettingsCase{"NamesIgnoreLetterCase", "[HKEY_CURRENT_USER\\software\\trelvox]\n\"logginglevel\"=dword:00000002\n",
                      true, 2}),
@@ -67,6 +74,20 @@ TEST(LogSettingsStartupTest, MissingTrelvoxFolderMeansNoLogAndNoError) {
   EXPECT_FALSE(log.IsOpen());
   EXPECT_FALSE(std::filesystem::exists(sandbox.AppData() / "Trelvox"));
   EXPECT_EQ(log.Path(), sandbox.LogPath().wstring());
+}
+
+TEST(LogSettingsStartupTest, RegistryFileThatDoesNotParseIsNamedWithItsLine) {
+  if (platform::RegistryRootFolder().empty()) GTEST_SKIP() << "the system keeps the registry on Windows";
+  CRegistrySandbox sandbox;
+  sandbox.CreateLogFolder();
+  const auto hive = sandbox.Root() / "registry" / "HKEY_LOCAL_MACHINE.reg";
+  testing_support::WriteFile(hive, "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\K]\n\"v\"=dword:\n");
+  CLogFile log;
+  ConfigureLogFromSettings(log);
+  log.Close();
+  EXPECT_EQ(testing_support::LogMessages(sandbox.LogPath()),
+            kBanner + std::string("0\nA registry file does not parse, and nothing will be written to it until it is mended: ") +
+                hive.string() + ", line 4: dword data that are not 1 to 8 hex digits\n");
 }
 
 TEST(LogSettingsStartupTest, ReadOnlySettingsKeyMeansDefaults) {

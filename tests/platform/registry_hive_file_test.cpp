@@ -11,6 +11,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/reg_key.h"
 #include "platform/registry_override.h"
@@ -187,6 +188,17 @@ INSTANTIATE_TEST_SUITE_P(
                     UnparsableCase{"AnotherRootsSection", kHeader + kGoodSection + "[HKEY_LOCAL_MACHINE\\X]\n", true},
                     UnparsableCase{"OverTheSizeLimit", kHeader + kGoodSection + "\n", false, (64u << 20) + 1}),
     [](const testing::TestParamInfo<UnparsableCase>& info) { return info.param.label; });
+
+TEST_F(RegistryHiveFileTest, ProblemsNameEachDamagedHiveWithItsPathAndLine) {
+  EXPECT_EQ(platform::RegistryFileProblems(), std::vector<std::string>{}) << "no hive files at all";
+  WriteHive(kHeader + kGoodSection + "\"x\"=dword:123456789\n");
+  WriteHive(kHeader + "[HKEY_LOCAL_MACHINE\\K]\n", "HKEY_LOCAL_MACHINE");
+  fs::create_directories(Hive("HKEY_CLASSES_ROOT"));
+  EXPECT_EQ(platform::RegistryFileProblems(),
+            (std::vector<std::string>{
+                Hive("HKEY_CLASSES_ROOT").string() + ": the file cannot be read: it is not a regular file",
+                Hive().string() + ", line 5: dword data that are not 1 to 8 hex digits"}));
+}
 
 TEST_F(RegistryHiveFileTest, BlankHiveFileIsReplacedByTheFirstWrite) {
   WriteHive("");

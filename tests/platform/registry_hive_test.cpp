@@ -212,29 +212,38 @@ TEST(RegistryHiveTest, SettingTheSameValueAgainChangesNothing) {
 
 // --- Reading what people and other tools write ---------------------------------------
 
-std::string Utf16LeWithMark(const std::u16string& text) {
-  std::string bytes = "\xFF\xFE";
+std::string Utf16WithMark(const std::u16string& text, bool bigEndian = false) {
+  std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
   for (const char16_t unit : text) {
-    bytes += static_cast<char>(unit & 0xFF);
-    bytes += static_cast<char>(unit >> 8);
+    const char low = static_cast<char>(unit & 0xFF);
+    const char high = static_cast<char>(unit >> 8);
+    bytes += bigEndian ? high : low;
+    bytes += bigEndian ? low : high;
   }
   return bytes;
 }
 
-TEST(RegistryHiveTest, ReadsUtf16WithCrLfAsTheRegistryEditorExportsIt) {
-  const CRegistryHive hive = CRegistryHive::Parse(
-      kRoot, Utf16LeWithMark(u"Windows Registry Editor Version 5.00\r\n\r\n"
+std::string Utf16LeWithMark(const std::u16string& text) { return Utf16WithMark(text); }
+
+TEST(RegistryHiveTest, ReadsUtf16OfEitherByteOrderWithCrLfAsTheRegistryEditorExportsIt) {
+  for (const bool bigEndian : {false, true}) {
+    SCOPED_TRACE(bigEndian ? "big-endian" : "little-endian");
+    const CRegistryHive hive = CRegistryHive::Parse(
+        kRoot, Utf16WithMark(u"Windows Registry Editor Version 5.00\r\n\r\n"
                              u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Trelvox\\Amberline\\Cam1]\r\n"
-                             u"@=\"Caf\u00e9 \U0001F3A5\"\r\n"
+                             u"@=\"Caf\u00e9 \U0001F3A5 \u0a0d\"\r\n"
                              u"\"Path\"=hex(2):2f,00,6f,00,70,00,74,00,\\\r\n"
-                             u"  00,00\r\n"));
-  EXPECT_TRUE(hive.IsClean());
-  const KeyPath path = {L"SOFTWARE", L"Trelvox", L"Amberline", L"Cam1"};
-  ASSERT_NE(FindValue(hive, path, L""), nullptr);
-  EXPECT_EQ(FindValue(hive, path, L"")->data, Terminated(u"Caf\u00e9 \U0001F3A5"));
-  ASSERT_NE(FindValue(hive, path, L"Path"), nullptr);
-  EXPECT_EQ(FindValue(hive, path, L"Path")->type, static_cast<DWORD>(REG_EXPAND_SZ));
-  EXPECT_EQ(FindValue(hive, path, L"Path")->data, Terminated(u"/opt"));
+                             u"  00,00\r\n",
+                             bigEndian));
+    EXPECT_TRUE(hive.IsClean()) << hive.ProblemLine() << ": " << hive.Problem();
+    const KeyPath path = {L"SOFTWARE", L"Trelvox", L"Amberline", L"Cam1"};
+    ASSERT_NE(FindValue(hive, path, L""), nullptr);
+    // U+0A0D holds the bytes of CR and LF, in the order that differs between the two.
+    EXPECT_EQ(FindValue(hive, path, L"")->data, Terminated(u"Caf\u00e9 \U0001F3A5 \u0a0d"));
+    ASSERT_NE(FindValue(hive, path, L"Path"), nullptr);
+    EXPECT_EQ(FindValue(hive, path, L"Path")->type, static_cast<DWORD>(REG_EXPAND_SZ));
+    EXPECT_EQ(FindValue(hive, path, L"Path")->data, Terminated(u"/opt"));
+  }
 }
 
 TEST(RegistryHiveTest, ReadsUtf8WithMarkCommentsAndUpperCaseHex) {
@@ -384,12 +393,67 @@ INSTANTIATE_TEST_SUITE_P(
                     BadLineCase{"CutSequenceAtEnd", kHeader + kBody + "\xE2\x82"},
                     BadLineCase{"NulByte", kHeader + std::string(1, '\0') + kBody},
                     BadLineCase{"Utf16WithoutMark", std::string("W\0i\0n\0", 6)},
-                    BadLineCase{"Utf16BigEndian", std::string("\xFE\xFF\0W\0i", 6)},
+                    BadLineCase{"Utf16BigEndianWithoutAHeader", std::string("\xFE\xFF\0W\0i", 6)},
                     BadLineCase{"Utf16OddLength", Utf16LeWithMark(u"Windows Registry Editor Version 5.00\n") + "x"},
                     BadLineCase{"Utf16UnpairedSurrogate",
                                 Utf16LeWithMark(u"Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\") +
                                     std::string("\x3C\xD8]\0\n\0", 6)}),
     [](const testing::TestParamInfo<BadLineCase>& info) { return info.param.label; });
+
+// --- What a person is told about a damaged text ---------------------------------------
+
+struct ProblemCase {
+  const char* label;
+  std::string text;
+  std::size_t line;
+  const char* words;  // part of the description
+};
+
+class HiveProblemTest : public testing::TestWithParam<ProblemCase> {};
+
+TEST_P(HiveProblemTest, FirstProblemIsKeptWithItsLine) {
+  const CRegistryHive hive = Parse(GetParam().text);
+  EXPECT_FALSE(hive.IsClean());
+  EXPECT_EQ(hive.ProblemLine(), GetParam().line) << hive.Problem();
+  EXPECT_NE(hive.Problem().find(GetParam().words), std::string::npos) << hive.Problem();
+  // A copy keeps it too: hives are handed out as copies of the cached one.
+  const CRegistryHive copy = hive;
+  EXPECT_EQ(copy.ProblemLine(), GetParam().line);
+  EXPECT_EQ(copy.Problem(), hive.Problem());
+}
+
+const std::string kSection = "[HKEY_LOCAL_MACHINE\\K]\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, HiveProblemTest,
+    testing::Values(
+        ProblemCase{"WrongHeaderAfterBlankLines", "\n\r\nWindows Registry Editor Version 6.00\n", 3, "first line"},
+        ProblemCase{"ValueWithoutEquals", kHeader + kSection + "\"v\"=dword:1\n\"bad\" dword:1\n", 5, "'='"},
+        ProblemCase{"OnlyTheFirstProblemIsKept", kHeader + kSection + "junk\n\"bad\"=dword:\n", 4, "not a [section]"},
+        ProblemCase{"BadDword", kHeader + kSection + "\"bad\"=dword:123456789\n", 4, "dword"},
+        ProblemCase{"HexBrokenAcrossLinesIsNamedWhereItStarts",
+                    kHeader + kSection + "\"cut\"=hex:01,\\\n  02,\\\n[HKEY_LOCAL_MACHINE\\B]\n", 4, "hex data"},
+        ProblemCase{"AnotherRoot", kHeader + "[HKEY_CURRENT_USER\\K]\n", 3, "root"},
+        ProblemCase{"ValueBeforeAnySection", kHeader + "\"v\"=dword:1\n", 3, "before the first section"},
+        ProblemCase{"NotUtf8", kHeader + kSection + "\"v\"=\"\xFF\"\n", 4, "not UTF-8"},
+        ProblemCase{"Utf16WithoutItsMark", std::string("W\0i\0n\0", 6), 1, "byte-order mark"},
+        ProblemCase{"Utf16OddByteCount", Utf16WithMark(u"Windows Registry Editor Version 5.00\n\n") + "x", 3,
+                    "odd number of bytes"},
+        ProblemCase{"Utf16LoneSurrogate",
+                    Utf16WithMark(u"Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\", true) +
+                        std::string("\xD8\x3C\0]\0\n", 6),
+                    2, "surrogate"},
+        ProblemCase{"Utf16NulCharacter", Utf16WithMark(u"Windows Registry Editor Version 5.00\n\n\n[") + std::string(2, '\0'), 4,
+                    "NUL"},
+        ProblemCase{"OverTheSizeLimit", std::string((64u << 20) + 1, '\n'), 0, "64 MiB"}),
+    [](const testing::TestParamInfo<ProblemCase>& info) { return info.param.label; });
+
+TEST(RegistryHiveTest, CleanTextHasNoProblem) {
+  const CRegistryHive hive = Parse(kHeader + kSection + "\"v\"=dword:1\n");
+  EXPECT_TRUE(hive.IsClean());
+  EXPECT_EQ(hive.ProblemLine(), 0u);
+  EXPECT_EQ(hive.Problem(), "");
+}
 
 TEST(RegistryHiveTest, BlankTextIsAnEmptyCleanHive) {
   for (const std::string& text : {std::string(), std::string("\n\r\n  \n"), std::string("\xEF\xBB\xBF")}) {

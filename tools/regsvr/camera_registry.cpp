@@ -50,6 +50,9 @@ HRESULT DeleteKey(const std::wstring& parentPath, const std::wstring& name) {
 HRESULT CCameraRegistry::Read(std::vector<CameraRegistration>* cameras, std::size_t* others) const {
   cameras->clear();
   *others = 0;
+  // A hive that does not parse reads as (partly) empty: listing it would call cameras
+  // unregistered that may well be registered.
+  if (!platform::RegistryFileProblems().empty()) return HRESULT_FROM_WIN32(ERROR_BADDB);
   CRegKey category;
   const LONG opened = category.Open(HKEY_CLASSES_ROOT, CategoryKeyName().c_str(), KEY_ENUMERATE_SUB_KEYS);
   if (opened == ERROR_FILE_NOT_FOUND) return S_OK;

@@ -50,6 +50,8 @@ void PrintFailure(const std::string& what, HRESULT hr, const std::string& otherA
   std::string advice = AdviceFor(hr, platform::RegistryRootFolder());
   if (advice.empty()) advice = otherAdvice;
   if (!advice.empty()) std::fprintf(stderr, "  %s\n", advice.c_str());
+  for (const std::string& problem : platform::RegistryFileProblems())
+    std::fprintf(stderr, "amberline-regsvr: a registry file does not parse: %s\n", problem.c_str());
 }
 
 void PrintLoadFailure(const std::string& path, const std::string& reason) {

@@ -5,6 +5,7 @@
 #include "failure_text.h"
 #include "module_server.h"
 #include "platform/guid.h"
+#include "platform/reg_key.h"
 #include "platform/wide_string.h"
 #include "regsvr_commands.h"
 
@@ -70,7 +71,8 @@ int Unregister(const std::string& module, bool silent) {
   const HRESULT hr = server.CallRegistration("DllUnregisterServer");
   // The filter mapper answers "not found" for a category entry that is not there: what
   // was to be removed is gone, which is what unregistering asks for.
-  if (hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) && !entryBefore) {
+  // A registry file that does not parse may hide the entry: that is not "not registered".
+  if (hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) && !entryBefore && platform::RegistryFileProblems().empty()) {
     if (!silent) {
       if (classKeyBefore)
         std::printf("DllUnregisterServer in %s succeeded: %s; its class key is removed, its video input entry was "

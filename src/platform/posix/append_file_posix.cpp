@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -64,6 +65,45 @@ void CAppendFile::Write(const std::wstring& text) {
     p += n;
     left -= static_cast<std::size_t>(n);
   }
+}
+
+std::uint64_t CAppendFile::Size() const {
+  if (m_file == nullptr) return 0;
+  const int saved = errno;
+  struct stat status {};
+  const bool known = ::fstat(Descriptor(m_file), &status) == 0;
+  errno = saved;
+  return known ? static_cast<std::uint64_t>(status.st_size) : 0;
+}
+
+bool CAppendFile::Rotate(const std::wstring& path, const std::wstring& rotatedPath, const std::wstring& firstText) {
+  if (m_file == nullptr) return false;
+  const int saved = errno;
+  const int fd = Descriptor(m_file);
+  // Every rotation of this file takes this lock before it looks at the name, so the name
+  // is checked and changed by one writer at a time; the lock ends with the descriptor.
+  while (::flock(fd, LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      errno = saved;
+      return false;
+    }
+  }
+  const std::string target = platform::WideToUtf8(path);
+  struct stat mine {};
+  struct stat there {};
+  const bool stillAtPath = ::fstat(fd, &mine) == 0 && ::stat(target.c_str(), &there) == 0 &&
+                           mine.st_dev == there.st_dev && mine.st_ino == there.st_ino;
+  CAppendFile next;
+  const bool moved = !stillAtPath || ::rename(target.c_str(), platform::WideToUtf8(rotatedPath).c_str()) == 0;
+  if (moved && next.Open(path)) {
+    if (stillAtPath) next.Write(firstText);
+    *this = std::move(next);  // closes the old file, which ends the lock
+    errno = saved;
+    return true;
+  }
+  ::flock(fd, LOCK_UN);
+  errno = saved;
+  return false;
 }
 
 void CAppendFile::Close() {

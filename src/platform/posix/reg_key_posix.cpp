@@ -410,4 +410,19 @@ std::string RegistryRootFolder() {
   return base + "/amberline/registry";
 }
 
+std::vector<std::string> RegistryFileProblems() {
+  std::vector<std::string> problems;
+  for (const HKEY root : {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+    const wchar_t* rootName = RegistryRootName(root);
+    const std::string path = HiveFile(rootName);
+    const auto hive = CRegistryHiveFile::Read(path, rootName);
+    if (hive->IsClean()) continue;
+    std::string line = path;
+    if (hive->ProblemLine() != 0) line += ", line " + std::to_string(hive->ProblemLine());
+    line += ": " + (hive->Problem().empty() ? std::string("the file does not read cleanly") : hive->Problem());
+    problems.push_back(std::move(line));
+  }
+  return problems;
+}
+
 }  // namespace platform

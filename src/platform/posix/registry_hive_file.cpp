@@ -12,6 +12,9 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/system_error.h"
+#include "platform/wide_string.h"
+
 namespace {
 
 // How many hive files the cache remembers; a process uses three, tests many more.
@@ -138,6 +141,8 @@ struct Loaded {
   std::shared_ptr<CRegistryHive> hive;
 };
 
+constexpr char kTooLarge[] = "the file is larger than 64 MiB";
+
 Loaded LoadFile(const std::string& path, const std::wstring& rootName) {
   Loaded result;
   // O_NONBLOCK: a FIFO put in the hive's place must not hang the reader.
@@ -157,7 +162,7 @@ Loaded LoadFile(const std::string& path, const std::wstring& rootName) {
   }
   result.status = LoadStatus::kLoaded;
   if (static_cast<unsigned long long>(result.fileStatus.st_size) > CRegistryHive::kMaxFileBytes) {
-    result.hive = std::make_shared<CRegistryHive>(CRegistryHive::Unparsable(rootName));
+    result.hive = std::make_shared<CRegistryHive>(CRegistryHive::Unparsable(rootName, kTooLarge));
     return result;
   }
   std::string bytes;
@@ -174,7 +179,7 @@ Loaded LoadFile(const std::string& path, const std::wstring& rootName) {
     if (n == 0) break;
     // The file may have grown since fstat.
     if (bytes.size() + static_cast<std::size_t>(n) > CRegistryHive::kMaxFileBytes) {
-      result.hive = std::make_shared<CRegistryHive>(CRegistryHive::Unparsable(rootName));
+      result.hive = std::make_shared<CRegistryHive>(CRegistryHive::Unparsable(rootName, kTooLarge));
       return result;
     }
     bytes.append(chunk, static_cast<std::size_t>(n));
@@ -278,8 +283,13 @@ std::shared_ptr<const CRegistryHive> CRegistryHiveFile::Read(const std::string& 
   const timespec readStart = Now();
   Loaded loaded = LoadFile(path, rootName);
   if (loaded.status == LoadStatus::kMissing) return std::make_shared<const CRegistryHive>(rootName);
-  if (loaded.status == LoadStatus::kFailed)
-    return std::make_shared<const CRegistryHive>(CRegistryHive::Unparsable(rootName));
+  if (loaded.status == LoadStatus::kFailed) {
+    std::string why = loaded.error == EISDIR || loaded.error == EINVAL
+                          ? std::string("it is not a regular file")
+                          : platform::WideToUtf8(platform::FormatSystemMessage(static_cast<DWORD>(loaded.error)));
+    while (!why.empty() && (why.back() == '\n' || why.back() == '\r')) why.pop_back();
+    return std::make_shared<const CRegistryHive>(CRegistryHive::Unparsable(rootName, "the file cannot be read: " + why));
+  }
 
   std::shared_ptr<const CRegistryHive> hive = std::move(loaded.hive);
   if (SettledBefore(loaded.fileStatus.st_mtim, readStart) && SettledBefore(loaded.fileStatus.st_ctim, readStart)) {

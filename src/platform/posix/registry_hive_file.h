@@ -3,7 +3,7 @@
 //
 // Read gives the hive as its file holds it at the time of the call. A missing file is an
 // empty hive; a file that cannot be read, is not a regular file or is over the size limit
-// is an empty hive that is not clean. Parsed hives are cached per path and reused while
+// is an empty hive that is not clean, whose Problem says which. Parsed hives are cached per path and reused while
 // the file keeps its device, inode, size and modification and change times; a file
 // changed less than a second before it was read is not cached, so that a change within
 // the granularity of the file times is never missed.

@@ -73,6 +73,54 @@ void CAppendFile::Write(const std::wstring& text) {
   ::SetLastError(saved);
 }
 
+std::uint64_t CAppendFile::Size() const {
+  if (m_file == nullptr) return 0;
+  const DWORD saved = ::GetLastError();
+  LARGE_INTEGER size{};
+  const BOOL known = ::GetFileSizeEx(Handle(m_file), &size);
+  ::SetLastError(saved);
+  return known ? static_cast<std::uint64_t>(size.QuadPart) : 0;
+}
+
+namespace {
+
+// Whether both handles are the same file: same volume, same file index.
+bool SameFile(HANDLE a, HANDLE b) {
+  BY_HANDLE_FILE_INFORMATION first{};
+  BY_HANDLE_FILE_INFORMATION second{};
+  return ::GetFileInformationByHandle(a, &first) && ::GetFileInformationByHandle(b, &second) &&
+         first.dwVolumeSerialNumber == second.dwVolumeSerialNumber && first.nFileIndexHigh == second.nFileIndexHigh &&
+         first.nFileIndexLow == second.nFileIndexLow;
+}
+
+}  // namespace
+
+bool CAppendFile::Rotate(const std::wstring& path, const std::wstring& rotatedPath, const std::wstring& firstText) {
+  if (m_file == nullptr) return false;
+  const DWORD saved = ::GetLastError();
+  const HANDLE old = Handle(m_file);
+  // The lock every write takes: held here, it keeps other rotations of this file (and
+  // other processes' writes to it) waiting until the file has its new name.
+  OVERLAPPED whole{};
+  if (!::LockFileEx(old, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
+    ::SetLastError(saved);
+    return false;
+  }
+  const HANDLE atPath = ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const bool stillAtPath = atPath != INVALID_HANDLE_VALUE && SameFile(old, atPath);
+  if (atPath != INVALID_HANDLE_VALUE) ::CloseHandle(atPath);
+  CAppendFile next;
+  const bool moved =
+      !stillAtPath || ::MoveFileExW(path.c_str(), rotatedPath.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+  const bool opened = moved && next.Open(path);
+  if (opened && stillAtPath) next.Write(firstText);
+  ::UnlockFileEx(old, 0, MAXDWORD, MAXDWORD, &whole);
+  if (opened) *this = std::move(next);
+  ::SetLastError(saved);
+  return opened;
+}
+
 void CAppendFile::Close() {
   if (m_file == nullptr) return;
   const DWORD saved = ::GetLastError();

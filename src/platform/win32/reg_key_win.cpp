@@ -131,4 +131,6 @@ namespace platform {
 
 std::string RegistryRootFolder() { return std::string(); }
 
+std::vector<std::string> RegistryFileProblems() { return {}; }
+
 }  // namespace platform
