@@ -1,5 +1,6 @@
 #include "y4m_writer.h"
 
+#include <cerrno>
 #include <numeric>
 
 #include "utf8_path.h"
@@ -50,23 +51,35 @@ bool CY4mWriter::Open(const std::string& path, int width, int height, std::uint3
   m_width = width;
   m_height = height;
   m_frames = 0;
+  m_readerGone = false;
   const std::string header = Header(width, height, rateNumerator, rateDenominator);
+  errno = 0;
   m_file.write(header.data(), static_cast<std::streamsize>(header.size()));
-  return static_cast<bool>(m_file);
+  return Check();
+}
+
+bool CY4mWriter::Check() {
+  if (m_file) return true;
+  if (errno == EPIPE) m_readerGone = true;
+  return false;
 }
 
 bool CY4mWriter::WriteFrame(const CRgbPicture& picture) {
   if (!m_file.is_open() || picture.Width() != m_width || picture.Height() != m_height) return false;
   const std::vector<std::uint8_t> planes = Planes(picture);
+  errno = 0;
   m_file.write("FRAME\n", 6);
   m_file.write(reinterpret_cast<const char*>(planes.data()), static_cast<std::streamsize>(planes.size()));
-  if (!m_file) return false;
+  // Flushed, so that a frame counted as written has reached the file or the pipe.
+  m_file.flush();
+  if (!Check()) return false;
   ++m_frames;
   return true;
 }
 
 bool CY4mWriter::Close() {
   if (!m_file.is_open()) return true;
+  errno = 0;
   m_file.close();
-  return !m_file.fail();
+  return Check();
 }

@@ -12,7 +12,8 @@
 // (false) and nothing of it is written, so the stream stays readable.
 // Ownership: owns its file, closed by Close or destruction. One thread at a time.
 // Failure: Open, WriteFrame and Close return false when the file cannot be created or
-// written; the file is then incomplete.
+// written; the file is then incomplete. ReaderGone tells whether that failure was a
+// pipe whose reader had closed it (the caller decides whether that is an error).
 #pragma once
 
 #include <cstdint>
@@ -34,13 +35,19 @@ class CY4mWriter {
 
   bool Open(const std::string& path, int width, int height, std::uint32_t rateNumerator,
             std::uint32_t rateDenominator);
+  // Counted in FramesWritten once all of it has been handed to the system.
   bool WriteFrame(const CRgbPicture& picture);
   bool Close();
   long long FramesWritten() const { return m_frames; }
+  bool ReaderGone() const { return m_readerGone; }
 
  private:
+  // After a write: false when the file failed, noting whether its reader had gone.
+  bool Check();
+
   std::ofstream m_file;
   int m_width = 0;
   int m_height = 0;
   long long m_frames = 0;
+  bool m_readerGone = false;
 };

@@ -7,13 +7,19 @@
 namespace platform {
 namespace {
 
-std::atomic<bool> g_stopRequested{false};
+// The first request's reason; later requests keep it.
+std::atomic<int> g_stopReason{static_cast<int>(StopReason::kNone)};
 
-void OnSignal(int) { g_stopRequested.store(true); }
+void OnSignal(int signal) {
+  int none = static_cast<int>(StopReason::kNone);
+  const StopReason reason = signal == SIGINT ? StopReason::kInterrupt : StopReason::kTerminate;
+  g_stopReason.compare_exchange_strong(none, static_cast<int>(reason));
+}
 
 }  // namespace
 
 void WatchStopRequests() {
+  // Without SA_RESTART, so that a write blocked on a pipe nobody reads returns.
   struct sigaction action {};
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
@@ -21,6 +27,15 @@ void WatchStopRequests() {
   sigaction(SIGTERM, &action, nullptr);
 }
 
-bool StopRequested() { return g_stopRequested.load(); }
+bool StopRequested() { return StopRequestReason() != StopReason::kNone; }
+
+StopReason StopRequestReason() { return static_cast<StopReason>(g_stopReason.load()); }
+
+void ReportClosedPipesAsErrors() {
+  struct sigaction action {};
+  action.sa_handler = SIG_IGN;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGPIPE, &action, nullptr);
+}
 
 }  // namespace platform
