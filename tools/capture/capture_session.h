@@ -71,9 +71,9 @@ class CCaptureSession {
   void RequestFrameRate(int fps) { m_fps = fps; }
 
   const std::string& Step() const { return m_step; }
-  // The frame sizes the camera accepts right now, as its stream capabilities give them
-  // ("from 160x120 to 640x480 in steps of 8x8", "only 320x240"); empty when the camera
-  // does not say. Safe between runs.
+  // The frame sizes the camera offers right now, as its stream capabilities give them
+  // ("from 160x120 to 640x480 in steps of 8x8", or "only 320x240" while a producer's
+  // size is the camera's own); empty when the camera does not say. Safe between runs.
   std::string AcceptedSizes() const;
   const Format& ConnectedFormat() const { return m_format; }
   const CFrameTiming& Timing() const { return m_timing; }

@@ -158,14 +158,14 @@ int Capture(const CCaptureOptions& options, CConsoleOutput& out) {
     hr = session.Run(options.width, options.height, options.frames, duration, sink);
     if (FAILED(hr)) {
       std::string message = session.Step() + " failed: " + DescribeStatus(hr);
-      // A size the camera refused: say which sizes it takes.
+      // A size the camera refused: say which sizes it offers.
       const bool sizeStep = session.Step().find("SetFormat") != std::string::npos ||
                             session.Step().find("ConnectDirect") != std::string::npos;
       if (options.width > 0 && sizeStep) {
         const std::string sizes = session.AcceptedSizes();
         if (!sizes.empty())
-          message += "; the camera accepts " + sizes + " right now, not " + std::to_string(options.width) + "x" +
-                     std::to_string(options.height);
+          message += "; sizes the camera offers right now: " + sizes + " (asked for " +
+                     std::to_string(options.width) + "x" + std::to_string(options.height) + ")";
       }
       out.Error(message);
       status = CCaptureOptions::kExitDevice;
