@@ -383,11 +383,14 @@ TEST_F(CameraProcessTest, ASlowReaderOfAPipeGetsEveryFrameAndAReaderThatLeavesSt
   };
   // A capture that ends without opening the pipe would leave the reader waiting: the
   // test opens it for writing then, which lets the reader see the end.
-  auto release = [&] { std::ofstream(fifo, std::ios::binary); };
+  // Opened for reading and writing, which never waits for the other end.
+  auto release = [&] { std::fstream(fifo, std::ios::binary | std::ios::in | std::ios::out); };
 
-  // Every one of 25 frames reaches a reader slower than the camera.
+  // Every one of 25 frames reaches a reader slower than the camera, and the first,
+  // middle and last frame their PNG files.
   CChildProcess capture;
-  StartCapture(&capture, {"--size", "160x120", "--frames", "25", "--y4m", fifo.string()}, Out("one.txt").string());
+  StartCapture(&capture, {"--size", "160x120", "--frames", "25", "--y4m", fifo.string(), "--png", Out("png").string()},
+               Out("one.txt").string());
   std::size_t read = 0;
   bool whole = false;
   std::thread reader([&] { whole = readSlowly(0, &read); });
@@ -402,6 +405,8 @@ TEST_F(CameraProcessTest, ASlowReaderOfAPipeGetsEveryFrameAndAReaderThatLeavesSt
   EXPECT_EQ(read, 25u);
   EXPECT_NE(text.find("frames received: 25,"), std::string::npos) << text;
   EXPECT_NE(text.find("camera.y4m: 25 of 25 frames written"), std::string::npos) << text;
+  EXPECT_NE(text.find("png: 3 of 3 files written"), std::string::npos) << text;
+  for (long long number : {1, 13, 25}) EXPECT_TRUE(std::filesystem::exists(Out("png") / PngName(number))) << number;
 
   // A reader that closes the pipe after 3 frames ends a long capture as an interruption,
   // with its summary, and the camera lets go of its channel.
