@@ -213,7 +213,7 @@ HRESULT CCaptureSession::Run(int width, int height, long long frames, std::chron
   auto drain = [&](long long end) {
     bool handed = false;
     for (const auto& copy : input->TakeDataCopies()) {
-      if (sinkEnded || copy.index < next || copy.index >= end) continue;
+      if (sinkEnded || m_interrupted || copy.index < next || copy.index >= end) continue;
       m_missed += copy.index - next;
       next = copy.index + 1LL;
       CRgbPicture picture;
@@ -283,7 +283,8 @@ HRESULT CCaptureSession::Run(int width, int height, long long frames, std::chron
     m_endedBySink = true;
     end = std::min(end, next);
   }
-  if (next < end && end != LLONG_MAX) m_missed += end - next;
+  // Frames still queued at a stop request were received but are not handed on.
+  if (next < end && end != LLONG_MAX && !m_interrupted) m_missed += end - next;
 
   for (const auto& record : input->Samples())
     if (record.index < end)

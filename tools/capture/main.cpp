@@ -123,8 +123,9 @@ int Capture(const CCaptureOptions& options, CConsoleOutput& out) {
     const auto now = std::chrono::steady_clock::now();
     if (number == 1) firstAt = now;
     if (!options.y4mPath.empty() && !y4m.WriteFrame(picture)) {
-      // A reader that closed its pipe is the user's stop; anything else a failure.
-      if (!y4m.ReaderGone()) {
+      // A reader that closed its pipe is the user's stop, and so is a stop request that
+      // cut a write short; anything else a failure.
+      if (!y4m.ReaderGone() && !platform::StopRequested()) {
         out.Error("cannot write frame " + std::to_string(number) + " to " + options.y4mPath);
         outputFailed = true;
       }
