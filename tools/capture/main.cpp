@@ -125,7 +125,7 @@ int Capture(const CCaptureOptions& options, CConsoleOutput& out) {
     if (!options.y4mPath.empty() && !y4m.WriteFrame(picture)) {
       // A reader that closed its pipe is the user's stop, and so is a stop request that
       // cut a write short; anything else a failure.
-      if (!y4m.ReaderGone() && !platform::StopRequested()) {
+      if (!y4m.ReaderGone() && !y4m.Stopped()) {
         out.Error("cannot write frame " + std::to_string(number) + " to " + options.y4mPath);
         outputFailed = true;
       }
