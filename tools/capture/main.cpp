@@ -224,6 +224,10 @@ int Capture(const CCaptureOptions& options, CConsoleOutput& out) {
     }
   }
   if (outputFailed && status == CCaptureOptions::kExitSuccess) status = CCaptureOptions::kExitOutput;
+  // A stop while the graph was being set up (for instance while a named pipe waited for
+  // its reader) is an interruption too.
+  if (status == CCaptureOptions::kExitDevice && platform::StopRequested())
+    status = InterruptedStatus(platform::StopRequestReason());
   return status;
 }
 
