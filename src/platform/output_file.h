@@ -6,8 +6,9 @@
 // its reader). Write hands every byte to the system or says why it could not: the
 // reader of the pipe had closed it (kReaderGone; never a SIGPIPE death once
 // platform::ReportClosedPipesAsErrors was called), a stop request (stop_request.h)
-// arrived while it waited for the reader (kStopped; on Linux the signal ends the wait,
-// so a reader that stops reading cannot hold a stopping tool), or any other failure.
+// arrived before or while it waited for a slow reader (kStopped; on Linux the wait
+// includes the stop, so a reader that stops reading cannot hold a stopping tool; on
+// Windows a write waits for its reader), or any other failure.
 // Ownership: move-only; the file closes with the object. One thread at a time.
 #pragma once
 

@@ -213,6 +213,8 @@ HRESULT CCaptureSession::Run(int width, int height, long long frames, std::chron
   auto drain = [&](long long end) {
     bool handed = false;
     for (const auto& copy : input->TakeDataCopies()) {
+      // Asked before every frame, so that a stop is not held up by a slow sink.
+      if (!m_interrupted && sink.stopRequested && sink.stopRequested()) m_interrupted = true;
       if (sinkEnded || m_interrupted || copy.index < next || copy.index >= end) continue;
       m_missed += copy.index - next;
       next = copy.index + 1LL;
@@ -232,7 +234,7 @@ HRESULT CCaptureSession::Run(int width, int height, long long frames, std::chron
   Clock::time_point lastArrival = Clock::now();
   long long lastCount = 0;
   for (;;) {
-    if (sink.stopRequested && sink.stopRequested()) {
+    if (m_interrupted || (sink.stopRequested && sink.stopRequested())) {
       m_interrupted = true;
       end = std::min(end, static_cast<long long>(input->SampleCount()));
       break;

@@ -16,7 +16,7 @@
 // The run ends when enough frames arrived, the time is up, the camera ends its stream
 // (EndedByCamera), the sink's frame callback returns false (EndedBySink; no later frame
 // is handed on) or the sink's stopRequested answers true (Interrupted; asked before
-// every wait of at most 50 ms). Each of these is a success: the graph is stopped and
+// every frame and every wait of at most 50 ms). Each of these is a success: the graph is stopped and
 // Run returns S_OK. After the first three the frames received until then are handed
 // on; after a stop request none is, so that a stop is prompt even when the sink is
 // stuck (the frames still queued count as received in Timing, not in HandedOn).

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -6,6 +7,7 @@
 #include <utility>
 
 #include "platform/output_file.h"
+#include "platform/posix/stop_notice.h"
 #include "platform/stop_request.h"
 
 namespace platform {
@@ -31,8 +33,12 @@ COutputFile& COutputFile::operator=(COutputFile&& other) noexcept {
 bool COutputFile::Create(const std::string& path) {
   Close();
   for (;;) {
+    if (StopRequested()) return false;
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0644);
     if (fd >= 0) {
+      // Writes never block: a full pipe is waited for in poll(), together with a stop.
+      const int flags = ::fcntl(fd, F_GETFL);
+      if (flags >= 0) ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
       m_handle = reinterpret_cast<void*>(static_cast<std::intptr_t>(fd) + 1);
       return true;
     }
@@ -48,14 +54,18 @@ COutputFile::Result COutputFile::Write(const void* data, std::size_t size) {
     const ssize_t n = ::write(Descriptor(m_handle), p, size);
     if (n < 0) {
       if (errno == EPIPE) return Result::kReaderGone;
-      if (errno != EINTR) return Result::kFailed;
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) return Result::kFailed;
+      // The reader is behind: wait for room or a stop, whichever comes first. A stop
+      // that came before the wait has left the notice readable already.
+      pollfd waits[2] = {{Descriptor(m_handle), POLLOUT, 0}, {StopNoticeDescriptor(), POLLIN, 0}};
+      const nfds_t count = waits[1].fd >= 0 ? 2 : 1;
+      if (::poll(waits, count, -1) < 0 && errno != EINTR) return Result::kFailed;
       if (StopRequested()) return Result::kStopped;
       continue;
     }
     p += n;
     size -= static_cast<std::size_t>(n);
-    // A write the signal cut short: the rest would wait for the same reader.
-    if (size > 0 && StopRequested()) return Result::kStopped;
   }
   return Result::kWritten;
 }
