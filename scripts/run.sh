@@ -3,7 +3,8 @@
 # the reference producer (1280x720 test pattern); record 5 seconds from the camera at
 # 640x480 as a video application would (Y4M, contact sheet, some PNGs, a summary); stop
 # the producer and record 2 seconds more, which show the placeholder picture. Everything
-# lands in out/ (OUT=<folder> chooses another).
+# lands in out/ (OUT=<folder> chooses another: a new or empty folder, or one an earlier
+# run made; nothing else in it is touched).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
@@ -11,12 +12,17 @@ cmake --preset default >/dev/null
 cmake --build --preset default
 
 out="$(realpath -m "${OUT:-out}")"
-rm -rf "$out"
+. scripts/run-output-folder.sh
+prepare_output_folder "$out" live placeholder registry state producer.log || exit 2
 mkdir -p "$out/live" "$out/placeholder"
 # A registry and log folder of this run's own, so nothing of the user's is touched.
 export AMBERLINE_REGISTRY_ROOT="$out/registry"
 export XDG_STATE_HOME="$out/state"
 mkdir -p "$XDG_STATE_HOME/Trelvox"
+# A channel of this run's own: a producer the user already runs is neither seen nor
+# disturbed, and this run's producer feeds only this run's camera.
+export AMBERLINE_CHANNEL_NAMESPACE="AmberlineRun$$_"
+echo "=== using channel namespace $AMBERLINE_CHANNEL_NAMESPACE (a producer you run yourself is not used)"
 
 bin=build/default/bin
 module=build/default/stage/Bin/amberline.so

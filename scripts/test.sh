@@ -13,12 +13,30 @@ scripts/bootstrap.sh || exit 1
 export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
 
 failed=()
+
+# Tests must leave shared memory as they found it: every step is followed by a look into
+# /dev/shm, and whatever appeared during the step and is still there is named (and fails
+# the run). Objects that were there before the run are not this run's business.
+shm_before=$(ls -A /dev/shm 2>/dev/null | sort)
+check_shm() {
+  local step=$1 now left
+  now=$(ls -A /dev/shm 2>/dev/null | sort)
+  left=$(comm -13 <(printf '%s\n' "$shm_before") <(printf '%s\n' "$now") | sed '/^$/d')
+  if [ -n "$left" ]; then
+    echo "$step left $(printf '%s\n' "$left" | wc -l) object(s) in /dev/shm:"
+    printf '%s\n' "$left" | sed 's/^/  /' | head -n 20
+    failed+=("$step(/dev/shm)")
+    shm_before=$now
+  fi
+}
+
 run_preset() {
   local preset=$1
   echo "=== ${preset} ==="
   if ! cmake --preset "$preset" >/dev/null; then failed+=("$preset(configure)"); return; fi
   if ! cmake --build --preset "$preset"; then failed+=("$preset(build)"); return; fi
   if ! ctest --preset "$preset"; then failed+=("$preset(test)"); fi
+  check_shm "$preset"
 }
 
 for preset in default asan tsan; do run_preset "$preset"; done
@@ -26,6 +44,7 @@ for preset in default asan tsan; do run_preset "$preset"; done
 # Every fuzz target for a minute in all, after its kept regression inputs.
 echo "=== fuzz ==="
 scripts/fuzz.sh 60 || failed+=("fuzz")
+check_shm fuzz
 
 # Windows dependencies are cross-built once into a cache outside the repository.
 if scripts/build-opencv-mingw.sh && scripts/build-gtest-mingw.sh; then
@@ -43,4 +62,4 @@ if [ ${#failed[@]} -ne 0 ]; then
   echo "FAILED: ${failed[*]}"
   exit 1
 fi
-echo "All presets passed: default asan tsan mingw mingw32, and fuzzing"
+echo "All presets passed: default asan tsan mingw mingw32, and fuzzing; /dev/shm is as it was"

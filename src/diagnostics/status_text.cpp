@@ -91,6 +91,7 @@ constexpr StatusRow kRows[] = {
     {VFW_E_INVALID_MEDIA_TYPE, "VFW_E_INVALID_MEDIA_TYPE", "the format is not one the filter can use"},
     {VFW_E_SAMPLE_REJECTED, "VFW_E_SAMPLE_REJECTED", "the sample was rejected"},
     {VFW_E_TIMEOUT, "VFW_E_TIMEOUT", "the operation timed out"},
+    {VFW_E_INVALID_MEDIA_TYPE, "VFW_E_INVALID_MEDIA_TYPE", "the camera cannot deliver this format or size"},
     {VFW_E_NOT_IN_GRAPH, "VFW_E_NOT_IN_GRAPH", "the filter is not in a filter graph"},
     {VFW_E_NO_CAPTURE_HARDWARE, "VFW_E_NO_CAPTURE_HARDWARE", "no capture device is available"},
     {static_cast<HRESULT>(0x80070002u), "ERROR_FILE_NOT_FOUND", "the file or registry entry does not exist"},
