@@ -88,7 +88,6 @@ constexpr StatusRow kRows[] = {
     {VFW_E_WRONG_STATE, "VFW_E_WRONG_STATE", "the filter is in the wrong state for this"},
     {VFW_E_START_TIME_AFTER_END, "VFW_E_START_TIME_AFTER_END", "the start time is after the end time"},
     {VFW_E_TYPE_NOT_ACCEPTED, "VFW_E_TYPE_NOT_ACCEPTED", "the media type was not accepted"},
-    {VFW_E_INVALID_MEDIA_TYPE, "VFW_E_INVALID_MEDIA_TYPE", "the format is not one the filter can use"},
     {VFW_E_SAMPLE_REJECTED, "VFW_E_SAMPLE_REJECTED", "the sample was rejected"},
     {VFW_E_TIMEOUT, "VFW_E_TIMEOUT", "the operation timed out"},
     {VFW_E_INVALID_MEDIA_TYPE, "VFW_E_INVALID_MEDIA_TYPE", "the camera cannot deliver this format or size"},
