@@ -12,10 +12,13 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <future>
 #include <regex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "channel/file_mapping.h"
@@ -114,6 +117,58 @@ class CameraProcessTest : public testing::Test {
     ASSERT_TRUE(m_producer.Wait(kTimeoutMs, &code)) << "the producer did not stop";
     EXPECT_EQ(code, 0) << testing_support::ReadFile(ProducerOutputFile());
   }
+  // Starts amberline-capture with its process id in a file, so that the test can send
+  // it signals as a user's shell does.
+  void StartCapture(CChildProcess* capture, std::vector<std::string> arguments, const std::string& transcript) {
+    std::vector<std::string> shell{"-c", "echo $$ > \"$AMBERLINE_TEST_PID_FILE\"; exec \"$0\" \"$@\"",
+                                   AMBERLINE_CAPTURE_PATH};
+    arguments.insert(arguments.end(), {"--transcript", transcript});
+    shell.insert(shell.end(), arguments.begin(), arguments.end());
+    CChildProcess::Environment environment = m_names.Environment();
+    environment.push_back({"AMBERLINE_TEST_PID_FILE", CapturePidFile().string()});
+    std::filesystem::remove(CapturePidFile());
+    ASSERT_TRUE(capture->Start("/bin/sh", shell, environment));
+    ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(CapturePidFile()); }, kTimeoutMs));
+  }
+  // The process id a pid file names, once it is written whole.
+  std::string Pid(const std::filesystem::path& pidFile) {
+    std::string pid;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+          pid = testing_support::ReadFile(pidFile);
+          return !pid.empty() && pid.back() == '\n';
+        },
+        kTimeoutMs));
+    if (!pid.empty()) pid.pop_back();
+    return pid;
+  }
+  void Signal(const std::filesystem::path& pidFile, const std::string& signal) {
+    const std::string pid = Pid(pidFile);
+    ASSERT_FALSE(pid.empty());
+    EXPECT_EQ(RunTool("/bin/sh", {"-c", "kill -" + signal + " " + pid}), 0);
+  }
+  // Waits until a growing file holds at least `bytes`.
+  bool WaitForFileSize(const std::filesystem::path& path, std::uintmax_t bytes) {
+    return WaitUntil(
+        [&] {
+          std::error_code error;
+          const std::uintmax_t size = std::filesystem::file_size(path, error);
+          return !error && size >= bytes;
+        },
+        kTimeoutMs);
+  }
+  // The objects in /dev/shm that carry this test's channel names.
+  std::vector<std::string> ChannelObjects() const {
+    std::vector<std::string> found;
+    std::error_code error;
+    const std::string names = platform::WideToUtf8(m_names.Value());
+    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", error)) {
+      const std::string name = entry.path().filename().string();
+      if (name.find(names) != std::string::npos) found.push_back(name);
+    }
+    return found;
+  }
+  std::filesystem::path CapturePidFile() const { return m_dir.Path() / "capture.pid"; }
   std::filesystem::path PidFile() const { return m_dir.Path() / "producer.pid"; }
   std::filesystem::path ProducerOutputFile() const { return m_dir.Path() / "producer.txt"; }
   std::filesystem::path Out(const std::string& name) const { return m_dir.Path() / name; }
@@ -352,6 +407,192 @@ TEST_F(CameraProcessTest, TwoModuleCopiesAreTwoCamerasUntilUnregistered) {
   run = RunCapture({"--list"});
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(run.transcript, "no video input devices\n");
+}
+
+class CameraProcessSignalTest : public CameraProcessTest,
+                                public testing::WithParamInterface<std::pair<const char*, int>> {};
+
+TEST_P(CameraProcessSignalTest, ASignalStopsTheCaptureWithItsSummaryAndWithdrawsItsClientEntry) {
+  const auto [signal, status] = GetParam();
+  RegisterStagedCamera();
+  const Picture picture = MarkedPicture(320, 240);
+  WritePng(Out("picture.png"), picture);
+  StartProducer({"--size", "320x240", "--fps", "50", "--image", Out("picture.png").string()});
+
+  CChildProcess capture;
+  const std::string transcript = Out("capture.txt").string();
+  StartCapture(&capture, {"--size", "320x240", "--seconds", "600", "--y4m", Out("camera.y4m").string()}, transcript);
+  ASSERT_TRUE(WaitForFileSize(Out("camera.y4m"), 40 + 3 * (6 + 320 * 240 * 3))) << "the camera delivered no frames";
+  ASSERT_EQ(m_consumer.GetClientCount(), 1);
+  Signal(CapturePidFile(), signal);
+  int code = -1;
+  ASSERT_TRUE(capture.Wait(kTimeoutMs, &code)) << "the capture did not stop";
+  // At once, not after the producer's scan for clients it has not seen for a while.
+  EXPECT_EQ(m_consumer.GetClientCount(), 0) << "the client entry was left behind";
+  const std::string text = testing_support::ReadFile(transcript);
+  EXPECT_EQ(code, status) << text;
+  // The summary counts what reached the file, which ends with a whole frame.
+  std::smatch counts;
+  ASSERT_TRUE(std::regex_search(text, counts, std::regex("frames received: ([0-9]+),"))) << text;
+  const std::string received = counts[1].str();
+  ASSERT_TRUE(std::regex_search(text, counts, std::regex("camera.y4m: ([0-9]+) of " + received + " frames written")))
+      << text;
+  const std::uintmax_t written = std::stoull(counts[1].str());
+  EXPECT_GE(written, 3u);
+  const std::string y4m = testing_support::ReadFile(Out("camera.y4m"));
+  EXPECT_EQ(y4m.size(), y4m.find('\n') + 1 + written * (6 + 320 * 240 * 3));
+  StopProducer();
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, CameraProcessSignalTest,
+                         testing::Values(std::make_pair("INT", 130), std::make_pair("TERM", 143)),
+                         [](const auto& info) { return std::string(info.param.first); });
+
+TEST_F(CameraProcessTest, ASlowReaderOfAPipeGetsEveryFrameAndAReaderThatLeavesStopsTheCapture) {
+  RegisterStagedCamera();
+  constexpr std::size_t kFrameBytes = 6 + 160 * 120 * 3;
+  const std::filesystem::path fifo = Out("camera.y4m");
+  ASSERT_EQ(RunTool("/bin/sh", {"-c", "mkfifo \"" + fifo.string() + "\""}), 0);
+  // Reads the header and then `frames` frames (all of them when 0), each some time after
+  // the last, and closes the pipe; false when the stream is cut short.
+  auto readSlowly = [&](std::size_t frames, std::size_t* read) {
+    std::ifstream pipe(fifo, std::ios::binary);
+    std::string header;
+    if (!std::getline(pipe, header)) return false;
+    std::vector<char> frame(kFrameBytes);
+    *read = 0;
+    while (frames == 0 || *read < frames) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(120));  // three times slower than the camera
+      if (!pipe.read(frame.data(), static_cast<std::streamsize>(frame.size()))) return pipe.gcount() == 0;
+      if (std::string(frame.data(), 6) != "FRAME\n") return false;
+      ++*read;
+    }
+    return true;
+  };
+  // A capture that ends without opening the pipe would leave the reader waiting: the
+  // test opens it for writing then, which lets the reader see the end.
+  // Opened for reading and writing, which never waits for the other end.
+  auto release = [&] { std::fstream(fifo, std::ios::binary | std::ios::in | std::ios::out); };
+
+  // Every one of 25 frames reaches a reader slower than the camera, and the first,
+  // middle and last frame their PNG files.
+  CChildProcess capture;
+  StartCapture(&capture, {"--size", "160x120", "--frames", "25", "--y4m", fifo.string(), "--png", Out("png").string()},
+               Out("one.txt").string());
+  std::size_t read = 0;
+  bool whole = false;
+  std::thread reader([&] { whole = readSlowly(0, &read); });
+  int code = -1;
+  const bool ended = capture.Wait(kTimeoutMs, &code);
+  if (!ended || code != 0) release();
+  reader.join();
+  ASSERT_TRUE(ended);
+  std::string text = testing_support::ReadFile(Out("one.txt"));
+  EXPECT_EQ(code, 0) << text;
+  EXPECT_TRUE(whole);
+  EXPECT_EQ(read, 25u);
+  EXPECT_NE(text.find("frames received: 25,"), std::string::npos) << text;
+  EXPECT_NE(text.find("camera.y4m: 25 of 25 frames written"), std::string::npos) << text;
+  EXPECT_NE(text.find("png: 3 of 3 files written"), std::string::npos) << text;
+  for (long long number : {1, 13, 25}) EXPECT_TRUE(std::filesystem::exists(Out("png") / PngName(number))) << number;
+
+  // A reader that closes the pipe after 3 frames ends a long capture as an interruption,
+  // with its summary, and the camera lets go of its channel.
+  StartCapture(&capture, {"--size", "160x120", "--seconds", "600", "--y4m", fifo.string()}, Out("two.txt").string());
+  std::thread leaver([&] { whole = readSlowly(3, &read); });
+  EXPECT_TRUE(WaitUntil([&] { return !ChannelObjects().empty(); }, kTimeoutMs)) << "the camera opened no channel";
+  code = -1;
+  const bool stopped = capture.Wait(kTimeoutMs, &code);
+  if (!stopped) release();
+  leaver.join();
+  ASSERT_TRUE(stopped) << "the capture did not notice its reader had gone";
+  text = testing_support::ReadFile(Out("two.txt"));
+  EXPECT_EQ(code, 141) << text;
+  EXPECT_EQ(read, 3u);
+  EXPECT_NE(text.find("the reader of " + fifo.string() + " closed it"), std::string::npos) << text;
+  EXPECT_NE(text.find("frames received: "), std::string::npos) << text;
+  EXPECT_EQ(ChannelObjects(), std::vector<std::string>{}) << "the last user left channel objects behind";
+
+  // A reader that stops reading but keeps the pipe open does not keep Ctrl+C from
+  // stopping the capture, even while it waits in a write to that pipe.
+  StartCapture(&capture, {"--size", "160x120", "--seconds", "600", "--y4m", fifo.string()}, Out("three.txt").string());
+  std::promise<void> letGo;
+  std::promise<void> readOne;
+  std::thread stuck([&] {
+    std::ifstream pipe(fifo, std::ios::binary);
+    std::string header;
+    std::getline(pipe, header);
+    std::vector<char> frame(kFrameBytes);
+    pipe.read(frame.data(), static_cast<std::streamsize>(frame.size()));
+    readOne.set_value();
+    letGo.get_future().wait();
+  });
+  const bool gotOne = readOne.get_future().wait_for(std::chrono::milliseconds(kTimeoutMs)) == std::future_status::ready;
+  if (gotOne) {
+    const std::string wchan = "/proc/" + Pid(CapturePidFile()) + "/wchan";
+    // Where the kernel tells ("0" where it does not): in a write or a poll for room
+    // (the recording loop itself waits on a condition, never in poll).
+    auto waitsInWrite = [&] {
+      const std::string in = testing_support::ReadFile(wchan);
+      return in.find("pipe_write") != std::string::npos || in.find("poll") != std::string::npos || in == "0";
+    };
+    EXPECT_TRUE(WaitUntil(waitsInWrite, 10000))
+        << "the capture's main thread never waited in its write: " << testing_support::ReadFile(wchan);
+    Signal(CapturePidFile(), "INT");
+  }
+  code = -1;
+  const bool interrupted = gotOne && capture.Wait(kTimeoutMs, &code);
+  if (!gotOne) release();
+  letGo.set_value();
+  stuck.join();
+  ASSERT_TRUE(interrupted) << "the capture did not stop while its reader was stuck";
+  text = testing_support::ReadFile(Out("three.txt"));
+  EXPECT_EQ(code, 130) << text;
+  EXPECT_EQ(text.find("cannot write"), std::string::npos) << text;
+}
+
+TEST_F(CameraProcessTest, InterruptedWithoutAProducerTheCameraRemovesItsChannelObjects) {
+  RegisterStagedCamera();
+  CChildProcess capture;
+  const std::string transcript = Out("capture.txt").string();
+  StartCapture(&capture, {"--size", "160x120", "--seconds", "600", "--y4m", Out("camera.y4m").string()}, transcript);
+  ASSERT_TRUE(WaitForFileSize(Out("camera.y4m"), 40 + 2 * (6 + 160 * 120 * 3))) << "the camera delivered no frames";
+  EXPECT_FALSE(ChannelObjects().empty());
+  Signal(CapturePidFile(), "INT");
+  int code = -1;
+  ASSERT_TRUE(capture.Wait(kTimeoutMs, &code));
+  const std::string text = testing_support::ReadFile(transcript);
+  EXPECT_EQ(code, 130) << text;
+  EXPECT_NE(text.find("stopped by an interrupt"), std::string::npos) << text;
+  EXPECT_EQ(ChannelObjects(), std::vector<std::string>{});
+}
+
+TEST_F(CameraProcessTest, ARefusedSizeIsNamedWithTheSizesTheCameraTakesNow) {
+  RegisterStagedCamera();
+  EXPECT_EQ(RunTool("/bin/sh", {"-c", "exec \"$0\" --help > /dev/null", AMBERLINE_CAPTURE_PATH}), 0);
+  ToolRun run = RunCapture({"--size", "100x100", "--frames", "1"});
+  EXPECT_EQ(run.exitCode, 1) << run.transcript;
+  EXPECT_TRUE(std::regex_search(run.transcript, std::regex("failed: [A-Z_]+ \\(0x8004[0-9A-F]{4}\\): [a-z]")))
+      << run.transcript;
+  EXPECT_NE(run.transcript.find("sizes the camera offers right now: from 160x120 to 640x480 in steps of 8x8 (asked "
+                                "for 100x100)"),
+            std::string::npos)
+      << run.transcript;
+
+  // While a producer announces its size, that is the only one.
+  const Picture picture = MarkedPicture(320, 240);
+  WritePng(Out("picture.png"), picture);
+  StartProducer({"--size", "320x240", "--fps", "50", "--image", Out("picture.png").string()});
+  run = RunCapture({"--size", "100x100", "--frames", "1"});
+  EXPECT_EQ(run.exitCode, 1) << run.transcript;
+  EXPECT_NE(run.transcript.find("sizes the camera offers right now: only 320x240 (asked for 100x100)"),
+            std::string::npos)
+      << run.transcript;
+  // One frame has no rate to report.
+  run = RunCapture({"--size", "320x240", "--frames", "1"});
+  EXPECT_EQ(run.exitCode, 0) << run.transcript;
+  EXPECT_NE(run.transcript.find("frames received: 1, average rate n/a"), std::string::npos) << run.transcript;
+  StopProducer();
 }
 
 }  // namespace

@@ -92,10 +92,11 @@ TEST(FrameTiming, SummarisesRateAndIntervalSpread) {
 
 TEST(FrameTiming, FewerThanTwoFramesGiveNoRate) {
   CFrameTiming timing;
-  EXPECT_EQ(timing.Summary(), "frames received: 0, average rate 0.00 fps, interval min/median/max 0.0/0.0/0.0 ms");
+  EXPECT_EQ(timing.Summary(), "frames received: 0, average rate n/a, interval min/median/max n/a");
   timing.Add(5);
   EXPECT_EQ(timing.Count(), 1);
   EXPECT_EQ(timing.AverageRate(), 0);
+  EXPECT_EQ(timing.Summary(), "frames received: 1, average rate n/a, interval min/median/max n/a");
 }
 
 }  // namespace

@@ -1,11 +1,13 @@
 // The capture tool's recording loop against a test source in the system's filter graph:
-// frames reach the sink in order, numbered from 1 and top line first; frames the sink
-// could not keep up with are counted, not invented; a camera that ends its stream ends
-// the run; a failing step is named and leaves the camera out of the graph.
+// frames reach the sink in order, numbered from 1 and top line first; a slow sink paces
+// the source and loses nothing; a camera that ends its stream, a sink that gives up or a
+// stop request ends the run with what arrived; a failing step is named and leaves the
+// camera out of the graph.
 #include "capture_session.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -35,6 +37,7 @@ CCaptureSession::Sink Collect(Received& received) {
   sink.frame = [&received](long long number, const CRgbPicture& picture) {
     received.numbers.push_back(number);
     received.pictures.push_back(picture);
+    return true;
   };
   return sink;
 }
@@ -86,26 +89,61 @@ TEST_F(CaptureSession, HandsOnTheAskedNumberOfFramesInOrderTopLineFirst) {
   EXPECT_FALSE(InGraph());
 }
 
-TEST_F(CaptureSession, CountsFramesTheSinkCouldNotKeepUpWith) {
-  // The source delivers as fast as it can; the sink is slow.
+TEST_F(CaptureSession, ASlowSinkPacesTheSourceAndGetsEveryFrameInOrder) {
+  // The source delivers as fast as it can; the sink is slow on purpose.
   CCaptureSession session(m_source->Filter());
   Received received;
   CCaptureSession::Sink sink = Collect(received);
   auto frame = sink.frame;
   sink.frame = [frame](long long number, const CRgbPicture& picture) {
-    frame(number, picture);
     std::this_thread::sleep_for(2ms);
+    return frame(number, picture);
   };
-  ASSERT_EQ(session.Run(0, 0, 200, 10s, sink), S_OK) << session.Step();
-  ASSERT_FALSE(received.numbers.empty());
-  EXPECT_GE(received.numbers.front(), 1);
-  for (std::size_t i = 1; i < received.numbers.size(); ++i) EXPECT_GT(received.numbers[i], received.numbers[i - 1]);
-  EXPECT_LE(received.numbers.back(), 200);
-  EXPECT_EQ(static_cast<long long>(received.numbers.size()) + session.Missed(), 200);
-  EXPECT_EQ(session.Timing().Count(), 200);
-  // Every picture handed on is the frame its number says.
-  for (std::size_t i = 0; i < received.numbers.size(); ++i)
-    EXPECT_EQ(received.pictures[i].Pixel(5, 0)[0], (received.numbers[i] - 1) & 0xFF);
+  ASSERT_EQ(session.Run(0, 0, 120, 30s, sink), S_OK) << session.Step();
+  ASSERT_EQ(received.numbers.size(), 120u);
+  for (std::size_t i = 0; i < received.numbers.size(); ++i) {
+    ASSERT_EQ(received.numbers[i], static_cast<long long>(i) + 1);
+    // Every picture handed on is the frame its number says.
+    EXPECT_EQ(received.pictures[i].Pixel(5, 0)[0], i & 0xFF);
+  }
+  EXPECT_EQ(session.Missed(), 0);
+  EXPECT_EQ(session.HandedOn(), 120);
+  EXPECT_EQ(session.Timing().Count(), 120);
+}
+
+TEST_F(CaptureSession, ASinkThatGivesUpOrAStopRequestEndsTheRunWithWhatArrived) {
+  CCaptureSession session(m_source->Filter());
+  Received received;
+  CCaptureSession::Sink sink = Collect(received);
+  auto frame = sink.frame;
+  sink.frame = [frame](long long number, const CRgbPicture& picture) { return frame(number, picture) && number < 3; };
+  ASSERT_EQ(session.Run(0, 0, 1000, 30s, sink), S_OK) << session.Step();
+  EXPECT_TRUE(session.EndedBySink());
+  EXPECT_FALSE(session.Interrupted());
+  EXPECT_EQ(received.numbers, (std::vector<long long>{1, 2, 3})) << "nothing after the frame it refused";
+  EXPECT_FALSE(InGraph());
+
+  // A stop request during a long timed run: the run ends promptly, the frames handed on
+  // are the first ones in order, and the ones still queued are counted as received.
+  received = Received();
+  std::atomic<bool> stop{false};
+  sink = Collect(received);
+  frame = sink.frame;
+  sink.frame = [&stop, frame](long long number, const CRgbPicture& picture) {
+    if (number == 5) stop = true;
+    return frame(number, picture);
+  };
+  sink.stopRequested = [&stop] { return stop.load(); };
+  const auto started = std::chrono::steady_clock::now();
+  ASSERT_EQ(session.Run(0, 0, 0, 600s, sink), S_OK) << session.Step();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 30s);
+  EXPECT_TRUE(session.Interrupted());
+  ASSERT_GE(received.numbers.size(), 5u);
+  EXPECT_EQ(static_cast<long long>(received.numbers.size()), session.HandedOn());
+  EXPECT_GE(session.Timing().Count(), session.HandedOn());
+  EXPECT_EQ(session.Missed(), 0);
+  EXPECT_EQ(received.numbers.back(), static_cast<long long>(received.numbers.size()));
+  EXPECT_FALSE(InGraph());
 }
 
 TEST_F(CaptureSession, CameraEndingItsStreamEndsATimedRun) {

@@ -13,6 +13,7 @@
 #include "framework/base_object.h"
 #include "support/event_sink_graph.h"
 #include "support/numbered_source.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -241,6 +242,35 @@ TEST_F(StreamingTest, StoppingTheRendererReleasesAWorkerBlockedInReceive) {
   ASSERT_EQ(Input()->SampleCount(), 1);
   EXPECT_EQ(Input()->Samples()[0].result, VFW_E_WRONG_STATE);
   EXPECT_EQ(Input()->EndOfStreamCount(), 0);
+}
+
+TEST_F(StreamingTest, AQueueOfCopiesPacesTheWorkerAndStoppingReleasesItWhileItWaitsForRoom) {
+  Stream()->m_buffers = 3;
+  Input()->QueueDataCopies(2);
+  Connect();
+  Pause();
+  // Nobody takes: two copies queue up and the worker waits with the third frame.
+  ASSERT_TRUE(testing_support::WaitUntil([&] { return Stream()->m_framesFilled.load() >= 3; }, 10000));
+  EXPECT_EQ(Input()->SampleCount(), 2) << "a sample waiting for room is not counted yet";
+  // A consumer taking slowly sees every frame, in order, with its own data.
+  std::vector<LONG> indices;
+  while (indices.size() < 40) {
+    ASSERT_TRUE(Input()->WaitForSamples(static_cast<LONG>(indices.size()) + 1, kDeadline));
+    for (const auto& copy : Input()->TakeDataCopies()) {
+      ASSERT_GE(copy.bytes.size(), 4u);
+      EXPECT_EQ(copy.bytes[0], static_cast<BYTE>(copy.index & 0xFF));
+      indices.push_back(copy.index);
+    }
+  }
+  for (std::size_t i = 0; i < indices.size(); ++i) ASSERT_EQ(indices[i], static_cast<LONG>(i));
+  // Full again, then stopped while the worker waits: the stop completes, the waiting
+  // sample is refused and nothing beyond the queue was counted.
+  ASSERT_TRUE(Input()->WaitForSamples(static_cast<LONG>(indices.size()) + 2, kDeadline));
+  const LONG counted = Input()->SampleCount();
+  EXPECT_EQ(StopRenderer(), S_OK);
+  EXPECT_EQ(StopSource(), S_OK);
+  EXPECT_EQ(Input()->SampleCount(), counted);
+  EXPECT_EQ(static_cast<LONG>(indices.size() + Input()->TakeDataCopies().size()), counted);
 }
 
 class StreamingThreadCreateFailureTest : public StreamingTest, public testing::WithParamInterface<HRESULT> {};

@@ -11,7 +11,15 @@
 //   --png DIR              the first, middle and last frame as PNG files
 //   --sheet FILE.png       a contact sheet of up to 24 numbered thumbnails
 //   --transcript FILE      a copy of everything the tool prints
-//   --help
+//   --help                 the usage, on standard output, and exit status 0
+//
+// Exit statuses (kExit...): 0 every frame received reached every output and, with
+// --frames N, N frames were recorded; 1 a device or graph step failed or the camera gave
+// fewer frames than asked for; 2 a bad command line or an output that could not be
+// written; 130 stopped by SIGINT / Ctrl+C / Ctrl+Break, 143 by SIGTERM or the console
+// closing (128 + the signal's number, as shells report a process the signal ended);
+// 141 the reader of the --y4m pipe closed it (128 + SIGPIPE, what a shell reports for
+// a pipeline writer whose reader left, so `set -o pipefail` scripts see the same).
 //
 // Parse never throws and never exits: it fills the options or gives one sentence that
 // names the offending argument. Plain value object, no threads, no resources.
@@ -28,6 +36,14 @@ class CCaptureOptions {
   static constexpr int kMaxFps = 100;
   static constexpr long long kMaxFrames = 10'000'000;
   static constexpr double kMaxSeconds = 24.0 * 3600.0;
+
+  static constexpr int kExitSuccess = 0;
+  static constexpr int kExitDevice = 1;
+  static constexpr int kExitUsage = 2;
+  static constexpr int kExitOutput = 2;
+  static constexpr int kExitInterrupted = 130;
+  static constexpr int kExitPipeClosed = 141;
+  static constexpr int kExitTerminated = 143;
 
   // Reads the arguments after the program name. On failure returns false, sets *error
   // and leaves *options unspecified.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <limits>
 
 #include "common/renderer_filter.h"
@@ -82,6 +83,38 @@ HRESULT CCaptureSession::SetCameraFormat(IPin* pin, int width, int height) {
   return S_OK;
 }
 
+std::string CCaptureSession::AcceptedSizes() const {
+  CReleaser<IPin> pin;
+  if (FAILED(FindOutputPin(m_camera, &pin.p))) return {};
+  CReleaser<IAMStreamConfig> config;
+  if (FAILED(pin.p->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config.p)))) return {};
+  int count = 0, size = 0;
+  if (FAILED(config.p->GetNumberOfCapabilities(&count, &size)) || count < 1 ||
+      size < static_cast<int>(sizeof(VIDEO_STREAM_CONFIG_CAPS)))
+    return {};
+  std::string sizes;
+  for (int i = 0; i < count; ++i) {
+    std::vector<BYTE> block(static_cast<std::size_t>(size));
+    AM_MEDIA_TYPE* type = nullptr;
+    if (FAILED(config.p->GetStreamCaps(i, &type, block.data()))) continue;
+    if (type != nullptr) DeleteMediaType(type);
+    VIDEO_STREAM_CONFIG_CAPS caps;
+    std::memcpy(&caps, block.data(), sizeof caps);
+    auto text = [](const SIZE& s) { return std::to_string(s.cx) + "x" + std::to_string(s.cy); };
+    std::string range;
+    if (caps.MinOutputSize.cx == caps.MaxOutputSize.cx && caps.MinOutputSize.cy == caps.MaxOutputSize.cy) {
+      range = "only " + text(caps.MaxOutputSize);
+    } else {
+      range = "from " + text(caps.MinOutputSize) + " to " + text(caps.MaxOutputSize);
+      if (caps.OutputGranularityX > 1 || caps.OutputGranularityY > 1)
+        range += " in steps of " + std::to_string(caps.OutputGranularityX) + "x" +
+                 std::to_string(caps.OutputGranularityY);
+    }
+    sizes += (sizes.empty() ? "" : ", or ") + range;
+  }
+  return sizes;
+}
+
 HRESULT CCaptureSession::ReadConnectedFormat(IPin* pin) {
   CMediaType type;
   HRESULT hr = pin->ConnectionMediaType(&type);
@@ -106,8 +139,8 @@ HRESULT CCaptureSession::Run(int width, int height, long long frames, std::chron
                              const Sink& sink) {
   m_step.clear();
   m_timing = CFrameTiming();
-  m_missed = m_malformed = 0;
-  m_endedByCamera = false;
+  m_missed = m_malformed = m_handedOn = 0;
+  m_endedByCamera = m_endedBySink = m_interrupted = false;
 
   CReleaser<IGraphBuilder> graph;
   HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
@@ -124,7 +157,7 @@ HRESULT CCaptureSession::Run(int width, int height, long long frames, std::chron
   if (renderer.p == nullptr) return Fail("creating the renderer", E_OUTOFMEMORY);
   CRendererInputPin* input = renderer.p->InputPin();
   input->AcceptOnly(MEDIASUBTYPE_RGB24, width, height);
-  input->KeepDataCopies(kCopyWindow);
+  input->QueueDataCopies(kQueueDepth);
   const long long limit = frames > 0 ? frames : LLONG_MAX;
   input->SetMaxRecords(static_cast<std::size_t>(std::min<long long>(limit, 1LL << 20)));
 
@@ -175,11 +208,14 @@ HRESULT CCaptureSession::Run(int width, int height, long long frames, std::chron
   running = true;
 
   long long next = 0;  // index of the next sample to hand on
+  bool sinkEnded = false;
+  // Hands on the queued copies below `end` in order; true when it handed on any.
   auto drain = [&](long long end) {
-    std::vector<CRendererInputPin::DataCopy> copies = input->DataCopies();
-    std::sort(copies.begin(), copies.end(), [](const auto& a, const auto& b) { return a.index < b.index; });
-    for (const auto& copy : copies) {
-      if (copy.index < next || copy.index >= end) continue;
+    bool handed = false;
+    for (const auto& copy : input->TakeDataCopies()) {
+      // Asked before every frame, so that a stop is not held up by a slow sink.
+      if (!m_interrupted && sink.stopRequested && sink.stopRequested()) m_interrupted = true;
+      if (sinkEnded || m_interrupted || copy.index < next || copy.index >= end) continue;
       m_missed += copy.index - next;
       next = copy.index + 1LL;
       CRgbPicture picture;
@@ -187,14 +223,22 @@ HRESULT CCaptureSession::Run(int width, int height, long long frames, std::chron
         ++m_malformed;
         continue;
       }
-      if (sink.frame) sink.frame(copy.index + 1LL, picture);
+      handed = true;
+      ++m_handedOn;
+      if (sink.frame && !sink.frame(copy.index + 1LL, picture)) sinkEnded = true;
     }
+    return handed;
   };
 
   long long end = limit;
   Clock::time_point lastArrival = Clock::now();
   long long lastCount = 0;
   for (;;) {
+    if (m_interrupted || (sink.stopRequested && sink.stopRequested())) {
+      m_interrupted = true;
+      end = std::min(end, static_cast<long long>(input->SampleCount()));
+      break;
+    }
     input->WaitForSamples(static_cast<LONG>(std::min<long long>(next + 1, std::numeric_limits<LONG>::max())),
                           std::chrono::milliseconds(50));
     LONG code = 0;
@@ -208,7 +252,13 @@ HRESULT CCaptureSession::Run(int width, int height, long long frames, std::chron
         stop = true;
       }
     }
-    drain(end);
+    // Time the sink spends writing is not the camera stalling.
+    if (drain(end)) lastArrival = Clock::now();
+    if (sinkEnded) {
+      m_endedBySink = true;
+      end = next;
+      break;
+    }
     const long long count = input->SampleCount();
     const Clock::time_point now = Clock::now();
     if (count != lastCount) {
@@ -231,7 +281,12 @@ HRESULT CCaptureSession::Run(int width, int height, long long frames, std::chron
   running = false;
   if (FAILED(hr)) return fail("IMediaControl::Stop", hr);
   drain(end);
-  if (next < end && end != LLONG_MAX) m_missed += end - next;
+  if (sinkEnded) {
+    m_endedBySink = true;
+    end = std::min(end, next);
+  }
+  // Frames still queued at a stop request were received but are not handed on.
+  if (next < end && end != LLONG_MAX && !m_interrupted) m_missed += end - next;
 
   for (const auto& record : input->Samples())
     if (record.index < end)

@@ -35,6 +35,11 @@ double CFrameTiming::MedianIntervalMs() const {
 
 std::string CFrameTiming::Summary() const {
   char line[200];
+  if (m_arrivals.size() < 2) {
+    // One frame has no interval: a rate would be invented.
+    std::snprintf(line, sizeof line, "frames received: %lld, average rate n/a, interval min/median/max n/a", Count());
+    return line;
+  }
   std::snprintf(line, sizeof line, "frames received: %lld, average rate %.2f fps, interval min/median/max %.1f/%.1f/%.1f ms",
                 Count(), AverageRate(), MinIntervalMs(), MedianIntervalMs(), MaxIntervalMs());
   return line;

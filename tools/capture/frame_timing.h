@@ -1,7 +1,7 @@
 // CFrameTiming: how many frames arrived and how evenly — the tool's summary line.
 // Arrival times are given in milliseconds on any steady clock, in order of arrival.
 // Plain value object, no threads. With fewer than two frames the rate and the interval
-// figures are zero.
+// figures are zero and the summary gives them as "n/a".
 #pragma once
 
 #include <string>

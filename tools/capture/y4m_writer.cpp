@@ -2,7 +2,6 @@
 
 #include <numeric>
 
-#include "utf8_path.h"
 
 std::string CY4mWriter::Header(int width, int height, std::uint32_t rateNumerator, std::uint32_t rateDenominator) {
   if (rateNumerator == 0 || rateDenominator == 0) {
@@ -44,29 +43,29 @@ std::vector<std::uint8_t> CY4mWriter::Planes(const CRgbPicture& picture) {
 bool CY4mWriter::Open(const std::string& path, int width, int height, std::uint32_t rateNumerator,
                       std::uint32_t rateDenominator) {
   Close();
+  m_ended = platform::COutputFile::Result::kWritten;
   if (width <= 0 || height <= 0) return false;
-  m_file.open(Utf8Path(path), std::ios::binary | std::ios::trunc);
-  if (!m_file) return false;
+  if (!m_file.Create(path)) return false;
   m_width = width;
   m_height = height;
   m_frames = 0;
   const std::string header = Header(width, height, rateNumerator, rateDenominator);
-  m_file.write(header.data(), static_cast<std::streamsize>(header.size()));
-  return static_cast<bool>(m_file);
+  return Put(header.data(), header.size());
+}
+
+bool CY4mWriter::Put(const void* data, std::size_t size) {
+  const platform::COutputFile::Result result = m_file.Write(data, size);
+  if (result == platform::COutputFile::Result::kWritten) return true;
+  m_ended = result;
+  return false;
 }
 
 bool CY4mWriter::WriteFrame(const CRgbPicture& picture) {
-  if (!m_file.is_open() || picture.Width() != m_width || picture.Height() != m_height) return false;
+  if (!m_file.IsOpen() || picture.Width() != m_width || picture.Height() != m_height) return false;
   const std::vector<std::uint8_t> planes = Planes(picture);
-  m_file.write("FRAME\n", 6);
-  m_file.write(reinterpret_cast<const char*>(planes.data()), static_cast<std::streamsize>(planes.size()));
-  if (!m_file) return false;
+  if (!Put("FRAME\n", 6) || !Put(planes.data(), planes.size())) return false;
   ++m_frames;
   return true;
 }
 
-bool CY4mWriter::Close() {
-  if (!m_file.is_open()) return true;
-  m_file.close();
-  return !m_file.fail();
-}
+bool CY4mWriter::Close() { return m_file.Close(); }

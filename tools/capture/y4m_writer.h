@@ -10,16 +10,20 @@
 //   Cr = 128 + ((112 R -  94 G -  18 B + 128) >> 8)
 // Every frame must have the size given at Open; a picture of another size is refused
 // (false) and nothing of it is written, so the stream stays readable.
+// The path may name a pipe (a FIFO): nothing is buffered, so a frame counted as written
+// has reached the reader's side.
 // Ownership: owns its file, closed by Close or destruction. One thread at a time.
 // Failure: Open, WriteFrame and Close return false when the file cannot be created or
-// written; the file is then incomplete.
+// written; the file is then incomplete. ReaderGone tells whether that failure was a
+// pipe whose reader had closed it, Stopped whether a stop request ended a write that
+// waited for its reader (the caller decides whether either is an error).
 #pragma once
 
 #include <cstdint>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "platform/output_file.h"
 #include "rgb_picture.h"
 
 class CY4mWriter {
@@ -34,13 +38,20 @@ class CY4mWriter {
 
   bool Open(const std::string& path, int width, int height, std::uint32_t rateNumerator,
             std::uint32_t rateDenominator);
+  // Counted in FramesWritten once all of it has been handed to the system.
   bool WriteFrame(const CRgbPicture& picture);
   bool Close();
   long long FramesWritten() const { return m_frames; }
+  bool ReaderGone() const { return m_ended == platform::COutputFile::Result::kReaderGone; }
+  bool Stopped() const { return m_ended == platform::COutputFile::Result::kStopped; }
 
  private:
-  std::ofstream m_file;
+  // Writes all of it; false (noting why) when it could not.
+  bool Put(const void* data, std::size_t size);
+
+  platform::COutputFile m_file;
   int m_width = 0;
   int m_height = 0;
   long long m_frames = 0;
+  platform::COutputFile::Result m_ended = platform::COutputFile::Result::kWritten;
 };

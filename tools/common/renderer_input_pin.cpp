@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <utility>
 
@@ -298,6 +299,12 @@ STDMETHODIMP CRendererInputPin::Receive(IMediaSample* pSample) {
   }
 
   std::unique_lock<std::mutex> hold(m_dataLock);
+  if (m_copyQueue && copied) {
+    // Paced: the copy waits for room; a stop or a flush ends the wait unrecorded.
+    m_changed.wait(hold, [this] { return !m_copyQueue || m_copies.size() < m_copyCount || !m_active || m_flushing; });
+    if (!m_active) return VFW_E_WRONG_STATE;
+    if (m_flushing) return S_FALSE;
+  }
   record.index = m_received++;
   record.received = Clock::now();
   if (result == S_OK && m_resultFrom >= 0 && record.index >= m_resultFrom) result = m_resultFromOn;
@@ -307,7 +314,7 @@ STDMETHODIMP CRendererInputPin::Receive(IMediaSample* pSample) {
     if (stored) m_samples.push_back(record);
     if (copied && m_copyCount != 0) {
       m_copies.push_back(DataCopy{record.index, std::move(copy)});
-      while (m_copies.size() > m_copyCount) m_copies.pop_front();
+      while (!m_copyQueue && m_copies.size() > m_copyCount) m_copies.pop_front();
     }
     if (result == S_OK && m_held.size() < m_holdCount) {
       m_held.push_back(pSample);
@@ -467,7 +474,26 @@ void CRendererInputPin::ReleaseHeldSamples() { DropHeldSamples(); }
 void CRendererInputPin::KeepDataCopies(std::size_t count) {
   std::lock_guard<std::mutex> hold(m_dataLock);
   m_copyCount = count;
+  m_copyQueue = false;
   while (m_copies.size() > m_copyCount) m_copies.pop_front();
+  m_changed.notify_all();
+}
+
+void CRendererInputPin::QueueDataCopies(std::size_t capacity) {
+  std::lock_guard<std::mutex> hold(m_dataLock);
+  m_copyCount = capacity;
+  m_copyQueue = capacity != 0;
+  m_changed.notify_all();
+}
+
+std::vector<CRendererInputPin::DataCopy> CRendererInputPin::TakeDataCopies() {
+  std::deque<DataCopy> queued;
+  {
+    std::lock_guard<std::mutex> hold(m_dataLock);
+    queued.swap(m_copies);
+    m_changed.notify_all();
+  }
+  return {std::make_move_iterator(queued.begin()), std::make_move_iterator(queued.end())};
 }
 
 void CRendererInputPin::SetMaxRecords(std::size_t count) {

@@ -27,8 +27,14 @@
 // result (S_FALSE, an error); BlockReceive makes Receive wait, holding the sample,
 // until it is switched off, the pin stops or a flush begins; HoldSamples keeps
 // references to received samples (so their buffers stay out of the allocator) until
-// ReleaseHeldSamples, Inactive, BeginFlush or destruction. Stopping the renderer
-// therefore always frees an upstream worker held up here. AskUpstreamInReceive makes
+// ReleaseHeldSamples, Inactive, BeginFlush or destruction. QueueDataCopies makes the
+// pin a paced sink: it keeps a copy of every sample in a queue that the consumer
+// empties with TakeDataCopies, and a Receive that finds the queue full waits for room,
+// so upstream delivers no faster than the consumer takes. A sample whose wait is ended
+// by a stop or a flush is answered VFW_E_WRONG_STATE / S_FALSE and neither counted nor
+// recorded, so every counted sample of such a run has its copy in the queue (unless
+// the copy could not be allocated). Stopping the renderer therefore always frees an
+// upstream worker held up here. AskUpstreamInReceive makes
 // every Receive first ask the upstream pin, as a renderer checking for a format change
 // does: QueryAccept with the connection type, the upstream pin's ConnectionMediaType,
 // then a full enumeration of its types (counted by UpstreamQueries, refusals and failed
@@ -159,6 +165,11 @@ class CRendererInputPin : public CBasePin, public IMemInputPin {
   void ReleaseHeldSamples();
   // Keeps copies of the data of the last `count` samples (0: none, the default).
   void KeepDataCopies(std::size_t count);
+  // Keeps a copy of every sample until taken, at most `capacity` at a time; Receive
+  // waits for room (0 switches the queue off; KeepDataCopies also does).
+  void QueueDataCopies(std::size_t capacity);
+  // Removes and returns the copies kept so far, oldest first, making room in the queue.
+  std::vector<DataCopy> TakeDataCopies();
   void SetMaxRecords(std::size_t count);
 
   // Records (copies, safe to use while samples keep arriving).
@@ -225,6 +236,7 @@ class CRendererInputPin : public CBasePin, public IMemInputPin {
   bool m_askUpstream = false;
   std::size_t m_holdCount = 0;
   std::size_t m_copyCount = 0;
+  bool m_copyQueue = false;  // m_copyCount is a queue's capacity, not a window
   std::size_t m_maxRecords = 65536;
 
   // State.

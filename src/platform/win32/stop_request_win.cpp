@@ -6,10 +6,14 @@
 namespace platform {
 namespace {
 
-std::atomic<bool> g_stopRequested{false};
+// The first request's reason; later requests keep it.
+std::atomic<int> g_stopReason{static_cast<int>(StopReason::kNone)};
 
-BOOL WINAPI OnConsoleEvent(DWORD) {
-  g_stopRequested.store(true);
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+  int none = static_cast<int>(StopReason::kNone);
+  const StopReason reason = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? StopReason::kInterrupt
+                                                                                : StopReason::kTerminate;
+  g_stopReason.compare_exchange_strong(none, static_cast<int>(reason));
   return TRUE;
 }
 
@@ -17,6 +21,10 @@ BOOL WINAPI OnConsoleEvent(DWORD) {
 
 void WatchStopRequests() { ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
 
-bool StopRequested() { return g_stopRequested.load(); }
+bool StopRequested() { return StopRequestReason() != StopReason::kNone; }
+
+StopReason StopRequestReason() { return static_cast<StopReason>(g_stopReason.load()); }
+
+void ReportClosedPipesAsErrors() {}
 
 }  // namespace platform

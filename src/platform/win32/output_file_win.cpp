@@ -1,0 +1,59 @@
+#include <utility>
+
+#include "platform/output_file.h"
+#include "platform/stop_request.h"
+#include "platform/wide_string.h"
+#include "platform/windows_types.h"
+
+namespace platform {
+
+COutputFile::~COutputFile() { Close(); }
+
+COutputFile::COutputFile(COutputFile&& other) noexcept : m_handle(std::exchange(other.m_handle, nullptr)) {}
+
+COutputFile& COutputFile::operator=(COutputFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    m_handle = std::exchange(other.m_handle, nullptr);
+  }
+  return *this;
+}
+
+bool COutputFile::Create(const std::string& path) {
+  Close();
+  const std::wstring wide = Utf8ToWide(path);
+  // A named pipe exists already and is opened; anything else is made anew.
+  const bool pipe = wide.rfind(L"\\\\.\\pipe\\", 0) == 0;
+  const HANDLE handle = ::CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                     pipe ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  m_handle = handle;
+  return true;
+}
+
+COutputFile::Result COutputFile::Write(const void* data, std::size_t size) {
+  if (m_handle == nullptr) return Result::kFailed;
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+    DWORD written = 0;
+    if (!::WriteFile(static_cast<HANDLE>(m_handle), p, chunk, &written, nullptr)) {
+      const DWORD error = ::GetLastError();
+      if (error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE) return Result::kReaderGone;
+      if (error == ERROR_OPERATION_ABORTED && StopRequested()) return Result::kStopped;
+      return Result::kFailed;
+    }
+    p += written;
+    size -= written;
+  }
+  return Result::kWritten;
+}
+
+bool COutputFile::Close() {
+  if (m_handle == nullptr) return true;
+  const bool closed = ::CloseHandle(static_cast<HANDLE>(m_handle)) != FALSE;
+  m_handle = nullptr;
+  return closed;
+}
+
+}  // namespace platform
