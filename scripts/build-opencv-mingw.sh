@@ -16,25 +16,8 @@ triple="$arch-w64-mingw32"
 prefix="$cache/$name"
 if [ -f "$prefix/.complete" ]; then echo "$prefix"; exit 0; fi
 
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
-# apt-get source needs source entries: the machine's own list, as source lists.
-srclist=/etc/apt/sources.list.d/amberline-deb-src.sources
-if ! apt-get source --print-uris opencv >/dev/null 2>&1; then
-  for f in /etc/apt/sources.list.d/*.sources; do
-    [ "$f" = "$srclist" ] && continue
-    sed 's/^Types: deb$/Types: deb-src/' "$f"
-    echo
-  done | $sudo tee "$srclist" >/dev/null
-  $sudo apt-get update -qq >/dev/null
-fi
-
-mkdir -p "$cache/src"
-src=$(ls -d "$cache"/src/opencv-4*/ 2>/dev/null | head -n1 || true)
-if [ -z "$src" ]; then
-  (cd "$cache/src" && apt-get source -qq opencv >/dev/null 2>&1)
-  src=$(ls -d "$cache"/src/opencv-4*/ | head -n1)
-fi
+. "$root/scripts/debian-source.sh"
+src=$(fetch_debian_source opencv 'opencv-4*' "$cache")
 
 build="$cache/$name-build"
 cmake -S "$src" -B "$build" -G Ninja \
