@@ -96,6 +96,10 @@ class CameraProcessTest : public testing::Test {
     environment.push_back({"AMBERLINE_TEST_PID_FILE", PidFile().string()});
     environment.push_back({"AMBERLINE_TEST_OUT_FILE", ProducerOutputFile().string()});
     ASSERT_TRUE(m_producer.Start("/bin/sh", shell, environment));
+    WaitForTheProducersFirstFrame();
+  }
+  // Opens the test's consumer view of the channel and waits until a frame is in it.
+  void WaitForTheProducersFirstFrame() {
     ASSERT_EQ(m_consumer.Init(false, nullptr), 0);
     channel::FrameDescriptor d{};
     ASSERT_TRUE(WaitUntil(
@@ -258,16 +262,7 @@ TEST_F(CameraProcessTest, VideoPipedFromFfmpegIsShownMovingLetterboxedUprightInI
                                 "-f yuv4mpegpipe - | \"$0\" --y4m - > \"$AMBERLINE_TEST_OUT_FILE\" 2>&1",
                                 AMBERLINE_PRODUCER_PATH},
                                environment));
-  ASSERT_EQ(m_consumer.Init(false, nullptr), 0);
-  channel::FrameDescriptor d{};
-  ASSERT_TRUE(WaitUntil(
-      [&] {
-        if (m_consumer.LockMediaSample(0, &d) != 0) return false;
-        m_consumer.UnlockMediaSample(0);
-        return true;
-      },
-      kTimeoutMs))
-      << "no frame from the producer: " << testing_support::ReadFile(ProducerOutputFile());
+  ASSERT_NO_FATAL_FAILURE(WaitForTheProducersFirstFrame());
 
   const ToolRun run = RunCapture(
       {"--size", "640x480", "--seconds", "4", "--png", Out("png").string(), "--sheet", Out("sheet.png").string()});

@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <utility>
 
 #include "platform/output_file.h"
 #include "platform/posix/stop_notice.h"
@@ -17,18 +16,6 @@ namespace {
 int Descriptor(void* handle) { return static_cast<int>(reinterpret_cast<std::intptr_t>(handle)) - 1; }
 
 }  // namespace
-
-COutputFile::~COutputFile() { Close(); }
-
-COutputFile::COutputFile(COutputFile&& other) noexcept : m_handle(std::exchange(other.m_handle, nullptr)) {}
-
-COutputFile& COutputFile::operator=(COutputFile&& other) noexcept {
-  if (this != &other) {
-    Close();
-    m_handle = std::exchange(other.m_handle, nullptr);
-  }
-  return *this;
-}
 
 bool COutputFile::Create(const std::string& path) {
   Close();

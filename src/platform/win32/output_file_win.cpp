@@ -1,4 +1,3 @@
-#include <utility>
 
 #include "platform/output_file.h"
 #include "platform/stop_request.h"
@@ -6,18 +5,6 @@
 #include "platform/windows_types.h"
 
 namespace platform {
-
-COutputFile::~COutputFile() { Close(); }
-
-COutputFile::COutputFile(COutputFile&& other) noexcept : m_handle(std::exchange(other.m_handle, nullptr)) {}
-
-COutputFile& COutputFile::operator=(COutputFile&& other) noexcept {
-  if (this != &other) {
-    Close();
-    m_handle = std::exchange(other.m_handle, nullptr);
-  }
-  return *this;
-}
 
 bool COutputFile::Create(const std::string& path) {
   Close();
