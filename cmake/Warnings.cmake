@@ -7,6 +7,9 @@ function(amberline_warnings target)
       # GCC 12 reports std::string copies inlined at -O3 as overlapping (a known false
       # positive of its restrict analysis).
       target_compile_options(${target} PRIVATE -Wno-restrict)
+    else()
+      # Lock annotations (platform/thread_annotations.h) are checked wherever clang builds.
+      target_compile_options(${target} PRIVATE -Wthread-safety)
     endif()
   endif()
 endfunction()
