@@ -109,6 +109,8 @@ int CFileMapping::InitSyncObjects() {
 int CFileMapping::InitSyncObjectsLocked() {
   CTraceScope scope(0, L"CFileMapping::InitSyncObjects");
   if (m_hAccessMutex.IsOpen() || m_hServerEvent.IsOpen() || m_hClientEvent.IsOpen()) return 1;
+  // The three messages below keep their wording ("srv", "cli", a creation logged only for
+  // the client event): logs are read side by side with those of earlier releases.
 
   const std::wstring mutexName = channel::ObjectName(kMutexName);
   if (m_hAccessMutex.Open(mutexName) != ERROR_SUCCESS) {
@@ -306,6 +308,10 @@ ChannelOutcome CFileMapping::UnmapWindow() {
 
 std::pair<std::uint32_t, std::uint32_t> CFileMapping::AlignOffset(std::uint32_t offset) const {
   CLockHolder<CRecursiveLock> hold(m_lock);
+  return Align(offset);
+}
+
+std::pair<std::uint32_t, std::uint32_t> CFileMapping::Align(std::uint32_t offset) const {
   const std::uint32_t remainder = m_allocationGranularity != 0 ? offset % m_allocationGranularity : 0;
   return {offset - remainder, remainder};
 }
@@ -388,7 +394,7 @@ void CFileMapping::RepairAbandonedHeader() {
 
 std::uint8_t* CFileMapping::MapFrame(int index, std::int32_t length) {
   if (!channel::FrameFits(index, length)) return nullptr;
-  const auto [aligned, remainder] = AlignOffset(static_cast<std::uint32_t>(channel::FrameOffset(index)));
+  const auto [aligned, remainder] = Align(static_cast<std::uint32_t>(channel::FrameOffset(index)));
   if (MapWindow(aligned, static_cast<std::uint32_t>(length) + remainder) != ChannelOutcome::kDone) return nullptr;
   return m_pView + remainder;
 }
@@ -528,7 +534,7 @@ ChannelOutcome CFileMapping::TakeHold(int index, FrameDescriptor* copy, LeaseTer
     if (m_wholeRegion != nullptr) {
       terms->pixels = m_wholeRegion + offset;
     } else {
-      const auto [aligned, remainder] = AlignOffset(offset);
+      const auto [aligned, remainder] = Align(offset);
       const std::size_t size = static_cast<std::size_t>(d.Length) + remainder;
       terms->ownView = static_cast<std::uint8_t*>(m_hMapping.MapView(aligned, size));
       if (terms->ownView == nullptr) return ChannelOutcome::kNoView;

@@ -20,7 +20,8 @@
 // Protocol, in short: the producer stores a frame with SetMediaSample (dropped while a
 // consumer holds the index; the server event is set on every call); a consumer polls the
 // server event and takes a hold with LockMediaSample, copies with GetMediaSampleData and
-// drops the hold with UnlockMediaSample; consumers register and withdraw with
+// drops the hold with UnlockMediaSample, or takes a CFrameLease with LeaseFrame and reads
+// the held frame in place until the lease ends; consumers register and withdraw with
 // NotifyServerAboutClientConnection, and the producer lists them with GetClientInfo.
 //
 // Every field read from the region is untrusted: an index or length whose bytes would
@@ -56,10 +57,11 @@
 // is the object's view strategy, fixed at construction: kWholeRegion maps the whole
 // region once per Init and hands out windows into that mapping; kPerOperation maps each
 // window (aligned to the allocation granularity) when it is asked for and unmaps it
-// again, so that the object never holds more than one window of address space. A 64-bit
-// process uses kWholeRegion unless told otherwise; a 32-bit process always maps per
-// operation (asking it for kWholeRegion changes nothing). Both strategies give the same
-// results for every operation and leave the same bytes in the region.
+// again, so that the object holds one window of address space at most, and each frame
+// lease out one more (its own). A 64-bit process uses kWholeRegion unless told otherwise;
+// a 32-bit process always maps per operation (asking it for kWholeRegion changes
+// nothing). Both strategies give the same results for every operation and leave the same
+// bytes in the region.
 //
 // Ownership: owns its handles and its notification thread; Destroy (any number of times,
 // also from the destructor) releases them and the object may be initialised again.
@@ -203,6 +205,8 @@ class CFileMapping {
   // Called with the mutex just taken from an owner that ended while holding it (the
   // header may be half updated): makes ClientCount the number of occupied entries again.
   void RepairAbandonedHeader() REQUIRES(m_lock);
+  // AlignOffset for a caller that holds m_lock.
+  std::pair<std::uint32_t, std::uint32_t> Align(std::uint32_t offset) const REQUIRES(m_lock);
   // Maps the frame window of index for length bytes; the frame's first byte, or null.
   std::uint8_t* MapFrame(int index, std::int32_t length) REQUIRES(m_lock);
   // What LeaseFrame needs besides the hold, filled in the hold's transaction.

@@ -22,17 +22,22 @@ CHeaderTransaction::CHeaderTransaction(CFileMapping& channel, Kind kind) : m_cha
   m_outcome = ChannelOutcome::kDone;
 }
 
+// The analysis cannot tie m_channel.m_lock to the lock its caller holds under another
+// name; the constructor's requirement stands for the whole transaction.
 CHeaderTransaction::~CHeaderTransaction() {
-  if (m_channel.m_pView != nullptr) m_channel.UnmapView();
+  m_channel.m_lock.AssertHeld();
+  if (m_channel.m_pView != nullptr) m_channel.UnmapWindow();
   if (m_mutexTaken) m_channel.m_hAccessMutex.Release();
 }
 
 void CHeaderTransaction::UnmapHeader() {
-  if (m_header != nullptr) m_channel.UnmapView();
+  m_channel.m_lock.AssertHeld();
+  if (m_header != nullptr) m_channel.UnmapWindow();
   m_header = nullptr;
 }
 
 channel::RegionHeader* CHeaderTransaction::MapHeader() {
+  m_channel.m_lock.AssertHeld();
   if (m_header == nullptr && m_channel.MapWindow(0, channel::kHeaderSize) == ChannelOutcome::kDone)
     m_header = reinterpret_cast<channel::RegionHeader*>(m_channel.m_pView);
   return m_header;

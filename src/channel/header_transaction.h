@@ -41,7 +41,7 @@ class CHeaderTransaction {
   enum class Kind { kHeaderOnly, kFrames };
 
   CHeaderTransaction(CFileMapping& channel, Kind kind) REQUIRES(channel.m_lock);
-  ~CHeaderTransaction() REQUIRES(m_channel.m_lock);
+  ~CHeaderTransaction();
   CHeaderTransaction(const CHeaderTransaction&) = delete;
   CHeaderTransaction& operator=(const CHeaderTransaction&) = delete;
 
@@ -53,8 +53,8 @@ class CHeaderTransaction {
 
   // Unmaps the header, so that the channel's one view can map a frame window while the
   // mutex stays held; MapHeader maps it again (null when that fails).
-  void UnmapHeader() REQUIRES(m_channel.m_lock);
-  channel::RegionHeader* MapHeader() REQUIRES(m_channel.m_lock);
+  void UnmapHeader();
+  channel::RegionHeader* MapHeader();
 
  private:
   CFileMapping& m_channel;
