@@ -92,14 +92,20 @@ def region_seeds():
         'last_index': header(descriptor(5, 64, 48), descriptor(6, 1, 1), descriptor(1023, 2, 2)),
     }
     for name, state in states.items():
-        # Consumer: counts, lock and unlock 0, the stream's read, the camera's FillBuffer.
+        # Consumer: counts, lock and unlock 0, the stream's read, the camera's FillBuffer,
+        # a lease of frame 0.
         s = Seed()
         s.bytes(state)
-        for operation in (0, 5, 6, 1, 3, 4):
-            s.integer(operation, 0, 6)
-            if operation in (1, 3):
+        for operation in (0, 5, 6, 1, 3, 4, 7):
+            s.integer(operation, 0, 7)
+            if operation in (1, 3, 7):
                 s.boolean(True)
                 s.integer(0, -1, 7)  # index 0
+            if operation == 7:
+                s.boolean(True)
+                s.integer(4, 0, 80)
+                for ch in 'cam1':
+                    s.integer(ord(ch), 0, 65535)
             if operation == 4:
                 s.boolean(True)
                 s.integer(4, 0, 80)

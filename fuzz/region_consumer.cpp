@@ -109,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   int operations = 0;
   while (input.remaining_bytes() > 0 && ++operations <= 16) {
-    switch (input.ConsumeIntegralInRange<int>(0, 6)) {
+    switch (input.ConsumeIntegralInRange<int>(0, 7)) {
       case 0: {
         world.consumer.GetClientCount();
         world.consumer.GetServerResolution();
@@ -173,6 +173,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(world.allocator->GetBuffer(&sample, nullptr, nullptr, 0) == S_OK, "a free sample");
         (world.filter->Stream()->*&CStreamAccess::FillBuffer)(sample);
         sample->Release();
+        break;
+      }
+      case 7: {
+        // A lease: only a frame whose bytes are exactly its picture, inside its area, is
+        // held, and every one of those bytes is readable in place.
+        const int index = fuzz_support::ConsumeIndex(input);
+        const channel::RegionHeader before = fuzz_support::ReadHeader(world.writer);
+        CFrameLease lease = world.consumer.LeaseFrame(index, fuzz_support::ConsumeName(input), nullptr);
+        const channel::RegionHeader during = fuzz_support::ReadHeader(world.writer);
+        const bool indexed = index >= 0 && index < channel::kFrameDescriptorCount;
+        if (!lease.Held()) {
+          Check(!indexed || before.Frames[index].LockCount == during.Frames[index].LockCount, "no lease, no hold");
+          break;
+        }
+        const std::int64_t bytes = channel::FrameBytes(lease.Width(), lease.Height());
+        Check(bytes > 0 && channel::FrameFits(index, bytes), "a leased frame fits its area");
+        Check(during.Frames[index].LockCount == before.Frames[index].LockCount + 1, "a lease holds once");
+        std::uint8_t fold = 0;
+        for (std::int64_t i = 0; i < bytes; ++i) fold ^= lease.Pixels()[i];
+        [[maybe_unused]] static volatile std::uint8_t sink;
+        sink = fold;
+        Check(lease.Release() == 0, "a lease's hold is dropped");
+        Check(fuzz_support::ReadHeader(world.writer).Frames[index].LockCount == before.Frames[index].LockCount,
+              "the hold count is back");
         break;
       }
     }

@@ -527,8 +527,9 @@ ChannelOutcome CFileMapping::TakeHold(int index, FrameDescriptor* copy, LeaseTer
   if (d.Valid != 1 || d.LockCount >= std::numeric_limits<std::int32_t>::max()) return ChannelOutcome::kRefused;
   if (terms != nullptr) {
     // Read in place, the frame must be exactly the picture its descriptor names, inside
-    // its own area.
-    if (d.Length != channel::FrameBytes(d.Width, d.Height) || !channel::FrameFits(index, d.Length))
+    // its own area, and the hold must keep the producer off it: a count below zero would
+    // stay at or below zero with this hold, and the producer writes such a frame.
+    if (d.Length != channel::FrameBytes(d.Width, d.Height) || !channel::FrameFits(index, d.Length) || d.LockCount < 0)
       return ChannelOutcome::kRefused;
     const auto offset = static_cast<std::uint32_t>(channel::FrameOffset(index));
     if (m_wholeRegion != nullptr) {

@@ -155,8 +155,9 @@ class CFileMapping {
   // A hold on frame index, read in place (frame_lease.h). Taken exactly when
   // LockMediaSample would take one (the server event set, the producer not found dead,
   // Valid 1, LockCount below its maximum, a clean acquire of the access mutex) and, in
-  // addition, only when the descriptor's Length is FrameBytes(Width, Height) and the frame
-  // fits its area; otherwise an empty lease and LockCount as it was. The same header
+  // addition, only when the descriptor's Length is FrameBytes(Width, Height), the frame
+  // fits its area and LockCount is not negative (so that the hold keeps the producer off
+  // the frame); otherwise an empty lease and LockCount as it was. The same header
   // transaction reads ShowLogo and refreshes clientName's LastSeen (the full name is
   // compared, as GetMediaSampleData does). *listed (may be null) is false when a lease was
   // given and clientName had no entry: the caller then registers again, after this call;

@@ -647,6 +647,7 @@ TEST_P(FileMappingExchangeTest, DamagedDescriptorGivesNoLeaseAndLeavesTheHoldCou
       {"exact picture larger than its area", 4096, 1281, wide * 1281, 1, 0},
       {"not valid", kWidth, kHeight, kBytes, 0, 0},
       {"held to the count's maximum", kWidth, kHeight, kBytes, 1, kMax},
+      {"a negative count, which a hold would leave writable", kWidth, kHeight, kBytes, 1, -1},
       {"held by others", kWidth, kHeight, kBytes, 1, 3},
   };
   CRawRegion raw;
