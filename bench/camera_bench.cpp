@@ -29,9 +29,9 @@
 
 #include "channel/file_mapping.h"
 #include "common/renderer_filter.h"
-#include "filter/image.h"
-#include "filter/install_paths.h"
-#include "filter/picture_loader.h"
+#include "composer/image.h"
+#include "composer/install_paths.h"
+#include "composer/picture_loader.h"
 #include "filter/video_src_filter.h"
 #include "filter/video_src_stream.h"
 #include "framework/media_type.h"

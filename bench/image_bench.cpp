@@ -11,9 +11,9 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "filter/image.h"
-#include "filter/letterbox.h"
-#include "filter/stream_images.h"
+#include "composer/image.h"
+#include "composer/letterbox.h"
+#include "composer/stream_images.h"
 #include "ratio_reporter.h"
 
 namespace {

@@ -60,7 +60,7 @@
 
 #include "channel/file_mapping.h"
 #include "filter/frame_pacer.h"
-#include "filter/stream_images.h"
+#include "composer/stream_images.h"
 #include "framework/base_stream_control.h"
 #include "framework/source_stream.h"
 

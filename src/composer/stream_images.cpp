@@ -1,4 +1,4 @@
-#include "filter/stream_images.h"
+#include "composer/stream_images.h"
 
 #include <algorithm>
 #include <array>
@@ -13,8 +13,8 @@
 
 #include "channel/frame_region.h"
 #include "diagnostics/log_file.h"
-#include "filter/install_paths.h"
-#include "filter/picture_loader.h"
+#include "composer/install_paths.h"
+#include "composer/picture_loader.h"
 
 namespace {
 

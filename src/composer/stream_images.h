@@ -28,7 +28,7 @@
 #include <string>
 #include <vector>
 
-#include "filter/image.h"
+#include "composer/image.h"
 
 class CStreamImages {
  public:
