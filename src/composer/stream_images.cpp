@@ -52,44 +52,57 @@ inline std::uint8_t Mix(std::uint8_t logo, std::uint8_t frame, unsigned alpha) {
   return MixFloat(logo, frame, Alphas().a[alpha], Alphas().inverse[alpha]);
 }
 
-// Blends count bytes of one row: frame[k] = Mix(logo[k], frame[k], alpha[k]).
-void BlendRow(const std::uint8_t* logo, const std::uint8_t* alpha, std::uint8_t* frame, std::size_t count) {
+// Blends count bytes of one row: frame[k] = Mix(logo[k], frame[k], alpha[k]), where
+// weighted[k] = logo[k] x alpha[k] and inverse[k] = 255 - alpha[k].
+void BlendRow(const std::uint8_t* logo, const std::uint8_t* alpha, const std::uint16_t* weighted,
+              const std::uint8_t* inverse, std::uint8_t* frame, std::size_t count) {
   std::size_t k = 0;
 #if defined(__SSE2__)
   const __m128i zero = _mm_setzero_si128();
   const __m128i all255 = _mm_set1_epi16(255);
   const __m128i one = _mm_set1_epi16(1);
-  for (; k + 8 <= count; k += 8) {
+  for (; k + 16 <= count; k += 16) {
     // Groups wholly transparent or wholly opaque need no arithmetic: the frame stays, or
     // the logo replaces it, exactly as the formula gives.
-    std::uint64_t alphas;
-    std::memcpy(&alphas, alpha + k, 8);
-    if (alphas == 0) continue;
-    if (alphas == ~std::uint64_t{0}) {
-      std::memcpy(frame + k, logo + k, 8);
+    const __m128i a8 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(alpha + k));
+    const int transparent = _mm_movemask_epi8(_mm_cmpeq_epi8(a8, zero));
+    if (transparent == 0xFFFF) continue;
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(a8, _mm_set1_epi8(-1))) == 0xFFFF) {
+      std::memcpy(frame + k, logo + k, 16);
       continue;
     }
-    std::uint8_t original[8];
-    std::memcpy(original, frame + k, 8);
-    const __m128i l = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(logo + k)), zero);
-    const __m128i f = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(original)), zero);
-    const __m128i a = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(alpha + k)), zero);
+    const __m128i f8 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(frame + k));
+    const __m128i inv8 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(inverse + k));
     // exact = l x a + f x (255 - a) <= 65025 fits 16 bits; quotient = floor(exact / 255)
     // as (exact + 1 + (exact >> 8)) >> 8, which holds for every such value.
-    const __m128i exact = _mm_add_epi16(_mm_mullo_epi16(l, a), _mm_mullo_epi16(f, _mm_sub_epi16(all255, a)));
-    const __m128i quotient = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(exact, one), _mm_srli_epi16(exact, 8)), 8);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(frame + k), _mm_packus_epi16(quotient, zero));
+    const __m128i exactLo =
+        _mm_add_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(weighted + k)),
+                      _mm_mullo_epi16(_mm_unpacklo_epi8(f8, zero), _mm_unpacklo_epi8(inv8, zero)));
+    const __m128i exactHi =
+        _mm_add_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(weighted + k + 8)),
+                      _mm_mullo_epi16(_mm_unpackhi_epi8(f8, zero), _mm_unpackhi_epi8(inv8, zero)));
+    const __m128i qLo = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(exactLo, one), _mm_srli_epi16(exactLo, 8)), 8);
+    const __m128i qHi = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(exactHi, one), _mm_srli_epi16(exactHi, 8)), 8);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(frame + k), _mm_packus_epi16(qLo, qHi));
     // Whole-number results of a partial alpha are where rounding can land below.
-    const __m128i whole = _mm_cmpeq_epi16(_mm_mullo_epi16(quotient, all255), exact);
-    const __m128i edge = _mm_or_si128(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(a, all255));
-    unsigned check = static_cast<unsigned>(_mm_movemask_epi8(_mm_andnot_si128(edge, whole)));
+    const __m128i wholeLo = _mm_cmpeq_epi16(_mm_mullo_epi16(qLo, all255), exactLo);
+    const __m128i wholeHi = _mm_cmpeq_epi16(_mm_mullo_epi16(qHi, all255), exactHi);
+    const __m128i whole = _mm_packs_epi16(wholeLo, wholeHi);
+    const int opaque = _mm_movemask_epi8(_mm_cmpeq_epi8(inv8, zero));
+    unsigned check = static_cast<unsigned>(_mm_movemask_epi8(whole) & ~transparent & ~opaque) & 0xFFFFu;
+    if (check == 0) continue;
+    std::uint8_t original[16];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(original), f8);
     while (check != 0) {
-      const unsigned lane = static_cast<unsigned>(__builtin_ctz(check)) / 2;
-      check &= ~(3u << (lane * 2));
+      const unsigned lane = static_cast<unsigned>(__builtin_ctz(check));
+      check &= check - 1;
       const std::size_t i = k + lane;
       frame[i] = MixFloat(logo[i], original[lane], Alphas().a[alpha[i]], Alphas().inverse[alpha[i]]);
     }
   }
+#else
+  (void)weighted;
+  (void)inverse;
 #endif
   for (; k < count; ++k) frame[k] = Mix(logo[k], frame[k], alpha[k]);
 }
@@ -108,6 +121,11 @@ void CStreamImages::LoadPictures(const std::wstring& root) {
   if (m_pLogo == nullptr) g_Log.Write(0, L"Failed to load picture %s\n", logoPath.c_str());
 }
 
+void CStreamImages::SetPlaceholder(std::unique_ptr<CImage> placeholder) {
+  m_pPlaceholder = std::move(placeholder);
+  m_pScaledPlaceholder.reset();
+}
+
 void CStreamImages::SetLogo(std::unique_ptr<CImage> logo) {
   m_pLogo = logo != nullptr && logo->Channels() == 4 ? std::move(logo) : nullptr;
   m_pScaledLogo.reset();
@@ -119,12 +137,27 @@ bool CStreamImages::FillPlaceholder(void* buffer, std::size_t bytes, int width, 
   if (needed <= 0 || static_cast<std::uint64_t>(needed) > bytes) return false;
   std::unique_ptr<CImage> destination = CImage::Wrap(buffer, width, height, 8, 3, CImage::kBottomLeft, 4);
   if (destination == nullptr) return false;
-  try {
-    cv::resize(m_pPlaceholder->Mat(), destination->Mat(), destination->Mat().size(), 0, 0, cv::INTER_LINEAR);
-    return true;
-  } catch (...) {
-    return false;
+  if (m_pScaledPlaceholder == nullptr || m_pScaledPlaceholder->Width() != width ||
+      m_pScaledPlaceholder->Height() != height) {
+    m_pScaledPlaceholder = CImage::Create(width, height, 3, CImage::kBottomLeft);
+    if (m_pScaledPlaceholder == nullptr) return false;
+    try {
+      cv::resize(m_pPlaceholder->Mat(), m_pScaledPlaceholder->Mat(), cv::Size(width, height), 0, 0, cv::INTER_LINEAR);
+    } catch (...) {
+      m_pScaledPlaceholder.reset();
+      return false;
+    }
   }
+  // The kept picture has the buffer's row step; only the pixels of each row are copied,
+  // as the scaler would have written them.
+  const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
+  const cv::Mat& scaled = m_pScaledPlaceholder->Mat();
+  if (scaled.step[0] == rowBytes) {
+    std::memcpy(buffer, scaled.data, rowBytes * static_cast<std::size_t>(height));
+  } else {
+    for (int row = 0; row < height; ++row) std::memcpy(destination->Mat().ptr(row), scaled.ptr(row), rowBytes);
+  }
+  return true;
 }
 
 void CStreamImages::LogoSize(int logoWidth, int logoHeight, int frameWidth, int* width, int* height) {
@@ -138,6 +171,51 @@ void CStreamImages::LogoSize(int logoWidth, int logoHeight, int frameWidth, int*
   *height = usable ? static_cast<int>(h) : 0;
 }
 
+bool CStreamImages::PrepareScaledLogo(int lw, int lh) {
+  if (m_pScaledLogo != nullptr && m_pScaledLogo->Width() == lw && m_pScaledLogo->Height() == lh) return true;
+  try {
+    m_pScaledLogo = CImage::Create(lw, lh, 4, m_pLogo->GetOrigin());
+    if (m_pScaledLogo == nullptr) return false;
+    cv::resize(m_pLogo->Mat(), m_pScaledLogo->Mat(), cv::Size(lw, lh), 0, 0, cv::INTER_LINEAR);
+    const std::size_t rowBytes = static_cast<std::size_t>(lw) * 3;
+    const std::size_t bytes = rowBytes * static_cast<std::size_t>(lh);
+    m_logoBgr.resize(bytes);
+    m_logoAlpha.resize(bytes);
+    m_logoWeighted.resize(bytes);
+    m_logoInverse.resize(bytes);
+    m_logoSpans.assign(static_cast<std::size_t>(lh), {0, 0});
+    for (int i = 0; i < lh; ++i) {
+      const std::uint8_t* s = m_pScaledLogo->Mat().ptr(i);
+      const std::size_t at = static_cast<std::size_t>(i) * rowBytes;
+      int first = -1, last = -1;
+      for (int j = 0; j < lw; ++j, s += 4) {
+        const std::uint8_t bgr[3] = {s[2], s[1], s[0]};
+        for (int c = 0; c < 3; ++c) {
+          const std::size_t k = at + static_cast<std::size_t>(j) * 3 + static_cast<std::size_t>(c);
+          m_logoBgr[k] = bgr[c];
+          m_logoAlpha[k] = s[3];
+          m_logoWeighted[k] = static_cast<std::uint16_t>(bgr[c] * s[3]);
+          m_logoInverse[k] = static_cast<std::uint8_t>(255 - s[3]);
+        }
+        if (s[3] != 0) {
+          if (first < 0) first = j;
+          last = j;
+        }
+      }
+      if (first >= 0) m_logoSpans[static_cast<std::size_t>(i)] = {first * 3, (last + 1) * 3};
+    }
+    return true;
+  } catch (...) {
+    m_pScaledLogo.reset();
+    m_logoBgr.clear();
+    m_logoAlpha.clear();
+    m_logoWeighted.clear();
+    m_logoInverse.clear();
+    m_logoSpans.clear();
+    return false;
+  }
+}
+
 bool CStreamImages::BlendLogo(void* buffer, int width, int height) {
   if (m_pLogo == nullptr || buffer == nullptr || width <= 0 || height <= 0) return false;
   std::unique_ptr<CImage> destination = CImage::Wrap(buffer, width, height, 8, 3, CImage::kBottomLeft, 4);
@@ -145,32 +223,7 @@ bool CStreamImages::BlendLogo(void* buffer, int width, int height) {
   int lw = 0, lh = 0;
   LogoSize(m_pLogo->Width(), m_pLogo->Height(), width, &lw, &lh);
   if (lw <= 0 || lh <= 0) return false;
-  try {
-    if (m_pScaledLogo == nullptr || m_pScaledLogo->Width() != lw || m_pScaledLogo->Height() != lh) {
-      m_pScaledLogo = CImage::Create(lw, lh, 4, m_pLogo->GetOrigin());
-      if (m_pScaledLogo == nullptr) return false;
-      cv::resize(m_pLogo->Mat(), m_pScaledLogo->Mat(), cv::Size(lw, lh), 0, 0, cv::INTER_LINEAR);
-      const std::size_t bytes = static_cast<std::size_t>(lw) * static_cast<std::size_t>(lh) * 3;
-      m_logoBgr.resize(bytes);
-      m_logoAlpha.resize(bytes);
-      for (int i = 0; i < lh; ++i) {
-        const std::uint8_t* s = m_pScaledLogo->Mat().ptr(i);
-        std::uint8_t* bgr = m_logoBgr.data() + static_cast<std::size_t>(i) * lw * 3;
-        std::uint8_t* alpha = m_logoAlpha.data() + static_cast<std::size_t>(i) * lw * 3;
-        for (int j = 0; j < lw; ++j, s += 4, bgr += 3, alpha += 3) {
-          bgr[0] = s[2];
-          bgr[1] = s[1];
-          bgr[2] = s[0];
-          alpha[0] = alpha[1] = alpha[2] = s[3];
-        }
-      }
-    }
-  } catch (...) {
-    m_pScaledLogo.reset();
-    m_logoBgr.clear();
-    m_logoAlpha.clear();
-    return false;
-  }
+  if (!PrepareScaledLogo(lw, lh)) return false;
   // Logo column j lands on frame column left + j; only what lies inside the frame is
   // drawn. Rows and columns are independent, so rows run outermost for the cache.
   const int left = width - lw - 1;
@@ -179,11 +232,16 @@ bool CStreamImages::BlendLogo(void* buffer, int width, int height) {
   const int rows = std::min(lh, height);
   if (firstColumn >= lastColumn || rows <= 0) return false;
   const std::size_t logoStep = static_cast<std::size_t>(lw) * 3;
-  const std::size_t offset = static_cast<std::size_t>(firstColumn) * 3;
-  const std::size_t count = static_cast<std::size_t>(lastColumn - firstColumn) * 3;
   for (int i = 0; i < rows; ++i) {
-    BlendRow(m_logoBgr.data() + i * logoStep + offset, m_logoAlpha.data() + i * logoStep + offset,
-             destination->Mat().ptr(i) + static_cast<std::size_t>(left + firstColumn) * 3, count);
+    // Of the drawn columns, only those from the row's first to its last visible pixel.
+    const std::pair<int, int> span = m_logoSpans[static_cast<std::size_t>(i)];
+    const int begin = std::max(firstColumn * 3, span.first);
+    const int end = std::min(lastColumn * 3, span.second);
+    if (begin >= end) continue;
+    const std::size_t at = static_cast<std::size_t>(i) * logoStep + static_cast<std::size_t>(begin);
+    BlendRow(m_logoBgr.data() + at, m_logoAlpha.data() + at, m_logoWeighted.data() + at, m_logoInverse.data() + at,
+             destination->Mat().ptr(i) + static_cast<std::ptrdiff_t>(left) * 3 + begin,
+             static_cast<std::size_t>(end - begin));
   }
   return true;
 }

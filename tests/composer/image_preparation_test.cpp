@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include <opencv2/imgproc.hpp>
+
 #include "channel/frame_region.h"
 #include "damaged_png.h"
 #include "composer/image.h"
@@ -334,6 +336,42 @@ TEST(PlaceholderTest, StretchesOverTheWholeBufferOnlyWhenItFits) {
   ASSERT_TRUE(images.FillPlaceholder(frame.bytes.data(), frame.bytes.size(), 64, 48));
   EXPECT_EQ(frame.At(0, 0)[2], 3);
   EXPECT_EQ(frame.At(47, 63)[0], 1);
+}
+
+// The placeholder is scaled once per output size and copied afterwards: every frame must
+// still be exactly what a fresh scale of the current placeholder to the current size gives,
+// with the rows' padding bytes untouched.
+TEST(PlaceholderTest, KeptPictureFollowsTheOutputSizeAndThePlaceholder) {
+  auto gradient = [](int seed) {
+    std::unique_ptr<CImage> picture = CImage::Create(97, 61, 3, CImage::kBottomLeft);
+    for (int row = 0; row < 61; ++row)
+      for (int byte = 0; byte < 97 * 3; ++byte)
+        picture->Mat().ptr(row)[byte] = static_cast<std::uint8_t>(row * 7 + byte * seed);
+    return picture;
+  };
+  auto expected = [](const CImage& picture, int w, int h) {
+    Frame frame(w, h, 0xA5);
+    cv::Mat target(h, w, CV_8UC3, frame.bytes.data(), frame.step);
+    cv::resize(picture.Mat(), target, target.size(), 0, 0, cv::INTER_LINEAR);
+    return frame.bytes;
+  };
+  CStreamImages images;
+  std::unique_ptr<CImage> first = gradient(3);
+  const std::vector<std::uint8_t> first64 = expected(*first, 64, 48), first33 = expected(*first, 33, 17);
+  images.SetPlaceholder(std::move(first));
+  for (int round = 0; round < 2; ++round) {
+    Frame large(64, 48, 0xA5), small(33, 17, 0xA5);
+    ASSERT_TRUE(images.FillPlaceholder(large.bytes.data(), large.bytes.size(), 64, 48));
+    EXPECT_EQ(large.bytes, first64) << "round " << round;
+    ASSERT_TRUE(images.FillPlaceholder(small.bytes.data(), small.bytes.size(), 33, 17));
+    EXPECT_EQ(small.bytes, first33) << "round " << round << " (padding included)";
+  }
+  std::unique_ptr<CImage> second = gradient(5);
+  const std::vector<std::uint8_t> second33 = expected(*second, 33, 17);
+  images.SetPlaceholder(std::move(second));
+  Frame small(33, 17, 0xA5);
+  ASSERT_TRUE(images.FillPlaceholder(small.bytes.data(), small.bytes.size(), 33, 17));
+  EXPECT_EQ(small.bytes, second33) << "a new placeholder replaces the kept one";
 }
 
 // ---- Picture files ------------------------------------------------------------------
