@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 
+#include "channel/header_transaction.h"
 #include "channel/producer_process.h"
 #include "diagnostics/log_file.h"
 #include "diagnostics/trace_scope.h"
@@ -47,23 +48,48 @@ void Step(std::int32_t& count, int delta) {
 
 bool Acquired(WaitResult result) { return result == WaitResult::kAcquired || result == WaitResult::kAbandoned; }
 
+void SignalEvent(CNamedEvent& event, bool set) {
+  if (!event.IsOpen()) return;
+  if (set) event.Set();
+  else event.Reset();
+}
+
+// The first occupied entry named name gets LastSeen = now; false when there is none.
+bool RefreshLastSeen(RegionHeader* header, const std::u16string& name) {
+  for (ClientEntry& entry : header->Clients) {
+    if (entry.InUse != 0 && NameEquals(entry.Name, name)) {
+      entry.LastSeen = platform::GetTickCount();
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 CFileMapping::CFileMapping(ViewStrategy viewStrategy)
     : m_viewStrategy(viewStrategy == ViewStrategy::kWholeRegion && sizeof(void*) >= 8 ? ViewStrategy::kWholeRegion
-                                                                                        : ViewStrategy::kPerOperation) {}
+                                                                                        : ViewStrategy::kPerOperation),
+      m_leaseAnchor(std::make_shared<CFrameLease::Anchor>()) {
+  CLockHolder<CLock> hold(m_leaseAnchor->lock);
+  m_leaseAnchor->channel = this;
+}
 
-CFileMapping::~CFileMapping() { Destroy(); }
+CFileMapping::~CFileMapping() {
+  Destroy();
+  CLockHolder<CLock> hold(m_leaseAnchor->lock);
+  m_leaseAnchor->channel = nullptr;
+}
 
 int CFileMapping::Init(bool isServer, NotifyWindow notifyWindow) {
   CTraceScope scope(0, L"CFileMapping::Init");
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  CLockHolder<CRecursiveLock> hold(m_lock);
   m_isServer = isServer;
   m_allocationGranularity = platform::AllocationGranularity();
   g_Log.Write(0, L"System allocation granularity is %lu.\n", static_cast<DWORD>(m_allocationGranularity));
   m_hNotifyWnd = notifyWindow;
-  if (const int result = InitSyncObjects(); result != 0) return result;
-  if (const int result = CreateFileMapping(); result != 0) return result;
+  if (const int result = InitSyncObjectsLocked(); result != 0) return result;
+  if (const int result = CreateFileMappingLocked(); result != 0) return result;
   ClaimProducerMutex();
   if (isServer) {
     try {
@@ -76,8 +102,12 @@ int CFileMapping::Init(bool isServer, NotifyWindow notifyWindow) {
 }
 
 int CFileMapping::InitSyncObjects() {
+  CLockHolder<CRecursiveLock> hold(m_lock);
+  return InitSyncObjectsLocked();
+}
+
+int CFileMapping::InitSyncObjectsLocked() {
   CTraceScope scope(0, L"CFileMapping::InitSyncObjects");
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
   if (m_hAccessMutex.IsOpen() || m_hServerEvent.IsOpen() || m_hClientEvent.IsOpen()) return 1;
 
   const std::wstring mutexName = channel::ObjectName(kMutexName);
@@ -117,8 +147,12 @@ int CFileMapping::InitSyncObjects() {
 }
 
 int CFileMapping::CreateFileMapping() {
+  CLockHolder<CRecursiveLock> hold(m_lock);
+  return CreateFileMappingLocked();
+}
+
+int CFileMapping::CreateFileMappingLocked() {
   CTraceScope scope(0, L"CFileMapping::CreateFileMapping");
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
   if (m_hMapping.IsOpen()) return 1;
   const std::wstring name = channel::ObjectName(kMappingName);
   if (m_hMapping.Open(name) != ERROR_SUCCESS) {
@@ -138,10 +172,16 @@ int CFileMapping::CreateFileMapping() {
 
 void CFileMapping::Destroy() {
   CTraceScope scope(0, L"CFileMapping::Destroy");
+  {
+    // Taken before m_lock, as a lease's drop does: a drop in progress ends first, and no
+    // lease of this Init drops anything afterwards.
+    CLockHolder<CLock> anchorHold(m_leaseAnchor->lock);
+    ++m_leaseAnchor->generation;
+  }
   std::thread thread;
   {
-    std::lock_guard<std::recursive_mutex> lock(m_lock);
-    if (m_pView != nullptr) UnmapView();
+    CLockHolder<CRecursiveLock> hold(m_lock);
+    if (m_pView != nullptr) UnmapWindow();
     if (m_hMapping.IsOpen()) {
       m_mappingHeld = false;
       if (m_wholeRegion != nullptr) CSharedMemory::UnmapView(m_wholeRegion, channel::kRegionSize);
@@ -182,18 +222,33 @@ void CFileMapping::Destroy() {
     guard.unlock();
     joiner.join();
   }
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  CLockHolder<CRecursiveLock> hold(m_lock);
   m_hClientEvent.Close();
 }
 
 bool CFileMapping::IsCreated() {
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  CLockHolder<CRecursiveLock> hold(m_lock);
   return m_hMapping.IsOpen();
 }
 
 NotifyWindow CFileMapping::GetNotifyWindow() {
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  CLockHolder<CRecursiveLock> hold(m_lock);
   return m_hNotifyWnd;
+}
+
+bool CFileMapping::OtherProducerRuns() const {
+  CLockHolder<CRecursiveLock> hold(m_lock);
+  return m_otherProducer;
+}
+
+void CFileMapping::SetTickSource(DWORD (*tick)()) {
+  CLockHolder<CRecursiveLock> hold(m_lock);
+  m_tick = tick != nullptr ? tick : &platform::GetTickCount;
+}
+
+std::uint8_t* CFileMapping::View() const {
+  CLockHolder<CRecursiveLock> hold(m_lock);
+  return m_pView;
 }
 
 bool CFileMapping::WaitServerEvent(DWORD timeoutMs) { return m_hServerEvent.IsOpen() && m_hServerEvent.Wait(timeoutMs); }
@@ -209,43 +264,48 @@ void CFileMapping::ReleaseAccessMutex() {
 }
 
 void CFileMapping::SetServerEvent(bool set) {
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
-  if (!m_hServerEvent.IsOpen()) return;
-  if (set) m_hServerEvent.Set();
-  else m_hServerEvent.Reset();
+  CLockHolder<CRecursiveLock> hold(m_lock);
+  SignalEvent(m_hServerEvent, set);
 }
 
 void CFileMapping::SetClientEvent(bool set) {
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
-  if (!m_hClientEvent.IsOpen()) return;
-  if (set) m_hClientEvent.Set();
-  else m_hClientEvent.Reset();
+  CLockHolder<CRecursiveLock> hold(m_lock);
+  SignalEvent(m_hClientEvent, set);
 }
 
 int CFileMapping::MapView(std::uint32_t offset, std::uint32_t size) {
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
-  if (m_pView != nullptr || !m_hMapping.IsOpen()) return 1;
-  if (static_cast<std::uint64_t>(offset) + size > channel::kRegionSize) return 1;
+  CLockHolder<CRecursiveLock> hold(m_lock);
+  return channel::SetupResult(MapWindow(offset, size));
+}
+
+int CFileMapping::UnmapView() {
+  CLockHolder<CRecursiveLock> hold(m_lock);
+  return channel::SetupResult(UnmapWindow());
+}
+
+ChannelOutcome CFileMapping::MapWindow(std::uint32_t offset, std::uint32_t size) {
+  if (m_pView != nullptr || !m_hMapping.IsOpen()) return ChannelOutcome::kNoView;
+  if (static_cast<std::uint64_t>(offset) + size > channel::kRegionSize) return ChannelOutcome::kNoView;
   if (m_wholeRegion != nullptr) {
     m_pView = m_wholeRegion + offset;
   } else {
     m_pView = static_cast<std::uint8_t*>(m_hMapping.MapView(offset, size));
-    if (m_pView == nullptr) return 1;
+    if (m_pView == nullptr) return ChannelOutcome::kNoView;
   }
   m_viewSize = size;
-  return 0;
+  return ChannelOutcome::kDone;
 }
 
-int CFileMapping::UnmapView() {
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
-  if (m_pView == nullptr) return 1;
+ChannelOutcome CFileMapping::UnmapWindow() {
+  if (m_pView == nullptr) return ChannelOutcome::kNoView;
   const bool ok = m_wholeRegion != nullptr || CSharedMemory::UnmapView(m_pView, m_viewSize);
   m_pView = nullptr;
   m_viewSize = 0;
-  return ok ? 0 : 1;
+  return ok ? ChannelOutcome::kDone : ChannelOutcome::kNoView;
 }
 
 std::pair<std::uint32_t, std::uint32_t> CFileMapping::AlignOffset(std::uint32_t offset) const {
+  CLockHolder<CRecursiveLock> hold(m_lock);
   const std::uint32_t remainder = m_allocationGranularity != 0 ? offset % m_allocationGranularity : 0;
   return {offset - remainder, remainder};
 }
@@ -271,7 +331,7 @@ void CFileMapping::ClaimProducerMutex() {
   if (wait == WaitResult::kAbandoned) {
     // The previous producer's last frame is stale; this producer's first write sets the
     // event again.
-    SetServerEvent(false);
+    SignalEvent(m_hServerEvent, false);
     g_Log.Write(0, L"The previous producer ended without shutting the channel down.\n");
   }
   m_producerHeld = Acquired(wait);
@@ -285,7 +345,7 @@ void CFileMapping::CheckProducerAlive() {
   if (!Acquired(wait)) return;  // a live producer owns it, or it cannot be waited for
   // Reset while the mutex is owned: a producer that starts now claims it only afterwards,
   // so its first write is never undone.
-  if (wait == WaitResult::kAbandoned) SetServerEvent(false);
+  if (wait == WaitResult::kAbandoned) SignalEvent(m_hServerEvent, false);
   m_hProducerMutex.Release();
   if (wait == WaitResult::kAbandoned)
     g_Log.Write(0, L"The producer ended without shutting the channel down; no frame until a producer writes again.\n");
@@ -312,118 +372,81 @@ int CFileMapping::WithdrawStaleClients(RegionHeader* header) {
   return withdrawn;
 }
 
-RegionHeader* CFileMapping::BeginHeader(bool* mutexTaken) {
-  const WaitResult wait = WaitForAccess();
-  *mutexTaken = Acquired(wait);
-  // A holder that keeps the mutex this long is stopped or hung: the header is left alone.
-  if (wait == WaitResult::kTimeout) return nullptr;
-  if (wait == WaitResult::kAbandoned) RepairAbandonedHeader();
-  if (MapView(0, channel::kHeaderSize) != 0) {
-    if (*mutexTaken) m_hAccessMutex.Release();
-    *mutexTaken = false;
-    return nullptr;
-  }
-  return reinterpret_cast<RegionHeader*>(m_pView);
-}
-
 void CFileMapping::RepairAbandonedHeader() {
-  if (MapView(0, channel::kHeaderSize) != 0) return;
+  if (MapWindow(0, channel::kHeaderSize) != ChannelOutcome::kDone) return;
   RegionHeader* header = reinterpret_cast<RegionHeader*>(m_pView);
   std::int32_t occupied = 0;
   for (const ClientEntry& entry : header->Clients)
     if (entry.InUse != 0) ++occupied;
   const std::int32_t counted = header->ClientCount;
   if (counted != occupied) header->ClientCount = occupied;
-  UnmapView();
+  UnmapWindow();
   if (counted != occupied)
     g_Log.Write(0, L"The access mutex was abandoned; the client count %d is corrected to %d occupied entries.\n",
                 static_cast<int>(counted), static_cast<int>(occupied));
 }
 
-void CFileMapping::EndHeader(bool mutexTaken) {
-  if (m_pView != nullptr) UnmapView();
-  if (mutexTaken) m_hAccessMutex.Release();
-}
-
 std::uint8_t* CFileMapping::MapFrame(int index, std::int32_t length) {
   if (!channel::FrameFits(index, length)) return nullptr;
   const auto [aligned, remainder] = AlignOffset(static_cast<std::uint32_t>(channel::FrameOffset(index)));
-  if (MapView(aligned, static_cast<std::uint32_t>(length) + remainder) != 0) return nullptr;
+  if (MapWindow(aligned, static_cast<std::uint32_t>(length) + remainder) != ChannelOutcome::kDone) return nullptr;
   return m_pView + remainder;
 }
 
-std::int32_t CFileMapping::GetClientCount() {
-  std::int32_t count = 0;
-  return ReadClientCount(&count) ? count : 0;
-}
+std::int32_t CFileMapping::GetClientCount() { return ReadClientCount().value_or(0); }
 
-bool CFileMapping::ReadClientCount(std::int32_t* count) {
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
-  bool taken = false;
-  RegionHeader* header = BeginHeader(&taken);
-  if (header == nullptr) return false;
-  *count = header->ClientCount;
-  EndHeader(taken);
-  return true;
+std::optional<std::int32_t> CFileMapping::ReadClientCount() {
+  CLockHolder<CRecursiveLock> hold(m_lock);
+  CHeaderTransaction transaction(*this, CHeaderTransaction::Kind::kHeaderOnly);
+  if (transaction.Header() == nullptr) return std::nullopt;
+  return transaction.Header()->ClientCount;
 }
 
 std::pair<std::int32_t, std::int32_t> CFileMapping::GetServerResolution() {
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
-  bool taken = false;
-  RegionHeader* header = BeginHeader(&taken);
+  CLockHolder<CRecursiveLock> hold(m_lock);
+  CHeaderTransaction transaction(*this, CHeaderTransaction::Kind::kHeaderOnly);
+  const RegionHeader* header = transaction.Header();
   if (header == nullptr) return {0, 0};
-  const std::pair<std::int32_t, std::int32_t> size{header->ServerWidth, header->ServerHeight};
-  EndHeader(taken);
-  return size;
+  return {header->ServerWidth, header->ServerHeight};
 }
 
 int CFileMapping::SetServerResolution(std::int32_t width, std::int32_t height) {
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
-  bool taken = false;
-  RegionHeader* header = BeginHeader(&taken);
-  if (header == nullptr) return 0;
-  header->ServerWidth = width;
-  header->ServerHeight = height;
-  EndHeader(taken);
-  return 1;
+  CLockHolder<CRecursiveLock> hold(m_lock);
+  CHeaderTransaction transaction(*this, CHeaderTransaction::Kind::kHeaderOnly);
+  if (RegionHeader* header = transaction.Header()) {
+    header->ServerWidth = width;
+    header->ServerHeight = height;
+  }
+  return channel::FieldResult(transaction.Outcome());
 }
 
 std::int32_t CFileMapping::GetShowLogo() {
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
-  bool taken = false;
-  RegionHeader* header = BeginHeader(&taken);
-  if (header == nullptr) return 0;
-  const std::int32_t showLogo = header->ShowLogo;
-  EndHeader(taken);
-  return showLogo;
+  CLockHolder<CRecursiveLock> hold(m_lock);
+  CHeaderTransaction transaction(*this, CHeaderTransaction::Kind::kHeaderOnly);
+  const RegionHeader* header = transaction.Header();
+  return header != nullptr ? header->ShowLogo : 0;
 }
 
 int CFileMapping::SetShowLogo(std::int32_t showLogo) {
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
-  bool taken = false;
-  RegionHeader* header = BeginHeader(&taken);
-  if (header == nullptr) return 0;
-  header->ShowLogo = showLogo;
-  EndHeader(taken);
-  return 1;
+  CLockHolder<CRecursiveLock> hold(m_lock);
+  CHeaderTransaction transaction(*this, CHeaderTransaction::Kind::kHeaderOnly);
+  if (RegionHeader* header = transaction.Header()) header->ShowLogo = showLogo;
+  return channel::FieldResult(transaction.Outcome());
 }
 
 int CFileMapping::SetMediaSample(int index, std::int32_t width, std::int32_t height, const void* data,
                                  std::int32_t length, std::int32_t aux32, const std::int64_t* aux64A,
                                  const std::int64_t* aux64B) {
   CTraceScope scope(3, L"CFileMapping::SetMediaSample");
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
-  int result = -1;
+  CLockHolder<CRecursiveLock> hold(m_lock);
+  ChannelOutcome outcome = ChannelOutcome::kRefused;
   int withdrawn = 0;
-  bool taken = false;
-  const bool sane = channel::FrameFits(index, length) && (data != nullptr || length == 0);
-  if (sane && m_hAccessMutex.IsOpen()) {
-    const WaitResult wait = WaitForAccess();
-    taken = Acquired(wait);
-    if (wait == WaitResult::kAbandoned) RepairAbandonedHeader();
-    if (wait == WaitResult::kAcquired && MapView(0, channel::kHeaderSize) == 0) {
-      withdrawn = WithdrawStaleClients(reinterpret_cast<RegionHeader*>(m_pView));
-      FrameDescriptor& d = reinterpret_cast<RegionHeader*>(m_pView)->Frames[index];
+  if (channel::FrameFits(index, length) && (data != nullptr || length == 0)) {
+    CHeaderTransaction transaction(*this, CHeaderTransaction::Kind::kFrames);
+    outcome = transaction.Outcome();
+    if (RegionHeader* header = transaction.Header()) {
+      withdrawn = WithdrawStaleClients(header);
+      FrameDescriptor& d = header->Frames[index];
       std::uint32_t& blockedSince = m_holdBlockedSince[index];
       std::int32_t& leastHeld = m_holdBlockedLeast[index];
       bool write = d.LockCount <= 0;
@@ -447,6 +470,7 @@ int CFileMapping::SetMediaSample(int index, std::int32_t width, std::int32_t hei
           }
         }
       }
+      outcome = ChannelOutcome::kRefused;
       if (write) {
         blockedSince = 0;
         d.Width = width;
@@ -461,153 +485,213 @@ int CFileMapping::SetMediaSample(int index, std::int32_t width, std::int32_t hei
         d.Aux64A = aux64A != nullptr ? *aux64A : 0;
         d.Aux64B = aux64B != nullptr ? *aux64B : 0;
         d.Length = length;
-        UnmapView();
+        transaction.UnmapHeader();
+        outcome = ChannelOutcome::kNoView;
         if (std::uint8_t* frame = MapFrame(index, length)) {
           if (length > 0) std::memcpy(frame, data, static_cast<std::size_t>(length));
-          result = 0;
+          outcome = ChannelOutcome::kDone;
         }
-        if (m_pView != nullptr) UnmapView();
-        if (MapView(0, channel::kHeaderSize) == 0) reinterpret_cast<RegionHeader*>(m_pView)->Frames[index].Valid = 1;
+        if (m_pView != nullptr) UnmapWindow();
+        if (RegionHeader* again = transaction.MapHeader()) again->Frames[index].Valid = 1;
       }
     }
   }
-  if (m_pView != nullptr) UnmapView();
-  if (taken) m_hAccessMutex.Release();
   if (withdrawn > 0) {
     g_Log.Write(0, L"%d client(s) not seen for more than %lu ms withdrawn.\n", withdrawn,
                 static_cast<DWORD>(channel::kStaleClientMs));
-    SetClientEvent(true);  // the notification thread posts the new count
+    SignalEvent(m_hClientEvent, true);  // the notification thread posts the new count
   }
-  SetServerEvent(true);
-  return result;
+  SignalEvent(m_hServerEvent, true);
+  return channel::FrameResult(outcome);
+}
+
+ChannelOutcome CFileMapping::TakeHold(int index, FrameDescriptor* copy, LeaseTerms* terms) {
+  CheckProducerAlive();
+  if (!IsDescriptorIndex(index) || !m_hServerEvent.IsOpen() || !m_hServerEvent.Wait(0))
+    return ChannelOutcome::kRefused;
+  CHeaderTransaction transaction(*this, CHeaderTransaction::Kind::kFrames);
+  RegionHeader* header = transaction.Header();
+  if (header == nullptr) return transaction.Outcome();
+  FrameDescriptor& shared = header->Frames[index];
+  // Judged on one copy of the descriptor, so that what is checked is what is used.
+  FrameDescriptor d;
+  std::memcpy(&d, &shared, sizeof d);
+  // A count already at its maximum cannot count one more hold: the frame is not taken
+  // rather than the count wrapping to a negative one.
+  if (d.Valid != 1 || d.LockCount >= std::numeric_limits<std::int32_t>::max()) return ChannelOutcome::kRefused;
+  if (terms != nullptr) {
+    // Read in place, the frame must be exactly the picture its descriptor names, inside
+    // its own area.
+    if (d.Length != channel::FrameBytes(d.Width, d.Height) || !channel::FrameFits(index, d.Length))
+      return ChannelOutcome::kRefused;
+    const auto offset = static_cast<std::uint32_t>(channel::FrameOffset(index));
+    if (m_wholeRegion != nullptr) {
+      terms->pixels = m_wholeRegion + offset;
+    } else {
+      const auto [aligned, remainder] = AlignOffset(offset);
+      const std::size_t size = static_cast<std::size_t>(d.Length) + remainder;
+      terms->ownView = static_cast<std::uint8_t*>(m_hMapping.MapView(aligned, size));
+      if (terms->ownView == nullptr) return ChannelOutcome::kNoView;
+      terms->ownViewSize = size;
+      terms->pixels = terms->ownView + remainder;
+    }
+    terms->showLogo = header->ShowLogo != 0;
+    terms->listed = RefreshLastSeen(header, *terms->name);
+  }
+  shared.LockCount = d.LockCount + 1;
+  d.LockCount = shared.LockCount;
+  std::memcpy(copy, &d, sizeof d);
+  return ChannelOutcome::kDone;
 }
 
 int CFileMapping::LockMediaSample(int index, FrameDescriptor* descriptor) {
   CTraceScope scope(3, L"CFileMapping::LockMediaSample");
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
-  int result = -1;
-  bool taken = false;
-  CheckProducerAlive();
-  if (descriptor != nullptr && IsDescriptorIndex(index) && m_hServerEvent.IsOpen() && m_hServerEvent.Wait(0) &&
-      m_hAccessMutex.IsOpen()) {
-    const WaitResult wait = WaitForAccess();
-    taken = Acquired(wait);
-    if (wait == WaitResult::kAbandoned) RepairAbandonedHeader();
-    if (wait == WaitResult::kAcquired && MapView(0, channel::kHeaderSize) == 0) {
-      FrameDescriptor& d = reinterpret_cast<RegionHeader*>(m_pView)->Frames[index];
-      // A count already at its maximum cannot count one more hold: the frame is not
-      // taken rather than the count wrapping to a negative one.
-      if (d.Valid == 1 && d.LockCount < std::numeric_limits<std::int32_t>::max()) {
-        ++d.LockCount;
-        std::memcpy(descriptor, &d, sizeof d);
-        result = 0;
-      }
-    }
+  CLockHolder<CRecursiveLock> hold(m_lock);
+  if (descriptor == nullptr) {
+    CheckProducerAlive();
+    return -1;
   }
-  if (m_pView != nullptr) UnmapView();
-  if (taken) m_hAccessMutex.Release();
-  return result;
+  return channel::FrameResult(TakeHold(index, descriptor, nullptr));
+}
+
+CFrameLease CFileMapping::LeaseFrame(int index, const std::wstring& clientName, bool* listed) {
+  CTraceScope scope(3, L"CFileMapping::LeaseFrame");
+  if (listed != nullptr) *listed = true;
+  // Everything that allocates happens before the mutex is taken.
+  const std::u16string name = platform::WideToUtf16(clientName);
+  CFrameLease lease;
+  lease.m_anchor = m_leaseAnchor;
+  {
+    CLockHolder<CLock> anchorHold(m_leaseAnchor->lock);
+    lease.m_generation = m_leaseAnchor->generation;
+  }
+  CLockHolder<CRecursiveLock> hold(m_lock);
+  LeaseTerms terms;
+  terms.name = &name;
+  FrameDescriptor d{};
+  if (TakeHold(index, &d, &terms) != ChannelOutcome::kDone) return CFrameLease();
+  lease.m_index = index;
+  lease.m_width = d.Width;
+  lease.m_height = d.Height;
+  lease.m_pixels = terms.pixels;
+  lease.m_ownView = terms.ownView;
+  lease.m_ownViewSize = terms.ownViewSize;
+  lease.m_showLogo = terms.showLogo;
+  if (listed != nullptr) *listed = terms.listed;
+  return lease;
 }
 
 int CFileMapping::GetMediaSampleData(int index, void* destination, std::int32_t length,
                                      const std::wstring& clientName, std::int32_t width, std::int32_t height) {
   CTraceScope scope(3, L"CFileMapping::GetMediaSampleData");
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
-  int result = -1;
+  CLockHolder<CRecursiveLock> hold(m_lock);
   // Everything that allocates happens before the mutex is taken, so no failure can leave
   // it held.
   const std::u16string name = platform::WideToUtf16(clientName);
-  bool taken = false;
-  RegionHeader* header = BeginHeader(&taken);
-  if (header != nullptr && destination != nullptr && channel::FrameFits(index, length)) {
-    const FrameDescriptor& d = header->Frames[index];
-    if (d.Valid == 1 && d.LockCount > 0 && d.Length == length) {
-      bool found = false;
-      for (ClientEntry& entry : header->Clients) {
-        if (entry.InUse != 0 && NameEquals(entry.Name, name)) {
-          entry.LastSeen = platform::GetTickCount();
-          found = true;
-          break;
+  ChannelOutcome outcome = ChannelOutcome::kRefused;
+  bool registerAgain = false;
+  {
+    CHeaderTransaction transaction(*this, CHeaderTransaction::Kind::kHeaderOnly);
+    RegionHeader* header = transaction.Header();
+    if (header == nullptr) {
+      outcome = transaction.Outcome();
+    } else if (destination != nullptr && channel::FrameFits(index, length)) {
+      const FrameDescriptor& d = header->Frames[index];
+      if (d.Valid == 1 && d.LockCount > 0 && d.Length == length) {
+        // A consumer whose entry has vanished registers itself again, once this
+        // transaction has ended.
+        registerAgain = !RefreshLastSeen(header, name) && width != 0 && height != 0 && !channel::HostIsProducer();
+        transaction.UnmapHeader();
+        outcome = ChannelOutcome::kNoView;
+        if (const std::uint8_t* frame = MapFrame(index, length)) {
+          if (length > 0) std::memcpy(destination, frame, static_cast<std::size_t>(length));
+          outcome = ChannelOutcome::kDone;
         }
-      }
-      UnmapView();
-      // A consumer whose entry has vanished registers itself again.
-      if (!found && width != 0 && height != 0 && !channel::HostIsProducer())
-        NotifyServerAboutClientConnection(true, clientName, width, height);
-      if (const std::uint8_t* frame = MapFrame(index, length)) {
-        if (length > 0) std::memcpy(destination, frame, static_cast<std::size_t>(length));
-        result = 0;
       }
     }
   }
-  EndHeader(taken);
-  return result;
+  if (registerAgain) RegisterClient(true, clientName, width, height);
+  return channel::FrameResult(outcome);
+}
+
+ChannelOutcome CFileMapping::DropHold(int index) {
+  CHeaderTransaction transaction(*this, CHeaderTransaction::Kind::kHeaderOnly);
+  RegionHeader* header = transaction.Header();
+  // A hold the producer has already cleared as abandoned is not driven below zero.
+  if (header != nullptr && IsDescriptorIndex(index) && header->Frames[index].LockCount > 0)
+    --header->Frames[index].LockCount;
+  return transaction.Outcome();
 }
 
 int CFileMapping::UnlockMediaSample(int index) {
   CTraceScope scope(3, L"CFileMapping::UnlockMediaSample");
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
-  bool taken = false;
-  RegionHeader* header = BeginHeader(&taken);
-  // A hold the producer has already cleared as abandoned is not driven below zero.
-  if (header != nullptr && IsDescriptorIndex(index) && header->Frames[index].LockCount > 0)
-    --header->Frames[index].LockCount;
-  EndHeader(taken);
+  CLockHolder<CRecursiveLock> hold(m_lock);
+  DropHold(index);
   return 0;
 }
 
 int CFileMapping::NotifyServerAboutClientConnection(bool connect, const std::wstring& clientName,
                                                     std::int32_t width, std::int32_t height) {
+  CLockHolder<CRecursiveLock> hold(m_lock);
+  RegisterClient(connect, clientName, width, height);
+  return 0;
+}
+
+ChannelOutcome CFileMapping::RegisterClient(bool connect, const std::wstring& clientName, std::int32_t width,
+                                            std::int32_t height) {
   CTraceScope scope(3, L"CFileMapping::NotifyServerAboutClientConnection");
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
   std::u16string name = platform::WideToUtf16(clientName);
   if (name.size() > channel::kClientNameUnits - 1) name.resize(channel::kClientNameUnits - 1);
-  bool taken = false;
-  if (RegionHeader* header = BeginHeader(&taken)) {
-    ClientEntry* found = nullptr;
-    for (ClientEntry& entry : header->Clients) {
-      if (entry.InUse != 0 && NameEquals(entry.Name, name)) {
-        found = &entry;
-        break;
-      }
-    }
-    if (connect && found == nullptr) {
+  ChannelOutcome outcome = ChannelOutcome::kNoAccess;
+  {
+    CHeaderTransaction transaction(*this, CHeaderTransaction::Kind::kHeaderOnly);
+    outcome = transaction.Outcome();
+    if (RegionHeader* header = transaction.Header()) {
+      ClientEntry* found = nullptr;
       for (ClientEntry& entry : header->Clients) {
-        if (entry.InUse != 0) continue;
-        Step(header->ClientCount, 1);
-        entry.InUse = 1;
-        std::memset(entry.Name, 0, sizeof entry.Name);
-        std::memcpy(entry.Name, name.data(), name.size() * sizeof(char16_t));
-        entry.Width = width;
-        entry.Height = height;
-        entry.LastSeen = platform::GetTickCount();
-        break;
+        if (entry.InUse != 0 && NameEquals(entry.Name, name)) {
+          found = &entry;
+          break;
+        }
       }
-    } else if (!connect && found != nullptr) {
-      found->InUse = 0;
-      found->Width = 0;
-      found->Height = 0;
-      Step(header->ClientCount, -1);
+      if (connect && found == nullptr) {
+        for (ClientEntry& entry : header->Clients) {
+          if (entry.InUse != 0) continue;
+          Step(header->ClientCount, 1);
+          entry.InUse = 1;
+          std::memset(entry.Name, 0, sizeof entry.Name);
+          std::memcpy(entry.Name, name.data(), name.size() * sizeof(char16_t));
+          entry.Width = width;
+          entry.Height = height;
+          entry.LastSeen = platform::GetTickCount();
+          break;
+        }
+      } else if (!connect && found != nullptr) {
+        found->InUse = 0;
+        found->Width = 0;
+        found->Height = 0;
+        Step(header->ClientCount, -1);
+      }
     }
   }
-  EndHeader(taken);
-  SetClientEvent(true);
-  return 0;
+  SignalEvent(m_hClientEvent, true);
+  return outcome;
 }
 
 void CFileMapping::GetClientInfo(std::vector<ClientEntry>* clients) {
   CTraceScope scope(0, L"CFileMapping::GetClientInfo");
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  CLockHolder<CRecursiveLock> hold(m_lock);
   if (clients == nullptr) return;
   clients->clear();
   // Room for a full table first: nothing allocates while the mutex is held.
   clients->reserve(channel::kMaxClients);
-  bool taken = false;
-  RegionHeader* header = BeginHeader(&taken);
-  if (header == nullptr) return;
-  for (const ClientEntry& entry : header->Clients)
-    if (entry.InUse != 0) clients->push_back(entry);
-  EndHeader(taken);
+  {
+    CHeaderTransaction transaction(*this, CHeaderTransaction::Kind::kHeaderOnly);
+    const RegionHeader* header = transaction.Header();
+    if (header == nullptr) return;
+    for (const ClientEntry& entry : header->Clients)
+      if (entry.InUse != 0) clients->push_back(entry);
+  }
   for (const ClientEntry& copy : *clients) {
     const std::wstring name = platform::Utf16ToWide(copy.Name, StoredNameLength(copy.Name));
     g_Log.Write(0, L"Client %s connected at resolution %dx%d.\n", name.c_str(), static_cast<int>(copy.Width),
@@ -621,11 +705,11 @@ void CFileMapping::NotifyThreadProc() {
     if (!m_mappingHeld) return;
     if (!signalled) return;  // the event is broken; waiting again would spin
     // A count that cannot be read now (the mutex held by a stopped peer) is not a count of 0.
-    std::int32_t count = 0;
-    if (!ReadClientCount(&count) || count == m_lastClientCount) continue;
-    m_lastClientCount = count;
+    const std::optional<std::int32_t> count = ReadClientCount();
+    if (!count.has_value() || *count == m_lastClientCount) continue;
+    m_lastClientCount = *count;
     if (m_hNotifyWnd == nullptr) continue;
     platform::PostNotifyMessage(m_hNotifyWnd, channel::kClientCountMessage,
-                                static_cast<std::uintptr_t>(static_cast<std::uint32_t>(count)), 0);
+                                static_cast<std::uintptr_t>(static_cast<std::uint32_t>(*count)), 0);
   }
 }

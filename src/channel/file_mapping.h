@@ -1,6 +1,15 @@
 // CFileMapping: one participant's handle on the shared frame channel (the region, its
 // access mutex and its two events; layout and names in frame_region.h).
 //
+//   CFileMapping channel;                       // a camera's side
+//   if (channel.Init(false, nullptr) != 0) return E_FAIL;
+//   bool listed = true;
+//   if (CFrameLease frame = channel.LeaseFrame(0, clientName, &listed); frame.Held()) {
+//     Scale(frame.Pixels(), frame.Width(), frame.Height());   // in place, no copy
+//     if (frame.ShowLogo()) BlendLogo();
+//   }                                           // the hold is dropped here
+//   if (!listed) channel.NotifyServerAboutClientConnection(true, clientName, width, height);
+//
 // The producer and every consumer stream use this same class: Init(true, window) on the
 // producer side starts a notification thread that posts kClientCountMessage with the new
 // count to the window whenever the client count changes; Init(false, nullptr) on the
@@ -55,23 +64,31 @@
 // Ownership: owns its handles and its notification thread; Destroy (any number of times,
 // also from the destructor) releases them and the object may be initialised again.
 // Threading: every operation holds m_lock (recursive) for its whole run and takes the
-// access mutex after it; no operation holds the mutex when it returns. Results are plain
-// integers as each operation states.
+// access mutex after it, through one CHeaderTransaction (header_transaction.h, which also
+// states what an operation does after meeting an abandoned mutex owner); no operation
+// holds the mutex when it returns, and a frame lease holds only its frame's hold count.
+// Results are plain integers as each operation states; inside the channel every step
+// reports a ChannelOutcome (channel_outcome.h), turned into those integers only here.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
+#include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "channel/channel_outcome.h"
+#include "channel/frame_lease.h"
 #include "channel/frame_region.h"
+#include "platform/annotated_lock.h"
 #include "platform/clock.h"
 #include "platform/named_sync.h"
 #include "platform/notify_queue.h"
 #include "platform/shared_memory.h"
+#include "platform/thread_annotations.h"
 
 class CFileMapping {
  public:
@@ -91,13 +108,15 @@ class CFileMapping {
   CFileMapping(const CFileMapping&) = delete;
   CFileMapping& operator=(const CFileMapping&) = delete;
 
-  // Set-up and shut-down.
-  int Init(bool isServer, NotifyWindow notifyWindow);
-  int InitSyncObjects();
-  int CreateFileMapping();
-  void Destroy();
-  bool IsCreated();
-  NotifyWindow GetNotifyWindow();
+  // Set-up and shut-down. Destroy ends every frame lease's claim on this object: a lease
+  // still out afterwards drops nothing when it ends (its Pixels() must no longer be
+  // read), so leases belong inside the object's Init..Destroy.
+  int Init(bool isServer, NotifyWindow notifyWindow) EXCLUDES(m_lock);
+  int InitSyncObjects() EXCLUDES(m_lock);
+  int CreateFileMapping() EXCLUDES(m_lock);
+  void Destroy() EXCLUDES(m_lock);
+  bool IsCreated() EXCLUDES(m_lock);
+  NotifyWindow GetNotifyWindow() EXCLUDES(m_lock);
 
   // Synchronisation objects. These do not take m_lock (a wait may be long), so they must
   // not overlap Destroy on another thread.
@@ -105,94 +124,132 @@ class CFileMapping {
   bool WaitClientEvent(DWORD timeoutMs);
   bool WaitAccessMutex(DWORD timeoutMs);
   void ReleaseAccessMutex();
-  void SetServerEvent(bool set);
-  void SetClientEvent(bool set);
+  void SetServerEvent(bool set) EXCLUDES(m_lock);
+  void SetClientEvent(bool set) EXCLUDES(m_lock);
 
   // Views. MapView: 0 when a view was mapped; 1 when one exists already, there is no
   // mapping, the window passes the end of the region, or mapping failed.
-  int MapView(std::uint32_t offset, std::uint32_t size);
-  int UnmapView();
-  std::pair<std::uint32_t, std::uint32_t> AlignOffset(std::uint32_t offset) const;
+  int MapView(std::uint32_t offset, std::uint32_t size) EXCLUDES(m_lock);
+  int UnmapView() EXCLUDES(m_lock);
+  std::pair<std::uint32_t, std::uint32_t> AlignOffset(std::uint32_t offset) const EXCLUDES(m_lock);
 
   // Header fields (each a whole transaction under the access mutex).
-  std::int32_t GetClientCount();
-  std::pair<std::int32_t, std::int32_t> GetServerResolution();
-  int SetServerResolution(std::int32_t width, std::int32_t height);
-  std::int32_t GetShowLogo();
-  int SetShowLogo(std::int32_t showLogo);
+  std::int32_t GetClientCount() EXCLUDES(m_lock);
+  std::pair<std::int32_t, std::int32_t> GetServerResolution() EXCLUDES(m_lock);
+  int SetServerResolution(std::int32_t width, std::int32_t height) EXCLUDES(m_lock);
+  std::int32_t GetShowLogo() EXCLUDES(m_lock);
+  int SetShowLogo(std::int32_t showLogo) EXCLUDES(m_lock);
 
   // Frames: 0 on success, -1 otherwise.
   int SetMediaSample(int index, std::int32_t width, std::int32_t height, const void* data, std::int32_t length,
-                     std::int32_t aux32, const std::int64_t* aux64A, const std::int64_t* aux64B);
-  int LockMediaSample(int index, channel::FrameDescriptor* descriptor);
+                     std::int32_t aux32, const std::int64_t* aux64A, const std::int64_t* aux64B) EXCLUDES(m_lock);
+  int LockMediaSample(int index, channel::FrameDescriptor* descriptor) EXCLUDES(m_lock);
+  // Copies the held frame; a caller whose entry has vanished (and that gives a nonzero
+  // size) is registered again after the copy, once the header transaction has ended.
   int GetMediaSampleData(int index, void* destination, std::int32_t length, const std::wstring& clientName,
-                         std::int32_t width, std::int32_t height);
-  int UnlockMediaSample(int index);
+                         std::int32_t width, std::int32_t height) EXCLUDES(m_lock);
+  int UnlockMediaSample(int index) EXCLUDES(m_lock);
+
+  // A hold on frame index, read in place (frame_lease.h). Taken exactly when
+  // LockMediaSample would take one (the server event set, the producer not found dead,
+  // Valid 1, LockCount below its maximum, a clean acquire of the access mutex) and, in
+  // addition, only when the descriptor's Length is FrameBytes(Width, Height) and the frame
+  // fits its area; otherwise an empty lease and LockCount as it was. The same header
+  // transaction reads ShowLogo and refreshes clientName's LastSeen (the full name is
+  // compared, as GetMediaSampleData does). *listed (may be null) is false when a lease was
+  // given and clientName had no entry: the caller then registers again, after this call;
+  // it is true in every other case. The lease keeps its own view of the frame (also with
+  // kPerOperation views), so every other operation works while it is out.
+  CFrameLease LeaseFrame(int index, const std::wstring& clientName, bool* listed) EXCLUDES(m_lock);
 
   // Clients.
   int NotifyServerAboutClientConnection(bool connect, const std::wstring& clientName, std::int32_t width,
-                                        std::int32_t height);
-  void GetClientInfo(std::vector<channel::ClientEntry>* clients);
+                                        std::int32_t height) EXCLUDES(m_lock);
+  void GetClientInfo(std::vector<channel::ClientEntry>* clients) EXCLUDES(m_lock);
 
   // True after Init(true, ...) found another producer owning the producer mutex: this
   // object then writes frames like any producer but does not hold the mutex.
-  bool OtherProducerRuns() const { return m_otherProducer; }
+  bool OtherProducerRuns() const EXCLUDES(m_lock);
   // The tick source of the client scan (platform::GetTickCount unless a test sets one).
-  void SetTickSource(DWORD (*tick)()) { m_tick = tick != nullptr ? tick : &platform::GetTickCount; }
+  void SetTickSource(DWORD (*tick)()) EXCLUDES(m_lock);
 
   // The view mapped now, or null (for the operations above and their tests).
-  std::uint8_t* View() const { return m_pView; }
+  std::uint8_t* View() const EXCLUDES(m_lock);
   // The strategy in effect (kPerOperation in a 32-bit process whatever was asked for).
   ViewStrategy GetViewStrategy() const { return m_viewStrategy; }
 
  private:
+  friend class CHeaderTransaction;
+  friend class CFrameLease;
+
   void NotifyThreadProc();
-  // The header transaction's first half: m_lock is held by the caller; waits for the
-  // mutex and maps the header. Null when the header cannot be mapped (the mutex is then
-  // released again).
-  channel::RegionHeader* BeginHeader(bool* mutexTaken);
-  void EndHeader(bool mutexTaken);
+  int InitSyncObjectsLocked() REQUIRES(m_lock);
+  int CreateFileMappingLocked() REQUIRES(m_lock);
+  // Maps size bytes at offset into the one view (MapView's rules); UnmapWindow drops it.
+  ChannelOutcome MapWindow(std::uint32_t offset, std::uint32_t size) REQUIRES(m_lock);
+  ChannelOutcome UnmapWindow() REQUIRES(m_lock);
   // Waits for the access mutex for at most channel::kAccessWaitMs.
-  WaitResult WaitForAccess();
-  // The client count, or false when the header cannot be read.
-  bool ReadClientCount(std::int32_t* count);
+  WaitResult WaitForAccess() REQUIRES(m_lock);
+  // The client count, or nothing when the header cannot be read.
+  std::optional<std::int32_t> ReadClientCount() EXCLUDES(m_lock);
   // Producer side: owns the producer mutex from now on, or learns that another producer
   // does. Consumer side: takes and releases it once; an abandoned one resets the server
   // event.
-  void ClaimProducerMutex();
-  void CheckProducerAlive();
+  void ClaimProducerMutex() REQUIRES(m_lock);
+  void CheckProducerAlive() REQUIRES(m_lock);
   // Producer side, with the header mapped and the mutex held: withdraws the entries not
   // seen for more than channel::kStaleClientMs; the number withdrawn.
-  int WithdrawStaleClients(channel::RegionHeader* header);
+  int WithdrawStaleClients(channel::RegionHeader* header) REQUIRES(m_lock);
   // Called with the mutex just taken from an owner that ended while holding it (the
   // header may be half updated): makes ClientCount the number of occupied entries again.
-  void RepairAbandonedHeader();
+  void RepairAbandonedHeader() REQUIRES(m_lock);
   // Maps the frame window of index for length bytes; the frame's first byte, or null.
-  std::uint8_t* MapFrame(int index, std::int32_t length);
+  std::uint8_t* MapFrame(int index, std::int32_t length) REQUIRES(m_lock);
+  // What LeaseFrame needs besides the hold, filled in the hold's transaction.
+  struct LeaseTerms {
+    const std::u16string* name;       // whose LastSeen to refresh
+    std::uint8_t* ownView = nullptr;  // the lease's own mapping (null: whole region)
+    std::size_t ownViewSize = 0;
+    const std::uint8_t* pixels = nullptr;
+    bool showLogo = false;
+    bool listed = true;
+  };
+  // Takes a hold on frame index and copies its descriptor (with the new count) to *copy;
+  // with terms, only for a frame a lease can read in place, and fills the terms.
+  ChannelOutcome TakeHold(int index, channel::FrameDescriptor* copy, LeaseTerms* terms) REQUIRES(m_lock);
+  // Drops one hold on frame index; a count at 0 or below stays as it is.
+  ChannelOutcome DropHold(int index) REQUIRES(m_lock);
+  ChannelOutcome RegisterClient(bool connect, const std::wstring& clientName, std::int32_t width,
+                                std::int32_t height) REQUIRES(m_lock);
 
   const ViewStrategy m_viewStrategy;
-  std::int32_t m_lastClientCount = 0;
-  std::recursive_mutex m_lock;
-  bool m_isServer = false;
-  CSharedMemory m_hMapping;
+  // Leases reach the object through this anchor, which outlives it (frame_lease.h).
+  const std::shared_ptr<CFrameLease::Anchor> m_leaseAnchor;
+  std::int32_t m_lastClientCount = 0;  // the notification thread's alone
+  mutable CRecursiveLock m_lock;
+  bool m_isServer GUARDED_BY(m_lock) = false;
+  CSharedMemory m_hMapping GUARDED_BY(m_lock);
   std::atomic<bool> m_mappingHeld{false};
-  std::uint8_t* m_pView = nullptr;
-  std::size_t m_viewSize = 0;
-  std::uint8_t* m_wholeRegion = nullptr;  // kWholeRegion: the region mapped once per Init
+  std::uint8_t* m_pView GUARDED_BY(m_lock) = nullptr;
+  std::size_t m_viewSize GUARDED_BY(m_lock) = 0;
+  // kWholeRegion: the region mapped once per Init.
+  std::uint8_t* m_wholeRegion GUARDED_BY(m_lock) = nullptr;
+  // The mutex and the events are waited for without m_lock (see above); they are opened
+  // and closed only by Init and Destroy.
   CNamedMutex m_hAccessMutex;
   CNamedEvent m_hServerEvent;
   CNamedEvent m_hClientEvent;
-  CNamedMutex m_hProducerMutex;
-  bool m_producerHeld = false;   // this producer owns m_hProducerMutex
-  bool m_otherProducer = false;  // another producer owned it at Init
-  DWORD (*m_tick)() = &platform::GetTickCount;
-  bool m_firstWriteSeen = false;      // this producer has written since Init
-  std::uint32_t m_firstWriteTick = 0;  // when it first did (tick ms)
-  std::thread m_hNotifyThread;
-  NotifyWindow m_hNotifyWnd = nullptr;
-  std::uint32_t m_allocationGranularity = 0;
+  CNamedMutex m_hProducerMutex GUARDED_BY(m_lock);
+  bool m_producerHeld GUARDED_BY(m_lock) = false;   // this producer owns m_hProducerMutex
+  bool m_otherProducer GUARDED_BY(m_lock) = false;  // another producer owned it at Init
+  DWORD (*m_tick)() GUARDED_BY(m_lock) = &platform::GetTickCount;
+  bool m_firstWriteSeen GUARDED_BY(m_lock) = false;      // this producer has written since Init
+  std::uint32_t m_firstWriteTick GUARDED_BY(m_lock) = 0;  // when it first did (tick ms)
+  std::thread m_hNotifyThread GUARDED_BY(m_lock);
+  NotifyWindow m_hNotifyWnd = nullptr;  // written by Init before the thread starts
+  std::uint32_t m_allocationGranularity GUARDED_BY(m_lock) = 0;
   // When the current run of writes blocked by a hold on index i began (tick ms); 0 = none.
-  std::uint32_t m_holdBlockedSince[channel::kUsableFrameIndices] = {};
+  std::uint32_t m_holdBlockedSince[channel::kUsableFrameIndices] GUARDED_BY(m_lock) = {};
   // The smallest hold count seen by the writes of that run: the holds nobody released.
-  std::int32_t m_holdBlockedLeast[channel::kUsableFrameIndices] = {};
+  std::int32_t m_holdBlockedLeast[channel::kUsableFrameIndices] GUARDED_BY(m_lock) = {};
 };

@@ -529,6 +529,170 @@ TEST_P(FileMappingExchangeTest, FramesAtEveryUsableIndexTravelThroughTheirOwnWin
       << "one byte past the region";
 }
 
+// ---- Frame leases ----------------------------------------------------------------
+
+constexpr std::size_t kShowLogoAt = 14420;
+constexpr std::size_t kLockCountAt = 14424 + 4;
+
+bool SameBytes(const CFrameLease& lease, std::int32_t n) {
+  const auto expected = Pattern(n);
+  return lease.Held() && std::memcmp(lease.Pixels(), expected.data(), expected.size()) == 0;
+}
+
+TEST_P(FileMappingExchangeTest, LeasedFrameIsReadInPlaceAndItsWriteWaitsUntilTheLeaseEnds) {
+  CFileMapping producer(ProducerViews()), consumer(ConsumerViews());
+  ASSERT_EQ(producer.Init(true, nullptr), 0);
+  ASSERT_EQ(consumer.Init(false, nullptr), 0);
+  ASSERT_EQ(producer.SetServerResolution(kWidth, kHeight), 1);
+  ASSERT_EQ(Write(producer, 1), 0);
+  CRawRegion raw;
+  ASSERT_TRUE(raw.IsOpen());
+  CFrameLease lease = consumer.LeaseFrame(0, L"cam", nullptr);
+  ASSERT_TRUE(lease.Held());
+  EXPECT_EQ(lease.Width(), kWidth);
+  EXPECT_EQ(lease.Height(), kHeight);
+  EXPECT_EQ(raw.At<std::int32_t>(kLockCountAt), 1);
+  EXPECT_EQ(Write(producer, 2), -1) << "a leased frame is not overwritten";
+  // The lease keeps a view of its own: the object's one view stays free for the others.
+  EXPECT_EQ(consumer.View(), nullptr);
+  EXPECT_EQ(consumer.GetServerResolution(), (std::pair<std::int32_t, std::int32_t>{kWidth, kHeight}));
+  consumer.NotifyServerAboutClientConnection(true, L"cam", kWidth, kHeight);
+  EXPECT_EQ(consumer.GetClientCount(), 1);
+  EXPECT_TRUE(SameBytes(lease, 1));
+
+  CFrameLease moved = std::move(lease);
+  EXPECT_FALSE(lease.Held());
+  EXPECT_EQ(lease.Release(), 0) << "an empty lease has nothing to drop";
+  EXPECT_EQ(raw.At<std::int32_t>(kLockCountAt), 1) << "moving hands the one hold over";
+  EXPECT_TRUE(SameBytes(moved, 1));
+  EXPECT_EQ(moved.Release(), 0);
+  EXPECT_FALSE(moved.Held());
+  EXPECT_EQ(raw.At<std::int32_t>(kLockCountAt), 0);
+  ASSERT_EQ(Write(producer, 3), 0) << "the write goes through once the lease has ended";
+
+  {
+    CFrameLease first = consumer.LeaseFrame(0, L"cam", nullptr);
+    CFrameLease second = consumer.LeaseFrame(0, L"cam", nullptr);
+    ASSERT_TRUE(first.Held() && second.Held());
+    EXPECT_EQ(raw.At<std::int32_t>(kLockCountAt), 2);
+    EXPECT_TRUE(SameBytes(first, 3) && SameBytes(second, 3));
+    first = std::move(second);  // drops the first hold, keeps the second
+    EXPECT_EQ(raw.At<std::int32_t>(kLockCountAt), 1);
+  }
+  EXPECT_EQ(raw.At<std::int32_t>(kLockCountAt), 0) << "the destructor drops the hold";
+  EXPECT_EQ(Write(producer, 4), 0);
+}
+
+TEST_P(FileMappingExchangeTest, LeaseReadsTheLogoFlagAndRefreshesItsClientInTheTurnThatTakesTheHold) {
+  CFileMapping producer(ProducerViews()), consumer(ConsumerViews());
+  ASSERT_EQ(producer.Init(true, nullptr), 0);
+  ASSERT_EQ(consumer.Init(false, nullptr), 0);
+  ASSERT_EQ(Write(producer, 1), 0);
+  consumer.NotifyServerAboutClientConnection(true, L"cam", kWidth, kHeight);
+  CRawRegion raw;
+  ASSERT_TRUE(raw.IsOpen());
+  constexpr std::size_t kLastSeenAt = 12 + 140;
+  raw.Put<std::int32_t>(kShowLogoAt, 7);
+  raw.Put<std::uint32_t>(kLastSeenAt, 0);
+
+  bool listed = false;
+  CFrameLease lease = consumer.LeaseFrame(0, L"cam", &listed);
+  ASSERT_TRUE(lease.Held());
+  EXPECT_TRUE(lease.ShowLogo()) << "any nonzero flag";
+  EXPECT_TRUE(listed);
+  EXPECT_NE(raw.At<std::uint32_t>(kLastSeenAt), 0u) << "LastSeen refreshed";
+  EXPECT_EQ(producer.SetShowLogo(0), 1);
+  EXPECT_TRUE(lease.ShowLogo()) << "the flag as it was when the hold was taken";
+  lease.Release();
+
+  lease = consumer.LeaseFrame(0, L"gone", &listed);
+  ASSERT_TRUE(lease.Held());
+  EXPECT_FALSE(lease.ShowLogo());
+  EXPECT_FALSE(listed) << "no entry for this name";
+  EXPECT_EQ(consumer.GetClientCount(), 1) << "registering again is the caller's, after the lease is taken";
+  lease.Release();
+
+  // No hold, no refresh: a consumer that gets no frame is not told to register.
+  raw.Put<std::uint32_t>(kLastSeenAt, 0);
+  producer.SetServerEvent(false);
+  listed = false;
+  EXPECT_FALSE(consumer.LeaseFrame(0, L"gone", &listed).Held());
+  EXPECT_TRUE(listed);
+  EXPECT_FALSE(consumer.LeaseFrame(0, L"cam", nullptr).Held());
+  EXPECT_EQ(raw.At<std::uint32_t>(kLastSeenAt), 0u);
+  EXPECT_EQ(raw.At<std::int32_t>(kLockCountAt), 0);
+}
+
+TEST_P(FileMappingExchangeTest, DamagedDescriptorGivesNoLeaseAndLeavesTheHoldCountAsItWas) {
+  CFileMapping producer(ProducerViews()), consumer(ConsumerViews());
+  ASSERT_EQ(producer.Init(true, nullptr), 0);
+  ASSERT_EQ(consumer.Init(false, nullptr), 0);
+  constexpr std::size_t kDescriptor = 14424;
+  struct Damage {
+    const char* what;
+    std::int32_t width, height, length;
+    std::uint8_t valid;
+    std::int32_t lockCount;
+  };
+  constexpr std::int32_t kMax = 2147483647;
+  const std::int32_t wide = static_cast<std::int32_t>(channel::FrameBytes(4096, 1));
+  const Damage rows[] = {
+      {"length one byte short", kWidth, kHeight, kBytes - 1, 1, 0},
+      {"length one byte long", kWidth, kHeight, kBytes + 1, 1, 0},
+      {"width without the row padding", 321, kHeight, 321 * 3 * kHeight, 1, 0},
+      {"zero width", 0, kHeight, 0, 1, 0},
+      {"negative height", kWidth, -kHeight, kBytes, 1, 0},
+      {"size whose byte count wraps to the length in 32 bits", 65536, 21846, 131072, 1, 0},
+      {"side past 2^24", 1 << 25, 1, kBytes, 1, 0},
+      {"exact picture larger than its area", 4096, 1281, wide * 1281, 1, 0},
+      {"not valid", kWidth, kHeight, kBytes, 0, 0},
+      {"held to the count's maximum", kWidth, kHeight, kBytes, 1, kMax},
+      {"held by others", kWidth, kHeight, kBytes, 1, 3},
+  };
+  CRawRegion raw;
+  ASSERT_TRUE(raw.IsOpen());
+  for (const Damage& row : rows) {
+    SCOPED_TRACE(row.what);
+    ASSERT_EQ(Write(producer, 1), 0);
+    raw.Put<std::int32_t>(kDescriptor + 8, row.width);
+    raw.Put<std::int32_t>(kDescriptor + 12, row.height);
+    raw.Put<std::int32_t>(kDescriptor + 40, row.length);
+    raw.Put<std::uint8_t>(kDescriptor, row.valid);
+    raw.Put<std::int32_t>(kLockCountAt, row.lockCount);
+    CFrameLease lease = consumer.LeaseFrame(0, L"cam", nullptr);
+    const bool healthy = row.lockCount == 3;
+    EXPECT_EQ(lease.Held(), healthy);
+    EXPECT_EQ(raw.At<std::int32_t>(kLockCountAt), row.lockCount + (healthy ? 1 : 0));
+    lease.Release();
+    EXPECT_EQ(raw.At<std::int32_t>(kLockCountAt), row.lockCount);
+    raw.Put<std::int32_t>(kLockCountAt, 0);
+  }
+}
+
+TEST_P(FileMappingExchangeTest, LeaseOutlivingItsChannelDropsNothingAndDoesNotCrash) {
+  CFileMapping producer(ProducerViews());
+  ASSERT_EQ(producer.Init(true, nullptr), 0);
+  ASSERT_EQ(Write(producer, 1), 0);
+  CRawRegion raw;
+  ASSERT_TRUE(raw.IsOpen());
+  CFrameLease afterDestroy, afterDelete;
+  {
+    CFileMapping consumer(ConsumerViews());
+    ASSERT_EQ(consumer.Init(false, nullptr), 0);
+    afterDestroy = consumer.LeaseFrame(0, L"cam", nullptr);
+    ASSERT_TRUE(afterDestroy.Held());
+    consumer.Destroy();
+    ASSERT_EQ(consumer.Init(false, nullptr), 0);
+    EXPECT_EQ(afterDestroy.Release(), -1) << "a lease of an earlier Init drops nothing";
+    EXPECT_EQ(raw.At<std::int32_t>(kLockCountAt), 1);
+    afterDelete = consumer.LeaseFrame(0, L"cam", nullptr);
+    ASSERT_TRUE(afterDelete.Held());
+    EXPECT_EQ(raw.At<std::int32_t>(kLockCountAt), 2);
+  }
+  EXPECT_EQ(afterDelete.Release(), -1);
+  EXPECT_EQ(raw.At<std::int32_t>(kLockCountAt), 2) << "the holds stay for the producer to clear";
+}
+
 // ---- Several processes -------------------------------------------------------------
 
 // Child: <frames> — writes frames 1..frames at about 200 a second, then exits.
@@ -688,6 +852,20 @@ TEST_F(FileMappingTest, ClientCountLeftHalfDoneByADeadMutexOwnerIsRecounted) {
   consumer.NotifyServerAboutClientConnection(false, L"live-client", 0, 0);
   EXPECT_EQ(producer.GetClientCount(), 0);
   EXPECT_NE(log.Messages().find("the client count 2 is corrected to 1 occupied entries"), std::string::npos);
+}
+
+TEST_F(FileMappingTest, LeaseThatMeetsAnAbandonedAccessMutexTakesNoHoldThatTurn) {
+  CFileMapping producer, consumer;
+  ASSERT_EQ(producer.Init(true, nullptr), 0);
+  ASSERT_EQ(consumer.Init(false, nullptr), 0);
+  ASSERT_EQ(Write(producer, 1), 0);
+  KillWhileHolding(names, "mutex");
+  CRawRegion raw;
+  ASSERT_TRUE(raw.IsOpen());
+  EXPECT_FALSE(consumer.LeaseFrame(0, L"cam", nullptr).Held()) << "the turn ends at the header's repair";
+  EXPECT_EQ(raw.At<std::int32_t>(kLockCountAt), 0);
+  const CFrameLease lease = consumer.LeaseFrame(0, L"cam", nullptr);
+  EXPECT_TRUE(SameBytes(lease, 1)) << "the next turn acquires cleanly";
 }
 
 TEST_F(FileMappingTest, ClearingAnAbandonedHoldKeepsTheHoldOfALiveConsumer) {
@@ -979,6 +1157,7 @@ TEST_F(FileMappingTest, PeerKeepingTheAccessMutexDelaysEveryOperationOnlyForItsW
 
   struct Results {
     int lock = 0, copy = 0, write = 0, resolutionSet = 0, logoSet = 0;
+    bool leased = true;
     std::int32_t count = -1, logo = -1;
     std::pair<std::int32_t, std::int32_t> resolution{-1, -1};
     std::size_t listed = 99;
@@ -988,6 +1167,7 @@ TEST_F(FileMappingTest, PeerKeepingTheAccessMutexDelaysEveryOperationOnlyForItsW
     Results r;
     FrameDescriptor d{};
     r.lock = consumer.LockMediaSample(0, &d);
+    r.leased = consumer.LeaseFrame(0, L"c", nullptr).Held();
     r.copy = consumer.GetMediaSampleData(0, copy.data(), kBytes, L"c", kWidth, kHeight);
     consumer.UnlockMediaSample(0);
     consumer.NotifyServerAboutClientConnection(false, L"c", 0, 0);
@@ -1010,6 +1190,7 @@ TEST_F(FileMappingTest, PeerKeepingTheAccessMutexDelaysEveryOperationOnlyForItsW
   ASSERT_TRUE(returned) << "a call waited for the mutex without limit";
   const Results r = calls.get();
   EXPECT_EQ(r.lock, -1) << "no frame: the placeholder";
+  EXPECT_FALSE(r.leased);
   EXPECT_EQ(r.copy, -1);
   EXPECT_EQ(r.write, -1);
   EXPECT_EQ(r.count, 0);
