@@ -245,12 +245,3 @@ bool CStreamImages::BlendLogo(void* buffer, int width, int height) {
   }
   return true;
 }
-
-CImage* CStreamImages::PrepareStagingImage(int width, int height) {
-  const std::int64_t bytes = channel::FrameBytes(width, height);
-  if (bytes <= 0 || bytes > static_cast<std::int64_t>(channel::kFrameAreaSize)) return nullptr;
-  if (m_pStagingImage != nullptr && m_pStagingImage->Width() == width && m_pStagingImage->Height() == height)
-    return m_pStagingImage.get();
-  m_pStagingImage = CImage::Create(width, height, 3, CImage::kBottomLeft);
-  return m_pStagingImage.get();
-}

@@ -64,17 +64,6 @@ class CStreamImages {
   // The logo's size in a frame of the given width (its natural size at 320 pixels);
   // 0 x 0 when that would be more pixels than a loaded picture may have.
   static void LogoSize(int logoWidth, int logoHeight, int frameWidth, int* width, int* height);
-  // Drops the placeholder scaled for the last output size (the next frame scales it
-  // again); for a stream that stops and may start at another size.
-  void ReleaseScaledPlaceholder() { m_pScaledPlaceholder.reset(); }
-
-  // An image of the producer's frame size to receive its frame: reused when the size is
-  // the same, made anew otherwise. Null for a size that is not positive or whose frame
-  // would not fit a channel frame area (15 MiB).
-  CImage* PrepareStagingImage(int width, int height);
-  void ReleaseStagingImage() { m_pStagingImage.reset(); }
-  CImage* StagingImage() { return m_pStagingImage.get(); }
-
  private:
   // Makes the blend's tables for a logo scaled to lw x lh; false when it cannot.
   bool PrepareScaledLogo(int lw, int lh);
@@ -92,5 +81,4 @@ class CStreamImages {
   std::vector<std::uint8_t> m_logoInverse;
   // Per logo row, the bytes [first, end) outside which its alpha is 0.
   std::vector<std::pair<int, int>> m_logoSpans;
-  std::unique_ptr<CImage> m_pStagingImage;
 };

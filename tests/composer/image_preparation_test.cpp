@@ -306,24 +306,6 @@ TEST(LogoBlendTest, LogoScaledPastThePictureLimitIsNotDrawn) {
   EXPECT_EQ(frame.bytes, Frame(2000, 2, 7).bytes);
 }
 
-TEST(StagingImageTest, ReusedForTheSameSizeAndRefusedForUnusableSizes) {
-  CStreamImages images;
-  CImage* first = images.PrepareStagingImage(1280, 720);
-  ASSERT_NE(first, nullptr);
-  EXPECT_EQ(first->ByteSize(), 2764800u);
-  EXPECT_EQ(images.PrepareStagingImage(1280, 720), first);
-  EXPECT_EQ(images.PrepareStagingImage(0, 720), nullptr);
-  EXPECT_EQ(images.PrepareStagingImage(-1280, -720), nullptr);
-  EXPECT_EQ(images.PrepareStagingImage(2147483647, 2147483647), nullptr);
-  EXPECT_EQ(images.PrepareStagingImage(4000, 4000), nullptr) << "larger than a channel frame area";
-  // 1280 x 4096 fills a frame area exactly; one line more does not fit.
-  ASSERT_EQ(static_cast<std::size_t>(3840) * 4096, channel::kFrameAreaSize);
-  EXPECT_NE(images.PrepareStagingImage(1280, 4096), nullptr);
-  EXPECT_EQ(images.PrepareStagingImage(1280, 4097), nullptr);
-  ASSERT_NE(images.PrepareStagingImage(3, 5), nullptr);
-  EXPECT_EQ(images.StagingImage()->Step(), 12u);
-}
-
 TEST(PlaceholderTest, StretchesOverTheWholeBufferOnlyWhenItFits) {
   CStreamImages images;
   Frame frame(64, 48, 9);
