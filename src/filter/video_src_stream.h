@@ -178,9 +178,9 @@ class CVideoSrcStream : public CSourceStream,
   };
   // SetFormat's work under the state lock and m_streamLock. A connected pin's new type is
   // recorded and fixed, and pending says what the graph must reconnect.
-  HRESULT SetFormatLocked(AM_MEDIA_TYPE* pmt, CPendingReconnect* pending);
+  HRESULT SetFormatLocked(AM_MEDIA_TYPE* pmt, CPendingReconnect* pending) REQUIRES(m_streamLock);
   // Asks the peer, records and fixes type, fills pending (the caller holds both locks).
-  HRESULT RecordConnectedFormat(const CMediaType* type, CPendingReconnect* pending);
+  HRESULT RecordConnectedFormat(const CMediaType* type, CPendingReconnect* pending) REQUIRES(m_streamLock);
   // After the graph's reconnection (reconnected is its answer): keeps the new type when
   // both pins carry it, else restores the previous type, fixing and connection. Takes
   // both locks.
