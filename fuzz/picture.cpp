@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "filter/picture_loader.h"
-#include "filter/stream_images.h"
+#include "composer/picture_loader.h"
+#include "composer/stream_images.h"
 #include "fuzz_support.h"
 #include "platform/wide_string.h"
 

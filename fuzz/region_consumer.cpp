@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "channel/file_mapping.h"
-#include "filter/image.h"
+#include "composer/image.h"
 #include "filter/video_src_filter.h"
 #include "filter/video_src_stream.h"
 #include "framework/media_type.h"

@@ -11,8 +11,8 @@
 #include "channel/producer_process.h"
 #include "diagnostics/log_file.h"
 #include "diagnostics/trace_scope.h"
-#include "filter/install_paths.h"
-#include "filter/letterbox.h"
+#include "composer/install_paths.h"
+#include "composer/letterbox.h"
 #include "framework/dumps.h"
 #include "framework/source.h"
 #include "module/camera_identity.h"
@@ -112,7 +112,7 @@ struct CMediaTypeCopy {
 
 CVideoSrcStream::CVideoSrcStream(HRESULT* phr, CSource* pFilter, LPCWSTR pPinName)
     : CSourceStream(nullptr, phr, pFilter, pPinName), CBaseStreamControl() {
-  std::lock_guard<std::recursive_mutex> hold(m_streamLock);
+  CLockHolder<CRecursiveLock> hold(m_streamLock);
   if (m_channel.Init(false, nullptr) != 0 && phr != nullptr) *phr = E_FAIL;
   g_Log.Write(0, L"hModule=%X\n", static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(g_hModule)));
   if (g_hModule != nullptr) m_images.LoadPictures(GetInstallationRoot(g_hModule));
@@ -169,20 +169,18 @@ int CVideoSrcStream::CreateClientGuid(std::wstring* clientName) {
   return 0;
 }
 
-bool CVideoSrcStream::HostIsProducer() { return channel::HostIsProducer(); }
-
 std::wstring CVideoSrcStream::ClientName() {
-  std::lock_guard<std::recursive_mutex> hold(m_streamLock);
-  return m_clientName;
+  CLockHolder<CRecursiveLock> hold(m_streamLock);
+  return m_composer.ClientName();
 }
 
 std::int32_t CVideoSrcStream::Width() {
-  std::lock_guard<std::recursive_mutex> hold(m_streamLock);
+  CLockHolder<CRecursiveLock> hold(m_streamLock);
   return m_width;
 }
 
 std::int32_t CVideoSrcStream::Height() {
-  std::lock_guard<std::recursive_mutex> hold(m_streamLock);
+  CLockHolder<CRecursiveLock> hold(m_streamLock);
   return m_height;
 }
 
@@ -192,11 +190,10 @@ HRESULT CVideoSrcStream::Active() {
   CTraceScope scope(1, L"CVideoSrcStream::Active");
   std::lock_guard<std::recursive_mutex> state(StateLock());
   {
-    std::lock_guard<std::recursive_mutex> hold(m_streamLock);
+    CLockHolder<CRecursiveLock> hold(m_streamLock);
     std::wstring guid;
     CreateClientGuid(&guid);
-    m_clientName = GetHostProcessName() + L"-" + guid;
-    if (!HostIsProducer()) m_channel.NotifyServerAboutClientConnection(true, m_clientName, m_width, m_height);
+    m_composer.Announce(GetHostProcessName() + L"-" + guid, m_width, m_height);
     m_frameNumber = 0;
   }
   return CSourceStream::Active();
@@ -208,15 +205,14 @@ HRESULT CVideoSrcStream::Inactive() {
   // The worker ends first, so a frame being filled is finished before the lock is taken.
   const HRESULT hr = CSourceStream::Inactive();
   if (FAILED(hr)) return hr;
-  std::lock_guard<std::recursive_mutex> hold(m_streamLock);
-  if (!HostIsProducer()) m_channel.NotifyServerAboutClientConnection(false, m_clientName, 0, 0);
-  m_images.ReleaseStagingImage();
+  CLockHolder<CRecursiveLock> hold(m_streamLock);
+  m_composer.Withdraw();
   return S_OK;
 }
 
 HRESULT CVideoSrcStream::OnThreadCreate() {
   CTraceScope scope(1, L"CVideoSrcStream::OnThreadCreate");
-  std::lock_guard<std::recursive_mutex> hold(m_streamLock);
+  CLockHolder<CRecursiveLock> hold(m_streamLock);
   // The rate the connection was made for. The application thread that starts this
   // worker holds the state lock and waits for this hook, so the type cannot change
   // meanwhile.
@@ -234,7 +230,7 @@ HRESULT CVideoSrcStream::OnThreadCreate() {
 
 STDMETHODIMP CVideoSrcStream::BeginFlush() {
   CTraceScope scope(1, L"CVideoSrcStream::BeginFlush");
-  std::lock_guard<std::recursive_mutex> hold(m_streamLock);
+  CLockHolder<CRecursiveLock> hold(m_streamLock);
   m_frameNumber = 0;
   Flushing(true);
   return CSourceStream::BeginFlush();
@@ -290,7 +286,7 @@ HRESULT CVideoSrcStream::GetMediaType(int iPosition, CMediaType* pMediaType) {
   CTraceScope scope(1, L"CVideoSrcStream::GetMediaType pos=%d", iPosition);
   if (pMediaType == nullptr) return E_POINTER;
   // Not the state lock: a downstream pin may ask from inside Receive on the worker.
-  std::lock_guard<std::recursive_mutex> hold(m_streamLock);
+  CLockHolder<CRecursiveLock> hold(m_streamLock);
   const auto [width, height] = AnnouncedSize();
   if (iPosition < 0) return E_INVALIDARG;
   if (m_formatSet != 0) {
@@ -308,7 +304,7 @@ HRESULT CVideoSrcStream::CheckMediaType(const CMediaType* pMediaType) {
   if (pMediaType == nullptr) return E_POINTER;
   LogMediaType(1, pMediaType);
   // Not the state lock: a downstream pin may ask from inside Receive on the worker.
-  std::lock_guard<std::recursive_mutex> hold(m_streamLock);
+  CLockHolder<CRecursiveLock> hold(m_streamLock);
   if (m_formatSet == 1) {
     std::lock_guard<std::mutex> type(m_connectionLock);
     if (m_mt != *pMediaType) return E_INVALIDARG;
@@ -367,7 +363,7 @@ HRESULT CVideoSrcStream::SetMediaType(const CMediaType* pMediaType) {
     frameTime = FrameTimeFromType(m_mt);
   }
 
-  std::lock_guard<std::recursive_mutex> hold(m_streamLock);
+  CLockHolder<CRecursiveLock> hold(m_streamLock);
   m_width = info.bmiHeader.biWidth;
   m_height = info.bmiHeader.biHeight;
   SetPace(frameTime);
@@ -389,7 +385,7 @@ HRESULT CVideoSrcStream::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPE
   if (FAILED(hr)) return hr;
   g_Log.Write(1, L"Actual buffer size %lu\n", static_cast<DWORD>(actual.cbBuffer));
   if (actual.cbBuffer < pRequest->cbBuffer) return E_FAIL;
-  std::lock_guard<std::recursive_mutex> hold(m_streamLock);
+  CLockHolder<CRecursiveLock> hold(m_streamLock);
   m_bufferSize = pRequest->cbBuffer;
   return S_OK;
 }
@@ -401,7 +397,7 @@ STDMETHODIMP CVideoSrcStream::GetFormat(AM_MEDIA_TYPE** ppmt) {
   CTraceScope scope(1, L"CVideoSrcStream::GetFormat");
   if (ppmt == nullptr) return E_POINTER;
   std::lock_guard<std::recursive_mutex> state(StateLock());
-  std::lock_guard<std::recursive_mutex> hold(m_streamLock);
+  CLockHolder<CRecursiveLock> hold(m_streamLock);
   *ppmt = CreateMediaType(&m_mt);
   if (*ppmt == nullptr) return E_OUTOFMEMORY;
   if (IsConnected()) return S_OK;
@@ -419,7 +415,7 @@ STDMETHODIMP CVideoSrcStream::SetFormat(AM_MEDIA_TYPE* pmt) {
   CPendingReconnect pending;
   {
     std::lock_guard<std::recursive_mutex> state(StateLock());
-    std::lock_guard<std::recursive_mutex> hold(m_streamLock);
+    CLockHolder<CRecursiveLock> hold(m_streamLock);
     const HRESULT hr = SetFormatLocked(pmt, &pending);
     if (FAILED(hr) || pending.peer == nullptr) return hr;
   }
@@ -482,7 +478,7 @@ HRESULT CVideoSrcStream::RecordConnectedFormat(const CMediaType* type, CPendingR
 
 HRESULT CVideoSrcStream::CompleteReconnect(const CPendingReconnect& pending, HRESULT reconnected) {
   std::lock_guard<std::recursive_mutex> state(StateLock());
-  std::lock_guard<std::recursive_mutex> hold(m_streamLock);
+  CLockHolder<CRecursiveLock> hold(m_streamLock);
   CMediaType connected;
   if (SUCCEEDED(reconnected) && IsConnected() && SUCCEEDED(ConnectionMediaType(&connected)) &&
       connected == pending.wanted) {
@@ -649,44 +645,61 @@ HRESULT CVideoSrcStream::FillBuffer(IMediaSample* pSample) {
   CTraceScope scope(3, L"CVideoSrcStream::FillBuffer");
   if (pSample == nullptr) return E_POINTER;
   g_Log.Write(3, L"After CheckPtr\n");
-  // Frame pacing, outside the lock: a sleep until one interval after the previous frame
-  // was due.
-  if (!m_skipPacing.load()) {
-    const std::chrono::duration<REFERENCE_TIME, std::ratio<1, 10000000>> interval(m_frameTime.load());
-    std::this_thread::sleep_for(m_pacer.WaitBefore(
-        CFramePacer::Clock::now(), std::chrono::duration_cast<CFramePacer::Clock::duration>(interval)));
-  }
+  Pace();
 
-  std::lock_guard<std::recursive_mutex> hold(m_streamLock);
-
+  CLockHolder<CRecursiveLock> hold(m_streamLock);
   CMediaTypeCopy attached;
-  HRESULT hr = pSample->GetMediaType(&attached.type);
+  HRESULT hr = AdoptAttachedType(pSample, &attached.type);
+  if (FAILED(hr)) return hr;
+  OutputPicture picture;
+  hr = DescribeBuffer(pSample, &picture);
+  if (FAILED(hr)) return hr;
+  hr = Compose(picture);
+  if (FAILED(hr)) return hr;
+  return Stamp(pSample, picture, attached.type);
+}
+
+void CVideoSrcStream::Pace() {
+  // A sleep until one interval after the previous frame was due, outside the lock.
+  if (m_skipPacing.load()) return;
+  const std::chrono::duration<REFERENCE_TIME, std::ratio<1, 10000000>> interval(m_frameTime.load());
+  std::this_thread::sleep_for(m_pacer.WaitBefore(
+      CFramePacer::Clock::now(), std::chrono::duration_cast<CFramePacer::Clock::duration>(interval)));
+}
+
+HRESULT CVideoSrcStream::AdoptAttachedType(IMediaSample* pSample, AM_MEDIA_TYPE** attached) {
+  HRESULT hr = pSample->GetMediaType(attached);
   if (FAILED(hr)) {
     g_Log.Write(3, L"GetMediaType failed with hr=%X\n", static_cast<unsigned>(hr));
-  } else if (hr == S_OK && attached.type != nullptr) {
-    g_Log.Write(1, L"Media type is attached to sample\n");
-    // Checked before it replaces the connection type, so a refused type leaves the
-    // connection as it was.
-    if (!IsRgb24VideoInfo(*attached.type) || !IsDeliverableHeader(Header(*attached.type))) {
-      g_Log.Write(1, L"Mediatype validation has failed\n");
-      return E_UNEXPECTED;
-    }
-    if (ImageBytes(Header(*attached.type)) > static_cast<std::int64_t>(pSample->GetSize())) {
-      g_Log.Write(1, L"Error: lBuffSize is lower than lDstDataLen\n");
-      return E_UNEXPECTED;
-    }
-    hr = CBasePin::SetMediaType(static_cast<const CMediaType*>(attached.type));
-    if (FAILED(hr)) {
-      g_Log.Write(1, L"SetMediaType has failed with hr=%X\n", static_cast<unsigned>(hr));
-      return E_UNEXPECTED;
-    }
-    m_width = Header(*attached.type).biWidth;
-    m_height = Header(*attached.type).biHeight;
-    g_Log.Write(1, L"New size = %dx%d\n", static_cast<int>(m_width), static_cast<int>(m_height));
+    return S_OK;
   }
+  if (hr != S_OK || *attached == nullptr) return S_OK;
+  const AM_MEDIA_TYPE& type = **attached;
+  g_Log.Write(1, L"Media type is attached to sample\n");
+  // Checked before it replaces the connection type, so a refused type leaves the
+  // connection as it was.
+  if (!IsRgb24VideoInfo(type) || !IsDeliverableHeader(Header(type))) {
+    g_Log.Write(1, L"Mediatype validation has failed\n");
+    return E_UNEXPECTED;
+  }
+  if (ImageBytes(Header(type)) > static_cast<std::int64_t>(pSample->GetSize())) {
+    g_Log.Write(1, L"Error: lBuffSize is lower than lDstDataLen\n");
+    return E_UNEXPECTED;
+  }
+  hr = CBasePin::SetMediaType(static_cast<const CMediaType*>(&type));
+  if (FAILED(hr)) {
+    g_Log.Write(1, L"SetMediaType has failed with hr=%X\n", static_cast<unsigned>(hr));
+    return E_UNEXPECTED;
+  }
+  m_width = Header(type).biWidth;
+  m_height = Header(type).biHeight;
+  g_Log.Write(1, L"New size = %dx%d\n", static_cast<int>(m_width), static_cast<int>(m_height));
+  return S_OK;
+}
 
+HRESULT CVideoSrcStream::DescribeBuffer(IMediaSample* pSample, OutputPicture* picture) {
   BYTE* pDstData = nullptr;
-  hr = pSample->GetPointer(&pDstData);
+  const HRESULT hr = pSample->GetPointer(&pDstData);
   const LONG lBuffSize = pSample->GetSize();
   if (FAILED(hr) || pDstData == nullptr) {
     g_Log.Write(1, L"Error: pDstData == NULL\n");
@@ -695,8 +708,11 @@ HRESULT CVideoSrcStream::FillBuffer(IMediaSample* pSample) {
 
   // The picture the connection type describes and the one the stream writes (its width
   // and height) must both fit the buffer before anything is written into it.
-  const std::int64_t typeBytes =
-      m_mt.pbFormat != nullptr && m_mt.cbFormat >= sizeof(VIDEOINFOHEADER) ? ImageBytes(Header(m_mt)) : 0;
+  std::int64_t typeBytes = 0;
+  {
+    std::lock_guard<std::mutex> type(m_connectionLock);
+    if (m_mt.pbFormat != nullptr && m_mt.cbFormat >= sizeof(VIDEOINFOHEADER)) typeBytes = ImageBytes(Header(m_mt));
+  }
   const std::int64_t writeBytes = ImageBytes(m_width, m_height, 24);
   if (static_cast<std::int64_t>(lBuffSize) < typeBytes || static_cast<std::int64_t>(lBuffSize) < writeBytes) {
     g_Log.Write(1, L"Error: lBuffSize is lower than lDstDataLen\n");
@@ -711,42 +727,29 @@ HRESULT CVideoSrcStream::FillBuffer(IMediaSample* pSample) {
                 pointer.c_str(), static_cast<int>(lDstDataLen));
     return E_UNEXPECTED;
   }
+  // The stream's own format: bottom-up BGR24 rows padded to 4 bytes.
+  picture->width = m_width;
+  picture->height = m_height;
+  picture->format = PixelFormat::kBgr24;
+  picture->stride = static_cast<std::int32_t>(PackedStride(PixelFormat::kBgr24, m_width));
+  picture->bottomUp = true;
+  picture->buffer = pDstData;
+  picture->bytes = static_cast<std::size_t>(lBuffSize);
+  return S_OK;
+}
 
-  channel::FrameDescriptor descriptor;
-  std::memset(&descriptor, 0, sizeof(descriptor));
-  if (m_channel.LockMediaSample(0, &descriptor) != 0) {
-    m_needAnnounce = 1;
-    m_images.FillPlaceholder(pDstData, static_cast<std::size_t>(lBuffSize), m_width, m_height);
-  } else {
-    if (m_needAnnounce != 0) {
-      if (!HostIsProducer()) m_channel.NotifyServerAboutClientConnection(true, m_clientName, m_width, m_height);
-      m_needAnnounce = 0;
-    }
-    int copied = -1;
-    if (descriptor.Width == m_width && descriptor.Height == m_height) {
-      copied = m_channel.GetMediaSampleData(0, pDstData, lDstDataLen, m_clientName, m_width, m_height);
-    } else {
-      CImage* staging = m_images.PrepareStagingImage(descriptor.Width, descriptor.Height);
-      if (staging == nullptr) {
-        m_channel.UnlockMediaSample(0);
-        return E_OUTOFMEMORY;
-      }
-      copied = m_channel.GetMediaSampleData(0, staging->Mat().data, static_cast<std::int32_t>(staging->ByteSize()),
-                                            m_clientName, m_width, m_height);
-      if (copied == 0) ScaleFrameLetterboxed(*staging, pDstData, m_width, m_height);
-    }
-    if (copied != 0) {
-      // A frame that cannot be had (the channel busy beyond its wait, or the frame
-      // replaced by one of another size) is no frame: the stream goes on with the
-      // placeholder rather than ending.
-      m_channel.UnlockMediaSample(0);
-      m_images.FillPlaceholder(pDstData, static_cast<std::size_t>(lBuffSize), m_width, m_height);
-    } else {
-      if (m_channel.GetShowLogo() != 0 && m_images.HasLogo()) m_images.BlendLogo(pDstData, m_width, m_height);
-      if (m_channel.UnlockMediaSample(0) != 0) return E_UNEXPECTED;
-    }
+HRESULT CVideoSrcStream::Compose(const OutputPicture& picture) {
+  switch (m_composer.Compose(picture).result) {
+    case CFrameComposer::Result::kOk: return S_OK;
+    case CFrameComposer::Result::kOutOfMemory: return E_OUTOFMEMORY;
+    case CFrameComposer::Result::kBadPicture:
+    case CFrameComposer::Result::kUnlockFailed: break;
   }
+  return E_UNEXPECTED;
+}
 
+HRESULT CVideoSrcStream::Stamp(IMediaSample* pSample, const OutputPicture& picture, AM_MEDIA_TYPE* attached) {
+  const LONG lDstDataLen = static_cast<LONG>(PictureBytes(picture));
   pSample->SetActualDataLength(lDstDataLen);
   pSample->SetSyncPoint(TRUE);
   pSample->SetPreroll(FALSE);
@@ -780,10 +783,10 @@ HRESULT CVideoSrcStream::FillBuffer(IMediaSample* pSample) {
     properties.tStart = start;
     properties.tStop = stop;
     properties.dwStreamId = 0;
-    properties.pMediaType = attached.type;
-    properties.pbBuffer = pDstData;
-    properties.cbBuffer = lBuffSize;
-    hr = pSample2->SetProperties(sizeof(properties), reinterpret_cast<const BYTE*>(&properties));
+    properties.pMediaType = attached;
+    properties.pbBuffer = picture.buffer;
+    properties.cbBuffer = static_cast<LONG>(picture.bytes);
+    const HRESULT hr = pSample2->SetProperties(sizeof(properties), reinterpret_cast<const BYTE*>(&properties));
     if (FAILED(hr)) {
       pSample2->Release();
       return E_UNEXPECTED;

@@ -1,11 +1,17 @@
-// CVideoSrcStream: the camera's one output stream, the pin "~Capture". It offers one
-// uncompressed RGB24 format whose size follows the producer's announced frame size
-// (320 x 240 when none is announced), answers the capture-device interfaces
-// (IAMStreamConfig, IKsPropertySet pin category, IAMPushSource with its latency,
-// IPersistPropertyBag, IAMStreamControl) and, on its worker thread, fills every buffer
-// with the producer's newest frame (copied when the sizes match, letterboxed otherwise),
-// or with the placeholder picture while no frame is available, blends the logo when the
-// producer asks for it, and stamps times, media times and sample flags.
+// CVideoSrcStream: the camera's one output stream, the pin "~Capture", as a DirectShow
+// host sees it. It offers one uncompressed RGB24 format whose size follows the
+// producer's announced frame size (320 x 240 when none is announced), answers the
+// capture-device interfaces (IAMStreamConfig, IKsPropertySet pin category, IAMPushSource
+// with its latency, IPersistPropertyBag, IAMStreamControl) and, on its worker thread,
+// fills every buffer through its CFrameComposer (the producer's newest frame copied or
+// letterboxed, the placeholder while no frame is available, the logo when the producer
+// asks for it), and stamps times, media times and sample flags.
+//
+//   HRESULT hr = S_OK;
+//   auto* stream = new CVideoSrcStream(&hr, filter, L"~Capture");  // the filter owns it
+//   // The graph connects the pin; Active() starts the worker, which calls FillBuffer
+//   // once per buffer: pace, adopt a type attached to the sample, describe the sample's
+//   // buffer as an OutputPicture, compose into it, stamp it.
 //
 // Pacing: frames are due one interval apart on a deadline chain (CFramePacer), so the
 // delivered rate is the advertised one whatever a frame's work costs. Each start of
@@ -59,10 +65,14 @@
 #include <string>
 
 #include "channel/file_mapping.h"
+#include "composer/frame_composer.h"
+#include "composer/output_picture.h"
+#include "composer/stream_images.h"
 #include "filter/frame_pacer.h"
-#include "filter/stream_images.h"
 #include "framework/base_stream_control.h"
 #include "framework/source_stream.h"
+#include "platform/annotated_lock.h"
+#include "platform/thread_annotations.h"
 
 class CVideoSrcStream : public CSourceStream,
                         public CBaseStreamControl,
@@ -142,8 +152,19 @@ class CVideoSrcStream : public CSourceStream,
   HRESULT OnThreadCreate() override;
 
  private:
-  // Whether the host is the producer application (no announcements then).
-  static bool HostIsProducer();
+  // FillBuffer's steps. Pace: sleeps until the frame is due (without the lock).
+  void Pace();
+  // A media type attached to the sample becomes the connection type (and the stream's
+  // size); *attached receives the sample's copy (or null). S_OK, or E_UNEXPECTED for a
+  // type the stream cannot deliver.
+  HRESULT AdoptAttachedType(IMediaSample* pSample, AM_MEDIA_TYPE** attached) REQUIRES(m_streamLock);
+  // The sample's buffer as the picture the connection type describes; E_UNEXPECTED when
+  // it has no buffer or the picture does not fit it.
+  HRESULT DescribeBuffer(IMediaSample* pSample, OutputPicture* picture) REQUIRES(m_streamLock);
+  // One frame into the picture: S_OK, E_OUTOFMEMORY, or E_UNEXPECTED.
+  HRESULT Compose(const OutputPicture& picture) REQUIRES(m_streamLock);
+  // Data length, flags, times, media times and the extended properties of the sample.
+  HRESULT Stamp(IMediaSample* pSample, const OutputPicture& picture, AM_MEDIA_TYPE* attached) REQUIRES(m_streamLock);
   // The producer's announced size when it is one a frame can have, else (0, 0).
   std::pair<std::int32_t, std::int32_t> AnnouncedSize();
   // The offered format (position 0 without a fixed format) into pMediaType.
@@ -157,9 +178,9 @@ class CVideoSrcStream : public CSourceStream,
   };
   // SetFormat's work under the state lock and m_streamLock. A connected pin's new type is
   // recorded and fixed, and pending says what the graph must reconnect.
-  HRESULT SetFormatLocked(AM_MEDIA_TYPE* pmt, CPendingReconnect* pending);
+  HRESULT SetFormatLocked(AM_MEDIA_TYPE* pmt, CPendingReconnect* pending) REQUIRES(m_streamLock);
   // Asks the peer, records and fixes type, fills pending (the caller holds both locks).
-  HRESULT RecordConnectedFormat(const CMediaType* type, CPendingReconnect* pending);
+  HRESULT RecordConnectedFormat(const CMediaType* type, CPendingReconnect* pending) REQUIRES(m_streamLock);
   // After the graph's reconnection (reconnected is its answer): keeps the new type when
   // both pins carry it, else restores the previous type, fixing and connection. Takes
   // both locks.
@@ -170,19 +191,21 @@ class CVideoSrcStream : public CSourceStream,
   void EndWorker();
   std::recursive_mutex& StateLock();
 
-  std::int32_t m_formatSet = 0;
-  std::wstring m_clientName;
+  // m_streamLock guards the stream's own fields; the channel has its own locks, the
+  // pacer belongs to the worker and the atomics need none.
+  CRecursiveLock m_streamLock;
+  std::int32_t m_formatSet GUARDED_BY(m_streamLock) = 0;
   CFileMapping m_channel;
-  std::int32_t m_needAnnounce = 1;
-  CStreamImages m_images;
-  std::int32_t m_height = kDefaultHeight;
-  std::int32_t m_width = kDefaultWidth;
-  std::int32_t m_bufferSize = 0;
-  std::int64_t m_frameNumber = 0;
+  CStreamImages m_images GUARDED_BY(m_streamLock);
+  // The frame path: client presence, copy / letterbox / placeholder / logo.
+  CFrameComposer m_composer GUARDED_BY(m_streamLock){m_channel, m_images};
+  std::int32_t m_height GUARDED_BY(m_streamLock) = kDefaultHeight;
+  std::int32_t m_width GUARDED_BY(m_streamLock) = kDefaultWidth;
+  std::int32_t m_bufferSize GUARDED_BY(m_streamLock) = 0;
+  std::int64_t m_frameNumber GUARDED_BY(m_streamLock) = 0;
   const std::int32_t m_defaultFrameInterval = kDefaultFrameIntervalMs;
-  std::recursive_mutex m_streamLock;
-  std::int64_t m_lastStart = 0;
-  std::int64_t m_lastStop = 0;
+  std::int64_t m_lastStart GUARDED_BY(m_streamLock) = 0;
+  std::int64_t m_lastStop GUARDED_BY(m_streamLock) = 0;
   std::atomic<bool> m_skipPacing{false};
   CFramePacer m_pacer;  // the worker's only (OnThreadCreate, FillBuffer)
   // The pause between frames in 100-ns units, unrounded, so that a rate such as 30

@@ -10,8 +10,8 @@
 
 #include "camera_fixture.h"
 #include "diagnostics/log_file.h"
-#include "filter/image.h"
-#include "filter/stream_images.h"
+#include "composer/image.h"
+#include "composer/stream_images.h"
 #include "framework/mem_allocator.h"
 #include "platform/child_process.h"
 #include "platform/named_sync.h"

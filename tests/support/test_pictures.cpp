@@ -5,7 +5,7 @@
 #include <stb_image.h>
 #include <stb_image_write.h>
 
-#include "filter/stream_images.h"
+#include "composer/stream_images.h"
 #include "platform/paths.h"
 #include "support/test_support.h"
 

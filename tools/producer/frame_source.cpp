@@ -6,8 +6,8 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "filter/letterbox.h"
-#include "filter/picture_loader.h"
+#include "composer/letterbox.h"
+#include "composer/picture_loader.h"
 #include "platform/wide_string.h"
 
 CFrameSource::CFrameSource(int width, int height)

@@ -1,4 +1,4 @@
-#include "filter/letterbox.h"
+#include "composer/letterbox.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "filter/install_paths.h"
+#include "composer/install_paths.h"
 
 #include "platform/paths.h"
 

@@ -1,4 +1,4 @@
-#include "filter/image.h"
+#include "composer/image.h"
 
 #include <limits>
 #include <new>

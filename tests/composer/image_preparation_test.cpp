@@ -8,13 +8,15 @@
 #include <cstring>
 #include <vector>
 
+#include <opencv2/imgproc.hpp>
+
 #include "channel/frame_region.h"
 #include "damaged_png.h"
-#include "filter/image.h"
-#include "filter/install_paths.h"
-#include "filter/letterbox.h"
-#include "filter/picture_loader.h"
-#include "filter/stream_images.h"
+#include "composer/image.h"
+#include "composer/install_paths.h"
+#include "composer/letterbox.h"
+#include "composer/picture_loader.h"
+#include "composer/stream_images.h"
 #include "platform/paths.h"
 #include "support/log_capture.h"
 #include "support/test_support.h"
@@ -304,24 +306,6 @@ TEST(LogoBlendTest, LogoScaledPastThePictureLimitIsNotDrawn) {
   EXPECT_EQ(frame.bytes, Frame(2000, 2, 7).bytes);
 }
 
-TEST(StagingImageTest, ReusedForTheSameSizeAndRefusedForUnusableSizes) {
-  CStreamImages images;
-  CImage* first = images.PrepareStagingImage(1280, 720);
-  ASSERT_NE(first, nullptr);
-  EXPECT_EQ(first->ByteSize(), 2764800u);
-  EXPECT_EQ(images.PrepareStagingImage(1280, 720), first);
-  EXPECT_EQ(images.PrepareStagingImage(0, 720), nullptr);
-  EXPECT_EQ(images.PrepareStagingImage(-1280, -720), nullptr);
-  EXPECT_EQ(images.PrepareStagingImage(2147483647, 2147483647), nullptr);
-  EXPECT_EQ(images.PrepareStagingImage(4000, 4000), nullptr) << "larger than a channel frame area";
-  // 1280 x 4096 fills a frame area exactly; one line more does not fit.
-  ASSERT_EQ(static_cast<std::size_t>(3840) * 4096, channel::kFrameAreaSize);
-  EXPECT_NE(images.PrepareStagingImage(1280, 4096), nullptr);
-  EXPECT_EQ(images.PrepareStagingImage(1280, 4097), nullptr);
-  ASSERT_NE(images.PrepareStagingImage(3, 5), nullptr);
-  EXPECT_EQ(images.StagingImage()->Step(), 12u);
-}
-
 TEST(PlaceholderTest, StretchesOverTheWholeBufferOnlyWhenItFits) {
   CStreamImages images;
   Frame frame(64, 48, 9);
@@ -334,6 +318,42 @@ TEST(PlaceholderTest, StretchesOverTheWholeBufferOnlyWhenItFits) {
   ASSERT_TRUE(images.FillPlaceholder(frame.bytes.data(), frame.bytes.size(), 64, 48));
   EXPECT_EQ(frame.At(0, 0)[2], 3);
   EXPECT_EQ(frame.At(47, 63)[0], 1);
+}
+
+// The placeholder is scaled once per output size and copied afterwards: every frame must
+// still be exactly what a fresh scale of the current placeholder to the current size gives,
+// with the rows' padding bytes untouched.
+TEST(PlaceholderTest, KeptPictureFollowsTheOutputSizeAndThePlaceholder) {
+  auto gradient = [](int seed) {
+    std::unique_ptr<CImage> picture = CImage::Create(97, 61, 3, CImage::kBottomLeft);
+    for (int row = 0; row < 61; ++row)
+      for (int byte = 0; byte < 97 * 3; ++byte)
+        picture->Mat().ptr(row)[byte] = static_cast<std::uint8_t>(row * 7 + byte * seed);
+    return picture;
+  };
+  auto expected = [](const CImage& picture, int w, int h) {
+    Frame frame(w, h, 0xA5);
+    cv::Mat target(h, w, CV_8UC3, frame.bytes.data(), frame.step);
+    cv::resize(picture.Mat(), target, target.size(), 0, 0, cv::INTER_LINEAR);
+    return frame.bytes;
+  };
+  CStreamImages images;
+  std::unique_ptr<CImage> first = gradient(3);
+  const std::vector<std::uint8_t> first64 = expected(*first, 64, 48), first33 = expected(*first, 33, 17);
+  images.SetPlaceholder(std::move(first));
+  for (int round = 0; round < 2; ++round) {
+    Frame large(64, 48, 0xA5), small(33, 17, 0xA5);
+    ASSERT_TRUE(images.FillPlaceholder(large.bytes.data(), large.bytes.size(), 64, 48));
+    EXPECT_EQ(large.bytes, first64) << "round " << round;
+    ASSERT_TRUE(images.FillPlaceholder(small.bytes.data(), small.bytes.size(), 33, 17));
+    EXPECT_EQ(small.bytes, first33) << "round " << round << " (padding included)";
+  }
+  std::unique_ptr<CImage> second = gradient(5);
+  const std::vector<std::uint8_t> second33 = expected(*second, 33, 17);
+  images.SetPlaceholder(std::move(second));
+  Frame small(33, 17, 0xA5);
+  ASSERT_TRUE(images.FillPlaceholder(small.bytes.data(), small.bytes.size(), 33, 17));
+  EXPECT_EQ(small.bytes, second33) << "a new placeholder replaces the kept one";
 }
 
 // ---- Picture files ------------------------------------------------------------------

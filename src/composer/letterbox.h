@@ -12,7 +12,7 @@
 // or the image library fails; never throws.
 #pragma once
 
-#include "filter/image.h"
+#include "composer/image.h"
 
 struct LetterboxPlacement {
   int x;

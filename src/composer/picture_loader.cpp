@@ -1,4 +1,4 @@
-#include "filter/picture_loader.h"
+#include "composer/picture_loader.h"
 
 #include <cstddef>
 #include <cstdint>

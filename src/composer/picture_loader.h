@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "filter/image.h"
+#include "composer/image.h"
 
 inline constexpr std::size_t kMaxPictureFileBytes = 64u << 20;
 inline constexpr long long kMaxPicturePixels = 32ll << 20;
