@@ -39,6 +39,11 @@ inline constexpr AdoptRefTag kAdoptRef{};
 inline constexpr AddRefTag kAddRef{};
 
 template <class T>
+class CComPtr;
+template <class U, class T>
+CComPtr<U> QueryAs(T* object, REFIID iid) noexcept;
+
+template <class T>
 class CComPtr {
  public:
   CComPtr() noexcept = default;
@@ -109,16 +114,13 @@ class CComPtr {
   // The same address as void** for QueryInterface-shaped out-parameters.
   void** ReceiveVoid() noexcept { return reinterpret_cast<void**>(Receive()); }
 
-  // Asks the held object for interface `iid` (which must be U's). The result holds the
-  // reference QueryInterface handed out, or is empty when this holder is empty or the
-  // object refused.
+  // Asks the held object for interface `iid` (which must be U's): see QueryAs.
   template <class U>
   CComPtr<U> As(REFIID iid) const noexcept {
-    CComPtr<U> result;
-    if (m_p != nullptr && FAILED(m_p->QueryInterface(iid, result.ReceiveVoid()))) result.Reset();
-    return result;
+    return QueryAs<U>(m_p, iid);
   }
-  // The same, with QueryInterface's status: E_POINTER when this holder is empty.
+  // The same, with QueryInterface's status: E_POINTER when this holder is empty. `out`
+  // drops what it held first.
   template <class U>
   HRESULT As(REFIID iid, CComPtr<U>* out) const noexcept {
     if (out == nullptr) return E_POINTER;
@@ -127,7 +129,7 @@ class CComPtr {
       return E_POINTER;
     }
     const HRESULT hr = m_p->QueryInterface(iid, out->ReceiveVoid());
-    if (FAILED(hr)) out->Reset();
+    if (FAILED(hr)) (void)out->Detach();  // not a reference: a refusal hands none out
     return hr;
   }
 
@@ -140,3 +142,14 @@ class CComPtr {
  private:
   T* m_p = nullptr;
 };
+
+// Asks `object` (not owned; may be null) for interface `iid`, which must be U's. The
+// result holds the reference QueryInterface handed out, or is empty when `object` is null
+// or refused; whatever a refusing QueryInterface wrote is not a reference and is dropped
+// unreleased.
+template <class U, class T>
+CComPtr<U> QueryAs(T* object, REFIID iid) noexcept {
+  CComPtr<U> result;
+  if (object != nullptr && FAILED(object->QueryInterface(iid, result.ReceiveVoid()))) (void)result.Detach();
+  return result;
+}
