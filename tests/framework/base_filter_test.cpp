@@ -50,10 +50,7 @@ class CCountingPin : public CBasePin {
     return S_OK;
   }
   // Pretends to be connected to peer (a reference is held until Unplug).
-  void Plug(IPin* peer) {
-    m_Connected = peer;
-    peer->AddRef();
-  }
+  void Plug(IPin* peer) { SetConnected(peer); }
   void Unplug() { ClearConnected(); }
 
   int m_types = 1;
