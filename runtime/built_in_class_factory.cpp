@@ -8,7 +8,7 @@ STDMETHODIMP CBuiltInClassFactory::QueryInterface(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
   if (riid == IID_IUnknown || riid == IID_IClassFactory) {
     *ppv = static_cast<IClassFactory*>(this);
-    AddRef();
+    AddRef();  // The caller's reference (QueryInterface hands one over).
     return S_OK;
   }
   *ppv = nullptr;

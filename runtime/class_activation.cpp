@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "framework/com_ptr.h"
 #include "platform/guid.h"
 #include "platform/reg_key.h"
 #include "runtime/built_in_class_factory.h"
@@ -60,11 +61,10 @@ HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContex
     if (pUnkOuter != nullptr) return CLASS_E_NOAGGREGATION;
     return entry->create(riid, ppv);
   }
-  IClassFactory* factory = nullptr;
-  HRESULT hr = CoGetClassObject(rclsid, dwClsContext, nullptr, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+  CComPtr<IClassFactory> factory;
+  HRESULT hr = CoGetClassObject(rclsid, dwClsContext, nullptr, IID_IClassFactory, factory.ReceiveVoid());
   if (FAILED(hr)) return hr;
   hr = factory->CreateInstance(pUnkOuter, riid, ppv);
-  factory->Release();
   // A server that fails must not hand anything out; never pass its leftovers on.
   if (FAILED(hr)) *ppv = nullptr;
   return hr;

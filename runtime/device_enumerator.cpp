@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/com_ptr.h"
 #include "platform/reg_key.h"
 #include "runtime/device_moniker.h"
 #include "runtime/filter_data.h"
@@ -29,7 +30,7 @@ STDMETHODIMP CSystemDeviceEnum::QueryInterface(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
   if (riid == IID_IUnknown || riid == IID_ICreateDevEnum) {
     *ppv = static_cast<ICreateDevEnum*>(this);
-    AddRef();
+    AddRef();  // The caller's reference (QueryInterface hands one over).
     return S_OK;
   }
   *ppv = nullptr;
@@ -45,7 +46,7 @@ STDMETHODIMP CSystemDeviceEnum::CreateClassEnumerator(REFCLSID clsidDeviceClass,
       ERROR_SUCCESS)
     return S_FALSE;
 
-  std::vector<IMoniker*> monikers;
+  std::vector<CComPtr<IMoniker>> monikers;
   HRESULT hr = S_OK;
   wchar_t name[256];
   for (DWORD index = 0; SUCCEEDED(hr); ++index) {
@@ -60,20 +61,16 @@ STDMETHODIMP CSystemDeviceEnum::CreateClassEnumerator(REFCLSID clsidDeviceClass,
       if (entry.Open(instances, instance.c_str(), KEY_QUERY_VALUE) != ERROR_SUCCESS || !MeritAboveDoNotUse(entry))
         continue;
     }
-    IMoniker* moniker = nullptr;
-    hr = CDeviceMoniker::Create(clsidDeviceClass, instance, &moniker);
+    CComPtr<IMoniker> moniker;
+    hr = CDeviceMoniker::Create(clsidDeviceClass, instance, moniker.Receive());
     if (SUCCEEDED(hr)) {
       try {
-        monikers.push_back(moniker);
+        monikers.push_back(std::move(moniker));
       } catch (...) {
-        moniker->Release();
         hr = E_OUTOFMEMORY;
       }
     }
   }
-  if (FAILED(hr) || monikers.empty()) {
-    for (IMoniker* moniker : monikers) moniker->Release();
-    return FAILED(hr) ? hr : S_FALSE;
-  }
+  if (FAILED(hr) || monikers.empty()) return FAILED(hr) ? hr : S_FALSE;
   return CMonikerEnumerator::Create(std::move(monikers), ppEnumMoniker);
 }

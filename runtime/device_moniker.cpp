@@ -2,6 +2,7 @@
 
 #include <cwchar>
 
+#include "framework/com_ptr.h"
 #include "platform/guid.h"
 #include "platform/reg_key.h"
 #include "runtime/device_property_bag.h"
@@ -24,7 +25,7 @@ HRESULT CDeviceMoniker::Create(REFCLSID category, const std::wstring& instance, 
   *ppMoniker = nullptr;
   auto* moniker = new (std::nothrow) CDeviceMoniker(category, instance);
   if (moniker == nullptr) return E_OUTOFMEMORY;
-  *ppMoniker = moniker;
+  *ppMoniker = moniker;  // The caller's reference: the new object's first.
   return S_OK;
 }
 
@@ -32,7 +33,7 @@ STDMETHODIMP CDeviceMoniker::QueryInterface(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
   if (riid == IID_IUnknown || riid == IID_IPersist || riid == IID_IPersistStream || riid == IID_IMoniker) {
     *ppv = static_cast<IMoniker*>(this);
-    AddRef();
+    AddRef();  // The caller's reference (QueryInterface hands one over).
     return S_OK;
   }
   *ppv = nullptr;
@@ -53,8 +54,8 @@ STDMETHODIMP CDeviceMoniker::GetSizeMax(ULARGE_INTEGER*) { return E_NOTIMPL; }
 STDMETHODIMP CDeviceMoniker::BindToObject(IBindCtx*, IMoniker*, REFIID riidResult, void** ppvResult) {
   if (ppvResult == nullptr) return E_POINTER;
   *ppvResult = nullptr;
-  IPropertyBag* bag = nullptr;
-  HRESULT hr = CDevicePropertyBag::Create(m_category, m_instance, IID_IPropertyBag, reinterpret_cast<void**>(&bag));
+  CComPtr<IPropertyBag> bag;
+  HRESULT hr = CDevicePropertyBag::Create(m_category, m_instance, IID_IPropertyBag, bag.ReceiveVoid());
   if (FAILED(hr)) return hr;
 
   VARIANT clsidText;
@@ -66,19 +67,12 @@ STDMETHODIMP CDeviceMoniker::BindToObject(IBindCtx*, IMoniker*, REFIID riidResul
     hr = CO_E_CLASSSTRING;
   VariantClear(&clsidText);
 
-  IUnknown* object = nullptr;
-  if (SUCCEEDED(hr))
-    hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, reinterpret_cast<void**>(&object));
+  CComPtr<IUnknown> object;
+  if (SUCCEEDED(hr)) hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, object.ReceiveVoid());
   if (SUCCEEDED(hr)) {
-    IPersistPropertyBag* persist = nullptr;
-    if (SUCCEEDED(object->QueryInterface(IID_IPersistPropertyBag, reinterpret_cast<void**>(&persist)))) {
-      hr = persist->Load(bag, nullptr);
-      persist->Release();
-    }
+    if (const auto persist = object.As<IPersistPropertyBag>(IID_IPersistPropertyBag)) hr = persist->Load(bag.Get(), nullptr);
   }
   if (SUCCEEDED(hr)) hr = object->QueryInterface(riidResult, ppvResult);
-  if (object != nullptr) object->Release();
-  bag->Release();
   if (FAILED(hr)) *ppvResult = nullptr;
   return hr;
 }

@@ -16,7 +16,7 @@ STDMETHODIMP CDevicePropertyBag::QueryInterface(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
   if (riid == IID_IUnknown || riid == IID_IPropertyBag) {
     *ppv = static_cast<IPropertyBag*>(this);
-    AddRef();
+    AddRef();  // The caller's reference (QueryInterface hands one over).
     return S_OK;
   }
   *ppv = nullptr;

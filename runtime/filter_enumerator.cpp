@@ -2,23 +2,17 @@
 
 #include "runtime/filter_graph.h"
 
-CFilterEnumerator::CFilterEnumerator(CFilterGraph* graph) : m_graph(graph) { m_graph->AddRef(); }
+CFilterEnumerator::CFilterEnumerator(CFilterGraph* graph) : m_graph(graph, kAddRef) {}
 
-CFilterEnumerator::~CFilterEnumerator() {
-  DropSnapshot();
-  m_graph->Release();
-}
+CFilterEnumerator::~CFilterEnumerator() { DropSnapshot(); }
 
 HRESULT CFilterEnumerator::Create(CFilterGraph* graph, IEnumFilters** ppEnum) {
   if (ppEnum == nullptr) return E_POINTER;
   *ppEnum = nullptr;
-  auto* enumerator = new (std::nothrow) CFilterEnumerator(graph);
-  if (enumerator == nullptr) return E_OUTOFMEMORY;
-  if (!enumerator->TakeSnapshot()) {
-    enumerator->Release();
-    return E_OUTOFMEMORY;
-  }
-  *ppEnum = enumerator;
+  CComPtr<CFilterEnumerator> enumerator(new (std::nothrow) CFilterEnumerator(graph), kAdoptRef);
+  if (!enumerator) return E_OUTOFMEMORY;
+  if (!enumerator->TakeSnapshot()) return E_OUTOFMEMORY;
+  *ppEnum = enumerator.Detach();  // The caller's reference (EnumFilters hands one over).
   return S_OK;
 }
 
@@ -28,7 +22,6 @@ bool CFilterEnumerator::TakeSnapshot() {
 }
 
 void CFilterEnumerator::DropSnapshot() {
-  for (IBaseFilter* filter : m_filters) filter->Release();
   m_filters.clear();
   m_position = 0;
 }
@@ -37,7 +30,7 @@ STDMETHODIMP CFilterEnumerator::QueryInterface(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
   if (riid == IID_IUnknown || riid == IID_IEnumFilters) {
     *ppv = static_cast<IEnumFilters*>(this);
-    AddRef();
+    AddRef();  // The caller's reference (QueryInterface hands one over).
     return S_OK;
   }
   *ppv = nullptr;
@@ -51,9 +44,8 @@ STDMETHODIMP CFilterEnumerator::Next(ULONG cFilters, IBaseFilter** ppFilter, ULO
   if (m_graph->FilterListVersion() != m_version) return VFW_E_ENUM_OUT_OF_SYNC;
   ULONG fetched = 0;
   while (fetched < cFilters && m_position < m_filters.size()) {
-    IBaseFilter* filter = m_filters[m_position++];
-    filter->AddRef();
-    ppFilter[fetched++] = filter;
+    // The caller's reference (Next hands one over per filter).
+    ppFilter[fetched++] = m_filters[m_position++].NewReference();
   }
   if (pcFetched != nullptr) *pcFetched = fetched;
   return fetched == cFilters ? S_OK : S_FALSE;
@@ -79,18 +71,16 @@ STDMETHODIMP CFilterEnumerator::Reset() {
 STDMETHODIMP CFilterEnumerator::Clone(IEnumFilters** ppEnum) {
   if (ppEnum == nullptr) return E_POINTER;
   *ppEnum = nullptr;
-  auto* clone = new (std::nothrow) CFilterEnumerator(m_graph);
-  if (clone == nullptr) return E_OUTOFMEMORY;
+  CComPtr<CFilterEnumerator> clone(new (std::nothrow) CFilterEnumerator(m_graph.Get()), kAdoptRef);
+  if (!clone) return E_OUTOFMEMORY;
   const std::lock_guard<std::mutex> hold(m_lock);
   try {
-    clone->m_filters = m_filters;
+    clone->m_filters = m_filters;  // a reference on every filter
   } catch (const std::bad_alloc&) {
-    clone->Release();
     return E_OUTOFMEMORY;
   }
-  for (IBaseFilter* filter : clone->m_filters) filter->AddRef();
   clone->m_version = m_version;
   clone->m_position = m_position;
-  *ppEnum = clone;
+  *ppEnum = clone.Detach();  // The caller's reference (Clone hands one over).
   return S_OK;
 }

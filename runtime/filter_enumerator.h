@@ -15,6 +15,7 @@
 #include <mutex>
 #include <vector>
 
+#include "framework/com_ptr.h"
 #include "platform/dshow_types.h"
 #include "runtime/runtime_object.h"
 
@@ -43,9 +44,9 @@ class CFilterEnumerator final : public IEnumFilters, private CRuntimeObject {
   bool TakeSnapshot();
   void DropSnapshot();
 
-  CFilterGraph* const m_graph;  // referenced
+  const CComPtr<CFilterGraph> m_graph;
   std::mutex m_lock;
-  std::vector<IBaseFilter*> m_filters;  // referenced
+  std::vector<CComPtr<IBaseFilter>> m_filters;
   ULONG m_version = 0;
   size_t m_position = 0;
 };

@@ -19,24 +19,20 @@ constexpr wchar_t kGeneratedName[] = L"Filter";
 // Calls visit(pin) for each pin of filter; stops early when visit answers false.
 template <typename Visit>
 void ForEachPin(IBaseFilter* filter, Visit visit) {
-  IEnumPins* pins = nullptr;
-  if (FAILED(filter->EnumPins(&pins)) || pins == nullptr) return;
-  IPin* pin = nullptr;
+  CComPtr<IEnumPins> pins;
+  if (FAILED(filter->EnumPins(pins.Receive())) || !pins) return;
+  CComPtr<IPin> pin;
   ULONG fetched = 0;
-  while (pins->Next(1, &pin, &fetched) == S_OK && fetched == 1 && pin != nullptr) {
-    const bool more = visit(pin);
-    pin->Release();
-    pin = nullptr;
-    if (!more) break;
+  while (pins->Next(1, pin.Receive(), &fetched) == S_OK && fetched == 1 && pin) {
+    if (!visit(pin.Get())) break;
   }
-  pins->Release();
 }
 
-// The filter a pin belongs to, referenced, or null.
-IBaseFilter* OwnerOf(IPin* pin) {
+// The filter a pin belongs to, or empty.
+CComPtr<IBaseFilter> OwnerOf(IPin* pin) {
   PIN_INFO info{};
   if (FAILED(pin->QueryPinInfo(&info))) return nullptr;
-  return info.pFilter;
+  return CComPtr<IBaseFilter>(info.pFilter, kAdoptRef);
 }
 
 bool HasDirection(IPin* pin, PIN_DIRECTION wanted) {
@@ -49,7 +45,7 @@ void FreeMediaTypeContents(AM_MEDIA_TYPE* mt) {
   mt->pbFormat = nullptr;
   mt->cbFormat = 0;
   if (mt->pUnk != nullptr) {
-    mt->pUnk->Release();
+    mt->pUnk->Release();  // The record's own reference (a media type record holds one on pUnk).
     mt->pUnk = nullptr;
   }
 }
@@ -68,8 +64,6 @@ CFilterGraph::~CFilterGraph() {
     }
     while (!m_filters.empty()) RemoveAt(m_filters.end() - 1);
   }
-  if (m_clock != nullptr) m_clock->Release();
-  if (m_systemClock != nullptr) m_systemClock->Release();
 }
 
 STDMETHODIMP CFilterGraph::QueryInterface(REFIID riid, void** ppv) {
@@ -88,11 +82,11 @@ STDMETHODIMP CFilterGraph::QueryInterface(REFIID riid, void** ppv) {
     *ppv = nullptr;
     return E_NOINTERFACE;
   }
-  AddRef();
+  AddRef();  // The caller's reference (QueryInterface hands one over).
   return S_OK;
 }
 
-bool CFilterGraph::SnapshotFilters(std::vector<IBaseFilter*>* filters, ULONG* version) {
+bool CFilterGraph::SnapshotFilters(std::vector<CComPtr<IBaseFilter>>* filters, ULONG* version) {
   const std::lock_guard<std::recursive_mutex> hold(m_lock);
   filters->clear();
   try {
@@ -100,10 +94,7 @@ bool CFilterGraph::SnapshotFilters(std::vector<IBaseFilter*>* filters, ULONG* ve
   } catch (const std::bad_alloc&) {
     return false;
   }
-  for (const Entry& entry : m_filters) {
-    entry.filter->AddRef();
-    filters->push_back(entry.filter);
-  }
+  for (const Entry& entry : m_filters) filters->push_back(entry.filter);
   *version = m_version.load(std::memory_order_relaxed);
   return true;
 }
@@ -113,7 +104,7 @@ bool CFilterGraph::SnapshotFilters(std::vector<IBaseFilter*>* filters, ULONG* ve
 
 std::vector<CFilterGraph::Entry>::iterator CFilterGraph::Find(IBaseFilter* filter) {
   auto at = m_filters.begin();
-  while (at != m_filters.end() && at->filter != filter) ++at;
+  while (at != m_filters.end() && at->filter.Get() != filter) ++at;
   return at;
 }
 
@@ -146,10 +137,9 @@ STDMETHODIMP CFilterGraph::AddFilter(IBaseFilter* pFilter, LPCWSTR pName) {
     m_filters.reserve(m_filters.size() + 1);
     const HRESULT hr = pFilter->JoinFilterGraph(Self(), name.c_str());
     if (FAILED(hr)) return hr;
-    pFilter->AddRef();
-    m_filters.push_back(Entry{pFilter, std::move(name)});
+    m_filters.push_back(Entry{CComPtr<IBaseFilter>(pFilter, kAddRef), std::move(name)});
     m_version.fetch_add(1, std::memory_order_acq_rel);
-    if (m_clock != nullptr) pFilter->SetSyncSource(m_clock);
+    if (m_clock) pFilter->SetSyncSource(m_clock.Get());
     return renamed ? VFW_S_DUPLICATE_NAME : S_OK;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
@@ -157,22 +147,21 @@ STDMETHODIMP CFilterGraph::AddFilter(IBaseFilter* pFilter, LPCWSTR pName) {
 }
 
 void CFilterGraph::RemoveAt(std::vector<Entry>::iterator at) {
-  IBaseFilter* filter = at->filter;
+  // Dropped last, once the filter has left the list.
+  const CComPtr<IBaseFilter> filter = std::move(at->filter);
   if (m_state != State_Stopped) filter->Stop();
   // A connection left behind would keep both filters alive through each other's pins.
-  ForEachPin(filter, [](IPin* pin) {
-    IPin* peer = nullptr;
-    if (pin->ConnectedTo(&peer) == S_OK && peer != nullptr) {
+  ForEachPin(filter.Get(), [](IPin* pin) {
+    CComPtr<IPin> peer;
+    if (pin->ConnectedTo(peer.Receive()) == S_OK && peer) {
       peer->Disconnect();
       pin->Disconnect();
-      peer->Release();
     }
     return true;
   });
   filter->JoinFilterGraph(nullptr, nullptr);
   m_filters.erase(at);
   m_version.fetch_add(1, std::memory_order_acq_rel);
-  filter->Release();
 }
 
 STDMETHODIMP CFilterGraph::RemoveFilter(IBaseFilter* pFilter) {
@@ -193,8 +182,7 @@ STDMETHODIMP CFilterGraph::FindFilterByName(LPCWSTR pName, IBaseFilter** ppFilte
   const std::lock_guard<std::recursive_mutex> hold(m_lock);
   for (const Entry& entry : m_filters) {
     if (entry.name == pName) {
-      entry.filter->AddRef();
-      *ppFilter = entry.filter;
+      *ppFilter = entry.filter.NewReference();  // The caller's reference (FindFilterByName hands one over).
       return S_OK;
     }
   }
@@ -205,11 +193,8 @@ STDMETHODIMP CFilterGraph::FindFilterByName(LPCWSTR pName, IBaseFilter** ppFilte
 // Connections
 
 bool CFilterGraph::IsPinInGraph(IPin* pin) {
-  IBaseFilter* owner = OwnerOf(pin);
-  if (owner == nullptr) return false;
-  const bool inGraph = Find(owner) != m_filters.end();
-  owner->Release();
-  return inGraph;
+  const CComPtr<IBaseFilter> owner = OwnerOf(pin);
+  return owner && Find(owner.Get()) != m_filters.end();
 }
 
 STDMETHODIMP CFilterGraph::ConnectDirect(IPin* ppinOut, IPin* ppinIn, const AM_MEDIA_TYPE* pmt) {
@@ -236,11 +221,11 @@ STDMETHODIMP CFilterGraph::ReconnectEx(IPin* ppin, const AM_MEDIA_TYPE* pmt) {
   const std::lock_guard<std::recursive_mutex> hold(m_lock);
   if (!IsPinInGraph(ppin)) return VFW_E_NOT_IN_GRAPH;
   if (m_state != State_Stopped) return VFW_E_NOT_STOPPED;
-  IPin* peer = nullptr;
-  if (ppin->ConnectedTo(&peer) != S_OK || peer == nullptr) return VFW_E_NOT_CONNECTED;
+  CComPtr<IPin> peer;
+  if (ppin->ConnectedTo(peer.Receive()) != S_OK || !peer) return VFW_E_NOT_CONNECTED;
   const bool isOutput = HasDirection(ppin, PINDIR_OUTPUT);
-  IPin* out = isOutput ? ppin : peer;
-  IPin* in = isOutput ? peer : ppin;
+  IPin* out = isOutput ? ppin : peer.Get();
+  IPin* in = isOutput ? peer.Get() : ppin;
 
   AM_MEDIA_TYPE old{};
   const bool haveOld = SUCCEEDED(out->ConnectionMediaType(&old));
@@ -249,7 +234,6 @@ STDMETHODIMP CFilterGraph::ReconnectEx(IPin* ppin, const AM_MEDIA_TYPE* pmt) {
   HRESULT hr = out->Connect(in, pmt);
   if (FAILED(hr) && haveOld) out->Connect(in, &old);
   if (haveOld) FreeMediaTypeContents(&old);
-  peer->Release();
   return hr;
 }
 
@@ -272,10 +256,8 @@ STDMETHODIMP CFilterGraph::RenderEx(IPin*, DWORD, DWORD*) { return E_NOTIMPL; }
 // Clock
 
 HRESULT CFilterGraph::SetClock(IReferenceClock* clock) {
-  const bool changed = clock != m_clock;
-  if (clock != nullptr) clock->AddRef();
-  if (m_clock != nullptr) m_clock->Release();
-  m_clock = clock;
+  const bool changed = clock != m_clock.Get();
+  m_clock.Reset(clock, kAddRef);
   m_clockChosen = true;
   if (changed) m_events.Post(EC_CLOCK_CHANGED, 0, 0);
   HRESULT result = S_OK;
@@ -287,16 +269,16 @@ HRESULT CFilterGraph::SetClock(IReferenceClock* clock) {
 }
 
 HRESULT CFilterGraph::UseDefaultClock() {
-  if (m_systemClock == nullptr) {
-    const HRESULT hr = CSystemClock::CreateInstance(IID_IReferenceClock, reinterpret_cast<void**>(&m_systemClock));
+  if (!m_systemClock) {
+    const HRESULT hr = CSystemClock::CreateInstance(IID_IReferenceClock, m_systemClock.ReceiveVoid());
     if (FAILED(hr)) return hr;
   }
-  return SetClock(m_systemClock);
+  return SetClock(m_systemClock.Get());
 }
 
 REFERENCE_TIME CFilterGraph::ClockTime() {
   REFERENCE_TIME now = 0;
-  if (m_clock != nullptr) m_clock->GetTime(&now);
+  if (m_clock) m_clock->GetTime(&now);
   return now;
 }
 
@@ -315,8 +297,7 @@ STDMETHODIMP CFilterGraph::SetSyncSource(IReferenceClock* pClock) {
 STDMETHODIMP CFilterGraph::GetSyncSource(IReferenceClock** pClock) {
   if (pClock == nullptr) return E_POINTER;
   const std::lock_guard<std::recursive_mutex> hold(m_lock);
-  if (m_clock != nullptr) m_clock->AddRef();
-  *pClock = m_clock;
+  *pClock = m_clock.NewReference();  // The caller's reference (GetSyncSource hands one over).
   return S_OK;
 }
 
@@ -328,16 +309,14 @@ std::vector<IBaseFilter*> CFilterGraph::DownstreamFirst() {
   // downstream[i]: indices of the filters that filter i's output pins deliver to.
   std::vector<std::vector<size_t>> downstream(count);
   for (size_t i = 0; i < count; ++i) {
-    ForEachPin(m_filters[i].filter, [&](IPin* pin) {
+    ForEachPin(m_filters[i].filter.Get(), [&](IPin* pin) {
       if (!HasDirection(pin, PINDIR_OUTPUT)) return true;
-      IPin* peer = nullptr;
-      if (pin->ConnectedTo(&peer) != S_OK || peer == nullptr) return true;
-      if (IBaseFilter* owner = OwnerOf(peer)) {
+      CComPtr<IPin> peer;
+      if (pin->ConnectedTo(peer.Receive()) != S_OK || !peer) return true;
+      if (const CComPtr<IBaseFilter> owner = OwnerOf(peer.Get())) {
         for (size_t j = 0; j < count; ++j)
           if (j != i && m_filters[j].filter == owner) downstream[i].push_back(j);
-        owner->Release();
       }
-      peer->Release();
       return true;
     });
   }
@@ -352,7 +331,7 @@ std::vector<IBaseFilter*> CFilterGraph::DownstreamFirst() {
       for (size_t j : downstream[i]) ready = ready && placed[j];
       if (!ready) continue;
       placed[i] = true;
-      order.push_back(m_filters[i].filter);
+      order.push_back(m_filters[i].filter.Get());
       progress = true;
     }
     if (progress) continue;
@@ -360,7 +339,7 @@ std::vector<IBaseFilter*> CFilterGraph::DownstreamFirst() {
     for (size_t i = 0; i < count; ++i) {
       if (!placed[i]) {
         placed[i] = true;
-        order.push_back(m_filters[i].filter);
+        order.push_back(m_filters[i].filter.Get());
         break;
       }
     }
@@ -376,7 +355,7 @@ void CFilterGraph::SetState(FILTER_STATE state) {
 HRESULT CFilterGraph::PauseLocked() {
   if (m_state == State_Paused) return S_OK;
   if (m_state == State_Stopped && !m_clockChosen) UseDefaultClock();
-  if (m_state == State_Running && m_clock != nullptr) m_pausedStreamTime = ClockTime() - m_start;
+  if (m_state == State_Running && m_clock) m_pausedStreamTime = ClockTime() - m_start;
   HRESULT result = S_OK;
   for (IBaseFilter* filter : DownstreamFirst()) {
     const HRESULT hr = filter->Pause();
@@ -400,7 +379,7 @@ HRESULT CFilterGraph::RunLocked(const REFERENCE_TIME* start) {
   if (start != nullptr) {
     m_start = *start;
   } else {
-    m_start = m_clock != nullptr ? ClockTime() + kStartDelay - m_pausedStreamTime : 0;
+    m_start = m_clock ? ClockTime() + kStartDelay - m_pausedStreamTime : 0;
   }
   for (IBaseFilter* filter : DownstreamFirst()) {
     const HRESULT hr = filter->Run(m_start);
@@ -467,7 +446,7 @@ STDMETHODIMP CFilterGraph::Stop() {
 }
 
 HRESULT CFilterGraph::QueryFilterStates(DWORD msTimeout, FILTER_STATE* state) {
-  std::vector<IBaseFilter*> filters;
+  std::vector<CComPtr<IBaseFilter>> filters;
   {
     const std::lock_guard<std::recursive_mutex> hold(m_lock);
     *state = m_state;
@@ -478,7 +457,7 @@ HRESULT CFilterGraph::QueryFilterStates(DWORD msTimeout, FILTER_STATE* state) {
   // renderer waiting for a sample such a source never sends must not be waited for.
   HRESULT result = S_OK;
   std::vector<IBaseFilter*> pending;
-  for (IBaseFilter* filter : filters) {
+  for (const CComPtr<IBaseFilter>& filter : filters) {
     FILTER_STATE ignored{};
     const HRESULT hr = filter->GetState(0, &ignored);
     if (FAILED(hr)) {
@@ -486,7 +465,7 @@ HRESULT CFilterGraph::QueryFilterStates(DWORD msTimeout, FILTER_STATE* state) {
     } else if (hr == VFW_S_CANT_CUE) {
       if (SUCCEEDED(result)) result = VFW_S_CANT_CUE;
     } else if (hr == VFW_S_STATE_INTERMEDIATE) {
-      pending.push_back(filter);
+      pending.push_back(filter.Get());
     }
   }
   if (result == S_OK && !pending.empty()) {
@@ -505,7 +484,6 @@ HRESULT CFilterGraph::QueryFilterStates(DWORD msTimeout, FILTER_STATE* state) {
       }
     }
   }
-  for (IBaseFilter* filter : filters) filter->Release();
   return result;
 }
 

@@ -60,6 +60,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/com_ptr.h"
 #include "platform/dshow_types.h"
 #include "runtime/event_queue.h"
 #include "runtime/runtime_object.h"
@@ -76,7 +77,7 @@ class CFilterGraph final : public IFilterGraph2,
 
   // For enumerators: a referenced copy of the filter list and the list's version, which
   // changes with every AddFilter and RemoveFilter. False when out of memory.
-  bool SnapshotFilters(std::vector<IBaseFilter*>* filters, ULONG* version);
+  bool SnapshotFilters(std::vector<CComPtr<IBaseFilter>>* filters, ULONG* version);
   ULONG FilterListVersion() const { return m_version.load(std::memory_order_acquire); }
 
   // IUnknown
@@ -151,7 +152,7 @@ class CFilterGraph final : public IFilterGraph2,
   ~CFilterGraph() override;
 
   struct Entry {
-    IBaseFilter* filter;  // referenced
+    CComPtr<IBaseFilter> filter;
     std::wstring name;
   };
 
@@ -179,8 +180,8 @@ class CFilterGraph final : public IFilterGraph2,
   std::vector<Entry> m_filters;
   std::atomic<ULONG> m_version{0};
   FILTER_STATE m_state = State_Stopped;
-  IReferenceClock* m_clock = nullptr;          // referenced; null: none (chosen or not yet)
-  IReferenceClock* m_systemClock = nullptr;    // referenced; the default clock once made
+  CComPtr<IReferenceClock> m_clock;            // empty: none (chosen or not yet)
+  CComPtr<IReferenceClock> m_systemClock;      // the default clock once made
   bool m_clockChosen = false;                  // by SetSyncSource or SetDefaultSyncSource
   REFERENCE_TIME m_start = 0;                  // of the last Run
   REFERENCE_TIME m_pausedStreamTime = 0;       // stream time reached when paused from running

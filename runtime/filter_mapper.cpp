@@ -36,7 +36,7 @@ STDMETHODIMP CFilterMapper::QueryInterface(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
   if (riid == IID_IUnknown || riid == IID_IFilterMapper2) {
     *ppv = static_cast<IFilterMapper2*>(this);
-    AddRef();
+    AddRef();  // The caller's reference (QueryInterface hands one over).
     return S_OK;
   }
   *ppv = nullptr;

@@ -2,30 +2,20 @@
 
 #include <new>
 
-HRESULT CMonikerEnumerator::Create(std::vector<IMoniker*> monikers, IEnumMoniker** ppEnum) {
-  if (ppEnum == nullptr) {
-    for (IMoniker* moniker : monikers) moniker->Release();
-    return E_POINTER;
-  }
+HRESULT CMonikerEnumerator::Create(std::vector<CComPtr<IMoniker>> monikers, IEnumMoniker** ppEnum) {
+  if (ppEnum == nullptr) return E_POINTER;
   *ppEnum = nullptr;
   auto* enumerator = new (std::nothrow) CMonikerEnumerator(std::move(monikers), 0);
-  if (enumerator == nullptr) {
-    for (IMoniker* moniker : monikers) moniker->Release();
-    return E_OUTOFMEMORY;
-  }
-  *ppEnum = enumerator;
+  if (enumerator == nullptr) return E_OUTOFMEMORY;
+  *ppEnum = enumerator;  // The caller's reference: the new object's first.
   return S_OK;
-}
-
-CMonikerEnumerator::~CMonikerEnumerator() {
-  for (IMoniker* moniker : m_monikers) moniker->Release();
 }
 
 STDMETHODIMP CMonikerEnumerator::QueryInterface(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
   if (riid == IID_IUnknown || riid == IID_IEnumMoniker) {
     *ppv = static_cast<IEnumMoniker*>(this);
-    AddRef();
+    AddRef();  // The caller's reference (QueryInterface hands one over).
     return S_OK;
   }
   *ppv = nullptr;
@@ -38,9 +28,8 @@ STDMETHODIMP CMonikerEnumerator::Next(ULONG celt, IMoniker** rgelt, ULONG* pcelt
   const std::lock_guard<std::mutex> hold(m_lock);
   ULONG fetched = 0;
   while (fetched < celt && m_position < m_monikers.size()) {
-    IMoniker* moniker = m_monikers[m_position++];
-    moniker->AddRef();
-    rgelt[fetched++] = moniker;
+    // The caller's reference (Next hands one over per moniker).
+    rgelt[fetched++] = m_monikers[m_position++].NewReference();
   }
   if (pceltFetched != nullptr) *pceltFetched = fetched;
   return fetched == celt ? S_OK : S_FALSE;
@@ -67,9 +56,13 @@ STDMETHODIMP CMonikerEnumerator::Clone(IEnumMoniker** ppenum) {
   if (ppenum == nullptr) return E_POINTER;
   *ppenum = nullptr;
   const std::lock_guard<std::mutex> hold(m_lock);
-  auto* clone = new (std::nothrow) CMonikerEnumerator(m_monikers, m_position);
-  if (clone == nullptr) return E_OUTOFMEMORY;
-  for (IMoniker* moniker : m_monikers) moniker->AddRef();
-  *ppenum = clone;
+  try {
+    // The copy takes a reference on every moniker.
+    auto* clone = new (std::nothrow) CMonikerEnumerator(m_monikers, m_position);
+    if (clone == nullptr) return E_OUTOFMEMORY;
+    *ppenum = clone;  // The caller's reference: the new object's first.
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
   return S_OK;
 }

@@ -13,13 +13,14 @@
 #include <mutex>
 #include <vector>
 
+#include "framework/com_ptr.h"
 #include "platform/dshow_types.h"
 #include "runtime/runtime_object.h"
 
 class CMonikerEnumerator final : public IEnumMoniker, private CRuntimeObject {
  public:
-  // Takes over the callers' references on monikers.
-  static HRESULT Create(std::vector<IMoniker*> monikers, IEnumMoniker** ppEnum);
+  // Takes over the references on monikers.
+  static HRESULT Create(std::vector<CComPtr<IMoniker>> monikers, IEnumMoniker** ppEnum);
 
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
   STDMETHODIMP_(ULONG) AddRef() override { return AddRefObject(); }
@@ -32,11 +33,11 @@ class CMonikerEnumerator final : public IEnumMoniker, private CRuntimeObject {
 
  private:
   friend class CRuntimeObject;
-  CMonikerEnumerator(std::vector<IMoniker*> monikers, size_t position)
+  CMonikerEnumerator(std::vector<CComPtr<IMoniker>> monikers, size_t position)
       : m_monikers(std::move(monikers)), m_position(position) {}
-  ~CMonikerEnumerator() override;
+  ~CMonikerEnumerator() override = default;
 
   std::mutex m_lock;
-  const std::vector<IMoniker*> m_monikers;  // referenced
+  const std::vector<CComPtr<IMoniker>> m_monikers;
   size_t m_position = 0;
 };

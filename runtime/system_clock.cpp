@@ -17,7 +17,7 @@ STDMETHODIMP CSystemClock::QueryInterface(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
   if (riid == IID_IUnknown || riid == IID_IReferenceClock) {
     *ppv = static_cast<IReferenceClock*>(this);
-    AddRef();
+    AddRef();  // The caller's reference (QueryInterface hands one over).
     return S_OK;
   }
   *ppv = nullptr;

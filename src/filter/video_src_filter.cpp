@@ -4,6 +4,7 @@
 
 #include "diagnostics/trace_scope.h"
 #include "filter/video_src_stream.h"
+#include "framework/com_ptr.h"
 #include "framework/dumps.h"
 #include "module/camera_identity.h"
 
@@ -110,14 +111,9 @@ STDMETHODIMP CVideoSrcFilter::JoinFilterGraph(IFilterGraph* pGraph, LPCWSTR pNam
                     static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(pGraph)));
   const HRESULT hr = CSource::JoinFilterGraph(pGraph, pName);
   if (FAILED(hr)) return hr;
-  IMediaEventSink* sink = nullptr;
-  if (pGraph != nullptr &&
-      FAILED(pGraph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink)))) {
-    sink = nullptr;
-  }
-  for (int i = 0; i < GetPinCount(); ++i) StreamControl(i)->SetFilterGraph(sink);
+  const auto sink = QueryAs<IMediaEventSink>(pGraph, IID_IMediaEventSink);
   // The graph owns the filter: the stream keeps the sink without a reference.
-  if (sink != nullptr) sink->Release();
+  for (int i = 0; i < GetPinCount(); ++i) StreamControl(i)->SetFilterGraph(sink.Get());
   return S_OK;
 }
 

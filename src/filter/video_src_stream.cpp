@@ -14,6 +14,7 @@
 #include "composer/install_paths.h"
 #include "composer/letterbox.h"
 #include "framework/dumps.h"
+#include "framework/scoped_media_type.h"
 #include "framework/source.h"
 #include "module/camera_identity.h"
 #include "platform/guid.h"
@@ -398,15 +399,14 @@ STDMETHODIMP CVideoSrcStream::GetFormat(AM_MEDIA_TYPE** ppmt) {
   if (ppmt == nullptr) return E_POINTER;
   std::lock_guard<std::recursive_mutex> state(StateLock());
   CLockHolder<CRecursiveLock> hold(m_streamLock);
-  *ppmt = CreateMediaType(&m_mt);
-  if (*ppmt == nullptr) return E_OUTOFMEMORY;
-  if (IsConnected()) return S_OK;
-  const HRESULT hr = GetMediaType(0, static_cast<CMediaType*>(*ppmt));
-  if (hr != S_OK) {
-    DeleteMediaType(*ppmt);
-    *ppmt = nullptr;
-    return FAILED(hr) ? hr : E_UNEXPECTED;
+  *ppmt = nullptr;
+  CScopedMediaType type(CreateMediaType(&m_mt));
+  if (!type) return E_OUTOFMEMORY;
+  if (!IsConnected()) {
+    const HRESULT hr = GetMediaType(0, static_cast<CMediaType*>(type.Get()));
+    if (hr != S_OK) return FAILED(hr) ? hr : E_UNEXPECTED;
   }
+  *ppmt = type.Detach();  // The caller's record (GetFormat hands one over).
   return S_OK;
 }
 
@@ -417,14 +417,12 @@ STDMETHODIMP CVideoSrcStream::SetFormat(AM_MEDIA_TYPE* pmt) {
     std::lock_guard<std::recursive_mutex> state(StateLock());
     CLockHolder<CRecursiveLock> hold(m_streamLock);
     const HRESULT hr = SetFormatLocked(pmt, &pending);
-    if (FAILED(hr) || pending.peer == nullptr) return hr;
+    if (FAILED(hr) || !pending.peer) return hr;
   }
   // The graph takes its own lock and then, for every state change, the filter's: it is
   // asked with none of the stream's locks held.
-  const HRESULT reconnected = m_pFilter->ReconnectPin(pending.peer, &pending.wanted);
-  const HRESULT hr = CompleteReconnect(pending, reconnected);
-  pending.peer->Release();
-  return hr;
+  const HRESULT reconnected = m_pFilter->ReconnectPin(pending.peer.Get(), &pending.wanted);
+  return CompleteReconnect(pending, reconnected);
 }
 
 HRESULT CVideoSrcStream::SetFormatLocked(AM_MEDIA_TYPE* pmt, CPendingReconnect* pending) {
@@ -471,8 +469,7 @@ HRESULT CVideoSrcStream::RecordConnectedFormat(const CMediaType* type, CPendingR
     m_formatSet = pending->previousFormatSet;
     return E_OUTOFMEMORY;
   }
-  pending->peer = peer;
-  peer->AddRef();
+  pending->peer.Reset(peer, kAddRef);
   return S_OK;
 }
 
@@ -490,7 +487,7 @@ HRESULT CVideoSrcStream::CompleteReconnect(const CPendingReconnect& pending, HRE
   if (m_mt == pending.wanted) {
     SetMediaType(&pending.previous);
     m_formatSet = pending.previousFormatSet;
-    if (!IsConnected()) Connect(pending.peer, &pending.previous);
+    if (!IsConnected()) Connect(pending.peer.Get(), &pending.previous);
   }
   return FAILED(reconnected) ? reconnected : kFormatRefused;
 }
@@ -507,20 +504,18 @@ STDMETHODIMP CVideoSrcStream::GetStreamCaps(int iIndex, AM_MEDIA_TYPE** ppmt, BY
   CTraceScope scope(1, L"CVideoSrcStream::GetStreamCaps");
   if (iIndex != 0 || ppmt == nullptr || pSCC == nullptr) return E_INVALIDARG;
   const auto [width, height] = AnnouncedSize();
+  *ppmt = nullptr;
+  CScopedMediaType offered;
   {
     // The connection type is read under the lock that guards it.
     std::lock_guard<std::recursive_mutex> state(StateLock());
     {
       std::lock_guard<std::mutex> type(m_connectionLock);
-      *ppmt = CreateMediaType(&m_mt);
+      offered.Reset(CreateMediaType(&m_mt));
     }
-    if (*ppmt == nullptr) return E_OUTOFMEMORY;
-    const HRESULT hr = GetMediaType(0, static_cast<CMediaType*>(*ppmt));
-    if (hr != S_OK) {
-      DeleteMediaType(*ppmt);
-      *ppmt = nullptr;
-      return FAILED(hr) ? hr : E_UNEXPECTED;
-    }
+    if (!offered) return E_OUTOFMEMORY;
+    const HRESULT hr = GetMediaType(0, static_cast<CMediaType*>(offered.Get()));
+    if (hr != S_OK) return FAILED(hr) ? hr : E_UNEXPECTED;
   }
 
   VIDEO_STREAM_CONFIG_CAPS caps;
@@ -545,6 +540,7 @@ STDMETHODIMP CVideoSrcStream::GetStreamCaps(int iIndex, AM_MEDIA_TYPE** ppmt, BY
   caps.MinBitsPerSecond = 13824000;
   caps.MaxBitsPerSecond = 248832000;
   std::memcpy(pSCC, &caps, sizeof(caps));
+  *ppmt = offered.Detach();  // The caller's record (GetStreamCaps hands one over).
   return S_OK;
 }
 

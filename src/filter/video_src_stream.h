@@ -70,6 +70,7 @@
 #include "composer/stream_images.h"
 #include "filter/frame_pacer.h"
 #include "framework/base_stream_control.h"
+#include "framework/com_ptr.h"
 #include "framework/source_stream.h"
 #include "platform/annotated_lock.h"
 #include "platform/thread_annotations.h"
@@ -171,7 +172,7 @@ class CVideoSrcStream : public CSourceStream,
   HRESULT FillOfferedType(CMediaType* pMediaType, std::int32_t width, std::int32_t height);
   // A connected pin's format change between its recording and the graph's reconnection.
   struct CPendingReconnect {
-    IPin* peer = nullptr;  // referenced; null: no reconnection is needed
+    CComPtr<IPin> peer;  // empty: no reconnection is needed
     CMediaType wanted;     // as recorded
     CMediaType previous;
     std::int32_t previousFormatSet = 0;

@@ -21,15 +21,16 @@ CMediaSample* CBaseAllocator::CSampleList::RemoveHead() {
 void CBaseAllocator::CWakeSemaphore::Release(LONG count) {
   if (count <= 0) return;
   {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    CLockHolder<CLock> lock(m_mutex);
     m_count += count;
   }
   m_wake.notify_all();
 }
 
 void CBaseAllocator::CWakeSemaphore::Wait() {
-  std::unique_lock<std::mutex> lock(m_mutex);
-  m_wake.wait(lock, [this] { return m_count > 0; });
+  CLockHolder<CLock> lock(m_mutex);
+  // The wait leaves m_mutex and takes it again before it returns.
+  while (m_count <= 0) m_wake.wait(m_mutex);
   --m_count;
 }
 
@@ -38,10 +39,7 @@ CMediaSample*& CBaseAllocator::NextOf(CMediaSample* pSample) { return pSample->m
 CBaseAllocator::CBaseAllocator(const WCHAR* pName, IUnknown* pUnk, HRESULT* phr, bool fEnableReleaseCallback)
     : CUnknown(pName, pUnk, phr), m_fEnableReleaseCallback(fEnableReleaseCallback) {}
 
-CBaseAllocator::~CBaseAllocator() {
-  if (m_pNotify != nullptr) m_pNotify->Release();
-  m_pNotify = nullptr;
-}
+CBaseAllocator::~CBaseAllocator() = default;
 
 STDMETHODIMP CBaseAllocator::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
@@ -54,7 +52,7 @@ STDMETHODIMP CBaseAllocator::NonDelegatingQueryInterface(REFIID riid, void** ppv
 
 STDMETHODIMP CBaseAllocator::SetProperties(ALLOCATOR_PROPERTIES* pRequest, ALLOCATOR_PROPERTIES* pActual) {
   if (pRequest == nullptr || pActual == nullptr) return E_POINTER;
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  CLockHolder<CRecursiveLock> lock(m_lock);
   *pActual = ALLOCATOR_PROPERTIES{};
   if (pRequest->cbAlign != 1) return VFW_E_BADALIGN;
   if (m_bCommitted) return VFW_E_ALREADY_COMMITTED;
@@ -70,7 +68,7 @@ STDMETHODIMP CBaseAllocator::SetProperties(ALLOCATOR_PROPERTIES* pRequest, ALLOC
 
 STDMETHODIMP CBaseAllocator::GetProperties(ALLOCATOR_PROPERTIES* pProps) {
   if (pProps == nullptr) return E_POINTER;
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  CLockHolder<CRecursiveLock> lock(m_lock);
   pProps->cBuffers = m_lCount;
   pProps->cbBuffer = m_lSize;
   pProps->cbAlign = m_lAlignment;
@@ -79,7 +77,7 @@ STDMETHODIMP CBaseAllocator::GetProperties(ALLOCATOR_PROPERTIES* pProps) {
 }
 
 STDMETHODIMP CBaseAllocator::Commit() {
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  CLockHolder<CRecursiveLock> lock(m_lock);
   if (m_bCommitted) return S_OK;
   m_bCommitted = true;
   // The buffers (and the self-reference) are still there from before the decommit.
@@ -92,7 +90,7 @@ STDMETHODIMP CBaseAllocator::Commit() {
     m_bCommitted = false;
     return hr;
   }
-  NonDelegatingAddRef();
+  NonDelegatingAddRef();  // The allocator's reference on itself while committed.
   return S_OK;
 }
 
@@ -114,7 +112,7 @@ bool CBaseAllocator::DecommitLocked() {
 STDMETHODIMP CBaseAllocator::Decommit() {
   bool release = false;
   {
-    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    CLockHolder<CRecursiveLock> lock(m_lock);
     release = DecommitLocked();
   }
   // May destroy the allocator: last thing done.
@@ -123,7 +121,7 @@ STDMETHODIMP CBaseAllocator::Decommit() {
 }
 
 void CBaseAllocator::DecommitForDestruction() {
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  CLockHolder<CRecursiveLock> lock(m_lock);
   DecommitLocked();
 }
 
@@ -139,7 +137,7 @@ STDMETHODIMP CBaseAllocator::GetBuffer(IMediaSample** ppBuffer, REFERENCE_TIME* 
   for (;;) {
     CMediaSample* sample = nullptr;
     {
-      std::lock_guard<std::recursive_mutex> lock(m_lock);
+      CLockHolder<CRecursiveLock> lock(m_lock);
       if (!m_bCommitted) return VFW_E_NOT_COMMITTED;
       sample = m_lFree.RemoveHead();
       if (sample == nullptr) {
@@ -162,9 +160,9 @@ STDMETHODIMP CBaseAllocator::GetBuffer(IMediaSample** ppBuffer, REFERENCE_TIME* 
 STDMETHODIMP CBaseAllocator::ReleaseBuffer(IMediaSample* pBuffer) {
   if (pBuffer == nullptr) return E_POINTER;
   bool release = false;
-  IMemAllocatorNotifyCallbackTemp* notify = nullptr;
+  CComPtr<IMemAllocatorNotifyCallbackTemp> notify;
   {
-    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    CLockHolder<CRecursiveLock> lock(m_lock);
     m_lFree.Add(static_cast<CMediaSample*>(pBuffer));
     if (m_lWaiting != 0) WakeWaiters();
     if (m_bDecommitInProgress && m_lFree.GetCount() == m_lAllocated) {
@@ -175,27 +173,24 @@ STDMETHODIMP CBaseAllocator::ReleaseBuffer(IMediaSample* pBuffer) {
     // Taken here with a reference: once the lock is left another thread may complete a
     // decommit and destroy this allocator, so nothing of it is read afterwards.
     notify = m_pNotify;
-    if (notify != nullptr) notify->AddRef();
   }
-  if (notify != nullptr) {
+  if (notify) {
     notify->NotifyRelease();
-    notify->Release();
+    notify.Reset();
   }
   if (release) NonDelegatingRelease();
   return S_OK;
 }
 
 STDMETHODIMP CBaseAllocator::SetNotify(IMemAllocatorNotifyCallbackTemp* pNotify) {
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
-  if (pNotify != nullptr) pNotify->AddRef();
-  if (m_pNotify != nullptr) m_pNotify->Release();
-  m_pNotify = pNotify;
+  CLockHolder<CRecursiveLock> lock(m_lock);
+  m_pNotify.Reset(pNotify, kAddRef);
   return S_OK;
 }
 
 STDMETHODIMP CBaseAllocator::GetFreeCount(LONG* plBuffersFree) {
   if (plBuffersFree == nullptr) return E_POINTER;
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  CLockHolder<CRecursiveLock> lock(m_lock);
   *plBuffersFree = m_lCount - m_lAllocated + m_lFree.GetCount();
   return S_OK;
 }

@@ -24,10 +24,12 @@
 #pragma once
 
 #include <condition_variable>
-#include <mutex>
 
+#include "framework/com_ptr.h"
 #include "framework/unknown.h"
+#include "platform/annotated_lock.h"
 #include "platform/dshow_types.h"
+#include "platform/thread_annotations.h"
 
 class CMediaSample;
 
@@ -80,40 +82,40 @@ class CBaseAllocator : public CUnknown, public IMemAllocatorCallbackTemp {
     void Wait();
 
    private:
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    LONG m_count = 0;
+    CLock m_mutex;
+    std::condition_variable_any m_wake;
+    LONG m_count GUARDED_BY(m_mutex) = 0;
   };
 
   // Gives the buffers back; called under the lock once a decommit is complete.
-  virtual void Free() = 0;
+  virtual void Free() REQUIRES(m_lock) = 0;
   // Provides the buffers for the agreed properties; called by Commit under the lock.
   // This one only checks that count, size and alignment have been set.
-  virtual HRESULT Alloc();
+  virtual HRESULT Alloc() REQUIRES(m_lock);
 
   // Lets every registered waiter of GetBuffer try again. Under the lock.
-  void WakeWaiters();
+  void WakeWaiters() REQUIRES(m_lock);
   // Decommit without dropping the self-reference: for destructors only.
   void DecommitForDestruction();
   static CMediaSample*& NextOf(CMediaSample* pSample);
 
-  mutable std::recursive_mutex m_lock;
-  CSampleList m_lFree;
+  mutable CRecursiveLock m_lock;
+  CSampleList m_lFree GUARDED_BY(m_lock);
   CWakeSemaphore m_hSem;
-  LONG m_lWaiting = 0;
-  LONG m_lCount = 0;
-  LONG m_lAllocated = 0;
-  LONG m_lSize = 0;
-  LONG m_lAlignment = 0;
-  LONG m_lPrefix = 0;
-  bool m_bChanged = false;
-  bool m_bCommitted = false;
-  bool m_bDecommitInProgress = false;
-  IMemAllocatorNotifyCallbackTemp* m_pNotify = nullptr;
+  LONG m_lWaiting GUARDED_BY(m_lock) = 0;
+  LONG m_lCount GUARDED_BY(m_lock) = 0;
+  LONG m_lAllocated GUARDED_BY(m_lock) = 0;
+  LONG m_lSize GUARDED_BY(m_lock) = 0;
+  LONG m_lAlignment GUARDED_BY(m_lock) = 0;
+  LONG m_lPrefix GUARDED_BY(m_lock) = 0;
+  bool m_bChanged GUARDED_BY(m_lock) = false;
+  bool m_bCommitted GUARDED_BY(m_lock) = false;
+  bool m_bDecommitInProgress GUARDED_BY(m_lock) = false;
+  CComPtr<IMemAllocatorNotifyCallbackTemp> m_pNotify GUARDED_BY(m_lock);
   const bool m_fEnableReleaseCallback;
 
  private:
   // The decommit step shared by Decommit and the destructors; true when the caller must
   // drop the self-reference taken by Commit.
-  bool DecommitLocked();
+  bool DecommitLocked() REQUIRES(m_lock);
 };

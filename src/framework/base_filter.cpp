@@ -29,10 +29,7 @@ CBaseFilter::CBaseFilter(const WCHAR* pName, IUnknown* pUnk, std::recursive_mute
                          HRESULT* /*phr*/)
     : CBaseFilter(pName, pUnk, pLock, clsid) {}
 
-CBaseFilter::~CBaseFilter() {
-  delete[] m_pName;
-  if (IReferenceClock* clock = m_pClock.load()) clock->Release();
-}
+CBaseFilter::~CBaseFilter() { delete[] m_pName; }
 
 STDMETHODIMP CBaseFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
@@ -57,23 +54,20 @@ STDMETHODIMP CBaseFilter::GetState(DWORD /*dwMilliSecsTimeout*/, FILTER_STATE* S
 
 STDMETHODIMP CBaseFilter::SetSyncSource(IReferenceClock* pClock) {
   std::lock_guard<std::recursive_mutex> hold(*m_pLock);
-  if (pClock != nullptr) pClock->AddRef();
-  IReferenceClock* old = nullptr;
+  CComPtr<IReferenceClock> clock(pClock, kAddRef);
   {
     std::lock_guard<std::mutex> leaf(m_leafLock);
-    old = m_pClock.exchange(pClock);
+    m_pClock.Swap(clock);
   }
-  // A StreamTime still using the old clock holds its own reference.
-  if (old != nullptr) old->Release();
+  // `clock` now holds the old clock and drops it outside the leaf lock; a StreamTime still
+  // using it holds its own reference.
   return S_OK;
 }
 
 STDMETHODIMP CBaseFilter::GetSyncSource(IReferenceClock** pClock) {
   if (pClock == nullptr) return E_POINTER;
   std::lock_guard<std::recursive_mutex> hold(*m_pLock);
-  IReferenceClock* clock = m_pClock.load();
-  *pClock = clock;
-  if (clock != nullptr) clock->AddRef();
+  *pClock = m_pClock.NewReference();  // The caller's reference (GetSyncSource hands one over).
   return S_OK;
 }
 
@@ -145,15 +139,13 @@ STDMETHODIMP CBaseFilter::Run(REFERENCE_TIME tStart) {
 }
 
 HRESULT CBaseFilter::StreamTime(REFERENCE_TIME& rtStream) {
-  IReferenceClock* clock = nullptr;
+  CComPtr<IReferenceClock> clock;
   {
     std::lock_guard<std::mutex> leaf(m_leafLock);
-    clock = m_pClock.load();
-    if (clock != nullptr) clock->AddRef();
+    clock = m_pClock;
   }
-  if (clock == nullptr) return VFW_E_NO_CLOCK;
+  if (!clock) return VFW_E_NO_CLOCK;
   const HRESULT hr = clock->GetTime(&rtStream);
-  clock->Release();
   if (FAILED(hr)) return hr;
   rtStream -= m_tStart.load();
   return S_OK;
@@ -180,7 +172,7 @@ STDMETHODIMP CBaseFilter::FindPin(LPCWSTR Id, IPin** ppPin) {
     if (pin == nullptr) break;
     if (Id != nullptr && pin->Name() != nullptr && std::wcscmp(pin->Name(), Id) == 0) {
       *ppPin = pin;
-      pin->AddRef();
+      pin->AddRef();  // The caller's reference (FindPin hands one over).
       return S_OK;
     }
   }
@@ -194,22 +186,15 @@ STDMETHODIMP CBaseFilter::QueryFilterInfo(FILTER_INFO* pInfo) {
   CopyInfoName(pInfo->achName, m_pName);
   IFilterGraph* graph = m_pGraph.load();
   pInfo->pGraph = graph;
-  if (graph != nullptr) graph->AddRef();
+  if (graph != nullptr) graph->AddRef();  // The caller's reference (QueryFilterInfo hands one over).
   return S_OK;
 }
 
 STDMETHODIMP CBaseFilter::JoinFilterGraph(IFilterGraph* pGraph, LPCWSTR pName) {
   std::lock_guard<std::recursive_mutex> hold(*m_pLock);
-  IMediaEventSink* sink = nullptr;
-  if (pGraph != nullptr) {
-    if (SUCCEEDED(pGraph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink))) &&
-        sink != nullptr) {
-      // The sink lives as long as the graph, which outlives our membership.
-      sink->Release();
-    } else {
-      sink = nullptr;
-    }
-  }
+  // The sink lives as long as the graph, which outlives our membership: it is kept
+  // without a reference.
+  IMediaEventSink* const sink = QueryAs<IMediaEventSink>(pGraph, IID_IMediaEventSink).Get();
   // The new name is made before the old one leaves, and the old one is freed only once
   // no reader can reach it.
   HRESULT result = S_OK;
@@ -263,12 +248,6 @@ HRESULT CBaseFilter::NotifyEvent(long EventCode, LONG_PTR EventParam1, LONG_PTR 
 HRESULT CBaseFilter::ReconnectPin(IPin* pPin, const AM_MEDIA_TYPE* pmt) {
   IFilterGraph* graph = m_pGraph.load();
   if (graph == nullptr) return E_NOINTERFACE;
-  IFilterGraph2* graph2 = nullptr;
-  if (SUCCEEDED(graph->QueryInterface(IID_IFilterGraph2, reinterpret_cast<void**>(&graph2))) &&
-      graph2 != nullptr) {
-    const HRESULT hr = graph2->ReconnectEx(pPin, pmt);
-    graph2->Release();
-    return hr;
-  }
+  if (const auto graph2 = QueryAs<IFilterGraph2>(graph, IID_IFilterGraph2)) return graph2->ReconnectEx(pPin, pmt);
   return graph->Reconnect(pPin);
 }

@@ -27,6 +27,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "framework/com_ptr.h"
 #include "framework/unknown.h"
 #include "platform/dshow_types.h"
 
@@ -93,8 +94,10 @@ class CBaseFilter : public CUnknown, public IBaseFilter, public IAMovieSetup {
 
  protected:
   std::atomic<FILTER_STATE> m_State{State_Stopped};
-  // Both are read by the streaming thread (StreamTime) while host threads may change them.
-  std::atomic<IReferenceClock*> m_pClock{nullptr};
+  // Read by the streaming thread (StreamTime, under m_leafLock) while host threads change
+  // it under both locks; either lock is enough to read it.
+  CComPtr<IReferenceClock> m_pClock;
+  // Read by the streaming thread (StreamTime) while host threads may change it.
   std::atomic<REFERENCE_TIME> m_tStart{0};
   CLSID m_clsid;
   std::recursive_mutex* const m_pLock;

@@ -1,5 +1,7 @@
 #include "framework/base_output_pin.h"
 
+#include <utility>
+
 #include "framework/mem_allocator.h"
 
 CBaseOutputPin::CBaseOutputPin(const WCHAR* pObjectName, CBaseFilter* pFilter, std::recursive_mutex* pLock,
@@ -7,11 +9,7 @@ CBaseOutputPin::CBaseOutputPin(const WCHAR* pObjectName, CBaseFilter* pFilter, s
     : CBasePin(pObjectName, pFilter, pLock, phr, pName, PINDIR_OUTPUT) {}
 
 CBaseOutputPin::~CBaseOutputPin() {
-  if (m_pAllocator != nullptr) {
-    m_pAllocator->Decommit();
-    m_pAllocator->Release();
-  }
-  if (m_pInputPin != nullptr) m_pInputPin->Release();
+  if (m_pAllocator) m_pAllocator->Decommit();
 }
 
 STDMETHODIMP CBaseOutputPin::EndOfStream() { return E_UNEXPECTED; }
@@ -21,32 +19,30 @@ STDMETHODIMP CBaseOutputPin::EndFlush() { return E_UNEXPECTED; }
 HRESULT CBaseOutputPin::CheckConnect(IPin* pPin) {
   HRESULT hr = CBasePin::CheckConnect(pPin);
   if (FAILED(hr)) return hr;
-  IMemInputPin* input = nullptr;
-  hr = pPin->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&input));
-  if (FAILED(hr)) return hr;
-  if (input == nullptr) return E_NOINTERFACE;
-  if (m_pInputPin != nullptr) m_pInputPin->Release();
-  m_pInputPin = input;
+  CComPtr<IMemInputPin> input;
+  hr = pPin->QueryInterface(IID_IMemInputPin, input.ReceiveVoid());
+  if (FAILED(hr)) {
+    (void)input.Detach();  // a refusal hands no reference out
+    return hr;
+  }
+  if (!input) return E_NOINTERFACE;
+  m_pInputPin = std::move(input);
   return S_OK;
 }
 
 HRESULT CBaseOutputPin::BreakConnect() {
-  if (m_pAllocator != nullptr) {
+  if (m_pAllocator) {
     const HRESULT hr = m_pAllocator->Decommit();
     if (FAILED(hr)) return hr;
-    m_pAllocator->Release();
-    m_pAllocator = nullptr;
+    m_pAllocator.Reset();
   }
-  if (m_pInputPin != nullptr) {
-    m_pInputPin->Release();
-    m_pInputPin = nullptr;
-  }
+  m_pInputPin.Reset();
   return S_OK;
 }
 
 HRESULT CBaseOutputPin::CompleteConnect(IPin* /*pReceivePin*/) {
-  if (m_pInputPin == nullptr) return E_UNEXPECTED;
-  return DecideAllocator(m_pInputPin, &m_pAllocator);
+  if (!m_pInputPin) return E_UNEXPECTED;
+  return DecideAllocator(m_pInputPin.Get(), m_pAllocator.Receive());
 }
 
 HRESULT CBaseOutputPin::DecideAllocator(IMemInputPin* pPin, IMemAllocator** ppAlloc) {
@@ -55,30 +51,22 @@ HRESULT CBaseOutputPin::DecideAllocator(IMemInputPin* pPin, IMemAllocator** ppAl
   pPin->GetAllocatorRequirements(&props);
   if (props.cbAlign == 0) props.cbAlign = 1;
 
-  HRESULT hr = pPin->GetAllocator(ppAlloc);
-  if (SUCCEEDED(hr) && *ppAlloc != nullptr) {
-    hr = DecideBufferSize(*ppAlloc, &props);
+  CComPtr<IMemAllocator> allocator;
+  HRESULT hr = pPin->GetAllocator(allocator.Receive());
+  if (SUCCEEDED(hr) && allocator) {
+    hr = DecideBufferSize(allocator.Get(), &props);
+    if (SUCCEEDED(hr)) hr = pPin->NotifyAllocator(allocator.Get(), FALSE);
     if (SUCCEEDED(hr)) {
-      hr = pPin->NotifyAllocator(*ppAlloc, FALSE);
-      if (SUCCEEDED(hr)) return S_OK;
+      *ppAlloc = allocator.Detach();  // The caller's reference (DecideAllocator hands one over).
+      return S_OK;
     }
-  }
-  if (*ppAlloc != nullptr) {
-    (*ppAlloc)->Release();
-    *ppAlloc = nullptr;
   }
 
-  hr = InitAllocator(ppAlloc);
+  hr = InitAllocator(allocator.Receive());
   if (SUCCEEDED(hr)) {
-    hr = DecideBufferSize(*ppAlloc, &props);
-    if (SUCCEEDED(hr)) {
-      hr = pPin->NotifyAllocator(*ppAlloc, FALSE);
-      if (SUCCEEDED(hr)) return S_OK;
-    }
-  }
-  if (*ppAlloc != nullptr) {
-    (*ppAlloc)->Release();
-    *ppAlloc = nullptr;
+    hr = DecideBufferSize(allocator.Get(), &props);
+    if (SUCCEEDED(hr)) hr = pPin->NotifyAllocator(allocator.Get(), FALSE);
+    if (SUCCEEDED(hr)) *ppAlloc = allocator.Detach();  // The caller's reference, as above.
   }
   return hr;
 }
@@ -98,12 +86,12 @@ HRESULT CBaseOutputPin::InitAllocator(IMemAllocator** ppAlloc) {
 
 HRESULT CBaseOutputPin::GetDeliveryBuffer(IMediaSample** ppSample, REFERENCE_TIME* pStartTime,
                                           REFERENCE_TIME* pEndTime, DWORD dwFlags) {
-  if (m_pAllocator == nullptr) return E_NOINTERFACE;
+  if (!m_pAllocator) return E_NOINTERFACE;
   return m_pAllocator->GetBuffer(ppSample, pStartTime, pEndTime, dwFlags);
 }
 
 HRESULT CBaseOutputPin::Deliver(IMediaSample* pSample) {
-  if (m_pInputPin == nullptr) return VFW_E_NOT_CONNECTED;
+  if (!m_pInputPin) return VFW_E_NOT_CONNECTED;
   return m_pInputPin->Receive(pSample);
 }
 

@@ -50,9 +50,9 @@ class CBaseOutputPin : public CBasePin {
   virtual HRESULT DeliverEndFlush();
   virtual HRESULT DeliverNewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop, double dRate);
 
-  IMemAllocator* Allocator() const { return m_pAllocator; }
+  IMemAllocator* Allocator() const { return m_pAllocator.Get(); }
 
  protected:
-  IMemAllocator* m_pAllocator = nullptr;
-  IMemInputPin* m_pInputPin = nullptr;
+  CComPtr<IMemAllocator> m_pAllocator;
+  CComPtr<IMemInputPin> m_pInputPin;
 };

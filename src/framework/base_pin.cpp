@@ -5,6 +5,7 @@
 #include <new>
 
 #include "framework/base_filter.h"
+#include "framework/scoped_media_type.h"
 #include "framework/enum_media_types.h"
 
 namespace {
@@ -48,13 +49,13 @@ STDMETHODIMP_(ULONG) CBasePin::NonDelegatingRelease() { return m_pFilter->Releas
 bool CBasePin::IsStopped() const { return m_pFilter->IsStopped(); }
 
 void CBasePin::SetConnected(IPin* pPin) {
-  if (pPin != nullptr) pPin->AddRef();
-  IPin* old = nullptr;
+  CComPtr<IPin> peer(pPin, kAddRef);
   {
     std::lock_guard<std::mutex> hold(m_connectionLock);
-    old = m_Connected.exchange(pPin);
+    m_connectedPeer.Swap(peer);
+    m_Connected.store(pPin);
   }
-  if (old != nullptr) old->Release();
+  // `peer` now holds the old peer and drops it outside the lock.
 }
 
 void CBasePin::ClearConnected() { SetConnected(nullptr); }
@@ -85,11 +86,10 @@ HRESULT CBasePin::AgreeMediaType(IPin* pReceivePin, const CMediaType* pmt) {
   for (int round = 0; round < 2; ++round) {
     // With the flag clear the receiving pin's preferred types come first.
     const bool ours = round != (m_bTryMyTypesFirst ? 1 : 0);
-    IEnumMediaTypes* types = nullptr;
-    const HRESULT got = ours ? EnumMediaTypes(&types) : pReceivePin->EnumMediaTypes(&types);
-    if (FAILED(got) || types == nullptr) continue;
-    const HRESULT hr = TryMediaTypes(pReceivePin, pmt, types);
-    types->Release();
+    CComPtr<IEnumMediaTypes> types;
+    const HRESULT got = ours ? EnumMediaTypes(types.Receive()) : pReceivePin->EnumMediaTypes(types.Receive());
+    if (FAILED(got) || !types) continue;
+    const HRESULT hr = TryMediaTypes(pReceivePin, pmt, types.Get());
     if (SUCCEEDED(hr)) return S_OK;
     // A list that offered nothing acceptable does not hide a real failure of the other.
     if (!IsTypeRefusal(hr) && hr != VFW_E_NO_ACCEPTABLE_TYPES) remembered = hr;
@@ -102,22 +102,23 @@ HRESULT CBasePin::TryMediaTypes(IPin* pReceivePin, const CMediaType* pmt, IEnumM
   if (FAILED(hr)) return hr;
   HRESULT remembered = S_OK;
   for (;;) {
-    AM_MEDIA_TYPE* type = nullptr;
+    CScopedMediaType type;
     ULONG fetched = 0;
-    hr = pEnum->Next(1, &type, &fetched);
+    hr = pEnum->Next(1, type.Receive(), &fetched);
     if (hr != S_OK) {
-      // A peer that says S_OK without a record still gave us nothing to free.
+      // Nothing was handed over: whatever a peer left in the slot is not ours to free.
+      (void)type.Detach();
       return FAILED(remembered) ? remembered : VFW_E_NO_ACCEPTABLE_TYPES;
     }
+    // A peer that says S_OK without a record still gave us nothing to free.
     HRESULT attempt = VFW_E_NO_ACCEPTABLE_TYPES;
-    if (type != nullptr) {
-      const auto* candidate = static_cast<const CMediaType*>(type);
+    if (type) {
+      const auto* candidate = static_cast<const CMediaType*>(type.Get());
       if (pmt == nullptr || candidate->MatchesPartial(pmt)) {
         attempt = AttemptConnection(pReceivePin, candidate);
         if (FAILED(attempt) && SUCCEEDED(remembered) && !IsTypeRefusal(attempt)) remembered = attempt;
       }
     }
-    DeleteMediaType(type);
     if (attempt == S_OK) return S_OK;
   }
 }
@@ -190,11 +191,8 @@ STDMETHODIMP CBasePin::ConnectedTo(IPin** pPin) {
   // The reference is taken under the lock that Disconnect needs before it can release
   // the peer, so the peer handed out is alive.
   std::lock_guard<std::mutex> hold(m_connectionLock);
-  IPin* connected = m_Connected.load();
-  *pPin = connected;
-  if (connected == nullptr) return VFW_E_NOT_CONNECTED;
-  connected->AddRef();
-  return S_OK;
+  *pPin = m_connectedPeer.NewReference();  // The caller's reference (ConnectedTo hands one over).
+  return *pPin == nullptr ? VFW_E_NOT_CONNECTED : S_OK;
 }
 
 STDMETHODIMP CBasePin::ConnectionMediaType(AM_MEDIA_TYPE* pmt) {
@@ -212,7 +210,7 @@ STDMETHODIMP CBasePin::ConnectionMediaType(AM_MEDIA_TYPE* pmt) {
 STDMETHODIMP CBasePin::QueryPinInfo(PIN_INFO* pInfo) {
   if (pInfo == nullptr) return E_POINTER;
   pInfo->pFilter = m_pFilter;
-  if (m_pFilter != nullptr) m_pFilter->AddRef();
+  if (m_pFilter != nullptr) m_pFilter->AddRef();  // The caller's reference (QueryPinInfo hands one over).
   std::size_t length = 0;
   if (m_pName != nullptr) {
     while (length < MAX_PIN_NAME - 1 && m_pName[length] != 0) ++length;

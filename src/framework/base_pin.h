@@ -28,6 +28,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "framework/com_ptr.h"
 #include "framework/media_type.h"
 #include "framework/unknown.h"
 #include "platform/dshow_types.h"
@@ -114,8 +115,10 @@ class CBasePin : public CUnknown, public IPin, public IQualityControl {
 
   WCHAR* m_pName = nullptr;
   // Written under m_connectionLock; read without it where only the pin lock's holder
-  // could change it.
+  // could change it. m_connectedPeer holds the reference on the same pin (only under
+  // m_connectionLock).
   std::atomic<IPin*> m_Connected{nullptr};
+  CComPtr<IPin> m_connectedPeer;
   const PIN_DIRECTION m_dir;
   std::recursive_mutex* const m_pLock;
   bool m_bRunTimeError = false;

@@ -4,8 +4,7 @@ CBaseStreamControl::CBaseStreamControl(HRESULT* /*phr*/) {}
 
 CBaseStreamControl::~CBaseStreamControl() {
   std::lock_guard<std::recursive_mutex> hold(m_CritSec);
-  if (m_pRefClock != nullptr) m_pRefClock->Release();
-  m_pRefClock = nullptr;
+  m_pRefClock.Reset();
 }
 
 STDMETHODIMP CBaseStreamControl::StartAt(const REFERENCE_TIME* ptStart, DWORD dwCookie) {
@@ -126,7 +125,5 @@ void CBaseStreamControl::Flushing(bool bInProgress) {
 
 void CBaseStreamControl::SetSyncSource(IReferenceClock* pRefClock) {
   std::lock_guard<std::recursive_mutex> hold(m_CritSec);
-  if (pRefClock != nullptr) pRefClock->AddRef();
-  if (m_pRefClock != nullptr) m_pRefClock->Release();
-  m_pRefClock = pRefClock;
+  m_pRefClock.Reset(pRefClock, kAddRef);
 }

@@ -21,6 +21,7 @@
 #include <mutex>
 
 #include "framework/am_event.h"
+#include "framework/com_ptr.h"
 #include "platform/dshow_types.h"
 
 class CBaseStreamControl : public IAMStreamControl {
@@ -68,7 +69,7 @@ class CBaseStreamControl : public IAMStreamControl {
   bool m_bStopSendExtra = false;
   std::recursive_mutex m_CritSec;
   CAMEvent m_StreamEvent{false};
-  IReferenceClock* m_pRefClock = nullptr;
+  CComPtr<IReferenceClock> m_pRefClock;
   std::atomic<IMediaEventSink*> m_pSink{nullptr};
   FILTER_STATE m_FilterState = State_Stopped;
   REFERENCE_TIME m_tRunStart = 0;

@@ -4,7 +4,9 @@
 #include <cstring>
 
 #include "diagnostics/log_file.h"
+#include "framework/com_ptr.h"
 #include "framework/media_type.h"
+#include "framework/scoped_media_type.h"
 
 namespace {
 
@@ -88,8 +90,8 @@ void LogVideoDetails(int level, const AM_MEDIA_TYPE& mt) {
 }
 
 void LogSample2Properties(int level, IMediaSample* pSample) {
-  IMediaSample2* sample2 = nullptr;
-  if (pSample->QueryInterface(IID_IMediaSample2, reinterpret_cast<void**>(&sample2)) != S_OK || sample2 == nullptr) {
+  const auto sample2 = QueryAs<IMediaSample2>(pSample, IID_IMediaSample2);
+  if (!sample2) {
     g_Log.Write(level, L"  IMediaSample2 interface is not supported.\n");
     return;
   }
@@ -103,7 +105,6 @@ void LogSample2Properties(int level, IMediaSample* pSample) {
     g_Log.Write(level, L"  SAMPLE2: Sample flags = %X.\n", static_cast<unsigned>(props.dwSampleFlags));
     g_Log.Write(level, L"  SAMPLE2: Actual data length = %d.\n", static_cast<int>(props.lActual));
   }
-  sample2->Release();
 }
 
 }  // namespace
@@ -203,11 +204,11 @@ void LogMediaSample(int level, IMediaSample* pSample) {
   g_Log.Write(level, L"  Preroll = %d\n", pSample->IsPreroll() == S_OK ? 1 : 0);
   g_Log.Write(level, L"  Sync point = %d\n", pSample->IsSyncPoint() == S_OK ? 1 : 0);
 
-  AM_MEDIA_TYPE* type = nullptr;
-  const HRESULT typeResult = pSample->GetMediaType(&type);
-  if (SUCCEEDED(typeResult) && type != nullptr) {
-    LogMediaType(level, type);
-    DeleteMediaType(type);
+  CScopedMediaType type;
+  const HRESULT typeResult = pSample->GetMediaType(type.Receive());
+  if (FAILED(typeResult)) (void)type.Detach();  // a failure hands no record over
+  if (type) {
+    LogMediaType(level, type.Get());
   } else {
     g_Log.Write(level, L"  Media type is not attached.\n");
   }

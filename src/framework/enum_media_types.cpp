@@ -6,8 +6,7 @@
 #include "framework/base_pin.h"
 #include "framework/media_type.h"
 
-CEnumMediaTypes::CEnumMediaTypes(CBasePin* pPin, const CEnumMediaTypes* pEnumMediaTypes) : m_pPin(pPin) {
-  m_pPin->AddRef();
+CEnumMediaTypes::CEnumMediaTypes(CBasePin* pPin, const CEnumMediaTypes* pEnumMediaTypes) : m_pPin(pPin, kAddRef) {
   if (pEnumMediaTypes == nullptr) {
     m_Version = m_pPin->GetMediaTypeVersion();
   } else {
@@ -16,13 +15,13 @@ CEnumMediaTypes::CEnumMediaTypes(CBasePin* pPin, const CEnumMediaTypes* pEnumMed
   }
 }
 
-CEnumMediaTypes::~CEnumMediaTypes() { m_pPin->Release(); }
+CEnumMediaTypes::~CEnumMediaTypes() = default;
 
 STDMETHODIMP CEnumMediaTypes::QueryInterface(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
   if (IsEqualIID(riid, IID_IEnumMediaTypes) || IsEqualIID(riid, IID_IUnknown)) {
     *ppv = static_cast<IEnumMediaTypes*>(this);
-    AddRef();
+    AddRef();  // The caller's reference (QueryInterface hands one over).
     return S_OK;
   }
   *ppv = nullptr;
@@ -87,6 +86,6 @@ STDMETHODIMP CEnumMediaTypes::Clone(IEnumMediaTypes** ppEnum) {
     *ppEnum = nullptr;
     return VFW_E_ENUM_OUT_OF_SYNC;
   }
-  *ppEnum = new (std::nothrow) CEnumMediaTypes(m_pPin, this);
+  *ppEnum = new (std::nothrow) CEnumMediaTypes(m_pPin.Get(), this);
   return *ppEnum == nullptr ? E_OUTOFMEMORY : S_OK;
 }

@@ -12,6 +12,7 @@
 
 #include <atomic>
 
+#include "framework/com_ptr.h"
 #include "platform/dshow_types.h"
 
 class CBasePin;
@@ -38,7 +39,7 @@ class CEnumMediaTypes final : public IEnumMediaTypes {
   bool AreWeOutOfSync() const;
 
   ULONG m_Position = 0;
-  CBasePin* const m_pPin;
+  const CComPtr<CBasePin> m_pPin;
   LONG m_Version = 0;
   std::atomic<LONG> m_cRef{1};
 };

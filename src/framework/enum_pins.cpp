@@ -6,8 +6,7 @@
 #include "framework/base_filter.h"
 #include "framework/base_pin.h"
 
-CEnumPins::CEnumPins(CBaseFilter* pFilter, const CEnumPins* pEnumPins) : m_pFilter(pFilter) {
-  m_pFilter->AddRef();
+CEnumPins::CEnumPins(CBaseFilter* pFilter, const CEnumPins* pEnumPins) : m_pFilter(pFilter, kAddRef) {
   if (pEnumPins == nullptr) {
     m_Version = m_pFilter->GetPinVersion();
     m_PinCount = m_pFilter->GetPinCount();
@@ -19,13 +18,13 @@ CEnumPins::CEnumPins(CBaseFilter* pFilter, const CEnumPins* pEnumPins) : m_pFilt
   }
 }
 
-CEnumPins::~CEnumPins() { m_pFilter->Release(); }
+CEnumPins::~CEnumPins() = default;
 
 STDMETHODIMP CEnumPins::QueryInterface(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
   if (IsEqualIID(riid, IID_IEnumPins) || IsEqualIID(riid, IID_IUnknown)) {
     *ppv = static_cast<IEnumPins*>(this);
-    AddRef();
+    AddRef();  // The caller's reference (QueryInterface hands one over).
     return S_OK;
   }
   *ppv = nullptr;
@@ -73,7 +72,7 @@ STDMETHODIMP CEnumPins::Next(ULONG cPins, IPin** ppPins, ULONG* pcFetched) {
       --m_Position;
       break;
     }
-    ipin->AddRef();
+    ipin->AddRef();  // The caller's reference (Next hands one over per pin).
     ppPins[fetched++] = ipin;
   }
   if (pcFetched != nullptr) *pcFetched = fetched;
@@ -101,7 +100,7 @@ STDMETHODIMP CEnumPins::Clone(IEnumPins** ppEnum) {
     return VFW_E_ENUM_OUT_OF_SYNC;
   }
   try {
-    *ppEnum = new CEnumPins(m_pFilter, this);
+    *ppEnum = new CEnumPins(m_pFilter.Get(), this);
   } catch (const std::bad_alloc&) {
     *ppEnum = nullptr;
     return E_OUTOFMEMORY;

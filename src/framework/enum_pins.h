@@ -14,6 +14,7 @@
 #include <atomic>
 #include <vector>
 
+#include "framework/com_ptr.h"
 #include "platform/dshow_types.h"
 
 class CBaseFilter;
@@ -42,7 +43,7 @@ class CEnumPins final : public IEnumPins {
 
   int m_Position = 0;
   int m_PinCount = 0;
-  CBaseFilter* const m_pFilter;
+  const CComPtr<CBaseFilter> m_pFilter;
   LONG m_Version = 0;
   std::atomic<LONG> m_cRef{1};
   std::vector<IPin*> m_PinCache;

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "framework/base_allocator.h"
 #include "framework/media_type.h"
@@ -64,14 +65,14 @@ CMediaSample::CMediaSample(const WCHAR* /*pName*/, CBaseAllocator* pAllocator, H
   }
 }
 
-CMediaSample::~CMediaSample() { DeleteMediaType(m_pMediaType); }
+CMediaSample::~CMediaSample() = default;
 
 STDMETHODIMP CMediaSample::QueryInterface(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
   if (IsEqualIID(riid, IID_IMediaSample) || IsEqualIID(riid, IID_IMediaSample2) ||
       IsEqualIID(riid, IID_IUnknown)) {
     *ppv = static_cast<IMediaSample2*>(this);
-    AddRef();
+    AddRef();  // The caller's reference (QueryInterface hands one over).
     return S_OK;
   }
   *ppv = nullptr;
@@ -160,17 +161,16 @@ STDMETHODIMP CMediaSample::SetActualDataLength(LONG length) {
 STDMETHODIMP CMediaSample::GetMediaType(AM_MEDIA_TYPE** ppMediaType) {
   if (ppMediaType == nullptr) return E_POINTER;
   *ppMediaType = nullptr;
-  if ((m_dwFlags & Sample_TypeChanged) == 0 || m_pMediaType == nullptr) return S_FALSE;
-  *ppMediaType = CreateMediaType(m_pMediaType);
+  if ((m_dwFlags & Sample_TypeChanged) == 0 || !m_pMediaType) return S_FALSE;
+  *ppMediaType = CreateMediaType(m_pMediaType.Get());
   return *ppMediaType != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 
 STDMETHODIMP CMediaSample::SetMediaType(AM_MEDIA_TYPE* pMediaType) {
-  DeleteMediaType(m_pMediaType);
-  m_pMediaType = nullptr;
+  m_pMediaType.Reset();
   m_dwFlags &= ~Sample_TypeChanged;
   if (pMediaType == nullptr) return S_OK;
-  const HRESULT hr = CopyToTaskMemory(pMediaType, &m_pMediaType);
+  const HRESULT hr = CopyToTaskMemory(pMediaType, m_pMediaType.Receive());
   if (FAILED(hr)) return hr;
   m_dwFlags |= Sample_TypeChanged;
   return S_OK;
@@ -212,7 +212,7 @@ STDMETHODIMP CMediaSample::GetProperties(DWORD cbProperties, BYTE* pbProperties)
   properties.tStart = m_Start;
   properties.tStop = m_End;
   properties.dwStreamId = m_dwStreamId;
-  properties.pMediaType = (m_dwFlags & Sample_TypeChanged) != 0 ? m_pMediaType : nullptr;
+  properties.pMediaType = (m_dwFlags & Sample_TypeChanged) != 0 ? m_pMediaType.Get() : nullptr;
   properties.pbBuffer = m_pBuffer;
   properties.cbBuffer = m_cbBuffer;
   std::memcpy(pbProperties, &properties, properties.cbData);
@@ -248,10 +248,10 @@ STDMETHODIMP CMediaSample::SetProperties(DWORD cbProperties, const BYTE* pbPrope
     if (properties.cbBuffer < properties.lActual) return E_INVALIDARG;
   }
   const bool typeGiven = n >= kMediaTypeEnd && (properties.dwSampleFlags & Sample_TypeChanged) != 0;
-  AM_MEDIA_TYPE* type = nullptr;
+  CScopedMediaType type;
   if (typeGiven) {
     if (properties.pMediaType == nullptr) return E_POINTER;
-    const HRESULT hr = CopyToTaskMemory(properties.pMediaType, &type);
+    const HRESULT hr = CopyToTaskMemory(properties.pMediaType, type.Receive());
     if (FAILED(hr)) return hr;
   }
 
@@ -265,11 +265,8 @@ STDMETHODIMP CMediaSample::SetProperties(DWORD cbProperties, const BYTE* pbPrope
   if (n >= kActualEnd) m_lActual = properties.lActual;
   if (n >= kStopEnd) m_End = properties.tStop;
   if (n >= kStartEnd) m_Start = properties.tStart;
-  if (typeGiven) {
-    DeleteMediaType(m_pMediaType);
-    m_pMediaType = type;
-  }
-  if (m_pMediaType != nullptr) {
+  if (typeGiven) m_pMediaType = std::move(type);
+  if (m_pMediaType) {
     m_dwFlags |= Sample_TypeChanged;
   } else {
     m_dwFlags &= ~Sample_TypeChanged;

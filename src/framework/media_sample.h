@@ -20,6 +20,7 @@
 
 #include <atomic>
 
+#include "framework/scoped_media_type.h"
 #include "platform/dshow_types.h"
 
 class CBaseAllocator;
@@ -91,7 +92,7 @@ class CMediaSample : public IMediaSample2 {
   REFERENCE_TIME m_End = 0;
   LONGLONG m_MediaStart = 0;
   LONG m_MediaEnd = 0;  // media end − media start, low 32 bits
-  AM_MEDIA_TYPE* m_pMediaType = nullptr;
+  CScopedMediaType m_pMediaType;
   DWORD m_dwStreamId = 0;
   std::atomic<LONG> m_cRef{0};
 };

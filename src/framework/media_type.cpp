@@ -38,7 +38,7 @@ HRESULT CopyMediaType(AM_MEDIA_TYPE* target, const AM_MEDIA_TYPE* source) {
   }
   if (source->pUnk != nullptr) {
     target->pUnk = source->pUnk;
-    target->pUnk->AddRef();
+    target->pUnk->AddRef();  // The record's own reference (a media type record holds one on pUnk).
   }
   return S_OK;
 }
@@ -53,7 +53,7 @@ void FreeMediaType(AM_MEDIA_TYPE& type) {
   if (type.pUnk != nullptr) {
     IUnknown* unknown = type.pUnk;
     type.pUnk = nullptr;
-    unknown->Release();
+    unknown->Release();  // The record's own reference, taken by CopyMediaType.
   }
 }
 

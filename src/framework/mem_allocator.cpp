@@ -18,7 +18,7 @@ CMemAllocator::CMemAllocator(const WCHAR* pName, IUnknown* pUnk, HRESULT* phr)
 
 CMemAllocator::~CMemAllocator() {
   DecommitForDestruction();
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  CLockHolder<CRecursiveLock> lock(m_lock);
   ReallyFree();
 }
 
@@ -30,7 +30,7 @@ CUnknown* CMemAllocator::CreateInstance(IUnknown* pUnk, HRESULT* phr) {
 
 STDMETHODIMP CMemAllocator::SetProperties(ALLOCATOR_PROPERTIES* pRequest, ALLOCATOR_PROPERTIES* pActual) {
   if (pRequest == nullptr || pActual == nullptr) return E_POINTER;
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  CLockHolder<CRecursiveLock> lock(m_lock);
   *pActual = ALLOCATOR_PROPERTIES{};
   const std::int64_t align = pRequest->cbAlign;
   // A negative alignment is no alignment at all, whatever bits it shares with the

@@ -31,12 +31,12 @@ class CMemAllocator : public CBaseAllocator {
 
  protected:
   // The buffers outlive a decommit; they are reused by the next Commit.
-  void Free() override {}
-  HRESULT Alloc() override;
+  void Free() REQUIRES(m_lock) override {}
+  HRESULT Alloc() REQUIRES(m_lock) override;
 
  private:
   // Deletes every sample (all are home) and gives the block back.
-  void ReallyFree();
+  void ReallyFree() REQUIRES(m_lock);
 
-  CPageBlock m_block;
+  CPageBlock m_block GUARDED_BY(m_lock);
 };

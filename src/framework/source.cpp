@@ -95,6 +95,6 @@ STDMETHODIMP CSource::FindPin(LPCWSTR Id, IPin** ppPin) {
     return VFW_E_NOT_FOUND;
   }
   *ppPin = pin;
-  pin->AddRef();
+  pin->AddRef();  // The caller's reference (FindPin hands one over).
   return S_OK;
 }

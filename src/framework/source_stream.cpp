@@ -5,6 +5,7 @@
 #include <string>
 #include <thread>
 
+#include "framework/com_ptr.h"
 #include "framework/source.h"
 #include "platform/wide_string.h"
 
@@ -111,22 +112,22 @@ HRESULT CSourceStream::DoBufferProcessingLoop() {
       continue;
     }
 
-    IMediaSample* sample = nullptr;
-    HRESULT hr = GetDeliveryBuffer(&sample, nullptr, nullptr, 0);
-    if (FAILED(hr) || sample == nullptr) {
+    CComPtr<IMediaSample> sample;
+    HRESULT hr = GetDeliveryBuffer(sample.Receive(), nullptr, nullptr, 0);
+    if (FAILED(hr) || !sample) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
       continue;
     }
 
-    hr = FillBuffer(sample);
+    hr = FillBuffer(sample.Get());
     if (hr == S_OK) {
-      hr = Deliver(sample);
-      sample->Release();
+      hr = Deliver(sample.Get());
+      sample.Reset();
       if (hr != S_OK) return S_OK;
       continue;
     }
 
-    sample->Release();
+    sample.Reset();
     DeliverEndOfStream();
     if (hr == S_FALSE) return S_OK;
     m_pFilter->NotifyEvent(EC_ERRORABORT, hr, 0);

@@ -1,5 +1,6 @@
 #include "module/class_factory.h"
 
+#include "framework/com_ptr.h"
 #include "framework/object_count.h"
 #include "framework/unknown.h"
 #include "platform/com_ids.h"
@@ -10,7 +11,7 @@ STDMETHODIMP CClassFactory::QueryInterface(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
   if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
     *ppv = static_cast<IClassFactory*>(this);
-    AddRef();
+    AddRef();  // The caller's reference (QueryInterface hands one over).
     return S_OK;
   }
   *ppv = nullptr;
@@ -39,10 +40,9 @@ STDMETHODIMP CClassFactory::CreateInstance(IUnknown* pUnkOuter, REFIID riid, voi
     delete object;
     return hr;
   }
-  object->NonDelegatingAddRef();
-  hr = object->NonDelegatingQueryInterface(riid, ppv);
-  object->NonDelegatingRelease();
-  return hr;
+  // Held while it is asked, so that a refused query destroys the new object.
+  const CComPtr<IUnknown> inner(object->NonDelegatingUnknown(), kAddRef);
+  return inner->QueryInterface(riid, ppv);
 }
 
 STDMETHODIMP CClassFactory::LockServer(BOOL fLock) {

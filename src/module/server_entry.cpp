@@ -3,6 +3,7 @@
 #include <new>
 
 #include "diagnostics/log_file.h"
+#include "framework/com_ptr.h"
 #include "framework/object_count.h"
 #include "module/camera_identity.h"
 #include "module/class_factory.h"
@@ -20,7 +21,7 @@ HRESULT GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
     if (!g_Templates[i].IsClassID(rclsid)) continue;
     auto* factory = new (std::nothrow) CClassFactory(&g_Templates[i]);
     if (factory == nullptr) return E_OUTOFMEMORY;
-    factory->AddRef();
+    factory->AddRef();  // The caller's reference (GetClassObject hands one over).
     *ppv = static_cast<IClassFactory*>(factory);
     return S_OK;
   }
@@ -50,14 +51,12 @@ bool RefusedForUnparsableClassId(const wchar_t* action) {
 }
 
 HRESULT WithFilterMapper(HRESULT (*step)(IFilterMapper2*)) {
-  IFilterMapper2* mapper = nullptr;
-  HRESULT hr = CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
-                                reinterpret_cast<void**>(&mapper));
+  CComPtr<IFilterMapper2> mapper;
+  const HRESULT hr =
+      CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2, mapper.ReceiveVoid());
   if (FAILED(hr)) return hr;
-  if (mapper == nullptr) return E_NOINTERFACE;
-  hr = step(mapper);
-  mapper->Release();
-  return hr;
+  if (!mapper) return E_NOINTERFACE;
+  return step(mapper.Get());
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "module/server_registration.h"
 
+#include "framework/com_ptr.h"
 #include "module/camera_identity.h"
 #include "module/factory_templates.h"
 #include "platform/guid.h"
@@ -103,23 +104,18 @@ HRESULT RegisterModuleServer(bool bRegister) {
   }
 
   const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  IFilterMapper2* mapper2 = nullptr;
-  IFilterMapper* mapper = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
-                              reinterpret_cast<void**>(&mapper2)))) {
-    mapper2 = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_FilterMapper, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper,
-                                reinterpret_cast<void**>(&mapper)))) {
-      mapper = nullptr;
+  {
+    // Both are released before the libraries are freed and the runtime is left.
+    CComPtr<IFilterMapper2> mapper2;
+    CComPtr<IFilterMapper> mapper;
+    if (FAILED(CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
+                                mapper2.ReceiveVoid()))) {
+      CoCreateInstance(CLSID_FilterMapper, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper, mapper.ReceiveVoid());
     }
-  }
-  if (mapper2 != nullptr || mapper != nullptr) {
-    for (int i = 0; i < g_cTemplates && SUCCEEDED(hr); ++i) {
-      const HRESULT setup = RegisterTemplateSetup(mapper2, mapper, g_Templates[i], bRegister);
+    for (int i = 0; (mapper2 || mapper) && i < g_cTemplates && SUCCEEDED(hr); ++i) {
+      const HRESULT setup = RegisterTemplateSetup(mapper2.Get(), mapper.Get(), g_Templates[i], bRegister);
       if (FAILED(setup)) hr = setup;
     }
-    if (mapper2 != nullptr) mapper2->Release();
-    if (mapper != nullptr) mapper->Release();
   }
   // The mapper's libraries (and any other component loaded for this step) need not stay
   // in an installer's process.

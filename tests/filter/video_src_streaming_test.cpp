@@ -149,10 +149,11 @@ class CameraInactiveTest : public CameraTest {
 TEST_F(CameraInactiveTest, AFailedDeactivationKeepsTheClientEntryUntilOneSucceeds) {
   Announce(320, 240);
   ASSERT_EQ(Connect(), S_OK);
-  IMemAllocator*& allocator = Stream()->*&CStreamAccess::m_pAllocator;
-  ASSERT_NE(allocator, nullptr);
-  m_failingView = std::make_unique<CDecommitFailsOnce>(allocator);
-  allocator = m_failingView.get();
+  CComPtr<IMemAllocator>& allocator = Stream()->*&CStreamAccess::m_pAllocator;
+  ASSERT_TRUE(allocator);
+  // The view takes over the pin's reference (its counts are the allocator's own).
+  m_failingView = std::make_unique<CDecommitFailsOnce>(allocator.Detach());
+  allocator.Reset(m_failingView.get(), kAdoptRef);
 
   ASSERT_EQ(Run(), S_OK);
   ASSERT_TRUE(Input()->WaitForSamples(2, kDeadline));

@@ -10,7 +10,9 @@
 
 #include "framework/base_object.h"
 #include "framework/base_pin.h"
+#include "framework/com_ptr.h"
 #include "framework/enum_pins.h"
+#include "framework/scoped_media_type.h"
 #include "support/numbered_source.h"
 #include "support/test_support.h"
 
@@ -50,10 +52,7 @@ class CCountingPin : public CBasePin {
     return S_OK;
   }
   // Pretends to be connected to peer (a reference is held until Unplug).
-  void Plug(IPin* peer) {
-    m_Connected = peer;
-    peer->AddRef();
-  }
+  void Plug(IPin* peer) { SetConnected(peer); }
   void Unplug() { ClearConnected(); }
 
   int m_types = 1;
@@ -201,12 +200,12 @@ TEST_F(BaseFilterTest, AFailingPinKeepsPauseStoppedAndStopReportsItsFirstFailure
 }
 
 TEST_F(BaseFilterTest, FindPinMatchesNamesExactly) {
-  IPin* pin = nullptr;
-  EXPECT_EQ(m_filter->Filter()->FindPin(L"pin 2", &pin), S_OK);
-  EXPECT_EQ(pin, static_cast<IPin*>(m_filter->Pin(1)));
-  pin->Release();
+  CComPtr<IPin> found;
+  EXPECT_EQ(m_filter->Filter()->FindPin(L"pin 2", found.Receive()), S_OK);
+  EXPECT_EQ(found.Get(), static_cast<IPin*>(m_filter->Pin(1)));
+  found.Reset();
   for (const wchar_t* id : {L"PIN 2", L"pin", L"", L"1"}) {
-    pin = reinterpret_cast<IPin*>(1);
+    IPin* pin = reinterpret_cast<IPin*>(1);
     EXPECT_EQ(m_filter->Filter()->FindPin(id, &pin), VFW_E_NOT_FOUND) << id;
     EXPECT_EQ(pin, nullptr);
   }
@@ -223,8 +222,7 @@ TEST_F(BaseFilterTest, JoiningAGraphKeepsAShortenedNameAndTheSinkWithoutReferenc
   FILTER_INFO info{};
   ASSERT_EQ(m_filter->Filter()->QueryFilterInfo(&info), S_OK);
   EXPECT_EQ(std::wstring(info.achName), longName.substr(0, 127));
-  EXPECT_EQ(info.pGraph, &graph);
-  info.pGraph->Release();
+  EXPECT_EQ(CComPtr<IFilterGraph>(info.pGraph, kAdoptRef).Get(), &graph);
 
   EXPECT_EQ(m_filter->NotifyEvent(EC_USER, 11, 12), S_OK);
   EXPECT_EQ(graph.m_sink.m_code, EC_USER);
@@ -255,7 +253,7 @@ TEST_F(BaseFilterTest, FilterInfoReadWhileTheGraphRenamesTheFilterIsAlwaysAWhole
     if (m_filter->Filter()->QueryFilterInfo(&info) != S_OK) ++wrong;
     const std::wstring name(info.achName);
     if (name != shortName && name != longName) ++wrong;
-    if (info.pGraph != nullptr) info.pGraph->Release();
+    const CComPtr<IFilterGraph> held(info.pGraph, kAdoptRef);  // QueryFilterInfo's reference
   };
   const auto rename = [&](int i) {
     return m_filter->Filter()->JoinFilterGraph(&graph, (i % 2 == 0 ? longName : shortName).c_str()) == S_OK;
@@ -341,11 +339,11 @@ TEST_F(BaseFilterTest, AnswersItsInterfacesAndHasNoSetupData) {
     EXPECT_EQ(out, static_cast<void*>(m_filter->Filter()));
     m_filter->Filter()->Release();
   }
-  IAMovieSetup* setup = nullptr;
-  ASSERT_EQ(m_filter->Filter()->QueryInterface(IID_IAMovieSetup, reinterpret_cast<void**>(&setup)), S_OK);
+  CComPtr<IAMovieSetup> setup;
+  ASSERT_EQ(m_filter->Filter()->QueryInterface(IID_IAMovieSetup, setup.ReceiveVoid()), S_OK);
   EXPECT_EQ(setup->Register(), S_FALSE);
   EXPECT_EQ(setup->Unregister(), S_FALSE);
-  setup->Release();
+  setup.Reset();
   CLSID clsid{};
   EXPECT_EQ(m_filter->Filter()->GetClassID(&clsid), S_OK);
   EXPECT_EQ(clsid, CLSID_PinFilter);
@@ -375,9 +373,9 @@ std::vector<IPin*> NextPins(IEnumPins* pins, ULONG count, HRESULT expected) {
 }
 
 TEST_F(BaseFilterTest, PinEnumeratorAfterAVersionChangeGoesOnWithoutRepeatingPins) {
-  IEnumPins* pins = nullptr;
-  ASSERT_EQ(m_filter->Filter()->EnumPins(&pins), S_OK);
-  EXPECT_EQ(NextPins(pins, 2, S_OK), (std::vector<IPin*>{m_filter->Pin(0), m_filter->Pin(1)}));
+  CComPtr<IEnumPins> pins;
+  ASSERT_EQ(m_filter->Filter()->EnumPins(pins.Receive()), S_OK);
+  EXPECT_EQ(NextPins(pins.Get(), 2, S_OK), (std::vector<IPin*>{m_filter->Pin(0), m_filter->Pin(1)}));
 
   m_filter->AddPin(L"pin 4");
   m_filter->IncrementPinVersion();
@@ -385,11 +383,10 @@ TEST_F(BaseFilterTest, PinEnumeratorAfterAVersionChangeGoesOnWithoutRepeatingPin
   IEnumPins* clone = reinterpret_cast<IEnumPins*>(1);
   EXPECT_EQ(pins->Clone(&clone), VFW_E_ENUM_OUT_OF_SYNC);
   EXPECT_EQ(clone, nullptr);
-  EXPECT_EQ(NextPins(pins, 4, S_FALSE), (std::vector<IPin*>{m_filter->Pin(2), m_filter->Pin(3)}))
+  EXPECT_EQ(NextPins(pins.Get(), 4, S_FALSE), (std::vector<IPin*>{m_filter->Pin(2), m_filter->Pin(3)}))
       << "Next starts over and skips the pins already handed out";
   EXPECT_EQ(pins->Reset(), S_OK);
-  EXPECT_EQ(NextPins(pins, 4, S_OK).size(), 4u);
-  pins->Release();
+  EXPECT_EQ(NextPins(pins.Get(), 4, S_OK).size(), 4u);
 }
 
 TEST_F(BaseFilterTest, PinEnumeratorSkipsClonesAndChecksItsArguments) {
@@ -416,37 +413,35 @@ TEST_F(BaseFilterTest, PinEnumeratorSkipsClonesAndChecksItsArguments) {
 
 TEST_F(BaseFilterTest, MediaTypeEnumeratorDeliversWhatThePinOffers) {
   CCountingPin* pin = m_filter->Pin(0);
-  IEnumMediaTypes* types = nullptr;
-  ASSERT_EQ(pin->EnumMediaTypes(&types), S_OK);
+  CComPtr<IEnumMediaTypes> types;
+  ASSERT_EQ(pin->EnumMediaTypes(types.Receive()), S_OK);
   AM_MEDIA_TYPE* got[5] = {};
   ULONG fetched = 99;
   EXPECT_EQ(types->Next(5, got, &fetched), S_FALSE);
   ASSERT_EQ(fetched, 1u);
-  EXPECT_EQ(reinterpret_cast<VIDEOINFOHEADER*>(got[0]->pbFormat)->bmiHeader.biWidth, 16);
-  DeleteMediaType(got[0]);
+  EXPECT_EQ(reinterpret_cast<VIDEOINFOHEADER*>(CScopedMediaType(got[0])->pbFormat)->bmiHeader.biWidth, 16);
   EXPECT_EQ(types->Next(2, got, nullptr), E_INVALIDARG);
 
   pin->m_types = 3;
   EXPECT_EQ(types->Reset(), S_OK);
   EXPECT_EQ(types->Skip(0), S_OK);
   EXPECT_EQ(types->Skip(2), S_OK);
-  ASSERT_EQ(types->Next(1, got, nullptr), S_OK);
-  EXPECT_EQ(reinterpret_cast<VIDEOINFOHEADER*>(got[0]->pbFormat)->bmiHeader.biWidth, 48);
-  DeleteMediaType(got[0]);
+  CScopedMediaType third;
+  ASSERT_EQ(types->Next(1, third.Receive(), nullptr), S_OK);
+  EXPECT_EQ(reinterpret_cast<VIDEOINFOHEADER*>(third->pbFormat)->bmiHeader.biWidth, 48);
   EXPECT_EQ(types->Skip(1), S_FALSE) << "nothing at the position skipped to";
 
   pin->IncrementTypeVersion();
   EXPECT_EQ(types->Next(1, got, nullptr), VFW_E_ENUM_OUT_OF_SYNC);
   EXPECT_EQ(types->Skip(1), VFW_E_ENUM_OUT_OF_SYNC);
-  IEnumMediaTypes* clone = reinterpret_cast<IEnumMediaTypes*>(1);
-  EXPECT_EQ(types->Clone(&clone), VFW_E_ENUM_OUT_OF_SYNC);
-  EXPECT_EQ(clone, nullptr);
+  IEnumMediaTypes* refused = reinterpret_cast<IEnumMediaTypes*>(1);
+  EXPECT_EQ(types->Clone(&refused), VFW_E_ENUM_OUT_OF_SYNC);
+  EXPECT_EQ(refused, nullptr);
   EXPECT_EQ(types->Reset(), S_OK);
-  ASSERT_EQ(types->Clone(&clone), S_OK);
+  CComPtr<IEnumMediaTypes> clone;
+  ASSERT_EQ(types->Clone(clone.Receive()), S_OK);
   EXPECT_EQ(clone->Next(3, got, &fetched), S_OK);
   for (ULONG i = 0; i < fetched; ++i) DeleteMediaType(got[i]);
-  clone->Release();
-  types->Release();
 }
 
 // The source container.

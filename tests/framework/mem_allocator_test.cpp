@@ -20,7 +20,7 @@ class CTestAllocator : public CMemAllocator {
   explicit CTestAllocator(int* destroyed) : CMemAllocator(L"test", nullptr, nullptr), m_destroyed(destroyed) {}
   ~CTestAllocator() override { ++*m_destroyed; }
   LONG Waiting() {
-    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    CLockHolder<CRecursiveLock> lock(m_lock);
     return m_lWaiting;
   }
 

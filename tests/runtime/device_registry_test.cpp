@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/com_ptr.h"
 #include "platform/dshow_types.h"
 #include "support/registry_fixture.h"
 #include "support/test_server_class.h"
@@ -74,15 +75,16 @@ class DeviceRegistryTest : public testing::Test {
   void SetUp() override {
     m_init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     ASSERT_EQ(CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
-                               reinterpret_cast<void**>(&m_mapper)),
+                               m_mapper.ReceiveVoid()),
               S_OK);
     ASSERT_EQ(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                               reinterpret_cast<void**>(&m_devEnum)),
+                               m_devEnum.ReceiveVoid()),
               S_OK);
   }
   void TearDown() override {
-    if (m_devEnum != nullptr) m_devEnum->Release();
-    if (m_mapper != nullptr) m_mapper->Release();
+    // Released before the runtime is left.
+    m_devEnum.Reset();
+    m_mapper.Reset();
     CoFreeUnusedLibraries();
     if (SUCCEEDED(m_init)) CoUninitialize();
   }
@@ -97,14 +99,14 @@ class DeviceRegistryTest : public testing::Test {
       EXPECT_EQ(monikers, nullptr);
       return entries;
     }
-    IMoniker* moniker = nullptr;
-    while (monikers->Next(1, &moniker, nullptr) == S_OK) {
+    const CComPtr<IEnumMoniker> held(monikers, kAdoptRef);
+    CComPtr<IMoniker> moniker;
+    while (held->Next(1, moniker.Receive(), nullptr) == S_OK) {
       Entry entry;
-      IPropertyBag* bag = nullptr;
-      if (SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&bag)))) {
-        entry.name = ReadString(bag, L"FriendlyName");
-        entry.clsid = ReadString(bag, L"CLSID");
-        bag->Release();
+      CComPtr<IPropertyBag> bag;
+      if (SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.ReceiveVoid()))) {
+        entry.name = ReadString(bag.Get(), L"FriendlyName");
+        entry.clsid = ReadString(bag.Get(), L"CLSID");
       }
       LPOLESTR displayName = nullptr;
       if (SUCCEEDED(moniker->GetDisplayName(nullptr, nullptr, &displayName))) {
@@ -112,9 +114,7 @@ class DeviceRegistryTest : public testing::Test {
         CoTaskMemFree(displayName);
       }
       entries.push_back(entry);
-      moniker->Release();
     }
-    monikers->Release();
     std::sort(entries.begin(), entries.end());
     return entries;
   }
@@ -131,20 +131,16 @@ class DeviceRegistryTest : public testing::Test {
 
   // The moniker of the entry of category named name (friendly name), or null.
   IMoniker* Find(REFCLSID category, const std::wstring& name) {
-    IEnumMoniker* monikers = nullptr;
-    if (m_devEnum->CreateClassEnumerator(category, &monikers, 0) != S_OK) return nullptr;
-    IMoniker* moniker = nullptr;
-    IMoniker* found = nullptr;
-    while (found == nullptr && monikers->Next(1, &moniker, nullptr) == S_OK) {
-      IPropertyBag* bag = nullptr;
-      if (SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&bag)))) {
-        if (ReadString(bag, L"FriendlyName") == name) found = moniker;
-        bag->Release();
-      }
-      if (found == nullptr) moniker->Release();
+    CComPtr<IEnumMoniker> monikers;
+    if (m_devEnum->CreateClassEnumerator(category, monikers.Receive(), 0) != S_OK) return nullptr;
+    CComPtr<IMoniker> moniker;
+    while (monikers->Next(1, moniker.Receive(), nullptr) == S_OK) {
+      CComPtr<IPropertyBag> bag;
+      if (SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.ReceiveVoid())) &&
+          ReadString(bag.Get(), L"FriendlyName") == name)
+        return moniker.Detach();  // the caller's reference
     }
-    monikers->Release();
-    return found;
+    return nullptr;
   }
 
   // Registers clsid as an in-process server at path (registry editor text of a value).
@@ -166,10 +162,8 @@ class DeviceRegistryTest : public testing::Test {
   // does, so the answer is only ever false on Windows.
   bool ActivationSeesPrivateRegistry() {
     RegisterServer(kTestServerClassText, CRegistrySandbox::Quoted(AMBERLINE_TEST_SERVER_PATH));
-    IUnknown* object = nullptr;
-    const HRESULT hr =
-        CoCreateInstance(kTestServerClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, reinterpret_cast<void**>(&object));
-    if (object != nullptr) object->Release();
+    CComPtr<IUnknown> object;
+    const HRESULT hr = CoCreateInstance(kTestServerClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, object.ReceiveVoid());
     return !(platform::kIsWindows && hr == REGDB_E_CLASSNOTREG);
   }
 
@@ -184,8 +178,8 @@ class DeviceRegistryTest : public testing::Test {
 
   CRegistrySandbox m_registry;
   HRESULT m_init = E_FAIL;
-  IFilterMapper2* m_mapper = nullptr;
-  ICreateDevEnum* m_devEnum = nullptr;
+  CComPtr<IFilterMapper2> m_mapper;
+  CComPtr<ICreateDevEnum> m_devEnum;
 };
 
 using ClassActivationTest = DeviceRegistryTest;

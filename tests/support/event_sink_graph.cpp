@@ -5,6 +5,7 @@
 #include <future>
 #include <thread>
 
+#include "framework/com_ptr.h"
 #include "framework/media_type.h"
 
 namespace testing_support {
@@ -19,7 +20,7 @@ STDMETHODIMP CEventSinkGraph::QueryInterface(REFIID riid, void** ppv) {
     *ppv = nullptr;
     return E_NOINTERFACE;
   }
-  AddRef();
+  AddRef();  // The caller's reference (QueryInterface hands one over).
   return S_OK;
 }
 
@@ -31,19 +32,18 @@ void CEventSinkGraph::FailReconnect(HRESULT result, bool dropConnection) {
 STDMETHODIMP CEventSinkGraph::Reconnect(IPin* ppin) {
   if (ppin == nullptr) return E_POINTER;
   ++m_reconnects;
-  IPin* peer = nullptr;
-  if (ppin->ConnectedTo(&peer) != S_OK || peer == nullptr) return VFW_E_NOT_CONNECTED;
+  CComPtr<IPin> peer;
+  if (ppin->ConnectedTo(peer.Receive()) != S_OK || !peer) return VFW_E_NOT_CONNECTED;
   PIN_DIRECTION direction = PINDIR_INPUT;
   ppin->QueryDirection(&direction);
-  IPin* out = direction == PINDIR_OUTPUT ? ppin : peer;
-  IPin* in = direction == PINDIR_OUTPUT ? peer : ppin;
+  IPin* out = direction == PINDIR_OUTPUT ? ppin : peer.Get();
+  IPin* in = direction == PINDIR_OUTPUT ? peer.Get() : ppin;
   HRESULT hr = m_reconnectResult.load();
   if (FAILED(hr)) {
     if (m_dropConnection.load()) {
       in->Disconnect();
       out->Disconnect();
     }
-    peer->Release();
     return hr;
   }
   CMediaType old;
@@ -54,7 +54,6 @@ STDMETHODIMP CEventSinkGraph::Reconnect(IPin* ppin) {
     hr = out->Connect(in, nullptr);
     if (FAILED(hr)) out->Connect(in, &old);
   }
-  peer->Release();
   return hr;
 }
 

@@ -88,7 +88,7 @@ CNumberedSource::CNumberedSource() : CSource(L"numbered source", nullptr, CLSID_
 
 CNumberedSource* CNumberedSource::Create(int streams) {
   auto* filter = new CNumberedSource();
-  filter->AddRef();
+  filter->AddRef();  // The caller's reference: the new object's first.
   for (int i = 0; i < streams; ++i) {
     HRESULT hr = S_OK;
     const std::wstring name = i == 0 ? std::wstring(L"Numbered") : L"Numbered " + std::to_wstring(i + 1);

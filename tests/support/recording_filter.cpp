@@ -38,15 +38,13 @@ namespace {
 class CPinEnumerator final : public IEnumPins {
  public:
   CPinEnumerator(IBaseFilter* filter, std::vector<IPin*> pins, size_t position)
-      : m_filter(filter), m_pins(std::move(pins)), m_position(position) {
-    m_filter->AddRef();
-  }
+      : m_filter(filter, kAddRef), m_pins(std::move(pins)), m_position(position) {}
 
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
     if (ppv == nullptr) return E_POINTER;
     if (riid == IID_IUnknown || riid == IID_IEnumPins) {
       *ppv = static_cast<IEnumPins*>(this);
-      AddRef();
+      AddRef();  // The caller's reference (QueryInterface hands one over).
       return S_OK;
     }
     *ppv = nullptr;
@@ -55,10 +53,7 @@ class CPinEnumerator final : public IEnumPins {
   STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
   STDMETHODIMP_(ULONG) Release() override {
     const ULONG left = --m_refs;
-    if (left == 0) {
-      m_filter->Release();
-      delete this;
-    }
+    if (left == 0) delete this;
     return left;
   }
 
@@ -67,7 +62,7 @@ class CPinEnumerator final : public IEnumPins {
     ULONG fetched = 0;
     while (fetched < cPins && m_position < m_pins.size()) {
       ppPins[fetched] = m_pins[m_position++];
-      ppPins[fetched++]->AddRef();
+      ppPins[fetched++]->AddRef();  // The caller's reference (Next hands one over per pin).
     }
     if (pcFetched != nullptr) *pcFetched = fetched;
     return fetched == cPins ? S_OK : S_FALSE;
@@ -84,14 +79,14 @@ class CPinEnumerator final : public IEnumPins {
   }
   STDMETHODIMP Clone(IEnumPins** ppEnum) override {
     if (ppEnum == nullptr) return E_POINTER;
-    *ppEnum = new CPinEnumerator(m_filter, m_pins, m_position);
+    *ppEnum = new CPinEnumerator(m_filter.Get(), m_pins, m_position);
     return S_OK;
   }
 
  private:
   ~CPinEnumerator() = default;
   std::atomic<ULONG> m_refs{1};
-  IBaseFilter* const m_filter;
+  const CComPtr<IBaseFilter> m_filter;
   const std::vector<IPin*> m_pins;
   size_t m_position;
 };
@@ -113,15 +108,13 @@ AM_MEDIA_TYPE VideoType(const GUID& subtype) {
 CRecordingPin::CRecordingPin(CRecordingFilter* filter, PIN_DIRECTION direction, const wchar_t* name)
     : m_filter(filter), m_direction(direction), m_name(name) {}
 
-CRecordingPin::~CRecordingPin() {
-  if (m_peer != nullptr) m_peer->Release();
-}
+CRecordingPin::~CRecordingPin() = default;
 
 STDMETHODIMP CRecordingPin::QueryInterface(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
   if (riid == IID_IUnknown || riid == IID_IPin) {
     *ppv = static_cast<IPin*>(this);
-    AddRef();
+    AddRef();  // The caller's reference (QueryInterface hands one over).
     return S_OK;
   }
   *ppv = nullptr;
@@ -138,13 +131,12 @@ STDMETHODIMP CRecordingPin::Connect(IPin* pReceivePin, const AM_MEDIA_TYPE* pmt)
   const AM_MEDIA_TYPE type = pmt != nullptr ? VideoType(pmt->subtype) : VideoType(m_filter->PreferredSubtype());
   {
     const std::lock_guard<std::mutex> hold(m_lock);
-    if (m_peer != nullptr) return VFW_E_ALREADY_CONNECTED;
+    if (m_peer) return VFW_E_ALREADY_CONNECTED;
   }
   const HRESULT hr = pReceivePin->ReceiveConnection(this, &type);
   if (FAILED(hr)) return hr;
   const std::lock_guard<std::mutex> hold(m_lock);
-  pReceivePin->AddRef();
-  m_peer = pReceivePin;
+  m_peer.Reset(pReceivePin, kAddRef);
   m_type = type;
   ++m_connects;
   return S_OK;
@@ -155,9 +147,8 @@ STDMETHODIMP CRecordingPin::ReceiveConnection(IPin* pConnector, const AM_MEDIA_T
   if (m_direction != PINDIR_INPUT) return E_UNEXPECTED;
   if (m_filter->State() != State_Stopped) return VFW_E_NOT_STOPPED;
   const std::lock_guard<std::mutex> hold(m_lock);
-  if (m_peer != nullptr) return VFW_E_ALREADY_CONNECTED;
-  pConnector->AddRef();
-  m_peer = pConnector;
+  if (m_peer) return VFW_E_ALREADY_CONNECTED;
+  m_peer.Reset(pConnector, kAddRef);
   m_type = VideoType(pmt->subtype);
   ++m_connects;
   return S_OK;
@@ -165,38 +156,34 @@ STDMETHODIMP CRecordingPin::ReceiveConnection(IPin* pConnector, const AM_MEDIA_T
 
 STDMETHODIMP CRecordingPin::Disconnect() {
   if (m_filter->State() != State_Stopped) return VFW_E_NOT_STOPPED;
-  IPin* peer = nullptr;
+  CComPtr<IPin> peer;
   {
     const std::lock_guard<std::mutex> hold(m_lock);
-    peer = m_peer;
-    m_peer = nullptr;
+    peer = std::move(m_peer);
     m_type = AM_MEDIA_TYPE{};
   }
-  if (peer == nullptr) return S_FALSE;
-  peer->Release();
-  return S_OK;
+  // The peer is released outside the lock.
+  return peer ? S_OK : S_FALSE;
 }
 
 STDMETHODIMP CRecordingPin::ConnectedTo(IPin** pPin) {
   if (pPin == nullptr) return E_POINTER;
   const std::lock_guard<std::mutex> hold(m_lock);
-  *pPin = m_peer;
-  if (m_peer == nullptr) return VFW_E_NOT_CONNECTED;
-  m_peer->AddRef();
-  return S_OK;
+  *pPin = m_peer.NewReference();  // The caller's reference (ConnectedTo hands one over).
+  return *pPin == nullptr ? VFW_E_NOT_CONNECTED : S_OK;
 }
 
 STDMETHODIMP CRecordingPin::ConnectionMediaType(AM_MEDIA_TYPE* pmt) {
   if (pmt == nullptr) return E_POINTER;
   const std::lock_guard<std::mutex> hold(m_lock);
   *pmt = m_type;
-  return m_peer != nullptr ? S_OK : VFW_E_NOT_CONNECTED;
+  return m_peer ? S_OK : VFW_E_NOT_CONNECTED;
 }
 
 STDMETHODIMP CRecordingPin::QueryPinInfo(PIN_INFO* pInfo) {
   if (pInfo == nullptr) return E_POINTER;
   pInfo->pFilter = m_filter;
-  m_filter->AddRef();
+  m_filter->AddRef();  // The caller's reference (QueryPinInfo hands one over).
   pInfo->dir = m_direction;
   std::wcsncpy(pInfo->achName, m_name.c_str(), MAX_PIN_NAME - 1);
   pInfo->achName[MAX_PIN_NAME - 1] = L'\0';
@@ -235,7 +222,7 @@ STDMETHODIMP CRecordingPin::NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) {
 
 GUID CRecordingPin::ConnectedSubtype() {
   const std::lock_guard<std::mutex> hold(m_lock);
-  return m_peer != nullptr ? m_type.subtype : GUID_NULL;
+  return m_peer ? m_type.subtype : GUID_NULL;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -257,7 +244,7 @@ CRecordingFilter::~CRecordingFilter() {
   StopWorker();
   delete m_input;
   delete m_output;
-  if (m_clock != nullptr) m_clock->Release();
+  m_clock.Reset();
   ++*m_destroyed;
 }
 
@@ -267,7 +254,7 @@ STDMETHODIMP CRecordingFilter::QueryInterface(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
   if (riid == IID_IUnknown || riid == IID_IPersist || riid == IID_IMediaFilter || riid == IID_IBaseFilter) {
     *ppv = static_cast<IBaseFilter*>(this);
-    AddRef();
+    AddRef();  // The caller's reference (QueryInterface hands one over).
     return S_OK;
   }
   *ppv = nullptr;
@@ -299,7 +286,7 @@ STDMETHODIMP CRecordingFilter::Stop() {
 STDMETHODIMP CRecordingFilter::Pause() {
   Record("Pause");
   const std::lock_guard<std::mutex> hold(m_lock);
-  m_clockAtPause = m_clock;
+  m_clockAtPause = m_clock.Get();
   if (FAILED(m_pauseResult)) return m_pauseResult;
   m_state = State_Paused;
   return S_OK;
@@ -312,9 +299,8 @@ STDMETHODIMP CRecordingFilter::Run(REFERENCE_TIME tStart) {
   m_start = tStart;
   if (m_workerOnRun && !m_worker.joinable() && m_graph != nullptr) {
     // Filters keep the sink unreferenced, as they keep the graph.
-    IMediaEventSink* sink = nullptr;
-    if (SUCCEEDED(m_graph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink)))) {
-      sink->Release();
+    IMediaEventSink* const sink = QueryAs<IMediaEventSink>(m_graph, IID_IMediaEventSink).Get();
+    if (sink != nullptr) {
       m_workerStop = false;
       m_worker = std::thread([this, sink] {
         for (LONG_PTR n = 0; !m_workerStop.load(); ++n) {
@@ -347,17 +333,14 @@ STDMETHODIMP CRecordingFilter::GetState(DWORD, FILTER_STATE* State) {
 STDMETHODIMP CRecordingFilter::SetSyncSource(IReferenceClock* pClock) {
   Record("Clock");
   const std::lock_guard<std::mutex> hold(m_lock);
-  if (pClock != nullptr) pClock->AddRef();
-  if (m_clock != nullptr) m_clock->Release();
-  m_clock = pClock;
+  m_clock.Reset(pClock, kAddRef);
   return S_OK;
 }
 
 STDMETHODIMP CRecordingFilter::GetSyncSource(IReferenceClock** pClock) {
   if (pClock == nullptr) return E_POINTER;
   const std::lock_guard<std::mutex> hold(m_lock);
-  *pClock = m_clock;
-  if (m_clock != nullptr) m_clock->AddRef();
+  *pClock = m_clock.NewReference();  // The caller's reference (GetSyncSource hands one over).
   return S_OK;
 }
 
@@ -376,7 +359,7 @@ STDMETHODIMP CRecordingFilter::FindPin(LPCWSTR Id, IPin** ppPin) {
   if (m_input != nullptr && std::wcscmp(Id, L"In") == 0) *ppPin = m_input;
   if (m_output != nullptr && std::wcscmp(Id, L"Out") == 0) *ppPin = m_output;
   if (*ppPin == nullptr) return VFW_E_NOT_FOUND;
-  (*ppPin)->AddRef();
+  (*ppPin)->AddRef();  // The caller's reference (FindPin hands one over).
   return S_OK;
 }
 
@@ -386,7 +369,7 @@ STDMETHODIMP CRecordingFilter::QueryFilterInfo(FILTER_INFO* pInfo) {
   std::wcsncpy(pInfo->achName, m_name.c_str(), MAX_FILTER_NAME - 1);
   pInfo->achName[MAX_FILTER_NAME - 1] = L'\0';
   pInfo->pGraph = m_graph;
-  if (m_graph != nullptr) m_graph->AddRef();
+  if (m_graph != nullptr) m_graph->AddRef();  // The caller's reference (QueryFilterInfo hands one over).
   return S_OK;
 }
 
@@ -420,7 +403,7 @@ IFilterGraph* CRecordingFilter::JoinedGraph() {
 
 IReferenceClock* CRecordingFilter::Clock() {
   const std::lock_guard<std::mutex> hold(m_lock);
-  return m_clock;
+  return m_clock.Get();
 }
 
 IReferenceClock* CRecordingFilter::ClockAtPause() {

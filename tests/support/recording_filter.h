@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "framework/com_ptr.h"
 #include "platform/dshow_types.h"
 
 namespace testing_support {
@@ -77,7 +78,7 @@ class CRecordingPin final : public IPin {
   const PIN_DIRECTION m_direction;
   const std::wstring m_name;
   std::mutex m_lock;
-  IPin* m_peer = nullptr;  // referenced
+  CComPtr<IPin> m_peer;
   AM_MEDIA_TYPE m_type{};  // no format block
   std::atomic<int> m_connects{0};
 };
@@ -139,7 +140,7 @@ class CRecordingFilter final : public IBaseFilter {
   FILTER_STATE m_state = State_Stopped;
   std::wstring m_name;
   IFilterGraph* m_graph = nullptr;
-  IReferenceClock* m_clock = nullptr;  // referenced
+  CComPtr<IReferenceClock> m_clock;
   IReferenceClock* m_clockAtPause = nullptr;
   REFERENCE_TIME m_start = 0;
   HRESULT m_pauseResult = S_OK;

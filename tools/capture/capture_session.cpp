@@ -6,26 +6,19 @@
 #include <limits>
 
 #include "common/renderer_filter.h"
+#include "framework/com_ptr.h"
 #include "framework/media_type.h"
+#include "framework/scoped_media_type.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Releases a reference on scope exit.
-template <typename T>
-struct CReleaser {
-  T* p = nullptr;
-  ~CReleaser() {
-    if (p) p->Release();
-  }
-};
-
 }  // namespace
 
-CCaptureSession::CCaptureSession(IBaseFilter* camera) : m_camera(camera) { m_camera->AddRef(); }
+CCaptureSession::CCaptureSession(IBaseFilter* camera) : m_camera(camera, kAddRef) {}
 
-CCaptureSession::~CCaptureSession() { m_camera->Release(); }
+CCaptureSession::~CCaptureSession() = default;
 
 HRESULT CCaptureSession::Fail(const char* step, HRESULT hr) {
   m_step = step;
@@ -34,34 +27,32 @@ HRESULT CCaptureSession::Fail(const char* step, HRESULT hr) {
 
 HRESULT CCaptureSession::FindOutputPin(IBaseFilter* filter, IPin** ppPin) {
   *ppPin = nullptr;
-  IEnumPins* pins = nullptr;
-  HRESULT hr = filter->EnumPins(&pins);
+  CComPtr<IEnumPins> pins;
+  HRESULT hr = filter->EnumPins(pins.Receive());
   if (FAILED(hr)) return hr;
-  if (pins == nullptr) return E_POINTER;
+  if (!pins) return E_POINTER;
   for (;;) {
-    IPin* pin = nullptr;
+    CComPtr<IPin> pin;
     ULONG fetched = 0;
-    if (pins->Next(1, &pin, &fetched) != S_OK || fetched != 1 || pin == nullptr) break;
+    if (pins->Next(1, pin.Receive(), &fetched) != S_OK || fetched != 1 || !pin) break;
     PIN_DIRECTION direction = PINDIR_INPUT;
     if (SUCCEEDED(pin->QueryDirection(&direction)) && direction == PINDIR_OUTPUT) {
-      *ppPin = pin;
+      *ppPin = pin.Detach();  // The caller's reference.
       break;
     }
-    pin->Release();
   }
-  pins->Release();
   return *ppPin ? S_OK : VFW_E_NOT_FOUND;
 }
 
 HRESULT CCaptureSession::SetCameraFormat(IPin* pin, int width, int height) {
-  CReleaser<IAMStreamConfig> config;
-  HRESULT hr = pin->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config.p));
+  CComPtr<IAMStreamConfig> config;
+  HRESULT hr = pin->QueryInterface(IID_IAMStreamConfig, config.ReceiveVoid());
   if (FAILED(hr)) return Fail("IAMStreamConfig on the camera's output pin", hr);
 
   // Keep the camera's own frame duration and size where they are not asked for.
   REFERENCE_TIME frameTime = 0;
-  AM_MEDIA_TYPE* current = nullptr;
-  if (SUCCEEDED(config.p->GetFormat(&current)) && current != nullptr) {
+  CScopedMediaType current;
+  if (SUCCEEDED(config->GetFormat(current.Receive())) && current) {
     if (IsEqualGUID(current->formattype, FORMAT_VideoInfo) && current->pbFormat != nullptr &&
         current->cbFormat >= sizeof(VIDEOINFOHEADER)) {
       const auto* format = reinterpret_cast<const VIDEOINFOHEADER*>(current->pbFormat);
@@ -71,33 +62,31 @@ HRESULT CCaptureSession::SetCameraFormat(IPin* pin, int width, int height) {
         height = format->bmiHeader.biHeight;
       }
     }
-    DeleteMediaType(current);
   }
   if (width <= 0 || height <= 0) return Fail("IAMStreamConfig::GetFormat (the camera's size)", VFW_E_INVALIDMEDIATYPE);
   if (m_fps > 0) frameTime = (10'000'000 + m_fps / 2) / m_fps;
 
   CMediaType type = MakeRgb24VideoType(width, height, frameTime);
   if (type.pbFormat == nullptr) return Fail("IAMStreamConfig::SetFormat", E_OUTOFMEMORY);
-  hr = config.p->SetFormat(&type);
+  hr = config->SetFormat(&type);
   if (FAILED(hr)) return Fail("IAMStreamConfig::SetFormat", hr);
   return S_OK;
 }
 
 std::string CCaptureSession::AcceptedSizes() const {
-  CReleaser<IPin> pin;
-  if (FAILED(FindOutputPin(m_camera, &pin.p))) return {};
-  CReleaser<IAMStreamConfig> config;
-  if (FAILED(pin.p->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config.p)))) return {};
+  CComPtr<IPin> pin;
+  if (FAILED(FindOutputPin(m_camera.Get(), pin.Receive()))) return {};
+  CComPtr<IAMStreamConfig> config;
+  if (FAILED(pin->QueryInterface(IID_IAMStreamConfig, config.ReceiveVoid()))) return {};
   int count = 0, size = 0;
-  if (FAILED(config.p->GetNumberOfCapabilities(&count, &size)) || count < 1 ||
+  if (FAILED(config->GetNumberOfCapabilities(&count, &size)) || count < 1 ||
       size < static_cast<int>(sizeof(VIDEO_STREAM_CONFIG_CAPS)))
     return {};
   std::string sizes;
   for (int i = 0; i < count; ++i) {
     std::vector<BYTE> block(static_cast<std::size_t>(size));
-    AM_MEDIA_TYPE* type = nullptr;
-    if (FAILED(config.p->GetStreamCaps(i, &type, block.data()))) continue;
-    if (type != nullptr) DeleteMediaType(type);
+    CScopedMediaType type;
+    if (FAILED(config->GetStreamCaps(i, type.Receive(), block.data()))) continue;
     VIDEO_STREAM_CONFIG_CAPS caps;
     std::memcpy(&caps, block.data(), sizeof caps);
     auto text = [](const SIZE& s) { return std::to_string(s.cx) + "x" + std::to_string(s.cy); };
@@ -142,20 +131,20 @@ HRESULT CCaptureSession::Run(int width, int height, long long frames, std::chron
   m_missed = m_malformed = m_handedOn = 0;
   m_endedByCamera = m_endedBySink = m_interrupted = false;
 
-  CReleaser<IGraphBuilder> graph;
+  CComPtr<IGraphBuilder> graph;
   HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                reinterpret_cast<void**>(&graph.p));
+                                graph.ReceiveVoid());
   if (FAILED(hr)) return Fail("CoCreateInstance(CLSID_FilterGraph)", hr);
-  CReleaser<IMediaControl> control;
-  hr = graph.p->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control.p));
+  CComPtr<IMediaControl> control;
+  hr = graph->QueryInterface(IID_IMediaControl, control.ReceiveVoid());
   if (FAILED(hr)) return Fail("IMediaControl on the graph", hr);
-  CReleaser<IMediaEvent> events;
-  hr = graph.p->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(&events.p));
+  CComPtr<IMediaEvent> events;
+  hr = graph->QueryInterface(IID_IMediaEvent, events.ReceiveVoid());
   if (FAILED(hr)) return Fail("IMediaEvent on the graph", hr);
 
-  CReleaser<CRendererFilter> renderer{CRendererFilter::Create()};
-  if (renderer.p == nullptr) return Fail("creating the renderer", E_OUTOFMEMORY);
-  CRendererInputPin* input = renderer.p->InputPin();
+  CComPtr<CRendererFilter> renderer(CRendererFilter::Create(), kAdoptRef);
+  if (!renderer) return Fail("creating the renderer", E_OUTOFMEMORY);
+  CRendererInputPin* input = renderer->InputPin();
   input->AcceptOnly(MEDIASUBTYPE_RGB24, width, height);
   input->QueueDataCopies(kQueueDepth);
   const long long limit = frames > 0 ? frames : LLONG_MAX;
@@ -164,10 +153,10 @@ HRESULT CCaptureSession::Run(int width, int height, long long frames, std::chron
   bool cameraAdded = false, rendererAdded = false, running = false;
   // Stops and empties the graph; runs on every way out.
   auto cleanUp = [&]() {
-    if (running) control.p->Stop();
+    if (running) control->Stop();
     running = false;
-    if (rendererAdded) graph.p->RemoveFilter(renderer.p->Filter());
-    if (cameraAdded) graph.p->RemoveFilter(m_camera);
+    if (rendererAdded) graph->RemoveFilter(renderer->Filter());
+    if (cameraAdded) graph->RemoveFilter(m_camera.Get());
     rendererAdded = cameraAdded = false;
   };
   auto fail = [&](const char* step, HRESULT result) {
@@ -176,26 +165,26 @@ HRESULT CCaptureSession::Run(int width, int height, long long frames, std::chron
     return failure;
   };
 
-  hr = graph.p->AddFilter(m_camera, L"Camera");
+  hr = graph->AddFilter(m_camera.Get(), L"Camera");
   if (FAILED(hr)) return fail("AddFilter(camera)", hr);
   cameraAdded = true;
-  hr = graph.p->AddFilter(renderer.p->Filter(), L"Renderer");
+  hr = graph->AddFilter(renderer->Filter(), L"Renderer");
   if (FAILED(hr)) return fail("AddFilter(renderer)", hr);
   rendererAdded = true;
 
-  CReleaser<IPin> output;
-  hr = FindOutputPin(m_camera, &output.p);
+  CComPtr<IPin> output;
+  hr = FindOutputPin(m_camera.Get(), output.Receive());
   if (FAILED(hr)) return fail("finding the camera's output pin", hr);
   if ((width > 0 && height > 0) || m_fps > 0) {
-    hr = SetCameraFormat(output.p, width, height);  // names its own failing step
+    hr = SetCameraFormat(output.Get(), width, height);  // names its own failing step
     if (FAILED(hr)) {
       cleanUp();
       return hr;
     }
   }
-  hr = graph.p->ConnectDirect(output.p, renderer.p->Pin(), nullptr);
+  hr = graph->ConnectDirect(output.Get(), renderer->Pin(), nullptr);
   if (FAILED(hr)) return fail("ConnectDirect(camera output, renderer In)", hr);
-  hr = ReadConnectedFormat(renderer.p->Pin());  // names its own failing step
+  hr = ReadConnectedFormat(renderer->Pin());  // names its own failing step
   if (FAILED(hr)) {
     cleanUp();
     return hr;
@@ -203,7 +192,7 @@ HRESULT CCaptureSession::Run(int width, int height, long long frames, std::chron
   if (sink.start && !sink.start(m_format)) return fail("output set-up", E_ABORT);
 
   const Clock::time_point epoch = Clock::now();
-  hr = control.p->Run();
+  hr = control->Run();
   if (FAILED(hr)) return fail("IMediaControl::Run", hr);
   running = true;
 
@@ -244,8 +233,8 @@ HRESULT CCaptureSession::Run(int width, int height, long long frames, std::chron
     LONG code = 0;
     LONG_PTR param1 = 0, param2 = 0;
     bool stop = false;
-    while (events.p->GetEvent(&code, &param1, &param2, 0) == S_OK) {
-      events.p->FreeEventParams(code, param1, param2);
+    while (events->GetEvent(&code, &param1, &param2, 0) == S_OK) {
+      events->FreeEventParams(code, param1, param2);
       if (code == EC_ERRORABORT) return fail("running the graph (EC_ERRORABORT)", static_cast<HRESULT>(param1));
       if (code == EC_COMPLETE) {
         m_endedByCamera = true;
@@ -277,7 +266,7 @@ HRESULT CCaptureSession::Run(int width, int height, long long frames, std::chron
       break;
     }
   }
-  hr = control.p->Stop();
+  hr = control->Stop();
   running = false;
   if (FAILED(hr)) return fail("IMediaControl::Stop", hr);
   drain(end);

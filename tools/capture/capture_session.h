@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "frame_timing.h"
+#include "framework/com_ptr.h"
 #include "platform/dshow_types.h"
 #include "rgb_picture.h"
 
@@ -92,7 +93,7 @@ class CCaptureSession {
   HRESULT SetCameraFormat(IPin* pin, int width, int height);
   HRESULT ReadConnectedFormat(IPin* pin);
 
-  IBaseFilter* m_camera;
+  const CComPtr<IBaseFilter> m_camera;
   int m_fps = 0;
   std::string m_step;
   Format m_format;

@@ -1,39 +1,37 @@
 #include "device_finder.h"
 
+#include "framework/com_ptr.h"
 #include "platform/guid.h"
 
 template <typename Fn>
 HRESULT CDeviceFinder::ForEachDevice(Fn fn) {
-  ICreateDevEnum* devEnum = nullptr;
-  HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                                reinterpret_cast<void**>(&devEnum));
-  if (FAILED(hr)) return hr;
-  IEnumMoniker* monikers = nullptr;
-  hr = devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0);
-  devEnum->Release();
-  if (FAILED(hr)) return hr;
-  // S_FALSE: the category is empty (or missing) and no enumerator was made.
-  if (hr == S_FALSE || monikers == nullptr) return S_OK;
-  for (;;) {
-    IMoniker* moniker = nullptr;
-    ULONG fetched = 0;
-    hr = monikers->Next(1, &moniker, &fetched);
-    if (hr != S_OK || fetched != 1 || moniker == nullptr) break;
-    Device device;
-    ReadProperties(moniker, &device);
-    const bool more = fn(moniker, device);
-    moniker->Release();
-    if (!more) break;
+  CComPtr<IEnumMoniker> monikers;
+  {
+    CComPtr<ICreateDevEnum> devEnum;
+    HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
+                                  devEnum.ReceiveVoid());
+    if (FAILED(hr)) return hr;
+    hr = devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.Receive(), 0);
+    if (FAILED(hr)) return hr;
+    // S_FALSE: the category is empty (or missing) and no enumerator was made.
+    if (hr == S_FALSE || !monikers) return S_OK;
   }
-  monikers->Release();
+  HRESULT hr = S_OK;
+  for (;;) {
+    CComPtr<IMoniker> moniker;
+    ULONG fetched = 0;
+    hr = monikers->Next(1, moniker.Receive(), &fetched);
+    if (hr != S_OK || fetched != 1 || !moniker) break;
+    Device device;
+    ReadProperties(moniker.Get(), &device);
+    if (!fn(moniker.Get(), device)) break;
+  }
   return FAILED(hr) ? hr : S_OK;
 }
 
 void CDeviceFinder::ReadProperties(IMoniker* moniker, Device* device) {
-  IPropertyBag* bag = nullptr;
-  if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&bag))) ||
-      bag == nullptr)
-    return;
+  CComPtr<IPropertyBag> bag;
+  if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.ReceiveVoid())) || !bag) return;
   VARIANT value;
   VariantInit(&value);
   if (SUCCEEDED(bag->Read(L"FriendlyName", &value, nullptr)) && value.vt == VT_BSTR && value.bstrVal != nullptr)
@@ -44,7 +42,6 @@ void CDeviceFinder::ReadProperties(IMoniker* moniker, Device* device) {
     if (platform::GuidFromRegistryString(value.bstrVal, &clsid)) device->clsid = clsid;
   }
   VariantClear(&value);
-  bag->Release();
 }
 
 HRESULT CDeviceFinder::List(std::vector<Device>* devices) {

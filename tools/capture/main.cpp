@@ -20,6 +20,7 @@
 #include "contact_sheet.h"
 #include "device_finder.h"
 #include "diagnostics/status_text.h"
+#include "framework/com_ptr.h"
 #include "platform/guid.h"
 #include "platform/stop_request.h"
 #include "platform/wide_string.h"
@@ -71,8 +72,8 @@ int Capture(const CCaptureOptions& options, CConsoleOutput& out) {
     }
   }
 
-  IBaseFilter* camera = nullptr;
-  HRESULT hr = CDeviceFinder::Find(platform::Utf8ToWide(options.camera), &camera);
+  CComPtr<IBaseFilter> camera;
+  HRESULT hr = CDeviceFinder::Find(platform::Utf8ToWide(options.camera), camera.Receive());
   if (hr == VFW_E_NOT_FOUND) {
     out.Error("no video input device is called \"" + options.camera + "\" (" + DescribeStatus(hr) +
               "); --list shows the registered ones");
@@ -153,8 +154,8 @@ int Capture(const CCaptureOptions& options, CConsoleOutput& out) {
   const auto duration = std::chrono::milliseconds(static_cast<long long>(options.seconds * 1000.0));
   int status = CCaptureOptions::kExitSuccess;
   {
-    CCaptureSession session(camera);
-    camera->Release();
+    CCaptureSession session(camera.Get());
+    camera.Reset();
     session.RequestFrameRate(options.fps);
     hr = session.Run(options.width, options.height, options.frames, duration, sink);
     if (FAILED(hr)) {

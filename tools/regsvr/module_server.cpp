@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "framework/com_ptr.h"
 #include "platform/com_ids.h"
 #include "platform/dshow_types.h"
 #include "platform/wide_string.h"
@@ -36,8 +37,8 @@ HRESULT CModuleServer::CallRegistration(const char* entry) const {
 HRESULT CModuleServer::AnswersForIdentity() const {
   const auto function = reinterpret_cast<GetClassObjectFunction>(m_library.Symbol("DllGetClassObject"));
   if (function == nullptr) return E_NOTIMPL;
-  IClassFactory* factory = nullptr;
-  const HRESULT hr = function(m_identity.clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
-  if (SUCCEEDED(hr) && factory != nullptr) factory->Release();
+  CComPtr<IClassFactory> factory;
+  const HRESULT hr = function(m_identity.clsid, IID_IClassFactory, factory.ReceiveVoid());
+  if (FAILED(hr)) (void)factory.Detach();  // a failing module hands no reference over
   return hr;
 }

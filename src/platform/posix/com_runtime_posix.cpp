@@ -138,6 +138,7 @@ HRESULT VariantClear(VARIANT* pvarg) {
     case VT_BSTR:
       SysFreeString(pvarg->bstrVal);
       break;
+    // A variant that carries an interface owns one reference on it.
     case VT_UNKNOWN:
       if (pvarg->punkVal != nullptr) pvarg->punkVal->Release();
       break;
@@ -165,6 +166,7 @@ HRESULT VariantCopy(VARIANT* pvargDest, const VARIANT* pvargSrc) {
         if (copy.bstrVal == nullptr) return E_OUTOFMEMORY;
       }
       break;
+    // The copy's own reference (a variant that carries an interface owns one).
     case VT_UNKNOWN:
       if (copy.punkVal != nullptr) copy.punkVal->AddRef();
       break;
