@@ -5,7 +5,7 @@
 #include "diagnostics/trace_scope.h"
 #include "filter/video_src_stream.h"
 #include "framework/dumps.h"
-#include "module/camera_identity.h"
+#include "identity/camera_identity.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "filter/letterbox.h"
 #include "framework/dumps.h"
 #include "framework/source.h"
-#include "module/camera_identity.h"
+#include "identity/camera_identity.h"
 #include "platform/guid.h"
 #include "platform/paths.h"
 #include "platform/wide_string.h"

@@ -1,6 +1,6 @@
 #include "module/server_registration.h"
 
-#include "module/camera_identity.h"
+#include "identity/camera_identity.h"
 #include "module/factory_templates.h"
 #include "platform/guid.h"
 #include "platform/paths.h"
