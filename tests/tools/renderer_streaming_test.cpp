@@ -9,10 +9,10 @@
 #include <mutex>
 #include <vector>
 
-#include "common/renderer_filter.h"
 #include "framework/base_object.h"
 #include "support/event_sink_graph.h"
 #include "support/numbered_source.h"
+#include "support/scripted_renderer_filter.h"
 #include "support/test_support.h"
 
 namespace {
@@ -22,6 +22,8 @@ using testing_support::CallWithin;
 using testing_support::CEventSinkGraph;
 using testing_support::CNumberedSource;
 using testing_support::CNumberedStream;
+using testing_support::CScriptedRendererFilter;
+using testing_support::CScriptedRendererInputPin;
 
 constexpr auto kDeadline = 10s;
 constexpr LONG kFrameBytes = 64 * 48 * 3;
@@ -31,7 +33,7 @@ class StreamingTest : public testing::Test {
   void SetUp() override {
     m_objects = CBaseObject::ObjectsActive();
     m_source = CNumberedSource::Create();
-    m_renderer = CRendererFilter::Create();
+    m_renderer = CScriptedRendererFilter::Create();
     ASSERT_EQ(m_source->JoinFilterGraph(&m_graph, L"source"), S_OK);
     ASSERT_EQ(m_renderer->JoinFilterGraph(&m_graph, L"renderer"), S_OK);
   }
@@ -67,12 +69,12 @@ class StreamingTest : public testing::Test {
   }
 
   CNumberedStream* Stream() { return m_source->Stream(); }
-  CRendererInputPin* Input() { return m_renderer->InputPin(); }
+  CScriptedRendererInputPin* Input() { return m_renderer->InputPin(); }
 
   LONG m_objects = 0;
   CEventSinkGraph m_graph;
   CNumberedSource* m_source = nullptr;
-  CRendererFilter* m_renderer = nullptr;
+  CScriptedRendererFilter* m_renderer = nullptr;
 };
 
 TEST_F(StreamingTest, DeliversEveryFrameInOrderWithItsTimesAndReturnsEveryBuffer) {
@@ -247,6 +249,7 @@ TEST_F(StreamingTest, StoppingTheRendererReleasesAWorkerBlockedInReceive) {
 TEST_F(StreamingTest, AQueueOfCopiesPacesTheWorkerAndStoppingReleasesItWhileItWaitsForRoom) {
   Stream()->m_buffers = 3;
   Input()->QueueDataCopies(2);
+  EXPECT_EQ(Input()->ReceiveCanBlock(), S_OK) << "Receive waits for room in the queue";
   Connect();
   Pause();
   // Nobody takes: two copies queue up and the worker waits with the third frame.
@@ -350,7 +353,7 @@ TEST(StreamingFailedStartTest, AFailedPauseLeavesEveryStreamStoppedAndTheNextPau
   const LONG objects = CBaseObject::ObjectsActive();
   CEventSinkGraph graph;
   CNumberedSource* source = CNumberedSource::Create(2);
-  CRendererFilter* renderers[2] = {CRendererFilter::Create(), CRendererFilter::Create()};
+  CScriptedRendererFilter* renderers[2] = {CScriptedRendererFilter::Create(), CScriptedRendererFilter::Create()};
   ASSERT_EQ(source->JoinFilterGraph(&graph, L"source"), S_OK);
   for (int i = 0; i < 2; ++i) {
     source->Stream(i)->m_buffers = 2;

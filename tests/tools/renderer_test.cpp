@@ -17,12 +17,15 @@
 #include "framework/mem_allocator.h"
 #include "support/event_sink_graph.h"
 #include "support/numbered_source.h"
+#include "support/scripted_renderer_filter.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using testing_support::CEventSinkGraph;
 using testing_support::CNumberedSource;
+using testing_support::CScriptedRendererFilter;
+using testing_support::CScriptedRendererInputPin;
 using testing_support::MakeRgb24Type;
 
 constexpr auto kDeadline = 10s;
@@ -126,7 +129,7 @@ INSTANTIATE_TEST_SUITE_P(Restrictions, RendererRestrictionTest,
                          });
 
 TEST(RendererTypes, RefusingEveryTypeAnswersTheGivenCodeAndQueryAcceptSFalse) {
-  CRendererFilter* renderer = CRendererFilter::Create();
+  CScriptedRendererFilter* renderer = CScriptedRendererFilter::Create();
   CMediaType type = MakeRgb24Type(64, 48);
   for (HRESULT code : {S_FALSE, E_OUTOFMEMORY, VFW_E_TYPE_NOT_ACCEPTED}) {
     renderer->InputPin()->RefuseAllTypes(code);
@@ -139,7 +142,7 @@ TEST(RendererTypes, RefusingEveryTypeAnswersTheGivenCodeAndQueryAcceptSFalse) {
 }
 
 TEST(RendererTypes, OffersNoTypesUntilToldAndThenExactlyThoseInOrder) {
-  CRendererFilter* renderer = CRendererFilter::Create();
+  CScriptedRendererFilter* renderer = CScriptedRendererFilter::Create();
   IEnumMediaTypes* types = nullptr;
   ASSERT_EQ(renderer->Pin()->EnumMediaTypes(&types), S_OK);
   AM_MEDIA_TYPE* got[3] = {};
@@ -190,7 +193,7 @@ TEST(RendererFilter, HasOneInputPinInThatAnswersIMemInputPin) {
 }
 
 TEST(RendererFilter, RecordsEveryStateChangeIncludingThePauseOfARunFromStopped) {
-  CRendererFilter* renderer = CRendererFilter::Create();
+  CScriptedRendererFilter* renderer = CScriptedRendererFilter::Create();
   ASSERT_EQ(renderer->Run(0), S_OK);
   ASSERT_EQ(renderer->Stop(), S_OK);
   const auto changes = renderer->StateChanges();
@@ -204,8 +207,8 @@ TEST(RendererFilter, RecordsEveryStateChangeIncludingThePauseOfARunFromStopped) 
 
 TEST(RendererAllocator, OffersOneOwnAllocatorMadeOnDemandOrRefuses) {
   const LONG objects = CBaseObject::ObjectsActive();
-  CRendererFilter* renderer = CRendererFilter::Create();
-  CRendererInputPin* pin = renderer->InputPin();
+  CScriptedRendererFilter* renderer = CScriptedRendererFilter::Create();
+  CScriptedRendererInputPin* pin = renderer->InputPin();
   EXPECT_EQ(pin->OwnAllocator(), nullptr);
   IMemAllocator* first = nullptr;
   IMemAllocator* second = nullptr;
@@ -231,8 +234,8 @@ TEST(RendererAllocator, OffersOneOwnAllocatorMadeOnDemandOrRefuses) {
 }
 
 TEST(RendererAllocator, NotifyAllocatorKeepsAReferenceAndRequirementsAreScripted) {
-  CRendererFilter* renderer = CRendererFilter::Create();
-  CRendererInputPin* pin = renderer->InputPin();
+  CScriptedRendererFilter* renderer = CScriptedRendererFilter::Create();
+  CScriptedRendererInputPin* pin = renderer->InputPin();
   ALLOCATOR_PROPERTIES props{9, 9, 9, 9};
   EXPECT_EQ(pin->GetAllocatorRequirements(&props), E_NOTIMPL);
   pin->SetAllocatorRequirements({3, 0, 0, 0});
@@ -318,7 +321,7 @@ class RendererReceiveTest : public testing::Test {
   void SetUp() override {
     m_objects = CBaseObject::ObjectsActive();
     m_source = CNumberedSource::Create();
-    m_renderer = CRendererFilter::Create();
+    m_renderer = CScriptedRendererFilter::Create();
     ASSERT_EQ(static_cast<IPin*>(m_source->Stream())->Connect(m_renderer->Pin(), nullptr), S_OK);
     ASSERT_EQ(m_renderer->JoinFilterGraph(&m_graph, L"renderer"), S_OK);
     ASSERT_EQ(m_renderer->Pause(), S_OK);
@@ -371,12 +374,12 @@ class RendererReceiveTest : public testing::Test {
     callback->Release();
     return free;
   }
-  CRendererInputPin* Pin() { return m_renderer->InputPin(); }
+  CScriptedRendererInputPin* Pin() { return m_renderer->InputPin(); }
 
   LONG m_objects = 0;
   CEventSinkGraph m_graph;
   CNumberedSource* m_source = nullptr;
-  CRendererFilter* m_renderer = nullptr;
+  CScriptedRendererFilter* m_renderer = nullptr;
   IMemAllocator* m_allocator = nullptr;
 };
 
