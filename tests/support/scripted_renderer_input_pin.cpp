@@ -131,8 +131,7 @@ HRESULT CScriptedRendererInputPin::AfterReceive(IMediaSample* pSample, LONG, HRE
   std::unique_lock<std::mutex> hold(m_scriptLock);
   if (m_active && !m_flushing && m_held.size() < m_holdCount) {
     try {
-      m_held.push_back(pSample);
-      pSample->AddRef();
+      m_held.emplace_back(pSample, kAddRef);
     } catch (const std::bad_alloc&) {
       // Not held: the script asks for at most that many.
     }
@@ -149,19 +148,19 @@ HRESULT CScriptedRendererInputPin::AfterReceive(IMediaSample* pSample, LONG, HRE
 }
 
 void CScriptedRendererInputPin::DropHeldSamples() {
-  std::vector<IMediaSample*> held;
+  std::vector<CComPtr<IMediaSample>> held;
   {
     std::lock_guard<std::mutex> hold(m_scriptLock);
     held.swap(m_held);
     m_changed.notify_all();
   }
-  // Outside the lock: a returning sample may complete its allocator's decommit.
-  for (IMediaSample* sample : held) sample->Release();
+  // The references go outside the lock (held's scope): a returning sample may complete
+  // its allocator's decommit.
 }
 
 void CScriptedRendererInputPin::AskUpstream() {
-  IPin* peer = nullptr;
-  if (ConnectedTo(&peer) != S_OK || peer == nullptr) return;
+  CComPtr<IPin> peer;
+  if (ConnectedTo(peer.Receive()) != S_OK || !peer) return;
   CMediaType type;
   HRESULT accepted = CopyConnectionType(&type);
   if (SUCCEEDED(accepted)) accepted = peer->QueryAccept(&type);
@@ -171,17 +170,15 @@ void CScriptedRendererInputPin::AskUpstream() {
   const HRESULT described = peer->ConnectionMediaType(&theirs);
   if (SUCCEEDED(described)) FreeMediaType(theirs);
   if (FAILED(described) && accepted == S_OK) accepted = described;
-  IEnumMediaTypes* types = nullptr;
-  if (SUCCEEDED(peer->EnumMediaTypes(&types)) && types != nullptr) {
+  CComPtr<IEnumMediaTypes> types;
+  if (SUCCEEDED(peer->EnumMediaTypes(types.Receive())) && types) {
     AM_MEDIA_TYPE* offered = nullptr;
     ULONG fetched = 0;
     while (types->Next(1, &offered, &fetched) == S_OK && fetched == 1) {
       DeleteMediaType(offered);
       offered = nullptr;
     }
-    types->Release();
   }
-  peer->Release();
   std::lock_guard<std::mutex> hold(m_scriptLock);
   ++m_upstreamQueries;
   if (accepted != S_OK) ++m_upstreamRefusals;

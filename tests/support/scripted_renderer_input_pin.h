@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "common/renderer_input_pin.h"
+#include "framework/com_ptr.h"
 
 namespace testing_support {
 
@@ -109,7 +110,7 @@ class CScriptedRendererInputPin : public CRendererInputPin {
   bool m_active = false;
   bool m_flushing = false;
   int m_blockedNow = 0;
-  std::vector<IMediaSample*> m_held;
+  std::vector<CComPtr<IMediaSample>> m_held;
   int m_upstreamQueries = 0;
   int m_upstreamRefusals = 0;
 };

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "framework/base_object.h"
+#include "framework/com_ptr.h"
 #include "support/event_sink_graph.h"
 #include "support/numbered_source.h"
 #include "support/scripted_renderer_filter.h"
@@ -32,8 +33,8 @@ class StreamingTest : public testing::Test {
  protected:
   void SetUp() override {
     m_objects = CBaseObject::ObjectsActive();
-    m_source = CNumberedSource::Create();
-    m_renderer = CScriptedRendererFilter::Create();
+    m_source.Reset(CNumberedSource::Create(), kAdoptRef);
+    m_renderer.Reset(CScriptedRendererFilter::Create(), kAdoptRef);
     ASSERT_EQ(m_source->JoinFilterGraph(&m_graph, L"source"), S_OK);
     ASSERT_EQ(m_renderer->JoinFilterGraph(&m_graph, L"renderer"), S_OK);
   }
@@ -45,8 +46,8 @@ class StreamingTest : public testing::Test {
     m_renderer->Pin()->Disconnect();
     m_source->JoinFilterGraph(nullptr, nullptr);
     m_renderer->JoinFilterGraph(nullptr, nullptr);
-    m_source->Release();
-    m_renderer->Release();
+    m_source.Reset();
+    m_renderer.Reset();
     EXPECT_EQ(CBaseObject::ObjectsActive(), m_objects) << "a filter, pin, allocator or sample was not freed";
   }
 
@@ -73,8 +74,8 @@ class StreamingTest : public testing::Test {
 
   LONG m_objects = 0;
   CEventSinkGraph m_graph;
-  CNumberedSource* m_source = nullptr;
-  CScriptedRendererFilter* m_renderer = nullptr;
+  CComPtr<CNumberedSource> m_source;
+  CComPtr<CScriptedRendererFilter> m_renderer;
 };
 
 TEST_F(StreamingTest, DeliversEveryFrameInOrderWithItsTimesAndReturnsEveryBuffer) {
@@ -120,13 +121,11 @@ TEST_F(StreamingTest, DeliversEveryFrameInOrderWithItsTimesAndReturnsEveryBuffer
   EXPECT_TRUE(m_graph.Events().empty());
 
   // Every buffer came home: the allocator is free to be decommitted and freed.
-  IMemAllocatorCallbackTemp* callback = nullptr;
-  ASSERT_EQ(Stream()->Allocator()->QueryInterface(IID_IMemAllocatorCallbackTemp, reinterpret_cast<void**>(&callback)),
-            S_OK);
+  CComPtr<IMemAllocatorCallbackTemp> callback;
+  ASSERT_EQ(Stream()->Allocator()->QueryInterface(IID_IMemAllocatorCallbackTemp, callback.ReceiveVoid()), S_OK);
   LONG free = 0;
   callback->GetFreeCount(&free);
   EXPECT_EQ(free, 3);
-  callback->Release();
 }
 
 TEST_F(StreamingTest, StreamingStartsAgainAfterAStop) {
@@ -353,7 +352,8 @@ TEST(StreamingFailedStartTest, AFailedPauseLeavesEveryStreamStoppedAndTheNextPau
   const LONG objects = CBaseObject::ObjectsActive();
   CEventSinkGraph graph;
   CNumberedSource* source = CNumberedSource::Create(2);
-  CScriptedRendererFilter* renderers[2] = {CScriptedRendererFilter::Create(), CScriptedRendererFilter::Create()};
+  CComPtr<CScriptedRendererFilter> renderers[2] = {{CScriptedRendererFilter::Create(), kAdoptRef},
+                                                    {CScriptedRendererFilter::Create(), kAdoptRef}};
   ASSERT_EQ(source->JoinFilterGraph(&graph, L"source"), S_OK);
   for (int i = 0; i < 2; ++i) {
     source->Stream(i)->m_buffers = 2;
@@ -383,7 +383,7 @@ TEST(StreamingFailedStartTest, AFailedPauseLeavesEveryStreamStoppedAndTheNextPau
     EXPECT_EQ(renderers[i]->Stop(), S_OK);
     static_cast<IPin*>(source->Stream(i))->Disconnect();
     renderers[i]->Pin()->Disconnect();
-    renderers[i]->Release();
+    renderers[i].Reset();
   }
   source->JoinFilterGraph(nullptr, nullptr);
   // A worker left running would keep the last release waiting for it.

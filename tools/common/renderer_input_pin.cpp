@@ -20,10 +20,7 @@ CRendererInputPin::CRendererInputPin(CBaseFilter* pFilter, std::recursive_mutex*
                                      LPCWSTR pName)
     : CBasePin(L"renderer input pin", pFilter, pLock, phr, pName, PINDIR_INPUT) {}
 
-CRendererInputPin::~CRendererInputPin() {
-  if (m_pNotified != nullptr) m_pNotified->Release();
-  if (m_pOwnAllocator != nullptr) m_pOwnAllocator->Release();
-}
+CRendererInputPin::~CRendererInputPin() = default;
 
 STDMETHODIMP CRendererInputPin::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
@@ -97,14 +94,14 @@ STDMETHODIMP CRendererInputPin::EnumMediaTypes(IEnumMediaTypes** ppEnum) {
 }
 
 HRESULT CRendererInputPin::BreakConnect() {
-  IMemAllocator* notified = nullptr;
+  CComPtr<IMemAllocator> notified;
   {
     std::lock_guard<std::mutex> hold(m_dataLock);
-    notified = std::exchange(m_pNotified, nullptr);
+    notified = std::move(m_notified);
     m_notifiedOwn = false;
     m_notifiedReadOnly = false;
   }
-  if (notified != nullptr) notified->Release();
+  // The allocator's reference goes outside the lock (notified's scope).
   return CBasePin::BreakConnect();
 }
 
@@ -181,36 +178,33 @@ STDMETHODIMP CRendererInputPin::GetAllocator(IMemAllocator** ppAllocator) {
   if (ppAllocator == nullptr) return E_POINTER;
   *ppAllocator = nullptr;
   std::lock_guard<std::mutex> hold(m_dataLock);
-  if (m_pOwnAllocator == nullptr) {
+  if (!m_ownAllocator) {
     HRESULT hr = S_OK;
     CUnknown* allocator = CMemAllocator::CreateInstance(nullptr, &hr);
     if (allocator == nullptr) return FAILED(hr) ? hr : E_OUTOFMEMORY;
     // The new object has no reference yet: the query gives it its first, which the pin keeps.
-    hr = allocator->NonDelegatingQueryInterface(IID_IMemAllocator, reinterpret_cast<void**>(&m_pOwnAllocator));
+    hr = allocator->NonDelegatingQueryInterface(IID_IMemAllocator, m_ownAllocator.ReceiveVoid());
     if (FAILED(hr)) {
-      delete allocator;
-      m_pOwnAllocator = nullptr;
+      delete allocator;  // a refusal leaves the holder empty
       return hr;
     }
   }
-  m_pOwnAllocator->AddRef();
-  *ppAllocator = m_pOwnAllocator;
+  *ppAllocator = m_ownAllocator.NewReference();
   return S_OK;
 }
 
 STDMETHODIMP CRendererInputPin::NotifyAllocator(IMemAllocator* pAllocator, BOOL bReadOnly) {
   if (pAllocator == nullptr) return E_POINTER;
-  pAllocator->AddRef();
-  IMemAllocator* previous = nullptr;
+  CComPtr<IMemAllocator> previous(pAllocator, kAddRef);
   {
     std::lock_guard<std::mutex> hold(m_dataLock);
-    previous = std::exchange(m_pNotified, pAllocator);
-    m_notifiedOwn = pAllocator == m_pOwnAllocator;
+    m_notified.Swap(previous);
+    m_notifiedOwn = m_notified == m_ownAllocator;
     m_notifiedReadOnly = bReadOnly != FALSE;
     ++m_notifyCount;
     m_changed.notify_all();
   }
-  if (previous != nullptr) previous->Release();
+  // The previous allocator's reference goes outside the lock (previous's scope).
   return S_OK;
 }
 
@@ -424,8 +418,7 @@ int CRendererInputPin::EnumerationCount() const {
 
 IMemAllocator* CRendererInputPin::NotifiedAllocator() const {
   std::lock_guard<std::mutex> hold(m_dataLock);
-  if (m_pNotified != nullptr) m_pNotified->AddRef();
-  return m_pNotified;
+  return m_notified.NewReference();
 }
 
 bool CRendererInputPin::NotifiedOwnAllocator() const {
@@ -445,8 +438,7 @@ int CRendererInputPin::NotifyAllocatorCount() const {
 
 IMemAllocator* CRendererInputPin::OwnAllocator() const {
   std::lock_guard<std::mutex> hold(m_dataLock);
-  if (m_pOwnAllocator != nullptr) m_pOwnAllocator->AddRef();
-  return m_pOwnAllocator;
+  return m_ownAllocator.NewReference();
 }
 
 bool CRendererInputPin::WaitForSamples(LONG count, std::chrono::milliseconds timeout) const {

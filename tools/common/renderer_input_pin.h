@@ -63,6 +63,7 @@
 #include <vector>
 
 #include "framework/base_pin.h"
+#include "framework/com_ptr.h"
 #include "framework/media_type.h"
 
 class CRendererInputPin : public CBasePin, public IMemInputPin {
@@ -222,8 +223,8 @@ class CRendererInputPin : public CBasePin, public IMemInputPin {
   // State.
   bool m_active = false;
   bool m_flushing = false;
-  IMemAllocator* m_pOwnAllocator = nullptr;
-  IMemAllocator* m_pNotified = nullptr;
+  CComPtr<IMemAllocator> m_ownAllocator;
+  CComPtr<IMemAllocator> m_notified;
   bool m_notifiedOwn = false;
   bool m_notifiedReadOnly = false;
   int m_notifyCount = 0;
