@@ -7,7 +7,7 @@
 
 #include "filter/video_src_filter.h"
 #include "filter/video_src_stream.h"
-#include "module/camera_identity.h"
+#include "identity/camera_identity.h"
 #include "platform/wide_string.h"
 
 inline CVideoSrcFilter* CreateBenchCamera() {

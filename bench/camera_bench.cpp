@@ -32,7 +32,7 @@
 #include "filter/video_src_filter.h"
 #include "filter/video_src_stream.h"
 #include "framework/media_type.h"
-#include "module/camera_identity.h"
+#include "identity/camera_identity.h"
 #include "platform/guid.h"
 #include "platform/paths.h"
 #include "platform/wide_string.h"

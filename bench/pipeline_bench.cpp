@@ -32,7 +32,7 @@
 #include "common/renderer_filter.h"
 #include "filter/video_src_filter.h"
 #include "filter/video_src_stream.h"
-#include "module/camera_identity.h"
+#include "identity/camera_identity.h"
 #include "platform/child_process.h"
 #include "platform/cpu_time.h"
 #include "platform/guid.h"

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "module/camera_identity.h"
+#include "identity/camera_identity.h"
 #include "platform/registry_hive.h"
 #include "platform/registry_override.h"
 

@@ -36,7 +36,7 @@ mkdir -p "$out/json"
 rm -f "$out"/json/*.json
 files=()
 for program in amberline_bench amberline_image_bench amberline_camera_bench amberline_producer_bench \
-  amberline_pipeline_bench; do
+  amberline_pipeline_bench amberline_latency_bench; do
   echo "=== $program ==="
   "$bin/$program" --benchmark_repetitions="$repetitions" --benchmark_min_time="$min_time" \
     --benchmark_report_aggregates_only=false --benchmark_display_aggregates_only=true \

@@ -6,7 +6,7 @@
 #include "filter/video_src_stream.h"
 #include "framework/com_ptr.h"
 #include "framework/dumps.h"
-#include "module/camera_identity.h"
+#include "identity/camera_identity.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include "framework/dumps.h"
 #include "framework/scoped_media_type.h"
 #include "framework/source.h"
-#include "module/camera_identity.h"
+#include "identity/camera_identity.h"
 #include "platform/guid.h"
 #include "platform/paths.h"
 #include "platform/wide_string.h"

@@ -6,7 +6,7 @@
 #include "diagnostics/log_settings.h"
 #include "diagnostics/trace_scope.h"
 #include "framework/module_entry.h"
-#include "module/camera_identity.h"
+#include "identity/camera_identity.h"
 #include "module/factory_templates.h"
 #include "platform/paths.h"
 

@@ -5,7 +5,7 @@
 #include "diagnostics/log_file.h"
 #include "framework/com_ptr.h"
 #include "framework/object_count.h"
-#include "module/camera_identity.h"
+#include "identity/camera_identity.h"
 #include "module/class_factory.h"
 #include "module/factory_templates.h"
 #include "module/server_registration.h"

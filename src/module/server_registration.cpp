@@ -1,7 +1,7 @@
 #include "module/server_registration.h"
 
 #include "framework/com_ptr.h"
-#include "module/camera_identity.h"
+#include "identity/camera_identity.h"
 #include "module/factory_templates.h"
 #include "platform/guid.h"
 #include "platform/paths.h"

@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "channel/file_mapping.h"
-#include "common/renderer_filter.h"
 #include "filter/video_src_filter.h"
 #include "filter/video_src_stream.h"
 #include "framework/base_object.h"
@@ -21,10 +20,13 @@
 #include "platform/wide_string.h"
 #include "support/channel_fixture.h"
 #include "support/event_sink_graph.h"
+#include "support/scripted_renderer_filter.h"
 
 namespace camera_test {
 
 using namespace std::chrono_literals;
+using testing_support::CScriptedRendererFilter;
+using testing_support::CScriptedRendererInputPin;
 constexpr auto kDeadline = 10s;
 
 // Bytes of a bottom-up RGB24 picture with rows padded to 4 bytes.
@@ -79,7 +81,7 @@ class CameraTest : public testing::Test {
     m_filter = static_cast<CVideoSrcFilter*>(object);
     m_filter->AddRef();
     Stream()->SkipPacing(true);
-    m_renderer = CRendererFilter::Create();
+    m_renderer = CScriptedRendererFilter::Create();
     ASSERT_EQ(m_filter->JoinFilterGraph(&m_graph, L"camera"), S_OK);
     ASSERT_EQ(m_renderer->JoinFilterGraph(&m_graph, L"renderer"), S_OK);
   }
@@ -100,7 +102,7 @@ class CameraTest : public testing::Test {
 
   CVideoSrcStream* Stream() { return m_filter->Stream(); }
   IPin* Pin() { return static_cast<IPin*>(static_cast<CBasePin*>(Stream())); }
-  CRendererInputPin* Input() { return m_renderer->InputPin(); }
+  CScriptedRendererInputPin* Input() { return m_renderer->InputPin(); }
   IAMStreamConfig* Config() { return static_cast<IAMStreamConfig*>(Stream()); }
 
   HRESULT Connect() { return Pin()->Connect(m_renderer->Pin(), nullptr); }
@@ -158,7 +160,7 @@ class CameraTest : public testing::Test {
   LONG m_objects = 0;
   testing_support::CEventSinkGraph m_graph;
   CVideoSrcFilter* m_filter = nullptr;
-  CRendererFilter* m_renderer = nullptr;
+  CScriptedRendererFilter* m_renderer = nullptr;
   std::unique_ptr<CFileMapping> m_producer;
 };
 

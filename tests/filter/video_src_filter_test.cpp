@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "camera_fixture.h"
-#include "module/camera_identity.h"
+#include "identity/camera_identity.h"
 #include "support/log_capture.h"
 
 namespace camera_test {

@@ -25,7 +25,7 @@ class CameraInGraphTest : public testing::Test {
     ASSERT_NE(object, nullptr);
     m_camera = static_cast<CVideoSrcFilter*>(object);
     m_camera->AddRef();
-    m_renderer = CRendererFilter::Create();
+    m_renderer = CScriptedRendererFilter::Create();
     ASSERT_EQ(m_graph->AddFilter(m_camera, L"Camera"), S_OK);
     ASSERT_EQ(m_graph->AddFilter(m_renderer->Filter(), L"Renderer"), S_OK);
     ASSERT_EQ(m_producer.Init(true, nullptr), 0);
@@ -56,7 +56,7 @@ class CameraInGraphTest : public testing::Test {
   IGraphBuilder* m_graph = nullptr;
   IMediaControl* m_control = nullptr;
   CVideoSrcFilter* m_camera = nullptr;
-  CRendererFilter* m_renderer = nullptr;
+  CScriptedRendererFilter* m_renderer = nullptr;
 };
 
 TEST_F(CameraInGraphTest, AFormatSetWhileConnectedReachesTheRendererAndTheFramesHaveItsSize) {

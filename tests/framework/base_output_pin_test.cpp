@@ -10,16 +10,18 @@
 #include <string>
 #include <vector>
 
-#include "common/renderer_filter.h"
 #include "framework/base_object.h"
 #include "framework/media_type.h"
 #include "support/numbered_source.h"
+#include "support/scripted_renderer_filter.h"
 #include "support/test_support.h"
 
 namespace {
 
 using testing_support::CNumberedSource;
 using testing_support::CNumberedStream;
+using testing_support::CScriptedRendererFilter;
+using testing_support::CScriptedRendererInputPin;
 using testing_support::MakeRgb24Type;
 
 CMediaType MakeRgb32Type(LONG width, LONG height) {
@@ -87,13 +89,13 @@ class OutputPinConnectionTest : public testing::Test {
 
   void TearDown() override {
     for (CNumberedSource* source : m_sources) source->Stop();
-    for (CRendererFilter* renderer : m_renderers) renderer->Stop();
+    for (CScriptedRendererFilter* renderer : m_renderers) renderer->Stop();
     for (CNumberedSource* source : m_sources) {
       for (int i = 0; i < source->GetPinCount(); ++i) source->GetPin(i)->Disconnect();
     }
-    for (CRendererFilter* renderer : m_renderers) renderer->Pin()->Disconnect();
+    for (CScriptedRendererFilter* renderer : m_renderers) renderer->Pin()->Disconnect();
     for (CNumberedSource* source : m_sources) source->Release();
-    for (CRendererFilter* renderer : m_renderers) renderer->Release();
+    for (CScriptedRendererFilter* renderer : m_renderers) renderer->Release();
     EXPECT_EQ(CBaseObject::ObjectsActive(), m_objects) << "a filter, pin or allocator was not freed";
   }
 
@@ -101,8 +103,8 @@ class OutputPinConnectionTest : public testing::Test {
     m_sources.push_back(CNumberedSource::Create(streams));
     return m_sources.back();
   }
-  CRendererFilter* NewRenderer() {
-    m_renderers.push_back(CRendererFilter::Create());
+  CScriptedRendererFilter* NewRenderer() {
+    m_renderers.push_back(CScriptedRendererFilter::Create());
     return m_renderers.back();
   }
   // A source whose single stream records the types it checks.
@@ -116,7 +118,7 @@ class OutputPinConnectionTest : public testing::Test {
 
   CNumberedStream* Stream() { return m_source->Stream(); }
   IPin* StreamPin() { return static_cast<IPin*>(Stream()); }
-  CRendererInputPin* Input() { return m_renderer->InputPin(); }
+  CScriptedRendererInputPin* Input() { return m_renderer->InputPin(); }
   IPin* InputPin() { return m_renderer->Pin(); }
   IMemAllocator* OwnAllocator() {
     IMemAllocator* own = Input()->OwnAllocator();
@@ -126,9 +128,9 @@ class OutputPinConnectionTest : public testing::Test {
 
   LONG m_objects = 0;
   CNumberedSource* m_source = nullptr;
-  CRendererFilter* m_renderer = nullptr;
+  CScriptedRendererFilter* m_renderer = nullptr;
   std::vector<CNumberedSource*> m_sources;
-  std::vector<CRendererFilter*> m_renderers;
+  std::vector<CScriptedRendererFilter*> m_renderers;
 };
 
 TEST_F(OutputPinConnectionTest, ACompleteTypeTheStreamRejectsIsTheOnlyTypeTried) {
@@ -270,7 +272,7 @@ TEST_F(OutputPinConnectionTest, ConnectedToWhileTheConnectionIsMadeAndBrokenGive
     }
   };
   const auto connectAndBreak = [&](int) {
-    CRendererFilter* renderer = CRendererFilter::Create();
+    CScriptedRendererFilter* renderer = CScriptedRendererFilter::Create();
     bool ok = StreamPin()->Connect(renderer->Pin(), nullptr) == S_OK;
     ok = renderer->Pin()->Disconnect() == S_OK && ok;
     renderer->Release();
@@ -327,7 +329,7 @@ TEST_F(OutputPinConnectionTest, PinsOfTheSameDirectionDoNotConnect) {
   const CMediaType type = MakeRgb24Type(64, 48);
   EXPECT_EQ(first->Connect(second, nullptr), VFW_E_INVALID_DIRECTION);
   EXPECT_EQ(first->Connect(second, &type), VFW_E_INVALID_DIRECTION);
-  CRendererFilter* other = NewRenderer();
+  CScriptedRendererFilter* other = NewRenderer();
   EXPECT_EQ(InputPin()->Connect(other->Pin(), &type), VFW_E_INVALID_DIRECTION);
   EXPECT_FALSE(twoStreams->Stream(0)->IsConnected());
   EXPECT_FALSE(twoStreams->Stream(1)->IsConnected());

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "framework/object_count.h"
-#include "module/camera_identity.h"
+#include "identity/camera_identity.h"
 #include "platform/com_ids.h"
 
 namespace {

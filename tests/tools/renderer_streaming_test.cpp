@@ -9,10 +9,11 @@
 #include <mutex>
 #include <vector>
 
-#include "common/renderer_filter.h"
 #include "framework/base_object.h"
+#include "framework/com_ptr.h"
 #include "support/event_sink_graph.h"
 #include "support/numbered_source.h"
+#include "support/scripted_renderer_filter.h"
 #include "support/test_support.h"
 
 namespace {
@@ -22,6 +23,8 @@ using testing_support::CallWithin;
 using testing_support::CEventSinkGraph;
 using testing_support::CNumberedSource;
 using testing_support::CNumberedStream;
+using testing_support::CScriptedRendererFilter;
+using testing_support::CScriptedRendererInputPin;
 
 constexpr auto kDeadline = 10s;
 constexpr LONG kFrameBytes = 64 * 48 * 3;
@@ -30,8 +33,8 @@ class StreamingTest : public testing::Test {
  protected:
   void SetUp() override {
     m_objects = CBaseObject::ObjectsActive();
-    m_source = CNumberedSource::Create();
-    m_renderer = CRendererFilter::Create();
+    m_source.Reset(CNumberedSource::Create(), kAdoptRef);
+    m_renderer.Reset(CScriptedRendererFilter::Create(), kAdoptRef);
     ASSERT_EQ(m_source->JoinFilterGraph(&m_graph, L"source"), S_OK);
     ASSERT_EQ(m_renderer->JoinFilterGraph(&m_graph, L"renderer"), S_OK);
   }
@@ -43,8 +46,8 @@ class StreamingTest : public testing::Test {
     m_renderer->Pin()->Disconnect();
     m_source->JoinFilterGraph(nullptr, nullptr);
     m_renderer->JoinFilterGraph(nullptr, nullptr);
-    m_source->Release();
-    m_renderer->Release();
+    m_source.Reset();
+    m_renderer.Reset();
     EXPECT_EQ(CBaseObject::ObjectsActive(), m_objects) << "a filter, pin, allocator or sample was not freed";
   }
 
@@ -67,12 +70,12 @@ class StreamingTest : public testing::Test {
   }
 
   CNumberedStream* Stream() { return m_source->Stream(); }
-  CRendererInputPin* Input() { return m_renderer->InputPin(); }
+  CScriptedRendererInputPin* Input() { return m_renderer->InputPin(); }
 
   LONG m_objects = 0;
   CEventSinkGraph m_graph;
-  CNumberedSource* m_source = nullptr;
-  CRendererFilter* m_renderer = nullptr;
+  CComPtr<CNumberedSource> m_source;
+  CComPtr<CScriptedRendererFilter> m_renderer;
 };
 
 TEST_F(StreamingTest, DeliversEveryFrameInOrderWithItsTimesAndReturnsEveryBuffer) {
@@ -118,13 +121,11 @@ TEST_F(StreamingTest, DeliversEveryFrameInOrderWithItsTimesAndReturnsEveryBuffer
   EXPECT_TRUE(m_graph.Events().empty());
 
   // Every buffer came home: the allocator is free to be decommitted and freed.
-  IMemAllocatorCallbackTemp* callback = nullptr;
-  ASSERT_EQ(Stream()->Allocator()->QueryInterface(IID_IMemAllocatorCallbackTemp, reinterpret_cast<void**>(&callback)),
-            S_OK);
+  CComPtr<IMemAllocatorCallbackTemp> callback;
+  ASSERT_EQ(Stream()->Allocator()->QueryInterface(IID_IMemAllocatorCallbackTemp, callback.ReceiveVoid()), S_OK);
   LONG free = 0;
   callback->GetFreeCount(&free);
   EXPECT_EQ(free, 3);
-  callback->Release();
 }
 
 TEST_F(StreamingTest, StreamingStartsAgainAfterAStop) {
@@ -247,6 +248,7 @@ TEST_F(StreamingTest, StoppingTheRendererReleasesAWorkerBlockedInReceive) {
 TEST_F(StreamingTest, AQueueOfCopiesPacesTheWorkerAndStoppingReleasesItWhileItWaitsForRoom) {
   Stream()->m_buffers = 3;
   Input()->QueueDataCopies(2);
+  EXPECT_EQ(Input()->ReceiveCanBlock(), S_OK) << "Receive waits for room in the queue";
   Connect();
   Pause();
   // Nobody takes: two copies queue up and the worker waits with the third frame.
@@ -350,7 +352,8 @@ TEST(StreamingFailedStartTest, AFailedPauseLeavesEveryStreamStoppedAndTheNextPau
   const LONG objects = CBaseObject::ObjectsActive();
   CEventSinkGraph graph;
   CNumberedSource* source = CNumberedSource::Create(2);
-  CRendererFilter* renderers[2] = {CRendererFilter::Create(), CRendererFilter::Create()};
+  CComPtr<CScriptedRendererFilter> renderers[2] = {{CScriptedRendererFilter::Create(), kAdoptRef},
+                                                    {CScriptedRendererFilter::Create(), kAdoptRef}};
   ASSERT_EQ(source->JoinFilterGraph(&graph, L"source"), S_OK);
   for (int i = 0; i < 2; ++i) {
     source->Stream(i)->m_buffers = 2;
@@ -380,7 +383,7 @@ TEST(StreamingFailedStartTest, AFailedPauseLeavesEveryStreamStoppedAndTheNextPau
     EXPECT_EQ(renderers[i]->Stop(), S_OK);
     static_cast<IPin*>(source->Stream(i))->Disconnect();
     renderers[i]->Pin()->Disconnect();
-    renderers[i]->Release();
+    renderers[i].Reset();
   }
   source->JoinFilterGraph(nullptr, nullptr);
   // A worker left running would keep the last release waiting for it.

@@ -13,16 +13,20 @@
 #include <vector>
 
 #include "framework/base_object.h"
+#include "framework/com_ptr.h"
 #include "framework/media_sample.h"
 #include "framework/mem_allocator.h"
 #include "support/event_sink_graph.h"
 #include "support/numbered_source.h"
+#include "support/scripted_renderer_filter.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using testing_support::CEventSinkGraph;
 using testing_support::CNumberedSource;
+using testing_support::CScriptedRendererFilter;
+using testing_support::CScriptedRendererInputPin;
 using testing_support::MakeRgb24Type;
 
 constexpr auto kDeadline = 10s;
@@ -40,9 +44,7 @@ struct TypeCase {
 
 class RendererFixture : public testing::Test {
  protected:
-  void SetUp() override { m_renderer = CRendererFilter::Create(); }
-  void TearDown() override { m_renderer->Release(); }
-  CRendererFilter* m_renderer = nullptr;
+  CComPtr<CRendererFilter> m_renderer{CRendererFilter::Create(), kAdoptRef};
 };
 
 class RendererTypeTest : public RendererFixture, public testing::WithParamInterface<TypeCase> {};
@@ -126,7 +128,7 @@ INSTANTIATE_TEST_SUITE_P(Restrictions, RendererRestrictionTest,
                          });
 
 TEST(RendererTypes, RefusingEveryTypeAnswersTheGivenCodeAndQueryAcceptSFalse) {
-  CRendererFilter* renderer = CRendererFilter::Create();
+  CComPtr<CScriptedRendererFilter> renderer(CScriptedRendererFilter::Create(), kAdoptRef);
   CMediaType type = MakeRgb24Type(64, 48);
   for (HRESULT code : {S_FALSE, E_OUTOFMEMORY, VFW_E_TYPE_NOT_ACCEPTED}) {
     renderer->InputPin()->RefuseAllTypes(code);
@@ -135,13 +137,13 @@ TEST(RendererTypes, RefusingEveryTypeAnswersTheGivenCodeAndQueryAcceptSFalse) {
   }
   renderer->InputPin()->RefuseAllTypes(S_OK);
   EXPECT_EQ(renderer->Pin()->QueryAccept(&type), S_OK);
-  renderer->Release();
+  renderer.Reset();
 }
 
 TEST(RendererTypes, OffersNoTypesUntilToldAndThenExactlyThoseInOrder) {
-  CRendererFilter* renderer = CRendererFilter::Create();
-  IEnumMediaTypes* types = nullptr;
-  ASSERT_EQ(renderer->Pin()->EnumMediaTypes(&types), S_OK);
+  CComPtr<CScriptedRendererFilter> renderer(CScriptedRendererFilter::Create(), kAdoptRef);
+  CComPtr<IEnumMediaTypes> types;
+  ASSERT_EQ(renderer->Pin()->EnumMediaTypes(types.Receive()), S_OK);
   AM_MEDIA_TYPE* got[3] = {};
   ULONG fetched = 7;
   EXPECT_EQ(types->Next(3, got, &fetched), S_FALSE);
@@ -157,8 +159,7 @@ TEST(RendererTypes, OffersNoTypesUntilToldAndThenExactlyThoseInOrder) {
   EXPECT_TRUE(static_cast<CMediaType*>(got[1])->operator==(MakeRgb24Type(64, 48)));
   DeleteMediaType(got[0]);
   DeleteMediaType(got[1]);
-  types->Release();
-  renderer->Release();
+  renderer.Reset();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -166,31 +167,31 @@ TEST(RendererTypes, OffersNoTypesUntilToldAndThenExactlyThoseInOrder) {
 
 TEST(RendererFilter, HasOneInputPinInThatAnswersIMemInputPin) {
   const LONG objects = CBaseObject::ObjectsActive();
-  CRendererFilter* renderer = CRendererFilter::Create();
+  CComPtr<CRendererFilter> renderer(CRendererFilter::Create(), kAdoptRef);
   EXPECT_EQ(renderer->GetPinCount(), 1);
-  IPin* found = nullptr;
-  ASSERT_EQ(renderer->FindPin(L"In", &found), S_OK);
+  CComPtr<IPin> found;
+  ASSERT_EQ(renderer->FindPin(L"In", found.Receive()), S_OK);
   EXPECT_EQ(found, renderer->Pin());
-  found->Release();
+  found.Reset();
   PIN_DIRECTION direction = PINDIR_OUTPUT;
   renderer->Pin()->QueryDirection(&direction);
   EXPECT_EQ(direction, PINDIR_INPUT);
 
-  IMemInputPin* input = nullptr;
-  ASSERT_EQ(renderer->Pin()->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&input)), S_OK);
-  IPin* back = nullptr;
-  ASSERT_EQ(input->QueryInterface(IID_IPin, reinterpret_cast<void**>(&back)), S_OK);
+  CComPtr<IMemInputPin> input;
+  ASSERT_EQ(renderer->Pin()->QueryInterface(IID_IMemInputPin, input.ReceiveVoid()), S_OK);
+  CComPtr<IPin> back;
+  ASSERT_EQ(input->QueryInterface(IID_IPin, back.ReceiveVoid()), S_OK);
   EXPECT_EQ(back, renderer->Pin());
-  IBaseFilter* filter = nullptr;
-  ASSERT_EQ(input->QueryInterface(IID_IBaseFilter, reinterpret_cast<void**>(&filter)), E_NOINTERFACE);
-  back->Release();
-  input->Release();
-  renderer->Release();
+  CComPtr<IBaseFilter> filter;
+  ASSERT_EQ(input->QueryInterface(IID_IBaseFilter, filter.ReceiveVoid()), E_NOINTERFACE);
+  back.Reset();
+  input.Reset();
+  renderer.Reset();
   EXPECT_EQ(CBaseObject::ObjectsActive(), objects);
 }
 
 TEST(RendererFilter, RecordsEveryStateChangeIncludingThePauseOfARunFromStopped) {
-  CRendererFilter* renderer = CRendererFilter::Create();
+  CComPtr<CScriptedRendererFilter> renderer(CScriptedRendererFilter::Create(), kAdoptRef);
   ASSERT_EQ(renderer->Run(0), S_OK);
   ASSERT_EQ(renderer->Stop(), S_OK);
   const auto changes = renderer->StateChanges();
@@ -199,13 +200,13 @@ TEST(RendererFilter, RecordsEveryStateChangeIncludingThePauseOfARunFromStopped) 
   EXPECT_EQ(changes[1].requested, State_Running);
   EXPECT_EQ(changes[2].requested, State_Stopped);
   for (const auto& change : changes) EXPECT_EQ(change.result, S_OK);
-  renderer->Release();
+  renderer.Reset();
 }
 
 TEST(RendererAllocator, OffersOneOwnAllocatorMadeOnDemandOrRefuses) {
   const LONG objects = CBaseObject::ObjectsActive();
-  CRendererFilter* renderer = CRendererFilter::Create();
-  CRendererInputPin* pin = renderer->InputPin();
+  CComPtr<CScriptedRendererFilter> renderer(CScriptedRendererFilter::Create(), kAdoptRef);
+  CScriptedRendererInputPin* pin = renderer->InputPin();
   EXPECT_EQ(pin->OwnAllocator(), nullptr);
   IMemAllocator* first = nullptr;
   IMemAllocator* second = nullptr;
@@ -226,13 +227,13 @@ TEST(RendererAllocator, OffersOneOwnAllocatorMadeOnDemandOrRefuses) {
   IMemAllocator* own = pin->OwnAllocator();
   EXPECT_EQ(own, first);
   own->Release();
-  renderer->Release();
+  renderer.Reset();
   EXPECT_EQ(CBaseObject::ObjectsActive(), objects);
 }
 
 TEST(RendererAllocator, NotifyAllocatorKeepsAReferenceAndRequirementsAreScripted) {
-  CRendererFilter* renderer = CRendererFilter::Create();
-  CRendererInputPin* pin = renderer->InputPin();
+  CComPtr<CScriptedRendererFilter> renderer(CScriptedRendererFilter::Create(), kAdoptRef);
+  CScriptedRendererInputPin* pin = renderer->InputPin();
   ALLOCATOR_PROPERTIES props{9, 9, 9, 9};
   EXPECT_EQ(pin->GetAllocatorRequirements(&props), E_NOTIMPL);
   pin->SetAllocatorRequirements({3, 0, 0, 0});
@@ -260,7 +261,7 @@ TEST(RendererAllocator, NotifyAllocatorKeepsAReferenceAndRequirementsAreScripted
   EXPECT_EQ(pin->NotifyAllocatorCount(), 2);
   own->Release();
   // The foreign allocator's last reference went with the second notification.
-  renderer->Release();
+  renderer.Reset();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -317,14 +318,14 @@ class RendererReceiveTest : public testing::Test {
  protected:
   void SetUp() override {
     m_objects = CBaseObject::ObjectsActive();
-    m_source = CNumberedSource::Create();
-    m_renderer = CRendererFilter::Create();
+    m_source.Reset(CNumberedSource::Create(), kAdoptRef);
+    m_renderer.Reset(CScriptedRendererFilter::Create(), kAdoptRef);
     ASSERT_EQ(static_cast<IPin*>(m_source->Stream())->Connect(m_renderer->Pin(), nullptr), S_OK);
     ASSERT_EQ(m_renderer->JoinFilterGraph(&m_graph, L"renderer"), S_OK);
     ASSERT_EQ(m_renderer->Pause(), S_OK);
     HRESULT hr = S_OK;
     ASSERT_EQ(CMemAllocator::CreateInstance(nullptr, &hr)->NonDelegatingQueryInterface(
-                  IID_IMemAllocator, reinterpret_cast<void**>(&m_allocator)),
+                  IID_IMemAllocator, m_allocator.ReceiveVoid()),
               S_OK);
     ALLOCATOR_PROPERTIES request{4, 64, 1, 0};
     ALLOCATOR_PROPERTIES actual{};
@@ -338,9 +339,9 @@ class RendererReceiveTest : public testing::Test {
     m_renderer->Pin()->Disconnect();
     m_renderer->JoinFilterGraph(nullptr, nullptr);
     m_allocator->Decommit();
-    m_allocator->Release();
-    m_source->Release();
-    m_renderer->Release();
+    m_allocator.Reset();
+    m_source.Reset();
+    m_renderer.Reset();
     EXPECT_EQ(CBaseObject::ObjectsActive(), m_objects);
   }
 
@@ -364,20 +365,18 @@ class RendererReceiveTest : public testing::Test {
     return hr;
   }
   LONG FreeBuffers() {
-    IMemAllocatorCallbackTemp* callback = nullptr;
-    m_allocator->QueryInterface(IID_IMemAllocatorCallbackTemp, reinterpret_cast<void**>(&callback));
+    const auto callback = m_allocator.As<IMemAllocatorCallbackTemp>(IID_IMemAllocatorCallbackTemp);
     LONG free = -1;
     callback->GetFreeCount(&free);
-    callback->Release();
     return free;
   }
-  CRendererInputPin* Pin() { return m_renderer->InputPin(); }
+  CScriptedRendererInputPin* Pin() { return m_renderer->InputPin(); }
 
   LONG m_objects = 0;
   CEventSinkGraph m_graph;
-  CNumberedSource* m_source = nullptr;
-  CRendererFilter* m_renderer = nullptr;
-  IMemAllocator* m_allocator = nullptr;
+  CComPtr<CNumberedSource> m_source;
+  CComPtr<CScriptedRendererFilter> m_renderer;
+  CComPtr<IMemAllocator> m_allocator;
 };
 
 TEST_F(RendererReceiveTest, RecordsWhatEachSampleSays) {

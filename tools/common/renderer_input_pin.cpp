@@ -20,11 +20,7 @@ CRendererInputPin::CRendererInputPin(CBaseFilter* pFilter, std::recursive_mutex*
                                      LPCWSTR pName)
     : CBasePin(L"renderer input pin", pFilter, pLock, phr, pName, PINDIR_INPUT) {}
 
-CRendererInputPin::~CRendererInputPin() {
-  DropHeldSamples();
-  if (m_pNotified != nullptr) m_pNotified->Release();
-  if (m_pOwnAllocator != nullptr) m_pOwnAllocator->Release();
-}
+CRendererInputPin::~CRendererInputPin() = default;
 
 STDMETHODIMP CRendererInputPin::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
@@ -64,23 +60,17 @@ HRESULT CRendererInputPin::CheckVideoType(const AM_MEDIA_TYPE* pmt, const Restri
 HRESULT CRendererInputPin::CheckMediaType(const CMediaType* pmt) {
   if (pmt == nullptr) return E_POINTER;
   Restriction restriction;
-  HRESULT refusal = S_OK;
   {
     std::lock_guard<std::mutex> hold(m_dataLock);
     restriction = m_restriction;
-    refusal = m_refuseCode;
   }
-  if (refusal != S_OK) return refusal;
   return CheckVideoType(pmt, restriction);
 }
 
 HRESULT CRendererInputPin::GetMediaType(int iPosition, CMediaType* pMediaType) {
   if (pMediaType == nullptr) return E_POINTER;
   if (iPosition < 0) return E_INVALIDARG;
-  std::lock_guard<std::mutex> hold(m_dataLock);
-  if (static_cast<std::size_t>(iPosition) >= m_preferred.size()) return VFW_S_NO_MORE_ITEMS;
-  const HRESULT hr = pMediaType->Set(m_preferred[static_cast<std::size_t>(iPosition)]);
-  return FAILED(hr) ? hr : S_OK;
+  return VFW_S_NO_MORE_ITEMS;
 }
 
 STDMETHODIMP CRendererInputPin::ReceiveConnection(IPin* pConnector, const AM_MEDIA_TYPE* pmt) {
@@ -104,15 +94,14 @@ STDMETHODIMP CRendererInputPin::EnumMediaTypes(IEnumMediaTypes** ppEnum) {
 }
 
 HRESULT CRendererInputPin::BreakConnect() {
-  IMemAllocator* notified = nullptr;
+  CComPtr<IMemAllocator> notified;
   {
     std::lock_guard<std::mutex> hold(m_dataLock);
-    notified = std::exchange(m_pNotified, nullptr);
+    notified = std::move(m_notified);
     m_notifiedOwn = false;
     m_notifiedReadOnly = false;
   }
-  DropHeldSamples();
-  if (notified != nullptr) notified->Release();
+  // The allocator's reference goes outside the lock (notified's scope).
   return CBasePin::BreakConnect();
 }
 
@@ -130,10 +119,9 @@ HRESULT CRendererInputPin::Inactive() {
   {
     std::lock_guard<std::mutex> hold(m_dataLock);
     m_active = false;
-    // A Receive waiting on BlockReceive returns now.
+    // A Receive waiting for room in the queue returns now.
     m_changed.notify_all();
   }
-  DropHeldSamples();
   return CBasePin::Inactive();
 }
 
@@ -158,13 +146,10 @@ STDMETHODIMP CRendererInputPin::EndOfStream() {
 }
 
 STDMETHODIMP CRendererInputPin::BeginFlush() {
-  {
-    std::lock_guard<std::mutex> hold(m_dataLock);
-    m_flushing = true;
-    ++m_beginFlushes;
-    m_changed.notify_all();
-  }
-  DropHeldSamples();
+  std::lock_guard<std::mutex> hold(m_dataLock);
+  m_flushing = true;
+  ++m_beginFlushes;
+  m_changed.notify_all();
   return S_OK;
 }
 
@@ -193,46 +178,38 @@ STDMETHODIMP CRendererInputPin::GetAllocator(IMemAllocator** ppAllocator) {
   if (ppAllocator == nullptr) return E_POINTER;
   *ppAllocator = nullptr;
   std::lock_guard<std::mutex> hold(m_dataLock);
-  if (m_refuseAllocator) return VFW_E_NO_ALLOCATOR;
-  if (m_pOwnAllocator == nullptr) {
+  if (!m_ownAllocator) {
     HRESULT hr = S_OK;
     CUnknown* allocator = CMemAllocator::CreateInstance(nullptr, &hr);
     if (allocator == nullptr) return FAILED(hr) ? hr : E_OUTOFMEMORY;
     // The new object has no reference yet: the query gives it its first, which the pin keeps.
-    hr = allocator->NonDelegatingQueryInterface(IID_IMemAllocator, reinterpret_cast<void**>(&m_pOwnAllocator));
+    hr = allocator->NonDelegatingQueryInterface(IID_IMemAllocator, m_ownAllocator.ReceiveVoid());
     if (FAILED(hr)) {
-      delete allocator;
-      m_pOwnAllocator = nullptr;
+      delete allocator;  // a refusal leaves the holder empty
       return hr;
     }
   }
-  m_pOwnAllocator->AddRef();
-  *ppAllocator = m_pOwnAllocator;
+  *ppAllocator = m_ownAllocator.NewReference();
   return S_OK;
 }
 
 STDMETHODIMP CRendererInputPin::NotifyAllocator(IMemAllocator* pAllocator, BOOL bReadOnly) {
   if (pAllocator == nullptr) return E_POINTER;
-  pAllocator->AddRef();
-  IMemAllocator* previous = nullptr;
+  CComPtr<IMemAllocator> previous(pAllocator, kAddRef);
   {
     std::lock_guard<std::mutex> hold(m_dataLock);
-    previous = std::exchange(m_pNotified, pAllocator);
-    m_notifiedOwn = pAllocator == m_pOwnAllocator;
+    m_notified.Swap(previous);
+    m_notifiedOwn = m_notified == m_ownAllocator;
     m_notifiedReadOnly = bReadOnly != FALSE;
     ++m_notifyCount;
     m_changed.notify_all();
   }
-  if (previous != nullptr) previous->Release();
+  // The previous allocator's reference goes outside the lock (previous's scope).
   return S_OK;
 }
 
 STDMETHODIMP CRendererInputPin::GetAllocatorRequirements(ALLOCATOR_PROPERTIES* pProps) {
-  if (pProps == nullptr) return E_POINTER;
-  std::lock_guard<std::mutex> hold(m_dataLock);
-  if (!m_haveRequirements) return E_NOTIMPL;
-  *pProps = m_requirements;
-  return S_OK;
+  return pProps == nullptr ? E_POINTER : E_NOTIMPL;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -265,12 +242,6 @@ void CRendererInputPin::ReadSample(IMediaSample* pSample, SampleRecord& record, 
 
 STDMETHODIMP CRendererInputPin::Receive(IMediaSample* pSample) {
   if (pSample == nullptr) return E_POINTER;
-  bool ask = false;
-  {
-    std::lock_guard<std::mutex> hold(m_dataLock);
-    ask = m_askUpstream;
-  }
-  if (ask) AskUpstream();
   bool wantCopy = false;
   {
     std::lock_guard<std::mutex> hold(m_dataLock);
@@ -298,49 +269,47 @@ STDMETHODIMP CRendererInputPin::Receive(IMediaSample* pSample) {
     if (!record.typeAccepted && result == S_OK) result = VFW_E_INVALIDMEDIATYPE;
   }
 
-  std::unique_lock<std::mutex> hold(m_dataLock);
-  if (m_copyQueue && copied) {
-    // Paced: the copy waits for room; a stop or a flush ends the wait unrecorded.
-    m_changed.wait(hold, [this] { return !m_copyQueue || m_copies.size() < m_copyCount || !m_active || m_flushing; });
-    if (!m_active) return VFW_E_WRONG_STATE;
-    if (m_flushing) return S_FALSE;
-  }
-  record.index = m_received++;
-  record.received = Clock::now();
-  if (result == S_OK && m_resultFrom >= 0 && record.index >= m_resultFrom) result = m_resultFromOn;
-  record.result = result;
-  const bool stored = m_samples.size() < m_maxRecords;
-  try {
-    if (stored) m_samples.push_back(record);
-    if (copied && m_copyCount != 0) {
-      m_copies.push_back(DataCopy{record.index, std::move(copy)});
-      while (!m_copyQueue && m_copies.size() > m_copyCount) m_copies.pop_front();
+  bool stored = false;
+  {
+    std::unique_lock<std::mutex> hold(m_dataLock);
+    if (m_copyQueue && copied) {
+      // Paced: the copy waits for room; a stop or a flush ends the wait unrecorded.
+      m_changed.wait(hold,
+                     [this] { return !m_copyQueue || m_copies.size() < m_copyCount || !m_active || m_flushing; });
+      if (!m_active) return VFW_E_WRONG_STATE;
+      if (m_flushing) return S_FALSE;
     }
-    if (result == S_OK && m_held.size() < m_holdCount) {
-      m_held.push_back(pSample);
-      pSample->AddRef();
+    record.index = m_received++;
+    record.received = Clock::now();
+    result = Answer(record.index, result);
+    record.result = result;
+    stored = m_samples.size() < m_maxRecords;
+    try {
+      if (stored) m_samples.push_back(record);
+      if (copied && m_copyCount != 0) {
+        m_copies.push_back(DataCopy{record.index, std::move(copy)});
+        while (!m_copyQueue && m_copies.size() > m_copyCount) m_copies.pop_front();
+      }
+    } catch (const std::bad_alloc&) {
+      // The sample is answered all the same; only the record is short.
+      stored = stored && !m_samples.empty() && m_samples.back().index == record.index;
     }
-  } catch (const std::bad_alloc&) {
-    // The sample is answered all the same; only the record is short.
+    m_changed.notify_all();
   }
-  m_changed.notify_all();
 
-  if (m_block && result == S_OK) {
-    ++m_blockedNow;
-    m_changed.notify_all();
-    m_changed.wait(hold, [this] { return !m_block || !m_active || m_flushing; });
-    --m_blockedNow;
-    if (!m_active) {
-      result = VFW_E_WRONG_STATE;
-    } else if (m_flushing) {
-      result = S_FALSE;
-    }
-    if (stored && static_cast<std::size_t>(record.index) < m_samples.size()) {
-      m_samples[static_cast<std::size_t>(record.index)].result = result;
+  const HRESULT answer = AfterReceive(pSample, record.index, result);
+  if (answer != result && stored) {
+    std::lock_guard<std::mutex> hold(m_dataLock);
+    // Records are appended in arrival order; a later sample's may already follow.
+    for (auto it = m_samples.rbegin(); it != m_samples.rend(); ++it) {
+      if (it->index == record.index) {
+        it->result = answer;
+        break;
+      }
     }
     m_changed.notify_all();
   }
-  return result;
+  return answer;
 }
 
 STDMETHODIMP CRendererInputPin::ReceiveMultiple(IMediaSample** pSamples, LONG nSamples, LONG* nSamplesProcessed) {
@@ -358,118 +327,16 @@ STDMETHODIMP CRendererInputPin::ReceiveMultiple(IMediaSample** pSamples, LONG nS
 
 STDMETHODIMP CRendererInputPin::ReceiveCanBlock() {
   std::lock_guard<std::mutex> hold(m_dataLock);
-  return m_block ? S_OK : S_FALSE;
-}
-
-void CRendererInputPin::DropHeldSamples() {
-  std::vector<IMediaSample*> held;
-  {
-    std::lock_guard<std::mutex> hold(m_dataLock);
-    held.swap(m_held);
-    m_changed.notify_all();
-  }
-  // Outside the lock: a returning sample may complete its allocator's decommit.
-  for (IMediaSample* sample : held) sample->Release();
+  return m_copyQueue ? S_OK : S_FALSE;
 }
 
 // ---------------------------------------------------------------------------------------
-// Scripts
+// Settings
 
 void CRendererInputPin::AcceptOnly(const GUID& subtype, LONG width, LONG height) {
   std::lock_guard<std::mutex> hold(m_dataLock);
   m_restriction = Restriction{subtype, width, height < 0 ? -height : height};
 }
-
-void CRendererInputPin::RefuseAllTypes(HRESULT code) {
-  std::lock_guard<std::mutex> hold(m_dataLock);
-  m_refuseCode = code;
-}
-
-void CRendererInputPin::SetPreferredTypes(const std::vector<CMediaType>& types) {
-  {
-    std::lock_guard<std::mutex> hold(m_dataLock);
-    m_preferred = types;
-  }
-  // Enumerators made for the old list report that they are out of date.
-  IncrementTypeVersion();
-}
-
-void CRendererInputPin::RefuseAllocator(bool refuse) {
-  std::lock_guard<std::mutex> hold(m_dataLock);
-  m_refuseAllocator = refuse;
-}
-
-void CRendererInputPin::SetAllocatorRequirements(const ALLOCATOR_PROPERTIES& props) {
-  std::lock_guard<std::mutex> hold(m_dataLock);
-  m_requirements = props;
-  m_haveRequirements = true;
-}
-
-void CRendererInputPin::SetReceiveResult(LONG from, HRESULT result) {
-  std::lock_guard<std::mutex> hold(m_dataLock);
-  m_resultFrom = from;
-  m_resultFromOn = result;
-}
-
-void CRendererInputPin::AskUpstream() {
-  IPin* peer = nullptr;
-  if (ConnectedTo(&peer) != S_OK || peer == nullptr) return;
-  CMediaType type;
-  HRESULT accepted = CopyConnectionType(&type);
-  if (SUCCEEDED(accepted)) accepted = peer->QueryAccept(&type);
-  // The upstream side's own record of the connection, as a renderer checks it before
-  // a dynamic format change.
-  AM_MEDIA_TYPE theirs{};
-  const HRESULT described = peer->ConnectionMediaType(&theirs);
-  if (SUCCEEDED(described)) FreeMediaType(theirs);
-  if (FAILED(described) && accepted == S_OK) accepted = described;
-  IEnumMediaTypes* types = nullptr;
-  if (SUCCEEDED(peer->EnumMediaTypes(&types)) && types != nullptr) {
-    AM_MEDIA_TYPE* offered = nullptr;
-    ULONG fetched = 0;
-    while (types->Next(1, &offered, &fetched) == S_OK && fetched == 1) {
-      DeleteMediaType(offered);
-      offered = nullptr;
-    }
-    types->Release();
-  }
-  peer->Release();
-  std::lock_guard<std::mutex> hold(m_dataLock);
-  ++m_upstreamQueries;
-  if (accepted != S_OK) ++m_upstreamRefusals;
-  m_changed.notify_all();
-}
-
-void CRendererInputPin::AskUpstreamInReceive(bool ask) {
-  std::lock_guard<std::mutex> hold(m_dataLock);
-  m_askUpstream = ask;
-}
-
-int CRendererInputPin::UpstreamQueries() const {
-  std::lock_guard<std::mutex> hold(m_dataLock);
-  return m_upstreamQueries;
-}
-
-int CRendererInputPin::UpstreamRefusals() const {
-  std::lock_guard<std::mutex> hold(m_dataLock);
-  return m_upstreamRefusals;
-}
-
-void CRendererInputPin::BlockReceive(bool block) {
-  std::lock_guard<std::mutex> hold(m_dataLock);
-  m_block = block;
-  m_changed.notify_all();
-}
-
-void CRendererInputPin::HoldSamples(std::size_t count) {
-  {
-    std::lock_guard<std::mutex> hold(m_dataLock);
-    m_holdCount = count;
-  }
-  if (count == 0) DropHeldSamples();
-}
-
-void CRendererInputPin::ReleaseHeldSamples() { DropHeldSamples(); }
 
 void CRendererInputPin::KeepDataCopies(std::size_t count) {
   std::lock_guard<std::mutex> hold(m_dataLock);
@@ -551,8 +418,7 @@ int CRendererInputPin::EnumerationCount() const {
 
 IMemAllocator* CRendererInputPin::NotifiedAllocator() const {
   std::lock_guard<std::mutex> hold(m_dataLock);
-  if (m_pNotified != nullptr) m_pNotified->AddRef();
-  return m_pNotified;
+  return m_notified.NewReference();
 }
 
 bool CRendererInputPin::NotifiedOwnAllocator() const {
@@ -572,18 +438,7 @@ int CRendererInputPin::NotifyAllocatorCount() const {
 
 IMemAllocator* CRendererInputPin::OwnAllocator() const {
   std::lock_guard<std::mutex> hold(m_dataLock);
-  if (m_pOwnAllocator != nullptr) m_pOwnAllocator->AddRef();
-  return m_pOwnAllocator;
-}
-
-int CRendererInputPin::HeldSampleCount() const {
-  std::lock_guard<std::mutex> hold(m_dataLock);
-  return static_cast<int>(m_held.size());
-}
-
-int CRendererInputPin::BlockedReceives() const {
-  std::lock_guard<std::mutex> hold(m_dataLock);
-  return m_blockedNow;
+  return m_ownAllocator.NewReference();
 }
 
 bool CRendererInputPin::WaitForSamples(LONG count, std::chrono::milliseconds timeout) const {
@@ -594,14 +449,4 @@ bool CRendererInputPin::WaitForSamples(LONG count, std::chrono::milliseconds tim
 bool CRendererInputPin::WaitForEndOfStream(std::chrono::milliseconds timeout) const {
   std::unique_lock<std::mutex> hold(m_dataLock);
   return m_changed.wait_for(hold, timeout, [&] { return m_endOfStreams > 0; });
-}
-
-bool CRendererInputPin::WaitForBlockedReceive(std::chrono::milliseconds timeout) const {
-  std::unique_lock<std::mutex> hold(m_dataLock);
-  return m_changed.wait_for(hold, timeout, [&] { return m_blockedNow > 0; });
-}
-
-bool CRendererInputPin::WaitForUpstreamQueries(int count, std::chrono::milliseconds timeout) const {
-  std::unique_lock<std::mutex> hold(m_dataLock);
-  return m_changed.wait_for(hold, timeout, [&] { return m_upstreamQueries >= count; });
 }

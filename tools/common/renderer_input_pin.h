@@ -1,19 +1,24 @@
 // CRendererInputPin: the input pin of the host-side renderer (CRendererFilter). It takes
-// video from a source's output pin through IMemInputPin, records what arrives and can be
-// scripted to behave like a slow, refusing or failing downstream filter.
+// video from a source's output pin through IMemInputPin and records what arrives: a
+// record per sample, and optionally copies of the samples' data, either the last few or
+// a bounded queue that paces the source to the pace its consumer takes them at.
 //
-// Types: by default any MEDIATYPE_Video / FORMAT_VideoInfo type whose VIDEOINFOHEADER
-// is sane (a block of at least sizeof(VIDEOINFOHEADER) bytes, a bitmap header that lies
-// inside the block, a positive width, a non-zero height and bit count, and a picture
-// whose byte count can be formed and is covered by biSizeImage when that is given).
-// AcceptOnly narrows that to one subtype and/or frame size; RefuseAllTypes makes every
-// check fail with a given code. The preferred type list (what EnumMediaTypes offers) is
-// empty until SetPreferredTypes, so a connecting peer tries its own types.
+//   CRendererFilter* renderer = CRendererFilter::Create();
+//   renderer->InputPin()->AcceptOnly(MEDIASUBTYPE_RGB24, 640, 480);
+//   renderer->InputPin()->QueueDataCopies(8);
+//   graph->ConnectDirect(cameraOutput, renderer->Pin(), nullptr);  // then run the graph
+//   while (...) for (auto& copy : renderer->InputPin()->TakeDataCopies()) Use(copy.bytes);
+//
+// Types: any MEDIATYPE_Video / FORMAT_VideoInfo type whose VIDEOINFOHEADER is sane (a
+// block of at least sizeof(VIDEOINFOHEADER) bytes, a bitmap header that lies inside the
+// block, a positive width, a non-zero height and bit count, and a picture whose byte count
+// can be formed and is covered by biSizeImage when that is given). AcceptOnly narrows that
+// to one subtype and/or frame size. The pin offers no types of its own, so a connecting
+// peer tries its own.
 //
 // Allocator: GetAllocator offers the pin's own CMemAllocator (made on first request and
-// kept for the pin's life) unless RefuseAllocator is set (VFW_E_NO_ALLOCATOR).
-// NotifyAllocator keeps the chosen allocator with a reference until the connection is
-// broken. GetAllocatorRequirements answers E_NOTIMPL until SetAllocatorRequirements.
+// kept for the pin's life). NotifyAllocator keeps the chosen allocator with a reference
+// until the connection is broken. GetAllocatorRequirements answers E_NOTIMPL.
 //
 // Samples: Receive runs on the upstream worker thread. It is refused with
 // VFW_E_WRONG_STATE while the pin is inactive (filter stopped) and with S_FALSE while
@@ -22,38 +27,29 @@
 // answered E_INVALIDARG and nothing of its buffer is read; an attached media type is
 // checked like a connection type and refused with VFW_E_INVALIDMEDIATYPE. Every sample
 // that reaches the checks is recorded (up to SetMaxRecords records, 65536 unless set;
-// the count goes on).
-// Scripting: SetReceiveResult answers every sample from a given index on with a given
-// result (S_FALSE, an error); BlockReceive makes Receive wait, holding the sample,
-// until it is switched off, the pin stops or a flush begins; HoldSamples keeps
-// references to received samples (so their buffers stay out of the allocator) until
-// ReleaseHeldSamples, Inactive, BeginFlush or destruction. QueueDataCopies makes the
-// pin a paced sink: it keeps a copy of every sample in a queue that the consumer
-// empties with TakeDataCopies, and a Receive that finds the queue full waits for room,
-// so upstream delivers no faster than the consumer takes. A sample whose wait is ended
-// by a stop or a flush is answered VFW_E_WRONG_STATE / S_FALSE and neither counted nor
-// recorded, so every counted sample of such a run has its copy in the queue (unless
-// the copy could not be allocated). Stopping the renderer therefore always frees an
-// upstream worker held up here. AskUpstreamInReceive makes
-// every Receive first ask the upstream pin, as a renderer checking for a format change
-// does: QueryAccept with the connection type, the upstream pin's ConnectionMediaType,
-// then a full enumeration of its types (counted by UpstreamQueries, refusals and failed
-// answers by UpstreamRefusals). A source stopped while its
-// worker is blocked in Receive waits for that worker, so such a source must be stopped
-// after the renderer (or the block lifted first); held samples do not have that effect,
-// since a source's stop releases a worker waiting for a buffer.
+// the count goes on). KeepDataCopies keeps copies of the last samples' data.
+// QueueDataCopies makes the pin a paced sink: it keeps a copy of every sample in a queue
+// that the consumer empties with TakeDataCopies, and a Receive that finds the queue full
+// waits for room (ReceiveCanBlock then answers S_OK), so upstream delivers no faster than
+// the consumer takes. A sample whose wait is ended by a stop or a flush is answered
+// VFW_E_WRONG_STATE / S_FALSE and neither counted nor recorded, so every counted sample
+// of such a run has its copy in the queue (unless the copy could not be allocated).
+// Stopping the renderer therefore always frees an upstream worker held up here.
 //
 // EndOfStream is recorded and, while active and not flushing, passes EC_COMPLETE to the
 // filter's event sink. BeginFlush, EndFlush and NewSegment are recorded.
 //
-// Ownership: the pin is a member of its filter and shares its reference count. It owns
-// one reference on its own allocator, one on the notified allocator, one per held
-// sample. Threading: connection changes run under the filter's state lock (CBasePin).
-// Scripts and records live behind m_dataLock, a leaf lock: under it the pin only
-// copies, allocates and takes references; the event sink is called and samples are read
-// and released outside it. Tests and tools may read and script from any thread while
-// the worker delivers. The Wait
-// operations block on a condition with a deadline and never sleep.
+// A derived pin can behave like another kind of downstream filter through the protected
+// hooks (Answer, AfterReceive) and by overriding the type, allocator and state
+// operations; it stays bound by the locking rules below.
+//
+// Ownership: the pin is owned by its filter and shares its reference count. It owns one
+// reference on its own allocator and one on the notified allocator. Threading: connection
+// changes run under the filter's state lock (CBasePin). Settings and records live behind
+// m_dataLock, a leaf lock: under it the pin only copies, allocates and takes references;
+// the event sink is called and samples are read outside it. Hosts and tests may read and
+// set from any thread while the worker delivers. The Wait operations block on a condition
+// with a deadline and never sleep.
 // Failure: no exception leaves an interface operation; a copy that cannot be allocated
 // is recorded as missing (DataCopies skips it) and Receive still succeeds.
 #pragma once
@@ -67,6 +63,7 @@
 #include <vector>
 
 #include "framework/base_pin.h"
+#include "framework/com_ptr.h"
 #include "framework/media_type.h"
 
 class CRendererInputPin : public CBasePin, public IMemInputPin {
@@ -136,7 +133,7 @@ class CRendererInputPin : public CBasePin, public IMemInputPin {
   // Receive for each sample in turn, up to the first answer other than S_OK (which is
   // returned); *nSamplesProcessed counts the samples answered S_OK.
   STDMETHODIMP ReceiveMultiple(IMediaSample** pSamples, LONG nSamples, LONG* nSamplesProcessed) override;
-  // S_OK while BlockReceive is on, else S_FALSE.
+  // S_OK while a queue of copies is kept (Receive may wait for room), else S_FALSE.
   STDMETHODIMP ReceiveCanBlock() override;
 
   // CBasePin
@@ -146,23 +143,10 @@ class CRendererInputPin : public CBasePin, public IMemInputPin {
   HRESULT Active() override;
   HRESULT Inactive() override;
 
-  // Scripts. Any thread, any time (connection-related ones take effect at the next
-  // connection).
+  // Settings. Any thread, any time (AcceptOnly takes effect at the next connection).
   // Narrows the accepted types: subtype GUID_NULL and width/height 0 leave that part
   // open; the height is compared without its sign (the sign only gives the row order).
   void AcceptOnly(const GUID& subtype, LONG width, LONG height);
-  // Every type check answers code (S_OK switches the refusal off).
-  void RefuseAllTypes(HRESULT code);
-  void SetPreferredTypes(const std::vector<CMediaType>& types);
-  void RefuseAllocator(bool refuse);
-  void SetAllocatorRequirements(const ALLOCATOR_PROPERTIES& props);
-  // Samples from index `from` on are answered `result` (after being recorded).
-  void SetReceiveResult(LONG from, HRESULT result);
-  void BlockReceive(bool block);
-  void AskUpstreamInReceive(bool ask);
-  // Keeps references to up to `count` received samples (0 releases and stops holding).
-  void HoldSamples(std::size_t count);
-  void ReleaseHeldSamples();
   // Keeps copies of the data of the last `count` samples (0: none, the default).
   void KeepDataCopies(std::size_t count);
   // Keeps a copy of every sample until taken, at most `capacity` at a time; Receive
@@ -183,8 +167,6 @@ class CRendererInputPin : public CBasePin, public IMemInputPin {
   // Subtypes of the types offered through ReceiveConnection, in order.
   std::vector<GUID> OfferedSubtypes() const;
   int EnumerationCount() const;
-  int UpstreamQueries() const;
-  int UpstreamRefusals() const;
   // The allocator from the last NotifyAllocator, with a reference (null: none).
   IMemAllocator* NotifiedAllocator() const;
   bool NotifiedOwnAllocator() const;
@@ -192,16 +174,29 @@ class CRendererInputPin : public CBasePin, public IMemInputPin {
   int NotifyAllocatorCount() const;
   // The pin's own allocator, with a reference (null until GetAllocator made it).
   IMemAllocator* OwnAllocator() const;
-  int HeldSampleCount() const;
-  int BlockedReceives() const;
 
   // Waits until at least count samples were received; false at the deadline.
   bool WaitForSamples(LONG count, std::chrono::milliseconds timeout) const;
   bool WaitForEndOfStream(std::chrono::milliseconds timeout) const;
-  // Until at least count upstream queries (AskUpstreamInReceive) have completed.
-  bool WaitForUpstreamQueries(int count, std::chrono::milliseconds timeout) const;
-  // Until a Receive is blocked by BlockReceive.
-  bool WaitForBlockedReceive(std::chrono::milliseconds timeout) const;
+
+ protected:
+  // The answer to sample `index`, which passed every check with `result` (S_OK or a
+  // refusal), before it is recorded. Runs on the delivering thread under m_dataLock: it
+  // may read only state of its own (behind a leaf lock of its own) and must not call
+  // back into the pin. The default keeps `result`.
+  virtual HRESULT Answer(LONG index, HRESULT result) {
+    static_cast<void>(index);
+    return result;
+  }
+  // Runs once sample `index` is recorded and counted with `answer`, outside every lock
+  // of the pin, before Receive returns; what it returns becomes Receive's answer and the
+  // sample's recorded result. The caller keeps its reference on pSample for the call.
+  // The default keeps `answer`.
+  virtual HRESULT AfterReceive(IMediaSample* pSample, LONG index, HRESULT answer) {
+    static_cast<void>(pSample);
+    static_cast<void>(index);
+    return answer;
+  }
 
  private:
   struct Restriction {
@@ -215,26 +210,12 @@ class CRendererInputPin : public CBasePin, public IMemInputPin {
   // Reads the sample into record and copy (the copy only when wanted). The caller owns
   // nothing of the sample but its reference for the call.
   static void ReadSample(IMediaSample* pSample, SampleRecord& record, std::vector<BYTE>* copy);
-  // Releases the held samples outside the lock.
-  void DropHeldSamples();
-  // QueryAccept and a full type enumeration on the upstream pin (outside every lock).
-  void AskUpstream();
 
   mutable std::mutex m_dataLock;
   mutable std::condition_variable m_changed;
 
-  // Scripts.
+  // Settings.
   Restriction m_restriction;
-  HRESULT m_refuseCode = S_OK;
-  std::vector<CMediaType> m_preferred;
-  bool m_refuseAllocator = false;
-  bool m_haveRequirements = false;
-  ALLOCATOR_PROPERTIES m_requirements{};
-  LONG m_resultFrom = -1;
-  HRESULT m_resultFromOn = S_OK;
-  bool m_block = false;
-  bool m_askUpstream = false;
-  std::size_t m_holdCount = 0;
   std::size_t m_copyCount = 0;
   bool m_copyQueue = false;  // m_copyCount is a queue's capacity, not a window
   std::size_t m_maxRecords = 65536;
@@ -242,10 +223,8 @@ class CRendererInputPin : public CBasePin, public IMemInputPin {
   // State.
   bool m_active = false;
   bool m_flushing = false;
-  int m_blockedNow = 0;
-  std::vector<IMediaSample*> m_held;
-  IMemAllocator* m_pOwnAllocator = nullptr;
-  IMemAllocator* m_pNotified = nullptr;
+  CComPtr<IMemAllocator> m_ownAllocator;
+  CComPtr<IMemAllocator> m_notified;
   bool m_notifiedOwn = false;
   bool m_notifiedReadOnly = false;
   int m_notifyCount = 0;
@@ -260,6 +239,4 @@ class CRendererInputPin : public CBasePin, public IMemInputPin {
   std::vector<Segment> m_segments;
   std::vector<GUID> m_offered;
   int m_enumerations = 0;
-  int m_upstreamQueries = 0;
-  int m_upstreamRefusals = 0;
 };

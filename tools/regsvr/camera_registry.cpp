@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "module/camera_identity.h"
+#include "identity/camera_identity.h"
 #include "platform/dshow_guids.h"
 #include "platform/guid.h"
 #include "platform/reg_key.h"

@@ -13,7 +13,7 @@
 
 #include <string>
 
-#include "module/camera_identity.h"
+#include "identity/camera_identity.h"
 #include "platform/shared_library.h"
 #include "platform/windows_types.h"
 

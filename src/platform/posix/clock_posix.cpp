@@ -29,4 +29,10 @@ std::tm LocalTimeNow() {
   return local;
 }
 
+std::int64_t MonotonicNanoseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
 }  // namespace platform

@@ -16,4 +16,15 @@ std::tm LocalTimeNow() {
   return local;
 }
 
+// The performance counter is one machine-wide clock; its frequency is fixed at boot.
+std::int64_t MonotonicNanoseconds() {
+  LARGE_INTEGER count{}, frequency{};
+  ::QueryPerformanceCounter(&count);
+  ::QueryPerformanceFrequency(&frequency);
+  // Whole seconds and the rest apart, so that the product cannot overflow.
+  const std::int64_t seconds = count.QuadPart / frequency.QuadPart;
+  const std::int64_t rest = count.QuadPart % frequency.QuadPart;
+  return seconds * 1000000000 + rest * 1000000000 / frequency.QuadPart;
+}
+
 }  // namespace platform

@@ -1,4 +1,4 @@
-#include "module/camera_identity.h"
+#include "identity/camera_identity.h"
 
 #include "diagnostics/log_file.h"
 #include "platform/guid.h"

@@ -1,4 +1,4 @@
-#include "module/camera_identity.h"
+#include "identity/camera_identity.h"
 
 #include <gtest/gtest.h>
 

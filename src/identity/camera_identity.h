@@ -1,4 +1,13 @@
-// The camera's identity: which camera this copy of the module is.
+// The camera's identity: which camera this copy of the module is. It sits below both
+// the filter (which carries the class identifier and loads its pictures from the
+// installation root of g_hModule) and the module (which looks the identity up at load,
+// hands it to its class factory and registers it), so neither reaches into the other.
+//
+//   // at process attach, on the loading thread:
+//   g_hModule = hModule;
+//   SetCameraIdentity(LookUpCameraIdentity(platform::GetModulePath(hModule)));
+//   // afterwards, on any thread:
+//   const CLSID clsid = g_pFilterClsid != nullptr ? *g_pFilterClsid : CLSID_Amberline;
 //
 // One module file can be installed at several paths; each copy looks its own path up in
 // the machine-wide list of custom sources (HKEY_LOCAL_MACHINE\SOFTWARE\Trelvox\Amberline,
@@ -8,7 +17,9 @@
 // the built-in identity "Trelvox Amberline" / CLSID_Amberline is used.
 //
 // The globals are written once, at process attach on the loading thread, and only read
-// afterwards (no locks). They are null before start-up.
+// afterwards (no locks). They are null before start-up, and stay null in a program that
+// links the filter without loading the module (tests, benchmarks): the filter then uses
+// the built-in class identifier and loads no pictures by itself.
 #pragma once
 
 #include <string>
