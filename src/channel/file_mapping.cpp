@@ -463,13 +463,16 @@ int CFileMapping::SetMediaSample(int index, std::int32_t width, std::int32_t hei
           leastHeld = d.LockCount;
         } else {
           if (d.LockCount < leastHeld) leastHeld = d.LockCount;
-          if (now - blockedSince >= kAbandonedHoldMs) {
+          // Measured from the same marked tick: a write in the millisecond the run began
+          // reads 0 ms, never a wrapped-around 2^32 - 1 that would drop a live hold.
+          const std::uint32_t blockedFor = (now | 1u) - blockedSince;
+          if (blockedFor >= kAbandonedHoldMs) {
             // Only the holds present at every write of the run are abandoned; a live
             // consumer holds for milliseconds, and one that holds now is between its lock
             // and its copy: its hold stays, and this write waits for its unlock.
             g_Log.Write(0, L"Frame %d has been held through every write for %lu ms; the hold (count %d) is taken "
                            L"as abandoned.\n",
-                        index, static_cast<DWORD>(now - blockedSince), static_cast<int>(leastHeld));
+                        index, static_cast<DWORD>(blockedFor), static_cast<int>(leastHeld));
             Step(d.LockCount, -leastHeld);
             blockedSince = 0;
             write = d.LockCount <= 0;
