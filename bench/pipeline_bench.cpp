@@ -196,7 +196,7 @@ class CPipelineRig {
     if (m_camera != nullptr) m_camera->Release();
     m_producer.Kill();
     int code = 0;
-    m_producer.Wait(10000, &code);
+    m_producer.Wait(std::chrono::milliseconds(10000), &code);
     std::error_code ignored;
     std::filesystem::remove_all(m_folder, ignored);
   }

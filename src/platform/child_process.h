@@ -1,40 +1,48 @@
 // CChildProcess: a program started by this process, for tools and tests that work
 // across processes.
 //
+//   CChildProcess producer;
+//   if (!producer.Start(path, {"--size", "640x480"})) return false;
+//   ...
+//   producer.Kill();
+//   int code = 0;
+//   if (!producer.Wait(std::chrono::seconds(10), &code)) ...   // still running
+//
 // Start runs the program with its arguments and, optionally, extra environment
 // variables added to this process's own; its standard streams are inherited. Wait has a
 // deadline and never hangs. Kill ends the program at once (SIGKILL / TerminateProcess).
 // CpuSeconds reads the processor time the child has used so far (for measurements).
-// Ownership: move-only; destroying a running child kills and reaps it.
+// Ownership: move-only; destroying (or assigning over) a running child kills and reaps it.
+// Threading: one thread at a time.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "platform/native_handle.h"
+#include "platform/timeout.h"
 
 class CChildProcess {
  public:
   using Environment = std::vector<std::pair<std::string, std::string>>;
 
-  CChildProcess() = default;
-  ~CChildProcess();
-  CChildProcess(CChildProcess&& other) noexcept;
-  CChildProcess& operator=(CChildProcess&& other) noexcept;
-  CChildProcess(const CChildProcess&) = delete;
-  CChildProcess& operator=(const CChildProcess&) = delete;
-
+  // False when a child started by this object still runs, or the program cannot be started.
   bool Start(const std::string& program, const std::vector<std::string>& arguments,
              const Environment& extraEnvironment = {});
-  // True when the child ended within timeoutMs; its exit code is stored (128 + signal
-  // number for a child ended by a signal).
-  bool Wait(int timeoutMs, int* exitCode);
+  // True when the child ended within the timeout; its exit code is stored (128 + signal
+  // number for a child ended by a signal) and the child is no longer running. False when
+  // it still runs, or when no child runs.
+  bool Wait(std::chrono::milliseconds timeout, int* exitCode);
+  // Ends the running child at once; Wait collects it.
   void Kill();
-  bool IsRunning() const { return m_running; }
+  // True from a successful Start until a Wait saw the child end.
+  bool IsRunning() const { return m_process.IsValid(); }
   // User plus system processor time of the running child in seconds, at the system's
   // finest resolution (nanoseconds on Linux); negative when it cannot be read.
   double CpuSeconds() const;
 
  private:
-  long long m_id = 0;  // process id (Linux) or process handle (Windows)
-  bool m_running = false;
+  platform::CProcessHandle m_process;
 };

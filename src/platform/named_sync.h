@@ -1,5 +1,14 @@
 // Named synchronisation objects shared by the processes of one user: CNamedMutex and
-// CNamedEvent.
+// CNamedEvent, for handing the frame region between a producer and its cameras.
+//
+//   CNamedMutex access;
+//   bool created = false;
+//   if (access.Create(L"Local\\AmberlineAccess", &created) != ERROR_SUCCESS) return;
+//   const WaitResult wait = access.Wait(std::chrono::milliseconds(100));
+//   if (wait == WaitResult::kAcquired || wait == WaitResult::kAbandoned) {
+//     ...  // after kAbandoned, mend what the dead owner may have left half done
+//     access.Release();
+//   }
 //
 // Open finds an existing object; Create makes one (or opens it when it exists) and says
 // which happened. Objects live while any process holds them, as on Windows.
@@ -7,66 +16,57 @@
 // CNamedMutex is recursive for its owner. When an owner dies while holding it, the next
 // waiter acquires it and is told so (kAbandoned), as a Windows wait returns
 // WAIT_ABANDONED. CNamedEvent is manual-reset (stays set until Reset) or automatic-reset
-// (one waiter passes, and the event resets); waits take a timeout in milliseconds or
-// kInfinite. On Windows these are the named kernel objects; elsewhere small shared
-// segments with per-user names, mode 0600, holding a robust process-shared pthread mutex
-// or an event's state word that waiters sleep on (a futex), so that a process dying while
-// it waits or sets leaves nothing behind. Setting an event that is already set does
-// nothing, on both systems.
+// (one waiter passes, and the event resets). Waits take a timeout (timeout.h:
+// std::chrono::milliseconds, or platform::kInfinite). On Windows these are the named
+// kernel objects; elsewhere small shared segments with per-user names, mode 0600, holding
+// a robust process-shared pthread mutex or an event's state word that waiters sleep on (a
+// futex), so that a process dying while it waits or sets leaves nothing behind. Setting
+// an event that is already set does nothing, on both systems.
 //
-// Ownership: move-only; Close or the destructor drops this holder. A mutex must be
-// released by the thread that acquired it. Threading: Wait/Set/Reset/Release may be
-// called from any thread; Open/Create/Close from one thread at a time.
+// Ownership: move-only; Close or the destructor drops this holder. Threading:
+// Wait/Set/Reset/Release may be called from any thread; Open/Create/Close and moves from
+// one thread at a time, while no other thread uses the object. Failure: Open and Create
+// return system error codes (ERROR_FILE_NOT_FOUND, ...) and keep what the object held
+// before; the other operations report failure in their result and leave the system's
+// last error (errno elsewhere).
 #pragma once
 
-#include <atomic>
-#include <cstdint>
+#include <chrono>
 #include <string>
 
+#include "platform/native_handle.h"
+#include "platform/timeout.h"
 #include "platform/windows_types.h"
-
-namespace platform {
-inline constexpr DWORD kInfinite = 0xFFFFFFFFu;
-}
 
 enum class WaitResult { kAcquired, kAbandoned, kTimeout, kFailed };
 
 class CNamedMutex {
  public:
-  CNamedMutex() = default;
-  ~CNamedMutex();
-  CNamedMutex(CNamedMutex&& other) noexcept;
-  CNamedMutex& operator=(CNamedMutex&& other) noexcept;
-  CNamedMutex(const CNamedMutex&) = delete;
-  CNamedMutex& operator=(const CNamedMutex&) = delete;
-
   LONG Open(const std::wstring& name);
   // Not initially owned.
   LONG Create(const std::wstring& name, bool* created);
+  // Drops this holder. A mutex the object's threads still hold stays held by them (as a
+  // Windows handle closed by its owner leaves the mutex owned until that thread ends).
   void Close();
   bool IsOpen() const;
 
-  WaitResult Wait(DWORD timeoutMs);
+  // kAcquired, or kAbandoned when the previous owner died holding it (the caller owns it
+  // now and what it guarded may be half done), kTimeout when another thread held it for
+  // the whole timeout, kFailed when the object is not open or the system failed. A thread
+  // that holds it acquires it again at once (each acquisition needs its own Release).
+  WaitResult Wait(std::chrono::milliseconds timeout);
+  // Until every caller passes a duration.
+  WaitResult Wait(DWORD timeoutMs) { return Wait(platform::TimeoutFromMilliseconds(timeoutMs)); }
+  // Releases one acquisition of the calling thread, made through this object. False,
+  // with nothing changed, when the calling thread does not hold it through this object.
   bool Release();
 
  private:
-  std::intptr_t m_handle = 0;    // HANDLE on Windows; descriptor + 1 elsewhere
-  void* m_shared = nullptr;      // the mapped segment (not used on Windows)
-  // Acquisitions made through this object's mapping and not yet released: while any is
-  // left the mapping must outlive the object (not used on Windows).
-  std::atomic<std::int64_t> m_acquired{0};
-  std::wstring m_name;
+  platform::CNamedObjectHandle m_object;
 };
 
 class CNamedEvent {
  public:
-  CNamedEvent() = default;
-  ~CNamedEvent();
-  CNamedEvent(CNamedEvent&& other) noexcept;
-  CNamedEvent& operator=(CNamedEvent&& other) noexcept;
-  CNamedEvent(const CNamedEvent&) = delete;
-  CNamedEvent& operator=(const CNamedEvent&) = delete;
-
   LONG Open(const std::wstring& name);
   // manualReset and initialState apply only when this call creates the event.
   LONG Create(const std::wstring& name, bool manualReset, bool initialState, bool* created);
@@ -75,14 +75,14 @@ class CNamedEvent {
 
   bool Set();
   bool Reset();
-  // True when the event was signalled within timeoutMs (an automatic-reset event is
-  // reset by the wait that passes).
-  bool Wait(DWORD timeoutMs);
+  // True when the event was set within the timeout (an automatic-reset event is reset by
+  // the wait that passes); false on timeout or failure.
+  bool Wait(std::chrono::milliseconds timeout);
+  // Until every caller passes a duration.
+  bool Wait(DWORD timeoutMs) { return Wait(platform::TimeoutFromMilliseconds(timeoutMs)); }
 
  private:
-  std::intptr_t m_handle = 0;    // HANDLE on Windows; descriptor + 1 elsewhere
-  void* m_shared = nullptr;      // the mapped segment (not used on Windows)
-  std::wstring m_name;
+  platform::CNamedObjectHandle m_object;
 };
 
 namespace platform {

@@ -1,7 +1,6 @@
 // The message list of CNotifyQueue, the same on every system.
 #include <chrono>
 
-#include "platform/named_sync.h"
 #include "platform/notify_queue.h"
 
 void CNotifyQueue::Post(const NotifyMessage& message) {
@@ -12,12 +11,12 @@ void CNotifyQueue::Post(const NotifyMessage& message) {
   m_posted.notify_one();
 }
 
-bool CNotifyQueue::WaitMessage(DWORD timeoutMs, NotifyMessage* message) {
+bool CNotifyQueue::WaitMessage(std::chrono::milliseconds timeout, NotifyMessage* message) {
   std::unique_lock<std::mutex> lock(m_mutex);
   const auto ready = [this] { return !m_messages.empty(); };
-  if (timeoutMs == platform::kInfinite) {
+  if (timeout == platform::kInfinite) {
     m_posted.wait(lock, ready);
-  } else if (!m_posted.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready)) {
+  } else if (!m_posted.wait_for(lock, std::chrono::milliseconds(platform::WaitMilliseconds(timeout)), ready)) {
     return false;
   }
   if (message != nullptr) *message = m_messages.front();

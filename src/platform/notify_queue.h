@@ -4,17 +4,27 @@
 // elsewhere a CNotifyQueue. PostNotifyMessage posts (never sends) one message to it.
 //
 // CNotifyQueue receives such messages: on Windows it owns a message-only window on a
-// thread of its own; elsewhere it is a queue. WaitMessage takes the oldest message,
-// waiting up to timeoutMs. Ownership: move-less; the owner keeps it alive while any
-// channel may post to it. Threading: posting from any thread; one reader.
+// thread of its own; elsewhere it is a queue.
+//
+//   CNotifyQueue notifications;
+//   channel.Init(/*isServer=*/true, notifications.Window());
+//   NotifyMessage message{};
+//   while (notifications.WaitMessage(std::chrono::milliseconds(0), &message)) Handle(message);
+//
+// Ownership: not movable (the window refers to it); the owner keeps it alive while any
+// channel may post to it. Threading: posting from any thread; one reader. Failure:
+// posting reports it (the system's last error says why); a message the system could not
+// queue is lost, as a full message queue loses a post.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
 
+#include "platform/timeout.h"
 #include "platform/windows_types.h"
 
 class CNotifyQueue;
@@ -42,8 +52,11 @@ class CNotifyQueue {
   CNotifyQueue(const CNotifyQueue&) = delete;
   CNotifyQueue& operator=(const CNotifyQueue&) = delete;
 
+  // What a channel posts to: stays the same for the queue's life.
   NotifyWindow Window();
-  bool WaitMessage(DWORD timeoutMs, NotifyMessage* message);
+  // Takes the oldest message into *message (may be null: dropped), waiting for one up to
+  // the timeout (platform::kInfinite: no limit); false when none came.
+  bool WaitMessage(std::chrono::milliseconds timeout, NotifyMessage* message);
 
   // Adds a message for WaitMessage: called by PostNotifyMessage where the queue itself is
   // the target, and by the window on Windows.

@@ -9,11 +9,19 @@
 // arrived before or while it waited for a slow reader (kStopped; on Linux the wait
 // includes the stop, so a reader that stops reading cannot hold a stopping tool; on
 // Windows a write waits for its reader), or any other failure.
+//
+//   platform::COutputFile out;
+//   if (!out.Create("capture.y4m")) return false;
+//   if (out.Write(frame.data(), frame.size()) != platform::COutputFile::Result::kWritten) ...
+//   if (!out.Close()) ...   // a failure the system reports only on closing
+//
 // Ownership: move-only; the file closes with the object. One thread at a time.
 #pragma once
 
 #include <cstddef>
 #include <string>
+
+#include "platform/native_handle.h"
 
 namespace platform {
 
@@ -21,23 +29,16 @@ class COutputFile {
  public:
   enum class Result { kWritten, kReaderGone, kStopped, kFailed };
 
-  COutputFile() = default;
-  ~COutputFile();
-  COutputFile(COutputFile&& other) noexcept;
-  COutputFile& operator=(COutputFile&& other) noexcept;
-  COutputFile(const COutputFile&) = delete;
-  COutputFile& operator=(const COutputFile&) = delete;
-
   // path in UTF-8. False when it cannot be created or opened, or a stop request came
   // while a named pipe waited for its reader.
   bool Create(const std::string& path);
-  bool IsOpen() const { return m_handle != nullptr; }
+  bool IsOpen() const { return m_file.IsValid(); }
   Result Write(const void* data, std::size_t size);
-  // False when the system reports a failure on closing.
+  // False when the system reports a failure on closing (true when nothing was open).
   bool Close();
 
  private:
-  void* m_handle = nullptr;  // HANDLE on Windows; the descriptor plus one elsewhere.
+  CFileHandle m_file;
 };
 
 }  // namespace platform

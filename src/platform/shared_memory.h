@@ -1,4 +1,12 @@
-// CSharedMemory: a named memory region shared by the processes of one user.
+// CSharedMemory: a named memory region shared by the processes of one user (the frame
+// channel's region).
+//
+//   CSharedMemory region;
+//   bool created = false;
+//   if (region.Create(L"Local\\AmberlineFrames", size, &created) != ERROR_SUCCESS) return;
+//   void* header = region.MapView(0, headerSize);   // offsets: multiples of the granularity
+//   ...
+//   CSharedMemory::UnmapView(header, headerSize);
 //
 // Open finds an existing region; Create makes a new one (zero-filled) or, when one
 // exists, opens it, and says which happened. Views map a window of the region into this
@@ -20,29 +28,28 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/native_handle.h"
 #include "platform/windows_types.h"
 
 class CSharedMemory {
  public:
-  CSharedMemory() = default;
-  ~CSharedMemory();
-  CSharedMemory(CSharedMemory&& other) noexcept;
-  CSharedMemory& operator=(CSharedMemory&& other) noexcept;
-  CSharedMemory(const CSharedMemory&) = delete;
-  CSharedMemory& operator=(const CSharedMemory&) = delete;
-
+  // Both keep what the object held before when they fail; on success the previous region
+  // is dropped after the new one is held (reopening the name this object alone holds
+  // keeps the region).
   LONG Open(const std::wstring& name);
+  // size (not 0) applies only when this call creates the region.
   LONG Create(const std::wstring& name, std::uint64_t size, bool* created);
   void Close();
   bool IsOpen() const;
 
-  // Maps size bytes at offset for reading and writing; null on failure.
+  // Maps size bytes at offset for reading and writing; null on failure (not open, size 0,
+  // an offset that is not a multiple of AllocationGranularity(), a window past the end).
   void* MapView(std::uint64_t offset, std::size_t size) const;
+  // Unmaps a view MapView returned, given its size.
   static bool UnmapView(void* view, std::size_t size);
 
  private:
-  std::intptr_t m_handle = 0;   // HANDLE on Windows; descriptor + 1 elsewhere
-  std::wstring m_name;          // for the closing protocol (not used on Windows)
+  platform::CNamedObjectHandle m_object;
 };
 
 namespace platform {

@@ -439,16 +439,16 @@ TEST_F(FileMappingTest, ProducerIsToldOfEveryChangeOfTheClientCountOnce) {
   ASSERT_EQ(consumer.Init(false, nullptr), 0);
   NotifyMessage message{};
   consumer.NotifyServerAboutClientConnection(true, L"a", 1, 1);
-  ASSERT_TRUE(window.WaitMessage(10000, &message));
+  ASSERT_TRUE(window.WaitMessage(std::chrono::milliseconds(10000), &message));
   EXPECT_EQ(message.message, channel::kClientCountMessage);
   EXPECT_EQ(message.wParam, 1u);
   EXPECT_EQ(message.lParam, 0);
   consumer.NotifyServerAboutClientConnection(true, L"a", 1, 1);  // no change
   consumer.NotifyServerAboutClientConnection(true, L"b", 1, 1);
-  ASSERT_TRUE(window.WaitMessage(10000, &message));
+  ASSERT_TRUE(window.WaitMessage(std::chrono::milliseconds(10000), &message));
   EXPECT_EQ(message.wParam, 2u) << "an unchanged count posts nothing";
   consumer.NotifyServerAboutClientConnection(false, L"a", 0, 0);
-  ASSERT_TRUE(window.WaitMessage(10000, &message));
+  ASSERT_TRUE(window.WaitMessage(std::chrono::milliseconds(10000), &message));
   EXPECT_EQ(message.wParam, 1u);
   producer.Destroy();
   EXPECT_FALSE(producer.IsCreated());
@@ -807,12 +807,12 @@ TEST_F(FileMappingTest, ProducerAndTwoConsumerProcessesExchangeByteExactFrames) 
       testing_support::StartChild(second, "channel-consumer", {"second", "20", "per-operation"}, names.Environment()));
   ASSERT_TRUE(testing_support::StartChild(producer, "channel-producer", {"100000"}, names.Environment()));
   int code = -1;
-  ASSERT_TRUE(first.Wait(90000, &code));
+  ASSERT_TRUE(first.Wait(std::chrono::milliseconds(90000), &code));
   EXPECT_EQ(code, 0);
-  ASSERT_TRUE(second.Wait(90000, &code));
+  ASSERT_TRUE(second.Wait(std::chrono::milliseconds(90000), &code));
   EXPECT_EQ(code, 0);
   producer.Kill();
-  producer.Wait(10000, &code);
+  producer.Wait(std::chrono::milliseconds(10000), &code);
   // The killed producer was the last holder; the next one to open and close the channel
   // finds the region abandoned and removes it.
   CFileMapping cleanup;
@@ -830,7 +830,7 @@ int HolderChild(int argc, char** argv) {
   if (ready.Open(platform::Utf8ToWide(argv[0])) != ERROR_SUCCESS) return 4;
   const std::string what = argv[1];
   if (what == "mutex" || what == "half-registered") {
-    if (!consumer.WaitAccessMutex(platform::kInfinite)) return 5;
+    if (!consumer.WaitAccessMutex(INFINITE)) return 5;
     if (what == "half-registered") {
       if (consumer.MapView(0, channel::kHeaderSize) != 0) return 6;
       reinterpret_cast<channel::RegionHeader*>(consumer.View())->ClientCount += 1;
@@ -854,10 +854,10 @@ void KillWhileHolding(const CChannelNamespace& names, const char* what) {
   CChildProcess child;
   ASSERT_TRUE(testing_support::StartChild(child, "channel-holder", {platform::WideToUtf8(eventName), what},
                                           names.Environment()));
-  ASSERT_TRUE(ready.Wait(30000));
+  ASSERT_TRUE(ready.Wait(std::chrono::milliseconds(30000)));
   child.Kill();
   int code = 0;
-  ASSERT_TRUE(child.Wait(10000, &code));
+  ASSERT_TRUE(child.Wait(std::chrono::milliseconds(10000), &code));
 }
 
 TEST_F(FileMappingTest, ProducerCarriesOnAfterAConsumerDiedHoldingTheFrame) {
@@ -970,7 +970,7 @@ TEST_F(FileMappingTest, RegionLeftByProcessesThatAllDiedStartsAgainFromZeros) {
   }
   child.Kill();
   int code = 0;
-  ASSERT_TRUE(child.Wait(10000, &code));
+  ASSERT_TRUE(child.Wait(std::chrono::milliseconds(10000), &code));
   CFileMapping fresh;
   ASSERT_EQ(fresh.Init(false, nullptr), 0);
   EXPECT_EQ(fresh.GetServerResolution(), (std::pair<std::int32_t, std::int32_t>{0, 0}));
@@ -999,7 +999,7 @@ void WriteAsLayoutOnlyProducer(std::int32_t n) {
   ASSERT_EQ(region.Open(channel::ObjectName(L"Trelvox_FileMapping")), ERROR_SUCCESS);
   auto* base = static_cast<std::uint8_t*>(region.MapView(0, channel::kHeaderSize + kBytes));
   ASSERT_NE(base, nullptr);
-  ASSERT_EQ(access.Wait(10000), WaitResult::kAcquired);
+  ASSERT_EQ(access.Wait(std::chrono::milliseconds(10000)), WaitResult::kAcquired);
   FrameDescriptor& d = reinterpret_cast<channel::RegionHeader*>(base)->Frames[0];
   d.Width = kWidth;
   d.Height = kHeight;
@@ -1028,7 +1028,7 @@ TEST_F(FileMappingTest, KilledProducerLeavesEveryCameraWithoutAFrameUntilAnyProd
   StartProducerProcess(producer, names, running);
   producer.Kill();
   int code = 0;
-  ASSERT_TRUE(producer.Wait(10000, &code));
+  ASSERT_TRUE(producer.Wait(std::chrono::milliseconds(10000), &code));
   EXPECT_TRUE(testing_support::WaitUntil([&] { return FrameNow(running) == -1; }, 2000))
       << "the frozen frame is withdrawn within 2 s";
   CFileMapping openedLater;
@@ -1075,7 +1075,7 @@ TEST_F(FileMappingTest, SecondProducerStandsAsideAndLeavesTheCamerasToTheFirst) 
 
   first.Kill();
   int code = 0;
-  ASSERT_TRUE(first.Wait(10000, &code));
+  ASSERT_TRUE(first.Wait(std::chrono::milliseconds(10000), &code));
   EXPECT_TRUE(testing_support::WaitUntil([&] { return FrameNow(consumer) == -1; }, 2000));
   CFileMapping next;
   ASSERT_EQ(next.Init(true, nullptr), 0);
@@ -1135,13 +1135,13 @@ TEST_F(FileMappingTest, WithdrawnStaleClientIsPostedAndRegistersAgainAtItsNextRe
   const DWORD now = platform::GetTickCount();
   consumer.NotifyServerAboutClientConnection(true, L"paused", kWidth, kHeight);
   NotifyMessage message{};
-  ASSERT_TRUE(window.WaitMessage(10000, &message));
+  ASSERT_TRUE(window.WaitMessage(std::chrono::milliseconds(10000), &message));
   EXPECT_EQ(message.wParam, 1u);
   g_fakeTick = now;
   ASSERT_EQ(Write(producer, 1), 0);
   g_fakeTick = now + 60000;
   ASSERT_EQ(Write(producer, 2), 0);
-  ASSERT_TRUE(window.WaitMessage(10000, &message));
+  ASSERT_TRUE(window.WaitMessage(std::chrono::milliseconds(10000), &message));
   EXPECT_EQ(message.message, channel::kClientCountMessage);
   EXPECT_EQ(message.wParam, 0u) << "the withdrawal is posted as any other";
   FrameDescriptor d{};
@@ -1149,7 +1149,7 @@ TEST_F(FileMappingTest, WithdrawnStaleClientIsPostedAndRegistersAgainAtItsNextRe
   ASSERT_EQ(consumer.LockMediaSample(0, &d), 0);
   ASSERT_EQ(consumer.GetMediaSampleData(0, copy.data(), kBytes, L"paused", kWidth, kHeight), 0);
   consumer.UnlockMediaSample(0);
-  ASSERT_TRUE(window.WaitMessage(10000, &message));
+  ASSERT_TRUE(window.WaitMessage(std::chrono::milliseconds(10000), &message));
   EXPECT_EQ(message.wParam, 1u) << "the paused consumer is back at its next frame";
 }
 
@@ -1175,7 +1175,7 @@ TEST_F(FileMappingTest, KilledConsumersLeaveAFullTableAndALiveConsumerGetsIn) {
   for (CChildProcess& child : consumers) {
     child.Kill();
     int code = 0;
-    ASSERT_TRUE(child.Wait(10000, &code));
+    ASSERT_TRUE(child.Wait(std::chrono::milliseconds(10000), &code));
   }
   std::vector<std::uint8_t> copy(kBytes);
   std::vector<ClientEntry> clients;
@@ -1211,7 +1211,7 @@ TEST_F(FileMappingTest, PeerKeepingTheAccessMutexDelaysEveryOperationOnlyForItsW
   CChildProcess holder;  // a stopped or hung peer: holds the mutex and never lets go
   ASSERT_TRUE(testing_support::StartChild(holder, "channel-holder", {platform::WideToUtf8(eventName), "mutex"},
                                           names.Environment()));
-  ASSERT_TRUE(ready.Wait(30000));
+  ASSERT_TRUE(ready.Wait(std::chrono::milliseconds(30000)));
 
   struct Results {
     int lock = 0, copy = 0, write = 0, resolutionSet = 0, logoSet = 0;
@@ -1244,7 +1244,7 @@ TEST_F(FileMappingTest, PeerKeepingTheAccessMutexDelaysEveryOperationOnlyForItsW
   const bool returned = calls.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
   holder.Kill();  // lets a call that hangs go, so that the test can end
   int code = 0;
-  ASSERT_TRUE(holder.Wait(10000, &code));
+  ASSERT_TRUE(holder.Wait(std::chrono::milliseconds(10000), &code));
   ASSERT_TRUE(returned) << "a call waited for the mutex without limit";
   const Results r = calls.get();
   EXPECT_EQ(r.lock, -1) << "no frame: the placeholder";

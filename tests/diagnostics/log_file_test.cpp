@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <algorithm>
 #include <cerrno>
 #include <regex>
@@ -119,8 +120,8 @@ TEST(LogFileTest, TwoProcessesAppendToOneFileWithoutLosingOrTearingEntries) {
   ASSERT_TRUE(testing_support::StartChild(a, "log-append", {path.string(), std::to_string(kLines), "A"}));
   ASSERT_TRUE(testing_support::StartChild(b, "log-append", {path.string(), std::to_string(kLines), "B"}));
   int codeA = -1, codeB = -1;
-  ASSERT_TRUE(a.Wait(60000, &codeA));
-  ASSERT_TRUE(b.Wait(60000, &codeB));
+  ASSERT_TRUE(a.Wait(std::chrono::milliseconds(60000), &codeA));
+  ASSERT_TRUE(b.Wait(std::chrono::milliseconds(60000), &codeB));
   EXPECT_EQ(codeA, 0);
   EXPECT_EQ(codeB, 0);
   const std::string text = testing_support::ReadText(path);

@@ -2,6 +2,7 @@
 // two writers passing the size together, and with several processes.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <set>
@@ -147,7 +148,7 @@ TEST(LogRotationTest, ProcessesPassingTheSizeTogetherRotateOnceAndLoseNoEntry) {
   testing_support::WriteFile(go, "");
   for (CChildProcess& writer : writers) {
     int code = -1;
-    ASSERT_TRUE(writer.Wait(60000, &code));
+    ASSERT_TRUE(writer.Wait(std::chrono::milliseconds(60000), &code));
     EXPECT_EQ(code, 0);
   }
   const std::string older = LogMessages(path.string() + ".1");

@@ -70,7 +70,7 @@ class CameraProcessTest : public testing::Test {
     CChildProcess child;
     int code = -1;
     EXPECT_TRUE(child.Start(program, arguments, m_names.Environment()));
-    EXPECT_TRUE(child.Wait(kTimeoutMs, &code)) << program << " did not end";
+    EXPECT_TRUE(child.Wait(std::chrono::milliseconds(kTimeoutMs), &code)) << program << " did not end";
     return code;
   }
   ToolRun RunCapture(std::vector<std::string> arguments) {
@@ -118,7 +118,7 @@ class CameraProcessTest : public testing::Test {
     ASSERT_FALSE(pid.empty());
     EXPECT_EQ(RunTool("/bin/sh", {"-c", "kill -TERM " + pid}), 0);
     int code = -1;
-    ASSERT_TRUE(m_producer.Wait(kTimeoutMs, &code)) << "the producer did not stop";
+    ASSERT_TRUE(m_producer.Wait(std::chrono::milliseconds(kTimeoutMs), &code)) << "the producer did not stop";
     EXPECT_EQ(code, 0) << testing_support::ReadFile(ProducerOutputFile());
   }
   // Starts amberline-capture with its process id in a file, so that the test can send
@@ -268,7 +268,7 @@ TEST_F(CameraProcessTest, VideoPipedFromFfmpegIsShownMovingLetterboxedUprightInI
       {"--size", "640x480", "--seconds", "4", "--png", Out("png").string(), "--sheet", Out("sheet.png").string()});
   ASSERT_EQ(run.exitCode, 0) << run.transcript;
   int code = -1;
-  ASSERT_TRUE(m_producer.Wait(kTimeoutMs, &code));
+  ASSERT_TRUE(m_producer.Wait(std::chrono::milliseconds(kTimeoutMs), &code));
   EXPECT_EQ(code, 0) << testing_support::ReadFile(ProducerOutputFile());
   EXPECT_NE(testing_support::ReadFile(ProducerOutputFile()).find("Producing 1280x720 at 30 fps from standard input"),
             std::string::npos)
@@ -356,7 +356,7 @@ TEST_F(CameraProcessTest, RunningCameraFallsBackToThePlaceholderWhenTheProducerS
       << "the camera delivered no frames";
   StopProducer();
   int code = -1;
-  ASSERT_TRUE(capture.Wait(kTimeoutMs, &code));
+  ASSERT_TRUE(capture.Wait(std::chrono::milliseconds(kTimeoutMs), &code));
   ASSERT_EQ(code, 0) << testing_support::ReadFile(transcript);
 
   EXPECT_EQ(FirstDifference(ReadPng(Out("png") / PngName(1)), picture), "") << "frame 1";
@@ -425,7 +425,7 @@ TEST_P(CameraProcessSignalTest, ASignalStopsTheCaptureWithItsSummaryAndWithdraws
   ASSERT_EQ(m_consumer.GetClientCount(), 1);
   Signal(CapturePidFile(), signal);
   int code = -1;
-  ASSERT_TRUE(capture.Wait(kTimeoutMs, &code)) << "the capture did not stop";
+  ASSERT_TRUE(capture.Wait(std::chrono::milliseconds(kTimeoutMs), &code)) << "the capture did not stop";
   // At once, not after the producer's scan for clients it has not seen for a while.
   EXPECT_EQ(m_consumer.GetClientCount(), 0) << "the client entry was left behind";
   const std::string text = testing_support::ReadFile(transcript);
@@ -482,7 +482,7 @@ TEST_F(CameraProcessTest, ASlowReaderOfAPipeGetsEveryFrameAndAReaderThatLeavesSt
   bool whole = false;
   std::thread reader([&] { whole = readSlowly(0, &read); });
   int code = -1;
-  const bool ended = capture.Wait(kTimeoutMs, &code);
+  const bool ended = capture.Wait(std::chrono::milliseconds(kTimeoutMs), &code);
   if (!ended || code != 0) release();
   reader.join();
   ASSERT_TRUE(ended);
@@ -501,7 +501,7 @@ TEST_F(CameraProcessTest, ASlowReaderOfAPipeGetsEveryFrameAndAReaderThatLeavesSt
   std::thread leaver([&] { whole = readSlowly(3, &read); });
   EXPECT_TRUE(WaitUntil([&] { return !ChannelObjects().empty(); }, kTimeoutMs)) << "the camera opened no channel";
   code = -1;
-  const bool stopped = capture.Wait(kTimeoutMs, &code);
+  const bool stopped = capture.Wait(std::chrono::milliseconds(kTimeoutMs), &code);
   if (!stopped) release();
   leaver.join();
   ASSERT_TRUE(stopped) << "the capture did not notice its reader had gone";
@@ -540,7 +540,7 @@ TEST_F(CameraProcessTest, ASlowReaderOfAPipeGetsEveryFrameAndAReaderThatLeavesSt
     Signal(CapturePidFile(), "INT");
   }
   code = -1;
-  const bool interrupted = gotOne && capture.Wait(kTimeoutMs, &code);
+  const bool interrupted = gotOne && capture.Wait(std::chrono::milliseconds(kTimeoutMs), &code);
   if (!gotOne) release();
   letGo.set_value();
   stuck.join();
@@ -559,7 +559,7 @@ TEST_F(CameraProcessTest, InterruptedWithoutAProducerTheCameraRemovesItsChannelO
   EXPECT_FALSE(ChannelObjects().empty());
   Signal(CapturePidFile(), "INT");
   int code = -1;
-  ASSERT_TRUE(capture.Wait(kTimeoutMs, &code));
+  ASSERT_TRUE(capture.Wait(std::chrono::milliseconds(kTimeoutMs), &code));
   const std::string text = testing_support::ReadFile(transcript);
   EXPECT_EQ(code, 130) << text;
   EXPECT_NE(text.find("stopped by an interrupt"), std::string::npos) << text;

@@ -231,7 +231,7 @@ int SoakDie(int argc, char** argv) {
     return false;
   };
   if (kind == "mutex") {
-    if (!channel.WaitAccessMutex(platform::kInfinite)) return 5;
+    if (!channel.WaitAccessMutex(INFINITE)) return 5;
   } else if (kind == "write") {
     std::uint8_t* source = HalfGuardedBuffer(kFrameBytes);
     if (source == nullptr) return 5;
@@ -286,7 +286,7 @@ TEST(ChannelCrash, ProducerKilledInTheMiddleOfAFrameLeavesNoTornFrame) {
   CChildProcess writer;
   ASSERT_TRUE(testing_support::StartChild(writer, "soak-die", {"write", "writer"}, names.Environment()));
   int code = -1;
-  ASSERT_TRUE(writer.Wait(kChildExitMs, &code));
+  ASSERT_TRUE(writer.Wait(std::chrono::milliseconds(kChildExitMs), &code));
   ASSERT_EQ(code, 128 + SIGKILL) << "the writer died in the middle of its copy";
 
   // The first lock meets the abandoned mutex; none may deliver the half-written frame.
@@ -356,14 +356,14 @@ class CrashSoak : public testing::Test {
   void Kill(CChildProcess& child) {
     child.Kill();
     int code = 0;
-    ASSERT_TRUE(child.Wait(kChildExitMs, &code)) << "a killed child did not end";
+    ASSERT_TRUE(child.Wait(std::chrono::milliseconds(kChildExitMs), &code)) << "a killed child did not end";
     ++m_counts.kills;
   }
   // Asks the child in slot to end cleanly and expects exit status 0.
   void Stop(CChildProcess& child, int slot, const char* what) {
     Slot(slot).stop.store(1);
     int code = -1;
-    ASSERT_TRUE(child.Wait(kChildExitMs, &code)) << what << " did not stop (hang)";
+    ASSERT_TRUE(child.Wait(std::chrono::milliseconds(kChildExitMs), &code)) << what << " did not stop (hang)";
     EXPECT_EQ(code, 0) << what;
   }
 
@@ -467,7 +467,7 @@ TEST_F(CrashSoak, ChannelKeepsWorkingThroughKilledProducersAndConsumers) {
       CChildProcess child;
       ASSERT_TRUE(Start(child, -1, "soak-die", {kind, name}));
       int code = -1;
-      ASSERT_TRUE(child.Wait(kChildExitMs, &code)) << kind << " child hung; " << describe();
+      ASSERT_TRUE(child.Wait(std::chrono::milliseconds(kChildExitMs), &code)) << kind << " child hung; " << describe();
       ++m_counts.deaths;
       if (code == 98) {
         ++m_counts.unreached;
@@ -599,7 +599,7 @@ TEST_F(CrashSoak, CameraHostKilledMidStreamDoesNotStopTheOtherCameras) {
     int code = -1;
     ASSERT_TRUE(regsvr.Start(AMBERLINE_REGSVR_PATH, {"-s", testing_support::StagedModulePath().string()},
                              m_names.Environment()));
-    ASSERT_TRUE(regsvr.Wait(kChildExitMs, &code));
+    ASSERT_TRUE(regsvr.Wait(std::chrono::milliseconds(kChildExitMs), &code));
     ASSERT_EQ(code, 0);
   }
   CChildProcess producer;
@@ -667,7 +667,7 @@ TEST_F(CrashSoak, CameraHostKilledMidStreamDoesNotStopTheOtherCameras) {
       CChildProcess child;
       ASSERT_TRUE(Start(child, -1, "soak-die", {kind, "soak-camera-die-" + std::to_string(runs)}));
       int code = -1;
-      ASSERT_TRUE(child.Wait(kChildExitMs, &code)) << kind << " child hung";
+      ASSERT_TRUE(child.Wait(std::chrono::milliseconds(kChildExitMs), &code)) << kind << " child hung";
       EXPECT_EQ(code, 128 + SIGKILL) << kind << " child";
       ++m_counts.deaths;
       for (int i = 0; i < kHosts; ++i)

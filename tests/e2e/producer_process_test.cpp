@@ -40,7 +40,7 @@ int RunProducer(const CChannelNamespace& names, const std::vector<std::string>& 
     EXPECT_TRUE(child.Start("/bin/sh", shell, names.Environment()));
   }
   int code = -1;
-  EXPECT_TRUE(child.Wait(kTimeoutMs, &code)) << "the producer did not end";
+  EXPECT_TRUE(child.Wait(std::chrono::milliseconds(kTimeoutMs), &code)) << "the producer did not end";
   *output = testing_support::ReadFile(out);
   return code;
 }
@@ -95,7 +95,7 @@ TEST(ProducerProcessTest, DeliversUprightFramesOfItsSizeAndStopsCleanly) {
   EXPECT_FALSE(bottomLeft[0] < 60 && bottomLeft[1] < 60 && bottomLeft[2] > 150) << "not flipped";
 
   int code = -1;
-  ASSERT_TRUE(producer.Wait(60000, &code));
+  ASSERT_TRUE(producer.Wait(std::chrono::milliseconds(60000), &code));
   EXPECT_EQ(code, 0);
   EXPECT_EQ(consumer.LockMediaSample(0, &d), -1) << "a stopped producer leaves the cameras on their placeholder";
 }
@@ -126,7 +126,7 @@ TEST(ProducerProcessTest, SecondProducerRefusesToStartUnlessAllowed) {
                              names.Environment()));
   }
   int code = -1;
-  ASSERT_TRUE(second.Wait(60000, &code));
+  ASSERT_TRUE(second.Wait(std::chrono::milliseconds(60000), &code));
   EXPECT_EQ(code, 3) << "refused";
   if (!platform::kIsWindows) {
     const std::string message = testing_support::ReadFile(said);
@@ -141,11 +141,11 @@ TEST(ProducerProcessTest, SecondProducerRefusesToStartUnlessAllowed) {
 
   CChildProcess allowed;
   ASSERT_TRUE(allowed.Start(AMBERLINE_PRODUCER_PATH, {"--frames", "5", "--allow-second-producer"}, names.Environment()));
-  ASSERT_TRUE(allowed.Wait(60000, &code));
+  ASSERT_TRUE(allowed.Wait(std::chrono::milliseconds(60000), &code));
   EXPECT_EQ(code, 0);
   first.Kill();
   // Ended before this test's channel closes, so that the close is the last and removes it.
-  EXPECT_TRUE(first.Wait(60000, &code));
+  EXPECT_TRUE(first.Wait(std::chrono::milliseconds(60000), &code));
 }
 
 TEST(ProducerProcessTest, CommandLineAndFrameSizeAreCheckedBeforeAnyFrame) {
@@ -211,7 +211,7 @@ TEST(ProducerProcessTest, StreamFileIsSentUprightAtItsOwnSizeAndRateAndLoops) {
   ExpectBgr(&frame[step * 47 + 65 * 3], 0, 0, 255, "the top line, last in memory, is red");
 
   int code = -1;
-  ASSERT_TRUE(producer.Wait(kTimeoutMs, &code));
+  ASSERT_TRUE(producer.Wait(std::chrono::milliseconds(kTimeoutMs), &code));
   EXPECT_EQ(code, 0);
   // Twelve frames at the stream's 10 a second: the last is due 1.1 s after the first.
   EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1100)) << "paced by the header";
@@ -252,8 +252,8 @@ TEST(ProducerProcessTest, SlowStreamStopsAtOnceOnSigterm) {
   CChildProcess kill;
   ASSERT_TRUE(kill.Start("/bin/sh", {"-c", "kill -TERM $(cat \"$0\")", pid.string()}));
   int code = -1;
-  ASSERT_TRUE(kill.Wait(kTimeoutMs, &code));
-  ASSERT_TRUE(producer.Wait(10000, &code)) << "the producer slept through the stop request";
+  ASSERT_TRUE(kill.Wait(std::chrono::milliseconds(kTimeoutMs), &code));
+  ASSERT_TRUE(producer.Wait(std::chrono::milliseconds(10000), &code)) << "the producer slept through the stop request";
   EXPECT_EQ(code, 0);
 }
 
@@ -278,7 +278,7 @@ TEST(ProducerProcessTest, PictureKeepsItsAspectRatioBetweenBlackBars) {
   consumer.UnlockMediaSample(0);
   producer.Kill();
   int code = -1;
-  EXPECT_TRUE(producer.Wait(kTimeoutMs, &code));
+  EXPECT_TRUE(producer.Wait(std::chrono::milliseconds(kTimeoutMs), &code));
   const testing_support::CPicture shown = testing_support::PictureFromFrame(frame.data(), frame.size(), 320, 240);
   ASSERT_EQ(shown.width, 320);
   for (const int y : {0, 59, 180, 239}) {

@@ -2,6 +2,7 @@
 // it loads name the file and the line instead of failing without a word.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -21,7 +22,7 @@ int RunRegsvr(const std::vector<std::string>& args, const std::filesystem::path&
   CChildProcess regsvr;
   if (!regsvr.Start("/bin/sh", shellArgs, {{"AMBERLINE_TEST_ERR_FILE", errors.string()}})) return -1;
   int code = -1;
-  if (!regsvr.Wait(60000, &code)) return -2;
+  if (!regsvr.Wait(std::chrono::milliseconds(60000), &code)) return -2;
   return code;
 }
 

@@ -4,6 +4,7 @@
 // client entry in the producer's table, and a media type attached to a sample.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <atomic>
 #include <cstring>
 #include <mutex>
@@ -231,7 +232,7 @@ TEST_F(CameraStreamingTest, PeerKeepingTheChannelLockedGivesThePlaceholderAndSto
   CChildProcess holder;
   ASSERT_TRUE(testing_support::StartChild(holder, "channel-holder", {platform::WideToUtf8(eventName), "mutex"},
                                           m_namespace.Environment()));
-  ASSERT_TRUE(ready.Wait(30000));
+  ASSERT_TRUE(ready.Wait(std::chrono::milliseconds(30000)));
   const LONG seen = Input()->SampleCount();
   EXPECT_TRUE(Input()->WaitForSamples(seen + 2, kDeadline)) << "the stream goes on";
   EXPECT_EQ(Input()->DataCopies().back().bytes, SolidFrame(320, 240, 1, 2, 3));

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "platform/shared_library.h"
 #include "platform/wide_string.h"
 #include "support/registry_fixture.h"
@@ -25,7 +27,7 @@ AMBERLINE_CHILD_MODE("load-module", LoadModule);
 bool LoadInChild(int* exitCode) {
   CChildProcess child;
   if (!testing_support::StartChild(child, "load-module", {testing_support::StagedModulePath().string()})) return false;
-  if (child.Wait(20000, exitCode)) return true;
+  if (child.Wait(std::chrono::milliseconds(20000), exitCode)) return true;
   child.Kill();
   return false;
 }

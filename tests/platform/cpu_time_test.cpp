@@ -48,7 +48,7 @@ TEST(CpuTimeTest, ARunningChildReportsTheTimeItSpendsAndAnEndedOneNone) {
   EXPECT_GE(used, 0.05) << "the spinning child's time was not counted";
   child.Kill();
   int code = 0;
-  ASSERT_TRUE(child.Wait(10000, &code));
+  ASSERT_TRUE(child.Wait(std::chrono::milliseconds(10000), &code));
   EXPECT_LT(child.CpuSeconds(), 0);
 }
 

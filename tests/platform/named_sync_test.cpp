@@ -20,7 +20,7 @@ namespace {
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
-constexpr DWORD kLong = 20000;  // a wait that only ends this long when something is broken
+constexpr milliseconds kLong{20000};  // a wait that only ends this long when something is broken
 
 std::wstring UniqueName(const std::wstring& what) {
   GUID guid{};
@@ -58,12 +58,12 @@ class CMutexHolderThread {
         return;
       }
       held.set_value(mutex.Wait(kLong));
-      m_release.get_future().wait_for(milliseconds(kLong));
+      m_release.get_future().wait_for(kLong);
       m_released = mutex.Release();
     });
   }
   ~CMutexHolderThread() { Finish(); }
-  WaitResult Held() { return m_held.wait_for(milliseconds(kLong)) == std::future_status::ready ? m_held.get() : WaitResult::kFailed; }
+  WaitResult Held() { return m_held.wait_for(kLong) == std::future_status::ready ? m_held.get() : WaitResult::kFailed; }
   bool Finish() {
     if (m_thread.joinable()) {
       m_release.set_value();
@@ -88,11 +88,11 @@ TEST(NamedSyncTest, OpenFindsOnlyCreatedObjects) {
   EXPECT_EQ(mutex.Open(name), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(event.Open(name), ERROR_FILE_NOT_FOUND);
   EXPECT_FALSE(mutex.IsOpen());
-  EXPECT_EQ(mutex.Wait(0), WaitResult::kFailed);
+  EXPECT_EQ(mutex.Wait(milliseconds(0)), WaitResult::kFailed);
   EXPECT_FALSE(mutex.Release());
   EXPECT_FALSE(event.Set());
   EXPECT_FALSE(event.Reset());
-  EXPECT_FALSE(event.Wait(0));
+  EXPECT_FALSE(event.Wait(milliseconds(0)));
 
   bool created = false;
   CNamedMutex creator;
@@ -105,7 +105,7 @@ TEST(NamedSyncTest, OpenFindsOnlyCreatedObjects) {
   CNamedEvent eventCreator = CreatedEvent(name + L"e", true);
   EXPECT_EQ(event.Open(name + L"e"), ERROR_SUCCESS);
   ASSERT_TRUE(eventCreator.Set());
-  EXPECT_TRUE(event.Wait(0));
+  EXPECT_TRUE(event.Wait(milliseconds(0)));
 
   // Gone with their last holders.
   creator.Close();
@@ -121,17 +121,17 @@ TEST(NamedSyncTest, OpenFindsOnlyCreatedObjects) {
 TEST(NamedMutexTest, IsRecursiveForItsOwnerOnly) {
   const std::wstring name = UniqueName(L"recursive");
   CNamedMutex mutex = CreatedMutex(name);
-  ASSERT_EQ(mutex.Wait(0), WaitResult::kAcquired);
+  ASSERT_EQ(mutex.Wait(milliseconds(0)), WaitResult::kAcquired);
   ASSERT_EQ(mutex.Wait(platform::kInfinite), WaitResult::kAcquired);
   CNamedMutex sameThread;
   ASSERT_EQ(sameThread.Open(name), ERROR_SUCCESS);
-  ASSERT_EQ(sameThread.Wait(0), WaitResult::kAcquired);
+  ASSERT_EQ(sameThread.Wait(milliseconds(0)), WaitResult::kAcquired);
 
   auto tryElsewhere = [&name] {
     return std::async(std::launch::async, [&name] {
              CNamedMutex other;
              if (other.Open(name) != ERROR_SUCCESS) return WaitResult::kFailed;
-             const WaitResult result = other.Wait(0);
+             const WaitResult result = other.Wait(milliseconds(0));
              if (result == WaitResult::kAcquired) other.Release();
              return result;
            }).get();
@@ -151,9 +151,9 @@ TEST(NamedMutexTest, WaitTimesOutWhileAnotherThreadHoldsIt) {
   CMutexHolderThread holder(name);
   ASSERT_EQ(holder.Held(), WaitResult::kAcquired);
 
-  EXPECT_EQ(mutex.Wait(0), WaitResult::kTimeout);
+  EXPECT_EQ(mutex.Wait(milliseconds(0)), WaitResult::kTimeout);
   const auto start = steady_clock::now();
-  EXPECT_EQ(mutex.Wait(60), WaitResult::kTimeout);
+  EXPECT_EQ(mutex.Wait(milliseconds(60)), WaitResult::kTimeout);
   EXPECT_GE(steady_clock::now() - start, milliseconds(40));
   EXPECT_FALSE(mutex.Release()) << "only the owner releases";
 
@@ -185,10 +185,10 @@ TEST(NamedMutexTest, OwnerThreadEndingWithItClosedLeavesItAbandoned) {
     // Closed (and the thread ended) without releasing.
   }).join();
   EXPECT_EQ(mutex.Wait(kLong), WaitResult::kAbandoned);
-  EXPECT_EQ(mutex.Wait(0), WaitResult::kAcquired) << "the caller owns it now";
+  EXPECT_EQ(mutex.Wait(milliseconds(0)), WaitResult::kAcquired) << "the caller owns it now";
   EXPECT_TRUE(mutex.Release());
   EXPECT_TRUE(mutex.Release());
-  EXPECT_EQ(mutex.Wait(0), WaitResult::kAcquired) << "abandonment is reported once";
+  EXPECT_EQ(mutex.Wait(milliseconds(0)), WaitResult::kAcquired) << "abandonment is reported once";
   EXPECT_TRUE(mutex.Release());
 }
 
@@ -204,7 +204,7 @@ int HoldMutex(int argc, char** argv) {
     return 3;
   if (mutex.Wait(kLong) != WaitResult::kAcquired) return 4;
   ready.Set();
-  never.Wait(60000);
+  never.Wait(milliseconds(60000));
   return 5;
 }
 AMBERLINE_CHILD_MODE("mutex-hold", HoldMutex);
@@ -219,7 +219,7 @@ TEST(NamedMutexTest, OwnerProcessKilledLeavesItAbandonedToTheNextWaiter) {
   ASSERT_TRUE(testing_support::StartChild(child, "mutex-hold",
                                           {Utf8(name), Utf8(readyName), Utf8(neverName)}));
   ASSERT_TRUE(ready.Wait(kLong));
-  EXPECT_EQ(mutex.Wait(50), WaitResult::kTimeout);
+  EXPECT_EQ(mutex.Wait(milliseconds(50)), WaitResult::kTimeout);
 
   // A waiter already blocked when the owner dies is woken.
   auto waiter = std::async(std::launch::async, [&mutex] { return mutex.Wait(kLong); });
@@ -232,8 +232,71 @@ TEST(NamedMutexTest, OwnerProcessKilledLeavesItAbandonedToTheNextWaiter) {
   // The waiter's thread ended owning it; this thread gets it next.
   EXPECT_EQ(mutex.Wait(kLong), WaitResult::kAbandoned);
   EXPECT_TRUE(mutex.Release());
-  EXPECT_EQ(mutex.Wait(0), WaitResult::kAcquired);
+  EXPECT_EQ(mutex.Wait(milliseconds(0)), WaitResult::kAcquired);
   EXPECT_TRUE(mutex.Release());
+}
+
+TEST(NamedMutexTest, ReleaseChangesNothingForAThreadThatDoesNotHoldIt) {
+  const std::wstring name = UniqueName(L"foreign-release");
+  const std::wstring readyName = UniqueName(L"foreign-release-ready");
+  CNamedMutex mutex = CreatedMutex(name);
+  CNamedEvent ready = CreatedEvent(readyName, false);
+  CChildProcess child;
+  ASSERT_TRUE(testing_support::StartChild(child, "mutex-hold",
+                                          {Utf8(name), Utf8(readyName), Utf8(UniqueName(L"never"))}));
+  ASSERT_TRUE(ready.Wait(kLong));
+
+  // Held by a thread of another process, which this process's checks never saw lock it.
+  EXPECT_FALSE(mutex.Release());
+  EXPECT_EQ(mutex.Wait(milliseconds(0)), WaitResult::kTimeout) << "a refused release freed it";
+
+  child.Kill();
+  int code = 0;
+  ASSERT_TRUE(child.Wait(kLong, &code));
+  EXPECT_FALSE(mutex.Release()) << "nobody holds an abandoned mutex";
+  EXPECT_EQ(mutex.Wait(kLong), WaitResult::kAbandoned) << "a refused release took the abandonment";
+  EXPECT_TRUE(mutex.Release());
+  EXPECT_FALSE(mutex.Release());
+
+  // A thread that starts after a holder thread ended owning it (the system may give it the
+  // dead thread's id) does not hold it either: it is told of the abandonment.
+  std::thread([&mutex] { EXPECT_EQ(mutex.Wait(kLong), WaitResult::kAcquired); }).join();
+  std::thread([&mutex] {
+    EXPECT_FALSE(mutex.Release());
+    EXPECT_EQ(mutex.Wait(kLong), WaitResult::kAbandoned);
+    EXPECT_TRUE(mutex.Release());
+    EXPECT_FALSE(mutex.Release());
+  }).join();
+  EXPECT_EQ(mutex.Wait(milliseconds(0)), WaitResult::kAcquired);
+  EXPECT_TRUE(mutex.Release());
+}
+
+TEST(NamedSyncTest, NegativeTimeoutsOnlyLookAndLongOnesAreNotCutShort) {
+  const std::wstring name = UniqueName(L"timeouts");
+  CNamedEvent event = CreatedEvent(name, false);
+  CNamedMutex mutex = CreatedMutex(name + L"-mutex");
+  EXPECT_FALSE(event.Wait(milliseconds(-1))) << "no wait, and not an endless one";
+  EXPECT_FALSE(event.Wait(std::chrono::hours(-1)));
+
+  // Longer than 32-bit milliseconds: a wait that ended after the remainder (5 ms) would
+  // miss the set.
+  const milliseconds beyond32Bits(0x100000005LL);
+  auto waiter = std::async(std::launch::async, [&event, beyond32Bits] { return event.Wait(beyond32Bits); });
+  EXPECT_EQ(waiter.wait_for(milliseconds(100)), std::future_status::timeout);
+  ASSERT_TRUE(event.Set());
+  EXPECT_TRUE(waiter.get());
+
+  CMutexHolderThread holder(name + L"-mutex");
+  ASSERT_EQ(holder.Held(), WaitResult::kAcquired);
+  EXPECT_EQ(mutex.Wait(milliseconds(-1)), WaitResult::kTimeout);
+  auto mutexWaiter = std::async(std::launch::async, [&mutex, beyond32Bits] {
+    const WaitResult result = mutex.Wait(beyond32Bits);
+    if (result == WaitResult::kAcquired) mutex.Release();
+    return result;
+  });
+  EXPECT_EQ(mutexWaiter.wait_for(milliseconds(100)), std::future_status::timeout);
+  EXPECT_TRUE(holder.Finish());
+  EXPECT_EQ(mutexWaiter.get(), WaitResult::kAcquired);
 }
 
 // --- Event -------------------------------------------------------------------------------
@@ -241,7 +304,7 @@ TEST(NamedMutexTest, OwnerProcessKilledLeavesItAbandonedToTheNextWaiter) {
 TEST(NamedEventTest, ManualResetStaysSetForEveryWaiterUntilReset) {
   const std::wstring name = UniqueName(L"manual");
   CNamedEvent event = CreatedEvent(name, true);
-  EXPECT_FALSE(event.Wait(0));
+  EXPECT_FALSE(event.Wait(milliseconds(0)));
   std::vector<std::future<bool>> waiters;
   for (int i = 0; i < 3; ++i)
     waiters.push_back(std::async(std::launch::async, [&name] {
@@ -250,10 +313,10 @@ TEST(NamedEventTest, ManualResetStaysSetForEveryWaiterUntilReset) {
     }));
   ASSERT_TRUE(event.Set());
   for (auto& waiter : waiters) EXPECT_TRUE(waiter.get());
-  EXPECT_TRUE(event.Wait(0));
+  EXPECT_TRUE(event.Wait(milliseconds(0)));
   EXPECT_TRUE(event.Wait(platform::kInfinite));
   ASSERT_TRUE(event.Reset());
-  EXPECT_FALSE(event.Wait(0));
+  EXPECT_FALSE(event.Wait(milliseconds(0)));
 }
 
 TEST(NamedEventTest, AutomaticResetPassesOneWaiterPerSet) {
@@ -277,14 +340,14 @@ TEST(NamedEventTest, AutomaticResetPassesOneWaiterPerSet) {
   };
 
   ASSERT_TRUE(event.Set());
-  EXPECT_TRUE(passedReaches(1, milliseconds(kLong)));
+  EXPECT_TRUE(passedReaches(1, kLong));
   EXPECT_FALSE(passedReaches(2, milliseconds(100))) << "one Set passed both waiters";
-  EXPECT_FALSE(event.Wait(0)) << "the passing waiter reset it";
+  EXPECT_FALSE(event.Wait(milliseconds(0))) << "the passing waiter reset it";
   ASSERT_TRUE(event.Set());
-  EXPECT_TRUE(passedReaches(2, milliseconds(kLong)));
+  EXPECT_TRUE(passedReaches(2, kLong));
   for (auto& waiter : waiters) waiter.join();
   EXPECT_EQ(passed.load(), 2);
-  EXPECT_FALSE(event.Wait(0));
+  EXPECT_FALSE(event.Wait(milliseconds(0)));
 }
 
 TEST(NamedEventTest, InitialStateAndTypeComeFromTheCreator) {
@@ -294,22 +357,22 @@ TEST(NamedEventTest, InitialStateAndTypeComeFromTheCreator) {
   bool created = true;
   ASSERT_EQ(again.Create(name, true, false, &created), ERROR_SUCCESS);
   EXPECT_FALSE(created);
-  EXPECT_TRUE(again.Wait(0)) << "still set: a second Create changes nothing";
-  EXPECT_FALSE(event.Wait(0)) << "automatic reset, as created";
+  EXPECT_TRUE(again.Wait(milliseconds(0))) << "still set: a second Create changes nothing";
+  EXPECT_FALSE(event.Wait(milliseconds(0))) << "automatic reset, as created";
   event.Set();
   event.Set();
-  EXPECT_TRUE(again.Wait(0));
-  EXPECT_FALSE(again.Wait(0)) << "setting a set event does not count twice";
+  EXPECT_TRUE(again.Wait(milliseconds(0)));
+  EXPECT_FALSE(again.Wait(milliseconds(0))) << "setting a set event does not count twice";
 }
 
 TEST(NamedEventTest, WaitTimesOut) {
   CNamedEvent event = CreatedEvent(UniqueName(L"timeout"), true);
   const auto start = steady_clock::now();
-  EXPECT_FALSE(event.Wait(60));
+  EXPECT_FALSE(event.Wait(milliseconds(60)));
   EXPECT_GE(steady_clock::now() - start, milliseconds(40));
   const auto zero = steady_clock::now();
-  EXPECT_FALSE(event.Wait(0));
-  EXPECT_LT(steady_clock::now() - zero, milliseconds(kLong));
+  EXPECT_FALSE(event.Wait(milliseconds(0)));
+  EXPECT_LT(steady_clock::now() - zero, kLong);
 }
 
 TEST(NamedEventTest, MovingTransfersTheHolder) {
@@ -320,13 +383,13 @@ TEST(NamedEventTest, MovingTransfersTheHolder) {
   CNamedEvent assigned;
   assigned = std::move(moved);
   ASSERT_TRUE(assigned.Set());
-  EXPECT_TRUE(assigned.Wait(0));
+  EXPECT_TRUE(assigned.Wait(milliseconds(0)));
 
   // Windows keeps mutexes and events in one namespace: a mutex needs a name of its own.
   CNamedMutex mutex = CreatedMutex(name + L"-mutex");
   CNamedMutex movedMutex(std::move(mutex));
   EXPECT_FALSE(mutex.IsOpen());
-  EXPECT_EQ(movedMutex.Wait(0), WaitResult::kAcquired);
+  EXPECT_EQ(movedMutex.Wait(milliseconds(0)), WaitResult::kAcquired);
   EXPECT_TRUE(movedMutex.Release());
 }
 
@@ -349,7 +412,7 @@ TEST(NamedEventTest, SetInAnotherProcessWakesAWaiterHere) {
   int code = -1;
   ASSERT_TRUE(child.Wait(kLong, &code));
   EXPECT_EQ(code, 0);
-  EXPECT_FALSE(event.Wait(0));
+  EXPECT_FALSE(event.Wait(milliseconds(0)));
 }
 
 TEST(NamedSyncTest, LowIntegrityLabelLeavesObjectsUsable) {
@@ -360,7 +423,7 @@ TEST(NamedSyncTest, LowIntegrityLabelLeavesObjectsUsable) {
     CNamedEvent other;
     ASSERT_EQ(other.Open(name), ERROR_SUCCESS);
     EXPECT_TRUE(other.Set());
-    EXPECT_TRUE(event.Wait(0)) << manualReset;
+    EXPECT_TRUE(event.Wait(milliseconds(0))) << manualReset;
   }
   const std::wstring mutexName = UniqueName(L"label-mutex");
   CNamedMutex mutex = CreatedMutex(mutexName);
@@ -368,7 +431,7 @@ TEST(NamedSyncTest, LowIntegrityLabelLeavesObjectsUsable) {
   platform::ApplyLowIntegrityLabel(UniqueName(L"missing"), platform::KernelObjectKind::kMutex);
   CNamedMutex other;
   ASSERT_EQ(other.Open(mutexName), ERROR_SUCCESS);
-  EXPECT_EQ(other.Wait(0), WaitResult::kAcquired);
+  EXPECT_EQ(other.Wait(milliseconds(0)), WaitResult::kAcquired);
   EXPECT_TRUE(other.Release());
 }
 

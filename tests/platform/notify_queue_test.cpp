@@ -11,7 +11,7 @@ namespace {
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
-constexpr DWORD kLong = 20000;
+constexpr milliseconds kLong{20000};
 constexpr UINT kMessage = 33003;  // what a channel posts; any application message will do
 
 TEST(NotifyQueueTest, MessagesArriveInOrderWithTheirParameters) {
@@ -32,7 +32,7 @@ TEST(NotifyQueueTest, MessagesArriveInOrderWithTheirParameters) {
   }
   poster.join();
   NotifyMessage extra{};
-  EXPECT_FALSE(queue.WaitMessage(0, &extra));
+  EXPECT_FALSE(queue.WaitMessage(std::chrono::milliseconds(0), &extra));
 }
 
 TEST(NotifyQueueTest, PostsFromSeveralThreadsKeepEachThreadsOrder) {
@@ -58,9 +58,9 @@ TEST(NotifyQueueTest, PostsFromSeveralThreadsKeepEachThreadsOrder) {
 TEST(NotifyQueueTest, WaitMessageTimesOutWhenNothingIsPosted) {
   CNotifyQueue queue;
   NotifyMessage message{};
-  EXPECT_FALSE(queue.WaitMessage(0, &message));
+  EXPECT_FALSE(queue.WaitMessage(std::chrono::milliseconds(0), &message));
   const auto start = steady_clock::now();
-  EXPECT_FALSE(queue.WaitMessage(60, &message));
+  EXPECT_FALSE(queue.WaitMessage(std::chrono::milliseconds(60), &message));
   EXPECT_GE(steady_clock::now() - start, milliseconds(40));
   // A message posted while waiting ends the wait.
   std::thread poster([&queue] { platform::PostNotifyMessage(queue.Window(), kMessage, 1, 2); });
@@ -81,7 +81,7 @@ TEST(NotifyQueueTest, QueuesAreSeparate) {
   NotifyMessage message{};
   EXPECT_TRUE(second.WaitMessage(kLong, &message));
   EXPECT_EQ(message.wParam, 7u);
-  EXPECT_FALSE(first.WaitMessage(0, &message));
+  EXPECT_FALSE(first.WaitMessage(std::chrono::milliseconds(0), &message));
 }
 
 }  // namespace

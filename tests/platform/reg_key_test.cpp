@@ -1,3 +1,4 @@
+#include <chrono>
 #include <algorithm>
 #include "platform/reg_key.h"
 
@@ -521,8 +522,8 @@ TEST_F(RegKeyTest, WritersInSeveralProcessesLoseNoUpdates) {
   EXPECT_TRUE(WriteValues(L"r"));
   int firstCode = -1;
   int secondCode = -1;
-  ASSERT_TRUE(first.Wait(60000, &firstCode));
-  ASSERT_TRUE(second.Wait(60000, &secondCode));
+  ASSERT_TRUE(first.Wait(std::chrono::milliseconds(60000), &firstCode));
+  ASSERT_TRUE(second.Wait(std::chrono::milliseconds(60000), &secondCode));
   EXPECT_EQ(firstCode, 0);
   EXPECT_EQ(secondCode, 0);
   ExpectAllValues({L"p", L"q", L"r"});

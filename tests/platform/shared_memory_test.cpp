@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -263,7 +264,7 @@ int HoldRegion(int argc, char** argv) {
       never.Create(platform::Utf8ToWide(argv[2]), true, false, &created) != ERROR_SUCCESS)
     return 5;
   ready.Set();
-  never.Wait(60000);
+  never.Wait(std::chrono::milliseconds(60000));
   return 6;
 }
 AMBERLINE_CHILD_MODE("shm-hold", HoldRegion);
@@ -282,7 +283,7 @@ TEST_P(SharedMemoryKilledHolderTest, RegionOfAKilledHolderIsNotReused) {
   ASSERT_TRUE(testing_support::StartChild(
       child, "shm-hold",
       {platform::WideToUtf8(name), platform::WideToUtf8(readyName), platform::WideToUtf8(neverName)}));
-  ASSERT_TRUE(ready.Wait(30000));
+  ASSERT_TRUE(ready.Wait(std::chrono::milliseconds(30000)));
   {
     CSharedMemory peek;
     ASSERT_EQ(peek.Open(name), ERROR_SUCCESS);
@@ -292,7 +293,7 @@ TEST_P(SharedMemoryKilledHolderTest, RegionOfAKilledHolderIsNotReused) {
   }
   child.Kill();
   int code = 0;
-  ASSERT_TRUE(child.Wait(30000, &code));
+  ASSERT_TRUE(child.Wait(std::chrono::milliseconds(30000), &code));
   CNamedEvent never;
   EXPECT_EQ(never.Open(neverName), ERROR_FILE_NOT_FOUND) << "died with its only holder";
 

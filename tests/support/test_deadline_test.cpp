@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <future>
 
@@ -48,7 +49,7 @@ TEST(TestDeadlineTest, AHangingTestEndsTheProgramWithAFailureThatNamesIt) {
   ASSERT_TRUE(testing_support::StartChild(child, "hang-past-deadline", {report.string()},
                                           {{"AMBERLINE_TEST_DEADLINE_SECONDS", "1"}}));
   int exitCode = -1;
-  const bool ended = child.Wait(60000, &exitCode);
+  const bool ended = child.Wait(std::chrono::milliseconds(60000), &exitCode);
   if (!ended) child.Kill();
   ASSERT_TRUE(ended) << "the hanging test held the program past its deadline";
   EXPECT_EQ(exitCode, testing_support::kTestDeadlineExitCode);

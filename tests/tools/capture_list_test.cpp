@@ -3,6 +3,7 @@
 // clear failures when the camera asked for is missing or cannot be made.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <regex>
 #include <string>
 #include <vector>
@@ -32,7 +33,7 @@ CaptureRun RunCapture(const testing_support::CTempDir& dir, std::vector<std::str
   arguments.insert(arguments.end(), {"--transcript", transcript});
   CChildProcess child;
   EXPECT_TRUE(child.Start(AMBERLINE_CAPTURE_PATH, arguments, environment));
-  EXPECT_TRUE(child.Wait(60000, &run.exitCode));
+  EXPECT_TRUE(child.Wait(std::chrono::milliseconds(60000), &run.exitCode));
   run.transcript = testing_support::ReadFile(transcript);
   return run;
 }
@@ -102,7 +103,7 @@ TEST(CaptureProcess, BadCommandLineExitsTwo) {
   CChildProcess child;
   ASSERT_TRUE(child.Start(AMBERLINE_CAPTURE_PATH, {"--frames", "none"}));
   int exitCode = -1;
-  ASSERT_TRUE(child.Wait(60000, &exitCode));
+  ASSERT_TRUE(child.Wait(std::chrono::milliseconds(60000), &exitCode));
   EXPECT_EQ(exitCode, 2);
 }
 

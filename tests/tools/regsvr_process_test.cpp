@@ -4,6 +4,7 @@
 // camera identity without a log folder, and failures that name their status.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -45,7 +46,7 @@ class RegsvrProcess : public testing::Test {
     CChildProcess child;
     ToolRun run;
     EXPECT_TRUE(child.Start("/bin/sh", shell, {{"AMBERLINE_TEST_OUT", out.string()}, {"AMBERLINE_TEST_ERR", err.string()}}));
-    EXPECT_TRUE(child.Wait(60000, &run.exitCode)) << "amberline-regsvr did not end";
+    EXPECT_TRUE(child.Wait(std::chrono::milliseconds(60000), &run.exitCode)) << "amberline-regsvr did not end";
     run.out = testing_support::ReadFile(out);
     run.err = testing_support::ReadFile(err);
     return run;

@@ -94,7 +94,7 @@ int RunRegsvr32(const std::vector<std::string>& switches, const std::filesystem:
     return -1;
   }
   int code = -1;
-  if (!tool.Wait(kTimeoutMs, &code)) {
+  if (!tool.Wait(std::chrono::milliseconds(kTimeoutMs), &code)) {
     ADD_FAILURE() << "regsvr32 did not end";
     return -1;
   }
@@ -431,7 +431,7 @@ TEST_F(PlatformHostTest, RegisteredCameraIsFoundByNameAndDeliversTheProducersFra
     EXPECT_EQ(WaitForPicture(m_branches[0], picture), "") << "the producer's picture, unchanged";
     EXPECT_EQ(WaitForPicture(m_branches[0].preview, picture), "") << "live frames on the preview output too";
     int code = -1;
-    ASSERT_TRUE(m_producer.Wait(kTimeoutMs, &code));
+    ASSERT_TRUE(m_producer.Wait(std::chrono::milliseconds(kTimeoutMs), &code));
     EXPECT_EQ(code, 0);
     EXPECT_EQ(WaitForPicture(m_branches[0], placeholder), "") << "after the producer ended";
 
@@ -463,7 +463,7 @@ TEST_F(PlatformHostTest, KilledProducerGivesThePlaceholderAgainAndAReturningOneI
     EXPECT_EQ(WaitForPicture(m_branches[0], picture), "") << "the producer's picture";
     m_producer.Kill();  // TerminateProcess: no shut-down of its channel
     int code = 0;
-    ASSERT_TRUE(m_producer.Wait(kTimeoutMs, &code));
+    ASSERT_TRUE(m_producer.Wait(std::chrono::milliseconds(kTimeoutMs), &code));
     EXPECT_EQ(WaitForPicture(m_branches[0], placeholder), "") << "not the dead producer's last frame";
     StartProducer(Out("picture.png"), 100000);
     EXPECT_EQ(WaitForPicture(m_branches[0], picture), "") << "a returning producer's picture";
@@ -570,7 +570,7 @@ TEST_F(PlatformHostTest, CaptureToolListsAndRecordsTheRegisteredCamera) {
     CChildProcess capture;
     int code = -1;
     EXPECT_TRUE(capture.Start(AMBERLINE_CAPTURE_PATH, arguments, m_names.Environment()));
-    EXPECT_TRUE(capture.Wait(kTimeoutMs, &code)) << "amberline-capture did not end";
+    EXPECT_TRUE(capture.Wait(std::chrono::milliseconds(kTimeoutMs), &code)) << "amberline-capture did not end";
     *transcript = testing_support::ReadText(file);
     return code;
   };

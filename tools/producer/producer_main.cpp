@@ -302,7 +302,7 @@ int main(int argc, char** argv) {
     else
       ++dropped;
     NotifyMessage message{};
-    while (notifications.WaitMessage(0, &message))
+    while (notifications.WaitMessage(std::chrono::milliseconds(0), &message))
       if (message.message == channel::kClientCountMessage)
         PrintClients(channel, static_cast<std::int32_t>(message.wParam));
     const auto due = [&](long long n) {

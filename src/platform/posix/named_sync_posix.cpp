@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstddef>
+#include <functional>
 #include <new>
 #include <utility>
 
@@ -18,10 +19,13 @@ namespace {
 
 using platform::posix::CSharedSegment;
 using platform::posix::SegmentAttachment;
+using platform::posix::SegmentHold;
 using platform::posix::SegmentKind;
 
 // A mutex segment: a robust, recursive, process-shared mutex. The kernel marks it when
-// its owner dies, and the next locker is told (EOWNERDEAD).
+// its owner dies, and the next locker is told (EOWNERDEAD). The segment holds nothing
+// else: which thread holds it through an object is kept in that object (SegmentHold), so
+// every build that uses this layout shares the mutex.
 struct MutexShared {
   pthread_mutex_t mutex;
 };
@@ -39,8 +43,6 @@ static_assert(sizeof(std::atomic<std::uint32_t>) == sizeof(std::uint32_t) &&
               "the event's words are plain 32-bit futex words");
 static_assert(sizeof(EventShared) == 8 && offsetof(EventShared, manualReset) == 4,
               "every process that opens the event sees the same two words");
-
-int Descriptor(std::intptr_t handle) { return static_cast<int>(handle) - 1; }
 
 timespec Now(clockid_t clock) {
   timespec now{};
@@ -122,113 +124,105 @@ void FutexWake(std::atomic<std::uint32_t>* word, int count) {
   ::syscall(SYS_futex, FutexWord(word), FUTEX_WAKE, count, nullptr, nullptr, 0);
 }
 
+// Attaches the named segment of kind and, on success, makes object hold it (the previous
+// holder is dropped after the new one is taken).
+LONG AttachTo(platform::CNamedObjectHandle* object, SegmentKind kind, const std::wstring& name, bool create,
+              std::size_t size, const std::function<bool(void*)>& initialise, bool* created) {
+  const CSharedSegment segment(kind, name);
+  SegmentAttachment attachment;
+  const LONG result = segment.Attach(create, create ? size : 0, size, initialise, &attachment);
+  if (result != ERROR_SUCCESS) return result;
+  object->Reset(SegmentHold::Of(segment, attachment, size));
+  if (created != nullptr) *created = attachment.created;
+  return ERROR_SUCCESS;
+}
+
+template <typename Shared>
+Shared* SharedOf(platform::CNamedObjectHandle& object) {
+  if (!object.IsValid()) {
+    errno = EBADF;
+    return nullptr;
+  }
+  return static_cast<Shared*>(object.Get().view);
+}
+
 }  // namespace
 
 // --- CNamedMutex -----------------------------------------------------------------------
 
 LONG CNamedMutex::Open(const std::wstring& name) {
-  SegmentAttachment attachment;
-  const LONG result =
-      CSharedSegment(SegmentKind::kMutex, name).Attach(false, 0, sizeof(MutexShared), nullptr, &attachment);
-  if (result != ERROR_SUCCESS) return result;
-  Close();
-  m_handle = static_cast<std::intptr_t>(attachment.descriptor) + 1;
-  m_shared = attachment.view;
-  m_name = name;
-  return ERROR_SUCCESS;
+  return AttachTo(&m_object, SegmentKind::kMutex, name, false, sizeof(MutexShared), nullptr, nullptr);
 }
 
 LONG CNamedMutex::Create(const std::wstring& name, bool* created) {
-  SegmentAttachment attachment;
-  const LONG result = CSharedSegment(SegmentKind::kMutex, name)
-                          .Attach(true, sizeof(MutexShared), sizeof(MutexShared), InitialiseMutex, &attachment);
-  if (result != ERROR_SUCCESS) return result;
-  Close();
-  m_handle = static_cast<std::intptr_t>(attachment.descriptor) + 1;
-  m_shared = attachment.view;
-  m_name = name;
-  if (created != nullptr) *created = attachment.created;
-  return ERROR_SUCCESS;
+  return AttachTo(&m_object, SegmentKind::kMutex, name, true, sizeof(MutexShared), InitialiseMutex, created);
 }
 
-void CNamedMutex::Close() {
-  if (m_handle == 0) return;
-  // A locked robust mutex is linked into its owner thread's list through this mapping,
-  // and the kernel writes to it when that thread ends: unmapping it would leave both
-  // pointing at freed address space. Such a mapping stays until the process ends (as on
-  // Windows, where the owner keeps the mutex until it releases it or ends).
-  void* view = m_acquired.load() > 0 ? nullptr : m_shared;
-  CSharedSegment(SegmentKind::kMutex, m_name).Detach(Descriptor(m_handle), view, sizeof(MutexShared));
-  m_handle = 0;
-  m_shared = nullptr;
-  m_acquired = 0;
-  m_name.clear();
-}
+void CNamedMutex::Close() { m_object.Reset(); }
 
-bool CNamedMutex::IsOpen() const { return m_handle != 0; }
+bool CNamedMutex::IsOpen() const { return m_object.IsValid(); }
 
-WaitResult CNamedMutex::Wait(DWORD timeoutMs) {
-  auto* shared = static_cast<MutexShared*>(m_shared);
-  if (shared == nullptr) {
-    errno = EBADF;
-    return WaitResult::kFailed;
-  }
+WaitResult CNamedMutex::Wait(std::chrono::milliseconds timeout) {
+  auto* shared = SharedOf<MutexShared>(m_object);
+  if (shared == nullptr) return WaitResult::kFailed;
+  const DWORD timeoutMs = platform::WaitMilliseconds(timeout);
   int r = 0;
-  if (timeoutMs == platform::kInfinite) r = pthread_mutex_lock(&shared->mutex);
+  if (timeoutMs == INFINITE) r = pthread_mutex_lock(&shared->mutex);
   else if (timeoutMs == 0) r = pthread_mutex_trylock(&shared->mutex);
   else r = TimedLock(&shared->mutex, timeoutMs);
-  switch (r) {
-    case 0:
-      ++m_acquired;
-      return WaitResult::kAcquired;
-    case EOWNERDEAD:
-      // The owner died holding it; the caller owns it now and what it guarded may be half
-      // done, which kAbandoned tells.
-      pthread_mutex_consistent(&shared->mutex);
-      ++m_acquired;
-      return WaitResult::kAbandoned;
-    case EBUSY:
-    case ETIMEDOUT:
-      return WaitResult::kTimeout;
-    default:
-      errno = r;
-      return WaitResult::kFailed;
+  if (r != 0 && r != EOWNERDEAD) {
+    if (r == EBUSY || r == ETIMEDOUT) return WaitResult::kTimeout;
+    errno = r;
+    return WaitResult::kFailed;
   }
+  // The owner died holding it; the caller owns it now and what it guarded may be half
+  // done, which kAbandoned tells.
+  if (r == EOWNERDEAD) pthread_mutex_consistent(&shared->mutex);
+  // Only this thread ever writes its own tag, and only while it holds the mutex: finding
+  // it means this acquisition is a repeat one (unless the acquisition took over from a
+  // dead owner, which is always a first one).
+  SegmentHold& hold = m_object.Get();
+  const std::uint64_t self = platform::posix::ThreadTag();
+  if (r == 0 && hold.LockOwner().load() == self) {
+    hold.LockDepth().fetch_add(1);
+  } else {
+    hold.LockDepth().store(1);
+    hold.LockOwner().store(self);
+  }
+  return r == 0 ? WaitResult::kAcquired : WaitResult::kAbandoned;
 }
 
 bool CNamedMutex::Release() {
-  auto* shared = static_cast<MutexShared*>(m_shared);
-  if (shared == nullptr) {
-    errno = EBADF;
-    return false;
-  }
-  // The owner's thread id is in the mutex; refusing others here (as unlock itself would)
-  // keeps a misuse from reaching the thread checker as an unlock of a foreign mutex.
-  if (std::atomic_ref<int>(shared->mutex.__data.__owner).load(std::memory_order_relaxed) != ::gettid()) {
+  auto* shared = SharedOf<MutexShared>(m_object);
+  if (shared == nullptr) return false;
+  // Refused before the mutex is touched: a thread that does not hold it through this
+  // object (another thread, or a thread of another process holds it, or nobody) must
+  // change nothing, and an unlock attempt would reach the thread checker as an unlock of
+  // a foreign mutex.
+  SegmentHold& hold = m_object.Get();
+  const std::uint64_t self = platform::posix::ThreadTag();
+  if (hold.LockOwner().load() != self) {
     errno = EPERM;
     return false;
   }
+  // Given up before the unlock: right after it another thread may acquire the mutex
+  // through this object and record itself.
+  const bool last = hold.LockDepth().fetch_sub(1) == 1;
+  if (last) hold.LockOwner().store(0);
   const int r = pthread_mutex_unlock(&shared->mutex);
   if (r != 0) {
-    errno = r;  // EPERM: the calling thread does not own it
+    if (last) hold.LockOwner().store(self);
+    hold.LockDepth().fetch_add(1);
+    errno = r;
     return false;
   }
-  --m_acquired;
   return true;
 }
 
 // --- CNamedEvent -----------------------------------------------------------------------
 
 LONG CNamedEvent::Open(const std::wstring& name) {
-  SegmentAttachment attachment;
-  const LONG result =
-      CSharedSegment(SegmentKind::kEvent, name).Attach(false, 0, sizeof(EventShared), nullptr, &attachment);
-  if (result != ERROR_SUCCESS) return result;
-  Close();
-  m_handle = static_cast<std::intptr_t>(attachment.descriptor) + 1;
-  m_shared = attachment.view;
-  m_name = name;
-  return ERROR_SUCCESS;
+  return AttachTo(&m_object, SegmentKind::kEvent, name, false, sizeof(EventShared), nullptr, nullptr);
 }
 
 LONG CNamedEvent::Create(const std::wstring& name, bool manualReset, bool initialState, bool* created) {
@@ -238,34 +232,16 @@ LONG CNamedEvent::Create(const std::wstring& name, bool manualReset, bool initia
     shared->signaled.store(initialState ? 1 : 0);
     return true;
   };
-  SegmentAttachment attachment;
-  const LONG result = CSharedSegment(SegmentKind::kEvent, name)
-                          .Attach(true, sizeof(EventShared), sizeof(EventShared), initialise, &attachment);
-  if (result != ERROR_SUCCESS) return result;
-  Close();
-  m_handle = static_cast<std::intptr_t>(attachment.descriptor) + 1;
-  m_shared = attachment.view;
-  m_name = name;
-  if (created != nullptr) *created = attachment.created;
-  return ERROR_SUCCESS;
+  return AttachTo(&m_object, SegmentKind::kEvent, name, true, sizeof(EventShared), initialise, created);
 }
 
-void CNamedEvent::Close() {
-  if (m_handle == 0) return;
-  CSharedSegment(SegmentKind::kEvent, m_name).Detach(Descriptor(m_handle), m_shared, sizeof(EventShared));
-  m_handle = 0;
-  m_shared = nullptr;
-  m_name.clear();
-}
+void CNamedEvent::Close() { m_object.Reset(); }
 
-bool CNamedEvent::IsOpen() const { return m_handle != 0; }
+bool CNamedEvent::IsOpen() const { return m_object.IsValid(); }
 
 bool CNamedEvent::Set() {
-  auto* shared = static_cast<EventShared*>(m_shared);
-  if (shared == nullptr) {
-    errno = EBADF;
-    return false;
-  }
+  auto* shared = SharedOf<EventShared>(m_object);
+  if (shared == nullptr) return false;
   shared->signaled.store(1);
   // One waiter for an automatic-reset event: the one that takes the signal.
   FutexWake(&shared->signaled, shared->manualReset.load(std::memory_order_relaxed) != 0 ? INT_MAX : 1);
@@ -273,24 +249,19 @@ bool CNamedEvent::Set() {
 }
 
 bool CNamedEvent::Reset() {
-  auto* shared = static_cast<EventShared*>(m_shared);
-  if (shared == nullptr) {
-    errno = EBADF;
-    return false;
-  }
+  auto* shared = SharedOf<EventShared>(m_object);
+  if (shared == nullptr) return false;
   shared->signaled.store(0);
   return true;
 }
 
-bool CNamedEvent::Wait(DWORD timeoutMs) {
-  auto* shared = static_cast<EventShared*>(m_shared);
-  if (shared == nullptr) {
-    errno = EBADF;
-    return false;
-  }
+bool CNamedEvent::Wait(std::chrono::milliseconds timeout) {
+  auto* shared = SharedOf<EventShared>(m_object);
+  if (shared == nullptr) return false;
   const int saved = errno;
   const bool manual = shared->manualReset.load(std::memory_order_relaxed) != 0;
-  const bool infinite = timeoutMs == platform::kInfinite;
+  const DWORD timeoutMs = platform::WaitMilliseconds(timeout);
+  const bool infinite = timeoutMs == INFINITE;
   const timespec deadline = AddMs(Now(CLOCK_MONOTONIC), infinite ? 0 : timeoutMs);
   for (;;) {
     std::uint32_t state = shared->signaled.load();

@@ -3,19 +3,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
 
 #include "platform/output_file.h"
 #include "platform/posix/stop_notice.h"
 #include "platform/stop_request.h"
 
 namespace platform {
-namespace {
-
-// The descriptor is kept as descriptor + 1 so that a null handle means "closed".
-int Descriptor(void* handle) { return static_cast<int>(reinterpret_cast<std::intptr_t>(handle)) - 1; }
-
-}  // namespace
 
 bool COutputFile::Create(const std::string& path) {
   Close();
@@ -26,7 +19,7 @@ bool COutputFile::Create(const std::string& path) {
       // Writes never block: a full pipe is waited for in poll(), together with a stop.
       const int flags = ::fcntl(fd, F_GETFL);
       if (flags >= 0) ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-      m_handle = reinterpret_cast<void*>(static_cast<std::intptr_t>(fd) + 1);
+      m_file.Reset(fd);
       return true;
     }
     // A signal ends the wait for a named pipe's reader: retried unless it asked to stop.
@@ -35,17 +28,18 @@ bool COutputFile::Create(const std::string& path) {
 }
 
 COutputFile::Result COutputFile::Write(const void* data, std::size_t size) {
-  if (m_handle == nullptr) return Result::kFailed;
+  if (!m_file.IsValid()) return Result::kFailed;
+  const int fd = m_file.Get();
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
-    const ssize_t n = ::write(Descriptor(m_handle), p, size);
+    const ssize_t n = ::write(fd, p, size);
     if (n < 0) {
       if (errno == EPIPE) return Result::kReaderGone;
       if (errno == EINTR) continue;
       if (errno != EAGAIN && errno != EWOULDBLOCK) return Result::kFailed;
       // The reader is behind: wait for room or a stop, whichever comes first. A stop
       // that came before the wait has left the notice readable already.
-      pollfd waits[2] = {{Descriptor(m_handle), POLLOUT, 0}, {StopNoticeDescriptor(), POLLIN, 0}};
+      pollfd waits[2] = {{fd, POLLOUT, 0}, {StopNoticeDescriptor(), POLLIN, 0}};
       const nfds_t count = waits[1].fd >= 0 ? 2 : 1;
       if (::poll(waits, count, -1) < 0 && errno != EINTR) return Result::kFailed;
       if (StopRequested()) return Result::kStopped;
@@ -58,10 +52,8 @@ COutputFile::Result COutputFile::Write(const void* data, std::size_t size) {
 }
 
 bool COutputFile::Close() {
-  if (m_handle == nullptr) return true;
-  const bool closed = ::close(Descriptor(m_handle)) == 0 || errno == EINTR;
-  m_handle = nullptr;
-  return closed;
+  if (!m_file.IsValid()) return true;
+  return ::close(m_file.Release()) == 0 || errno == EINTR;
 }
 
 }  // namespace platform

@@ -12,55 +12,44 @@ namespace {
 
 using platform::posix::CSharedSegment;
 using platform::posix::SegmentAttachment;
+using platform::posix::SegmentHold;
 using platform::posix::SegmentKind;
 
-int Descriptor(std::intptr_t handle) { return static_cast<int>(handle) - 1; }
-
-}  // namespace
-
-// The new holder is taken before the old one is dropped: reopening the name this object
-// alone holds keeps the region, and a failure leaves the object as it was.
-LONG CSharedMemory::Open(const std::wstring& name) {
+LONG AttachTo(platform::CNamedObjectHandle* object, const std::wstring& name, bool create, std::uint64_t size,
+              bool* created) {
+  const CSharedSegment segment(SegmentKind::kMapping, name);
   SegmentAttachment attachment;
-  const LONG result = CSharedSegment(SegmentKind::kMapping, name).Attach(false, 0, 0, nullptr, &attachment);
+  const LONG result = segment.Attach(create, size, 0, nullptr, &attachment);
   if (result != ERROR_SUCCESS) return result;
-  Close();
-  m_handle = static_cast<std::intptr_t>(attachment.descriptor) + 1;
-  m_name = name;
-  return ERROR_SUCCESS;
-}
-
-LONG CSharedMemory::Create(const std::wstring& name, std::uint64_t size, bool* created) {
-  SegmentAttachment attachment;
-  const LONG result = CSharedSegment(SegmentKind::kMapping, name).Attach(true, size, 0, nullptr, &attachment);
-  if (result != ERROR_SUCCESS) return result;
-  Close();
-  m_handle = static_cast<std::intptr_t>(attachment.descriptor) + 1;
-  m_name = name;
+  object->Reset(SegmentHold::Of(segment, attachment, 0));
   if (created != nullptr) *created = attachment.created;
   return ERROR_SUCCESS;
 }
 
-void CSharedMemory::Close() {
-  if (m_handle == 0) return;
-  CSharedSegment(SegmentKind::kMapping, m_name).Detach(Descriptor(m_handle), nullptr, 0);
-  m_handle = 0;
-  m_name.clear();
+}  // namespace
+
+LONG CSharedMemory::Open(const std::wstring& name) { return AttachTo(&m_object, name, false, 0, nullptr); }
+
+LONG CSharedMemory::Create(const std::wstring& name, std::uint64_t size, bool* created) {
+  return AttachTo(&m_object, name, true, size, created);
 }
 
-bool CSharedMemory::IsOpen() const { return m_handle != 0; }
+void CSharedMemory::Close() { m_object.Reset(); }
+
+bool CSharedMemory::IsOpen() const { return m_object.IsValid(); }
 
 void* CSharedMemory::MapView(std::uint64_t offset, std::size_t size) const {
-  if (m_handle == 0) {
+  if (!m_object.IsValid()) {
     errno = EBADF;
     return nullptr;
   }
+  const int descriptor = m_object.Get().descriptor;
   if (size == 0 || offset % platform::AllocationGranularity() != 0) {
     errno = EINVAL;
     return nullptr;
   }
   struct stat info {};
-  if (::fstat(Descriptor(m_handle), &info) != 0) return nullptr;
+  if (::fstat(descriptor, &info) != 0) return nullptr;
   // A view past the end of the region would fault on first touch: refuse it, as Windows
   // refuses a view larger than its section.
   const auto regionSize = static_cast<std::uint64_t>(info.st_size);
@@ -68,7 +57,7 @@ void* CSharedMemory::MapView(std::uint64_t offset, std::size_t size) const {
     errno = EACCES;
     return nullptr;
   }
-  void* view = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, Descriptor(m_handle),
+  void* view = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, descriptor,
                       static_cast<off_t>(offset));
   return view == MAP_FAILED ? nullptr : view;
 }

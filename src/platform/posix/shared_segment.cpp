@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <limits>
 
@@ -251,6 +252,27 @@ LONG CSharedSegment::Attach(bool create, std::uint64_t size, std::size_t mapSize
   attachment->view = view;
   attachment->created = created;
   return ERROR_SUCCESS;
+}
+
+SegmentHold SegmentHold::Of(const CSharedSegment& segment, const SegmentAttachment& attachment,
+                            std::size_t viewSize) {
+  SegmentHold hold;
+  hold.descriptor = attachment.descriptor;
+  hold.view = attachment.view;
+  hold.viewSize = attachment.view != nullptr ? viewSize : 0;
+  hold.segment = segment;
+  return hold;
+}
+
+void SegmentHoldTraits::Close(SegmentHold& hold) noexcept {
+  void* view = hold.LockOwner().load() != 0 ? nullptr : hold.view;
+  hold.segment.Detach(hold.descriptor, view, hold.viewSize);
+}
+
+std::uint64_t ThreadTag() {
+  static std::atomic<std::uint64_t> next{1};
+  thread_local const std::uint64_t tag = next.fetch_add(1, std::memory_order_relaxed);
+  return tag;
 }
 
 void CSharedSegment::Detach(int descriptor, void* view, std::size_t mapSize) const {

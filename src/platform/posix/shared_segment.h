@@ -19,13 +19,22 @@
 // Attach/Detach are called by one thread per object at a time; any number of objects,
 // threads and processes may attach the same name. Failures return a system error code
 // (ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ...) and leave the matching errno.
+//
+// CSegmentHandle owns one attachment and detaches it when it ends:
+//
+//   SegmentAttachment attachment;
+//   CSharedSegment segment(SegmentKind::kEvent, name);
+//   if (segment.Attach(false, 0, sizeof(Shared), nullptr, &attachment) == ERROR_SUCCESS)
+//     m_object.Reset(SegmentHold::Of(segment, attachment, sizeof(Shared)));
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 
+#include "platform/scoped_handle.h"
 #include "platform/windows_types.h"
 
 namespace platform::posix {
@@ -40,6 +49,7 @@ struct SegmentAttachment {
 
 class CSharedSegment {
  public:
+  CSharedSegment() = default;  // names nothing: Attach fails, Detach only closes
   CSharedSegment(SegmentKind kind, const std::wstring& name);
 
   // Finds the segment or, with create, makes one of size bytes (initialise then runs on
@@ -61,5 +71,39 @@ class CSharedSegment {
   std::string m_path;
   std::string m_lockPath;
 };
+
+// One holder of a segment, as CSegmentHandle keeps it: closing it detaches (unmaps the
+// view, drops the holder, unlinks the segment when it was the last holder).
+struct SegmentHold {
+  int descriptor = -1;
+  void* view = nullptr;
+  std::size_t viewSize = 0;
+  CSharedSegment segment;
+  // For a segment that holds a process-shared robust mutex: the thread of this process
+  // (ThreadTag) that holds the mutex through this view, 0 for none, and how often it
+  // holds it. While a thread holds it the system links the mutex into that thread's list
+  // through this view and writes to it when the thread ends, so closing then keeps the
+  // view mapped (until the process ends). Read and written atomically (LockOwner,
+  // LockDepth): threads that do not hold the mutex read the owner.
+  alignas(std::atomic_ref<std::uint64_t>::required_alignment) std::uint64_t lockOwner = 0;
+  alignas(std::atomic_ref<std::uint32_t>::required_alignment) std::uint32_t lockDepth = 0;
+
+  static SegmentHold Of(const CSharedSegment& segment, const SegmentAttachment& attachment, std::size_t viewSize);
+  std::atomic_ref<std::uint64_t> LockOwner() { return std::atomic_ref<std::uint64_t>(lockOwner); }
+  std::atomic_ref<std::uint32_t> LockDepth() { return std::atomic_ref<std::uint32_t>(lockDepth); }
+};
+
+struct SegmentHoldTraits {
+  using Handle = SegmentHold;
+  static SegmentHold Invalid() noexcept { return SegmentHold{}; }
+  static bool IsValid(const SegmentHold& hold) noexcept { return hold.descriptor >= 0; }
+  static void Close(SegmentHold& hold) noexcept;
+};
+
+using CSegmentHandle = CScopedHandle<SegmentHoldTraits>;
+
+// A number for the calling thread that no other thread of this process ever gets (never
+// 0), unlike thread ids, which the system reuses once a thread has ended.
+std::uint64_t ThreadTag();
 
 }  // namespace platform::posix

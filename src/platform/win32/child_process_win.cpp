@@ -26,34 +26,11 @@ std::wstring Quote(const std::wstring& arg) {
   return out;
 }
 
-HANDLE Handle(long long id) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(id)); }
-
 }  // namespace
-
-CChildProcess::~CChildProcess() {
-  if (m_running) {
-    Kill();
-    int code = 0;
-    Wait(10000, &code);
-  }
-  if (m_id != 0) ::CloseHandle(Handle(m_id));
-}
-
-CChildProcess::CChildProcess(CChildProcess&& other) noexcept
-    : m_id(std::exchange(other.m_id, 0)), m_running(std::exchange(other.m_running, false)) {}
-
-CChildProcess& CChildProcess::operator=(CChildProcess&& other) noexcept {
-  if (this != &other) {
-    this->~CChildProcess();
-    m_id = std::exchange(other.m_id, 0);
-    m_running = std::exchange(other.m_running, false);
-  }
-  return *this;
-}
 
 bool CChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments,
                           const Environment& extraEnvironment) {
-  if (m_running) return false;
+  if (IsRunning()) return false;
   const std::wstring wideProgram = platform::Utf8ToWide(program);
   std::wstring commandLine = Quote(wideProgram);
   for (const auto& a : arguments) commandLine += L" " + Quote(platform::Utf8ToWide(a));
@@ -82,26 +59,24 @@ bool CChildProcess::Start(const std::string& program, const std::vector<std::str
                         block.data(), nullptr, &startup, &info))
     return false;
   ::CloseHandle(info.hThread);
-  if (m_id != 0) ::CloseHandle(Handle(m_id));
-  m_id = static_cast<long long>(reinterpret_cast<intptr_t>(info.hProcess));
-  m_running = true;
+  m_process.Reset(info.hProcess);
   return true;
 }
 
-bool CChildProcess::Wait(int timeoutMs, int* exitCode) {
-  if (!m_running) return false;
-  if (::WaitForSingleObject(Handle(m_id), static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) return false;
+bool CChildProcess::Wait(std::chrono::milliseconds timeout, int* exitCode) {
+  if (!IsRunning()) return false;
+  if (::WaitForSingleObject(m_process.Get(), platform::WaitMilliseconds(timeout)) != WAIT_OBJECT_0) return false;
   DWORD code = 0;
-  ::GetExitCodeProcess(Handle(m_id), &code);
-  m_running = false;
+  ::GetExitCodeProcess(m_process.Get(), &code);
+  m_process.Reset();
   if (exitCode != nullptr) *exitCode = static_cast<int>(code);
   return true;
 }
 
 double CChildProcess::CpuSeconds() const {
-  if (!m_running) return -1;
+  if (!IsRunning()) return -1;
   FILETIME created{}, exited{}, kernel{}, user{};
-  if (!::GetProcessTimes(Handle(m_id), &created, &exited, &kernel, &user)) return -1;
+  if (!::GetProcessTimes(m_process.Get(), &created, &exited, &kernel, &user)) return -1;
   const auto ticks = [](const FILETIME& t) {
     return static_cast<double>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
   };
@@ -110,5 +85,5 @@ double CChildProcess::CpuSeconds() const {
 
 void CChildProcess::Kill() {
   // 137 = 128 + 9, what a child killed by SIGKILL reports elsewhere.
-  if (m_running) ::TerminateProcess(Handle(m_id), 137);
+  if (IsRunning()) ::TerminateProcess(m_process.Get(), 137);
 }

@@ -4,25 +4,21 @@
 #include <sddl.h>
 // clang-format on
 
-#include <utility>
 #include <vector>
 
 #include "platform/named_sync.h"
 
 namespace {
 
-HANDLE Handle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
-
-void CloseKeepingError(std::intptr_t handle) {
-  if (handle == 0) return;
-  const DWORD saved = ::GetLastError();
-  ::CloseHandle(Handle(handle));
-  ::SetLastError(saved);
-}
-
 LONG InvalidName() {
   ::SetLastError(ERROR_INVALID_PARAMETER);
   return ERROR_INVALID_PARAMETER;
+}
+
+// The object's handle, or null with ERROR_INVALID_HANDLE as the last error.
+HANDLE Held(const platform::CNamedObjectHandle& object) {
+  if (!object.IsValid()) ::SetLastError(ERROR_INVALID_HANDLE);
+  return object.Get();
 }
 
 }  // namespace
@@ -33,8 +29,7 @@ LONG CNamedMutex::Open(const std::wstring& name) {
   if (name.empty()) return InvalidName();
   const HANDLE handle = ::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name.c_str());
   if (handle == nullptr) return static_cast<LONG>(::GetLastError());
-  Close();
-  m_handle = reinterpret_cast<std::intptr_t>(handle);
+  m_object.Reset(handle);
   return ERROR_SUCCESS;
 }
 
@@ -43,24 +38,19 @@ LONG CNamedMutex::Create(const std::wstring& name, bool* created) {
   const HANDLE handle = ::CreateMutexW(nullptr, FALSE, name.c_str());
   if (handle == nullptr) return static_cast<LONG>(::GetLastError());
   const bool existed = ::GetLastError() == ERROR_ALREADY_EXISTS;
-  Close();
-  m_handle = reinterpret_cast<std::intptr_t>(handle);
+  m_object.Reset(handle);
   if (created != nullptr) *created = !existed;
   return ERROR_SUCCESS;
 }
 
-void CNamedMutex::Close() {
-  CloseKeepingError(std::exchange(m_handle, 0));
-}
+void CNamedMutex::Close() { m_object.Reset(); }
 
-bool CNamedMutex::IsOpen() const { return m_handle != 0; }
+bool CNamedMutex::IsOpen() const { return m_object.IsValid(); }
 
-WaitResult CNamedMutex::Wait(DWORD timeoutMs) {
-  if (m_handle == 0) {
-    ::SetLastError(ERROR_INVALID_HANDLE);
-    return WaitResult::kFailed;
-  }
-  switch (::WaitForSingleObject(Handle(m_handle), timeoutMs)) {
+WaitResult CNamedMutex::Wait(std::chrono::milliseconds timeout) {
+  const HANDLE mutex = Held(m_object);
+  if (mutex == nullptr) return WaitResult::kFailed;
+  switch (::WaitForSingleObject(mutex, platform::WaitMilliseconds(timeout))) {
     case WAIT_OBJECT_0:
       return WaitResult::kAcquired;
     case WAIT_ABANDONED:
@@ -73,11 +63,8 @@ WaitResult CNamedMutex::Wait(DWORD timeoutMs) {
 }
 
 bool CNamedMutex::Release() {
-  if (m_handle == 0) {
-    ::SetLastError(ERROR_INVALID_HANDLE);
-    return false;
-  }
-  return ::ReleaseMutex(Handle(m_handle)) != FALSE;
+  const HANDLE mutex = Held(m_object);
+  return mutex != nullptr && ::ReleaseMutex(mutex) != FALSE;
 }
 
 // --- CNamedEvent -----------------------------------------------------------------------
@@ -86,8 +73,7 @@ LONG CNamedEvent::Open(const std::wstring& name) {
   if (name.empty()) return InvalidName();
   const HANDLE handle = ::OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, name.c_str());
   if (handle == nullptr) return static_cast<LONG>(::GetLastError());
-  Close();
-  m_handle = reinterpret_cast<std::intptr_t>(handle);
+  m_object.Reset(handle);
   return ERROR_SUCCESS;
 }
 
@@ -96,38 +82,28 @@ LONG CNamedEvent::Create(const std::wstring& name, bool manualReset, bool initia
   const HANDLE handle = ::CreateEventW(nullptr, manualReset ? TRUE : FALSE, initialState ? TRUE : FALSE, name.c_str());
   if (handle == nullptr) return static_cast<LONG>(::GetLastError());
   const bool existed = ::GetLastError() == ERROR_ALREADY_EXISTS;
-  Close();
-  m_handle = reinterpret_cast<std::intptr_t>(handle);
+  m_object.Reset(handle);
   if (created != nullptr) *created = !existed;
   return ERROR_SUCCESS;
 }
 
-void CNamedEvent::Close() { CloseKeepingError(std::exchange(m_handle, 0)); }
+void CNamedEvent::Close() { m_object.Reset(); }
 
-bool CNamedEvent::IsOpen() const { return m_handle != 0; }
+bool CNamedEvent::IsOpen() const { return m_object.IsValid(); }
 
 bool CNamedEvent::Set() {
-  if (m_handle == 0) {
-    ::SetLastError(ERROR_INVALID_HANDLE);
-    return false;
-  }
-  return ::SetEvent(Handle(m_handle)) != FALSE;
+  const HANDLE event = Held(m_object);
+  return event != nullptr && ::SetEvent(event) != FALSE;
 }
 
 bool CNamedEvent::Reset() {
-  if (m_handle == 0) {
-    ::SetLastError(ERROR_INVALID_HANDLE);
-    return false;
-  }
-  return ::ResetEvent(Handle(m_handle)) != FALSE;
+  const HANDLE event = Held(m_object);
+  return event != nullptr && ::ResetEvent(event) != FALSE;
 }
 
-bool CNamedEvent::Wait(DWORD timeoutMs) {
-  if (m_handle == 0) {
-    ::SetLastError(ERROR_INVALID_HANDLE);
-    return false;
-  }
-  return ::WaitForSingleObject(Handle(m_handle), timeoutMs) == WAIT_OBJECT_0;
+bool CNamedEvent::Wait(std::chrono::milliseconds timeout) {
+  const HANDLE event = Held(m_object);
+  return event != nullptr && ::WaitForSingleObject(event, platform::WaitMilliseconds(timeout)) == WAIT_OBJECT_0;
 }
 
 namespace platform {

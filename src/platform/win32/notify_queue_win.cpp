@@ -6,7 +6,6 @@
 #include <string>
 #include <thread>
 
-#include "platform/named_sync.h"
 #include "platform/notify_queue.h"
 #include "platform/windows_types.h"
 

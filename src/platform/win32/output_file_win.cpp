@@ -14,17 +14,17 @@ bool COutputFile::Create(const std::string& path) {
   const HANDLE handle = ::CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                      pipe ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;
-  m_handle = handle;
+  m_file.Reset(handle);
   return true;
 }
 
 COutputFile::Result COutputFile::Write(const void* data, std::size_t size) {
-  if (m_handle == nullptr) return Result::kFailed;
+  if (!m_file.IsValid()) return Result::kFailed;
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
     const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
     DWORD written = 0;
-    if (!::WriteFile(static_cast<HANDLE>(m_handle), p, chunk, &written, nullptr)) {
+    if (!::WriteFile(m_file.Get(), p, chunk, &written, nullptr)) {
       const DWORD error = ::GetLastError();
       if (error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE) return Result::kReaderGone;
       if (error == ERROR_OPERATION_ABORTED && StopRequested()) return Result::kStopped;
@@ -37,10 +37,8 @@ COutputFile::Result COutputFile::Write(const void* data, std::size_t size) {
 }
 
 bool COutputFile::Close() {
-  if (m_handle == nullptr) return true;
-  const bool closed = ::CloseHandle(static_cast<HANDLE>(m_handle)) != FALSE;
-  m_handle = nullptr;
-  return closed;
+  if (!m_file.IsValid()) return true;
+  return ::CloseHandle(m_file.Release()) != FALSE;
 }
 
 }  // namespace platform

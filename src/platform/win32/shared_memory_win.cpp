@@ -1,13 +1,5 @@
-#include <utility>
-
 #include "platform/shared_memory.h"
 #include "platform/windows_types.h"
-
-namespace {
-
-HANDLE Handle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
-
-}  // namespace
 
 // The new handle is opened before the old one is closed: reopening the name this object
 // alone holds keeps the region, and a failure leaves the object as it was.
@@ -18,8 +10,7 @@ LONG CSharedMemory::Open(const std::wstring& name) {
   }
   const HANDLE handle = ::OpenFileMappingW(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, name.c_str());
   if (handle == nullptr) return static_cast<LONG>(::GetLastError());
-  Close();
-  m_handle = reinterpret_cast<std::intptr_t>(handle);
+  m_object.Reset(handle);
   return ERROR_SUCCESS;
 }
 
@@ -32,24 +23,17 @@ LONG CSharedMemory::Create(const std::wstring& name, std::uint64_t size, bool* c
                                             static_cast<DWORD>(size >> 32), static_cast<DWORD>(size), name.c_str());
   if (handle == nullptr) return static_cast<LONG>(::GetLastError());
   const bool existed = ::GetLastError() == ERROR_ALREADY_EXISTS;
-  Close();
-  m_handle = reinterpret_cast<std::intptr_t>(handle);
+  m_object.Reset(handle);
   if (created != nullptr) *created = !existed;
   return ERROR_SUCCESS;
 }
 
-void CSharedMemory::Close() {
-  if (m_handle == 0) return;
-  const DWORD saved = ::GetLastError();
-  ::CloseHandle(Handle(m_handle));
-  ::SetLastError(saved);
-  m_handle = 0;
-}
+void CSharedMemory::Close() { m_object.Reset(); }
 
-bool CSharedMemory::IsOpen() const { return m_handle != 0; }
+bool CSharedMemory::IsOpen() const { return m_object.IsValid(); }
 
 void* CSharedMemory::MapView(std::uint64_t offset, std::size_t size) const {
-  if (m_handle == 0) {
+  if (!m_object.IsValid()) {
     ::SetLastError(ERROR_INVALID_HANDLE);
     return nullptr;
   }
@@ -58,7 +42,7 @@ void* CSharedMemory::MapView(std::uint64_t offset, std::size_t size) const {
     ::SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  return ::MapViewOfFile(Handle(m_handle), FILE_MAP_READ | FILE_MAP_WRITE, static_cast<DWORD>(offset >> 32),
+  return ::MapViewOfFile(m_object.Get(), FILE_MAP_READ | FILE_MAP_WRITE, static_cast<DWORD>(offset >> 32),
                          static_cast<DWORD>(offset), size);
 }
 
