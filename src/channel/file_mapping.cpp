@@ -10,6 +10,7 @@
 #include "diagnostics/log_file.h"
 #include "diagnostics/trace_scope.h"
 #include "platform/clock.h"
+#include "platform/timeout.h"
 #include "platform/wide_string.h"
 
 using channel::ClientEntry;
@@ -45,6 +46,9 @@ static_assert(!channel::FrameFits(channel::kUsableFrameIndices, 0) && channel::F
 void Step(std::int32_t& count, int delta) {
   count = static_cast<std::int32_t>(static_cast<std::uint32_t>(count) + static_cast<std::uint32_t>(delta));
 }
+
+// A wait that only looks at the object's state.
+constexpr std::chrono::milliseconds kLookOnly = std::chrono::milliseconds::zero();
 
 bool Acquired(WaitResult result) { return result == WaitResult::kAcquired || result == WaitResult::kAbandoned; }
 
@@ -253,12 +257,16 @@ std::uint8_t* CFileMapping::View() const {
   return m_pView;
 }
 
-bool CFileMapping::WaitServerEvent(DWORD timeoutMs) { return m_hServerEvent.IsOpen() && m_hServerEvent.Wait(timeoutMs); }
+bool CFileMapping::WaitServerEvent(DWORD timeoutMs) {
+  return m_hServerEvent.IsOpen() && m_hServerEvent.Wait(platform::TimeoutFromMilliseconds(timeoutMs));
+}
 
-bool CFileMapping::WaitClientEvent(DWORD timeoutMs) { return m_hClientEvent.IsOpen() && m_hClientEvent.Wait(timeoutMs); }
+bool CFileMapping::WaitClientEvent(DWORD timeoutMs) {
+  return m_hClientEvent.IsOpen() && m_hClientEvent.Wait(platform::TimeoutFromMilliseconds(timeoutMs));
+}
 
 bool CFileMapping::WaitAccessMutex(DWORD timeoutMs) {
-  return m_hAccessMutex.IsOpen() && Acquired(m_hAccessMutex.Wait(timeoutMs));
+  return m_hAccessMutex.IsOpen() && Acquired(m_hAccessMutex.Wait(platform::TimeoutFromMilliseconds(timeoutMs)));
 }
 
 void CFileMapping::ReleaseAccessMutex() {
@@ -318,7 +326,7 @@ std::pair<std::uint32_t, std::uint32_t> CFileMapping::Align(std::uint32_t offset
 
 WaitResult CFileMapping::WaitForAccess() {
   if (!m_hAccessMutex.IsOpen()) return WaitResult::kFailed;
-  const WaitResult wait = m_hAccessMutex.Wait(channel::kAccessWaitMs);
+  const WaitResult wait = m_hAccessMutex.Wait(std::chrono::milliseconds(channel::kAccessWaitMs));
   if (wait == WaitResult::kTimeout)
     g_Log.Write(3, L"The access mutex was not free within %lu ms.\n", static_cast<DWORD>(channel::kAccessWaitMs));
   return wait;
@@ -333,7 +341,7 @@ void CFileMapping::ClaimProducerMutex() {
   }
   // Without the mutex this participant behaves as one that knows nothing of it.
   if (!m_hProducerMutex.IsOpen() || !m_isServer) return;
-  const WaitResult wait = m_hProducerMutex.Wait(channel::kProducerClaimMs);
+  const WaitResult wait = m_hProducerMutex.Wait(std::chrono::milliseconds(channel::kProducerClaimMs));
   if (wait == WaitResult::kAbandoned) {
     // The previous producer's last frame is stale; this producer's first write sets the
     // event again.
@@ -347,7 +355,7 @@ void CFileMapping::ClaimProducerMutex() {
 
 void CFileMapping::CheckProducerAlive() {
   if (m_isServer || !m_hProducerMutex.IsOpen()) return;
-  const WaitResult wait = m_hProducerMutex.Wait(0);
+  const WaitResult wait = m_hProducerMutex.Wait(kLookOnly);
   if (!Acquired(wait)) return;  // a live producer owns it, or it cannot be waited for
   // Reset while the mutex is owned: a producer that starts now claims it only afterwards,
   // so its first write is never undone.
@@ -463,13 +471,16 @@ int CFileMapping::SetMediaSample(int index, std::int32_t width, std::int32_t hei
           leastHeld = d.LockCount;
         } else {
           if (d.LockCount < leastHeld) leastHeld = d.LockCount;
-          if (now - blockedSince >= kAbandonedHoldMs) {
+          // Measured from the same marked tick: a write in the millisecond the run began
+          // reads 0 ms, never a wrapped-around 2^32 - 1 that would drop a live hold.
+          const std::uint32_t blockedFor = (now | 1u) - blockedSince;
+          if (blockedFor >= kAbandonedHoldMs) {
             // Only the holds present at every write of the run are abandoned; a live
             // consumer holds for milliseconds, and one that holds now is between its lock
             // and its copy: its hold stays, and this write waits for its unlock.
             g_Log.Write(0, L"Frame %d has been held through every write for %lu ms; the hold (count %d) is taken "
                            L"as abandoned.\n",
-                        index, static_cast<DWORD>(now - blockedSince), static_cast<int>(leastHeld));
+                        index, static_cast<DWORD>(blockedFor), static_cast<int>(leastHeld));
             Step(d.LockCount, -leastHeld);
             blockedSince = 0;
             write = d.LockCount <= 0;
@@ -513,7 +524,7 @@ int CFileMapping::SetMediaSample(int index, std::int32_t width, std::int32_t hei
 
 ChannelOutcome CFileMapping::TakeHold(int index, FrameDescriptor* copy, LeaseTerms* terms) {
   CheckProducerAlive();
-  if (!IsDescriptorIndex(index) || !m_hServerEvent.IsOpen() || !m_hServerEvent.Wait(0))
+  if (!IsDescriptorIndex(index) || !m_hServerEvent.IsOpen() || !m_hServerEvent.Wait(kLookOnly))
     return ChannelOutcome::kRefused;
   CHeaderTransaction transaction(*this, CHeaderTransaction::Kind::kFrames);
   RegionHeader* header = transaction.Header();

@@ -583,6 +583,63 @@ TEST_P(FileMappingExchangeTest, LeasedFrameIsReadInPlaceAndItsWriteWaitsUntilThe
   EXPECT_EQ(Write(producer, 4), 0);
 }
 
+TEST_P(FileMappingExchangeTest, ProducerWritingWithoutPauseNeverChangesALeasedFrame) {
+  CFileMapping producer(ProducerViews()), consumer(ConsumerViews());
+  ASSERT_EQ(producer.Init(true, nullptr), 0);
+  ASSERT_EQ(consumer.Init(false, nullptr), 0);
+  // Frames 1 to 8: the first byte (13 n) tells which one a lease holds.
+  std::vector<std::vector<std::uint8_t>> frames;
+  for (std::int32_t n = 1; n <= 8; ++n) frames.push_back(Pattern(n));
+  ASSERT_EQ(Write(producer, 1), 0);
+  std::atomic<bool> done{false};
+  std::atomic<int> written{0}, tried{0};
+  std::thread writer([&] {
+    for (std::size_t i = 0; !done.load(); ++i) {
+      const auto& frame = frames[i % frames.size()];
+      if (producer.SetMediaSample(0, kWidth, kHeight, frame.data(), kBytes, 0, nullptr, nullptr) == 0) ++written;
+      ++tried;
+    }
+  });
+  int leased = 0, changed = 0;
+  while (leased < 40) {
+    // Each lease after a write of its own, and held until the writer has tried twice.
+    const int before = written.load();
+    if (!testing_support::WaitUntil([&] { return written.load() > before; }, 10000)) break;
+    const CFrameLease lease = consumer.LeaseFrame(0, L"cam", nullptr);
+    if (!lease.Held()) continue;
+    ++leased;
+    const std::size_t n = lease.Pixels()[0] / 13;
+    const int attempts = tried.load();
+    if (!testing_support::WaitUntil([&] { return tried.load() >= attempts + 2; }, 10000)) break;
+    if (n < 1 || n > frames.size() || std::memcmp(lease.Pixels(), frames[n - 1].data(), kBytes) != 0) ++changed;
+  }
+  done = true;
+  writer.join();
+  EXPECT_EQ(leased, 40);
+  EXPECT_EQ(changed, 0);
+}
+
+TEST_F(FileMappingTest, LiveHoldOutlastsBlockedWritesThatFollowEachOtherWithinAMillisecond) {
+  CFileMapping producer, consumer;
+  ASSERT_EQ(producer.Init(true, nullptr), 0);
+  ASSERT_EQ(consumer.Init(false, nullptr), 0);
+  const auto frame = Pattern(1);
+  const auto write = [&] { return producer.SetMediaSample(0, kWidth, kHeight, frame.data(), kBytes, 0, nullptr, nullptr); };
+  CRawRegion raw;
+  ASSERT_TRUE(raw.IsOpen());
+  // Each round starts a new run of blocked writes; its second write nearly always falls
+  // in the millisecond of the first, whatever the tick count is then.
+  for (int round = 0; round < 200; ++round) {
+    ASSERT_EQ(write(), 0);
+    FrameDescriptor d{};
+    ASSERT_EQ(consumer.LockMediaSample(0, &d), 0);
+    const int first = write(), second = write();
+    ASSERT_TRUE(first == -1 && second == -1) << "round " << round << ": a live hold was dropped";
+    ASSERT_EQ(raw.At<std::int32_t>(kLockCountAt), 1);
+    consumer.UnlockMediaSample(0);
+  }
+}
+
 TEST_P(FileMappingExchangeTest, LeaseReadsTheLogoFlagAndRefreshesItsClientInTheTurnThatTakesTheHold) {
   CFileMapping producer(ProducerViews()), consumer(ConsumerViews());
   ASSERT_EQ(producer.Init(true, nullptr), 0);
