@@ -1,5 +1,10 @@
 // CFilterEnumerator: IEnumFilters over the filters of a filter graph.
 //
+//   CComPtr<IEnumFilters> filters;
+//   graph->EnumFilters(filters.Receive());
+//   CComPtr<IBaseFilter> filter;
+//   while (filters->Next(1, filter.Receive(), nullptr) == S_OK) Use(filter.Get());
+//
 // The enumerator works on a copy of the graph's filter list taken when it is created or
 // reset, holding a reference on every filter in it and on the graph. When the graph adds
 // or removes a filter afterwards, Next and Skip answer VFW_E_ENUM_OUT_OF_SYNC until Reset

@@ -2,6 +2,12 @@
 // IFilterGraph2 (with IGraphBuilder and IFilterGraph), IMediaControl, IMediaFilter,
 // IMediaEventSink and IMediaEvent on one object.
 //
+//   CComPtr<IGraphBuilder> graph;
+//   CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.ReceiveVoid());
+//   graph->AddFilter(camera, L"Camera");  graph->AddFilter(renderer, L"Renderer");
+//   graph->ConnectDirect(cameraOut, rendererIn, nullptr);
+//   graph.As<IMediaControl>(IID_IMediaControl)->Run();
+//
 // Filters. AddFilter takes a reference on the filter and calls its JoinFilterGraph with
 // the graph and the filter's name in this graph. Names are at most MAX_FILTER_NAME - 1
 // characters (longer ones are cut) and unique: a name already in use gets a numbered

@@ -1,5 +1,9 @@
 // CMonikerEnumerator: IEnumMoniker over a fixed list of monikers.
 //
+//   std::vector<CComPtr<IMoniker>> monikers = ...;         // references the enumerator takes over
+//   CComPtr<IEnumMoniker> enumerator;
+//   CMonikerEnumerator::Create(std::move(monikers), enumerator.Receive());
+//
 // It holds a reference on every moniker in its list. Next answers S_OK when it handed out
 // as many monikers as asked (each with a reference for the caller), else S_FALSE;
 // pceltFetched may be null only when one moniker is asked for. Skip answers S_FALSE when

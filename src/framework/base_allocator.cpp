@@ -178,7 +178,7 @@ STDMETHODIMP CBaseAllocator::ReleaseBuffer(IMediaSample* pBuffer) {
     notify->NotifyRelease();
     notify.Reset();
   }
-  if (release) NonDelegatingRelease();
+  if (release) NonDelegatingRelease();  // the self-reference Commit took; may destroy the allocator
   return S_OK;
 }
 

@@ -7,6 +7,13 @@
 // once every lent sample has come home. Derived classes provide the buffers (Alloc, Free);
 // CMemAllocator is the standard one.
 //
+//   allocator->SetProperties(&wanted, &actual);
+//   allocator->Commit();
+//   CComPtr<IMediaSample> sample;
+//   allocator->GetBuffer(sample.Receive(), nullptr, nullptr, 0);  // waits for a free buffer
+//   sample.Reset();                                              // the last release brings it home
+//   allocator->Decommit();                                       // frees once every sample is home
+//
 // States: unset → set (SetProperties) → committed (Commit) → set again (Decommit with
 // every sample home) or decommit pending (samples still out; the last one to come home
 // completes it, a Commit cancels it).

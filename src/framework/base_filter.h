@@ -2,6 +2,12 @@
 // clock, graph membership, event notification and pin enumeration and lookup. It answers
 // IBaseFilter (with IMediaFilter and IPersist) and IAMovieSetup.
 //
+//   class CMyFilter : public CBaseFilter {             // the derived class owns its pins
+//     int GetPinCount() override { return 1; }
+//     CBasePin* GetPin(int n) override { return n == 0 ? m_pin : nullptr; }
+//   };
+//   filter->JoinFilterGraph(graph, L"camera");  filter->Pause();  filter->Run(start);
+//
 // State changes reach the pins only when they are connected: leaving the stopped state
 // activates every connected pin (Active), stopping deactivates them (Inactive), and Run
 // passes the start time on to them. The state is changed after the pins, so a pin's

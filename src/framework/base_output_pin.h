@@ -3,6 +3,15 @@
 // count and size (DecideBufferSize), commits and decommits the allocator with the
 // filter's state, and forwards samples and stream notifications downstream.
 //
+//   HRESULT CMyPin::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) {
+//     request->cBuffers = 2;  request->cbBuffer = frameBytes;
+//     ALLOCATOR_PROPERTIES actual;
+//     return allocator->SetProperties(request, &actual);
+//   }
+//   // on the streaming thread:
+//   CComPtr<IMediaSample> sample;
+//   if (SUCCEEDED(GetDeliveryBuffer(sample.Receive(), nullptr, nullptr, 0))) Deliver(sample.Get());
+//
 // Ownership: holds one reference on the allocator and one on the downstream pin's
 // IMemInputPin while connected; BreakConnect drops both (after decommitting).
 // Threading: connection changes run under the pin lock (see CBasePin). The delivery

@@ -1,6 +1,11 @@
 // CBasePin: the generic pin. It answers IPin and IQualityControl, agrees a media type
 // with a peer pin, keeps the agreed type and the peer, and records the current segment.
 //
+//   CComPtr<IPin> peer;
+//   if (pin->ConnectedTo(peer.Receive()) == S_OK) Use(peer.Get());   // with a reference
+//   CMediaType type;
+//   pin->CopyConnectionType(&type);                                  // from any thread
+//
 // Connecting (Connect, as the connecting pin, or ReceiveConnection, as the receiving
 // one) runs CheckConnect → CheckMediaType → SetMediaType → the peer's ReceiveConnection
 // → CompleteConnect under the pin lock; a failure anywhere undoes the connection with

@@ -5,6 +5,12 @@
 // EC_STREAM_CONTROL_STARTED or EC_STREAM_CONTROL_STOPPED with the stream-control object
 // and its cookie to the graph's event sink when the cookie is not 0 and a sink is set.
 //
+//   control->StartAt(&startTime, 1);
+//   control->StopAt(&stopTime, FALSE, 2);
+//   AM_STREAM_INFO info;
+//   control->GetInfo(&info);                  // the recorded requests
+//   NotifyFilterState(State_Stopped);         // the filter, after its own state change
+//
 // The stream does not gate its samples on these requests: every filled sample is
 // delivered. The stream event (auto-reset) is set by the operations that change what a
 // gating step would look at; nothing waits on it here.

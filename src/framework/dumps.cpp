@@ -90,8 +90,9 @@ void LogVideoDetails(int level, const AM_MEDIA_TYPE& mt) {
 }
 
 void LogSample2Properties(int level, IMediaSample* pSample) {
-  const auto sample2 = QueryAs<IMediaSample2>(pSample, IID_IMediaSample2);
-  if (!sample2) {
+  CComPtr<IMediaSample2> sample2;
+  if (pSample->QueryInterface(IID_IMediaSample2, sample2.ReceiveVoid()) != S_OK || !sample2) {
+    (void)sample2.Detach();  // only an S_OK answer counts as a reference handed over
     g_Log.Write(level, L"  IMediaSample2 interface is not supported.\n");
     return;
   }

@@ -2,6 +2,13 @@
 // sample spelled out over several entries of g_Log at the level the caller gives
 // (callers use 1 for interface names and media types, 3 for samples).
 //
+//   LogInterfaceName(1, riid);       // "Querying interface: " then the name, one line
+//   LogMediaType(1, &type);          // one entry per field
+//   LogMediaSample(3, sample);       // pointers, sizes, flags, times, the attached type
+//
+// The entries' texts are part of the camera's log format and stay exactly as they are,
+// odd spellings ("couldn't", the two-space indents, "Pels") included.
+//
 // They sit with the framework rather than with the log because the sample dump frees the
 // media type copy a sample hands out with DeleteMediaType.
 //

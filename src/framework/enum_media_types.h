@@ -1,6 +1,11 @@
 // CEnumMediaTypes: the IEnumMediaTypes enumerator of a pin's offered types
 // (CBasePin::GetMediaType at positions 0, 1, …).
 //
+//   CComPtr<IEnumMediaTypes> types;
+//   pin->EnumMediaTypes(types.Receive());
+//   CScopedMediaType type;
+//   while (types->Next(1, type.Receive(), nullptr) == S_OK) Consider(type.Get());
+//
 // The enumerator remembers the pin's media type version; once it has changed, Next,
 // Skip and Clone fail with VFW_E_ENUM_OUT_OF_SYNC until Reset. Each type handed out is
 // a record in task memory that belongs to the caller (DeleteMediaType frees it).

@@ -1,5 +1,10 @@
 // CEnumPins: the IEnumPins enumerator of a CBaseFilter's pins.
 //
+//   CComPtr<IEnumPins> pins;
+//   filter->EnumPins(pins.Receive());
+//   CComPtr<IPin> pin;
+//   while (pins->Next(1, pin.Receive(), nullptr) == S_OK) Use(pin.Get());
+//
 // The enumerator remembers the filter's pin version when it was made (or last Reset).
 // When the version has changed, Skip and Clone fail with VFW_E_ENUM_OUT_OF_SYNC while
 // Next starts over by itself and skips every pin it has already handed out (the cache);

@@ -1,6 +1,12 @@
 // CMediaSample: one buffer of an allocator, lent to a producer and handed downstream
 // behind IMediaSample / IMediaSample2.
 //
+//   BYTE* data = nullptr;
+//   sample->GetPointer(&data);                 // up to sample->GetSize() bytes
+//   sample->SetActualDataLength(bytes);
+//   sample->SetTime(&start, &end);
+//   sample->SetMediaType(&changedType);        // a deep copy travels with this use only
+//
 // Ownership: the allocator creates and deletes its samples; the buffer memory belongs to
 // the allocator too (the sample only points into it). The sample holds no reference on
 // its allocator: the allocator keeps itself alive while any of its samples is lent out.

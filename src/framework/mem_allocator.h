@@ -1,6 +1,11 @@
 // CMemAllocator: the standard allocator, which keeps all its buffers in one block of
 // memory from the operating system (page-aligned and zero-filled).
 //
+//   HRESULT hr = S_OK;
+//   CComPtr<IMemAllocator> allocator;
+//   if (CUnknown* object = CMemAllocator::CreateInstance(nullptr, &hr))
+//     object->NonDelegatingQueryInterface(IID_IMemAllocator, allocator.ReceiveVoid());  // first reference
+//
 // Each buffer is laid out as prefix bytes followed by the usable bytes, and buffers
 // follow each other at a stride of prefix + size rounded up to the alignment. The block
 // is obtained by the first Commit after the properties changed and kept across

@@ -1,6 +1,11 @@
 // CClassFactory: the IClassFactory that DllGetClassObject hands out for the camera's
 // class. It creates objects through one entry of the module's template table.
 //
+//   CComPtr<IClassFactory> factory;
+//   DllGetClassObject(clsid, IID_IClassFactory, factory.ReceiveVoid());
+//   CComPtr<IBaseFilter> camera;
+//   factory->CreateInstance(nullptr, IID_IBaseFilter, camera.ReceiveVoid());
+//
 // CreateInstance refuses aggregation unless the inner unknown itself is asked for, drops
 // an object whose construction reported a failure, and hands out the requested interface
 // with the object's first reference (a failed query destroys the object). LockServer

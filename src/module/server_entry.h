@@ -1,5 +1,9 @@
 // The component-server entry points behind the module's exports.
 //
+//   HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
+//     return GetClassObject(rclsid, riid, ppv);
+//   }
+//
 // GetClassObject answers DllGetClassObject: a class factory (IUnknown or IClassFactory
 // only, checked first) for the camera's class identifier fixed at start-up; any other
 // class identifier is CLASS_E_CLASSNOTAVAILABLE.

@@ -3,6 +3,8 @@
 // threading model) and the templates' filter setup data given to the system's filter
 // mapper.
 //
+//   const HRESULT hr = RegisterModuleServer(true);   // every template; false removes them
+//
 // The module path is written as the system reports it, in full and in wide characters,
 // so that a path outside the system code page or longer than 259 characters still names
 // the file that is loaded.
