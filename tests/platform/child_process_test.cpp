@@ -56,6 +56,8 @@ TEST(ChildProcessTest, AChildEndsWithTheObjectThatRunsIt) {
     EXPECT_EQ(mutex.Wait(milliseconds(0)), assignOver ? WaitResult::kAcquired : WaitResult::kAbandoned)
         << "destroying it ended the child";
     EXPECT_TRUE(mutex.Release());
+    CNamedEvent never;
+    EXPECT_EQ(never.Open(name + L"-never"), ERROR_FILE_NOT_FOUND) << "died with its only holder";
   }
 }
 
