@@ -57,8 +57,9 @@ class CNamedMutex {
   WaitResult Wait(std::chrono::milliseconds timeout);
   // Until every caller passes a duration.
   WaitResult Wait(DWORD timeoutMs) { return Wait(platform::TimeoutFromMilliseconds(timeoutMs)); }
-  // Releases one acquisition of the calling thread, made through this object. False,
-  // with nothing changed, when the calling thread does not hold it through this object.
+  // Releases one acquisition the calling thread made; release through the object that
+  // acquired it. False, with nothing changed, when the calling thread does not hold it
+  // (another thread or process holds it, or nobody, or it is abandoned).
   bool Release();
 
  private:

@@ -241,9 +241,9 @@ TEST(NamedMutexTest, ReleaseChangesNothingForAThreadThatDoesNotHoldIt) {
   const std::wstring readyName = UniqueName(L"foreign-release-ready");
   CNamedMutex mutex = CreatedMutex(name);
   CNamedEvent ready = CreatedEvent(readyName, false);
+  const std::wstring neverName = UniqueName(L"never");
   CChildProcess child;
-  ASSERT_TRUE(testing_support::StartChild(child, "mutex-hold",
-                                          {Utf8(name), Utf8(readyName), Utf8(UniqueName(L"never"))}));
+  ASSERT_TRUE(testing_support::StartChild(child, "mutex-hold", {Utf8(name), Utf8(readyName), Utf8(neverName)}));
   ASSERT_TRUE(ready.Wait(kLong));
 
   // Held by a thread of another process, which this process's checks never saw lock it.
@@ -253,6 +253,8 @@ TEST(NamedMutexTest, ReleaseChangesNothingForAThreadThatDoesNotHoldIt) {
   child.Kill();
   int code = 0;
   ASSERT_TRUE(child.Wait(kLong, &code));
+  CNamedEvent never;
+  EXPECT_EQ(never.Open(neverName), ERROR_FILE_NOT_FOUND) << "died with its only holder";
   EXPECT_FALSE(mutex.Release()) << "nobody holds an abandoned mutex";
   EXPECT_EQ(mutex.Wait(kLong), WaitResult::kAbandoned) << "a refused release took the abandonment";
   EXPECT_TRUE(mutex.Release());

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -67,6 +68,21 @@ TEST(NotifyQueueTest, WaitMessageTimesOutWhenNothingIsPosted) {
   EXPECT_TRUE(queue.WaitMessage(kLong, &message));
   EXPECT_EQ(message.lParam, 2);
   poster.join();
+}
+
+TEST(NotifyQueueTest, UnlimitedAndVeryLongWaitsLastUntilAPost) {
+  CNotifyQueue queue;
+  for (const milliseconds timeout : {platform::kInfinite, milliseconds(0x100000005LL), milliseconds::max() / 2}) {
+    auto waiter = std::async(std::launch::async, [&queue, timeout] {
+      NotifyMessage message{};
+      return queue.WaitMessage(timeout, &message) ? message.wParam : 0;
+    });
+    EXPECT_EQ(waiter.wait_for(milliseconds(50)), std::future_status::timeout) << timeout.count();
+    ASSERT_TRUE(platform::PostNotifyMessage(queue.Window(), kMessage, 5, 0));
+    EXPECT_EQ(waiter.get(), 5u) << timeout.count();
+  }
+  NotifyMessage message{};
+  EXPECT_FALSE(queue.WaitMessage(milliseconds(-1), &message));
 }
 
 TEST(NotifyQueueTest, PostingToNoWindowFails) {

@@ -12,6 +12,8 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/posix/native_handle_traits.h"
+#include "platform/scoped_handle.h"
 #include "platform/system_error.h"
 #include "platform/wide_string.h"
 
@@ -61,27 +63,7 @@ void ForgetCached(const std::string& path) {
 }
 
 // Closes the descriptor when it goes out of scope, leaving errno as it was.
-class CFileDescriptor {
- public:
-  explicit CFileDescriptor(int fd = -1) : m_fd(fd) {}
-  ~CFileDescriptor() { Reset(); }
-  CFileDescriptor(const CFileDescriptor&) = delete;
-  CFileDescriptor& operator=(const CFileDescriptor&) = delete;
-  int Get() const { return m_fd; }
-  bool IsValid() const { return m_fd >= 0; }
-  int Release() { return std::exchange(m_fd, -1); }
-  void Reset(int fd = -1) {
-    if (m_fd >= 0) {
-      const int saved = errno;
-      ::close(m_fd);
-      errno = saved;
-    }
-    m_fd = fd;
-  }
-
- private:
-  int m_fd;
-};
+using CFileDescriptor = CScopedHandle<platform::posix::DescriptorTraits>;
 
 LONG WithErrno(LONG code, int error) {
   errno = error;
