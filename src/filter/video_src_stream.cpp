@@ -13,6 +13,7 @@
 #include "diagnostics/trace_scope.h"
 #include "composer/install_paths.h"
 #include "composer/letterbox.h"
+#include "framework/com_ptr.h"
 #include "framework/dumps.h"
 #include "framework/scoped_media_type.h"
 #include "framework/source.h"
@@ -102,12 +103,6 @@ REFERENCE_TIME FrameTimeFromType(const AM_MEDIA_TYPE& type) {
   const std::int32_t intervalMs = RoundedMs(avg);
   return intervalMs < kMinIntervalMs || intervalMs > kMaxIntervalMs ? kDefault : avg;
 }
-
-// Frees a media type copy handed out by a sample when the scope ends.
-struct CMediaTypeCopy {
-  AM_MEDIA_TYPE* type = nullptr;
-  ~CMediaTypeCopy() { DeleteMediaType(type); }
-};
 
 }  // namespace
 
@@ -644,15 +639,15 @@ HRESULT CVideoSrcStream::FillBuffer(IMediaSample* pSample) {
   Pace();
 
   CLockHolder<CRecursiveLock> hold(m_streamLock);
-  CMediaTypeCopy attached;
-  HRESULT hr = AdoptAttachedType(pSample, &attached.type);
+  CScopedMediaType attached;
+  HRESULT hr = AdoptAttachedType(pSample, attached.Receive());
   if (FAILED(hr)) return hr;
   OutputPicture picture;
   hr = DescribeBuffer(pSample, &picture);
   if (FAILED(hr)) return hr;
   hr = Compose(picture);
   if (FAILED(hr)) return hr;
-  return Stamp(pSample, picture, attached.type);
+  return Stamp(pSample, picture, attached.Get());
 }
 
 void CVideoSrcStream::Pace() {
@@ -767,9 +762,7 @@ HRESULT CVideoSrcStream::Stamp(IMediaSample* pSample, const OutputPicture& pictu
   LONGLONG mediaStop = m_frameNumber + 1;
   pSample->SetMediaTime(&mediaStart, &mediaStop);
 
-  IMediaSample2* pSample2 = nullptr;
-  if (SUCCEEDED(pSample->QueryInterface(IID_IMediaSample2, reinterpret_cast<void**>(&pSample2))) &&
-      pSample2 != nullptr) {
+  if (CComPtr<IMediaSample2> pSample2 = QueryAs<IMediaSample2>(pSample, IID_IMediaSample2)) {
     AM_SAMPLE2_PROPERTIES properties;
     std::memset(&properties, 0, sizeof(properties));
     properties.cbData = sizeof(properties);
@@ -783,15 +776,11 @@ HRESULT CVideoSrcStream::Stamp(IMediaSample* pSample, const OutputPicture& pictu
     properties.pbBuffer = picture.buffer;
     properties.cbBuffer = static_cast<LONG>(picture.bytes);
     const HRESULT hr = pSample2->SetProperties(sizeof(properties), reinterpret_cast<const BYTE*>(&properties));
-    if (FAILED(hr)) {
-      pSample2->Release();
-      return E_UNEXPECTED;
-    }
+    if (FAILED(hr)) return E_UNEXPECTED;
     LogMediaSample(3, pSample);
   }
 
   ++m_frameNumber;
   g_Log.Write(3, L"Frame number = %d\n", static_cast<int>(static_cast<std::uint32_t>(m_frameNumber)));
-  if (pSample2 != nullptr) pSample2->Release();
   return S_OK;
 }

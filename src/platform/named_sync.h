@@ -55,8 +55,6 @@ class CNamedMutex {
   // the whole timeout, kFailed when the object is not open or the system failed. A thread
   // that holds it acquires it again at once (each acquisition needs its own Release).
   WaitResult Wait(std::chrono::milliseconds timeout);
-  // Until every caller passes a duration.
-  WaitResult Wait(DWORD timeoutMs) { return Wait(platform::TimeoutFromMilliseconds(timeoutMs)); }
   // Releases one acquisition the calling thread made; release through the object that
   // acquired it. False, with nothing changed, when the calling thread does not hold it
   // (another thread or process holds it, or nobody, or it is abandoned).
@@ -79,8 +77,6 @@ class CNamedEvent {
   // True when the event was set within the timeout (an automatic-reset event is reset by
   // the wait that passes); false on timeout or failure.
   bool Wait(std::chrono::milliseconds timeout);
-  // Until every caller passes a duration.
-  bool Wait(DWORD timeoutMs) { return Wait(platform::TimeoutFromMilliseconds(timeoutMs)); }
 
  private:
   platform::CNamedObjectHandle m_object;
