@@ -110,8 +110,10 @@ TEST_F(CameraInGraphTest, FormatChangesThatReconnectAndGraphStateChangesOnTwoThr
       if (config->SetFormat(&sizes[i % 2]) == S_OK) changes.fetch_add(1);
     }
   });
-  const HRESULT hr = testing_support::CallWithin(60s, [this] {
-    for (int i = 0; i < 30; ++i) {
+  // At least 30 state changes, and more until a format change has gone through between
+  // them: on a busy machine the 30 can be over before the other thread's first change.
+  const HRESULT hr = testing_support::CallWithin(60s, [this, &changes] {
+    for (int i = 0; i < 30 || (changes.load() == 0 && i < 100000); ++i) {
       HRESULT result = m_control->Run();
       if (FAILED(result)) return result;
       if (FAILED(result = m_control->Stop())) return result;
