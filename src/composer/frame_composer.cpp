@@ -78,10 +78,11 @@ CFrameComposer::Report CFrameComposer::Compose(const OutputPicture& picture) {
     if (source != nullptr) ScaleFrameLetterboxed(*source, target, width, height);
   }
   if (frame.ShowLogo() && m_images.HasLogo()) m_images.BlendLogo(target, width, height);
-  if (frame.Release() != 0) {
-    report.result = Result::kUnlockFailed;
-    return report;
-  }
+  // A drop that cannot be made (a peer keeps the access mutex past the wait) leaves the
+  // hold counted in the region. The picture is whole all the same, so the frame is
+  // delivered and the stream goes on; the producer's writes take the hold left behind for
+  // a dead consumer's after CFileMapping::kAbandonedHoldMs.
+  frame.Release();
   // A consumer whose entry has vanished registers itself again, now that it holds nothing.
   if (!listed && width != 0 && height != 0) Notify(true, width, height);
   if (!direct) m_converter.Convert(target, static_cast<std::int64_t>(m_work->Step()), picture);

@@ -50,7 +50,6 @@ class CFrameComposer {
     kOk,
     kBadPicture,    // the picture is not usable (IsUsable); nothing was written
     kOutOfMemory,   // the working picture could not be made; nothing was written
-    kUnlockFailed,  // the frame's hold could not be dropped; the picture holds the frame
   };
   struct Report {
     Result result = Result::kOk;

@@ -733,8 +733,7 @@ HRESULT CVideoSrcStream::Compose(const OutputPicture& picture) {
   switch (m_composer.Compose(picture).result) {
     case CFrameComposer::Result::kOk: return S_OK;
     case CFrameComposer::Result::kOutOfMemory: return E_OUTOFMEMORY;
-    case CFrameComposer::Result::kBadPicture:
-    case CFrameComposer::Result::kUnlockFailed: break;
+    case CFrameComposer::Result::kBadPicture: break;
   }
   return E_UNEXPECTED;
 }
