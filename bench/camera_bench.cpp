@@ -26,6 +26,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "private_channel.h"
 #include "channel/file_mapping.h"
 #include "common/renderer_filter.h"
 #include "composer/image.h"
@@ -213,11 +214,7 @@ BENCHMARK(PlaceholderBaseline)->Arg(0)->Unit(benchmark::kMicrosecond)->UseRealTi
 
 int main(int argc, char** argv) {
   cv::setNumThreads(1);  // the camera scales on its one worker thread
-  // Private object names: the benchmark never meets a running producer.
-  GUID guid{};
-  platform::CreateGuid(&guid);
-  platform::SetEnv(L"AMBERLINE_CHANNEL_NAMESPACE",
-                   (L"AmberlineBench" + platform::GuidToRegistryString(guid).substr(1, 36) + L"_").c_str());
+  UsePrivateChannelNamespace();
   benchmark::Initialize(&argc, argv);
   CRatioReporter reporter({
       {"FillCopy", "CopyBaseline", {"1920x1080 copy"}, 1.3},

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "private_channel.h"
 #include "channel/file_mapping.h"
 #include "ratio_reporter.h"
 #include "platform/guid.h"
@@ -143,11 +144,7 @@ BENCHMARK(ConsumerLease)->DenseRange(0, 1)->Unit(benchmark::kMicrosecond)->UseRe
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Private object names: the benchmark never meets a running producer.
-  GUID guid{};
-  platform::CreateGuid(&guid);
-  platform::SetEnv(L"AMBERLINE_CHANNEL_NAMESPACE",
-                   (L"AmberlineBench" + platform::GuidToRegistryString(guid).substr(1, 36) + L"_").c_str());
+  UsePrivateChannelNamespace();
   benchmark::Initialize(&argc, argv);
   CRatioReporter reporter({{"FrameCycle", "TwoCopies", {"640x480", "1280x720", "1920x1080"}, 1.5},
                            {"ConsumerLease", "ConsumerCopy", {"1280x720 whole region", "1280x720 per operation"}, 1.0}});

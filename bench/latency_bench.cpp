@@ -28,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "private_channel.h"
 #include "bench_camera.h"
 #include "channel/file_mapping.h"
 #include "common/renderer_filter.h"
@@ -290,11 +291,7 @@ BENCHMARK(Latency)
 
 int main(int argc, char** argv) {
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  // Private object names: the benchmark never meets a producer or a camera outside it.
-  GUID guid{};
-  platform::CreateGuid(&guid);
-  platform::SetEnv(L"AMBERLINE_CHANNEL_NAMESPACE",
-                   (L"AmberlineBench" + platform::GuidToRegistryString(guid).substr(1, 36) + L"_").c_str());
+  UsePrivateChannelNamespace();
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

@@ -28,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "private_channel.h"
 #include "channel/file_mapping.h"
 #include "common/renderer_filter.h"
 #include "filter/video_src_filter.h"
@@ -289,12 +290,7 @@ BENCHMARK(Pipeline)->DenseRange(0, 2)->Iterations(1)->UseManualTime()->Unit(benc
 
 int main(int argc, char** argv) {
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  // Private object names, inherited by the producer: the benchmark never meets a
-  // producer or a camera outside it.
-  GUID guid{};
-  platform::CreateGuid(&guid);
-  platform::SetEnv(L"AMBERLINE_CHANNEL_NAMESPACE",
-                   (L"AmberlineBench" + platform::GuidToRegistryString(guid).substr(1, 36) + L"_").c_str());
+  UsePrivateChannelNamespace();
   benchmark::Initialize(&argc, argv);
   CRatioReporter reporter({
       {"Pipeline", "TwoFrameCopies", {"640x480", "1280x720", "1920x1080"}, 0, "cpu_us_per_frame"},
