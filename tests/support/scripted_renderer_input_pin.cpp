@@ -77,8 +77,11 @@ HRESULT CScriptedRendererInputPin::Inactive() {
     // A Receive waiting on BlockReceive returns now.
     m_changed.notify_all();
   }
+  // The pin refuses samples before the held ones go back: a worker that gets its buffer
+  // back and delivers again finds the renderer stopped, not a sample to record.
+  const HRESULT hr = CRendererInputPin::Inactive();
   DropHeldSamples();
-  return CRendererInputPin::Inactive();
+  return hr;
 }
 
 STDMETHODIMP CScriptedRendererInputPin::BeginFlush() {
@@ -87,8 +90,10 @@ STDMETHODIMP CScriptedRendererInputPin::BeginFlush() {
     m_flushing = true;
     m_changed.notify_all();
   }
+  // As in Inactive: flushing before the held samples go back.
+  const HRESULT hr = CRendererInputPin::BeginFlush();
   DropHeldSamples();
-  return CRendererInputPin::BeginFlush();
+  return hr;
 }
 
 STDMETHODIMP CScriptedRendererInputPin::EndFlush() {
