@@ -9,6 +9,8 @@ packages=(
   libopencv-core-dev libopencv-imgproc-dev libstb-dev libyuv-dev ffmpeg
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev wine64 dpkg-dev
   clang-14 libclang-rt-14-dev
+  libpipewire-0.3-dev libspa-0.2-dev pipewire pipewire-bin libspa-0.2-modules wireplumber dbus-daemon
+  gstreamer1.0-pipewire gstreamer1.0-tools gstreamer1.0-plugins-base
 )
 
 missing=()
