@@ -17,6 +17,8 @@
 namespace {
 
 constexpr std::size_t kParamBufferBytes = 8192;
+// How often an unused node looks whether the producer's size changed.
+constexpr time_t kOfferCheckSeconds = 1;
 
 // "amberline-camera-<GUID>" with a new GUID (without braces); empty when none can be made.
 std::wstring NewClientName() {
@@ -94,30 +96,53 @@ bool CCameraNode::Publish(pw_core* core, pw_loop* loop, PublishedCallback onPubl
   pw_stream_add_listener(m_stream, &m_listener, &events, this);
   m_timer = pw_loop_add_timer(m_loop, &CCameraNode::OnTimer, this);
 
-  const auto [producerWidth, producerHeight] = m_channel.GetServerResolution();
-  // A producer that does not deliver has no size to offer, whatever the header says.
-  const bool delivering = m_channel.WaitServerEvent(0);
-  const auto [firstWidth, firstHeight] =
-      pipewire_camera::FirstSize(delivering ? producerWidth : 0, delivering ? producerHeight : 0);
+  m_offerTimer = pw_loop_add_timer(m_loop, &CCameraNode::OnOfferTimer, this);
+
+  m_offered = OfferedFirstSize();
   std::vector<std::uint8_t> storage(kParamBufferBytes);
   spa_pod_builder builder{};
   spa_pod_builder_init(&builder, storage.data(), static_cast<std::uint32_t>(storage.size()));
   std::vector<const spa_pod*> params;
-  if (m_timer == nullptr || !pipewire_camera::BuildEnumFormats(&builder, firstWidth, firstHeight, &params) ||
+  if (m_timer == nullptr || m_offerTimer == nullptr ||
+      !pipewire_camera::BuildEnumFormats(&builder, m_offered.first, m_offered.second, &params) ||
       pw_stream_connect(m_stream, PW_DIRECTION_OUTPUT, PW_ID_ANY,
                         static_cast<pw_stream_flags>(PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_MAP_BUFFERS),
                         params.data(), static_cast<std::uint32_t>(params.size())) < 0) {
     Unpublish();
     return false;
   }
+  timespec interval{};
+  interval.tv_sec = kOfferCheckSeconds;
+  pw_loop_update_timer(m_loop, m_offerTimer, &interval, &interval, false);
   return true;
+}
+
+std::pair<std::uint32_t, std::uint32_t> CCameraNode::OfferedFirstSize() {
+  const auto [producerWidth, producerHeight] = m_channel.GetServerResolution();
+  // A producer that does not deliver has no size to offer, whatever the header says.
+  const bool delivering = m_channel.WaitServerEvent(0);
+  return pipewire_camera::FirstSize(delivering ? producerWidth : 0, delivering ? producerHeight : 0);
+}
+
+void CCameraNode::OfferCheck() {
+  // A consumer keeps the size it has; the offer follows the producer only between them.
+  if (m_stream == nullptr || m_streaming) return;
+  const std::pair<std::uint32_t, std::uint32_t> first = OfferedFirstSize();
+  if (first == m_offered) return;
+  std::vector<std::uint8_t> storage(kParamBufferBytes);
+  spa_pod_builder builder{};
+  spa_pod_builder_init(&builder, storage.data(), static_cast<std::uint32_t>(storage.size()));
+  std::vector<const spa_pod*> params;
+  if (!pipewire_camera::BuildEnumFormats(&builder, first.first, first.second, &params)) return;
+  if (pw_stream_update_params(m_stream, params.data(), static_cast<std::uint32_t>(params.size())) >= 0)
+    m_offered = first;
 }
 
 void CCameraNode::Unpublish() {
   StopStreaming();
-  if (m_timer != nullptr) {
-    pw_loop_destroy_source(m_loop, m_timer);
-    m_timer = nullptr;
+  for (spa_source** timer : {&m_timer, &m_offerTimer}) {
+    if (*timer != nullptr) pw_loop_destroy_source(m_loop, *timer);
+    *timer = nullptr;
   }
   if (m_stream != nullptr) {
     spa_hook_remove(&m_listener);
@@ -140,6 +165,10 @@ void CCameraNode::OnParamChanged(void* data, std::uint32_t id, const spa_pod* pa
 void CCameraNode::OnProcess(void* data) { static_cast<CCameraNode*>(data)->Process(); }
 
 void CCameraNode::OnTimer(void* data, std::uint64_t /*expirations*/) { static_cast<CCameraNode*>(data)->Timer(); }
+
+void CCameraNode::OnOfferTimer(void* data, std::uint64_t /*expirations*/) {
+  static_cast<CCameraNode*>(data)->OfferCheck();
+}
 
 void CCameraNode::StateChanged(pw_stream_state state) {
   if (state == PW_STREAM_STATE_PAUSED || state == PW_STREAM_STATE_STREAMING) {
@@ -240,7 +269,9 @@ void CCameraNode::ArmTimer(std::int64_t deadlineNs) {
 void CCameraNode::Timer() {
   if (!m_streaming || !m_format || m_stream == nullptr) return;
   m_deadlineNs = m_startNs + pipewire_camera::FrameOffsetNs(*m_format, m_frameNumber);
+  m_triggered = true;
   pw_stream_trigger_process(m_stream);
+  m_triggered = false;
   // The next deadline still ahead; deadlines missed while the loop was busy are skipped.
   const std::int64_t now = platform::MonotonicNanoseconds();
   ++m_frameNumber;
@@ -274,7 +305,8 @@ void CCameraNode::Process() {
           spa_buffer_find_meta_data(spaBuffer, SPA_META_Header, sizeof(spa_meta_header)))) {
     header->flags = filled ? 0 : SPA_META_HEADER_FLAG_CORRUPTED;
     header->offset = 0;
-    header->pts = m_deadlineNs;
+    // A cycle another driver started has no deadline of this node's: it is stamped now.
+    header->pts = m_triggered ? m_deadlineNs : platform::MonotonicNanoseconds();
     header->dts_offset = 0;
     header->seq = m_sequence;
   }

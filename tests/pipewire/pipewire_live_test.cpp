@@ -220,7 +220,17 @@ class CTestConsumer {
     spa_pod_builder_prop(&b, SPA_FORMAT_VIDEO_format, 0);
     spa_pod_builder_id(&b, format);
     spa_pod_builder_prop(&b, SPA_FORMAT_VIDEO_size, 0);
-    spa_pod_builder_rectangle(&b, width, height);
+    if (width == 0) {
+      // Any size: the camera's offer decides.
+      spa_pod_frame choice{};
+      spa_pod_builder_push_choice(&b, &choice, SPA_CHOICE_Range, 0);
+      spa_pod_builder_rectangle(&b, 320, 240);
+      spa_pod_builder_rectangle(&b, 1, 1);
+      spa_pod_builder_rectangle(&b, 8192, 8192);
+      spa_pod_builder_pop(&b, &choice);
+    } else {
+      spa_pod_builder_rectangle(&b, width, height);
+    }
     spa_pod_builder_prop(&b, SPA_FORMAT_VIDEO_framerate, 0);
     spa_pod_builder_fraction(&b, rate, 1);
     const spa_pod* params[] = {static_cast<const spa_pod*>(spa_pod_builder_pop(&b, &f))};
@@ -587,6 +597,28 @@ TEST_F(PipeWireLiveFrames, FramesAreStampedAndPacedAtTheNegotiatedRate) {
     EXPECT_GT(step, 0);
   }
   (void)start;
+  StopCamera();
+}
+
+// A consumer that takes any size gets the producer's, also when the producer started
+// after the camera; with no producer, 640x480.
+TEST_F(PipeWireLiveFrames, AConsumerThatTakesAnySizeGetsTheProducersSize) {
+  const std::uint32_t id = StartCamera();
+  {
+    CTestConsumer consumer(*m_client, id, SPA_VIDEO_FORMAT_BGRx, 0, 0);
+    ASSERT_TRUE(consumer.WaitFrames(1, 10000));
+    EXPECT_EQ(consumer.Format()->size.width, 640u);
+    EXPECT_EQ(consumer.Format()->size.height, 480u);
+  }
+  CStillProducer producer(800, 600);
+  ASSERT_TRUE(producer.Start());
+  // The node looks once a second while nobody consumes.
+  const auto offered = std::chrono::steady_clock::now() + 2500ms;
+  WaitUntil([&] { return std::chrono::steady_clock::now() >= offered; }, 3000);
+  CTestConsumer consumer(*m_client, id, SPA_VIDEO_FORMAT_BGRx, 0, 0);
+  ASSERT_TRUE(consumer.WaitFrames(1, 10000));
+  EXPECT_EQ(consumer.Format()->size.width, 800u);
+  EXPECT_EQ(consumer.Format()->size.height, 600u);
   StopCamera();
 }
 
