@@ -113,12 +113,13 @@ void CPipeWireSession::Connect() {
   m_missedOnce = false;
   m_lost = false;
   for (const auto& node : m_nodes) {
-    node->Publish(m_core, m_loop, [this](const CCameraNode& published, std::uint32_t nodeId) {
+    const bool published = node->Publish(m_core, m_loop, [this](const CCameraNode& taken, std::uint32_t nodeId) {
       // A node the daemon took is the sign of a good connection: the next loss starts
       // its delays from the beginning.
       m_backoff = kFirstRetry;
-      m_listener.NodePublished(published, nodeId);
+      m_listener.NodePublished(taken, nodeId);
     });
+    if (!published) m_listener.NodeFailed(*node);
   }
 }
 

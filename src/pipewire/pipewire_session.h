@@ -41,6 +41,8 @@ class CPipeWireSession {
    public:
     virtual ~Listener() = default;
     virtual void NodePublished(const CCameraNode& node, std::uint32_t nodeId) = 0;
+    // The node could not be made on a connection (it is tried again on the next one).
+    virtual void NodeFailed(const CCameraNode& node) = 0;
     // The first attempt failed (wasConnected false) or a connection was lost (true).
     virtual void ConnectionLost(bool wasConnected, const std::string& reason) = 0;
     // Connected after a loss or a failed first attempt.
