@@ -219,6 +219,11 @@ void CCameraNode::FormatChanged(const spa_pod* param) {
       return;
     }
   }
+  // A new rate (or size) while frames flow starts a new chain of deadlines from now.
+  if (m_streaming) {
+    m_deadlines.Start(platform::MonotonicNanoseconds(), *m_format);
+    ArmTimer(m_deadlines.Due());
+  }
   if (resized && m_announced)
     m_composer.Announce(m_composer.ClientName(), static_cast<std::int32_t>(format->width),
                         static_cast<std::int32_t>(format->height));
@@ -242,9 +247,10 @@ void CCameraNode::StartStreaming() {
                         static_cast<std::int32_t>(m_format->height));
     m_announced = true;
   }
-  m_startNs = platform::MonotonicNanoseconds();
-  m_frameNumber = 0;
-  ArmTimer(m_startNs);
+  if (m_format) {
+    m_deadlines.Start(platform::MonotonicNanoseconds(), *m_format);
+    ArmTimer(m_deadlines.Due());
+  }
 }
 
 void CCameraNode::StopStreaming() {
@@ -268,20 +274,11 @@ void CCameraNode::ArmTimer(std::int64_t deadlineNs) {
 
 void CCameraNode::Timer() {
   if (!m_streaming || !m_format || m_stream == nullptr) return;
-  m_deadlineNs = m_startNs + pipewire_camera::FrameOffsetNs(*m_format, m_frameNumber);
+  m_deadlineNs = m_deadlines.Due();
   m_triggered = true;
   pw_stream_trigger_process(m_stream);
   m_triggered = false;
-  // The next deadline still ahead; deadlines missed while the loop was busy are skipped.
-  const std::int64_t now = platform::MonotonicNanoseconds();
-  ++m_frameNumber;
-  std::int64_t next = m_startNs + pipewire_camera::FrameOffsetNs(*m_format, m_frameNumber);
-  if (next <= now) {
-    const __int128 elapsed = static_cast<__int128>(now - m_startNs) * m_format->rateNum;
-    m_frameNumber = static_cast<std::int64_t>(elapsed / (static_cast<__int128>(1000000000) * m_format->rateDenom)) + 1;
-    next = m_startNs + pipewire_camera::FrameOffsetNs(*m_format, m_frameNumber);
-  }
-  ArmTimer(next);
+  ArmTimer(m_deadlines.Advance(platform::MonotonicNanoseconds()));
 }
 
 void CCameraNode::Process() {

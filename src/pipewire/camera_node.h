@@ -46,6 +46,7 @@
 #include "channel/file_mapping.h"
 #include "composer/frame_composer.h"
 #include "composer/stream_images.h"
+#include "pipewire/frame_deadlines.h"
 #include "pipewire/video_format_table.h"
 
 class CCameraNode {
@@ -116,8 +117,7 @@ class CCameraNode {
 
   bool m_streaming = false;
   bool m_announced = false;
-  std::int64_t m_startNs = 0;
-  std::int64_t m_frameNumber = 0;
+  CFrameDeadlines m_deadlines;
   std::int64_t m_deadlineNs = 0;  // the presentation time of the frame being made
   bool m_triggered = false;       // Process runs inside this node's own trigger
   std::uint32_t m_sequence = 0;
