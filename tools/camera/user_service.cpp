@@ -400,12 +400,8 @@ CUserService::Outcome CUserService::Uninstall() {
     return outcome;
   }
   outcome.text = "amberline-camera: removed the user service " + unit + "\n";
-  if (managed) {
-    const CommandResult reloaded = Systemctl(reload);
-    if (reloaded.exitCode != 0 && failure.empty())
-      failure = "amberline-camera: " + Describe(reload) + " " + Status(reloaded.exitCode) + ":\n" +
-                Indented(reloaded.output);
-  }
+  // The manager forgets the removed unit; it is stopped and disabled already.
+  if (managed) (void)Systemctl(reload);
   if (!failure.empty()) {
     outcome.text += failure;
     return outcome;
