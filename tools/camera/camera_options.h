@@ -1,0 +1,48 @@
+// CCameraOptions: what one run of amberline-camera is asked to do, read from its command
+// line.
+//
+//   --camera NAME              publish a camera of this name (several allowed; default
+//                              one camera, "Trelvox Amberline")
+//   --install-user-service     write the systemd user unit that runs the program with
+//                              the --camera arguments given, and start it when systemd can
+//   --uninstall-user-service   stop and remove that unit
+//   --help                     the usage, on standard output, and exit status 0
+//
+// A camera name is 1 to kMaxNameBytes bytes of UTF-8 without control characters, with at
+// least one ASCII letter or digit (its node name is built from those); two names whose
+// node names would be the same are refused. Exit statuses (kExit...): 0 done, 1 the
+// program cannot run (or a service step failed), 2 a wrong command line.
+//
+// Parse never throws and never exits: it fills the options or gives one sentence that
+// names the offending argument. Plain value object, no threads, no resources.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+class CCameraOptions {
+ public:
+  static constexpr const char* kDefaultCamera = "Trelvox Amberline";
+  static constexpr std::size_t kMaxNameBytes = 128;
+
+  static constexpr int kExitSuccess = 0;
+  static constexpr int kExitFailure = 1;
+  static constexpr int kExitUsage = 2;
+
+  enum class EServiceAction { None, Install, Uninstall };
+
+  // Reads the arguments after the program name. On failure returns false, sets *error
+  // and leaves *options unchanged.
+  static bool Parse(const std::vector<std::string>& arguments, CCameraOptions* options, std::string* error);
+  static std::string Usage();
+  // Empty when name is acceptable as a camera name, otherwise why it is not.
+  static std::string CheckCameraName(const std::string& name);
+
+  // The cameras to publish: the names given, in order, or the default camera when none was.
+  std::vector<std::string> CamerasToPublish() const;
+
+  bool help = false;
+  EServiceAction service = EServiceAction::None;
+  std::vector<std::string> cameras;  // as given on the command line; may be empty
+};
