@@ -20,21 +20,24 @@ if [ -z "${AMBERLINE_IN_PRIVATE_BUS:-}" ]; then
     fi
   done
   export AMBERLINE_IN_PRIVATE_BUS=1
-  exec dbus-run-session -- "$0" "$@"
+  # A bus daemon that may not raise its descriptor limit (a container) says so at every
+  # start; that line is noise here, everything else on standard error passes through.
+  exec dbus-run-session -- "$0" "$@" 2> >(grep -v --line-buffered 'Failed to set fd limit' >&2)
 fi
 unset AMBERLINE_IN_PRIVATE_BUS
 
 runtime=$(mktemp -d "${TMPDIR:-/tmp}/amberline-pipewire.XXXXXX") || exit 125
 chmod 700 "$runtime"
 export XDG_RUNTIME_DIR="$runtime" PIPEWIRE_RUNTIME_DIR="$runtime"
-# No desktop session's configuration or state: the daemons read only the system defaults.
-export XDG_CONFIG_HOME="$runtime/config" XDG_STATE_HOME="$runtime/state"
+# No desktop session's configuration or state: the daemons read only the system defaults
+# (CMD keeps the caller's folders).
+daemon_env=(env XDG_CONFIG_HOME="$runtime/config" XDG_STATE_HOME="$runtime/state")
 unset PIPEWIRE_REMOTE
 # A root container has no real-time scheduling to give; say so instead of failing.
 export PIPEWIRE_LOG_SYSTEMD=false DISABLE_RTKIT=1
 
 daemon_log="$runtime/daemons.log"
-pipewire >>"$daemon_log" 2>&1 &
+"${daemon_env[@]}" pipewire >>"$daemon_log" 2>&1 &
 pw_pid=$!
 wp_pid=""
 
@@ -67,7 +70,7 @@ if [ -z "$ready" ]; then
   exit 125
 fi
 
-wireplumber >>"$daemon_log" 2>&1 &
+"${daemon_env[@]}" wireplumber >>"$daemon_log" 2>&1 &
 wp_pid=$!
 # The session manager is ready when it shows up as a client of the daemon.
 for _ in $(seq 100); do
