@@ -326,7 +326,9 @@ CUserService::Outcome CUserService::Install(const std::vector<std::string>& came
     else
       outcome.text += "systemd's user manager cannot be reached here (" + Describe(reload) + " " +
                       Status(reloaded.exitCode) + "):\n" + Indented(reloaded.output) +
-                      "so the service was not started. It starts at your next login where systemd runs.\n";
+                      "so the service is neither enabled nor started. Where a systemd user session runs, install it\n"
+                      "again there, or enable it with: systemctl --user enable --now " +
+                      kUnitName + "\n";
     outcome.text += "To use the camera now, run it in the foreground (Ctrl+C stops it):\n  " +
                     ForegroundCommand(cameras) + "\n";
     return outcome;
