@@ -239,7 +239,7 @@ CUserService::CommandResult CUserService::Systemctl(const std::vector<std::strin
 
   // Collect the output until the pipe closes; a systemctl that hangs past the deadline
   // is killed so that the caller never waits for ever.
-  const auto deadline = Clock::now() + std::chrono::seconds(kCommandTimeoutSeconds);
+  const auto deadline = Clock::now() + std::chrono::seconds(m_environment.commandTimeoutSeconds);
   bool killed = false;
   for (;;) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -265,7 +265,7 @@ CUserService::CommandResult CUserService::Systemctl(const std::vector<std::strin
   }
   if (killed) {
     result.exitCode = 128 + SIGKILL;
-    result.output += "\n(no answer within " + std::to_string(kCommandTimeoutSeconds) + " seconds; stopped)";
+    result.output += "\n(no answer within " + std::to_string(m_environment.commandTimeoutSeconds) + " seconds; stopped)";
   } else if (WIFEXITED(status)) {
     result.exitCode = WEXITSTATUS(status);
   } else if (WIFSIGNALED(status)) {
