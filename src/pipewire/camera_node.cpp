@@ -199,7 +199,6 @@ void CCameraNode::FormatChanged(const spa_pod* param) {
     pw_stream_set_error(m_stream, -EINVAL, "format not offered by this camera");
     return;
   }
-  const bool resized = m_format && (m_format->width != format->width || m_format->height != format->height);
   m_format = format;
   m_entry = *entry;
   m_layout = *layout;
@@ -224,7 +223,8 @@ void CCameraNode::FormatChanged(const spa_pod* param) {
     m_deadlines.Start(platform::MonotonicNanoseconds(), *m_format);
     ArmTimer(m_deadlines.Due());
   }
-  if (resized && m_announced)
+  // The client entry follows the size of a format agreed while frames flow.
+  if (m_announced)
     m_composer.Announce(m_composer.ClientName(), static_cast<std::int32_t>(format->width),
                         static_cast<std::int32_t>(format->height));
 
