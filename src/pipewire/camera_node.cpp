@@ -1,0 +1,316 @@
+#include "pipewire/camera_node.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <new>
+
+#include <libyuv/convert_argb.h>
+#include <spa/buffer/meta.h>
+#include <spa/param/param.h>
+
+#include "pipewire/node_name.h"
+#include "platform/clock.h"
+#include "platform/guid.h"
+
+namespace {
+
+constexpr std::size_t kParamBufferBytes = 8192;
+
+// "amberline-camera-<GUID>" with a new GUID (without braces); empty when none can be made.
+std::wstring NewClientName() {
+  GUID guid{};
+  if (FAILED(platform::CreateGuid(&guid))) return L"amberline-camera";
+  const std::wstring text = platform::GuidToRegistryString(guid);
+  if (text.size() != 38) return L"amberline-camera";
+  return L"amberline-camera-" + text.substr(1, 36);
+}
+
+bool SameLayout(const pipewire_camera::FrameLayout& a, const pipewire_camera::FrameLayout& b) {
+  if (a.planes != b.planes) return false;
+  for (int i = 0; i < a.planes; ++i) {
+    if (a.offset[i] != b.offset[i] || a.stride[i] != b.stride[i] || a.rows[i] != b.rows[i]) return false;
+  }
+  return true;
+}
+
+const pw_stream_events& StreamEvents() {
+  static const pw_stream_events events = [] {
+    pw_stream_events e{};
+    e.version = PW_VERSION_STREAM_EVENTS;
+    return e;
+  }();
+  return events;
+}
+
+}  // namespace
+
+CCameraNode::CCameraNode(std::string name, std::wstring picturesRoot)
+    : m_name(std::move(name)),
+      m_nodeName(CameraNodeName(m_name)),
+      m_picturesRoot(std::move(picturesRoot)),
+      m_composer(m_channel, m_images) {}
+
+CCameraNode::~CCameraNode() {
+  Unpublish();
+  m_channel.Destroy();
+}
+
+bool CCameraNode::Init() {
+  if (m_channel.Init(false, nullptr) != 0) return false;
+  if (!m_picturesRoot.empty()) m_images.LoadPictures(m_picturesRoot);
+  return true;
+}
+
+bool CCameraNode::Publish(pw_core* core, pw_loop* loop, PublishedCallback onPublished) {
+  Unpublish();
+  if (core == nullptr || loop == nullptr) return false;
+  m_loop = loop;
+  m_onPublished = std::move(onPublished);
+  m_reported = false;
+
+  pw_properties* props = pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture",
+                                           PW_KEY_MEDIA_CLASS, "Video/Source", PW_KEY_MEDIA_ROLE, "Camera",
+                                           PW_KEY_NODE_NAME, m_nodeName.c_str(), PW_KEY_NODE_DESCRIPTION,
+                                           m_name.c_str(), PW_KEY_NODE_NICK, m_name.c_str(), PW_KEY_MEDIA_NAME,
+                                           m_name.c_str(), PW_KEY_DEVICE_DESCRIPTION, m_name.c_str(),
+                                           PW_KEY_DEVICE_NICK, m_name.c_str(), PW_KEY_DEVICE_PRODUCT_NAME,
+                                           "Amberline", PW_KEY_DEVICE_VENDOR_NAME, "Trelvox",
+                                           PW_KEY_DEVICE_FORM_FACTOR, "webcam", PW_KEY_DEVICE_ICON_NAME,
+                                           "camera-web", nullptr);
+  if (props == nullptr) return false;
+  m_stream = pw_stream_new(core, m_nodeName.c_str(), props);
+  if (m_stream == nullptr) return false;
+
+  static const pw_stream_events events = [] {
+    pw_stream_events e = StreamEvents();
+    e.state_changed = &CCameraNode::OnStateChanged;
+    e.param_changed = &CCameraNode::OnParamChanged;
+    e.process = &CCameraNode::OnProcess;
+    return e;
+  }();
+  m_listener = spa_hook{};
+  pw_stream_add_listener(m_stream, &m_listener, &events, this);
+  m_timer = pw_loop_add_timer(m_loop, &CCameraNode::OnTimer, this);
+
+  const auto [producerWidth, producerHeight] = m_channel.GetServerResolution();
+  // A producer that does not deliver has no size to offer, whatever the header says.
+  const bool delivering = m_channel.WaitServerEvent(0);
+  const auto [firstWidth, firstHeight] =
+      pipewire_camera::FirstSize(delivering ? producerWidth : 0, delivering ? producerHeight : 0);
+  std::vector<std::uint8_t> storage(kParamBufferBytes);
+  spa_pod_builder builder{};
+  spa_pod_builder_init(&builder, storage.data(), static_cast<std::uint32_t>(storage.size()));
+  std::vector<const spa_pod*> params;
+  if (m_timer == nullptr || !pipewire_camera::BuildEnumFormats(&builder, firstWidth, firstHeight, &params) ||
+      pw_stream_connect(m_stream, PW_DIRECTION_OUTPUT, PW_ID_ANY,
+                        static_cast<pw_stream_flags>(PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_MAP_BUFFERS),
+                        params.data(), static_cast<std::uint32_t>(params.size())) < 0) {
+    Unpublish();
+    return false;
+  }
+  return true;
+}
+
+void CCameraNode::Unpublish() {
+  StopStreaming();
+  if (m_timer != nullptr) {
+    pw_loop_destroy_source(m_loop, m_timer);
+    m_timer = nullptr;
+  }
+  if (m_stream != nullptr) {
+    spa_hook_remove(&m_listener);
+    pw_stream_destroy(m_stream);
+    m_stream = nullptr;
+  }
+  m_format.reset();
+  m_scratch.clear();
+  m_scratch.shrink_to_fit();
+}
+
+void CCameraNode::OnStateChanged(void* data, pw_stream_state /*old*/, pw_stream_state state, const char* /*error*/) {
+  static_cast<CCameraNode*>(data)->StateChanged(state);
+}
+
+void CCameraNode::OnParamChanged(void* data, std::uint32_t id, const spa_pod* param) {
+  if (id == SPA_PARAM_Format) static_cast<CCameraNode*>(data)->FormatChanged(param);
+}
+
+void CCameraNode::OnProcess(void* data) { static_cast<CCameraNode*>(data)->Process(); }
+
+void CCameraNode::OnTimer(void* data, std::uint64_t /*expirations*/) { static_cast<CCameraNode*>(data)->Timer(); }
+
+void CCameraNode::StateChanged(pw_stream_state state) {
+  if (state == PW_STREAM_STATE_PAUSED || state == PW_STREAM_STATE_STREAMING) {
+    const std::uint32_t id = pw_stream_get_node_id(m_stream);
+    if (!m_reported && id != SPA_ID_INVALID) {
+      m_reported = true;
+      if (m_onPublished) m_onPublished(*this, id);
+    }
+  }
+  if (state == PW_STREAM_STATE_STREAMING)
+    StartStreaming();
+  else
+    StopStreaming();
+}
+
+void CCameraNode::FormatChanged(const spa_pod* param) {
+  if (param == nullptr) {
+    m_format.reset();
+    return;
+  }
+  const std::optional<pipewire_camera::VideoFormat> format = pipewire_camera::ParseVideoFormat(param);
+  const std::optional<pipewire_camera::FormatEntry> entry =
+      format ? pipewire_camera::FindFormat(format->format) : std::nullopt;
+  const std::optional<pipewire_camera::FrameLayout> layout =
+      format ? pipewire_camera::ConsumerLayout(format->format, format->width, format->height) : std::nullopt;
+  if (!format || !entry || !layout) {
+    m_format.reset();
+    pw_stream_set_error(m_stream, -EINVAL, "format not offered by this camera");
+    return;
+  }
+  const bool resized = m_format && (m_format->width != format->width || m_format->height != format->height);
+  m_format = format;
+  m_entry = *entry;
+  m_layout = *layout;
+  const std::int64_t packed = PackedStride(entry->composed, format->width);
+  const pipewire_camera::FrameLayout inPlace =
+      pipewire_camera::ComposerLayout(entry->composed, m_layout.stride[0], format->width, format->height);
+  m_direct = SameLayout(inPlace, m_layout);
+  m_scratch.clear();
+  if (!m_direct) {
+    m_composedLayout = pipewire_camera::ComposerLayout(entry->composed, static_cast<std::int32_t>(packed),
+                                                      format->width, format->height);
+    try {
+      m_scratch.resize(static_cast<std::size_t>(m_composedLayout.size));
+    } catch (const std::bad_alloc&) {
+      m_format.reset();
+      pw_stream_set_error(m_stream, -ENOMEM, "no memory for the frame");
+      return;
+    }
+  }
+  if (resized && m_announced)
+    m_composer.Announce(m_composer.ClientName(), static_cast<std::int32_t>(format->width),
+                        static_cast<std::int32_t>(format->height));
+
+  std::vector<std::uint8_t> storage(1024);
+  spa_pod_builder builder{};
+  spa_pod_builder_init(&builder, storage.data(), static_cast<std::uint32_t>(storage.size()));
+  std::vector<const spa_pod*> params;
+  if (!pipewire_camera::BuildBufferParams(&builder, m_layout, &params)) {
+    pw_stream_set_error(m_stream, -ENOMEM, "buffer parameters do not fit");
+    return;
+  }
+  pw_stream_update_params(m_stream, params.data(), static_cast<std::uint32_t>(params.size()));
+}
+
+void CCameraNode::StartStreaming() {
+  if (m_streaming) return;
+  m_streaming = true;
+  if (m_format) {
+    m_composer.Announce(NewClientName(), static_cast<std::int32_t>(m_format->width),
+                        static_cast<std::int32_t>(m_format->height));
+    m_announced = true;
+  }
+  m_startNs = platform::MonotonicNanoseconds();
+  m_frameNumber = 0;
+  ArmTimer(m_startNs);
+}
+
+void CCameraNode::StopStreaming() {
+  if (m_timer != nullptr && m_loop != nullptr) pw_loop_update_timer(m_loop, m_timer, nullptr, nullptr, false);
+  m_streaming = false;
+  if (m_announced) {
+    m_composer.Withdraw();
+    m_announced = false;
+  }
+}
+
+void CCameraNode::ArmTimer(std::int64_t deadlineNs) {
+  if (m_timer == nullptr) return;
+  timespec when{};
+  when.tv_sec = static_cast<time_t>(deadlineNs / 1000000000);
+  when.tv_nsec = static_cast<long>(deadlineNs % 1000000000);
+  // An all-zero time disarms a timer; the clock's zero is never a deadline here.
+  if (when.tv_sec == 0 && when.tv_nsec == 0) when.tv_nsec = 1;
+  pw_loop_update_timer(m_loop, m_timer, &when, nullptr, true);
+}
+
+void CCameraNode::Timer() {
+  if (!m_streaming || !m_format || m_stream == nullptr) return;
+  m_deadlineNs = m_startNs + pipewire_camera::FrameOffsetNs(*m_format, m_frameNumber);
+  pw_stream_trigger_process(m_stream);
+  // The next deadline still ahead; deadlines missed while the loop was busy are skipped.
+  const std::int64_t now = platform::MonotonicNanoseconds();
+  ++m_frameNumber;
+  std::int64_t next = m_startNs + pipewire_camera::FrameOffsetNs(*m_format, m_frameNumber);
+  if (next <= now) {
+    const __int128 elapsed = static_cast<__int128>(now - m_startNs) * m_format->rateNum;
+    m_frameNumber = static_cast<std::int64_t>(elapsed / (static_cast<__int128>(1000000000) * m_format->rateDenom)) + 1;
+    next = m_startNs + pipewire_camera::FrameOffsetNs(*m_format, m_frameNumber);
+  }
+  ArmTimer(next);
+}
+
+void CCameraNode::Process() {
+  pw_buffer* buffer = pw_stream_dequeue_buffer(m_stream);
+  if (buffer == nullptr) return;
+  spa_buffer* spaBuffer = buffer->buffer;
+  if (spaBuffer->n_datas < 1) {
+    pw_stream_queue_buffer(m_stream, buffer);
+    return;
+  }
+  spa_data& data = spaBuffer->datas[0];
+  const bool filled =
+      m_format && data.data != nullptr && Fill(static_cast<std::uint8_t*>(data.data), data.maxsize);
+  if (data.chunk != nullptr) {
+    data.chunk->offset = 0;
+    data.chunk->stride = m_format ? m_layout.stride[0] : 0;
+    data.chunk->size = filled ? static_cast<std::uint32_t>(m_layout.size) : 0;
+    data.chunk->flags = filled ? SPA_CHUNK_FLAG_NONE : SPA_CHUNK_FLAG_CORRUPTED;
+  }
+  if (auto* header = static_cast<spa_meta_header*>(
+          spa_buffer_find_meta_data(spaBuffer, SPA_META_Header, sizeof(spa_meta_header)))) {
+    header->flags = filled ? 0 : SPA_META_HEADER_FLAG_CORRUPTED;
+    header->offset = 0;
+    header->pts = m_deadlineNs;
+    header->dts_offset = 0;
+    header->seq = m_sequence;
+  }
+  ++m_sequence;
+  if (filled)
+    ++m_framesSent;
+  else
+    ++m_emptyFrames;
+  pw_stream_queue_buffer(m_stream, buffer);
+}
+
+bool CCameraNode::Fill(std::uint8_t* data, std::uint32_t bytes) {
+  if (static_cast<std::int64_t>(bytes) < m_layout.size) return false;
+  const auto width = static_cast<std::int32_t>(m_format->width);
+  const auto height = static_cast<std::int32_t>(m_format->height);
+  if (m_direct) {
+    const OutputPicture picture{width, height, m_entry.composed, m_layout.stride[0], false, data, bytes};
+    if (m_composer.Compose(picture).result != CFrameComposer::Result::kOk) return false;
+  } else {
+    const OutputPicture picture{width,        height, m_entry.composed, m_composedLayout.stride[0], false,
+                                m_scratch.data(), m_scratch.size()};
+    if (m_composer.Compose(picture).result != CFrameComposer::Result::kOk) return false;
+    for (int plane = 0; plane < m_layout.planes; ++plane) {
+      const std::int64_t rows = std::min(m_layout.rows[plane], m_composedLayout.rows[plane]);
+      const std::size_t rowBytes =
+          static_cast<std::size_t>(std::min(m_layout.stride[plane], m_composedLayout.stride[plane]));
+      for (std::int64_t row = 0; row < rows; ++row) {
+        std::memcpy(data + m_layout.offset[plane] + row * m_layout.stride[plane],
+                    m_scratch.data() + m_composedLayout.offset[plane] + row * m_composedLayout.stride[plane],
+                    rowBytes);
+      }
+    }
+  }
+  if (m_entry.swapRedBlue) {
+    // Blue, green, red, x becomes red, green, blue, x in place: the same byte shuffle.
+    libyuv::ABGRToARGB(data, m_layout.stride[0], data, m_layout.stride[0], width, height);
+  }
+  return true;
+}

@@ -1,0 +1,115 @@
+// CCameraNode: one camera name published as a PipeWire video source node.
+//
+//   CCameraNode node("Trelvox Amberline", picturesRoot);
+//   if (!node.Init()) ...                           // the channel cannot be opened
+//   node.Publish(core, loop, onPublished);          // on the loop thread / under its lock
+//   ...
+//   node.Unpublish();                               // before the core goes away
+//
+// The node is a pw_stream with media.class Video/Source, media.role Camera, node.name
+// CameraNodeName(name), node.description name and device.* properties. It drives its
+// own graph: a timer on the loop fires at start + n * period (absolute deadlines,
+// computed from the frame number, so the rate never drifts; frames whose deadline has
+// passed are skipped, never bunched up) and calls pw_stream_trigger_process; every
+// buffer is stamped with its deadline (CLOCK_MONOTONIC nanoseconds) as the
+// presentation time in its spa_meta_header. Every frame is CFrameComposer::Compose of
+// the negotiated size and format, top line first, in the layout video_format_table.h
+// gives; a frame the composer cannot write goes out empty (chunk size 0, marked
+// corrupted). A buffer too small for the negotiated frame is sent empty too.
+//
+// The formats offered start with the producer's size as the channel announces it when
+// Publish runs (640x480 when no producer delivers). While the stream is streaming the
+// node is one client of the channel ("amberline-camera-<GUID>", the negotiated size);
+// it withdraws when streaming stops (the last consumer left) and announces the new size
+// when the format changes while streaming.
+//
+// Ownership: owns its channel handle, its pictures, its composer and, while published,
+// its stream and timer. Threading: every method and callback runs on the PipeWire loop
+// thread (or with the thread loop's lock held); nothing is shared with other threads.
+// Failure: Init is false when the channel cannot be opened; a stream that cannot be
+// made is reported by Publish's false; a format this node cannot deliver puts the
+// stream into its error state. No exception leaves a callback.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <pipewire/pipewire.h>
+
+#include "channel/file_mapping.h"
+#include "composer/frame_composer.h"
+#include "composer/stream_images.h"
+#include "pipewire/video_format_table.h"
+
+class CCameraNode {
+ public:
+  // Called on the loop thread when the node is known to the daemon (once per Publish).
+  using PublishedCallback = std::function<void(const CCameraNode& node, std::uint32_t nodeId)>;
+
+  CCameraNode(std::string name, std::wstring picturesRoot);
+  ~CCameraNode();
+  CCameraNode(const CCameraNode&) = delete;
+  CCameraNode& operator=(const CCameraNode&) = delete;
+
+  // Opens the channel and loads the pictures. False when the channel cannot be opened.
+  bool Init();
+  bool Publish(pw_core* core, pw_loop* loop, PublishedCallback onPublished);
+  // Destroys the stream (withdrawing from the channel first); nothing when unpublished.
+  void Unpublish();
+
+  const std::string& Name() const { return m_name; }
+  const std::string& NodeName() const { return m_nodeName; }
+  bool Published() const { return m_stream != nullptr; }
+  std::uint64_t FramesSent() const { return m_framesSent; }
+  std::uint64_t EmptyFrames() const { return m_emptyFrames; }
+
+ private:
+  static void OnStateChanged(void* data, pw_stream_state old, pw_stream_state state, const char* error);
+  static void OnParamChanged(void* data, std::uint32_t id, const spa_pod* param);
+  static void OnProcess(void* data);
+  static void OnTimer(void* data, std::uint64_t expirations);
+
+  void StateChanged(pw_stream_state state);
+  void FormatChanged(const spa_pod* param);
+  void Process();
+  void Timer();
+  void StartStreaming();
+  void StopStreaming();
+  void ArmTimer(std::int64_t deadlineNs);
+  // Writes one frame into data; false when nothing could be written.
+  bool Fill(std::uint8_t* data, std::uint32_t bytes);
+
+  const std::string m_name;
+  const std::string m_nodeName;
+  const std::wstring m_picturesRoot;
+  CFileMapping m_channel;
+  CStreamImages m_images;
+  CFrameComposer m_composer;
+
+  pw_loop* m_loop = nullptr;
+  pw_stream* m_stream = nullptr;
+  spa_hook m_listener{};
+  spa_source* m_timer = nullptr;
+  PublishedCallback m_onPublished;
+  bool m_reported = false;
+
+  std::optional<pipewire_camera::VideoFormat> m_format;
+  pipewire_camera::FormatEntry m_entry{};
+  pipewire_camera::FrameLayout m_layout;          // the consumer's
+  pipewire_camera::FrameLayout m_composedLayout;  // the composer's, when it differs
+  bool m_direct = true;                           // composed straight into the buffer
+  std::vector<std::uint8_t> m_scratch;
+
+  bool m_streaming = false;
+  bool m_announced = false;
+  std::int64_t m_startNs = 0;
+  std::int64_t m_frameNumber = 0;
+  std::int64_t m_deadlineNs = 0;  // the presentation time of the frame being made
+  std::uint32_t m_sequence = 0;
+  std::uint64_t m_framesSent = 0;
+  std::uint64_t m_emptyFrames = 0;
+};

@@ -1,0 +1,161 @@
+#include "pipewire/pipewire_session.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+const pw_core_events& CoreEvents() {
+  static const pw_core_events events = [] {
+    pw_core_events e{};
+    e.version = PW_VERSION_CORE_EVENTS;
+    return e;
+  }();
+  return events;
+}
+
+}  // namespace
+
+CPipeWireSession::CPipeWireSession(std::vector<std::unique_ptr<CCameraNode>> nodes, Listener& listener)
+    : m_nodes(std::move(nodes)), m_listener(listener) {}
+
+CPipeWireSession::~CPipeWireSession() { Stop(); }
+
+bool CPipeWireSession::Start() {
+  if (m_started) return true;
+  m_threadLoop = pw_thread_loop_new("amberline-camera", nullptr);
+  if (m_threadLoop == nullptr) return false;
+  m_loop = pw_thread_loop_get_loop(m_threadLoop);
+  m_context = pw_context_new(m_loop, nullptr, 0);
+  if (m_context == nullptr) {
+    pw_thread_loop_destroy(m_threadLoop);
+    m_threadLoop = nullptr;
+    return false;
+  }
+  pw_thread_loop_lock(m_threadLoop);
+  m_retryTimer = pw_loop_add_timer(m_loop, &CPipeWireSession::OnRetryTimer, this);
+  const bool timer = m_retryTimer != nullptr;
+  if (timer) Connect();
+  pw_thread_loop_unlock(m_threadLoop);
+  if (!timer || pw_thread_loop_start(m_threadLoop) < 0) {
+    pw_thread_loop_lock(m_threadLoop);
+    Disconnect();
+    pw_thread_loop_unlock(m_threadLoop);
+    pw_context_destroy(m_context);
+    m_context = nullptr;
+    pw_thread_loop_destroy(m_threadLoop);
+    m_threadLoop = nullptr;
+    return false;
+  }
+  m_started = true;
+  return true;
+}
+
+void CPipeWireSession::Stop() {
+  if (!m_started) return;
+  pw_thread_loop_lock(m_threadLoop);
+  Disconnect();
+  if (m_retryTimer != nullptr) {
+    pw_loop_destroy_source(m_loop, m_retryTimer);
+    m_retryTimer = nullptr;
+  }
+  pw_thread_loop_unlock(m_threadLoop);
+  pw_thread_loop_stop(m_threadLoop);
+  // The nodes' channel handles and pictures go before the context they were used under.
+  m_nodes.clear();
+  pw_context_destroy(m_context);
+  m_context = nullptr;
+  pw_thread_loop_destroy(m_threadLoop);
+  m_threadLoop = nullptr;
+  m_started = false;
+}
+
+void CPipeWireSession::RunLocked(const std::function<void(const std::vector<std::unique_ptr<CCameraNode>>&)>& look) {
+  if (m_threadLoop == nullptr) {
+    look(m_nodes);
+    return;
+  }
+  pw_thread_loop_lock(m_threadLoop);
+  look(m_nodes);
+  pw_thread_loop_unlock(m_threadLoop);
+}
+
+void CPipeWireSession::OnCoreError(void* data, std::uint32_t id, int /*seq*/, int res, const char* message) {
+  auto* self = static_cast<CPipeWireSession*>(data);
+  // Only the core's own -EPIPE means the daemon is gone; other errors belong to objects.
+  if (id == PW_ID_CORE && res == -EPIPE) self->Lost(message != nullptr ? message : std::strerror(EPIPE));
+}
+
+void CPipeWireSession::OnRetryTimer(void* data, std::uint64_t /*expirations*/) {
+  static_cast<CPipeWireSession*>(data)->RetryTimer();
+}
+
+void CPipeWireSession::Connect() {
+  m_core = pw_context_connect(m_context, nullptr, 0);
+  if (m_core == nullptr) {
+    const std::string reason = std::strerror(errno);
+    if (!m_missedOnce) m_listener.ConnectionLost(false, reason);
+    m_missedOnce = true;
+    ArmRetry(m_backoff);
+    m_backoff = std::min(m_backoff * 2, kLastRetry);
+    return;
+  }
+  static const pw_core_events events = [] {
+    pw_core_events e = CoreEvents();
+    e.error = &CPipeWireSession::OnCoreError;
+    return e;
+  }();
+  m_coreListener = spa_hook{};
+  pw_core_add_listener(m_core, &m_coreListener, &events, this);
+  if (m_missedOnce) m_listener.Reconnected();
+  m_missedOnce = false;
+  m_lost = false;
+  for (const auto& node : m_nodes) {
+    node->Publish(m_core, m_loop, [this](const CCameraNode& published, std::uint32_t nodeId) {
+      // A node the daemon took is the sign of a good connection: the next loss starts
+      // its delays from the beginning.
+      m_backoff = kFirstRetry;
+      m_listener.NodePublished(published, nodeId);
+    });
+  }
+}
+
+void CPipeWireSession::Disconnect() {
+  for (const auto& node : m_nodes) node->Unpublish();
+  if (m_core != nullptr) {
+    spa_hook_remove(&m_coreListener);
+    pw_core_disconnect(m_core);
+    m_core = nullptr;
+  }
+}
+
+void CPipeWireSession::Lost(const std::string& reason) {
+  if (m_lost || m_core == nullptr) return;
+  m_lost = true;
+  m_listener.ConnectionLost(true, reason);
+  m_missedOnce = true;
+  // The core cannot be torn down inside its own event: the timer does it at once.
+  ArmRetry(std::chrono::nanoseconds(1));
+}
+
+void CPipeWireSession::RetryTimer() {
+  if (m_lost) {
+    Disconnect();
+    m_lost = false;
+    ArmRetry(m_backoff);
+    m_backoff = std::min(m_backoff * 2, kLastRetry);
+    return;
+  }
+  if (m_core == nullptr) Connect();
+}
+
+void CPipeWireSession::ArmRetry(std::chrono::nanoseconds delay) {
+  if (m_retryTimer == nullptr) return;
+  timespec value{};
+  value.tv_sec = static_cast<time_t>(delay.count() / 1000000000);
+  value.tv_nsec = static_cast<long>(delay.count() % 1000000000);
+  if (value.tv_sec == 0 && value.tv_nsec == 0) value.tv_nsec = 1;
+  pw_loop_update_timer(m_loop, m_retryTimer, &value, nullptr, false);
+}

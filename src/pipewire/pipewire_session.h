@@ -1,0 +1,81 @@
+// CPipeWireSession: the connection to the PipeWire daemon that the camera nodes live on,
+// kept up for as long as the session runs.
+//
+//   CPipeWireSession session(std::move(nodes), listener);
+//   if (!session.Start()) return 1;     // no loop or context could be made
+//   ...                                 // until the user asks to stop
+//   session.Stop();                     // nodes removed, disconnected
+//
+// Start runs a pw_thread_loop, makes a context and connects; every node is published
+// on the new connection. A connection that fails (no daemon yet) or is lost (the core
+// reports -EPIPE: the daemon ended) is tried again after a delay that starts at
+// kFirstRetry and doubles up to kLastRetry, so a daemon that is away costs a few
+// attempts a minute, never a busy loop; the nodes are published again on the new
+// connection (with new node ids). The listener hears of a loss once per connection and
+// of every connection after a loss or a failed first attempt.
+//
+// Ownership: owns the loop, the context, the core and the nodes. Threading: Start and
+// Stop on one thread (the program's); everything else runs on the loop thread, and the
+// listener is called there. RunLocked runs a function on the caller's thread with the
+// loop locked (for a look at the nodes). Failure: Start is false when the loop or the
+// context cannot be made; a daemon that is not there is not a failure (it is retried).
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <pipewire/pipewire.h>
+
+#include "pipewire/camera_node.h"
+
+class CPipeWireSession {
+ public:
+  static constexpr std::chrono::milliseconds kFirstRetry{250};
+  static constexpr std::chrono::milliseconds kLastRetry{5000};
+
+  class Listener {
+   public:
+    virtual ~Listener() = default;
+    virtual void NodePublished(const CCameraNode& node, std::uint32_t nodeId) = 0;
+    // The first attempt failed (wasConnected false) or a connection was lost (true).
+    virtual void ConnectionLost(bool wasConnected, const std::string& reason) = 0;
+    // Connected after a loss or a failed first attempt.
+    virtual void Reconnected() = 0;
+  };
+
+  CPipeWireSession(std::vector<std::unique_ptr<CCameraNode>> nodes, Listener& listener);
+  ~CPipeWireSession();
+  CPipeWireSession(const CPipeWireSession&) = delete;
+  CPipeWireSession& operator=(const CPipeWireSession&) = delete;
+
+  bool Start();
+  void Stop();
+  void RunLocked(const std::function<void(const std::vector<std::unique_ptr<CCameraNode>>&)>& look);
+
+ private:
+  static void OnCoreError(void* data, std::uint32_t id, int seq, int res, const char* message);
+  static void OnRetryTimer(void* data, std::uint64_t expirations);
+
+  void Connect();
+  void Disconnect();
+  void Lost(const std::string& reason);
+  void RetryTimer();
+  void ArmRetry(std::chrono::nanoseconds delay);
+
+  std::vector<std::unique_ptr<CCameraNode>> m_nodes;
+  Listener& m_listener;
+  pw_thread_loop* m_threadLoop = nullptr;
+  pw_loop* m_loop = nullptr;
+  pw_context* m_context = nullptr;
+  pw_core* m_core = nullptr;
+  spa_hook m_coreListener{};
+  spa_source* m_retryTimer = nullptr;
+  bool m_lost = false;          // the core reported the loss; torn down by the retry timer
+  bool m_missedOnce = false;    // a connection failed or was lost since the last success
+  std::chrono::milliseconds m_backoff = kFirstRetry;
+  bool m_started = false;
+};

@@ -1,0 +1,122 @@
+// amberline-camera: the producer's frames as a PipeWire camera for Linux applications.
+//
+//   amberline-camera [--camera NAME]... [--help]
+//
+// Publishes one PipeWire video source node per camera name (default "Trelvox Amberline")
+// and prints, for each node the daemon takes,
+//   amberline-camera: "NAME" is PipeWire node ID (node.name amberline-camera.SLUG)
+// on standard output (again, with the new id, after a reconnection). It runs in the
+// foreground until SIGINT or SIGTERM, then removes its nodes, withdraws from the channel
+// and exits 0. A PipeWire daemon that goes away is reconnected to (one line on standard
+// error when the connection is lost, one when it is back). Exit status 2 for a wrong
+// command line, 1 when it cannot run at all (no channel, no PipeWire loop).
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <pipewire/pipewire.h>
+
+#include "composer/install_paths.h"
+#include "pipewire/camera_node.h"
+#include "pipewire/pipewire_session.h"
+#include "platform/paths.h"
+#include "platform/stop_request.h"
+#include "platform/wide_string.h"
+
+namespace {
+
+constexpr const char* kDefaultCamera = "Trelvox Amberline";
+
+const char* kUsage =
+    "usage: amberline-camera [--camera NAME]... [--help]\n"
+    "  --camera NAME  publish a PipeWire camera of this name (several allowed;\n"
+    "                 default \"Trelvox Amberline\")\n"
+    "  --help         show this text\n"
+    "Runs until interrupted (SIGINT/SIGTERM). Exit status: 0 after a clean stop, 1 when it\n"
+    "cannot run, 2 for a wrong command line.\n";
+
+// The installation folder whose Data and data folders hold the pictures: the folder above
+// the program's own (an installation: <root>/Bin/amberline-camera), or, in a build tree,
+// the staged installation beside the program's folder (<build>/bin and <build>/stage).
+std::wstring PicturesRoot() {
+  const std::wstring exe = platform::GetHostExecutablePath();
+  const std::size_t slash = exe.find_last_of(platform::kPathSeparator);
+  if (slash == std::wstring::npos) return L"";
+  const std::wstring parent = GetParentDirectory(exe.substr(0, slash + 1));
+  const std::filesystem::path installed(platform::WideToUtf8(GetPlaceholderPath(parent)));
+  std::error_code error;
+  if (std::filesystem::exists(installed, error)) return parent;
+  return parent + L"stage" + platform::kPathSeparator;
+}
+
+class CConsoleListener : public CPipeWireSession::Listener {
+ public:
+  void NodePublished(const CCameraNode& node, std::uint32_t nodeId) override {
+    std::printf("amberline-camera: \"%s\" is PipeWire node %u (node.name %s)\n", node.Name().c_str(),
+                static_cast<unsigned>(nodeId), node.NodeName().c_str());
+    std::fflush(stdout);
+  }
+  void ConnectionLost(bool wasConnected, const std::string& reason) override {
+    if (wasConnected)
+      std::fprintf(stderr, "amberline-camera: lost the connection to PipeWire (%s); reconnecting\n", reason.c_str());
+    else
+      std::fprintf(stderr, "amberline-camera: cannot connect to PipeWire (%s); trying again\n", reason.c_str());
+    std::fflush(stderr);
+  }
+  void Reconnected() override {
+    std::fprintf(stderr, "amberline-camera: connected to PipeWire again\n");
+    std::fflush(stderr);
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> names;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (arg == "--camera" && i + 1 < argc && argv[i + 1][0] != '\0') {
+      names.emplace_back(argv[++i]);
+      continue;
+    }
+    std::fprintf(stderr, "amberline-camera: %s\n%s", arg == "--camera" ? "--camera needs a name" : ("unknown option " + arg).c_str(), kUsage);
+    return 2;
+  }
+  if (names.empty()) names.emplace_back(kDefaultCamera);
+
+  platform::WatchStopRequests();
+  pw_init(nullptr, nullptr);
+  const std::wstring root = PicturesRoot();
+  std::vector<std::unique_ptr<CCameraNode>> nodes;
+  for (const std::string& name : names) {
+    auto node = std::make_unique<CCameraNode>(name, root);
+    if (!node->Init()) {
+      std::fprintf(stderr, "amberline-camera: cannot open the shared frame channel\n");
+      return 1;
+    }
+    nodes.push_back(std::move(node));
+  }
+  CConsoleListener listener;
+  int status = 0;
+  {
+    CPipeWireSession session(std::move(nodes), listener);
+    if (!session.Start()) {
+      std::fprintf(stderr, "amberline-camera: cannot start a PipeWire loop\n");
+      status = 1;
+    } else {
+      // A stop request is seen within 100 ms.
+      while (!platform::StopRequested()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      session.Stop();
+    }
+  }
+  pw_deinit();
+  return status;
+}
