@@ -2,6 +2,7 @@
 
 #include <libyuv/convert_argb.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 
@@ -114,10 +115,10 @@ std::string Deviation::Describe() const {
   if (largest > 255) return "pictures of different sizes";
   if (largest == 0) return "equal";
   return "largest channel difference " + std::to_string(largest) + ", first at pixel (" + std::to_string(x) + ", " +
-         std::to_string(y) + ")";
+         std::to_string(y) + "); " + std::to_string(beyondLimit) + " pixels beyond the limit";
 }
 
-Deviation LargestDeviation(const CPicture& actual, const CPicture& expected) {
+Deviation LargestDeviation(const CPicture& actual, const CPicture& expected, int limit) {
   Deviation d;
   if (actual.rgb.empty() || actual.width != expected.width || actual.height != expected.height ||
       actual.rgb.size() != expected.rgb.size()) {
@@ -125,15 +126,16 @@ Deviation LargestDeviation(const CPicture& actual, const CPicture& expected) {
     return d;
   }
   for (int y = 0; y < actual.height; ++y)
-    for (int x = 0; x < actual.width; ++x)
-      for (int c = 0; c < 3; ++c) {
-        const int difference = std::abs(actual.At(x, y)[c] - expected.At(x, y)[c]);
-        if (difference > d.largest) {
-          d.largest = difference;
-          d.x = x;
-          d.y = y;
-        }
+    for (int x = 0; x < actual.width; ++x) {
+      int pixel = 0;
+      for (int c = 0; c < 3; ++c) pixel = std::max(pixel, std::abs(actual.At(x, y)[c] - expected.At(x, y)[c]));
+      d.beyondLimit += pixel > limit;
+      if (pixel > d.largest) {
+        d.largest = pixel;
+        d.x = x;
+        d.y = y;
       }
+    }
   return d;
 }
 

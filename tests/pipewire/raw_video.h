@@ -27,14 +27,16 @@ std::vector<std::uint8_t> ReadRawFrame(const std::filesystem::path& file, std::s
 // One raw frame as top-down RGB; an empty picture for an unknown format or a short frame.
 CPicture PictureFromRaw(const std::string& format, int width, int height, const std::vector<std::uint8_t>& frame);
 
-// The largest difference of one channel between two pictures of one size and the first
-// pixel where it occurs; largest is 256 when the sizes differ or one is empty.
+// The largest difference of one channel between two pictures of one size, the first
+// pixel where it occurs and how many pixels differ by more than `limit` in a channel;
+// largest is 256 when the sizes differ or one is empty.
 struct Deviation {
   int largest = 0;
   int x = -1;
   int y = -1;
+  long long beyondLimit = 0;
   std::string Describe() const;
 };
-Deviation LargestDeviation(const CPicture& actual, const CPicture& expected);
+Deviation LargestDeviation(const CPicture& actual, const CPicture& expected, int limit = 0);
 
 }  // namespace testing_support
