@@ -37,15 +37,6 @@ bool SameLayout(const pipewire_camera::FrameLayout& a, const pipewire_camera::Fr
   return true;
 }
 
-const pw_stream_events& StreamEvents() {
-  static const pw_stream_events events = [] {
-    pw_stream_events e{};
-    e.version = PW_VERSION_STREAM_EVENTS;
-    return e;
-  }();
-  return events;
-}
-
 }  // namespace
 
 CCameraNode::CCameraNode(std::string name, std::wstring picturesRoot)
@@ -86,7 +77,8 @@ bool CCameraNode::Publish(pw_core* core, pw_loop* loop, PublishedCallback onPubl
   if (m_stream == nullptr) return false;
 
   static const pw_stream_events events = [] {
-    pw_stream_events e = StreamEvents();
+    pw_stream_events e{};
+    e.version = PW_VERSION_STREAM_EVENTS;
     e.state_changed = &CCameraNode::OnStateChanged;
     e.param_changed = &CCameraNode::OnParamChanged;
     e.process = &CCameraNode::OnProcess;

@@ -5,19 +5,6 @@
 #include <cstring>
 #include <ctime>
 
-namespace {
-
-const pw_core_events& CoreEvents() {
-  static const pw_core_events events = [] {
-    pw_core_events e{};
-    e.version = PW_VERSION_CORE_EVENTS;
-    return e;
-  }();
-  return events;
-}
-
-}  // namespace
-
 CPipeWireSession::CPipeWireSession(std::vector<std::unique_ptr<CCameraNode>> nodes, Listener& listener)
     : m_nodes(std::move(nodes)), m_listener(listener) {}
 
@@ -103,7 +90,8 @@ void CPipeWireSession::Connect() {
     return;
   }
   static const pw_core_events events = [] {
-    pw_core_events e = CoreEvents();
+    pw_core_events e{};
+    e.version = PW_VERSION_CORE_EVENTS;
     e.error = &CPipeWireSession::OnCoreError;
     return e;
   }();
