@@ -117,6 +117,20 @@ class CTestClient {
     return nodes;
   }
 
+  // Asks the daemon to destroy a global object (as `pw-cli destroy` does).
+  void Destroy(std::uint32_t id) {
+    pw_thread_loop_lock(m_loop);
+    auto* registry = pw_core_get_registry(m_core, PW_VERSION_REGISTRY, 0);
+    pw_registry_destroy(registry, id);
+    m_synced = false;
+    m_syncSeq = pw_core_sync(m_core, PW_ID_CORE, 0);
+    pw_thread_loop_unlock(m_loop);
+    WaitUntil([&] { return Locked([&] { return m_synced; }); }, 5000);
+    pw_thread_loop_lock(m_loop);
+    pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry));
+    pw_thread_loop_unlock(m_loop);
+  }
+
   // Every property of one node, as binding it shows them (the registry lists only some).
   Properties NodeProperties(std::uint32_t id) {
     Properties props;
@@ -693,6 +707,19 @@ TEST_F(PipeWireLiveReconnect, ADaemonThatComesBackGetsTheNodesAgainWithoutABusyL
   EXPECT_NE(messages[1].find("connected to PipeWire again"), std::string::npos) << m_camera.Output();
   StopCamera();
   daemon.Kill();
+}
+
+TEST_F(PipeWireLiveReconnect, ANodeTheDaemonRemovedIsPublishedAgain) {
+  const std::uint32_t first = StartCamera();
+  m_client->Destroy(first);
+  const std::vector<std::uint32_t> ids = m_camera.WaitPublished(2, 10000);
+  ASSERT_EQ(ids.size(), 2u) << m_camera.Output();
+  // The daemon may give the new node the id the old one had.
+  EXPECT_EQ(m_client->Nodes()[ids[1]]["node.name"], "amberline-camera.trelvox-amberline");
+  const std::vector<std::string> messages = m_camera.Messages();
+  ASSERT_EQ(messages.size(), 1u) << m_camera.Output();
+  EXPECT_NE(messages[0].find("publishing it again"), std::string::npos) << messages[0];
+  StopCamera();
 }
 
 }  // namespace
