@@ -37,15 +37,6 @@ bool SameLayout(const pipewire_camera::FrameLayout& a, const pipewire_camera::Fr
   return true;
 }
 
-const pw_stream_events& StreamEvents() {
-  static const pw_stream_events events = [] {
-    pw_stream_events e{};
-    e.version = PW_VERSION_STREAM_EVENTS;
-    return e;
-  }();
-  return events;
-}
-
 }  // namespace
 
 CCameraNode::CCameraNode(std::string name, std::wstring picturesRoot)
@@ -65,11 +56,12 @@ bool CCameraNode::Init() {
   return true;
 }
 
-bool CCameraNode::Publish(pw_core* core, pw_loop* loop, PublishedCallback onPublished) {
+bool CCameraNode::Publish(pw_core* core, pw_loop* loop, PublishedCallback onPublished, EndedCallback onEnded) {
   Unpublish();
   if (core == nullptr || loop == nullptr) return false;
   m_loop = loop;
   m_onPublished = std::move(onPublished);
+  m_onEnded = std::move(onEnded);
   m_reported = false;
 
   pw_properties* props = pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture",
@@ -86,7 +78,8 @@ bool CCameraNode::Publish(pw_core* core, pw_loop* loop, PublishedCallback onPubl
   if (m_stream == nullptr) return false;
 
   static const pw_stream_events events = [] {
-    pw_stream_events e = StreamEvents();
+    pw_stream_events e{};
+    e.version = PW_VERSION_STREAM_EVENTS;
     e.state_changed = &CCameraNode::OnStateChanged;
     e.param_changed = &CCameraNode::OnParamChanged;
     e.process = &CCameraNode::OnProcess;
@@ -154,8 +147,8 @@ void CCameraNode::Unpublish() {
   m_scratch.shrink_to_fit();
 }
 
-void CCameraNode::OnStateChanged(void* data, pw_stream_state /*old*/, pw_stream_state state, const char* /*error*/) {
-  static_cast<CCameraNode*>(data)->StateChanged(state);
+void CCameraNode::OnStateChanged(void* data, pw_stream_state /*old*/, pw_stream_state state, const char* error) {
+  static_cast<CCameraNode*>(data)->StateChanged(state, error);
 }
 
 void CCameraNode::OnParamChanged(void* data, std::uint32_t id, const spa_pod* param) {
@@ -170,7 +163,7 @@ void CCameraNode::OnOfferTimer(void* data, std::uint64_t /*expirations*/) {
   static_cast<CCameraNode*>(data)->OfferCheck();
 }
 
-void CCameraNode::StateChanged(pw_stream_state state) {
+void CCameraNode::StateChanged(pw_stream_state state, const char* error) {
   if (state == PW_STREAM_STATE_PAUSED || state == PW_STREAM_STATE_STREAMING) {
     const std::uint32_t id = pw_stream_get_node_id(m_stream);
     if (!m_reported && id != SPA_ID_INVALID) {
@@ -182,6 +175,9 @@ void CCameraNode::StateChanged(pw_stream_state state) {
     StartStreaming();
   else
     StopStreaming();
+  // Unpublish removes the listener first, so this is an end nobody here asked for.
+  if ((state == PW_STREAM_STATE_ERROR || state == PW_STREAM_STATE_UNCONNECTED) && m_onEnded)
+    m_onEnded(*this, error != nullptr ? error : pw_stream_state_as_string(state));
 }
 
 void CCameraNode::FormatChanged(const spa_pod* param) {
@@ -199,7 +195,6 @@ void CCameraNode::FormatChanged(const spa_pod* param) {
     pw_stream_set_error(m_stream, -EINVAL, "format not offered by this camera");
     return;
   }
-  const bool resized = m_format && (m_format->width != format->width || m_format->height != format->height);
   m_format = format;
   m_entry = *entry;
   m_layout = *layout;
@@ -224,7 +219,8 @@ void CCameraNode::FormatChanged(const spa_pod* param) {
     m_deadlines.Start(platform::MonotonicNanoseconds(), *m_format);
     ArmTimer(m_deadlines.Due());
   }
-  if (resized && m_announced)
+  // The client entry follows the size of a format agreed while frames flow.
+  if (m_announced)
     m_composer.Announce(m_composer.ClientName(), static_cast<std::int32_t>(format->width),
                         static_cast<std::int32_t>(format->height));
 

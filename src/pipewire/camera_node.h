@@ -2,7 +2,7 @@
 //
 //   CCameraNode node("Trelvox Amberline", picturesRoot);
 //   if (!node.Init()) ...                           // the channel cannot be opened
-//   node.Publish(core, loop, onPublished);          // on the loop thread / under its lock
+//   node.Publish(core, loop, onPublished, onEnded); // on the loop thread / under its lock
 //   ...
 //   node.Unpublish();                               // before the core goes away
 //
@@ -53,6 +53,9 @@ class CCameraNode {
  public:
   // Called on the loop thread when the node is known to the daemon (once per Publish).
   using PublishedCallback = std::function<void(const CCameraNode& node, std::uint32_t nodeId)>;
+  // Called on the loop thread when the published stream ended without Unpublish (the
+  // daemon removed the node, or the stream failed); the node must be published again.
+  using EndedCallback = std::function<void(const CCameraNode& node, const std::string& reason)>;
 
   CCameraNode(std::string name, std::wstring picturesRoot);
   ~CCameraNode();
@@ -61,7 +64,7 @@ class CCameraNode {
 
   // Opens the channel and loads the pictures. False when the channel cannot be opened.
   bool Init();
-  bool Publish(pw_core* core, pw_loop* loop, PublishedCallback onPublished);
+  bool Publish(pw_core* core, pw_loop* loop, PublishedCallback onPublished, EndedCallback onEnded);
   // Destroys the stream (withdrawing from the channel first); nothing when unpublished.
   void Unpublish();
 
@@ -78,7 +81,7 @@ class CCameraNode {
   static void OnTimer(void* data, std::uint64_t expirations);
   static void OnOfferTimer(void* data, std::uint64_t expirations);
 
-  void StateChanged(pw_stream_state state);
+  void StateChanged(pw_stream_state state, const char* error);
   void FormatChanged(const spa_pod* param);
   void Process();
   void Timer();
@@ -106,6 +109,7 @@ class CCameraNode {
   spa_source* m_offerTimer = nullptr;  // the producer's size, once a second
   std::pair<std::uint32_t, std::uint32_t> m_offered{0, 0};
   PublishedCallback m_onPublished;
+  EndedCallback m_onEnded;
   bool m_reported = false;
 
   std::optional<pipewire_camera::VideoFormat> m_format;

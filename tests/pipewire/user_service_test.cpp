@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -182,6 +183,20 @@ TEST_F(UserService, UninstallReportsAServiceTheManagerCouldNotStop) {
   EXPECT_EQ(outcome.exitCode, 1);
   EXPECT_NE(outcome.text.find("Access denied"), std::string::npos) << outcome.text;
   EXPECT_FALSE(fs::exists(Unit()));
+}
+
+TEST_F(UserService, ASystemctlThatHangsIsStoppedAndCountsAsAFailure) {
+  // A start job that never finishes keeps `enable --now` waiting; the install must end.
+  InstallSystemctl();
+  WriteFile(m_dir.Path() / "bin" / "systemctl",
+            "#!/bin/sh\ncase \"$*\" in *enable*) echo 'Job queued'; exec sleep 60;; esac\nexit 0\n");
+  m_environment.commandTimeoutSeconds = 1;
+  const auto start = std::chrono::steady_clock::now();
+  const CUserService::Outcome outcome = Service().Install({});
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+  EXPECT_EQ(outcome.exitCode, 1);
+  EXPECT_NE(outcome.text.find("Job queued"), std::string::npos) << outcome.text;
+  EXPECT_NE(outcome.text.find("no answer within 1 seconds"), std::string::npos) << outcome.text;
 }
 
 // systemd's own reader of unit files, where the system has it: the unit written for

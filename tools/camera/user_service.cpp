@@ -239,7 +239,7 @@ CUserService::CommandResult CUserService::Systemctl(const std::vector<std::strin
 
   // Collect the output until the pipe closes; a systemctl that hangs past the deadline
   // is killed so that the caller never waits for ever.
-  const auto deadline = Clock::now() + std::chrono::seconds(kCommandTimeoutSeconds);
+  const auto deadline = Clock::now() + std::chrono::seconds(m_environment.commandTimeoutSeconds);
   bool killed = false;
   for (;;) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -265,7 +265,7 @@ CUserService::CommandResult CUserService::Systemctl(const std::vector<std::strin
   }
   if (killed) {
     result.exitCode = 128 + SIGKILL;
-    result.output += "\n(no answer within " + std::to_string(kCommandTimeoutSeconds) + " seconds; stopped)";
+    result.output += "\n(no answer within " + std::to_string(m_environment.commandTimeoutSeconds) + " seconds; stopped)";
   } else if (WIFEXITED(status)) {
     result.exitCode = WEXITSTATUS(status);
   } else if (WIFSIGNALED(status)) {
@@ -326,7 +326,9 @@ CUserService::Outcome CUserService::Install(const std::vector<std::string>& came
     else
       outcome.text += "systemd's user manager cannot be reached here (" + Describe(reload) + " " +
                       Status(reloaded.exitCode) + "):\n" + Indented(reloaded.output) +
-                      "so the service was not started. It starts at your next login where systemd runs.\n";
+                      "so the service is neither enabled nor started. Where a systemd user session runs, install it\n"
+                      "again there, or enable it with: systemctl --user enable --now " +
+                      kUnitName + "\n";
     outcome.text += "To use the camera now, run it in the foreground (Ctrl+C stops it):\n  " +
                     ForegroundCommand(cameras) + "\n";
     return outcome;

@@ -21,7 +21,8 @@
 // user (standard output for 0, standard error otherwise).
 //
 // systemctl is looked up in the given search path and run with its output collected;
-// one that does not end within kCommandTimeoutSeconds is killed and counted as failed.
+// one that does not end within the timeout (kCommandTimeoutSeconds unless the
+// environment gives another) is killed and counted as failed.
 // Threading: one call at a time per object; no threads of its own. Never throws beyond
 // std::bad_alloc.
 #pragma once
@@ -41,6 +42,7 @@ class CUserService {
     std::string configHome;  // absolute; empty: unknown
     std::string program;     // absolute path of the program the unit runs; empty: unknown
     std::string searchPath;  // where systemctl is looked for, as in PATH
+    int commandTimeoutSeconds = kCommandTimeoutSeconds;  // for each run of systemctl
   };
 
   struct Outcome {
