@@ -1,13 +1,15 @@
 // amberline-camera: the producer's frames as a PipeWire camera for Linux applications.
 //
-//   amberline-camera [--camera NAME]... [--help]
+//   amberline-camera [--camera NAME]... [--install-user-service | --uninstall-user-service] [--help]
 //
 // Publishes one PipeWire video source node per camera name (default "Trelvox Amberline")
 // and prints, for each node the daemon takes,
 //   amberline-camera: "NAME" is PipeWire node ID (node.name amberline-camera.SLUG)
 // on standard output (again, with the new id, after a reconnection). It runs in the
 // foreground until SIGINT or SIGTERM, then removes its nodes, withdraws from the channel
-// and exits 0. A PipeWire daemon that goes away is reconnected to (one line on standard
+// and exits 0. --install-user-service writes (and, with a user manager, enables and starts) a
+// systemd user unit that runs this program with the --camera names given;
+// --uninstall-user-service removes it. A PipeWire daemon that goes away is reconnected to (one line on standard
 // error when the connection is lost, one when it is back). Exit status 2 for a wrong
 // command line, 1 when it cannot run at all (no channel, no PipeWire loop).
 #include <chrono>
@@ -20,24 +22,16 @@
 
 #include <pipewire/pipewire.h>
 
+#include "camera_options.h"
 #include "composer/install_paths.h"
 #include "pipewire/camera_node.h"
 #include "pipewire/pipewire_session.h"
 #include "platform/paths.h"
 #include "platform/stop_request.h"
 #include "platform/wide_string.h"
+#include "user_service.h"
 
 namespace {
-
-constexpr const char* kDefaultCamera = "Trelvox Amberline";
-
-const char* kUsage =
-    "usage: amberline-camera [--camera NAME]... [--help]\n"
-    "  --camera NAME  publish a PipeWire camera of this name (several allowed;\n"
-    "                 default \"Trelvox Amberline\")\n"
-    "  --help         show this text\n"
-    "Runs until interrupted (SIGINT/SIGTERM). Exit status: 0 after a clean stop, 1 when it\n"
-    "cannot run, 2 for a wrong command line.\n";
 
 // The installation folder whose Data and data folders hold the pictures: the folder above
 // the program's own (an installation: <root>/Bin/amberline-camera), or, in a build tree,
@@ -85,21 +79,25 @@ class CConsoleListener : public CPipeWireSession::Listener {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> names;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--help") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    }
-    if (arg == "--camera" && i + 1 < argc && argv[i + 1][0] != '\0') {
-      names.emplace_back(argv[++i]);
-      continue;
-    }
-    std::fprintf(stderr, "amberline-camera: %s\n%s", arg == "--camera" ? "--camera needs a name" : ("unknown option " + arg).c_str(), kUsage);
-    return 2;
+  CCameraOptions options;
+  std::string error;
+  if (!CCameraOptions::Parse(std::vector<std::string>(argv + 1, argv + argc), &options, &error)) {
+    std::fprintf(stderr, "amberline-camera: %s\n%s", error.c_str(), CCameraOptions::Usage().c_str());
+    return CCameraOptions::kExitUsage;
   }
-  if (names.empty()) names.emplace_back(kDefaultCamera);
+  if (options.help) {
+    std::fputs(CCameraOptions::Usage().c_str(), stdout);
+    return CCameraOptions::kExitSuccess;
+  }
+  if (options.service != CCameraOptions::EServiceAction::None) {
+    CUserService service(CUserService::FromProcess());
+    const CUserService::Outcome outcome = options.service == CCameraOptions::EServiceAction::Install
+                                              ? service.Install(options.cameras)
+                                              : service.Uninstall();
+    std::fputs(outcome.text.c_str(), outcome.exitCode == 0 ? stdout : stderr);
+    return outcome.exitCode;
+  }
+  const std::vector<std::string> names = options.CamerasToPublish();
 
   platform::WatchStopRequests();
   pw_init(nullptr, nullptr);
