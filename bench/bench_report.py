@@ -201,8 +201,11 @@ def pipeline_table(rows):
         if r["ratio"] is None:
             lines.append("| %s | — | — | — | — | — | — | %s |" % (r["label"], r["error"] or "not measured"))
             continue
-        lines.append("| %s | %.1f | %.1f | %s | %s | %s | %s | %.1f |" % (
-            r["label"], c.get("fps", 0), c.get("producer_fps", 0), fmt_time(c.get("camera_cpu_us_per_frame")),
+        # A figure a program does not measure (the PipeWire camera has no producer count and
+        # one process) is a dash, not a zero.
+        producer_fps = "%.1f" % c["producer_fps"] if "producer_fps" in c else "—"
+        lines.append("| %s | %.1f | %s | %s | %s | %s | %s | %.1f |" % (
+            r["label"], c.get("fps", 0), producer_fps, fmt_time(c.get("camera_cpu_us_per_frame")),
             fmt_time(c.get("producer_cpu_us_per_frame")), fmt_time(r["cand_us"]), fmt_time(r["base_us"]),
             r["ratio"]))
     return "\n".join(lines)

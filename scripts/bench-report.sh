@@ -5,6 +5,11 @@
 # replaces the table in README.md between its bench-report markers.
 #
 #   scripts/bench-report.sh            # REPETITIONS=5 MIN_TIME=0.2 by default
+#   PROGRAMS="amberline_camera_node_bench" scripts/bench-report.sh
+#                                      # runs only these; the others' kept results stay in
+#                                      # the report
+#
+# amberline_camera_node_bench (Linux) runs against a private PipeWire (scripts/with-pipewire.sh).
 #
 # The benchmarks never run in scripts/test.sh. Absolute times depend on the machine and
 # its load; the ratios compare with baselines measured in the same run.
@@ -32,16 +37,21 @@ if ! /usr/bin/python3 -c 'import matplotlib' 2>/dev/null; then
   $sudo apt-get install -y -qq --no-install-recommends python3-matplotlib >/dev/null
 fi
 
+all_programs="amberline_bench amberline_image_bench amberline_camera_bench amberline_producer_bench
+  amberline_pipeline_bench amberline_latency_bench amberline_camera_node_bench"
 mkdir -p "$out/json"
-rm -f "$out"/json/*.json
-files=()
-for program in amberline_bench amberline_image_bench amberline_camera_bench amberline_producer_bench \
-  amberline_pipeline_bench amberline_latency_bench; do
+[ -n "${PROGRAMS:-}" ] || rm -f "$out"/json/*.json
+for program in ${PROGRAMS:-$all_programs}; do
   echo "=== $program ==="
-  "$bin/$program" --benchmark_repetitions="$repetitions" --benchmark_min_time="$min_time" \
+  wrapper=()
+  [ "$program" = amberline_camera_node_bench ] && wrapper=(scripts/with-pipewire.sh)
+  "${wrapper[@]}" "$bin/$program" --benchmark_repetitions="$repetitions" --benchmark_min_time="$min_time" \
     --benchmark_report_aggregates_only=false --benchmark_display_aggregates_only=true \
     --benchmark_out="$out/json/$program.json" --benchmark_out_format=json
-  files+=("$out/json/$program.json")
+done
+files=()
+for program in $all_programs; do
+  [ -f "$out/json/$program.json" ] && files+=("$out/json/$program.json")
 done
 
 echo "=== report ==="
