@@ -72,7 +72,9 @@ bool CLiveProcess::WaitForOutput(const std::regex& pattern, int timeoutMs, std::
   return found;
 }
 
-bool CLiveProcess::Terminate() { return m_pid > 0 && !HasEnded() && ::kill(static_cast<pid_t>(m_pid), SIGTERM) == 0; }
+bool CLiveProcess::SendSignal(int signal) {
+  return m_pid > 0 && !HasEnded() && ::kill(static_cast<pid_t>(m_pid), signal) == 0;
+}
 
 void CLiveProcess::Kill() { m_child.Kill(); }
 

@@ -1,13 +1,13 @@
 // CLiveProcess: one program of a live PipeWire test (the producer, amberline-camera,
 // gst-launch), started with its standard output and error in a file of its own and its
 // process id known, so that a test can read what it printed while it runs and stop it
-// as a user or a service manager does (SIGTERM), or kill it (SIGKILL).
+// as a user or a service manager does (SIGINT, SIGTERM), or kill it (SIGKILL).
 //
 //   CLiveProcess camera;
 //   ASSERT_TRUE(camera.Start(AMBERLINE_CAMERA_PATH, {}, dir / "camera.txt"));
 //   std::smatch m;
 //   ASSERT_TRUE(camera.WaitForOutput(std::regex("node ([0-9]+)"), 30000, &m)) << camera.Output();
-//   camera.Terminate();
+//   camera.SendSignal(SIGTERM);
 //   int code = -1;
 //   ASSERT_TRUE(camera.Wait(10000, &code));
 //
@@ -41,10 +41,10 @@ class CLiveProcess {
   // Waits until pattern matches the output at or after byte `from`; *match holds the
   // match (positions relative to `from`). False when the deadline passes or the program
   // ends without printing it.
-  bool WaitForOutput(const std::regex& pattern, int timeoutMs, std::smatch* match = nullptr,
-                     std::size_t from = 0);
-  // Sends SIGTERM; false when the program's id is not known or the signal fails.
-  bool Terminate();
+  bool WaitForOutput(const std::regex& pattern, int timeoutMs, std::smatch* match = nullptr, std::size_t from = 0);
+  // Sends a signal (SIGTERM, SIGINT, ...); false when the program has ended, its id is
+  // not known or the signal fails.
+  bool SendSignal(int signal);
   // Ends the program at once (SIGKILL).
   void Kill();
   bool Wait(int timeoutMs, int* exitCode);
