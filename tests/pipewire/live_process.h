@@ -12,9 +12,12 @@
 //   ASSERT_TRUE(camera.Wait(10000, &code));
 //
 // Ownership: owns the child; destroying the object (or starting another program with it)
-// kills a child that still runs and reaps it. The output file stays for the test to read;
-// the caller's folder owns it. Threading: one thread at a time. Failure: Start and the
-// waits report false; nothing throws.
+// kills a child that still runs and reaps it. A child never outlives the test program: it
+// gets SIGKILL when the test program ends, also when the test deadline ends it at once
+// (the signal follows the thread that started it: start programs from the main thread).
+// The output file stays for the test to read; the caller's folder owns it.
+// Threading: one thread at a time. Failure: Start and the waits report false; nothing
+// throws.
 #pragma once
 
 #include <filesystem>
@@ -33,7 +36,8 @@ class CLiveProcess {
   CLiveProcess& operator=(const CLiveProcess&) = delete;
 
   // Runs program with arguments (and extra environment) through /bin/sh, which records
-  // its own id and then becomes the program, so the id is the program's.
+  // its own id and then becomes the program, so the id is the program's; returns once
+  // the id is known.
   bool Start(const std::string& program, const std::vector<std::string>& arguments,
              const std::filesystem::path& outputFile, const CChildProcess::Environment& environment = {});
   // Everything the program printed so far (standard output and error interleaved).
