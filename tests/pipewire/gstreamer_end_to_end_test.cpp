@@ -463,6 +463,7 @@ TEST_F(PipeWireLiveEndToEnd, DeadProducerGivesThePlaceholderWithinTwoSecondsAndL
   int code = -1;
   EXPECT_TRUE(Session().Producer().Wait(kChangeMs, &code));
   ASSERT_TRUE(placeholderShown) << "no placeholder " << seconds << " s after the producer was killed";
+  std::printf("[ measured ] the placeholder %.3f s after the producer was killed\n", seconds);
   EXPECT_LE(seconds, 2.0) << "the placeholder came " << seconds << " s after the producer was killed";
 
   std::string problem;
