@@ -17,8 +17,11 @@
 namespace {
 
 constexpr std::size_t kParamBufferBytes = 8192;
+// How often an unused node looks whether the producer's size changed.
+constexpr time_t kOfferCheckSeconds = 1;
 
-// "amberline-camera-<GUID>" with a new GUID (without braces); empty when none can be made.
+// "amberline-camera-<GUID>" with a new GUID (without braces); "amberline-camera" when the
+// system gives no GUID.
 std::wstring NewClientName() {
   GUID guid{};
   if (FAILED(platform::CreateGuid(&guid))) return L"amberline-camera";
@@ -33,15 +36,6 @@ bool SameLayout(const pipewire_camera::FrameLayout& a, const pipewire_camera::Fr
     if (a.offset[i] != b.offset[i] || a.stride[i] != b.stride[i] || a.rows[i] != b.rows[i]) return false;
   }
   return true;
-}
-
-const pw_stream_events& StreamEvents() {
-  static const pw_stream_events events = [] {
-    pw_stream_events e{};
-    e.version = PW_VERSION_STREAM_EVENTS;
-    return e;
-  }();
-  return events;
 }
 
 }  // namespace
@@ -63,11 +57,12 @@ bool CCameraNode::Init() {
   return true;
 }
 
-bool CCameraNode::Publish(pw_core* core, pw_loop* loop, PublishedCallback onPublished) {
+bool CCameraNode::Publish(pw_core* core, pw_loop* loop, PublishedCallback onPublished, EndedCallback onEnded) {
   Unpublish();
   if (core == nullptr || loop == nullptr) return false;
   m_loop = loop;
   m_onPublished = std::move(onPublished);
+  m_onEnded = std::move(onEnded);
   m_reported = false;
 
   pw_properties* props = pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture",
@@ -84,7 +79,8 @@ bool CCameraNode::Publish(pw_core* core, pw_loop* loop, PublishedCallback onPubl
   if (m_stream == nullptr) return false;
 
   static const pw_stream_events events = [] {
-    pw_stream_events e = StreamEvents();
+    pw_stream_events e{};
+    e.version = PW_VERSION_STREAM_EVENTS;
     e.state_changed = &CCameraNode::OnStateChanged;
     e.param_changed = &CCameraNode::OnParamChanged;
     e.process = &CCameraNode::OnProcess;
@@ -93,31 +89,53 @@ bool CCameraNode::Publish(pw_core* core, pw_loop* loop, PublishedCallback onPubl
   m_listener = spa_hook{};
   pw_stream_add_listener(m_stream, &m_listener, &events, this);
   m_timer = pw_loop_add_timer(m_loop, &CCameraNode::OnTimer, this);
+  m_offerTimer = pw_loop_add_timer(m_loop, &CCameraNode::OnOfferTimer, this);
 
-  const auto [producerWidth, producerHeight] = m_channel.GetServerResolution();
-  // A producer that does not deliver has no size to offer, whatever the header says.
-  const bool delivering = m_channel.WaitServerEvent(0);
-  const auto [firstWidth, firstHeight] =
-      pipewire_camera::FirstSize(delivering ? producerWidth : 0, delivering ? producerHeight : 0);
+  m_offered = OfferedFirstSize();
   std::vector<std::uint8_t> storage(kParamBufferBytes);
   spa_pod_builder builder{};
   spa_pod_builder_init(&builder, storage.data(), static_cast<std::uint32_t>(storage.size()));
   std::vector<const spa_pod*> params;
-  if (m_timer == nullptr || !pipewire_camera::BuildEnumFormats(&builder, firstWidth, firstHeight, &params) ||
+  if (m_timer == nullptr || m_offerTimer == nullptr ||
+      !pipewire_camera::BuildEnumFormats(&builder, m_offered.first, m_offered.second, &params) ||
       pw_stream_connect(m_stream, PW_DIRECTION_OUTPUT, PW_ID_ANY,
                         static_cast<pw_stream_flags>(PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_MAP_BUFFERS),
                         params.data(), static_cast<std::uint32_t>(params.size())) < 0) {
     Unpublish();
     return false;
   }
+  timespec interval{};
+  interval.tv_sec = kOfferCheckSeconds;
+  pw_loop_update_timer(m_loop, m_offerTimer, &interval, &interval, false);
   return true;
+}
+
+std::pair<std::uint32_t, std::uint32_t> CCameraNode::OfferedFirstSize() {
+  const auto [producerWidth, producerHeight] = m_channel.GetServerResolution();
+  // A producer that does not deliver has no size to offer, whatever the header says.
+  const bool delivering = m_channel.WaitServerEvent(0);
+  return pipewire_camera::FirstSize(delivering ? producerWidth : 0, delivering ? producerHeight : 0);
+}
+
+void CCameraNode::OfferCheck() {
+  // A consumer keeps the size it has; the offer follows the producer only between them.
+  if (m_stream == nullptr || m_streaming) return;
+  const std::pair<std::uint32_t, std::uint32_t> first = OfferedFirstSize();
+  if (first == m_offered) return;
+  std::vector<std::uint8_t> storage(kParamBufferBytes);
+  spa_pod_builder builder{};
+  spa_pod_builder_init(&builder, storage.data(), static_cast<std::uint32_t>(storage.size()));
+  std::vector<const spa_pod*> params;
+  if (!pipewire_camera::BuildEnumFormats(&builder, first.first, first.second, &params)) return;
+  if (pw_stream_update_params(m_stream, params.data(), static_cast<std::uint32_t>(params.size())) >= 0)
+    m_offered = first;
 }
 
 void CCameraNode::Unpublish() {
   StopStreaming();
-  if (m_timer != nullptr) {
-    pw_loop_destroy_source(m_loop, m_timer);
-    m_timer = nullptr;
+  for (spa_source** timer : {&m_timer, &m_offerTimer}) {
+    if (*timer != nullptr) pw_loop_destroy_source(m_loop, *timer);
+    *timer = nullptr;
   }
   if (m_stream != nullptr) {
     spa_hook_remove(&m_listener);
@@ -129,8 +147,8 @@ void CCameraNode::Unpublish() {
   m_scratch.shrink_to_fit();
 }
 
-void CCameraNode::OnStateChanged(void* data, pw_stream_state /*old*/, pw_stream_state state, const char* /*error*/) {
-  static_cast<CCameraNode*>(data)->StateChanged(state);
+void CCameraNode::OnStateChanged(void* data, pw_stream_state /*old*/, pw_stream_state state, const char* error) {
+  static_cast<CCameraNode*>(data)->StateChanged(state, error);
 }
 
 void CCameraNode::OnParamChanged(void* data, std::uint32_t id, const spa_pod* param) {
@@ -141,7 +159,11 @@ void CCameraNode::OnProcess(void* data) { static_cast<CCameraNode*>(data)->Proce
 
 void CCameraNode::OnTimer(void* data, std::uint64_t /*expirations*/) { static_cast<CCameraNode*>(data)->Timer(); }
 
-void CCameraNode::StateChanged(pw_stream_state state) {
+void CCameraNode::OnOfferTimer(void* data, std::uint64_t /*expirations*/) {
+  static_cast<CCameraNode*>(data)->OfferCheck();
+}
+
+void CCameraNode::StateChanged(pw_stream_state state, const char* error) {
   if (state == PW_STREAM_STATE_PAUSED || state == PW_STREAM_STATE_STREAMING) {
     const std::uint32_t id = pw_stream_get_node_id(m_stream);
     if (!m_reported && id != SPA_ID_INVALID) {
@@ -153,6 +175,9 @@ void CCameraNode::StateChanged(pw_stream_state state) {
     StartStreaming();
   else
     StopStreaming();
+  // Unpublish removes the listener first, so this is an end nobody here asked for.
+  if ((state == PW_STREAM_STATE_ERROR || state == PW_STREAM_STATE_UNCONNECTED) && m_onEnded)
+    m_onEnded(*this, error != nullptr ? error : pw_stream_state_as_string(state));
 }
 
 void CCameraNode::FormatChanged(const spa_pod* param) {
@@ -170,7 +195,6 @@ void CCameraNode::FormatChanged(const spa_pod* param) {
     pw_stream_set_error(m_stream, -EINVAL, "format not offered by this camera");
     return;
   }
-  const bool resized = m_format && (m_format->width != format->width || m_format->height != format->height);
   m_format = format;
   m_entry = *entry;
   m_layout = *layout;
@@ -190,7 +214,13 @@ void CCameraNode::FormatChanged(const spa_pod* param) {
       return;
     }
   }
-  if (resized && m_announced)
+  // A new rate (or size) while frames flow starts a new chain of deadlines from now.
+  if (m_streaming) {
+    m_deadlines.Start(platform::MonotonicNanoseconds(), *m_format);
+    ArmTimer(m_deadlines.Due());
+  }
+  // The client entry follows the size of a format agreed while frames flow.
+  if (m_announced)
     m_composer.Announce(m_composer.ClientName(), static_cast<std::int32_t>(format->width),
                         static_cast<std::int32_t>(format->height));
 
@@ -213,9 +243,10 @@ void CCameraNode::StartStreaming() {
                         static_cast<std::int32_t>(m_format->height));
     m_announced = true;
   }
-  m_startNs = platform::MonotonicNanoseconds();
-  m_frameNumber = 0;
-  ArmTimer(m_startNs);
+  if (m_format) {
+    m_deadlines.Start(platform::MonotonicNanoseconds(), *m_format);
+    ArmTimer(m_deadlines.Due());
+  }
 }
 
 void CCameraNode::StopStreaming() {
@@ -239,18 +270,11 @@ void CCameraNode::ArmTimer(std::int64_t deadlineNs) {
 
 void CCameraNode::Timer() {
   if (!m_streaming || !m_format || m_stream == nullptr) return;
-  m_deadlineNs = m_startNs + pipewire_camera::FrameOffsetNs(*m_format, m_frameNumber);
+  m_deadlineNs = m_deadlines.Due();
+  m_triggered = true;
   pw_stream_trigger_process(m_stream);
-  // The next deadline still ahead; deadlines missed while the loop was busy are skipped.
-  const std::int64_t now = platform::MonotonicNanoseconds();
-  ++m_frameNumber;
-  std::int64_t next = m_startNs + pipewire_camera::FrameOffsetNs(*m_format, m_frameNumber);
-  if (next <= now) {
-    const __int128 elapsed = static_cast<__int128>(now - m_startNs) * m_format->rateNum;
-    m_frameNumber = static_cast<std::int64_t>(elapsed / (static_cast<__int128>(1000000000) * m_format->rateDenom)) + 1;
-    next = m_startNs + pipewire_camera::FrameOffsetNs(*m_format, m_frameNumber);
-  }
-  ArmTimer(next);
+  m_triggered = false;
+  ArmTimer(m_deadlines.Advance(platform::MonotonicNanoseconds()));
 }
 
 void CCameraNode::Process() {
@@ -274,15 +298,12 @@ void CCameraNode::Process() {
           spa_buffer_find_meta_data(spaBuffer, SPA_META_Header, sizeof(spa_meta_header)))) {
     header->flags = filled ? 0 : SPA_META_HEADER_FLAG_CORRUPTED;
     header->offset = 0;
-    header->pts = m_deadlineNs;
+    // A cycle another driver started has no deadline of this node's: it is stamped now.
+    header->pts = m_triggered ? m_deadlineNs : platform::MonotonicNanoseconds();
     header->dts_offset = 0;
     header->seq = m_sequence;
   }
   ++m_sequence;
-  if (filled)
-    ++m_framesSent;
-  else
-    ++m_emptyFrames;
   pw_stream_queue_buffer(m_stream, buffer);
 }
 

@@ -2,33 +2,35 @@
 //
 //   CCameraNode node("Trelvox Amberline", picturesRoot);
 //   if (!node.Init()) ...                           // the channel cannot be opened
-//   node.Publish(core, loop, onPublished);          // on the loop thread / under its lock
+//   node.Publish(core, loop, onPublished, onEnded); // on the loop thread / under its lock
 //   ...
 //   node.Unpublish();                               // before the core goes away
 //
 // The node is a pw_stream with media.class Video/Source, media.role Camera, node.name
 // CameraNodeName(name), node.description name and device.* properties. It drives its
-// own graph: a timer on the loop fires at start + n * period (absolute deadlines,
-// computed from the frame number, so the rate never drifts; frames whose deadline has
-// passed are skipped, never bunched up) and calls pw_stream_trigger_process; every
-// buffer is stamped with its deadline (CLOCK_MONOTONIC nanoseconds) as the
-// presentation time in its spa_meta_header. Every frame is CFrameComposer::Compose of
-// the negotiated size and format, top line first, in the layout video_format_table.h
-// gives; a frame the composer cannot write goes out empty (chunk size 0, marked
-// corrupted). A buffer too small for the negotiated frame is sent empty too.
+// own graph: a timer on the loop fires at the deadlines CFrameDeadlines gives (absolute,
+// start + n x period, never drifting; missed ones skipped, never bunched up) and calls
+// pw_stream_trigger_process; every buffer is stamped with its deadline (CLOCK_MONOTONIC
+// nanoseconds) as the presentation time in its spa_meta_header (a cycle another driver
+// starts is stamped with the time it ran). Every frame is CFrameComposer::Compose of the
+// negotiated size and format, top line first, in the layout video_format_table.h gives;
+// a frame the composer cannot write goes out empty (chunk size 0, marked corrupted), and
+// so does one whose buffer is too small for the negotiated frame.
 //
 // The formats offered start with the producer's size as the channel announces it when
-// Publish runs (640x480 when no producer delivers). While the stream is streaming the
-// node is one client of the channel ("amberline-camera-<GUID>", the negotiated size);
-// it withdraws when streaming stops (the last consumer left) and announces the new size
-// when the format changes while streaming.
+// Publish runs (640x480 when no producer delivers); while nobody consumes, the node looks
+// once a second and offers a changed size first from then on. While the stream is
+// streaming the node is one client of the channel ("amberline-camera-<GUID>", the
+// negotiated size); it withdraws when streaming stops (the last consumer left) and
+// announces the new size when a format is agreed while streaming.
 //
 // Ownership: owns its channel handle, its pictures, its composer and, while published,
 // its stream and timer. Threading: every method and callback runs on the PipeWire loop
 // thread (or with the thread loop's lock held); nothing is shared with other threads.
 // Failure: Init is false when the channel cannot be opened; a stream that cannot be
 // made is reported by Publish's false; a format this node cannot deliver puts the
-// stream into its error state. No exception leaves a callback.
+// stream into its error state, and a stream that ends without Unpublish is reported
+// through the EndedCallback. No exception leaves a callback.
 #pragma once
 
 #include <cstdint>
@@ -36,6 +38,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <pipewire/pipewire.h>
@@ -43,12 +46,16 @@
 #include "channel/file_mapping.h"
 #include "composer/frame_composer.h"
 #include "composer/stream_images.h"
+#include "pipewire/frame_deadlines.h"
 #include "pipewire/video_format_table.h"
 
 class CCameraNode {
  public:
   // Called on the loop thread when the node is known to the daemon (once per Publish).
   using PublishedCallback = std::function<void(const CCameraNode& node, std::uint32_t nodeId)>;
+  // Called on the loop thread when the published stream ended without Unpublish (the
+  // daemon removed the node, or the stream failed); the node must be published again.
+  using EndedCallback = std::function<void(const CCameraNode& node, const std::string& reason)>;
 
   CCameraNode(std::string name, std::wstring picturesRoot);
   ~CCameraNode();
@@ -57,26 +64,29 @@ class CCameraNode {
 
   // Opens the channel and loads the pictures. False when the channel cannot be opened.
   bool Init();
-  bool Publish(pw_core* core, pw_loop* loop, PublishedCallback onPublished);
+  bool Publish(pw_core* core, pw_loop* loop, PublishedCallback onPublished, EndedCallback onEnded);
   // Destroys the stream (withdrawing from the channel first); nothing when unpublished.
   void Unpublish();
 
   const std::string& Name() const { return m_name; }
   const std::string& NodeName() const { return m_nodeName; }
   bool Published() const { return m_stream != nullptr; }
-  std::uint64_t FramesSent() const { return m_framesSent; }
-  std::uint64_t EmptyFrames() const { return m_emptyFrames; }
 
  private:
   static void OnStateChanged(void* data, pw_stream_state old, pw_stream_state state, const char* error);
   static void OnParamChanged(void* data, std::uint32_t id, const spa_pod* param);
   static void OnProcess(void* data);
   static void OnTimer(void* data, std::uint64_t expirations);
+  static void OnOfferTimer(void* data, std::uint64_t expirations);
 
-  void StateChanged(pw_stream_state state);
+  void StateChanged(pw_stream_state state, const char* error);
   void FormatChanged(const spa_pod* param);
   void Process();
   void Timer();
+  // The size the offer starts with now: the delivering producer's, else the fallback.
+  std::pair<std::uint32_t, std::uint32_t> OfferedFirstSize();
+  // Offers the producer's new size first once it changed, while nobody consumes.
+  void OfferCheck();
   void StartStreaming();
   void StopStreaming();
   void ArmTimer(std::int64_t deadlineNs);
@@ -93,8 +103,11 @@ class CCameraNode {
   pw_loop* m_loop = nullptr;
   pw_stream* m_stream = nullptr;
   spa_hook m_listener{};
-  spa_source* m_timer = nullptr;
+  spa_source* m_timer = nullptr;       // the frame deadlines
+  spa_source* m_offerTimer = nullptr;  // the producer's size, once a second
+  std::pair<std::uint32_t, std::uint32_t> m_offered{0, 0};
   PublishedCallback m_onPublished;
+  EndedCallback m_onEnded;
   bool m_reported = false;
 
   std::optional<pipewire_camera::VideoFormat> m_format;
@@ -106,10 +119,8 @@ class CCameraNode {
 
   bool m_streaming = false;
   bool m_announced = false;
-  std::int64_t m_startNs = 0;
-  std::int64_t m_frameNumber = 0;
+  CFrameDeadlines m_deadlines;
   std::int64_t m_deadlineNs = 0;  // the presentation time of the frame being made
+  bool m_triggered = false;       // Process runs inside this node's own trigger
   std::uint32_t m_sequence = 0;
-  std::uint64_t m_framesSent = 0;
-  std::uint64_t m_emptyFrames = 0;
 };

@@ -5,19 +5,6 @@
 #include <cstring>
 #include <ctime>
 
-namespace {
-
-const pw_core_events& CoreEvents() {
-  static const pw_core_events events = [] {
-    pw_core_events e{};
-    e.version = PW_VERSION_CORE_EVENTS;
-    return e;
-  }();
-  return events;
-}
-
-}  // namespace
-
 CPipeWireSession::CPipeWireSession(std::vector<std::unique_ptr<CCameraNode>> nodes, Listener& listener)
     : m_nodes(std::move(nodes)), m_listener(listener) {}
 
@@ -103,7 +90,8 @@ void CPipeWireSession::Connect() {
     return;
   }
   static const pw_core_events events = [] {
-    pw_core_events e = CoreEvents();
+    pw_core_events e{};
+    e.version = PW_VERSION_CORE_EVENTS;
     e.error = &CPipeWireSession::OnCoreError;
     return e;
   }();
@@ -112,17 +100,33 @@ void CPipeWireSession::Connect() {
   if (m_missedOnce) m_listener.Reconnected();
   m_missedOnce = false;
   m_lost = false;
-  for (const auto& node : m_nodes) {
-    node->Publish(m_core, m_loop, [this](const CCameraNode& published, std::uint32_t nodeId) {
-      // A node the daemon took is the sign of a good connection: the next loss starts
-      // its delays from the beginning.
-      m_backoff = kFirstRetry;
-      m_listener.NodePublished(published, nodeId);
-    });
-  }
+  for (const auto& node : m_nodes) Publish(*node);
+}
+
+void CPipeWireSession::Publish(CCameraNode& node) {
+  const bool published = node.Publish(
+      m_core, m_loop,
+      [this](const CCameraNode& taken, std::uint32_t nodeId) {
+        // A node the daemon took is the sign of a good connection: the next loss starts
+        // its delays from the beginning.
+        m_backoff = kFirstRetry;
+        m_listener.NodePublished(taken, nodeId);
+      },
+      [this](const CCameraNode& ended, const std::string& reason) {
+        // The stream cannot be destroyed inside its own event, and a daemon that is going
+        // away ends every stream just before the core learns of it: the timer decides.
+        for (const auto& [node, why] : m_ended)
+          if (node == &ended) return;
+        for (const auto& node : m_nodes)
+          if (node.get() == &ended) m_ended.emplace_back(node.get(), reason);
+        ArmRetry(m_backoff);
+        m_backoff = std::min(m_backoff * 2, kLastRetry);
+      });
+  if (!published) m_listener.NodeFailed(node);
 }
 
 void CPipeWireSession::Disconnect() {
+  m_ended.clear();
   for (const auto& node : m_nodes) node->Unpublish();
   if (m_core != nullptr) {
     spa_hook_remove(&m_coreListener);
@@ -148,7 +152,16 @@ void CPipeWireSession::RetryTimer() {
     m_backoff = std::min(m_backoff * 2, kLastRetry);
     return;
   }
-  if (m_core == nullptr) Connect();
+  if (m_core == nullptr) {
+    Connect();
+    return;
+  }
+  const std::vector<std::pair<CCameraNode*, std::string>> ended = std::move(m_ended);
+  m_ended.clear();
+  for (const auto& [node, reason] : ended) {
+    m_listener.NodeEnded(*node, reason);
+    Publish(*node);
+  }
 }
 
 void CPipeWireSession::ArmRetry(std::chrono::nanoseconds delay) {

@@ -11,8 +11,10 @@
 // reports -EPIPE: the daemon ended) is tried again after a delay that starts at
 // kFirstRetry and doubles up to kLastRetry, so a daemon that is away costs a few
 // attempts a minute, never a busy loop; the nodes are published again on the new
-// connection (with new node ids). The listener hears of a loss once per connection and
-// of every connection after a loss or a failed first attempt.
+// connection (with new node ids). A node whose stream ends while the connection stays up
+// (the daemon removed it) is published again after the same kind of delay. The listener
+// hears of a loss once per connection and of every connection after a loss or a failed
+// first attempt.
 //
 // Ownership: owns the loop, the context, the core and the nodes. Threading: Start and
 // Stop on one thread (the program's); everything else runs on the loop thread, and the
@@ -26,6 +28,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <pipewire/pipewire.h>
@@ -41,6 +44,10 @@ class CPipeWireSession {
    public:
     virtual ~Listener() = default;
     virtual void NodePublished(const CCameraNode& node, std::uint32_t nodeId) = 0;
+    // The node could not be made on a connection (it is tried again on the next one).
+    virtual void NodeFailed(const CCameraNode& node) = 0;
+    // The node ended while the connection stayed up; it is published again.
+    virtual void NodeEnded(const CCameraNode& node, const std::string& reason) = 0;
     // The first attempt failed (wasConnected false) or a connection was lost (true).
     virtual void ConnectionLost(bool wasConnected, const std::string& reason) = 0;
     // Connected after a loss or a failed first attempt.
@@ -61,6 +68,8 @@ class CPipeWireSession {
   static void OnRetryTimer(void* data, std::uint64_t expirations);
 
   void Connect();
+  // Publishes one node on the current connection, telling the listener how it went.
+  void Publish(CCameraNode& node);
   void Disconnect();
   void Lost(const std::string& reason);
   void RetryTimer();
@@ -75,6 +84,8 @@ class CPipeWireSession {
   spa_hook m_coreListener{};
   spa_source* m_retryTimer = nullptr;
   bool m_lost = false;          // the core reported the loss; torn down by the retry timer
+  // Nodes whose stream ended on a live connection, with why; published again by the timer.
+  std::vector<std::pair<CCameraNode*, std::string>> m_ended;
   bool m_missedOnce = false;    // a connection failed or was lost since the last success
   std::chrono::milliseconds m_backoff = kFirstRetry;
   bool m_started = false;

@@ -56,6 +56,8 @@ class CLiveProcess {
   bool IsRunning() const { return m_child.IsRunning(); }
   // True once the program has ended (collected or not yet); false while it runs.
   bool HasEnded() const;
+  // User plus system processor time the program has used so far, in seconds.
+  double CpuSeconds() const { return m_child.CpuSeconds(); }
 
  private:
   CChildProcess m_child;

@@ -5,8 +5,6 @@
 // names.
 #include <gtest/gtest.h>
 
-#include <signal.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -15,6 +13,7 @@
 #include <mutex>
 #include <optional>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,6 +26,7 @@
 #include "composer/image.h"
 #include "composer/letterbox.h"
 #include "composer/picture_converter.h"
+#include "pipewire/live_process.h"
 #include "pipewire/video_format_table.h"
 #include "platform/paths.h"
 #include "platform/wide_string.h"
@@ -115,6 +115,20 @@ class CTestClient {
     pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry));
     pw_thread_loop_unlock(m_loop);
     return nodes;
+  }
+
+  // Asks the daemon to destroy a global object (as `pw-cli destroy` does).
+  void Destroy(std::uint32_t id) {
+    pw_thread_loop_lock(m_loop);
+    auto* registry = pw_core_get_registry(m_core, PW_VERSION_REGISTRY, 0);
+    pw_registry_destroy(registry, id);
+    m_synced = false;
+    m_syncSeq = pw_core_sync(m_core, PW_ID_CORE, 0);
+    pw_thread_loop_unlock(m_loop);
+    WaitUntil([&] { return Locked([&] { return m_synced; }); }, 5000);
+    pw_thread_loop_lock(m_loop);
+    pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry));
+    pw_thread_loop_unlock(m_loop);
   }
 
   // Every property of one node, as binding it shows them (the registry lists only some).
@@ -220,7 +234,17 @@ class CTestConsumer {
     spa_pod_builder_prop(&b, SPA_FORMAT_VIDEO_format, 0);
     spa_pod_builder_id(&b, format);
     spa_pod_builder_prop(&b, SPA_FORMAT_VIDEO_size, 0);
-    spa_pod_builder_rectangle(&b, width, height);
+    if (width == 0) {
+      // Any size: the camera's offer decides.
+      spa_pod_frame choice{};
+      spa_pod_builder_push_choice(&b, &choice, SPA_CHOICE_Range, 0);
+      spa_pod_builder_rectangle(&b, 320, 240);
+      spa_pod_builder_rectangle(&b, 1, 1);
+      spa_pod_builder_rectangle(&b, 8192, 8192);
+      spa_pod_builder_pop(&b, &choice);
+    } else {
+      spa_pod_builder_rectangle(&b, width, height);
+    }
     spa_pod_builder_prop(&b, SPA_FORMAT_VIDEO_framerate, 0);
     spa_pod_builder_fraction(&b, rate, 1);
     const spa_pod* params[] = {static_cast<const spa_pod*>(spa_pod_builder_pop(&b, &f))};
@@ -295,24 +319,21 @@ class CTestConsumer {
   std::optional<spa_video_info_raw> m_format;
 };
 
-// amberline-camera as a child process, its standard output and error in files.
+// amberline-camera as a child process, what it prints in a file.
 class CCameraProgram {
  public:
   bool Start(const std::vector<std::string>& arguments, const CChildProcess::Environment& environment) {
-    std::vector<std::string> shell = {"-c",
-                                      "echo $$ >\"$AMBERLINE_TEST_PID_FILE\"; exec \"$0\" \"$@\" >\"$AMBERLINE_TEST_OUT\" "
-                                      "2>\"$AMBERLINE_TEST_ERR\"",
-                                      AMBERLINE_CAMERA_PATH};
-    shell.insert(shell.end(), arguments.begin(), arguments.end());
-    CChildProcess::Environment env = environment;
-    env.push_back({"AMBERLINE_TEST_PID_FILE", (m_dir.Path() / "pid").string()});
-    env.push_back({"AMBERLINE_TEST_OUT", (m_dir.Path() / "out").string()});
-    env.push_back({"AMBERLINE_TEST_ERR", (m_dir.Path() / "err").string()});
-    if (!m_child.Start("/bin/sh", shell, env)) return false;
-    return WaitUntil([&] { return !testing_support::ReadFile(m_dir.Path() / "pid").empty(); }, 5000);
+    return m_process.Start(AMBERLINE_CAMERA_PATH, arguments, m_dir.Path() / "camera.txt", environment);
   }
-  std::string Out() const { return testing_support::ReadFile(m_dir.Path() / "out"); }
-  std::string Err() const { return testing_support::ReadFile(m_dir.Path() / "err"); }
+  std::string Output() const { return m_process.Output(); }
+  // The lines that are not a published node's (the program's messages).
+  std::vector<std::string> Messages() const {
+    std::vector<std::string> lines;
+    std::istringstream output(Output());
+    for (std::string line; std::getline(output, line);)
+      if (line.find(" is PipeWire node ") == std::string::npos) lines.push_back(line);
+    return lines;
+  }
   // The node ids of the published lines, in order; waits until there are count of them.
   std::vector<std::uint32_t> WaitPublished(std::size_t count, int timeoutMs) {
     std::vector<std::uint32_t> ids;
@@ -327,21 +348,18 @@ class CCameraProgram {
   std::vector<std::uint32_t> Published() const {
     static const std::regex line(R"re(amberline-camera: "[^"\n]*" is PipeWire node (\d+) \(node\.name [^)\n]+\)\n)re");
     std::vector<std::uint32_t> ids;
-    const std::string out = Out();
+    const std::string out = Output();
     for (std::sregex_iterator it(out.begin(), out.end(), line), end; it != end; ++it)
       ids.push_back(static_cast<std::uint32_t>(std::stoul((*it)[1].str())));
     return ids;
   }
-  void Signal(int signal) {
-    const std::string pid = testing_support::ReadFile(m_dir.Path() / "pid");
-    if (!pid.empty()) ::kill(static_cast<pid_t>(std::stol(pid)), signal);
-  }
-  bool Wait(std::chrono::milliseconds timeout, int* code) { return m_child.Wait(timeout, code); }
-  double CpuSeconds() const { return m_child.CpuSeconds(); }
+  bool Terminate() { return m_process.Terminate(); }
+  bool Wait(int timeoutMs, int* code) { return m_process.Wait(timeoutMs, code); }
+  double CpuSeconds() const { return m_process.CpuSeconds(); }
 
  private:
   testing_support::CTempDir m_dir;
-  CChildProcess m_child;
+  testing_support::CLiveProcess m_process;
 };
 
 // A producer of this process on the test's channel names, holding one still frame.
@@ -469,14 +487,14 @@ class PipeWireLiveTest : public testing::Test {
   std::uint32_t StartCamera(const std::vector<std::string>& arguments = {}) {
     EXPECT_TRUE(m_camera.Start(arguments, m_names.Environment()));
     const auto ids = m_camera.WaitPublished(1, 10000);
-    EXPECT_EQ(ids.size(), 1u) << m_camera.Out() << m_camera.Err();
+    EXPECT_EQ(ids.size(), 1u) << m_camera.Output();
     return ids.empty() ? 0 : ids[0];
   }
   void StopCamera() {
-    m_camera.Signal(SIGTERM);
+    EXPECT_TRUE(m_camera.Terminate());
     int code = -1;
-    EXPECT_TRUE(m_camera.Wait(10s, &code));
-    EXPECT_EQ(code, 0) << m_camera.Err();
+    EXPECT_TRUE(m_camera.Wait(10000, &code));
+    EXPECT_EQ(code, 0) << m_camera.Output();
   }
 
   testing_support::CChannelNamespace m_names;
@@ -489,11 +507,11 @@ using PipeWireLiveCamera = PipeWireLiveTest;
 TEST_F(PipeWireLiveCamera, PublishesOneCameraNodePerNameAndRemovesThemOnTerminate) {
   ASSERT_TRUE(m_camera.Start({"--camera", "Trelvox Amberline", "--camera", "Studio Left (2)"}, m_names.Environment()));
   const auto ids = m_camera.WaitPublished(2, 10000);
-  ASSERT_EQ(ids.size(), 2u) << m_camera.Out() << m_camera.Err();
-  EXPECT_NE(m_camera.Out().find("\"Studio Left (2)\" is PipeWire node " + std::to_string(ids[1]) +
+  ASSERT_EQ(ids.size(), 2u) << m_camera.Output();
+  EXPECT_NE(m_camera.Output().find("\"Studio Left (2)\" is PipeWire node " + std::to_string(ids[1]) +
                                 " (node.name amberline-camera.studio-left-2)\n"),
             std::string::npos)
-      << m_camera.Out();
+      << m_camera.Output();
 
   auto nodes = m_client->Nodes();
   const std::vector<std::pair<std::string, std::string>> expected = {
@@ -540,7 +558,7 @@ TEST_F(PipeWireLiveFrames, EachFormatCarriesTheComposedPictureInTheConsumersLayo
                              FrameCase{SPA_VIDEO_FORMAT_YUY2, 643, 362}}) {
     SCOPED_TRACE(std::to_string(c.format) + " " + std::to_string(c.width) + "x" + std::to_string(c.height));
     CTestConsumer consumer(*m_client, id, c.format, c.width, c.height);
-    ASSERT_TRUE(consumer.WaitFrames(2, 10000)) << m_camera.Err();
+    ASSERT_TRUE(consumer.WaitFrames(2, 10000)) << m_camera.Output();
     const auto format = consumer.Format();
     ASSERT_TRUE(format);
     EXPECT_EQ(format->format, c.format);
@@ -558,7 +576,7 @@ TEST_F(PipeWireLiveFrames, EachFormatCarriesTheComposedPictureInTheConsumersLayo
 TEST_F(PipeWireLiveFrames, WithoutAProducerTheFramesAreThePlaceholder) {
   const std::uint32_t id = StartCamera();
   CTestConsumer consumer(*m_client, id, SPA_VIDEO_FORMAT_BGR, 640, 480);
-  ASSERT_TRUE(consumer.WaitFrames(1, 10000)) << m_camera.Err();
+  ASSERT_TRUE(consumer.WaitFrames(1, 10000)) << m_camera.Output();
   EXPECT_EQ(FirstDifference(consumer.Frames().back().bytes, Expected(nullptr, SPA_VIDEO_FORMAT_BGR, 640, 480),
                             SPA_VIDEO_FORMAT_BGR, 640, 480),
             "");
@@ -587,6 +605,28 @@ TEST_F(PipeWireLiveFrames, FramesAreStampedAndPacedAtTheNegotiatedRate) {
     EXPECT_GT(step, 0);
   }
   (void)start;
+  StopCamera();
+}
+
+// A consumer that takes any size gets the producer's, also when the producer started
+// after the camera; with no producer, 640x480.
+TEST_F(PipeWireLiveFrames, AConsumerThatTakesAnySizeGetsTheProducersSize) {
+  const std::uint32_t id = StartCamera();
+  {
+    CTestConsumer consumer(*m_client, id, SPA_VIDEO_FORMAT_BGRx, 0, 0);
+    ASSERT_TRUE(consumer.WaitFrames(1, 10000));
+    EXPECT_EQ(consumer.Format()->size.width, 640u);
+    EXPECT_EQ(consumer.Format()->size.height, 480u);
+  }
+  CStillProducer producer(800, 600);
+  ASSERT_TRUE(producer.Start());
+  // The node looks once a second while nobody consumes.
+  const auto offered = std::chrono::steady_clock::now() + 2500ms;
+  WaitUntil([&] { return std::chrono::steady_clock::now() >= offered; }, 3000);
+  CTestConsumer consumer(*m_client, id, SPA_VIDEO_FORMAT_BGRx, 0, 0);
+  ASSERT_TRUE(consumer.WaitFrames(1, 10000));
+  EXPECT_EQ(consumer.Format()->size.width, 800u);
+  EXPECT_EQ(consumer.Format()->size.height, 600u);
   StopCamera();
 }
 
@@ -648,12 +688,12 @@ TEST_F(PipeWireLiveReconnect, ADaemonThatComesBackGetsTheNodesAgainWithoutABusyL
   CChildProcess::Environment environment = m_names.Environment();
   for (const auto& entry : daemon.Environment()) environment.push_back(entry);
   ASSERT_TRUE(m_camera.Start({}, environment));
-  ASSERT_EQ(m_camera.WaitPublished(1, 10000).size(), 1u) << m_camera.Err();
+  ASSERT_EQ(m_camera.WaitPublished(1, 10000).size(), 1u) << m_camera.Output();
 
   daemon.Kill();
-  ASSERT_TRUE(WaitUntil([&] { return m_camera.Err().find("lost the connection to PipeWire") != std::string::npos; },
+  ASSERT_TRUE(WaitUntil([&] { return m_camera.Output().find("lost the connection to PipeWire") != std::string::npos; },
                         5000))
-      << m_camera.Err();
+      << m_camera.Output();
   // Three seconds away: a handful of attempts, not a spinning loop.
   const double before = m_camera.CpuSeconds();
   const auto outage = std::chrono::steady_clock::now() + 3s;
@@ -661,12 +701,25 @@ TEST_F(PipeWireLiveReconnect, ADaemonThatComesBackGetsTheNodesAgainWithoutABusyL
   EXPECT_LT(m_camera.CpuSeconds() - before, 0.3);
 
   ASSERT_TRUE(daemon.Start());
-  EXPECT_EQ(m_camera.WaitPublished(2, 15000).size(), 2u) << m_camera.Err();
-  const std::string err = m_camera.Err();
-  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err;  // the loss and the return
-  EXPECT_NE(err.find("connected to PipeWire again"), std::string::npos) << err;
+  EXPECT_EQ(m_camera.WaitPublished(2, 15000).size(), 2u) << m_camera.Output();
+  const std::vector<std::string> messages = m_camera.Messages();
+  ASSERT_EQ(messages.size(), 2u) << m_camera.Output();  // the loss and the return
+  EXPECT_NE(messages[1].find("connected to PipeWire again"), std::string::npos) << m_camera.Output();
   StopCamera();
   daemon.Kill();
+}
+
+TEST_F(PipeWireLiveReconnect, ANodeTheDaemonRemovedIsPublishedAgain) {
+  const std::uint32_t first = StartCamera();
+  m_client->Destroy(first);
+  const std::vector<std::uint32_t> ids = m_camera.WaitPublished(2, 10000);
+  ASSERT_EQ(ids.size(), 2u) << m_camera.Output();
+  // The daemon may give the new node the id the old one had.
+  EXPECT_EQ(m_client->Nodes()[ids[1]]["node.name"], "amberline-camera.trelvox-amberline");
+  const std::vector<std::string> messages = m_camera.Messages();
+  ASSERT_EQ(messages.size(), 1u) << m_camera.Output();
+  EXPECT_NE(messages[0].find("publishing it again"), std::string::npos) << messages[0];
+  StopCamera();
 }
 
 }  // namespace

@@ -60,6 +60,15 @@ class CConsoleListener : public CPipeWireSession::Listener {
                 static_cast<unsigned>(nodeId), node.NodeName().c_str());
     std::fflush(stdout);
   }
+  void NodeFailed(const CCameraNode& node) override {
+    std::fprintf(stderr, "amberline-camera: PipeWire did not take the node of \"%s\"\n", node.Name().c_str());
+    std::fflush(stderr);
+  }
+  void NodeEnded(const CCameraNode& node, const std::string& reason) override {
+    std::fprintf(stderr, "amberline-camera: the node of \"%s\" ended (%s); publishing it again\n", node.Name().c_str(),
+                 reason.c_str());
+    std::fflush(stderr);
+  }
   void ConnectionLost(bool wasConnected, const std::string& reason) override {
     if (wasConnected)
       std::fprintf(stderr, "amberline-camera: lost the connection to PipeWire (%s); reconnecting\n", reason.c_str());
