@@ -78,6 +78,8 @@ bool CLiveProcess::SendSignal(int signal) {
   return m_pid > 0 && !HasEnded() && ::kill(static_cast<pid_t>(m_pid), signal) == 0;
 }
 
+bool CLiveProcess::Terminate() { return SendSignal(SIGTERM); }
+
 void CLiveProcess::Kill() { m_child.Kill(); }
 
 bool CLiveProcess::Wait(int timeoutMs, int* exitCode) {

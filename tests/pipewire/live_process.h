@@ -49,6 +49,8 @@ class CLiveProcess {
   // Sends a signal (SIGTERM, SIGINT, ...); false when the program has ended, its id is
   // not known or the signal fails.
   bool SendSignal(int signal);
+  // SendSignal(SIGTERM): asks the program to stop as a service manager does.
+  bool Terminate();
   // Ends the program at once (SIGKILL).
   void Kill();
   bool Wait(int timeoutMs, int* exitCode);
