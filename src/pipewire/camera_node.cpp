@@ -20,7 +20,8 @@ constexpr std::size_t kParamBufferBytes = 8192;
 // How often an unused node looks whether the producer's size changed.
 constexpr time_t kOfferCheckSeconds = 1;
 
-// "amberline-camera-<GUID>" with a new GUID (without braces); empty when none can be made.
+// "amberline-camera-<GUID>" with a new GUID (without braces); "amberline-camera" when the
+// system gives no GUID.
 std::wstring NewClientName() {
   GUID guid{};
   if (FAILED(platform::CreateGuid(&guid))) return L"amberline-camera";
@@ -88,7 +89,6 @@ bool CCameraNode::Publish(pw_core* core, pw_loop* loop, PublishedCallback onPubl
   m_listener = spa_hook{};
   pw_stream_add_listener(m_stream, &m_listener, &events, this);
   m_timer = pw_loop_add_timer(m_loop, &CCameraNode::OnTimer, this);
-
   m_offerTimer = pw_loop_add_timer(m_loop, &CCameraNode::OnOfferTimer, this);
 
   m_offered = OfferedFirstSize();
@@ -304,10 +304,6 @@ void CCameraNode::Process() {
     header->seq = m_sequence;
   }
   ++m_sequence;
-  if (filled)
-    ++m_framesSent;
-  else
-    ++m_emptyFrames;
   pw_stream_queue_buffer(m_stream, buffer);
 }
 

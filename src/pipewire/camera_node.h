@@ -8,29 +8,29 @@
 //
 // The node is a pw_stream with media.class Video/Source, media.role Camera, node.name
 // CameraNodeName(name), node.description name and device.* properties. It drives its
-// own graph: a timer on the loop fires at start + n * period (absolute deadlines,
-// computed from the frame number, so the rate never drifts; frames whose deadline has
-// passed are skipped, never bunched up) and calls pw_stream_trigger_process; every
-// buffer is stamped with its deadline (CLOCK_MONOTONIC nanoseconds) as the
-// presentation time in its spa_meta_header (a cycle another driver starts is stamped
-// with the time it ran). Every frame is CFrameComposer::Compose of
-// the negotiated size and format, top line first, in the layout video_format_table.h
-// gives; a frame the composer cannot write goes out empty (chunk size 0, marked
-// corrupted). A buffer too small for the negotiated frame is sent empty too.
+// own graph: a timer on the loop fires at the deadlines CFrameDeadlines gives (absolute,
+// start + n x period, never drifting; missed ones skipped, never bunched up) and calls
+// pw_stream_trigger_process; every buffer is stamped with its deadline (CLOCK_MONOTONIC
+// nanoseconds) as the presentation time in its spa_meta_header (a cycle another driver
+// starts is stamped with the time it ran). Every frame is CFrameComposer::Compose of the
+// negotiated size and format, top line first, in the layout video_format_table.h gives;
+// a frame the composer cannot write goes out empty (chunk size 0, marked corrupted), and
+// so does one whose buffer is too small for the negotiated frame.
 //
 // The formats offered start with the producer's size as the channel announces it when
 // Publish runs (640x480 when no producer delivers); while nobody consumes, the node looks
-// once a second and offers a changed size first from then on. While the stream is streaming the
-// node is one client of the channel ("amberline-camera-<GUID>", the negotiated size);
-// it withdraws when streaming stops (the last consumer left) and announces the new size
-// when the format changes while streaming.
+// once a second and offers a changed size first from then on. While the stream is
+// streaming the node is one client of the channel ("amberline-camera-<GUID>", the
+// negotiated size); it withdraws when streaming stops (the last consumer left) and
+// announces the new size when a format is agreed while streaming.
 //
 // Ownership: owns its channel handle, its pictures, its composer and, while published,
 // its stream and timer. Threading: every method and callback runs on the PipeWire loop
 // thread (or with the thread loop's lock held); nothing is shared with other threads.
 // Failure: Init is false when the channel cannot be opened; a stream that cannot be
 // made is reported by Publish's false; a format this node cannot deliver puts the
-// stream into its error state. No exception leaves a callback.
+// stream into its error state, and a stream that ends without Unpublish is reported
+// through the EndedCallback. No exception leaves a callback.
 #pragma once
 
 #include <cstdint>
@@ -71,8 +71,6 @@ class CCameraNode {
   const std::string& Name() const { return m_name; }
   const std::string& NodeName() const { return m_nodeName; }
   bool Published() const { return m_stream != nullptr; }
-  std::uint64_t FramesSent() const { return m_framesSent; }
-  std::uint64_t EmptyFrames() const { return m_emptyFrames; }
 
  private:
   static void OnStateChanged(void* data, pw_stream_state old, pw_stream_state state, const char* error);
@@ -125,6 +123,4 @@ class CCameraNode {
   std::int64_t m_deadlineNs = 0;  // the presentation time of the frame being made
   bool m_triggered = false;       // Process runs inside this node's own trigger
   std::uint32_t m_sequence = 0;
-  std::uint64_t m_framesSent = 0;
-  std::uint64_t m_emptyFrames = 0;
 };

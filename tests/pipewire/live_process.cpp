@@ -29,9 +29,11 @@ bool CLiveProcess::Start(const std::string& program, const std::vector<std::stri
   std::error_code error;
   std::filesystem::remove(m_pidFile, error);
   std::filesystem::remove(m_output, error);
-  // "$1" the pid file, "$2" the output file, then the program and its arguments.
-  std::vector<std::string> shell{"-c", "echo $$ > \"$1\"; out=\"$2\"; shift 2; exec \"$0\" \"$@\" > \"$out\" 2>&1",
-                                 program, m_pidFile.string(), m_output.string()};
+  // "$1" the pid file, "$2" the output file, then the program and its arguments. setpriv
+  // (util-linux) gives the program SIGKILL as its parent-death signal before it becomes it.
+  std::vector<std::string> shell{
+      "-c", "echo $$ > \"$1\"; out=\"$2\"; shift 2; exec setpriv --pdeathsig KILL \"$0\" \"$@\" > \"$out\" 2>&1",
+      program, m_pidFile.string(), m_output.string()};
   shell.insert(shell.end(), arguments.begin(), arguments.end());
   if (!m_child.Start("/bin/sh", shell, environment)) return false;
   // The shell writes the id before it becomes the program; a whole line is the whole id.
@@ -72,7 +74,11 @@ bool CLiveProcess::WaitForOutput(const std::regex& pattern, int timeoutMs, std::
   return found;
 }
 
-bool CLiveProcess::Terminate() { return m_pid > 0 && !HasEnded() && ::kill(static_cast<pid_t>(m_pid), SIGTERM) == 0; }
+bool CLiveProcess::SendSignal(int signal) {
+  return m_pid > 0 && !HasEnded() && ::kill(static_cast<pid_t>(m_pid), signal) == 0;
+}
+
+bool CLiveProcess::Terminate() { return SendSignal(SIGTERM); }
 
 void CLiveProcess::Kill() { m_child.Kill(); }
 

@@ -1,20 +1,23 @@
 // CLiveProcess: one program of a live PipeWire test (the producer, amberline-camera,
 // gst-launch), started with its standard output and error in a file of its own and its
 // process id known, so that a test can read what it printed while it runs and stop it
-// as a user or a service manager does (SIGTERM), or kill it (SIGKILL).
+// as a user or a service manager does (SIGINT, SIGTERM), or kill it (SIGKILL).
 //
 //   CLiveProcess camera;
 //   ASSERT_TRUE(camera.Start(AMBERLINE_CAMERA_PATH, {}, dir / "camera.txt"));
 //   std::smatch m;
 //   ASSERT_TRUE(camera.WaitForOutput(std::regex("node ([0-9]+)"), 30000, &m)) << camera.Output();
-//   camera.Terminate();
+//   camera.SendSignal(SIGTERM);
 //   int code = -1;
 //   ASSERT_TRUE(camera.Wait(10000, &code));
 //
 // Ownership: owns the child; destroying the object (or starting another program with it)
-// kills a child that still runs and reaps it. The output file stays for the test to read;
-// the caller's folder owns it. Threading: one thread at a time. Failure: Start and the
-// waits report false; nothing throws.
+// kills a child that still runs and reaps it. A child never outlives the test program: it
+// gets SIGKILL when the test program ends, also when the test deadline ends it at once
+// (the signal follows the thread that started it: start programs from the main thread).
+// The output file stays for the test to read; the caller's folder owns it.
+// Threading: one thread at a time. Failure: Start and the waits report false; nothing
+// throws.
 #pragma once
 
 #include <filesystem>
@@ -33,7 +36,8 @@ class CLiveProcess {
   CLiveProcess& operator=(const CLiveProcess&) = delete;
 
   // Runs program with arguments (and extra environment) through /bin/sh, which records
-  // its own id and then becomes the program, so the id is the program's.
+  // its own id and then becomes the program, so the id is the program's; returns once
+  // the id is known.
   bool Start(const std::string& program, const std::vector<std::string>& arguments,
              const std::filesystem::path& outputFile, const CChildProcess::Environment& environment = {});
   // Everything the program printed so far (standard output and error interleaved).
@@ -41,9 +45,11 @@ class CLiveProcess {
   // Waits until pattern matches the output at or after byte `from`; *match holds the
   // match (positions relative to `from`). False when the deadline passes or the program
   // ends without printing it.
-  bool WaitForOutput(const std::regex& pattern, int timeoutMs, std::smatch* match = nullptr,
-                     std::size_t from = 0);
-  // Sends SIGTERM; false when the program's id is not known or the signal fails.
+  bool WaitForOutput(const std::regex& pattern, int timeoutMs, std::smatch* match = nullptr, std::size_t from = 0);
+  // Sends a signal (SIGTERM, SIGINT, ...); false when the program has ended, its id is
+  // not known or the signal fails.
+  bool SendSignal(int signal);
+  // SendSignal(SIGTERM): asks the program to stop as a service manager does.
   bool Terminate();
   // Ends the program at once (SIGKILL).
   void Kill();

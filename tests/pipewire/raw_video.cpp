@@ -102,7 +102,8 @@ CPicture PictureFromRaw(const std::string& format, int width, int height, const 
   const bool redFirst = format == "RGBx" || format == "RGB";
   for (int row = 0; row < height; ++row)
     for (int x = 0; x < width; ++x) {
-      const std::uint8_t* s = source + sourceStride * static_cast<std::size_t>(row) + static_cast<std::size_t>(x) * (four ? 4 : 3);
+      const std::uint8_t* s =
+          source + sourceStride * static_cast<std::size_t>(row) + static_cast<std::size_t>(x) * (four ? 4 : 3);
       std::uint8_t* d = &p.rgb[(static_cast<std::size_t>(row) * width + x) * 3];
       d[0] = redFirst ? s[0] : s[2];
       d[1] = s[1];
