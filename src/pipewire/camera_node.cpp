@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr std::size_t kParamBufferBytes = 8192;
+constexpr std::size_t kParamBufferBytes = pipewire_camera::kEnumFormatBuilderBytes;
 // How often an unused node looks whether the producer's size changed.
 constexpr time_t kOfferCheckSeconds = 1;
 

@@ -27,9 +27,17 @@ void AddRectangle(spa_pod_builder* builder, std::uint32_t width, std::uint32_t h
   spa_pod_builder_rectangle(builder, width, height);
 }
 
-// One EnumFormat object: the format, then either the listed sizes and rates or the ranges.
+// What one EnumFormat object offers of its format.
+enum class Offer {
+  kOneSize,  // one fixed size, any rate in range (consumers that read only fixed sizes)
+  kLists,    // the listed sizes and rates, the first size and rate preferred
+  kRanges,   // any size and rate in range
+};
+
+// One EnumFormat object: the format, then its sizes and rates as the offer says.
 const spa_pod* BuildOne(spa_pod_builder* builder, spa_video_format format, std::uint32_t firstWidth,
-                        std::uint32_t firstHeight, bool ranges) {
+                        std::uint32_t firstHeight, Offer offer) {
+  const bool ranges = offer != Offer::kLists;
   spa_pod_frame object{};
   spa_pod_builder_push_object(builder, &object, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat);
   spa_pod_builder_prop(builder, SPA_FORMAT_mediaType, 0);
@@ -41,7 +49,9 @@ const spa_pod* BuildOne(spa_pod_builder* builder, spa_video_format format, std::
 
   spa_pod_frame choice{};
   spa_pod_builder_prop(builder, SPA_FORMAT_VIDEO_size, 0);
-  if (ranges) {
+  if (offer == Offer::kOneSize) {
+    AddRectangle(builder, firstWidth, firstHeight);
+  } else if (ranges) {
     spa_pod_builder_push_choice(builder, &choice, SPA_CHOICE_Range, 0);
     AddRectangle(builder, firstWidth, firstHeight);
     AddRectangle(builder, kMinSide, kMinSide);
@@ -56,7 +66,7 @@ const spa_pod* BuildOne(spa_pod_builder* builder, spa_video_format format, std::
       if (size.width != firstWidth || size.height != firstHeight) AddRectangle(builder, size.width, size.height);
     }
   }
-  spa_pod_builder_pop(builder, &choice);
+  if (offer != Offer::kOneSize) spa_pod_builder_pop(builder, &choice);
 
   spa_pod_builder_prop(builder, SPA_FORMAT_VIDEO_framerate, 0);
   if (ranges) {
@@ -168,11 +178,23 @@ std::pair<std::uint32_t, std::uint32_t> FirstSize(std::int32_t producerWidth, st
 bool BuildEnumFormats(spa_pod_builder* builder, std::uint32_t firstWidth, std::uint32_t firstHeight,
                       std::vector<const spa_pod*>* params) {
   std::vector<const spa_pod*> built;
-  for (bool ranges : {false, true}) {
+  const auto add = [&](spa_video_format format, std::uint32_t width, std::uint32_t height, Offer offer) {
+    const spa_pod* pod = BuildOne(builder, format, width, height, offer);
+    if (pod != nullptr) built.push_back(pod);
+    return pod != nullptr;
+  };
+  // Every format at every listed size, one size an object: some consumers (the browsers'
+  // PipeWire camera code) list a camera only by such objects.
+  for (const FormatEntry& entry : OfferedFormats()) {
+    if (!add(entry.spaFormat, firstWidth, firstHeight, Offer::kOneSize)) return false;
+    for (const Size& size : kLadder) {
+      if (size.width == firstWidth && size.height == firstHeight) continue;
+      if (!add(entry.spaFormat, size.width, size.height, Offer::kOneSize)) return false;
+    }
+  }
+  for (Offer offer : {Offer::kLists, Offer::kRanges}) {
     for (const FormatEntry& entry : OfferedFormats()) {
-      const spa_pod* pod = BuildOne(builder, entry.spaFormat, firstWidth, firstHeight, ranges);
-      if (pod == nullptr) return false;
-      built.push_back(pod);
+      if (!add(entry.spaFormat, firstWidth, firstHeight, offer)) return false;
     }
   }
   // An overflowing builder keeps counting without writing: only now is every pod whole.

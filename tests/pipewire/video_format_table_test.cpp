@@ -101,8 +101,8 @@ ReadPod Read(const spa_pod* pod) {
   return read;
 }
 
-TEST(EnumFormats, OfferTheListsOfEveryFormatFirstThenTheirRanges) {
-  std::vector<std::uint8_t> storage(8192);
+TEST(EnumFormats, OfferEachSizeOnItsOwnFirstThenTheListsThenTheRanges) {
+  std::vector<std::uint8_t> storage(kEnumFormatBuilderBytes);
   spa_pod_builder builder{};
   spa_pod_builder_init(&builder, storage.data(), static_cast<std::uint32_t>(storage.size()));
   std::vector<const spa_pod*> params;
@@ -110,11 +110,29 @@ TEST(EnumFormats, OfferTheListsOfEveryFormatFirstThenTheirRanges) {
   const std::vector<spa_video_format> order = {SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_RGBx, SPA_VIDEO_FORMAT_RGB,
                                                SPA_VIDEO_FORMAT_BGR,  SPA_VIDEO_FORMAT_I420, SPA_VIDEO_FORMAT_NV12,
                                                SPA_VIDEO_FORMAT_YUY2};
-  ASSERT_EQ(params.size(), order.size() * 2);
-  for (std::size_t i = 0; i < params.size(); ++i) {
+  // Per format: the producer's size, then the rest of the ladder, each a fixed size with
+  // any rate in range (30 preferred).
+  const std::vector<std::pair<std::uint32_t, std::uint32_t>> oneSizes = {
+      {1280, 720}, {320, 240}, {640, 480}, {1920, 1080}};
+  const std::size_t fixedCount = order.size() * oneSizes.size();
+  ASSERT_EQ(params.size(), fixedCount + order.size() * 2);
+  for (std::size_t i = 0; i < fixedCount; ++i) {
     const ReadPod pod = Read(params[i]);
-    EXPECT_EQ(pod.format, static_cast<std::uint32_t>(order[i % order.size()])) << i;
-    if (i < order.size()) {
+    EXPECT_EQ(pod.format, static_cast<std::uint32_t>(order[i / oneSizes.size()])) << i;
+    ASSERT_EQ(pod.sizeChoice, SPA_CHOICE_None) << i;
+    ASSERT_EQ(pod.sizes.size(), 1u);
+    EXPECT_EQ(pod.sizes[0].width, oneSizes[i % oneSizes.size()].first) << i;
+    EXPECT_EQ(pod.sizes[0].height, oneSizes[i % oneSizes.size()].second) << i;
+    ASSERT_EQ(pod.rateChoice, SPA_CHOICE_Range) << i;
+    ASSERT_EQ(pod.rates.size(), 3u);
+    EXPECT_EQ(pod.rates[0].num, 30u);
+    EXPECT_EQ(pod.rates[1].num, 1u);
+    EXPECT_EQ(pod.rates[2].num, 60u);
+  }
+  for (std::size_t i = fixedCount; i < params.size(); ++i) {
+    const ReadPod pod = Read(params[i]);
+    EXPECT_EQ(pod.format, static_cast<std::uint32_t>(order[(i - fixedCount) % order.size()])) << i;
+    if (i < fixedCount + order.size()) {
       // Default and first alternative the producer's size, then the ladder without it.
       ASSERT_EQ(pod.sizeChoice, SPA_CHOICE_Enum);
       ASSERT_EQ(pod.sizes.size(), 5u);
@@ -183,7 +201,7 @@ const spa_pod* FixedFormat(spa_pod_builder* builder, spa_video_format format, st
 }
 
 TEST(ParseVideoFormat, AcceptsOnlyAFixedFormatThisCameraDelivers) {
-  std::vector<std::uint8_t> storage(8192);
+  std::vector<std::uint8_t> storage(kEnumFormatBuilderBytes);
   spa_pod_builder builder{};
   spa_pod_builder_init(&builder, storage.data(), static_cast<std::uint32_t>(storage.size()));
 
