@@ -29,15 +29,16 @@ void AddRectangle(spa_pod_builder* builder, std::uint32_t width, std::uint32_t h
 
 // What one EnumFormat object offers of its format.
 enum class Offer {
-  kOneSize,  // one fixed size, any rate in range (consumers that read only fixed sizes)
+  kOneSize,  // one fixed size at one fixed rate (consumers that read only fixed values)
   kLists,    // the listed sizes and rates, the first size and rate preferred
   kRanges,   // any size and rate in range
 };
 
-// One EnumFormat object: the format, then its sizes and rates as the offer says.
+// One EnumFormat object: the format, then its sizes and rates as the offer says (rate is
+// the one rate of a kOneSize object).
 const spa_pod* BuildOne(spa_pod_builder* builder, spa_video_format format, std::uint32_t firstWidth,
-                        std::uint32_t firstHeight, Offer offer) {
-  const bool ranges = offer != Offer::kLists;
+                        std::uint32_t firstHeight, Offer offer, std::uint32_t rate = 0) {
+  const bool ranges = offer == Offer::kRanges;
   spa_pod_frame object{};
   spa_pod_builder_push_object(builder, &object, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat);
   spa_pod_builder_prop(builder, SPA_FORMAT_mediaType, 0);
@@ -69,6 +70,10 @@ const spa_pod* BuildOne(spa_pod_builder* builder, spa_video_format format, std::
   if (offer != Offer::kOneSize) spa_pod_builder_pop(builder, &choice);
 
   spa_pod_builder_prop(builder, SPA_FORMAT_VIDEO_framerate, 0);
+  if (offer == Offer::kOneSize) {
+    spa_pod_builder_fraction(builder, rate, 1);
+    return static_cast<const spa_pod*>(spa_pod_builder_pop(builder, &object));
+  }
   if (ranges) {
     spa_pod_builder_push_choice(builder, &choice, SPA_CHOICE_Range, 0);
     spa_pod_builder_fraction(builder, kPreferredRate, 1);
@@ -78,8 +83,8 @@ const spa_pod* BuildOne(spa_pod_builder* builder, spa_video_format format, std::
     spa_pod_builder_push_choice(builder, &choice, SPA_CHOICE_Enum, 0);
     spa_pod_builder_fraction(builder, kPreferredRate, 1);
     spa_pod_builder_fraction(builder, kPreferredRate, 1);
-    for (std::uint32_t rate : kListedRates) {
-      if (rate != kPreferredRate) spa_pod_builder_fraction(builder, rate, 1);
+    for (std::uint32_t listed : kListedRates) {
+      if (listed != kPreferredRate) spa_pod_builder_fraction(builder, listed, 1);
     }
   }
   spa_pod_builder_pop(builder, &choice);
@@ -178,23 +183,32 @@ std::pair<std::uint32_t, std::uint32_t> FirstSize(std::int32_t producerWidth, st
 bool BuildEnumFormats(spa_pod_builder* builder, std::uint32_t firstWidth, std::uint32_t firstHeight,
                       std::vector<const spa_pod*>* params) {
   std::vector<const spa_pod*> built;
-  const auto add = [&](spa_video_format format, std::uint32_t width, std::uint32_t height, Offer offer) {
-    const spa_pod* pod = BuildOne(builder, format, width, height, offer);
+  const auto add = [&](spa_video_format format, std::uint32_t width, std::uint32_t height, Offer offer,
+                       std::uint32_t rate) {
+    const spa_pod* pod = BuildOne(builder, format, width, height, offer, rate);
     if (pod != nullptr) built.push_back(pod);
     return pod != nullptr;
   };
-  // Every format at every listed size, one size an object: some consumers (the browsers'
-  // PipeWire camera code) list a camera only by such objects.
+  // Every format at every listed size and rate, one size and rate an object: some
+  // consumers (the browsers' PipeWire camera code) list a camera only by such objects.
+  std::vector<std::uint32_t> rates = {kPreferredRate};
+  for (std::uint32_t listed : kListedRates) {
+    if (listed != kPreferredRate) rates.push_back(listed);
+  }
   for (const FormatEntry& entry : OfferedFormats()) {
-    if (!add(entry.spaFormat, firstWidth, firstHeight, Offer::kOneSize)) return false;
+    for (std::uint32_t rate : rates) {
+      if (!add(entry.spaFormat, firstWidth, firstHeight, Offer::kOneSize, rate)) return false;
+    }
     for (const Size& size : kLadder) {
       if (size.width == firstWidth && size.height == firstHeight) continue;
-      if (!add(entry.spaFormat, size.width, size.height, Offer::kOneSize)) return false;
+      for (std::uint32_t rate : rates) {
+        if (!add(entry.spaFormat, size.width, size.height, Offer::kOneSize, rate)) return false;
+      }
     }
   }
   for (Offer offer : {Offer::kLists, Offer::kRanges}) {
     for (const FormatEntry& entry : OfferedFormats()) {
-      if (!add(entry.spaFormat, firstWidth, firstHeight, offer)) return false;
+      if (!add(entry.spaFormat, firstWidth, firstHeight, offer, 0)) return false;
     }
   }
   // An overflowing builder keeps counting without writing: only now is every pod whole.

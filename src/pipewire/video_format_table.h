@@ -3,8 +3,8 @@
 // Offered, in order of preference: BGRx, RGBx, RGB, BGR, I420, NV12, YUY2. Each maps to
 // the composer's PixelFormat that writes it (RGBx is composed as BGRx and its red and
 // blue bytes swapped afterwards). Sizes: the producer's size first (640x480 when no
-// producer runs), then 320x240, 640x480, 1280x720, 1920x1080 (each also offered as an
-// object of its own with that one size), then any size from
+// producer runs), then 320x240, 640x480, 1280x720, 1920x1080 (each size at each listed
+// rate also offered as an object of its own), then any size from
 // kMinSide to kMaxWidth x kMaxHeight; rates: 30 (preferred), 15, 25, 60, then any
 // fraction from 1 to 60 frames a second.
 //
@@ -83,9 +83,9 @@ std::pair<std::uint32_t, std::uint32_t> FirstSize(std::int32_t producerWidth, st
 constexpr std::size_t kEnumFormatBuilderBytes = 32768;
 
 // Appends the EnumFormat pods to params: every format at the first size, then at each
-// other listed size, one fixed size an object with any rate in range; then the size and
-// rate lists of every format; then the ranges of every format. False when the builder
-// ran out of room.
+// other listed size, at each listed rate (30 first), one fixed size and rate an object;
+// then the size and rate lists of every format; then the ranges of every format. False
+// when the builder ran out of room.
 bool BuildEnumFormats(spa_pod_builder* builder, std::uint32_t firstWidth, std::uint32_t firstHeight,
                       std::vector<const spa_pod*>* params);
 // Appends the Buffers pod for a frame layout and the Meta pod of the presentation-time

@@ -110,24 +110,26 @@ TEST(EnumFormats, OfferEachSizeOnItsOwnFirstThenTheListsThenTheRanges) {
   const std::vector<spa_video_format> order = {SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_RGBx, SPA_VIDEO_FORMAT_RGB,
                                                SPA_VIDEO_FORMAT_BGR,  SPA_VIDEO_FORMAT_I420, SPA_VIDEO_FORMAT_NV12,
                                                SPA_VIDEO_FORMAT_YUY2};
-  // Per format: the producer's size, then the rest of the ladder, each a fixed size with
-  // any rate in range (30 preferred).
+  // Per format: the producer's size, then the rest of the ladder; per size the rates 30,
+  // 15, 25, 60; each object one fixed size at one fixed rate.
   const std::vector<std::pair<std::uint32_t, std::uint32_t>> oneSizes = {
       {1280, 720}, {320, 240}, {640, 480}, {1920, 1080}};
-  const std::size_t fixedCount = order.size() * oneSizes.size();
+  const std::vector<std::uint32_t> oneRates = {30, 15, 25, 60};
+  const std::size_t perFormat = oneSizes.size() * oneRates.size();
+  const std::size_t fixedCount = order.size() * perFormat;
   ASSERT_EQ(params.size(), fixedCount + order.size() * 2);
   for (std::size_t i = 0; i < fixedCount; ++i) {
     const ReadPod pod = Read(params[i]);
-    EXPECT_EQ(pod.format, static_cast<std::uint32_t>(order[i / oneSizes.size()])) << i;
+    EXPECT_EQ(pod.format, static_cast<std::uint32_t>(order[i / perFormat])) << i;
     ASSERT_EQ(pod.sizeChoice, SPA_CHOICE_None) << i;
     ASSERT_EQ(pod.sizes.size(), 1u);
-    EXPECT_EQ(pod.sizes[0].width, oneSizes[i % oneSizes.size()].first) << i;
-    EXPECT_EQ(pod.sizes[0].height, oneSizes[i % oneSizes.size()].second) << i;
-    ASSERT_EQ(pod.rateChoice, SPA_CHOICE_Range) << i;
-    ASSERT_EQ(pod.rates.size(), 3u);
-    EXPECT_EQ(pod.rates[0].num, 30u);
-    EXPECT_EQ(pod.rates[1].num, 1u);
-    EXPECT_EQ(pod.rates[2].num, 60u);
+    const auto& size = oneSizes[(i % perFormat) / oneRates.size()];
+    EXPECT_EQ(pod.sizes[0].width, size.first) << i;
+    EXPECT_EQ(pod.sizes[0].height, size.second) << i;
+    ASSERT_EQ(pod.rateChoice, SPA_CHOICE_None) << i;
+    ASSERT_EQ(pod.rates.size(), 1u);
+    EXPECT_EQ(pod.rates[0].num, oneRates[i % oneRates.size()]) << i;
+    EXPECT_EQ(pod.rates[0].denom, 1u);
   }
   for (std::size_t i = fixedCount; i < params.size(); ++i) {
     const ReadPod pod = Read(params[i]);
@@ -228,10 +230,12 @@ TEST(ParseVideoFormat, AcceptsOnlyAFixedFormatThisCameraDelivers) {
   EXPECT_TRUE(ParseVideoFormat(FixedFormat(&builder, SPA_VIDEO_FORMAT_BGRx, 640, 480, 0xFFFFFFFFu, 0x7FFFFFFFu)));
   EXPECT_FALSE(ParseVideoFormat(FixedFormat(&builder, SPA_VIDEO_FORMAT_BGRx, 640, 480, 30, 1, SPA_MEDIA_TYPE_audio)));
 
-  // An EnumFormat pod still holds choices: it is an offer, not a format.
+  // An EnumFormat pod with choices is an offer, not a format; one of one size and one
+  // rate is the format a peer may fix from it.
   std::vector<const spa_pod*> offer;
   ASSERT_TRUE(BuildEnumFormats(&builder, 640, 480, &offer));
-  EXPECT_FALSE(ParseVideoFormat(offer[0]));
+  EXPECT_TRUE(ParseVideoFormat(offer[0]));
+  EXPECT_FALSE(ParseVideoFormat(offer.back()));
   ASSERT_LE(builder.state.offset, builder.size);
 }
 
