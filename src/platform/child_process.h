@@ -12,6 +12,8 @@
 // variables added to this process's own; its standard streams are inherited. Wait has a
 // deadline and never hangs. Kill ends the program at once (SIGKILL / TerminateProcess).
 // CpuSeconds reads the processor time the child has used so far (for measurements).
+// Failure: a Start that fails says why in StartError() (the program and the system's
+// reason, in words) and leaves the system's code as the thread's last error.
 // Ownership: move-only; destroying (or assigning over) a running child kills and reaps it.
 // Threading: one thread at a time.
 #pragma once
@@ -23,6 +25,7 @@
 
 #include "platform/native_handle.h"
 #include "platform/timeout.h"
+#include "platform/windows_types.h"
 
 class CChildProcess {
  public:
@@ -42,7 +45,16 @@ class CChildProcess {
   // User plus system processor time of the running child in seconds, at the system's
   // finest resolution (nanoseconds on Linux); negative when it cannot be read.
   double CpuSeconds() const;
+  // Why the last Start failed, on one line: `cannot start "PROGRAM": REASON (system
+  // error CODE)`. Empty after a Start that succeeded.
+  const std::string& StartError() const { return m_startError; }
 
  private:
+  // Record why Start failed and return false: Refuse for a reason of this class's own,
+  // FailStart for the system's error code (which it also sets as the last error).
+  bool Refuse(const std::string& program, const std::string& reason);
+  bool FailStart(const std::string& program, DWORD code);
+
   platform::CProcessHandle m_process;
+  std::string m_startError;
 };

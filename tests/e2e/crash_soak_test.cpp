@@ -350,7 +350,7 @@ class CrashSoak : public testing::Test {
   bool Start(CChildProcess& child, int slot, const std::string& mode, const std::vector<std::string>& arguments) {
     if (slot >= 0) m_board->Clear(slot);
     ++m_counts.starts;
-    return testing_support::StartChild(child, mode, arguments, m_names.Environment());
+    return static_cast<bool>(testing_support::StartChild(child, mode, arguments, m_names.Environment()));
   }
   // SIGKILL, and the exit seen.
   void Kill(CChildProcess& child) {

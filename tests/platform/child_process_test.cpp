@@ -8,6 +8,7 @@
 
 #include "platform/guid.h"
 #include "platform/named_sync.h"
+#include "platform/system_error.h"
 #include "platform/wide_string.h"
 #include "support/test_support.h"
 
@@ -59,6 +60,37 @@ TEST(ChildProcessTest, AChildEndsWithTheObjectThatRunsIt) {
     CNamedEvent never;
     EXPECT_EQ(never.Open(name + L"-never"), ERROR_FILE_NOT_FOUND) << "died with its only holder";
   }
+}
+
+// A start that cannot happen names the program and the system's reason on one line; a
+// second start while the child runs is refused and leaves that child alone.
+TEST(ChildProcessTest, AStartThatFailsSaysWhichProgramAndWhy) {
+  testing_support::CTempDir dir;
+  const std::string missing = platform::WideToUtf8((dir.Path() / "no-such-program.exe").wstring());
+  CChildProcess child;
+  platform::SetLastError(0);
+  EXPECT_FALSE(child.Start(missing, {"--child=cpu-spin"}));
+  EXPECT_FALSE(child.IsRunning());
+  const std::string error = child.StartError();
+  const std::string head = "cannot start \"" + missing + "\": ";
+  const std::string tail = " (system error 2)";  // ERROR_FILE_NOT_FOUND, ENOENT
+  ASSERT_EQ(error.rfind(head, 0), 0u) << error;
+  ASSERT_GT(error.size(), head.size() + tail.size()) << "the system's words are missing: " << error;
+  EXPECT_EQ(error.substr(error.size() - tail.size()), tail) << error;
+  EXPECT_EQ(error.find_first_of("\r\n"), std::string::npos) << error;
+  EXPECT_NE(error[error.size() - tail.size() - 1], '.') << error;
+  EXPECT_EQ(platform::GetLastError(), 2u);
+
+  ASSERT_TRUE(testing_support::StartChild(child, "cpu-spin", {}));
+  EXPECT_EQ(child.StartError(), "") << "a start that succeeded leaves no reason behind";
+  EXPECT_FALSE(child.Start(missing, {}));
+  EXPECT_EQ(child.StartError(), "cannot start \"" + missing + "\": a child started by this object still runs");
+  EXPECT_TRUE(child.IsRunning());
+  int code = 0;
+  EXPECT_FALSE(child.Wait(milliseconds(0), &code)) << "the first child still runs";
+  child.Kill();
+  ASSERT_TRUE(child.Wait(kLong, &code));
+  EXPECT_EQ(code, 137);
 }
 
 }  // namespace

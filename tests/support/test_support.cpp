@@ -73,11 +73,14 @@ int RunChildModeIfRequested(int argc, char** argv) {
   return it->second(argc - 2, argv + 2);
 }
 
-bool StartChild(CChildProcess& child, const std::string& mode, const std::vector<std::string>& arguments,
-                const CChildProcess::Environment& environment) {
+testing::AssertionResult StartChild(CChildProcess& child, const std::string& mode,
+                                    const std::vector<std::string>& arguments,
+                                    const CChildProcess::Environment& environment) {
   std::vector<std::string> all{"--child=" + mode};
   all.insert(all.end(), arguments.begin(), arguments.end());
-  return child.Start(platform::WideToUtf8(platform::GetHostExecutablePath()), all, environment);
+  if (child.Start(platform::WideToUtf8(platform::GetHostExecutablePath()), all, environment))
+    return testing::AssertionSuccess();
+  return testing::AssertionFailure() << "child mode " << mode << ": " << child.StartError();
 }
 
 std::string ReadFile(const std::filesystem::path& path) {

@@ -8,6 +8,8 @@
 // several-process test; AMBERLINE_CHILD_MODE registers one.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -55,9 +57,10 @@ struct ChildModeRegistration {
 
 // Runs a registered mode when argv asks for one; returns -1 when it does not.
 int RunChildModeIfRequested(int argc, char** argv);
-// Starts this test program in mode with arguments.
-bool StartChild(CChildProcess& child, const std::string& mode, const std::vector<std::string>& arguments,
-                const CChildProcess::Environment& environment = {});
+// Starts this test program in mode with arguments; a failure says why.
+testing::AssertionResult StartChild(CChildProcess& child, const std::string& mode,
+                                    const std::vector<std::string>& arguments,
+                                    const CChildProcess::Environment& environment = {});
 
 // Whole file contents, or empty.
 std::string ReadFile(const std::filesystem::path& path);

@@ -32,7 +32,7 @@ CaptureRun RunCapture(const testing_support::CTempDir& dir, std::vector<std::str
   const std::string transcript = (dir.Path() / "transcript.txt").string();
   arguments.insert(arguments.end(), {"--transcript", transcript});
   CChildProcess child;
-  EXPECT_TRUE(child.Start(AMBERLINE_CAPTURE_PATH, arguments, environment));
+  EXPECT_TRUE(child.Start(AMBERLINE_CAPTURE_PATH, arguments, environment)) << child.StartError();
   EXPECT_TRUE(child.Wait(std::chrono::milliseconds(60000), &run.exitCode));
   run.transcript = testing_support::ReadFile(transcript);
   return run;
@@ -101,7 +101,7 @@ TEST(CaptureProcess, MissingCameraFailsWithItsNameAndTheCode) {
 
 TEST(CaptureProcess, BadCommandLineExitsTwo) {
   CChildProcess child;
-  ASSERT_TRUE(child.Start(AMBERLINE_CAPTURE_PATH, {"--frames", "none"}));
+  ASSERT_TRUE(child.Start(AMBERLINE_CAPTURE_PATH, {"--frames", "none"})) << child.StartError();
   int exitCode = -1;
   ASSERT_TRUE(child.Wait(std::chrono::milliseconds(60000), &exitCode));
   EXPECT_EQ(exitCode, 2);

@@ -90,7 +90,7 @@ int RunRegsvr32(const std::vector<std::string>& switches, const std::filesystem:
   arguments.push_back(Utf8(module));
   CChildProcess tool;
   if (!tool.Start(platform::WideToUtf8(std::wstring(system) + L"\\regsvr32.exe"), arguments)) {
-    ADD_FAILURE() << "regsvr32 could not be started: " << ::GetLastError();
+    ADD_FAILURE() << tool.StartError();
     return -1;
   }
   int code = -1;
@@ -387,7 +387,8 @@ class PlatformHostTest : public testing::Test {
     ASSERT_TRUE(m_producer.Start(AMBERLINE_PRODUCER_PATH,
                                  {"--size", std::to_string(kWidth) + "x" + std::to_string(kHeight), "--fps", "50",
                                   "--frames", std::to_string(frames), "--image", Utf8(picture)},
-                                 m_names.Environment()));
+                                 m_names.Environment()))
+        << m_producer.StartError();
     CFileMapping consumer;
     ASSERT_EQ(consumer.Init(false, nullptr), 0);
     channel::FrameDescriptor d{};
@@ -569,7 +570,7 @@ TEST_F(PlatformHostTest, CaptureToolListsAndRecordsTheRegisteredCamera) {
     arguments.insert(arguments.end(), {"--transcript", Utf8(file)});
     CChildProcess capture;
     int code = -1;
-    EXPECT_TRUE(capture.Start(AMBERLINE_CAPTURE_PATH, arguments, m_names.Environment()));
+    EXPECT_TRUE(capture.Start(AMBERLINE_CAPTURE_PATH, arguments, m_names.Environment())) << capture.StartError();
     EXPECT_TRUE(capture.Wait(std::chrono::milliseconds(kTimeoutMs), &code)) << "amberline-capture did not end";
     *transcript = testing_support::ReadText(file);
     return code;

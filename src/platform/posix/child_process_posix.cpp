@@ -13,7 +13,8 @@ extern char** environ;
 
 bool CChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments,
                           const Environment& extraEnvironment) {
-  if (IsRunning()) return false;
+  if (IsRunning()) return Refuse(program, "a child started by this object still runs");
+  m_startError.clear();
   std::vector<std::string> argStorage;
   argStorage.push_back(program);
   argStorage.insert(argStorage.end(), arguments.begin(), arguments.end());
@@ -36,7 +37,8 @@ bool CChildProcess::Start(const std::string& program, const std::vector<std::str
   envp.push_back(nullptr);
 
   pid_t pid = 0;
-  if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0) return false;
+  const int spawned = posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), envp.data());
+  if (spawned != 0) return FailStart(program, static_cast<DWORD>(spawned));
   m_process.Reset(pid);
   return true;
 }

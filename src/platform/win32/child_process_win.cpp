@@ -30,7 +30,8 @@ std::wstring Quote(const std::wstring& arg) {
 
 bool CChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments,
                           const Environment& extraEnvironment) {
-  if (IsRunning()) return false;
+  if (IsRunning()) return Refuse(program, "a child started by this object still runs");
+  m_startError.clear();
   const std::wstring wideProgram = platform::Utf8ToWide(program);
   std::wstring commandLine = Quote(wideProgram);
   for (const auto& a : arguments) commandLine += L" " + Quote(platform::Utf8ToWide(a));
@@ -57,7 +58,7 @@ bool CChildProcess::Start(const std::string& program, const std::vector<std::str
   PROCESS_INFORMATION info{};
   if (!::CreateProcessW(wideProgram.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
                         block.data(), nullptr, &startup, &info))
-    return false;
+    return FailStart(program, ::GetLastError());
   ::CloseHandle(info.hThread);
   m_process.Reset(info.hProcess);
   return true;
