@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <new>
@@ -19,6 +20,12 @@ namespace {
 constexpr std::size_t kParamBufferBytes = 8192;
 // How often an unused node looks whether the producer's size changed.
 constexpr time_t kOfferCheckSeconds = 1;
+// A streaming node that found no free buffer for this long is starved: a consumer that
+// died holding buffers leaves them marked busy for good. It makes its buffers anew, then
+// waits twice as long each time that did not help, up to the last wait.
+constexpr std::int64_t kStarvedNs = 1000000000;
+constexpr std::int64_t kFirstRenewWaitNs = 2000000000;
+constexpr std::int64_t kLastRenewWaitNs = 32000000000;
 
 // "amberline-camera-<GUID>" with a new GUID (without braces); "amberline-camera" when the
 // system gives no GUID.
@@ -84,6 +91,8 @@ bool CCameraNode::Publish(pw_core* core, pw_loop* loop, PublishedCallback onPubl
     e.state_changed = &CCameraNode::OnStateChanged;
     e.param_changed = &CCameraNode::OnParamChanged;
     e.process = &CCameraNode::OnProcess;
+    e.add_buffer = &CCameraNode::OnAddBuffer;
+    e.remove_buffer = &CCameraNode::OnRemoveBuffer;
     return e;
   }();
   m_listener = spa_hook{};
@@ -156,6 +165,13 @@ void CCameraNode::OnParamChanged(void* data, std::uint32_t id, const spa_pod* pa
 }
 
 void CCameraNode::OnProcess(void* data) { static_cast<CCameraNode*>(data)->Process(); }
+
+void CCameraNode::OnAddBuffer(void* data, pw_buffer* /*buffer*/) { ++static_cast<CCameraNode*>(data)->m_buffers; }
+
+void CCameraNode::OnRemoveBuffer(void* data, pw_buffer* /*buffer*/) {
+  auto* self = static_cast<CCameraNode*>(data);
+  if (self->m_buffers > 0) --self->m_buffers;
+}
 
 void CCameraNode::OnTimer(void* data, std::uint64_t /*expirations*/) { static_cast<CCameraNode*>(data)->Timer(); }
 
@@ -247,6 +263,8 @@ void CCameraNode::StartStreaming() {
     m_deadlines.Start(platform::MonotonicNanoseconds(), *m_format);
     ArmTimer(m_deadlines.Due());
   }
+  m_lastFreeNs = platform::MonotonicNanoseconds();
+  m_renewWaitNs = kFirstRenewWaitNs;
 }
 
 void CCameraNode::StopStreaming() {
@@ -274,11 +292,52 @@ void CCameraNode::Timer() {
   m_triggered = true;
   pw_stream_trigger_process(m_stream);
   m_triggered = false;
-  ArmTimer(m_deadlines.Advance(platform::MonotonicNanoseconds()));
+  const std::int64_t now = platform::MonotonicNanoseconds();
+  CheckStarved(now);
+  ArmTimer(m_deadlines.Advance(now));
+}
+
+pw_buffer* CCameraNode::DequeueFree() {
+  // A busy buffer goes back to the end of the stream's queue: one pass over all of them
+  // finds a free one if there is one.
+  const std::uint32_t attempts = std::max<std::uint32_t>(m_buffers, 1);
+  for (std::uint32_t i = 0; i < attempts; ++i) {
+    errno = 0;
+    pw_buffer* buffer = pw_stream_dequeue_buffer(m_stream);
+    if (buffer != nullptr) {
+      m_lastFreeNs = platform::MonotonicNanoseconds();
+      return buffer;
+    }
+    if (errno != EBUSY) break;
+  }
+  return nullptr;
+}
+
+void CCameraNode::CheckStarved(std::int64_t nowNs) {
+  if (nowNs - m_lastFreeNs < kStarvedNs) {
+    m_renewWaitNs = kFirstRenewWaitNs;
+    return;
+  }
+  if (m_lastRenewNs > m_lastFreeNs && nowNs - m_lastRenewNs < m_renewWaitNs) return;
+  if (m_lastRenewNs > m_lastFreeNs) m_renewWaitNs = std::min(m_renewWaitNs * 2, kLastRenewWaitNs);
+  m_lastRenewNs = nowNs;
+  // The same offer again makes every link agree on a format anew, and with it the stream
+  // gets new buffers whose busy marks are all clear; the node and its id stay.
+  std::vector<std::uint8_t> storage(kParamBufferBytes);
+  spa_pod_builder builder{};
+  spa_pod_builder_init(&builder, storage.data(), static_cast<std::uint32_t>(storage.size()));
+  std::vector<const spa_pod*> params;
+  if (!pipewire_camera::BuildEnumFormats(&builder, m_offered.first, m_offered.second, &params)) return;
+  std::fprintf(stderr,
+               "amberline-camera: \"%s\" had no free buffer for %.1f s (consumers that ended without "
+               "returning them); making its buffers anew\n",
+               m_name.c_str(), static_cast<double>(nowNs - m_lastFreeNs) / 1e9);
+  std::fflush(stderr);
+  pw_stream_update_params(m_stream, params.data(), static_cast<std::uint32_t>(params.size()));
 }
 
 void CCameraNode::Process() {
-  pw_buffer* buffer = pw_stream_dequeue_buffer(m_stream);
+  pw_buffer* buffer = DequeueFree();
   if (buffer == nullptr) return;
   spa_buffer* spaBuffer = buffer->buffer;
   if (spaBuffer->n_datas < 1) {
