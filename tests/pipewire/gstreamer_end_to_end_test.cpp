@@ -527,6 +527,14 @@ TEST_F(PipeWireLiveEndToEnd, ConsumersKilledOneAfterAnotherNeverStarveTheCamera)
         << gst.Output();
     return std::chrono::duration<double>(Clock::now() - start).count();
   };
+  // A consumer that streams all the while keeps the node busy, and must go on through the
+  // renewal of the buffers under it.
+  const std::filesystem::path steadyFile = Out("steady.raw");
+  CLiveProcess& steady = StartGst(GstPipeline(id, RawCaps("RGB", 320, 240),
+                                              {"filesink", "location=" + steadyFile.string(), "buffer-mode=unbuffered"}),
+                                  "steady");
+  ASSERT_TRUE(WaitUntil([&] { return WholeFrames(steadyFile, frameBytes) >= kFirstFrames; }, kFramesMs))
+      << steady.Output();
   double firstRate = 0, longestStart = 0;
   for (int i = 0; i <= kKilled; ++i) {
     const std::filesystem::path file = Out("consumer" + std::to_string(i) + ".raw");
@@ -561,6 +569,10 @@ TEST_F(PipeWireLiveEndToEnd, ConsumersKilledOneAfterAnotherNeverStarveTheCamera)
     ++renewals;
   EXPECT_GE(renewals, 1u) << output;
   EXPECT_LE(renewals, static_cast<std::size_t>(kKilled)) << output;
+  const std::size_t steadyThen = WholeFrames(steadyFile, frameBytes);
+  EXPECT_TRUE(WaitUntil([&] { return WholeFrames(steadyFile, frameBytes) >= steadyThen + kFirstFrames; }, kRecoverMs))
+      << "the consumer that streamed all the while: " << steady.Output();
+  EXPECT_FALSE(steady.HasEnded()) << steady.Output();
 
   for (CLiveProcess& gst : m_consumers) StopGst(gst);
   ASSERT_TRUE(camera.SendSignal(SIGTERM));
