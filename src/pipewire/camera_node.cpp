@@ -20,12 +20,6 @@ namespace {
 constexpr std::size_t kParamBufferBytes = 8192;
 // How often an unused node looks whether the producer's size changed.
 constexpr time_t kOfferCheckSeconds = 1;
-// A streaming node that found no free buffer for this long is starved: a consumer that
-// died holding buffers leaves them marked busy for good. It makes its buffers anew, then
-// waits twice as long each time that did not help, up to the last wait.
-constexpr std::int64_t kStarvedNs = 1000000000;
-constexpr std::int64_t kFirstRenewWaitNs = 2000000000;
-constexpr std::int64_t kLastRenewWaitNs = 32000000000;
 
 // "amberline-camera-<GUID>" with a new GUID (without braces); "amberline-camera" when the
 // system gives no GUID.
@@ -151,6 +145,7 @@ void CCameraNode::Unpublish() {
     pw_stream_destroy(m_stream);
     m_stream = nullptr;
   }
+  m_buffers = 0;  // the listener is gone: the stream's buffers went without remove_buffer
   m_format.reset();
   m_scratch.clear();
   m_scratch.shrink_to_fit();
@@ -263,8 +258,7 @@ void CCameraNode::StartStreaming() {
     m_deadlines.Start(platform::MonotonicNanoseconds(), *m_format);
     ArmTimer(m_deadlines.Due());
   }
-  m_lastFreeNs = platform::MonotonicNanoseconds();
-  m_renewWaitNs = kFirstRenewWaitNs;
+  m_starvation.Start(platform::MonotonicNanoseconds());
 }
 
 void CCameraNode::StopStreaming() {
@@ -305,7 +299,7 @@ pw_buffer* CCameraNode::DequeueFree() {
     errno = 0;
     pw_buffer* buffer = pw_stream_dequeue_buffer(m_stream);
     if (buffer != nullptr) {
-      m_lastFreeNs = platform::MonotonicNanoseconds();
+      m_starvation.Free(platform::MonotonicNanoseconds());
       return buffer;
     }
     if (errno != EBUSY) break;
@@ -314,13 +308,7 @@ pw_buffer* CCameraNode::DequeueFree() {
 }
 
 void CCameraNode::CheckStarved(std::int64_t nowNs) {
-  if (nowNs - m_lastFreeNs < kStarvedNs) {
-    m_renewWaitNs = kFirstRenewWaitNs;
-    return;
-  }
-  if (m_lastRenewNs > m_lastFreeNs && nowNs - m_lastRenewNs < m_renewWaitNs) return;
-  if (m_lastRenewNs > m_lastFreeNs) m_renewWaitNs = std::min(m_renewWaitNs * 2, kLastRenewWaitNs);
-  m_lastRenewNs = nowNs;
+  if (!m_starvation.RenewDue(nowNs)) return;
   // The same offer again makes every link agree on a format anew, and with it the stream
   // gets new buffers whose busy marks are all clear; the node and its id stay.
   std::vector<std::uint8_t> storage(kParamBufferBytes);
@@ -331,7 +319,7 @@ void CCameraNode::CheckStarved(std::int64_t nowNs) {
   std::fprintf(stderr,
                "amberline-camera: \"%s\" had no free buffer for %.1f s (consumers that ended without "
                "returning them); making its buffers anew\n",
-               m_name.c_str(), static_cast<double>(nowNs - m_lastFreeNs) / 1e9);
+               m_name.c_str(), static_cast<double>(m_starvation.StarvedFor(nowNs)) / 1e9);
   std::fflush(stderr);
   pw_stream_update_params(m_stream, params.data(), static_cast<std::uint32_t>(params.size()));
 }

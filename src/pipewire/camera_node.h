@@ -27,10 +27,9 @@
 // A consumer marks each buffer it holds busy and clears the mark when it gives the buffer
 // back; one that dies holding buffers leaves their marks set for good. Each frame takes
 // the first buffer that is not busy, so stale marks cost no frames while one buffer is
-// free; a streaming node that found no free buffer for a second offers its formats again,
-// which makes the links agree anew and the stream get new, unmarked buffers (the node and
-// its id stay; one line on standard error). A renewal that does not help is repeated
-// after 2 s, then after twice the wait each time up to 32 s, never in a loop.
+// free; a streaming node starved of free buffers (CBufferStarvation says when) offers its
+// formats again, which makes the links agree anew and the stream get new, unmarked
+// buffers (the node and its id stay; one line on standard error per renewal).
 //
 // Ownership: owns its channel handle, its pictures, its composer and, while published,
 // its stream and timer. Threading: every method and callback runs on the PipeWire loop
@@ -54,6 +53,7 @@
 #include "channel/file_mapping.h"
 #include "composer/frame_composer.h"
 #include "composer/stream_images.h"
+#include "pipewire/buffer_starvation.h"
 #include "pipewire/frame_deadlines.h"
 #include "pipewire/video_format_table.h"
 
@@ -95,7 +95,7 @@ class CCameraNode {
   void Timer();
   // A free buffer, skipping those a consumer still marks busy; null when none is free.
   pw_buffer* DequeueFree();
-  // Makes the buffers anew when none was free for kStarvedNs while streaming.
+  // Makes the buffers anew when m_starvation says so.
   void CheckStarved(std::int64_t nowNs);
   // The size the offer starts with now: the delivering producer's, else the fallback.
   std::pair<std::uint32_t, std::uint32_t> OfferedFirstSize();
@@ -137,8 +137,6 @@ class CCameraNode {
   std::int64_t m_deadlineNs = 0;  // the presentation time of the frame being made
   bool m_triggered = false;       // Process runs inside this node's own trigger
   std::uint32_t m_sequence = 0;
-  std::uint32_t m_buffers = 0;       // buffers the stream has now
-  std::int64_t m_lastFreeNs = 0;     // when a buffer was last free (or streaming began)
-  std::int64_t m_lastRenewNs = 0;    // when the buffers were last asked for anew
-  std::int64_t m_renewWaitNs = 0;    // how long a renewal that did not help is given
+  std::uint32_t m_buffers = 0;        // buffers the stream has now
+  CBufferStarvation m_starvation;     // when the buffers are made anew
 };
