@@ -257,9 +257,9 @@ class PipeWireLiveEndToEndBase : public testing::Test {
     ASSERT_NE(g_session, nullptr) << g_sessionProblem;
   }
 
-  // A consumer killed outright keeps the buffers of the node it held (PipeWire does not
-  // hand them back), and the node would deliver fewer frames to the next ones: every
-  // consumer still running is stopped as Ctrl+C stops it.
+  // A consumer killed outright leaves the buffers it held marked busy until the node makes
+  // its buffers anew; so that no other test depends on that, every consumer still running
+  // is stopped as Ctrl+C stops it.
   void TearDown() override {
     for (CLiveProcess& gst : m_consumers) StopGst(gst);
   }
