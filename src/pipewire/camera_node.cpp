@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <new>
@@ -84,6 +85,8 @@ bool CCameraNode::Publish(pw_core* core, pw_loop* loop, PublishedCallback onPubl
     e.state_changed = &CCameraNode::OnStateChanged;
     e.param_changed = &CCameraNode::OnParamChanged;
     e.process = &CCameraNode::OnProcess;
+    e.add_buffer = &CCameraNode::OnAddBuffer;
+    e.remove_buffer = &CCameraNode::OnRemoveBuffer;
     return e;
   }();
   m_listener = spa_hook{};
@@ -142,6 +145,7 @@ void CCameraNode::Unpublish() {
     pw_stream_destroy(m_stream);
     m_stream = nullptr;
   }
+  m_buffers = 0;  // the listener is gone: the stream's buffers went without remove_buffer
   m_format.reset();
   m_scratch.clear();
   m_scratch.shrink_to_fit();
@@ -156,6 +160,13 @@ void CCameraNode::OnParamChanged(void* data, std::uint32_t id, const spa_pod* pa
 }
 
 void CCameraNode::OnProcess(void* data) { static_cast<CCameraNode*>(data)->Process(); }
+
+void CCameraNode::OnAddBuffer(void* data, pw_buffer* /*buffer*/) { ++static_cast<CCameraNode*>(data)->m_buffers; }
+
+void CCameraNode::OnRemoveBuffer(void* data, pw_buffer* /*buffer*/) {
+  auto* self = static_cast<CCameraNode*>(data);
+  if (self->m_buffers > 0) --self->m_buffers;
+}
 
 void CCameraNode::OnTimer(void* data, std::uint64_t /*expirations*/) { static_cast<CCameraNode*>(data)->Timer(); }
 
@@ -247,6 +258,7 @@ void CCameraNode::StartStreaming() {
     m_deadlines.Start(platform::MonotonicNanoseconds(), *m_format);
     ArmTimer(m_deadlines.Due());
   }
+  m_starvation.Start(platform::MonotonicNanoseconds());
 }
 
 void CCameraNode::StopStreaming() {
@@ -274,11 +286,46 @@ void CCameraNode::Timer() {
   m_triggered = true;
   pw_stream_trigger_process(m_stream);
   m_triggered = false;
-  ArmTimer(m_deadlines.Advance(platform::MonotonicNanoseconds()));
+  const std::int64_t now = platform::MonotonicNanoseconds();
+  CheckStarved(now);
+  ArmTimer(m_deadlines.Advance(now));
+}
+
+pw_buffer* CCameraNode::DequeueFree() {
+  // A busy buffer goes back to the end of the stream's queue: one pass over all of them
+  // finds a free one if there is one.
+  const std::uint32_t attempts = std::max<std::uint32_t>(m_buffers, 1);
+  for (std::uint32_t i = 0; i < attempts; ++i) {
+    errno = 0;
+    pw_buffer* buffer = pw_stream_dequeue_buffer(m_stream);
+    if (buffer != nullptr) {
+      m_starvation.Free(platform::MonotonicNanoseconds());
+      return buffer;
+    }
+    if (errno != EBUSY) break;
+  }
+  return nullptr;
+}
+
+void CCameraNode::CheckStarved(std::int64_t nowNs) {
+  if (!m_starvation.RenewDue(nowNs)) return;
+  // The same offer again makes every link agree on a format anew, and with it the stream
+  // gets new buffers whose busy marks are all clear; the node and its id stay.
+  std::vector<std::uint8_t> storage(kParamBufferBytes);
+  spa_pod_builder builder{};
+  spa_pod_builder_init(&builder, storage.data(), static_cast<std::uint32_t>(storage.size()));
+  std::vector<const spa_pod*> params;
+  if (!pipewire_camera::BuildEnumFormats(&builder, m_offered.first, m_offered.second, &params)) return;
+  std::fprintf(stderr,
+               "amberline-camera: \"%s\" had no free buffer for %.1f s (consumers that ended without "
+               "returning them); making its buffers anew\n",
+               m_name.c_str(), static_cast<double>(m_starvation.StarvedFor(nowNs)) / 1e9);
+  std::fflush(stderr);
+  pw_stream_update_params(m_stream, params.data(), static_cast<std::uint32_t>(params.size()));
 }
 
 void CCameraNode::Process() {
-  pw_buffer* buffer = pw_stream_dequeue_buffer(m_stream);
+  pw_buffer* buffer = DequeueFree();
   if (buffer == nullptr) return;
   spa_buffer* spaBuffer = buffer->buffer;
   if (spaBuffer->n_datas < 1) {

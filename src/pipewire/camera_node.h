@@ -24,6 +24,13 @@
 // negotiated size); it withdraws when streaming stops (the last consumer left) and
 // announces the new size when a format is agreed while streaming.
 //
+// A consumer marks each buffer it holds busy and clears the mark when it gives the buffer
+// back; one that dies holding buffers leaves their marks set for good. Each frame takes
+// the first buffer that is not busy, so stale marks cost no frames while one buffer is
+// free; a streaming node starved of free buffers (CBufferStarvation says when) offers its
+// formats again, which makes the links agree anew and the stream get new, unmarked
+// buffers (the node and its id stay; one line on standard error per renewal).
+//
 // Ownership: owns its channel handle, its pictures, its composer and, while published,
 // its stream and timer. Threading: every method and callback runs on the PipeWire loop
 // thread (or with the thread loop's lock held); nothing is shared with other threads.
@@ -46,6 +53,7 @@
 #include "channel/file_mapping.h"
 #include "composer/frame_composer.h"
 #include "composer/stream_images.h"
+#include "pipewire/buffer_starvation.h"
 #include "pipewire/frame_deadlines.h"
 #include "pipewire/video_format_table.h"
 
@@ -76,6 +84,8 @@ class CCameraNode {
   static void OnStateChanged(void* data, pw_stream_state old, pw_stream_state state, const char* error);
   static void OnParamChanged(void* data, std::uint32_t id, const spa_pod* param);
   static void OnProcess(void* data);
+  static void OnAddBuffer(void* data, pw_buffer* buffer);
+  static void OnRemoveBuffer(void* data, pw_buffer* buffer);
   static void OnTimer(void* data, std::uint64_t expirations);
   static void OnOfferTimer(void* data, std::uint64_t expirations);
 
@@ -83,6 +93,10 @@ class CCameraNode {
   void FormatChanged(const spa_pod* param);
   void Process();
   void Timer();
+  // A free buffer, skipping those a consumer still marks busy; null when none is free.
+  pw_buffer* DequeueFree();
+  // Makes the buffers anew when m_starvation says so.
+  void CheckStarved(std::int64_t nowNs);
   // The size the offer starts with now: the delivering producer's, else the fallback.
   std::pair<std::uint32_t, std::uint32_t> OfferedFirstSize();
   // Offers the producer's new size first once it changed, while nobody consumes.
@@ -123,4 +137,6 @@ class CCameraNode {
   std::int64_t m_deadlineNs = 0;  // the presentation time of the frame being made
   bool m_triggered = false;       // Process runs inside this node's own trigger
   std::uint32_t m_sequence = 0;
+  std::uint32_t m_buffers = 0;        // buffers the stream has now
+  CBufferStarvation m_starvation;     // when the buffers are made anew
 };

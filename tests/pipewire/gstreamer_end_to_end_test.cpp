@@ -4,7 +4,7 @@
 // Checked: the frames in every format the node offers, the letterboxed picture at
 // another size against the DirectShow camera's, two consumers at once, the placeholder
 // while the producer is dead, the node's entry in the producer's client table, SIGTERM,
-// and the delivered frame rate.
+// the delivered frame rate, and consumers killed one after another.
 //
 // These tests need the private daemon of scripts/with-pipewire.sh (the `pipewire` ctest
 // entry); elsewhere they are skipped. One producer and one camera serve every test (they
@@ -257,9 +257,9 @@ class PipeWireLiveEndToEndBase : public testing::Test {
     ASSERT_NE(g_session, nullptr) << g_sessionProblem;
   }
 
-  // A consumer killed outright keeps the buffers of the node it held (PipeWire does not
-  // hand them back), and the node would deliver fewer frames to the next ones: every
-  // consumer still running is stopped as Ctrl+C stops it.
+  // A consumer killed outright leaves the buffers it held marked busy until the node makes
+  // its buffers anew; so that no other test depends on that, every consumer still running
+  // is stopped as Ctrl+C stops it.
   void TearDown() override {
     for (CLiveProcess& gst : m_consumers) StopGst(gst);
   }
@@ -504,6 +504,81 @@ TEST_F(PipeWireLiveEndToEnd, SigtermWhileAConsumerStreamsRemovesTheNodeAndItsCli
   EXPECT_FALSE(
       DumpedNodeProperties(m_dir.Path(), "amberline-camera.trelvox-amberline", Session().Names().Environment()).empty())
       << "the other camera's node stays";
+}
+
+TEST_F(PipeWireLiveEndToEnd, ConsumersKilledOneAfterAnotherNeverStarveTheCamera) {
+  // Each consumer killed while it holds a buffer leaves that buffer marked busy; the node
+  // has at most 8, so ten such deaths in a row use up more than all of them.
+  constexpr int kKilled = 10;
+  constexpr int kRecoverMs = 5000;  // a consumer's first frames, however many died before it
+  constexpr std::size_t kFirstFrames = 10;
+  constexpr std::size_t kRateFrames = 45;
+  CLiveProcess camera;
+  int id = -1;
+  std::string problem;
+  ASSERT_TRUE(Session().StartCamera(camera, {"--camera", "Amberline Killed Consumers"}, "Amberline Killed Consumers",
+                                    &id, &problem))
+      << problem;
+  const std::size_t frameBytes = RawFrameBytes("RGB", 320, 240);
+  // How long a consumer takes for kRateFrames after its first kFirstFrames.
+  const auto rateTime = [&](const std::filesystem::path& file, CLiveProcess& gst) {
+    const auto start = Clock::now();
+    EXPECT_TRUE(WaitUntil([&] { return WholeFrames(file, frameBytes) >= kFirstFrames + kRateFrames; }, kFramesMs))
+        << gst.Output();
+    return std::chrono::duration<double>(Clock::now() - start).count();
+  };
+  // A consumer that streams all the while keeps the node busy, and must go on through the
+  // renewal of the buffers under it.
+  const std::filesystem::path steadyFile = Out("steady.raw");
+  CLiveProcess& steady = StartGst(GstPipeline(id, RawCaps("RGB", 320, 240),
+                                              {"filesink", "location=" + steadyFile.string(), "buffer-mode=unbuffered"}),
+                                  "steady");
+  ASSERT_TRUE(WaitUntil([&] { return WholeFrames(steadyFile, frameBytes) >= kFirstFrames; }, kFramesMs))
+      << steady.Output();
+  double firstRate = 0, longestStart = 0;
+  for (int i = 0; i <= kKilled; ++i) {
+    const std::filesystem::path file = Out("consumer" + std::to_string(i) + ".raw");
+    // The next consumer comes at once, so the node never idles long enough to be suspended.
+    CLiveProcess& gst = StartGst(GstPipeline(id, RawCaps("RGB", 320, 240),
+                                             {"filesink", "location=" + file.string(), "buffer-mode=unbuffered"}),
+                                 "consumer" + std::to_string(i));
+    const auto started = Clock::now();
+    ASSERT_TRUE(WaitUntil([&] { return WholeFrames(file, frameBytes) >= kFirstFrames; }, kRecoverMs))
+        << "consumer " << i << " after " << i << " killed ones got " << WholeFrames(file, frameBytes)
+        << " frames: " << gst.Output() << "\ncamera: " << camera.Output();
+    longestStart = std::max(longestStart, std::chrono::duration<double>(Clock::now() - started).count());
+    if (i == 0) firstRate = rateTime(file, gst);
+    if (i == kKilled) {
+      // Busy buffers left by the dead cost the survivor no frames: it runs as fast as the first.
+      const double lastRate = rateTime(file, gst);
+      std::printf("[ measured ] %zu frames in %.3f s for the first consumer, %.3f s after %d killed; the slowest "
+                  "start took %.3f s\n",
+                  kRateFrames, firstRate, lastRate, kKilled, longestStart);
+      EXPECT_LT(lastRate, firstRate * 1.2) << kRateFrames << " frames";
+      break;
+    }
+    gst.Kill();
+    int code = -1;
+    EXPECT_TRUE(gst.Wait(kChangeMs, &code));
+  }
+  // The camera said that it made its buffers anew, and did not say it again and again.
+  std::size_t renewals = 0;
+  const std::string output = camera.Output();
+  for (std::size_t at = output.find("making its buffers anew"); at != std::string::npos;
+       at = output.find("making its buffers anew", at + 1))
+    ++renewals;
+  EXPECT_GE(renewals, 1u) << output;
+  EXPECT_LE(renewals, static_cast<std::size_t>(kKilled)) << output;
+  const std::size_t steadyThen = WholeFrames(steadyFile, frameBytes);
+  EXPECT_TRUE(WaitUntil([&] { return WholeFrames(steadyFile, frameBytes) >= steadyThen + kFirstFrames; }, kRecoverMs))
+      << "the consumer that streamed all the while: " << steady.Output();
+  EXPECT_FALSE(steady.HasEnded()) << steady.Output();
+
+  for (CLiveProcess& gst : m_consumers) StopGst(gst);
+  ASSERT_TRUE(camera.SendSignal(SIGTERM));
+  int code = -1;
+  ASSERT_TRUE(camera.Wait(kChangeMs, &code)) << camera.Output();
+  EXPECT_EQ(code, 0) << camera.Output();
 }
 
 // The buffers a `gst-launch-1.0 -v ... ! fakesink silent=false` consumer reported so far,
