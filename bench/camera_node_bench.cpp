@@ -165,10 +165,15 @@ class CCameraNodeRig {
   }
 
   ~CCameraNodeRig() {
+    // Asked to stop, not killed: a killed camera or producer leaves the channel's objects
+    // in /dev/shm (only a clean last close removes them).
     for (CChildProcess* child : {&m_consumer, &m_camera, &m_producer}) {
-      child->Kill();
+      child->RequestStop();
       int code = 0;
-      child->Wait(10000ms, &code);
+      if (!child->Wait(5000ms, &code)) {
+        child->Kill();
+        child->Wait(10000ms, &code);
+      }
     }
     std::error_code ignored;
     std::filesystem::remove_all(m_folder, ignored);

@@ -40,6 +40,10 @@ class CChildProcess {
   bool Wait(std::chrono::milliseconds timeout, int* exitCode);
   // Ends the running child at once; Wait collects it.
   void Kill();
+  // Asks the running child to stop as a user's stop request does, so it can clean up
+  // (SIGTERM on POSIX); Wait collects it. On Windows, where a console program's stop
+  // request cannot be sent to one process alone, the child ends at once as with Kill.
+  void RequestStop();
   // True from a successful Start until a Wait saw the child end.
   bool IsRunning() const { return m_process.IsValid(); }
   // User plus system processor time of the running child in seconds, at the system's

@@ -85,3 +85,7 @@ double CChildProcess::CpuSeconds() const {
 void CChildProcess::Kill() {
   if (IsRunning()) kill(m_process.Get(), SIGKILL);
 }
+
+void CChildProcess::RequestStop() {
+  if (IsRunning()) kill(m_process.Get(), SIGTERM);
+}

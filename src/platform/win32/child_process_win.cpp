@@ -88,3 +88,5 @@ void CChildProcess::Kill() {
   // 137 = 128 + 9, what a child killed by SIGKILL reports elsewhere.
   if (IsRunning()) ::TerminateProcess(m_process.Get(), 137);
 }
+
+void CChildProcess::RequestStop() { Kill(); }
