@@ -93,6 +93,7 @@ HRESULT ReadMfFormat(IMFMediaType* type, MfFormat* format) {
       FAILED(type->GetGUID(MF_MT_SUBTYPE, &subtype)) ||
       FAILED(MFGetAttributeSize(type, MF_MT_FRAME_SIZE, &width, &height)) ||
       FAILED(MFGetAttributeRatio(type, MF_MT_FRAME_RATE, &numerator, &denominator)) || denominator == 0 ||
+      numerator % denominator != 0 ||
       width > static_cast<UINT32>(kMaxSide) || height > static_cast<UINT32>(kMaxSide)) {
     return MF_E_INVALIDMEDIATYPE;
   }

@@ -4,7 +4,8 @@
 // is offered only at even sizes. CreateMfMediaType describes one entry as a media type
 // (RGB32 rows top-down: a positive default stride); ReadMfFormat reads a media type back
 // and refuses one the camera cannot fill (another subtype, a size that is not positive or
-// larger than 16384, an odd NV12 size, a frame rate that is not positive).
+// larger than 16384, an odd NV12 size, a rate that is not a positive whole number of
+// frames a second).
 // Windows only. Plain functions, no state.
 #pragma once
 

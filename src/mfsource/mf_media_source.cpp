@@ -3,33 +3,43 @@
 #include <mfapi.h>
 #include <mferror.h>
 
+#include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "composer/install_paths.h"
 #include "filter/video_src_stream.h"
 #include "mfsource/mf_media_stream.h"
-#include "platform/mf_virtual_camera.h"
+#include "platform/paths.h"
 
 namespace {
 
 constexpr LONGLONG kUnitsPerSecond = 10'000'000;
+// Requests a stream keeps unanswered; a reader asks for one or a few frames ahead.
+constexpr std::size_t kMaxPendingRequests = 64;
 
-// Paints the picture black (BT.601 limited range for NV12, opaque for RGB32).
+// Paints the picture black (BT.601 limited range for NV12, opaque for RGB32): what a
+// frame shows when there is neither a producer frame nor a placeholder picture.
 void FillBlack(const OutputPicture& picture) {
-  const auto bytes = static_cast<std::size_t>(PictureBytes(picture));
+  const auto rows = static_cast<std::size_t>(picture.height);
+  const auto stride = static_cast<std::size_t>(picture.stride);
   if (picture.format == PixelFormat::kNv12) {
-    const std::size_t luma = static_cast<std::size_t>(picture.stride) * static_cast<std::size_t>(picture.height);
-    std::memset(picture.buffer, 16, luma);
-    std::memset(picture.buffer + luma, 128, bytes - luma);
+    std::memset(picture.buffer, 16, stride * rows);
+    std::memset(picture.buffer + stride * rows, 128, stride * ((rows + 1) / 2));
     return;
   }
-  for (std::size_t i = 0; i + 3 < bytes; i += 4) {
-    picture.buffer[i] = 0;
-    picture.buffer[i + 1] = 0;
-    picture.buffer[i + 2] = 0;
-    picture.buffer[i + 3] = 255;
+  for (std::size_t y = 0; y < rows; ++y) {
+    std::uint8_t* row = picture.buffer + y * stride;
+    for (std::int32_t x = 0; x < picture.width; ++x) {
+      row[4 * x] = 0;
+      row[4 * x + 1] = 0;
+      row[4 * x + 2] = 0;
+      row[4 * x + 3] = 255;
+    }
   }
 }
 
@@ -41,79 +51,103 @@ HRESULT SetStreamAttributes(IMFAttributes* attributes) {
   return hr;
 }
 
+bool SameFormat(const MfFormat& a, const MfFormat& b) {
+  return a.width == b.width && a.height == b.height && a.format == b.format &&
+         a.framesPerSecond == b.framesPerSecond;
+}
+
+// The installation root of the module this code is linked into.
+std::wstring OwnPicturesRoot() {
+  static const int anchor = 0;
+  HMODULE module = platform::ModuleHandleFromAddress(&anchor);
+  return module == nullptr ? std::wstring() : GetInstallationRoot(module);
+}
+
 }  // namespace
 
-HRESULT CMfMediaSource::Create(CMfMediaSource** source) {
+HRESULT CMfMediaSource::Create(CMfMediaSource** source) { return Create(OwnPicturesRoot(), source); }
+
+HRESULT CMfMediaSource::Create(const std::wstring& picturesRoot, CMfMediaSource** source) {
   if (source == nullptr) return E_POINTER;
   *source = nullptr;
-  auto* made = new (std::nothrow) CMfMediaSource();
-  if (made == nullptr) return E_OUTOFMEMORY;
-  const HRESULT hr = made->Init();
-  if (FAILED(hr)) {
-    made->Release();
-    return hr;
-  }
-  *source = made;
+  CComPtr<CMfMediaSource> made(new (std::nothrow) CMfMediaSource(), kAdoptRef);
+  if (!made) return E_OUTOFMEMORY;
+  const HRESULT hr = made->Init(picturesRoot);
+  if (FAILED(hr)) return hr;
+  *source = made.Detach();
   return S_OK;
 }
 
-HRESULT CMfMediaSource::Init() {
+HRESULT CMfMediaSource::Init(const std::wstring& picturesRoot) {
   CLockHolder<CLock> hold(m_lock);
   if (m_channel.Init(false, nullptr) != 0) return E_FAIL;
-  HRESULT hr = MFCreateEventQueue(&m_queue);
-  if (SUCCEEDED(hr)) hr = MFCreateAttributes(&m_attributes, 1);
-  if (SUCCEEDED(hr)) hr = MFCreateAttributes(&m_streamAttributes, 4);
-  if (SUCCEEDED(hr)) hr = SetStreamAttributes(m_streamAttributes);
+  if (!picturesRoot.empty()) m_images.LoadPictures(picturesRoot);
+  HRESULT hr = MFCreateEventQueue(m_queue.Receive());
+  if (SUCCEEDED(hr)) hr = MFCreateAttributes(m_attributes.Receive(), 1);
+  if (SUCCEEDED(hr)) hr = MFCreateAttributes(m_streamAttributes.Receive(), 4);
+  if (SUCCEEDED(hr)) hr = SetStreamAttributes(m_streamAttributes.Get());
   if (FAILED(hr)) return hr;
 
   const auto [producerWidth, producerHeight] = m_channel.GetServerResolution();
-  const std::vector<MfFormat> formats = MfFormatList(producerWidth, producerHeight);
-  std::vector<IMFMediaType*> types;
-  for (const MfFormat& format : formats) {
-    IMFMediaType* type = nullptr;
-    hr = CreateMfMediaType(format, &type);
-    if (FAILED(hr)) break;
-    types.push_back(type);
+  m_formats = MfFormatList(producerWidth, producerHeight);
+  std::vector<CComPtr<IMFMediaType>> types;
+  std::vector<IMFMediaType*> typePointers;
+  for (const MfFormat& format : m_formats) {
+    CComPtr<IMFMediaType> type;
+    hr = CreateMfMediaType(format, type.Receive());
+    if (FAILED(hr)) return hr;
+    typePointers.push_back(type.Get());
+    types.push_back(std::move(type));
   }
-  IMFStreamDescriptor* streamDescriptor = nullptr;
-  if (SUCCEEDED(hr)) hr = MFCreateStreamDescriptor(0, static_cast<DWORD>(types.size()), types.data(), &streamDescriptor);
-  if (SUCCEEDED(hr)) hr = SetStreamAttributes(streamDescriptor);
-  IMFMediaTypeHandler* handler = nullptr;
-  if (SUCCEEDED(hr)) hr = streamDescriptor->GetMediaTypeHandler(&handler);
-  if (SUCCEEDED(hr)) hr = handler->SetCurrentMediaType(types.front());
-  if (handler != nullptr) handler->Release();
-  for (IMFMediaType* type : types) type->Release();
-  if (SUCCEEDED(hr)) m_format = formats.front();
-  if (SUCCEEDED(hr)) hr = MFCreatePresentationDescriptor(1, &streamDescriptor, &m_descriptor);
+  CComPtr<IMFStreamDescriptor> streamDescriptor;
+  hr = MFCreateStreamDescriptor(0, static_cast<DWORD>(typePointers.size()), typePointers.data(),
+                                streamDescriptor.Receive());
+  if (SUCCEEDED(hr)) hr = SetStreamAttributes(streamDescriptor.Get());
+  CComPtr<IMFMediaTypeHandler> handler;
+  if (SUCCEEDED(hr)) hr = streamDescriptor->GetMediaTypeHandler(handler.Receive());
+  if (SUCCEEDED(hr)) hr = handler->SetCurrentMediaType(typePointers.front());
+  if (FAILED(hr)) return hr;
+  m_format = m_formats.front();
+  IMFStreamDescriptor* descriptors[] = {streamDescriptor.Get()};
+  hr = MFCreatePresentationDescriptor(1, descriptors, m_descriptor.Receive());
   if (SUCCEEDED(hr)) hr = m_descriptor->SelectStream(0);
-  if (SUCCEEDED(hr)) hr = CMfMediaStream::Create(this, streamDescriptor, &m_stream);
-  if (streamDescriptor != nullptr) streamDescriptor->Release();
+  if (SUCCEEDED(hr)) hr = CMfMediaStream::Create(this, streamDescriptor.Get(), m_stream.Receive());
   return hr;
 }
 
 CMfMediaSource::~CMfMediaSource() {
+  std::thread delivery;
   {
     CLockHolder<CLock> hold(m_lock);
-    if (m_state != State::kShutdown) ShutdownLocked();
+    if (m_state != State::kShutdown) delivery = ShutdownLocked();
   }
-  if (m_queue != nullptr) m_queue->Release();
+  JoinDelivery(std::move(delivery));
+  // A source whose Init failed has not shut its queue down.
+  if (m_queue) m_queue->Shutdown();
 }
 
-HRESULT CMfMediaSource::ShutdownLocked() {
-  if (m_state == State::kStarted) m_composer.Withdraw();
+std::thread CMfMediaSource::ShutdownLocked() {
+  if (m_streamRunning) StopStreamLocked();
   m_state = State::kShutdown;
-  if (m_queue != nullptr) m_queue->Shutdown();
-  if (m_stream != nullptr) {
-    m_stream->Shutdown();
-    m_stream->Release();
-    m_stream = nullptr;
+  m_wake.notify_all();
+  if (m_queue) m_queue->Shutdown();
+  if (m_stream) m_stream->Shutdown();
+  m_stream = nullptr;
+  m_descriptor = nullptr;
+  m_attributes = nullptr;
+  m_streamAttributes = nullptr;
+  return std::move(m_delivery);
+}
+
+void CMfMediaSource::JoinDelivery(std::thread thread) {
+  if (!thread.joinable()) return;
+  // A caller's token released by the delivery thread could, in principle, shut the
+  // source down from that thread: it must not wait for itself.
+  if (thread.get_id() == std::this_thread::get_id()) {
+    thread.detach();
+    return;
   }
-  for (IUnknown** held : {reinterpret_cast<IUnknown**>(&m_descriptor), reinterpret_cast<IUnknown**>(&m_attributes),
-                          reinterpret_cast<IUnknown**>(&m_streamAttributes)}) {
-    if (*held != nullptr) (*held)->Release();
-    *held = nullptr;
-  }
-  return S_OK;
+  thread.join();
 }
 
 // ---- IUnknown ----
@@ -131,7 +165,7 @@ HRESULT CMfMediaSource::QueryInterface(REFIID iid, void** object) {
     *object = nullptr;
     return E_NOINTERFACE;
   }
-  AddRef();
+  AddRef();  // the reference QueryInterface hands to the caller
   return S_OK;
 }
 
@@ -192,6 +226,8 @@ HRESULT CMfMediaSource::Start(IMFPresentationDescriptor* descriptor, const GUID*
   CLockHolder<CLock> hold(m_lock);
   if (m_state == State::kShutdown) return MF_E_SHUTDOWN;
   if (timeFormat != nullptr && *timeFormat != GUID_NULL) return MF_E_UNSUPPORTED_TIME_FORMAT;
+  // A live camera starts at "now" whatever position it is given; a position of another
+  // kind than a time is not one it understands.
   if (startPosition->vt != VT_EMPTY && startPosition->vt != VT_I8) return MF_E_UNSUPPORTED_TIME_FORMAT;
 
   DWORD count = 0;
@@ -199,57 +235,76 @@ HRESULT CMfMediaSource::Start(IMFPresentationDescriptor* descriptor, const GUID*
   if (FAILED(hr)) return hr;
   if (count != 1) return E_INVALIDARG;
   BOOL selected = FALSE;
-  IMFStreamDescriptor* streamDescriptor = nullptr;
-  hr = descriptor->GetStreamDescriptorByIndex(0, &selected, &streamDescriptor);
+  CComPtr<IMFStreamDescriptor> streamDescriptor;
+  hr = descriptor->GetStreamDescriptorByIndex(0, &selected, streamDescriptor.Receive());
   if (FAILED(hr)) return hr;
   DWORD id = 1;
   hr = streamDescriptor->GetStreamIdentifier(&id);
-  IMFMediaTypeHandler* handler = nullptr;
-  IMFMediaType* type = nullptr;
-  if (SUCCEEDED(hr)) hr = streamDescriptor->GetMediaTypeHandler(&handler);
-  if (SUCCEEDED(hr)) hr = handler->GetCurrentMediaType(&type);
-  MfFormat format;
-  if (SUCCEEDED(hr)) hr = ReadMfFormat(type, &format);
-  if (type != nullptr) type->Release();
-  if (handler != nullptr) handler->Release();
-  streamDescriptor->Release();
   if (FAILED(hr)) return hr;
-  if (id != 0) return E_INVALIDARG;
+  if (id != 0) return MF_E_INVALIDSTREAMNUMBER;
+  CComPtr<IMFMediaTypeHandler> handler;
+  CComPtr<IMFMediaType> type;
+  hr = streamDescriptor->GetMediaTypeHandler(handler.Receive());
+  if (SUCCEEDED(hr)) hr = handler->GetCurrentMediaType(type.Receive());
+  MfFormat format;
+  if (SUCCEEDED(hr)) hr = ReadMfFormat(type.Get(), &format);
+  if (FAILED(hr)) return hr;
+  // Only the formats the descriptor offers: the size a client entry announces and the
+  // pacing both come from it.
+  if (std::none_of(m_formats.begin(), m_formats.end(), [&](const MfFormat& f) { return SameFormat(f, format); })) {
+    return MF_E_INVALIDMEDIATYPE;
+  }
 
   PROPVARIANT startTime;
   PropVariantInit(&startTime);
   startTime.vt = VT_I8;
   startTime.hVal.QuadPart = MFGetSystemTime();
   if (selected) {
-    const bool restart = m_state == State::kStarted;
-    if (!restart || format.width != m_format.width || format.height != m_format.height ||
-        format.format != m_format.format) {
-      if (restart) m_composer.Withdraw();
-      std::wstring guid;
-      CVideoSrcStream::CreateClientGuid(&guid);
-      m_composer.Announce(CVideoSrcStream::GetHostProcessName() + L"-" + guid, format.width, format.height);
-    }
+    const bool changed = !SameFormat(format, m_format);
+    // A new format is a new entry in the client table (its size is part of it).
+    if (changed && m_streamRunning) StopStreamLocked();
     m_format = format;
     hr = m_queue->QueueEventParamUnk(m_streamAnnounced ? MEUpdatedStream : MENewStream, GUID_NULL, S_OK,
-                                     static_cast<IMFMediaStream*>(m_stream));
+                                     static_cast<IMFMediaStream*>(m_stream.Get()));
+    if (FAILED(hr)) return hr;
     m_streamAnnounced = true;
-    if (SUCCEEDED(hr)) hr = m_stream->Start(&startTime);
-  } else if (m_state == State::kStarted) {
-    m_composer.Withdraw();
-    hr = m_stream->Stop();
+    if (!m_streamRunning) RunStreamLocked();
+    // A start while started restarts the frame chain from now.
+    m_pacer.Restart();
+    m_due.reset();
+    m_state = State::kStarted;
+    hr = m_queue->QueueEventParamVar(MESourceStarted, GUID_NULL, S_OK, &startTime);
+    if (SUCCEEDED(hr)) hr = m_stream->Post(MEStreamStarted, S_OK, &startTime);
+  } else {
+    // The stream was deselected: the source runs without it.
+    if (m_streamRunning) {
+      StopStreamLocked();
+      hr = m_stream->Post(MEStreamStopped, S_OK, nullptr);
+    }
+    m_state = State::kStarted;
+    if (SUCCEEDED(hr)) hr = m_queue->QueueEventParamVar(MESourceStarted, GUID_NULL, S_OK, &startTime);
   }
-  if (SUCCEEDED(hr)) hr = m_queue->QueueEventParamVar(MESourceStarted, GUID_NULL, S_OK, &startTime);
-  if (FAILED(hr)) return hr;
-  m_state = State::kStarted;
-  return S_OK;
+  if (SUCCEEDED(hr) && !m_delivery.joinable()) {
+    try {
+      m_delivery = std::thread([this] { DeliveryLoop(); });
+    } catch (...) {
+      hr = E_OUTOFMEMORY;
+    }
+  }
+  m_wake.notify_all();
+  return hr;
 }
 
 HRESULT CMfMediaSource::Stop() {
   CLockHolder<CLock> hold(m_lock);
   if (m_state == State::kShutdown) return MF_E_SHUTDOWN;
-  if (m_state == State::kStarted) m_composer.Withdraw();
+  HRESULT hr = S_OK;
+  if (m_streamRunning) {
+    StopStreamLocked();
+    hr = m_stream->Post(MEStreamStopped, S_OK, nullptr);
+  }
   m_state = State::kStopped;
-  HRESULT hr = m_stream->Stop();
+  m_wake.notify_all();
   if (SUCCEEDED(hr)) hr = m_queue->QueueEventParamVar(MESourceStopped, GUID_NULL, S_OK, nullptr);
   return hr;
 }
@@ -260,9 +315,81 @@ HRESULT CMfMediaSource::Pause() {
 }
 
 HRESULT CMfMediaSource::Shutdown() {
+  std::thread delivery;
+  {
+    CLockHolder<CLock> hold(m_lock);
+    if (m_state == State::kShutdown) return MF_E_SHUTDOWN;
+    delivery = ShutdownLocked();
+  }
+  JoinDelivery(std::move(delivery));
+  return S_OK;
+}
+
+void CMfMediaSource::RunStreamLocked() {
+  std::wstring guid;
+  CVideoSrcStream::CreateClientGuid(&guid);
+  m_composer.Announce(CVideoSrcStream::GetHostProcessName() + L"-" + guid, m_format.width, m_format.height);
+  m_streamRunning = true;
+  m_pacer.Restart();
+  m_due.reset();
+}
+
+void CMfMediaSource::StopStreamLocked() {
+  m_composer.Withdraw();
+  m_streamRunning = false;
+  m_requests.clear();
+  m_due.reset();
+}
+
+// ---- the stream's state and requests ----
+
+HRESULT CMfMediaSource::RequestSample(IUnknown* token) {
   CLockHolder<CLock> hold(m_lock);
   if (m_state == State::kShutdown) return MF_E_SHUTDOWN;
-  return ShutdownLocked();
+  if (!m_streamRunning) return MF_E_MEDIA_SOURCE_WRONGSTATE;
+  if (m_requests.size() >= kMaxPendingRequests) return MF_E_NOTACCEPTING;
+  try {
+    m_requests.emplace_back(token, kAddRef);
+  } catch (...) {
+    return E_OUTOFMEMORY;
+  }
+  m_wake.notify_all();
+  return S_OK;
+}
+
+HRESULT CMfMediaSource::SetStreamState(MF_STREAM_STATE state) {
+  CLockHolder<CLock> hold(m_lock);
+  if (m_state == State::kShutdown) return MF_E_SHUTDOWN;
+  switch (state) {
+    case MF_STREAM_STATE_STOPPED:
+      if (m_streamRunning) {
+        StopStreamLocked();
+        m_wake.notify_all();
+        return m_stream->Post(MEStreamStopped, S_OK, nullptr);
+      }
+      return S_OK;
+    case MF_STREAM_STATE_RUNNING:
+      if (m_streamRunning) return S_OK;
+      if (m_state != State::kStarted) return MF_E_INVALID_STATE_TRANSITION;
+      RunStreamLocked();
+      m_wake.notify_all();
+      {
+        PROPVARIANT startTime;
+        PropVariantInit(&startTime);
+        startTime.vt = VT_I8;
+        startTime.hVal.QuadPart = MFGetSystemTime();
+        return m_stream->Post(MEStreamStarted, S_OK, &startTime);
+      }
+    default: return MF_E_INVALID_STATE_TRANSITION;
+  }
+}
+
+HRESULT CMfMediaSource::GetStreamState(MF_STREAM_STATE* state) {
+  if (state == nullptr) return E_POINTER;
+  CLockHolder<CLock> hold(m_lock);
+  if (m_state == State::kShutdown) return MF_E_SHUTDOWN;
+  *state = m_streamRunning ? MF_STREAM_STATE_RUNNING : MF_STREAM_STATE_STOPPED;
+  return S_OK;
 }
 
 // ---- IMFMediaSourceEx ----
@@ -272,8 +399,7 @@ HRESULT CMfMediaSource::GetSourceAttributes(IMFAttributes** attributes) {
   *attributes = nullptr;
   CLockHolder<CLock> hold(m_lock);
   if (m_state == State::kShutdown) return MF_E_SHUTDOWN;
-  *attributes = m_attributes;
-  m_attributes->AddRef();
+  *attributes = m_attributes.NewReference();
   return S_OK;
 }
 
@@ -283,8 +409,7 @@ HRESULT CMfMediaSource::GetStreamAttributes(DWORD streamId, IMFAttributes** attr
   CLockHolder<CLock> hold(m_lock);
   if (m_state == State::kShutdown) return MF_E_SHUTDOWN;
   if (streamId != 0) return MF_E_INVALIDSTREAMNUMBER;
-  *attributes = m_streamAttributes;
-  m_streamAttributes->AddRef();
+  *attributes = m_streamAttributes.NewReference();
   return S_OK;
 }
 
@@ -326,51 +451,86 @@ HRESULT CMfMediaSource::KsEvent(PKSEVENT /*event*/, ULONG /*eventLength*/, LPVOI
 
 // ---- samples ----
 
-HRESULT CMfMediaSource::FillRequest(IUnknown* token) {
-  CLockHolder<CLock> hold(m_lock);
-  if (m_state == State::kShutdown) return MF_E_SHUTDOWN;
-  if (m_state != State::kStarted) return MF_E_MEDIA_SOURCE_WRONGSTATE;
-  IMFSample* sample = nullptr;
-  HRESULT hr = MakeSample(token, &sample);
+void CMfMediaSource::DeliveryLoop() {
+  std::unique_lock<CLock> lock(m_lock);
+  m_lock.AssertHeld();
+  while (m_state != State::kShutdown) {
+    if (m_state != State::kStarted || !m_streamRunning || m_requests.empty()) {
+      m_due.reset();
+      m_wake.wait(lock);
+      continue;
+    }
+    const auto now = CFramePacer::Clock::now();
+    if (!m_due) {
+      const auto interval = std::chrono::duration_cast<CFramePacer::Clock::duration>(
+          std::chrono::nanoseconds(1'000'000'000LL / m_format.framesPerSecond));
+      m_due = now + m_pacer.WaitBefore(now, interval);
+    }
+    if (now < *m_due) {
+      // Stop, Shutdown and a new Start wake this wait; every condition is read again.
+      m_wake.wait_until(lock, *m_due);
+      continue;
+    }
+    m_due.reset();
+    CComPtr<IUnknown> token = std::move(m_requests.front());
+    m_requests.pop_front();
+    const HRESULT hr = DeliverLocked(token.Get());
+    if (FAILED(hr) && hr != MF_E_SHUTDOWN) m_stream->Post(MEError, hr, nullptr);
+    // The token is the caller's object: its release runs outside the lock.
+    lock.unlock();
+    token = nullptr;
+    lock.lock();
+  }
+}
+
+HRESULT CMfMediaSource::DeliverLocked(IUnknown* token) {
+  CComPtr<IMFSample> sample;
+  const HRESULT hr = MakeSample(token, sample.Receive());
   if (FAILED(hr)) return hr;
-  hr = m_stream->DeliverSample(sample);
-  sample->Release();
-  return hr;
+  return m_stream->Post(MEMediaSample, S_OK, nullptr, sample.Get());
 }
 
 HRESULT CMfMediaSource::MakeSample(IUnknown* token, IMFSample** sample) {
-  OutputPicture picture = MfOutputPicture(m_format, nullptr, 0);
-  const std::int64_t bytes = PictureBytes(picture);
-  if (bytes <= 0 || bytes > 0x7fffffff) return MF_E_INVALIDMEDIATYPE;
-  IMFMediaBuffer* buffer = nullptr;
-  HRESULT hr = MFCreateMemoryBuffer(static_cast<DWORD>(bytes), &buffer);
+  *sample = nullptr;
+  const bool nv12 = m_format.format == PixelFormat::kNv12;
+  CComPtr<IMFMediaBuffer> buffer;
+  HRESULT hr = MFCreate2DMediaBuffer(static_cast<DWORD>(m_format.width), static_cast<DWORD>(m_format.height),
+                                     nv12 ? MFVideoFormat_NV12.Data1 : MFVideoFormat_RGB32.Data1,
+                                     /*fBottomUp=*/FALSE, buffer.Receive());
   if (FAILED(hr)) return hr;
-  BYTE* data = nullptr;
-  DWORD capacity = 0;
-  hr = buffer->Lock(&data, &capacity, nullptr);
-  if (SUCCEEDED(hr)) {
-    picture.buffer = data;
-    picture.bytes = capacity;
-    FillBlack(picture);
+  CComPtr<IMF2DBuffer> plane = buffer.As<IMF2DBuffer>(IID_IMF2DBuffer);
+  if (!plane) return E_NOINTERFACE;
+  DWORD length = 0;
+  hr = plane->GetContiguousLength(&length);
+  if (FAILED(hr)) return hr;
+  BYTE* scanline0 = nullptr;
+  LONG pitch = 0;
+  hr = plane->Lock2D(&scanline0, &pitch);
+  if (FAILED(hr)) return hr;
+  // Rows top-down at the buffer's own pitch; the planes of NV12 follow one another.
+  OutputPicture picture = MfOutputPicture(m_format, scanline0, 0);
+  picture.stride = pitch;
+  const std::int64_t bytes = PictureBytes(picture);
+  if (pitch <= 0 || bytes <= 0) {
+    hr = MF_E_INVALIDMEDIATYPE;
+  } else {
+    picture.bytes = static_cast<std::size_t>(bytes);
+    if (!m_images.HasPlaceholder()) FillBlack(picture);
     switch (m_composer.Compose(picture).result) {
       case CFrameComposer::Result::kOk: break;
       case CFrameComposer::Result::kOutOfMemory: hr = E_OUTOFMEMORY; break;
       case CFrameComposer::Result::kBadPicture: hr = E_UNEXPECTED; break;
     }
-    buffer->Unlock();
   }
-  if (SUCCEEDED(hr)) hr = buffer->SetCurrentLength(static_cast<DWORD>(bytes));
-  IMFSample* made = nullptr;
-  if (SUCCEEDED(hr)) hr = MFCreateSample(&made);
-  if (SUCCEEDED(hr)) hr = made->AddBuffer(buffer);
-  buffer->Release();
+  plane->Unlock2D();
+  if (SUCCEEDED(hr)) hr = buffer->SetCurrentLength(length);
+  CComPtr<IMFSample> made;
+  if (SUCCEEDED(hr)) hr = MFCreateSample(made.Receive());
+  if (SUCCEEDED(hr)) hr = made->AddBuffer(buffer.Get());
   if (SUCCEEDED(hr)) hr = made->SetSampleTime(MFGetSystemTime());
   if (SUCCEEDED(hr)) hr = made->SetSampleDuration(kUnitsPerSecond / m_format.framesPerSecond);
   if (SUCCEEDED(hr) && token != nullptr) hr = made->SetUnknown(MFSampleExtension_Token, token);
-  if (FAILED(hr)) {
-    if (made != nullptr) made->Release();
-    return hr;
-  }
-  *sample = made;
+  if (FAILED(hr)) return hr;
+  *sample = made.Detach();
   return S_OK;
 }

@@ -1,27 +1,43 @@
 // CMfMediaSource: the camera as a Media Foundation media source (IMFMediaSourceEx,
-// IMFGetService, IKsControl) with one video stream (CMfMediaStream), filled from the
-// shared region through a CFrameComposer.
+// IMFGetService, IKsControl) with one video stream (CMfMediaStream), every picture made by
+// a CFrameComposer from the shared region: the producer's frame (copied, or letterboxed
+// when the sizes differ, with the logo when the producer asks for it), or the "please
+// start" placeholder while no producer delivers.
 //
-// It offers the formats of MfFormatList (the producer's size as announced when the source
-// was made, then the ladder), every one with the stream attributes a frame-server camera
-// carries (capture category, stream id 0, shared, colour frames). States: stopped →
-// Start → started → Stop → stopped, any number of times. Start posts MENewStream (the
-// first time) or MEUpdatedStream and MESourceStarted on the source's queue and
-// MEStreamStarted on the stream's, and registers one client entry with the producer;
-// Stop posts MEStreamStopped and MESourceStopped and withdraws the entry. Pause is
-// refused with MF_E_INVALID_STATE_TRANSITION (a camera cannot pause). Each RequestSample
-// of the started stream gets one MEMediaSample: a frame in the selected type (RGB32
-// top-down, NV12), time-stamped from MFGetSystemTime with the frame duration, carrying the
-// request's token as MFSampleExtension_Token; a frame the producer cannot give is black.
-// After Shutdown every method but the IUnknown ones returns MF_E_SHUTDOWN and any reader
-// waiting on a queue is released. Releasing the last reference without Shutdown shuts
-// down too. IMFGetService has no services; IKsControl knows no property, method or event
-// set (HRESULT_FROM_WIN32(ERROR_SET_NOT_FOUND)).
+// Formats: those of MfFormatList (the producer's size as announced when the source was
+// made, then the ladder), every stream with the attributes a frame-server camera carries
+// (capture category, stream id 0, shared, colour frames). States: stopped → Start →
+// started → Stop → stopped, any number of times. Start posts MENewStream (the first
+// time) or MEUpdatedStream and then MESourceStarted on the source's queue, and
+// MEStreamStarted on the stream's; the start time (MFGetSystemTime) is the value of both
+// started events. A started stream has one entry in the producer's client table; Stop
+// withdraws it and posts MEStreamStopped (stream) and MESourceStopped (source). Pause is
+// refused with MF_E_INVALID_STATE_TRANSITION: a camera neither pauses nor seeks, and its
+// video stream never ends (no MEEndOfStream).
 //
-// Ownership: reference counted (made with one reference); owns the stream, the queue,
-// the descriptor and the region mapping. The caller has started Media Foundation
-// (MFStartup) and keeps it started while the source lives. Threading: any thread; one
-// lock serialises the state, the composer and sample delivery; event waits are outside it.
+// Samples: every RequestSample of the running stream is answered by one MEMediaSample at
+// the next frame deadline of the selected rate (a reader that asks faster gets frames at
+// that rate; one that falls more than a frame behind is not given a burst). A sample is
+// an MFCreateSample with one MFCreate2DMediaBuffer, time-stamped with MFGetSystemTime and
+// the frame duration in 100 ns, and carries the request's token as MFSampleExtension_Token
+// unless that token was null. A frame that cannot be made is reported as MEError on the
+// stream. Stop drops the requests not yet answered.
+//
+// Shutdown: every method but the IUnknown ones answers MF_E_SHUTDOWN afterwards; readers
+// waiting on either queue are released, a request being waited on is dropped and the
+// delivery thread has ended when Shutdown returns. Releasing the last reference without
+// Shutdown shuts down too (the stream holds no reference to the source, so nothing keeps
+// a forgotten source alive). IMFGetService has no services; IKsControl knows no property,
+// method or event set (HRESULT_FROM_WIN32(ERROR_SET_NOT_FOUND)).
+//
+// Ownership: reference counted (made with one reference); owns the stream, both attribute
+// stores, the descriptor, the region mapping, the pictures and the delivery thread (made
+// by the first Start, so that a source that is only asked for its formats stays cheap).
+// The caller has started Media Foundation (MFStartup) and keeps it started while the
+// source lives. Threading: any thread. m_lock guards the state, the composer and
+// delivery; the delivery thread holds it while it makes a sample, so Stop and Shutdown
+// wait for at most one frame's work; every wait for a deadline releases it and is cut
+// short by Stop and Shutdown. Lock order: source, then stream.
 #pragma once
 
 // ks.h must come before ksproxy.h: it holds the kernel-streaming types ksproxy.h uses.
@@ -32,11 +48,19 @@
 // clang-format on
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "channel/file_mapping.h"
 #include "composer/frame_composer.h"
 #include "composer/stream_images.h"
+#include "filter/frame_pacer.h"
+#include "framework/com_ptr.h"
 #include "mfsource/mf_format_list.h"
 #include "platform/annotated_lock.h"
 #include "platform/mf_virtual_camera.h"
@@ -45,8 +69,13 @@ class CMfMediaStream;
 
 class CMfMediaSource final : public IMFMediaSourceEx, public IMFGetService, public IKsControl {
  public:
-  // Maps the region (as a consumer) and builds the descriptor and the stream.
+  // Maps the region (as a consumer), loads the pictures installed beside the module that
+  // holds this code, and builds the descriptor and the stream. S_OK and one reference in
+  // *source, or a failure and null.
   static HRESULT Create(CMfMediaSource** source);
+  // The same with the pictures of the installation under root (a folder ending in a
+  // separator; empty: no pictures, so a frame without a producer is black).
+  static HRESULT Create(const std::wstring& picturesRoot, CMfMediaSource** source);
 
   // IUnknown
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
@@ -80,29 +109,53 @@ class CMfMediaSource final : public IMFMediaSourceEx, public IMFGetService, publ
   HRESULT STDMETHODCALLTYPE KsEvent(PKSEVENT event, ULONG eventLength, LPVOID data, ULONG dataLength,
                                     ULONG* bytesReturned) override;
 
-  // A reference, unless the last one is already gone (then false and none is taken).
+  // For the stream. A reference, unless the last one is already gone (then false and none
+  // is taken).
   bool TryAddRef();
-  // Answers one sample request of the stream: composes, stamps and delivers a sample.
-  HRESULT FillRequest(IUnknown* token);
+  // Queues one sample request of the stream (token may be null): S_OK, MF_E_SHUTDOWN, or
+  // MF_E_MEDIA_SOURCE_WRONGSTATE while the stream does not run.
+  HRESULT RequestSample(IUnknown* token);
+  // The stream's state; running only between Start and Stop. Setting it to stopped
+  // while started stops the stream (its client entry is withdrawn, its requests
+  // dropped), running starts it again; paused is refused.
+  HRESULT SetStreamState(MF_STREAM_STATE state);
+  HRESULT GetStreamState(MF_STREAM_STATE* state);
 
  private:
   CMfMediaSource() = default;
   ~CMfMediaSource();
-  HRESULT Init();
-  HRESULT ShutdownLocked() REQUIRES(m_lock);
+  HRESULT Init(const std::wstring& picturesRoot);
+  // Shuts down and hands back the delivery thread for the caller to join once it has
+  // released the lock.
+  std::thread ShutdownLocked() REQUIRES(m_lock);
+  static void JoinDelivery(std::thread thread);
+  // Runs or stops the stream: the client entry, pending requests and the pacing.
+  void RunStreamLocked() REQUIRES(m_lock);
+  void StopStreamLocked() REQUIRES(m_lock);
+  // The delivery thread: answers the pending requests at their frame deadlines.
+  void DeliveryLoop();
+  HRESULT DeliverLocked(IUnknown* token) REQUIRES(m_lock);
   HRESULT MakeSample(IUnknown* token, IMFSample** sample) REQUIRES(m_lock);
 
   std::atomic<ULONG> m_refs{1};
   CLock m_lock;
+  std::condition_variable_any m_wake;  // state, requests or format changed
   enum class State { kStopped, kStarted, kShutdown };
   State m_state GUARDED_BY(m_lock) = State::kStopped;
-  IMFMediaEventQueue* m_queue = nullptr;  // set by Init, released by the destructor
-  IMFPresentationDescriptor* m_descriptor GUARDED_BY(m_lock) = nullptr;
-  IMFAttributes* m_attributes GUARDED_BY(m_lock) = nullptr;
-  IMFAttributes* m_streamAttributes GUARDED_BY(m_lock) = nullptr;
-  CMfMediaStream* m_stream GUARDED_BY(m_lock) = nullptr;
-  bool m_streamAnnounced GUARDED_BY(m_lock) = false;
+  // Set by Init, kept until the destructor (after Shutdown it answers MF_E_SHUTDOWN).
+  CComPtr<IMFMediaEventQueue> m_queue;
+  CComPtr<IMFPresentationDescriptor> m_descriptor GUARDED_BY(m_lock);
+  CComPtr<IMFAttributes> m_attributes GUARDED_BY(m_lock);
+  CComPtr<IMFAttributes> m_streamAttributes GUARDED_BY(m_lock);
+  CComPtr<CMfMediaStream> m_stream GUARDED_BY(m_lock);
+  std::vector<MfFormat> m_formats GUARDED_BY(m_lock);
   MfFormat m_format GUARDED_BY(m_lock);
+  bool m_streamAnnounced GUARDED_BY(m_lock) = false;  // MENewStream was sent
+  bool m_streamRunning GUARDED_BY(m_lock) = false;
+  std::deque<CComPtr<IUnknown>> m_requests GUARDED_BY(m_lock);  // tokens; null ones too
+  CFramePacer m_pacer GUARDED_BY(m_lock);
+  std::optional<CFramePacer::Clock::time_point> m_due GUARDED_BY(m_lock);  // of the first request
+  std::thread m_delivery GUARDED_BY(m_lock);
   CFileMapping m_channel;
   CStreamImages m_images GUARDED_BY(m_lock);
   CFrameComposer m_composer GUARDED_BY(m_lock){m_channel, m_images};

@@ -1,17 +1,18 @@
 // CMfMediaStream: the camera source's one video stream (IMFMediaStream2). It carries its
-// own event queue; the source starts, stops and shuts it down and hands it the samples it
-// asked for. RequestSample passes the request (and its token) to the source, which
-// answers with one MEMediaSample on this stream's queue before RequestSample returns. A
-// camera stream never ends: no MEEndOfStream is sent.
+// own event queue and its stream descriptor; everything else (its state, the sample
+// requests and their answers) belongs to the source, which it asks. RequestSample hands
+// the request and its token to the source and returns at once; the answer comes later as
+// MEMediaSample on this stream's queue. A camera stream never ends: no MEEndOfStream.
 //
-// After Shutdown (its own source's) every method but the IUnknown ones returns
-// MF_E_SHUTDOWN.
+// After its source shut down (or went away) every method but the IUnknown ones answers
+// MF_E_SHUTDOWN, and readers waiting on its queue are released.
 //
 // Ownership: reference counted; made and held by CMfMediaSource. It keeps only a plain
-// pointer to its source, which the source clears before it goes (Detach); GetMediaSource
-// and RequestSample take a reference to the source only while it still has one.
-// Threading: any thread; its lock is never held while it calls the source, and the source
-// may call it with the source's lock held (lock order: source, then stream).
+// pointer to its source, which the source clears (Shutdown) before it goes; GetMediaSource
+// and the calls it forwards take a reference to the source only while it still has one,
+// so the stream never keeps its source alive. Threading: any thread; its lock guards only
+// the source pointer and is never held while it calls the source; the source calls it
+// with the source's lock held (lock order: source, then stream).
 #pragma once
 
 #include <mfidl.h>
@@ -19,6 +20,7 @@
 
 #include <atomic>
 
+#include "framework/com_ptr.h"
 #include "platform/annotated_lock.h"
 #include "platform/mf_virtual_camera.h"
 
@@ -47,29 +49,21 @@ class CMfMediaStream final : public IMFMediaStream2 {
   HRESULT STDMETHODCALLTYPE SetStreamState(MF_STREAM_STATE value) override;
   HRESULT STDMETHODCALLTYPE GetStreamState(MF_STREAM_STATE* value) override;
 
-  // Called by the source (its lock held).
-  // Running; queues MEStreamStarted carrying the start time.
-  HRESULT Start(const PROPVARIANT* startTime);
-  // Stopped; queues MEStreamStopped.
-  HRESULT Stop();
-  // Queues the sample as MEMediaSample.
-  HRESULT DeliverSample(IMFSample* sample);
+  // For the source: posts one event on this stream's queue (value may be null; unknown,
+  // when not null, is the event's IUnknown value).
+  HRESULT Post(MediaEventType type, HRESULT status, const PROPVARIANT* value, IUnknown* unknown = nullptr);
   // Shuts the queue down (waiting readers are released) and forgets the source.
   void Shutdown();
-  // Forgets the source (it is going away) without shutting down.
-  void Detach();
 
  private:
-  CMfMediaStream(CMfMediaSource* source, IMFStreamDescriptor* descriptor, IMFMediaEventQueue* queue);
-  ~CMfMediaStream();
-  // The source with a reference the caller releases, or null when it is gone.
-  CMfMediaSource* LockedSource() REQUIRES(m_lock);
+  CMfMediaStream(CMfMediaSource* source, IMFStreamDescriptor* descriptor, CComPtr<IMFMediaEventQueue> queue);
+  ~CMfMediaStream() = default;
+  // The source with a reference of the caller's, or empty when it shut down or is going.
+  CComPtr<CMfMediaSource> Source();
 
   std::atomic<ULONG> m_refs{1};
-  IMFStreamDescriptor* const m_descriptor;
-  IMFMediaEventQueue* const m_queue;
+  const CComPtr<IMFStreamDescriptor> m_descriptor;
+  const CComPtr<IMFMediaEventQueue> m_queue;
   CLock m_lock;
-  CMfMediaSource* m_source GUARDED_BY(m_lock);
-  MF_STREAM_STATE m_state GUARDED_BY(m_lock) = MF_STREAM_STATE_STOPPED;
-  bool m_shutdown GUARDED_BY(m_lock) = false;
+  CMfMediaSource* m_source GUARDED_BY(m_lock);  // not a reference; null after Shutdown
 };

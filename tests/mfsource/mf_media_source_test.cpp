@@ -1,0 +1,484 @@
+// The camera's Media Foundation source through its interfaces, on the platform's own
+// Media Foundation (event queues, attribute stores, descriptors, samples): the formats it
+// offers, its states and the events that tell them, paced and stamped samples, the
+// client table, and shutting down, explicitly or by the last release, while requests and
+// event readers wait.
+#include <gtest/gtest.h>
+
+#include <mfapi.h>
+#include <mferror.h>
+
+#include <chrono>
+#include <future>
+#include <string>
+#include <vector>
+
+#include "channel/file_mapping.h"
+#include "framework/com_ptr.h"
+#include "mfsource/mf_event_waiter.h"
+#include "mfsource/mf_media_source.h"
+#include "platform/wide_string.h"
+#include "support/channel_fixture.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kDeadline = 60s;
+
+// Media Foundation started for one test, channel names of its own.
+class MfMediaSourceTest : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(MFStartup(MF_VERSION, MFSTARTUP_LITE), S_OK); }
+  void TearDown() override { MFShutdown(); }
+
+  CComPtr<CMfMediaSource> MakeSource() {
+    CComPtr<CMfMediaSource> source;
+    EXPECT_EQ(CMfMediaSource::Create(std::wstring(), source.Receive()), S_OK);
+    return source;
+  }
+
+  // The presentation descriptor with the stream's current type set to the given entry.
+  static CComPtr<IMFPresentationDescriptor> DescriptorWithType(CMfMediaSource* source, DWORD typeIndex) {
+    CComPtr<IMFPresentationDescriptor> descriptor;
+    EXPECT_EQ(source->CreatePresentationDescriptor(descriptor.Receive()), S_OK);
+    if (!descriptor) return {};
+    BOOL selected = FALSE;
+    CComPtr<IMFStreamDescriptor> stream;
+    CComPtr<IMFMediaTypeHandler> handler;
+    CComPtr<IMFMediaType> type;
+    EXPECT_EQ(descriptor->GetStreamDescriptorByIndex(0, &selected, stream.Receive()), S_OK);
+    EXPECT_TRUE(selected);
+    EXPECT_EQ(stream->GetMediaTypeHandler(handler.Receive()), S_OK);
+    EXPECT_EQ(handler->GetMediaTypeByIndex(typeIndex, type.Receive()), S_OK);
+    EXPECT_EQ(handler->SetCurrentMediaType(type.Get()), S_OK);
+    return descriptor;
+  }
+
+  static HRESULT StartAt(CMfMediaSource* source, IMFPresentationDescriptor* descriptor) {
+    PROPVARIANT position;
+    PropVariantInit(&position);
+    return source->Start(descriptor, &GUID_NULL, &position);
+  }
+
+  // The type of the next event already queued, or 0 when none is (so that events that
+  // must not be there show).
+  static MediaEventType NextQueued(IMFMediaEventGenerator* generator, CComPtr<IMFMediaEvent>* keep = nullptr) {
+    CComPtr<IMFMediaEvent> event;
+    if (FAILED(generator->GetEvent(MF_EVENT_FLAG_NO_WAIT, event.Receive()))) return 0;
+    MediaEventType type = 0;
+    EXPECT_EQ(event->GetType(&type), S_OK);
+    HRESULT status = E_FAIL;
+    EXPECT_EQ(event->GetStatus(&status), S_OK);
+    EXPECT_EQ(status, S_OK) << "event " << type;
+    if (keep != nullptr) *keep = event;
+    return type;
+  }
+
+  // The stream an MENewStream or MEUpdatedStream event carries.
+  static CComPtr<IMFMediaStream> StreamOf(IMFMediaEvent* event) {
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    CComPtr<IMFMediaStream> stream;
+    if (event != nullptr && SUCCEEDED(event->GetValue(&value)) && value.vt == VT_UNKNOWN) {
+      stream = QueryAs<IMFMediaStream>(value.punkVal, IID_IMFMediaStream);
+    }
+    PropVariantClear(&value);
+    return stream;
+  }
+
+  // The producer's client entries as any consumer of the channel reads them.
+  static std::vector<channel::ClientEntry> ClientEntries() {
+    CFileMapping reader;
+    EXPECT_EQ(reader.Init(false, nullptr), 0);
+    std::vector<channel::ClientEntry> clients;
+    reader.GetClientInfo(&clients);
+    return clients;
+  }
+
+  testing_support::CChannelNamespace m_names;
+};
+
+// ---- the formats ----
+
+struct FormatListCase {
+  const char* name;
+  int producerWidth, producerHeight;  // 0: no producer has delivered
+  std::vector<std::pair<int, int>> sizes;
+  bool firstWithoutNv12;  // the producer's size is odd
+};
+
+class MfMediaSourceFormatTest : public MfMediaSourceTest, public testing::WithParamInterface<FormatListCase> {};
+
+TEST_P(MfMediaSourceFormatTest, DescriptorListsTheProducersSizeThenTheLadderInNv12AndRgb32AtEachRate) {
+  const FormatListCase& c = GetParam();
+  CFileMapping producer;
+  if (c.producerWidth > 0) {
+    ASSERT_EQ(producer.Init(true, nullptr), 0);
+    ASSERT_EQ(producer.SetServerResolution(c.producerWidth, c.producerHeight), 1);  // header setters give 1
+  }
+  CComPtr<CMfMediaSource> source = MakeSource();
+  ASSERT_TRUE(source);
+  CComPtr<IMFPresentationDescriptor> descriptor;
+  ASSERT_EQ(source->CreatePresentationDescriptor(descriptor.Receive()), S_OK);
+  DWORD count = 0;
+  ASSERT_EQ(descriptor->GetStreamDescriptorCount(&count), S_OK);
+  ASSERT_EQ(count, 1u);
+  BOOL selected = FALSE;
+  CComPtr<IMFStreamDescriptor> stream;
+  ASSERT_EQ(descriptor->GetStreamDescriptorByIndex(0, &selected, stream.Receive()), S_OK);
+  EXPECT_TRUE(selected);
+  DWORD id = 99;
+  EXPECT_EQ(stream->GetStreamIdentifier(&id), S_OK);
+  EXPECT_EQ(id, 0u);
+
+  // The stream attributes, on the stream descriptor and from GetStreamAttributes alike.
+  CComPtr<IMFAttributes> streamAttributes;
+  ASSERT_EQ(source->GetStreamAttributes(0, streamAttributes.Receive()), S_OK);
+  EXPECT_EQ(source->GetStreamAttributes(1, CComPtr<IMFAttributes>().Receive()), MF_E_INVALIDSTREAMNUMBER);
+  for (IMFAttributes* attributes : {static_cast<IMFAttributes*>(stream.Get()), streamAttributes.Get()}) {
+    GUID category{};
+    EXPECT_EQ(attributes->GetGUID(MF_DEVICESTREAM_STREAM_CATEGORY, &category), S_OK);
+    EXPECT_TRUE(category == AMBERLINE_PINNAME_VIDEO_CAPTURE);
+    EXPECT_EQ(MFGetAttributeUINT32(attributes, MF_DEVICESTREAM_STREAM_ID, 99), 0u);
+    EXPECT_EQ(MFGetAttributeUINT32(attributes, MF_DEVICESTREAM_FRAMESERVER_SHARED, 0), 1u);
+    EXPECT_EQ(MFGetAttributeUINT32(attributes, MF_DEVICESTREAM_ATTRIBUTE_FRAMESOURCE_TYPES, 0),
+              static_cast<UINT32>(MFFrameSourceTypes_Color));
+  }
+
+  struct Expected {
+    int width, height;
+    GUID subtype;
+    UINT32 rate;
+  };
+  std::vector<Expected> expected;
+  for (std::size_t i = 0; i < c.sizes.size(); ++i) {
+    const auto [width, height] = c.sizes[i];
+    for (const GUID& subtype : {MFVideoFormat_NV12, MFVideoFormat_RGB32}) {
+      if (i == 0 && c.firstWithoutNv12 && subtype == MFVideoFormat_NV12) continue;
+      for (UINT32 rate : {30u, 25u, 15u}) expected.push_back({width, height, subtype, rate});
+    }
+  }
+  CComPtr<IMFMediaTypeHandler> handler;
+  ASSERT_EQ(stream->GetMediaTypeHandler(handler.Receive()), S_OK);
+  DWORD types = 0;
+  ASSERT_EQ(handler->GetMediaTypeCount(&types), S_OK);
+  ASSERT_EQ(types, expected.size());
+  for (DWORD i = 0; i < types; ++i) {
+    SCOPED_TRACE("type " + std::to_string(i));
+    CComPtr<IMFMediaType> type;
+    ASSERT_EQ(handler->GetMediaTypeByIndex(i, type.Receive()), S_OK);
+    GUID major{}, subtype{};
+    UINT32 width = 0, height = 0, numerator = 0, denominator = 0;
+    EXPECT_EQ(type->GetGUID(MF_MT_MAJOR_TYPE, &major), S_OK);
+    EXPECT_TRUE(major == MFMediaType_Video);
+    EXPECT_EQ(type->GetGUID(MF_MT_SUBTYPE, &subtype), S_OK);
+    EXPECT_TRUE(subtype == expected[i].subtype);
+    EXPECT_EQ(MFGetAttributeSize(type.Get(), MF_MT_FRAME_SIZE, &width, &height), S_OK);
+    EXPECT_EQ(static_cast<int>(width), expected[i].width);
+    EXPECT_EQ(static_cast<int>(height), expected[i].height);
+    EXPECT_EQ(MFGetAttributeRatio(type.Get(), MF_MT_FRAME_RATE, &numerator, &denominator), S_OK);
+    EXPECT_EQ(numerator, expected[i].rate);
+    EXPECT_EQ(denominator, 1u);
+    // RGB32 rows top-down: a positive stride of four bytes a pixel.
+    const UINT32 stride = MFGetAttributeUINT32(type.Get(), MF_MT_DEFAULT_STRIDE, 0);
+    EXPECT_EQ(static_cast<INT32>(stride), subtype == MFVideoFormat_RGB32 ? 4 * expected[i].width : expected[i].width);
+  }
+  EXPECT_EQ(source->Shutdown(), S_OK);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Producers, MfMediaSourceFormatTest,
+    testing::Values(FormatListCase{"none", 0, 0, {{640, 480}, {1280, 720}, {1920, 1080}}, false},
+                    FormatListCase{"own_size", 320, 240, {{320, 240}, {640, 480}, {1280, 720}, {1920, 1080}}, false},
+                    FormatListCase{"ladder_size_once", 1280, 720, {{1280, 720}, {640, 480}, {1920, 1080}}, false},
+                    FormatListCase{"odd_size_rgb32_only", 321, 241, {{321, 241}, {640, 480}, {1280, 720}, {1920, 1080}},
+                                   true}),
+    [](const testing::TestParamInfo<FormatListCase>& info) { return std::string(info.param.name); });
+
+TEST_F(MfMediaSourceTest, StartRefusesATypeTheDescriptorDoesNotOffer) {
+  CComPtr<CMfMediaSource> source = MakeSource();
+  ASSERT_TRUE(source);
+  CComPtr<IMFPresentationDescriptor> descriptor = DescriptorWithType(source.Get(), 0);
+  BOOL selected = FALSE;
+  CComPtr<IMFStreamDescriptor> stream;
+  CComPtr<IMFMediaTypeHandler> handler;
+  CComPtr<IMFMediaType> type;
+  ASSERT_EQ(descriptor->GetStreamDescriptorByIndex(0, &selected, stream.Receive()), S_OK);
+  ASSERT_EQ(stream->GetMediaTypeHandler(handler.Receive()), S_OK);
+  ASSERT_EQ(MFCreateMediaType(type.Receive()), S_OK);
+  CComPtr<IMFMediaType> offered;
+  ASSERT_EQ(handler->GetMediaTypeByIndex(0, offered.Receive()), S_OK);
+  ASSERT_EQ(offered->CopyAllItems(type.Get()), S_OK);
+  ASSERT_EQ(MFSetAttributeSize(type.Get(), MF_MT_FRAME_SIZE, 800, 600), S_OK);
+  ASSERT_EQ(handler->SetCurrentMediaType(type.Get()), S_OK);
+  EXPECT_EQ(StartAt(source.Get(), descriptor.Get()), MF_E_INVALIDMEDIATYPE);
+  EXPECT_EQ(NextQueued(source.Get()), 0u) << "a refused start posts nothing";
+  EXPECT_TRUE(ClientEntries().empty());
+  EXPECT_EQ(source->Shutdown(), S_OK);
+}
+
+// ---- states, events and the client table ----
+
+TEST_F(MfMediaSourceTest, StartStopStartPostsTheEventsInOrderAndKeepsOneClientEntryWhileStarted) {
+  CComPtr<CMfMediaSource> source = MakeSource();
+  ASSERT_TRUE(source);
+  CComPtr<IMFPresentationDescriptor> descriptor = DescriptorWithType(source.Get(), 3);  // 640x480 RGB32 30
+  EXPECT_EQ(source->Pause(), MF_E_INVALID_STATE_TRANSITION) << "stopped";
+
+  ASSERT_EQ(StartAt(source.Get(), descriptor.Get()), S_OK);
+  CComPtr<IMFMediaEvent> newStream;
+  EXPECT_EQ(NextQueued(source.Get(), &newStream), static_cast<MediaEventType>(MENewStream));
+  EXPECT_EQ(NextQueued(source.Get()), static_cast<MediaEventType>(MESourceStarted));
+  CComPtr<IMFMediaStream> stream = StreamOf(newStream.Get());
+  ASSERT_TRUE(stream);
+  newStream = nullptr;
+  EXPECT_EQ(NextQueued(stream.Get()), static_cast<MediaEventType>(MEStreamStarted));
+  MF_STREAM_STATE state = MF_STREAM_STATE_STOPPED;
+  CComPtr<IMFMediaStream2> stream2 = stream.As<IMFMediaStream2>(__uuidof(IMFMediaStream2));
+  ASSERT_TRUE(stream2);
+  EXPECT_EQ(stream2->GetStreamState(&state), S_OK);
+  EXPECT_EQ(state, MF_STREAM_STATE_RUNNING);
+  std::vector<channel::ClientEntry> clients = ClientEntries();
+  ASSERT_EQ(clients.size(), 1u);
+  EXPECT_EQ(clients[0].Width, 640);
+  EXPECT_EQ(clients[0].Height, 480);
+  const std::wstring name = platform::Utf16ToWide(clients[0].Name, std::char_traits<char16_t>::length(clients[0].Name));
+  EXPECT_NE(name.find(L".exe-"), std::wstring::npos) << "host name and a GUID: " << platform::WideToUtf8(name);
+  EXPECT_EQ(source->Pause(), MF_E_INVALID_STATE_TRANSITION) << "started";
+
+  ASSERT_EQ(source->Stop(), S_OK);
+  EXPECT_EQ(NextQueued(stream.Get()), static_cast<MediaEventType>(MEStreamStopped));
+  EXPECT_EQ(NextQueued(source.Get()), static_cast<MediaEventType>(MESourceStopped));
+  EXPECT_TRUE(ClientEntries().empty()) << "withdrawn on stop";
+  EXPECT_EQ(stream->RequestSample(nullptr), MF_E_MEDIA_SOURCE_WRONGSTATE);
+
+  // The second start updates the stream it announced, at another size.
+  descriptor = DescriptorWithType(source.Get(), 9);  // 1280x720 RGB32 30
+  ASSERT_EQ(StartAt(source.Get(), descriptor.Get()), S_OK);
+  CComPtr<IMFMediaEvent> updated;
+  EXPECT_EQ(NextQueued(source.Get(), &updated), static_cast<MediaEventType>(MEUpdatedStream));
+  EXPECT_TRUE(StreamOf(updated.Get()) == stream.Get()) << "the same stream object";
+  updated = nullptr;
+  EXPECT_EQ(NextQueued(source.Get()), static_cast<MediaEventType>(MESourceStarted));
+  EXPECT_EQ(NextQueued(stream.Get()), static_cast<MediaEventType>(MEStreamStarted));
+  clients = ClientEntries();
+  ASSERT_EQ(clients.size(), 1u);
+  EXPECT_EQ(clients[0].Width, 1280);
+
+  // The stream stopped on its own, and started again, while the source runs.
+  EXPECT_EQ(stream2->SetStreamState(MF_STREAM_STATE_PAUSED), MF_E_INVALID_STATE_TRANSITION);
+  EXPECT_EQ(stream2->SetStreamState(MF_STREAM_STATE_STOPPED), S_OK);
+  EXPECT_EQ(NextQueued(stream.Get()), static_cast<MediaEventType>(MEStreamStopped));
+  EXPECT_TRUE(ClientEntries().empty());
+  EXPECT_EQ(stream2->SetStreamState(MF_STREAM_STATE_RUNNING), S_OK);
+  EXPECT_EQ(NextQueued(stream.Get()), static_cast<MediaEventType>(MEStreamStarted));
+  EXPECT_EQ(ClientEntries().size(), 1u);
+
+  EXPECT_EQ(source->Shutdown(), S_OK);
+  EXPECT_TRUE(ClientEntries().empty()) << "withdrawn on shutdown";
+  // A camera's stream never ends: nothing else was posted.
+  EXPECT_EQ(NextQueued(source.Get()), 0u);
+  EXPECT_EQ(NextQueued(stream.Get()), 0u);
+  stream2 = nullptr;
+  EXPECT_EQ(stream.Detach()->Release(), 0u);
+  EXPECT_EQ(source.Detach()->Release(), 0u);
+}
+
+TEST_F(MfMediaSourceTest, ControlsAndServicesAreRefusedAndEverythingAnswersShutdownAfterwards) {
+  CComPtr<CMfMediaSource> source = MakeSource();
+  ASSERT_TRUE(source);
+  CComPtr<IKsControl> control = source.As<IKsControl>(IID_IKsControl);
+  CComPtr<IMFGetService> services = source.As<IMFGetService>(IID_IMFGetService);
+  CComPtr<IMFMediaSourceEx> sourceEx = source.As<IMFMediaSourceEx>(IID_IMFMediaSourceEx);
+  ASSERT_TRUE(control && services && sourceEx);
+  KSPROPERTY property{};
+  ULONG returned = 7;
+  EXPECT_EQ(control->KsProperty(&property, sizeof property, nullptr, 0, &returned),
+            static_cast<HRESULT>(0x80070492));
+  EXPECT_EQ(returned, 0u);
+  KSMETHOD method{};
+  EXPECT_EQ(control->KsMethod(&method, sizeof method, nullptr, 0, &returned), static_cast<HRESULT>(0x80070492));
+  KSEVENT event{};
+  EXPECT_EQ(control->KsEvent(&event, sizeof event, nullptr, 0, &returned), static_cast<HRESULT>(0x80070492));
+  void* object = &returned;
+  EXPECT_EQ(services->GetService(MF_RATE_CONTROL_SERVICE, IID_IUnknown, &object), MF_E_UNSUPPORTED_SERVICE);
+  EXPECT_EQ(object, nullptr);
+
+  CComPtr<IMFPresentationDescriptor> descriptor = DescriptorWithType(source.Get(), 0);
+  ASSERT_EQ(StartAt(source.Get(), descriptor.Get()), S_OK);
+  CComPtr<IMFMediaEvent> newStream;
+  ASSERT_EQ(NextQueued(source.Get(), &newStream), static_cast<MediaEventType>(MENewStream));
+  CComPtr<IMFMediaStream> stream = StreamOf(newStream.Get());
+  newStream = nullptr;
+  CComPtr<IMFMediaStream2> stream2 = stream.As<IMFMediaStream2>(__uuidof(IMFMediaStream2));
+  ASSERT_TRUE(stream2);
+
+  ASSERT_EQ(source->Shutdown(), S_OK);
+  const HRESULT shutdown = MF_E_SHUTDOWN;
+  DWORD characteristics = 0;
+  PROPVARIANT position;
+  PropVariantInit(&position);
+  CComPtr<IMFMediaEvent> none;
+  EXPECT_EQ(source->Shutdown(), shutdown);
+  EXPECT_EQ(source->Start(descriptor.Get(), &GUID_NULL, &position), shutdown);
+  EXPECT_EQ(source->Stop(), shutdown);
+  EXPECT_EQ(source->Pause(), shutdown);
+  EXPECT_EQ(source->GetCharacteristics(&characteristics), shutdown);
+  EXPECT_EQ(source->CreatePresentationDescriptor(CComPtr<IMFPresentationDescriptor>().Receive()), shutdown);
+  EXPECT_EQ(source->GetEvent(MF_EVENT_FLAG_NO_WAIT, none.Receive()), shutdown);
+  EXPECT_EQ(source->GetEvent(0, none.Receive()), shutdown) << "a blocking read returns at once";
+  EXPECT_EQ(source->QueueEvent(MEError, GUID_NULL, S_OK, nullptr), shutdown);
+  EXPECT_EQ(sourceEx->GetSourceAttributes(CComPtr<IMFAttributes>().Receive()), shutdown);
+  EXPECT_EQ(sourceEx->GetStreamAttributes(0, CComPtr<IMFAttributes>().Receive()), shutdown);
+  EXPECT_EQ(sourceEx->SetD3DManager(nullptr), shutdown);
+  EXPECT_EQ(services->GetService(MF_RATE_CONTROL_SERVICE, IID_IUnknown, &object), shutdown);
+  EXPECT_EQ(control->KsProperty(&property, sizeof property, nullptr, 0, &returned), shutdown);
+  EXPECT_EQ(control->KsMethod(&method, sizeof method, nullptr, 0, &returned), shutdown);
+  EXPECT_EQ(control->KsEvent(&event, sizeof event, nullptr, 0, &returned), shutdown);
+  MF_STREAM_STATE state = MF_STREAM_STATE_RUNNING;
+  EXPECT_EQ(stream->RequestSample(nullptr), shutdown);
+  EXPECT_EQ(stream->GetMediaSource(CComPtr<IMFMediaSource>().Receive()), shutdown);
+  EXPECT_EQ(stream->GetStreamDescriptor(CComPtr<IMFStreamDescriptor>().Receive()), shutdown);
+  EXPECT_EQ(stream->GetEvent(0, none.Receive()), shutdown);
+  EXPECT_EQ(stream->QueueEvent(MEError, GUID_NULL, S_OK, nullptr), shutdown);
+  EXPECT_EQ(stream2->SetStreamState(MF_STREAM_STATE_RUNNING), shutdown);
+  EXPECT_EQ(stream2->GetStreamState(&state), shutdown);
+}
+
+// ---- samples ----
+
+TEST_F(MfMediaSourceTest, RequestsAreAnsweredInOrderAtTheFrameRateWithTimeDurationAndToken) {
+  CComPtr<CMfMediaSource> source = MakeSource();
+  ASSERT_TRUE(source);
+  CComPtr<IMFPresentationDescriptor> descriptor = DescriptorWithType(source.Get(), 2);  // 640x480 NV12 15
+  ASSERT_EQ(StartAt(source.Get(), descriptor.Get()), S_OK);
+  CComPtr<IMFMediaEvent> newStream;
+  ASSERT_EQ(NextQueued(source.Get(), &newStream), static_cast<MediaEventType>(MENewStream));
+  CComPtr<IMFMediaStream> stream = StreamOf(newStream.Get());
+  newStream = nullptr;
+  ASSERT_EQ(NextQueued(stream.Get()), static_cast<MediaEventType>(MEStreamStarted));
+
+  // A reader that asks for every frame at once: tokens are any objects of the caller's.
+  constexpr int kFrames = 6;
+  constexpr LONGLONG kInterval = 10'000'000 / 15;
+  std::vector<CComPtr<IUnknown>> tokens;
+  const LONGLONG asked = MFGetSystemTime();
+  for (int i = 0; i < kFrames; ++i) {
+    CComPtr<IMFAttributes> token;
+    if (i != 2) {  // a null token is a request too
+      ASSERT_EQ(MFCreateAttributes(token.Receive(), 0), S_OK);
+    }
+    tokens.push_back(CComPtr<IUnknown>(token.Get(), kAddRef));
+    ASSERT_EQ(stream->RequestSample(token.Get()), S_OK);
+  }
+  CComPtr<CMfEventWaiter> waiter = CMfEventWaiter::Create(stream.Get());
+  std::vector<LONGLONG> times;
+  for (int i = 0; i < kFrames; ++i) {
+    CComPtr<IMFMediaEvent> event = waiter->Next(kDeadline);
+    ASSERT_TRUE(event) << "frame " << i << ": " << std::hex << waiter->Status();
+    const LONGLONG received = MFGetSystemTime();
+    MediaEventType type = 0;
+    ASSERT_EQ(event->GetType(&type), S_OK);
+    ASSERT_EQ(type, static_cast<MediaEventType>(MEMediaSample));
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    ASSERT_EQ(event->GetValue(&value), S_OK);
+    ASSERT_EQ(value.vt, VT_UNKNOWN);
+    CComPtr<IMFSample> sample = QueryAs<IMFSample>(value.punkVal, IID_IMFSample);
+    PropVariantClear(&value);
+    ASSERT_TRUE(sample);
+    LONGLONG time = 0, duration = 0;
+    ASSERT_EQ(sample->GetSampleTime(&time), S_OK);
+    ASSERT_EQ(sample->GetSampleDuration(&duration), S_OK);
+    EXPECT_EQ(duration, kInterval);
+    // On the system clock's timeline: made after it was asked for, before it arrived.
+    EXPECT_GE(time, asked);
+    EXPECT_LE(time, received);
+    CComPtr<IUnknown> token;
+    const HRESULT tokenResult = sample->GetUnknown(MFSampleExtension_Token, IID_IUnknown, token.ReceiveVoid());
+    if (tokens[i]) {
+      EXPECT_EQ(tokenResult, S_OK) << "frame " << i;
+      EXPECT_TRUE(token == tokens[i].Get()) << "frame " << i << " carries its own request's token";
+    } else {
+      EXPECT_EQ(tokenResult, MF_E_ATTRIBUTENOTFOUND) << "a null token is not set";
+    }
+    CComPtr<IMFMediaBuffer> buffer;
+    ASSERT_EQ(sample->GetBufferByIndex(0, buffer.Receive()), S_OK);
+    DWORD length = 0;
+    EXPECT_EQ(buffer->GetCurrentLength(&length), S_OK);
+    EXPECT_EQ(length, 640u * 480u * 3u / 2u);
+    times.push_back(time);
+  }
+  // Frames come no faster than the rate: however late the first was made, the last is
+  // at least kFrames - 2 intervals after it (a reader that asks fast is not flooded).
+  EXPECT_GE(times.back() - times.front(), (kFrames - 2) * kInterval);
+  EXPECT_EQ(source->Shutdown(), S_OK);
+}
+
+TEST_F(MfMediaSourceTest, ShutdownWhileARequestAndEventReadersWaitReturnsAndReleasesThem) {
+  CComPtr<CMfMediaSource> source = MakeSource();
+  ASSERT_TRUE(source);
+  CComPtr<IMFPresentationDescriptor> descriptor = DescriptorWithType(source.Get(), 11);  // 1280x720 RGB32 15
+  ASSERT_EQ(StartAt(source.Get(), descriptor.Get()), S_OK);
+  CComPtr<IMFMediaEvent> newStream;
+  ASSERT_EQ(NextQueued(source.Get(), &newStream), static_cast<MediaEventType>(MENewStream));
+  CComPtr<IMFMediaStream> stream = StreamOf(newStream.Get());
+  newStream = nullptr;
+  ASSERT_EQ(NextQueued(source.Get()), static_cast<MediaEventType>(MESourceStarted));
+  ASSERT_EQ(NextQueued(stream.Get()), static_cast<MediaEventType>(MEStreamStarted));
+
+  // Readers blocked in GetEvent on both queues, and a request waiting for its deadline.
+  auto blockedRead = [](IMFMediaEventGenerator* generator) {
+    CComPtr<IMFMediaEvent> event;
+    return generator->GetEvent(0, event.Receive());
+  };
+  std::future<HRESULT> sourceReader = std::async(std::launch::async, blockedRead, source.Get());
+  std::future<HRESULT> streamReader = std::async(std::launch::async, blockedRead, stream.Get());
+  ASSERT_EQ(stream->RequestSample(nullptr), S_OK);
+  std::future<HRESULT> shutdown = std::async(std::launch::async, [&] { return source->Shutdown(); });
+  ASSERT_EQ(shutdown.wait_for(kDeadline), std::future_status::ready) << "Shutdown hangs";
+  EXPECT_EQ(shutdown.get(), S_OK);
+  ASSERT_EQ(sourceReader.wait_for(kDeadline), std::future_status::ready) << "a source event reader hangs";
+  ASSERT_EQ(streamReader.wait_for(kDeadline), std::future_status::ready) << "a stream event reader hangs";
+  EXPECT_EQ(sourceReader.get(), MF_E_SHUTDOWN);
+  // The stream's reader either took the sample made before the shutdown or was released.
+  const HRESULT streamRead = streamReader.get();
+  EXPECT_TRUE(streamRead == MF_E_SHUTDOWN || streamRead == S_OK) << std::hex << streamRead;
+  EXPECT_EQ(stream.Detach()->Release(), 0u);
+  EXPECT_EQ(source.Detach()->Release(), 0u);
+}
+
+TEST_F(MfMediaSourceTest, LastReleaseWithoutShutdownShutsDownFreesTheSourceAndWithdrawsTheClient) {
+  CComPtr<CMfMediaSource> source = MakeSource();
+  ASSERT_TRUE(source);
+  CComPtr<IMFPresentationDescriptor> descriptor = DescriptorWithType(source.Get(), 0);
+  ASSERT_EQ(StartAt(source.Get(), descriptor.Get()), S_OK);
+  CComPtr<IMFMediaEvent> newStream;
+  ASSERT_EQ(NextQueued(source.Get(), &newStream), static_cast<MediaEventType>(MENewStream));
+  CComPtr<IMFMediaStream> stream = StreamOf(newStream.Get());
+  newStream = nullptr;
+  ASSERT_TRUE(stream);
+  // The stream's source is the source itself, and handing it out takes a reference.
+  CComPtr<IMFMediaSource> same;
+  ASSERT_EQ(stream->GetMediaSource(same.Receive()), S_OK);
+  EXPECT_TRUE(QueryAs<IUnknown>(same.Get(), IID_IUnknown) ==
+              QueryAs<IUnknown>(static_cast<IMFMediaSourceEx*>(source.Get()), IID_IUnknown));
+  same = nullptr;
+  ASSERT_EQ(stream->RequestSample(nullptr), S_OK);
+  ASSERT_EQ(stream->RequestSample(nullptr), S_OK);
+  ASSERT_EQ(ClientEntries().size(), 1u);
+  descriptor = nullptr;
+
+  // Events still queued (the stream in MENewStream's value, samples) keep nothing alive.
+  std::future<ULONG> release =
+      std::async(std::launch::async, [&] { return static_cast<IMFMediaSource*>(source.Detach())->Release(); });
+  ASSERT_EQ(release.wait_for(kDeadline), std::future_status::ready) << "the last release hangs";
+  EXPECT_EQ(release.get(), 0u);
+  EXPECT_TRUE(ClientEntries().empty());
+  EXPECT_EQ(stream->RequestSample(nullptr), MF_E_SHUTDOWN);
+  EXPECT_EQ(stream->GetMediaSource(CComPtr<IMFMediaSource>().Receive()), MF_E_SHUTDOWN);
+  EXPECT_EQ(stream.Detach()->Release(), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,329 @@
+// The camera's Media Foundation source read by the platform's own source reader
+// (MFCreateSourceReaderFromMediaSource, a consumer written by nobody here) while the
+// reference producer runs as a process of its own on private channel names: RGB32 frames
+// are the producer's picture byte for byte and upright, NV12 frames are within rounding
+// of it, a size that needs a letterbox shows what the DirectShow camera shows at that
+// size, and without a producer the frames are the installed placeholder picture.
+#include <gtest/gtest.h>
+
+// mfreadwrite.h uses the sink interfaces of mfidl.h without including it.
+// clang-format off
+#include <mfapi.h>
+#include <mferror.h>
+#include <mfidl.h>
+#include <mfreadwrite.h>
+// clang-format on
+
+#include <libyuv/convert_argb.h>
+#include <libyuv/convert_from_argb.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "channel/file_mapping.h"
+#include "composer/image.h"
+#include "composer/letterbox.h"
+#include "framework/com_ptr.h"
+#include "mfsource/mf_media_source.h"
+#include "pipewire/raw_video.h"
+#include "platform/child_process.h"
+#include "platform/paths.h"
+#include "platform/wide_string.h"
+#include "support/channel_fixture.h"
+#include "support/test_pictures.h"
+#include "support/test_support.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using testing_support::CPicture;
+
+constexpr int kTimeoutMs = 60000;
+constexpr int kProducerWidth = 320;
+constexpr int kProducerHeight = 240;
+// Frames read before a test gives up on seeing the expected picture.
+constexpr int kMaxFrames = 40;
+
+// The answers of an asynchronous source reader, one at a time with a deadline.
+class CReaderCallback final : public IMFSourceReaderCallback {
+ public:
+  struct Answer {
+    HRESULT status = E_FAIL;
+    DWORD flags = 0;
+    CComPtr<IMFSample> sample;
+  };
+
+  static CComPtr<CReaderCallback> Create() { return CComPtr<CReaderCallback>(new CReaderCallback, kAdoptRef); }
+
+  std::optional<Answer> Next(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(m_lock);
+    if (!m_changed.wait_for(lock, timeout, [this] { return !m_answers.empty(); })) return std::nullopt;
+    Answer answer = std::move(m_answers.front());
+    m_answers.pop_front();
+    return answer;
+  }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_IMFSourceReaderCallback) {
+      *object = static_cast<IMFSourceReaderCallback*>(this);
+      AddRef();  // handed to the caller
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG refs = --m_refs;
+    if (refs == 0) delete this;
+    return refs;
+  }
+  HRESULT STDMETHODCALLTYPE OnReadSample(HRESULT status, DWORD /*streamIndex*/, DWORD flags, LONGLONG /*time*/,
+                                         IMFSample* sample) override {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_answers.push_back({status, flags, CComPtr<IMFSample>(sample, kAddRef)});
+    m_changed.notify_all();
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE OnFlush(DWORD /*streamIndex*/) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnEvent(DWORD /*streamIndex*/, IMFMediaEvent* /*event*/) override { return S_OK; }
+
+ private:
+  CReaderCallback() = default;
+  ~CReaderCallback() = default;
+
+  std::atomic<ULONG> m_refs{1};
+  std::mutex m_lock;
+  std::condition_variable m_changed;
+  std::deque<Answer> m_answers;
+};
+
+// A picture as a frame of the channel (BGR, rows padded to 4 bytes, bottom line first).
+std::vector<std::uint8_t> FrameFromPicture(const CPicture& picture) {
+  const std::size_t stride = testing_support::FrameStride(picture.width);
+  std::vector<std::uint8_t> frame(stride * picture.height);
+  for (int y = 0; y < picture.height; ++y) {
+    std::uint8_t* row = frame.data() + (picture.height - 1 - y) * stride;
+    for (int x = 0; x < picture.width; ++x) {
+      const std::uint8_t* rgb = picture.At(x, y);
+      row[3 * x] = rgb[2];
+      row[3 * x + 1] = rgb[1];
+      row[3 * x + 2] = rgb[0];
+    }
+  }
+  return frame;
+}
+
+// What the DirectShow camera shows of picture in a width x height frame: the letterbox
+// of the composer's own scaling, as a picture.
+CPicture Letterboxed(const CPicture& picture, int width, int height) {
+  std::vector<std::uint8_t> source = FrameFromPicture(picture);
+  const auto image = CImage::Wrap(source.data(), picture.width, picture.height, 8, 3, CImage::kBottomLeft, 4);
+  std::vector<std::uint8_t> frame(testing_support::FrameStride(width) * height);
+  EXPECT_TRUE(image && ScaleFrameLetterboxed(*image, frame.data(), width, height));
+  return testing_support::PictureFromFrame(frame.data(), frame.size(), width, height);
+}
+
+// The picture after a trip through NV12 (BT.601 limited range, 2x2 chroma): what an NV12
+// frame of it can at best give back.
+CPicture ThroughNv12(const CPicture& picture) {
+  const int w = picture.width, h = picture.height;
+  std::vector<std::uint8_t> argb(static_cast<std::size_t>(w) * h * 4);
+  std::vector<std::uint8_t> nv12(static_cast<std::size_t>(w) * h * 3 / 2);
+  EXPECT_EQ(libyuv::RAWToARGB(picture.rgb.data(), w * 3, argb.data(), w * 4, w, h), 0);
+  EXPECT_EQ(libyuv::ARGBToNV12(argb.data(), w * 4, nv12.data(), w, nv12.data() + static_cast<std::size_t>(w) * h, w,
+                               w, h),
+            0);
+  return testing_support::PictureFromRaw("NV12", w, h, nv12);
+}
+
+// The sample's one buffer, rows packed (the layout PictureFromRaw reads).
+std::vector<std::uint8_t> PackedFrame(IMFSample* sample, bool nv12, int width, int height) {
+  CComPtr<IMFMediaBuffer> buffer;
+  if (FAILED(sample->GetBufferByIndex(0, buffer.Receive()))) return {};
+  CComPtr<IMF2DBuffer> plane = buffer.As<IMF2DBuffer>(IID_IMF2DBuffer);
+  if (!plane) {
+    ADD_FAILURE() << "not a 2-D buffer";
+    return {};
+  }
+  BYTE* scanline0 = nullptr;
+  LONG pitch = 0;
+  if (FAILED(plane->Lock2D(&scanline0, &pitch))) return {};
+  EXPECT_GT(pitch, 0) << "rows top-down";
+  const std::size_t row = static_cast<std::size_t>(width) * (nv12 ? 1 : 4);
+  const int rows = nv12 ? height + height / 2 : height;
+  std::vector<std::uint8_t> packed(row * rows);
+  if (pitch > 0) {
+    for (int y = 0; y < rows; ++y) std::memcpy(packed.data() + y * row, scanline0 + static_cast<std::size_t>(y) * pitch, row);
+  }
+  plane->Unlock2D();
+  return packed;
+}
+
+struct ReadCase {
+  const char* name;
+  bool producer;
+  bool nv12;
+  int width, height;
+};
+
+class MfSourceReaderTest : public testing::TestWithParam<ReadCase> {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    ASSERT_EQ(MFStartup(MF_VERSION, MFSTARTUP_FULL), S_OK);
+  }
+  void TearDown() override {
+    if (m_producer.IsRunning()) m_producer.Kill();
+    int code = 0;
+    if (m_producer.IsRunning()) m_producer.Wait(std::chrono::milliseconds(kTimeoutMs), &code);
+    MFShutdown();
+    CoUninitialize();
+  }
+
+  // The producer with picture, waiting until its first frame is in the channel.
+  void StartProducer(const CPicture& picture) {
+    const std::filesystem::path png = std::filesystem::absolute(m_dir.Path() / "picture.png").make_preferred();
+    testing_support::WritePng(png, picture);
+    ASSERT_TRUE(m_producer.Start(AMBERLINE_PRODUCER_PATH,
+                                 {"--size", std::to_string(picture.width) + "x" + std::to_string(picture.height),
+                                  "--fps", "50", "--frames", "100000", "--image", platform::WideToUtf8(png.wstring())},
+                                 m_names.Environment()))
+        << m_producer.StartError();
+    CFileMapping consumer;
+    ASSERT_EQ(consumer.Init(false, nullptr), 0);
+    channel::FrameDescriptor d{};
+    ASSERT_TRUE(testing_support::WaitUntil(
+        [&] {
+          if (consumer.LockMediaSample(0, &d) != 0) return false;
+          consumer.UnlockMediaSample(0);
+          return true;
+        },
+        kTimeoutMs))
+        << "no frame from the producer";
+  }
+
+  testing_support::CChannelNamespace m_names;
+  testing_support::CTempDir m_dir;
+  CChildProcess m_producer;
+};
+
+TEST_P(MfSourceReaderTest, ReaderGetsThePictureTheCameraShowsAtTheChosenType) {
+  const ReadCase& c = GetParam();
+  const CPicture picture = testing_support::MakePicture(kProducerWidth, kProducerHeight, [](int x, int y) {
+    // Quadrants (a flip or mirror shows) with a bar of odd colours (swapped channels
+    // show); every edge on even coordinates, so that NV12's shared chroma loses nothing.
+    if (x >= 16 && x < 64 && y >= 8 && y < 24) return testing_support::Rgb{250, 120, 10};
+    return testing_support::Quadrant(x, y, kProducerWidth, kProducerHeight);
+  });
+  CPicture expected;
+  if (c.producer) {
+    ASSERT_NO_FATAL_FAILURE(StartProducer(picture));
+    expected = c.width == picture.width && c.height == picture.height ? picture
+                                                                       : Letterboxed(picture, c.width, c.height);
+  } else {
+    expected = testing_support::ExpectedPlaceholder(c.width, c.height);
+    ASSERT_FALSE(expected.rgb.empty()) << "the staged placeholder cannot be loaded";
+  }
+  if (c.nv12) expected = ThroughNv12(expected);
+
+  const std::wstring root =
+      testing_support::StagedModulePath().parent_path().parent_path().wstring() + platform::kPathSeparator;
+  CComPtr<CMfMediaSource> source;
+  ASSERT_EQ(CMfMediaSource::Create(root, source.Receive()), S_OK);
+  CComPtr<CReaderCallback> callback = CReaderCallback::Create();
+  CComPtr<IMFAttributes> attributes;
+  ASSERT_EQ(MFCreateAttributes(attributes.Receive(), 1), S_OK);
+  ASSERT_EQ(attributes->SetUnknown(MF_SOURCE_READER_ASYNC_CALLBACK, callback.Get()), S_OK);
+  CComPtr<IMFSourceReader> reader;
+  ASSERT_EQ(MFCreateSourceReaderFromMediaSource(static_cast<IMFMediaSource*>(source.Get()), attributes.Get(),
+                                                reader.Receive()),
+            S_OK);
+  attributes = nullptr;
+
+  // The reader offers the source's own types; the test picks one at 30 frames a second.
+  const GUID subtype = c.nv12 ? MFVideoFormat_NV12 : MFVideoFormat_RGB32;
+  CComPtr<IMFMediaType> chosen;
+  for (DWORD i = 0;; ++i) {
+    CComPtr<IMFMediaType> type;
+    if (FAILED(reader->GetNativeMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, i, type.Receive()))) break;
+    GUID s{};
+    UINT32 w = 0, h = 0, n = 0, d = 0;
+    type->GetGUID(MF_MT_SUBTYPE, &s);
+    MFGetAttributeSize(type.Get(), MF_MT_FRAME_SIZE, &w, &h);
+    MFGetAttributeRatio(type.Get(), MF_MT_FRAME_RATE, &n, &d);
+    if (s == subtype && static_cast<int>(w) == c.width && static_cast<int>(h) == c.height && n == 30 && d == 1) {
+      chosen = type;
+      break;
+    }
+  }
+  ASSERT_TRUE(chosen) << "the reader does not offer the type";
+  ASSERT_EQ(reader->SetCurrentMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, nullptr, chosen.Get()), S_OK);
+
+  std::string last = "no frame";
+  bool matched = false;
+  for (int frame = 0; frame < kMaxFrames && !matched; ++frame) {
+    ASSERT_EQ(reader->ReadSample(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 0, nullptr, nullptr, nullptr, nullptr), S_OK);
+    std::optional<CReaderCallback::Answer> answer = callback->Next(std::chrono::milliseconds(kTimeoutMs));
+    ASSERT_TRUE(answer) << "the reader gave no answer";
+    ASSERT_EQ(answer->status, S_OK) << std::hex << answer->status;
+    EXPECT_EQ(answer->flags & MF_SOURCE_READERF_ENDOFSTREAM, 0u) << "a camera's stream does not end";
+    if (!answer->sample) continue;  // a stream tick or a type change
+    const CPicture actual = testing_support::PictureFromRaw(
+        c.nv12 ? "NV12" : "BGRx", c.width, c.height, PackedFrame(answer->sample.Get(), c.nv12, c.width, c.height));
+    if (c.nv12) {
+      const testing_support::Deviation deviation = testing_support::LargestDeviation(actual, expected, 2);
+      matched = deviation.largest <= 2;
+      last = deviation.Describe();
+    } else {
+      last = testing_support::FirstDifference(actual, expected);
+      matched = last.empty();
+    }
+  }
+  EXPECT_TRUE(matched) << "last frame: " << last;
+
+  // The producer lists the reader's camera while it streams.
+  CFileMapping table;
+  ASSERT_EQ(table.Init(false, nullptr), 0);
+  std::vector<channel::ClientEntry> clients;
+  table.GetClientInfo(&clients);
+  ASSERT_EQ(clients.size(), 1u);
+  EXPECT_EQ(clients[0].Width, c.width);
+  EXPECT_EQ(clients[0].Height, c.height);
+
+  reader = nullptr;
+  const HRESULT shutdown = source->Shutdown();
+  EXPECT_TRUE(shutdown == S_OK || shutdown == MF_E_SHUTDOWN) << std::hex << shutdown;
+  clients.clear();
+  table.GetClientInfo(&clients);
+  EXPECT_TRUE(clients.empty());
+  // The reader lets go of the source once the source's queues released its requests.
+  EXPECT_TRUE(testing_support::WaitUntil(
+      [&] {
+        source->AddRef();
+        return source->Release() == 1;
+      },
+      kTimeoutMs))
+      << "the source is still held";
+  EXPECT_EQ(static_cast<IMFMediaSource*>(source.Detach())->Release(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pictures, MfSourceReaderTest,
+    testing::Values(ReadCase{"live_rgb32_own_size", true, false, kProducerWidth, kProducerHeight},
+                    ReadCase{"live_nv12_own_size", true, true, kProducerWidth, kProducerHeight},
+                    ReadCase{"live_rgb32_letterboxed", true, false, 1280, 720},
+                    ReadCase{"live_nv12_letterboxed", true, true, 1280, 720},
+                    ReadCase{"placeholder_rgb32", false, false, 640, 480},
+                    ReadCase{"placeholder_nv12", false, true, 640, 480}),
+    [](const testing::TestParamInfo<ReadCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
