@@ -75,6 +75,21 @@ class MfMediaSourceTest : public testing::Test {
     return type;
   }
 
+  // Starts the source at the given type and takes the stream from its MENewStream event;
+  // the source's MESourceStarted and the stream's MEStreamStarted are taken too.
+  static CComPtr<IMFMediaStream> StartStream(CMfMediaSource* source, DWORD typeIndex) {
+    CComPtr<IMFPresentationDescriptor> descriptor = DescriptorWithType(source, typeIndex);
+    if (!descriptor || StartAt(source, descriptor.Get()) != S_OK) return {};
+    CComPtr<IMFMediaEvent> newStream;
+    EXPECT_EQ(NextQueued(source, &newStream), static_cast<MediaEventType>(MENewStream));
+    CComPtr<IMFMediaStream> stream = StreamOf(newStream.Get());
+    EXPECT_EQ(NextQueued(source), static_cast<MediaEventType>(MESourceStarted));
+    if (stream) {
+      EXPECT_EQ(NextQueued(stream.Get()), static_cast<MediaEventType>(MEStreamStarted));
+    }
+    return stream;
+  }
+
   // The stream an MENewStream or MEUpdatedStream event carries.
   static CComPtr<IMFMediaStream> StreamOf(IMFMediaEvent* event) {
     PROPVARIANT value;
@@ -305,12 +320,9 @@ TEST_F(MfMediaSourceTest, ControlsAndServicesAreRefusedAndEverythingAnswersShutd
   EXPECT_EQ(services->GetService(MF_RATE_CONTROL_SERVICE, IID_IUnknown, &object), MF_E_UNSUPPORTED_SERVICE);
   EXPECT_EQ(object, nullptr);
 
+  CComPtr<IMFMediaStream> stream = StartStream(source.Get(), 0);
+  ASSERT_TRUE(stream);
   CComPtr<IMFPresentationDescriptor> descriptor = DescriptorWithType(source.Get(), 0);
-  ASSERT_EQ(StartAt(source.Get(), descriptor.Get()), S_OK);
-  CComPtr<IMFMediaEvent> newStream;
-  ASSERT_EQ(NextQueued(source.Get(), &newStream), static_cast<MediaEventType>(MENewStream));
-  CComPtr<IMFMediaStream> stream = StreamOf(newStream.Get());
-  newStream = nullptr;
   CComPtr<IMFMediaStream2> stream2 = stream.As<IMFMediaStream2>(__uuidof(IMFMediaStream2));
   ASSERT_TRUE(stream2);
 
@@ -351,13 +363,8 @@ TEST_F(MfMediaSourceTest, ControlsAndServicesAreRefusedAndEverythingAnswersShutd
 TEST_F(MfMediaSourceTest, RequestsAreAnsweredInOrderAtTheFrameRateWithTimeDurationAndToken) {
   CComPtr<CMfMediaSource> source = MakeSource();
   ASSERT_TRUE(source);
-  CComPtr<IMFPresentationDescriptor> descriptor = DescriptorWithType(source.Get(), 2);  // 640x480 NV12 15
-  ASSERT_EQ(StartAt(source.Get(), descriptor.Get()), S_OK);
-  CComPtr<IMFMediaEvent> newStream;
-  ASSERT_EQ(NextQueued(source.Get(), &newStream), static_cast<MediaEventType>(MENewStream));
-  CComPtr<IMFMediaStream> stream = StreamOf(newStream.Get());
-  newStream = nullptr;
-  ASSERT_EQ(NextQueued(stream.Get()), static_cast<MediaEventType>(MEStreamStarted));
+  CComPtr<IMFMediaStream> stream = StartStream(source.Get(), 2);  // 640x480 NV12 15
+  ASSERT_TRUE(stream);
 
   // A reader that asks for every frame at once: tokens are any objects of the caller's.
   constexpr int kFrames = 6;
@@ -419,14 +426,8 @@ TEST_F(MfMediaSourceTest, RequestsAreAnsweredInOrderAtTheFrameRateWithTimeDurati
 TEST_F(MfMediaSourceTest, ShutdownWhileARequestAndEventReadersWaitReturnsAndReleasesThem) {
   CComPtr<CMfMediaSource> source = MakeSource();
   ASSERT_TRUE(source);
-  CComPtr<IMFPresentationDescriptor> descriptor = DescriptorWithType(source.Get(), 11);  // 1280x720 RGB32 15
-  ASSERT_EQ(StartAt(source.Get(), descriptor.Get()), S_OK);
-  CComPtr<IMFMediaEvent> newStream;
-  ASSERT_EQ(NextQueued(source.Get(), &newStream), static_cast<MediaEventType>(MENewStream));
-  CComPtr<IMFMediaStream> stream = StreamOf(newStream.Get());
-  newStream = nullptr;
-  ASSERT_EQ(NextQueued(source.Get()), static_cast<MediaEventType>(MESourceStarted));
-  ASSERT_EQ(NextQueued(stream.Get()), static_cast<MediaEventType>(MEStreamStarted));
+  CComPtr<IMFMediaStream> stream = StartStream(source.Get(), 11);  // 1280x720 RGB32 15
+  ASSERT_TRUE(stream);
 
   // Readers blocked in GetEvent on both queues, and a request waiting for its deadline.
   auto blockedRead = [](IMFMediaEventGenerator* generator) {
@@ -452,12 +453,7 @@ TEST_F(MfMediaSourceTest, ShutdownWhileARequestAndEventReadersWaitReturnsAndRele
 TEST_F(MfMediaSourceTest, LastReleaseWithoutShutdownShutsDownFreesTheSourceAndWithdrawsTheClient) {
   CComPtr<CMfMediaSource> source = MakeSource();
   ASSERT_TRUE(source);
-  CComPtr<IMFPresentationDescriptor> descriptor = DescriptorWithType(source.Get(), 0);
-  ASSERT_EQ(StartAt(source.Get(), descriptor.Get()), S_OK);
-  CComPtr<IMFMediaEvent> newStream;
-  ASSERT_EQ(NextQueued(source.Get(), &newStream), static_cast<MediaEventType>(MENewStream));
-  CComPtr<IMFMediaStream> stream = StreamOf(newStream.Get());
-  newStream = nullptr;
+  CComPtr<IMFMediaStream> stream = StartStream(source.Get(), 0);
   ASSERT_TRUE(stream);
   // The stream's source is the source itself, and handing it out takes a reference.
   CComPtr<IMFMediaSource> same;
@@ -468,7 +464,6 @@ TEST_F(MfMediaSourceTest, LastReleaseWithoutShutdownShutsDownFreesTheSourceAndWi
   ASSERT_EQ(stream->RequestSample(nullptr), S_OK);
   ASSERT_EQ(stream->RequestSample(nullptr), S_OK);
   ASSERT_EQ(ClientEntries().size(), 1u);
-  descriptor = nullptr;
 
   // Events still queued (the stream in MENewStream's value, samples) keep nothing alive.
   std::future<ULONG> release =

@@ -189,7 +189,8 @@ class MfSourceReaderTest : public testing::TestWithParam<ReadCase> {
     CoUninitialize();
   }
 
-  // The producer with picture, waiting until its first frame is in the channel.
+  // The producer with picture, waiting until it has announced its size (which the source
+  // offers first); its frames follow.
   void StartProducer(const CPicture& picture) {
     const std::filesystem::path png = std::filesystem::absolute(m_dir.Path() / "picture.png").make_preferred();
     testing_support::WritePng(png, picture);
@@ -200,15 +201,9 @@ class MfSourceReaderTest : public testing::TestWithParam<ReadCase> {
         << m_producer.StartError();
     CFileMapping consumer;
     ASSERT_EQ(consumer.Init(false, nullptr), 0);
-    channel::FrameDescriptor d{};
-    ASSERT_TRUE(testing_support::WaitUntil(
-        [&] {
-          if (consumer.LockMediaSample(0, &d) != 0) return false;
-          consumer.UnlockMediaSample(0);
-          return true;
-        },
-        kTimeoutMs))
-        << "no frame from the producer";
+    const std::pair<std::int32_t, std::int32_t> size{picture.width, picture.height};
+    ASSERT_TRUE(testing_support::WaitUntil([&] { return consumer.GetServerResolution() == size; }, kTimeoutMs))
+        << "the producer did not announce its size";
   }
 
   testing_support::CChannelNamespace m_names;
