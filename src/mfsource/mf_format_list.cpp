@@ -5,6 +5,8 @@
 #include <array>
 #include <utility>
 
+#include "framework/com_ptr.h"
+
 namespace {
 
 constexpr std::int32_t kMaxSide = 16384;
@@ -54,8 +56,8 @@ HRESULT CreateMfMediaType(const MfFormat& format, IMFMediaType** type) {
   if (type == nullptr) return E_POINTER;
   *type = nullptr;
   if (!Fits(format)) return E_INVALIDARG;
-  IMFMediaType* made = nullptr;
-  HRESULT hr = MFCreateMediaType(&made);
+  CComPtr<IMFMediaType> made;
+  HRESULT hr = MFCreateMediaType(made.Receive());
   if (FAILED(hr)) return hr;
   const OutputPicture picture = MfOutputPicture(format, nullptr, 0);
   const auto sampleBytes = static_cast<UINT32>(PictureBytes(picture));
@@ -63,21 +65,18 @@ HRESULT CreateMfMediaType(const MfFormat& format, IMFMediaType** type) {
   if (SUCCEEDED(hr)) hr = made->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
   if (SUCCEEDED(hr)) hr = made->SetGUID(MF_MT_SUBTYPE, subtype);
   if (SUCCEEDED(hr)) {
-    hr = MFSetAttributeSize(made, MF_MT_FRAME_SIZE, static_cast<UINT32>(format.width),
+    hr = MFSetAttributeSize(made.Get(), MF_MT_FRAME_SIZE, static_cast<UINT32>(format.width),
                             static_cast<UINT32>(format.height));
   }
-  if (SUCCEEDED(hr)) hr = MFSetAttributeRatio(made, MF_MT_FRAME_RATE, format.framesPerSecond, 1);
-  if (SUCCEEDED(hr)) hr = MFSetAttributeRatio(made, MF_MT_PIXEL_ASPECT_RATIO, 1, 1);
+  if (SUCCEEDED(hr)) hr = MFSetAttributeRatio(made.Get(), MF_MT_FRAME_RATE, format.framesPerSecond, 1);
+  if (SUCCEEDED(hr)) hr = MFSetAttributeRatio(made.Get(), MF_MT_PIXEL_ASPECT_RATIO, 1, 1);
   if (SUCCEEDED(hr)) hr = made->SetUINT32(MF_MT_INTERLACE_MODE, MFVideoInterlace_Progressive);
   if (SUCCEEDED(hr)) hr = made->SetUINT32(MF_MT_ALL_SAMPLES_INDEPENDENT, TRUE);
   if (SUCCEEDED(hr)) hr = made->SetUINT32(MF_MT_FIXED_SIZE_SAMPLES, TRUE);
   if (SUCCEEDED(hr)) hr = made->SetUINT32(MF_MT_SAMPLE_SIZE, sampleBytes);
   if (SUCCEEDED(hr)) hr = made->SetUINT32(MF_MT_DEFAULT_STRIDE, static_cast<UINT32>(picture.stride));
-  if (FAILED(hr)) {
-    made->Release();
-    return hr;
-  }
-  *type = made;
+  if (FAILED(hr)) return hr;
+  *type = made.Detach();
   return S_OK;
 }
 

@@ -261,7 +261,7 @@ HRESULT CMfMediaSource::Start(IMFPresentationDescriptor* descriptor, const GUID*
   startTime.hVal.QuadPart = MFGetSystemTime();
   if (selected) {
     const bool changed = !SameFormat(format, m_format);
-    // A new format is a new entry in the client table (its size is part of it).
+    // A new format is a new entry in the client table (an entry carries its size).
     if (changed && m_streamRunning) StopStreamLocked();
     m_format = format;
     hr = m_queue->QueueEventParamUnk(m_streamAnnounced ? MEUpdatedStream : MENewStream, GUID_NULL, S_OK,
