@@ -29,8 +29,13 @@ constexpr auto kDeadline = 60s;
 // Media Foundation started for one test, channel names of its own.
 class MfMediaSourceTest : public testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(MFStartup(MF_VERSION, MFSTARTUP_LITE), S_OK); }
-  void TearDown() override { MFShutdown(); }
+  void SetUp() override {
+    m_started = MFStartup(MF_VERSION, MFSTARTUP_LITE);
+    ASSERT_EQ(m_started, S_OK);
+  }
+  void TearDown() override {
+    if (SUCCEEDED(m_started)) MFShutdown();
+  }
 
   CComPtr<CMfMediaSource> MakeSource() {
     CComPtr<CMfMediaSource> source;
@@ -111,6 +116,7 @@ class MfMediaSourceTest : public testing::Test {
     return clients;
   }
 
+  HRESULT m_started = E_FAIL;
   testing_support::CChannelNamespace m_names;
 };
 

@@ -178,15 +178,17 @@ struct ReadCase {
 class MfSourceReaderTest : public testing::TestWithParam<ReadCase> {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
-    ASSERT_EQ(MFStartup(MF_VERSION, MFSTARTUP_FULL), S_OK);
+    m_init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    ASSERT_TRUE(SUCCEEDED(m_init)) << std::hex << m_init;
+    m_started = MFStartup(MF_VERSION, MFSTARTUP_FULL);
+    ASSERT_EQ(m_started, S_OK);
   }
   void TearDown() override {
     if (m_producer.IsRunning()) m_producer.Kill();
     int code = 0;
     if (m_producer.IsRunning()) m_producer.Wait(std::chrono::milliseconds(kTimeoutMs), &code);
-    MFShutdown();
-    CoUninitialize();
+    if (SUCCEEDED(m_started)) MFShutdown();
+    if (SUCCEEDED(m_init)) CoUninitialize();
   }
 
   // The producer with picture, waiting until it has announced its size (which the source
@@ -206,6 +208,8 @@ class MfSourceReaderTest : public testing::TestWithParam<ReadCase> {
         << "the producer did not announce its size";
   }
 
+  HRESULT m_init = E_FAIL;
+  HRESULT m_started = E_FAIL;
   testing_support::CChannelNamespace m_names;
   testing_support::CTempDir m_dir;
   CChildProcess m_producer;
