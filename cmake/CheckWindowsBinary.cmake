@@ -33,7 +33,7 @@ endif()
 # system's API sets.
 set(systemDlls kernel32.dll user32.dll gdi32.dll advapi32.dll ole32.dll oleaut32.dll shell32.dll
     shlwapi.dll msvcrt.dll ws2_32.dll rpcrt4.dll bcrypt.dll comctl32.dll comdlg32.dll version.dll
-    winmm.dll crypt32.dll secur32.dll ntdll.dll quartz.dll)
+    winmm.dll crypt32.dll secur32.dll ntdll.dll quartz.dll mfplat.dll mf.dll)
 string(REGEX MATCHALL "DLL Name: [^\n]+" importLines "${dump}")
 set(imports "")
 foreach(line IN LISTS importLines)
