@@ -77,7 +77,7 @@ class CMfActivate final : public IMFActivate, public CUnknown {
 
  private:
   CMfActivate(IUnknown* pUnkOuter, CComPtr<IMFAttributes> store);
-  // Copies every item of the activate's store into the source's own store, keeping what
+  // Copies every attribute of the activate's store into the source's own store, keeping what
   // the source already holds under other keys.
   HRESULT CopyAttributesTo(IMFMediaSource* source);
 
