@@ -34,7 +34,7 @@ endif()
 # since Windows 7 (the N editions get them with the Media Feature Pack).
 set(systemDlls kernel32.dll user32.dll gdi32.dll advapi32.dll ole32.dll oleaut32.dll shell32.dll
     shlwapi.dll msvcrt.dll ws2_32.dll rpcrt4.dll bcrypt.dll comctl32.dll comdlg32.dll version.dll
-    winmm.dll crypt32.dll secur32.dll ntdll.dll quartz.dll mfplat.dll mfreadwrite.dll)
+    winmm.dll crypt32.dll secur32.dll ntdll.dll quartz.dll mfplat.dll mf.dll mfreadwrite.dll)
 string(REGEX MATCHALL "DLL Name: [^\n]+" importLines "${dump}")
 set(imports "")
 foreach(line IN LISTS importLines)

@@ -1,5 +1,8 @@
 #include "identity/camera_identity.h"
 
+#include <utility>
+#include <vector>
+
 #include "diagnostics/log_file.h"
 #include "platform/guid.h"
 #include "platform/reg_key.h"
@@ -13,6 +16,7 @@ const CLSID* g_pFilterClsid = nullptr;
 bool g_bCustomSourceFound = false;
 
 const CLSID CLSID_Amberline = {0x5E0B7A21, 0x93C4, 0x4D6F, {0xA1, 0xE8, 0x27, 0xC3, 0xB9, 0x4D, 0x0F, 0x6A}};
+const CLSID CLSID_AmberlineMf = {0x9C3E6B14, 0x2F7A, 0x4E85, {0xB0, 0xD1, 0x6A, 0x4F, 0x8C, 0x2E, 0x7B, 0x39}};
 
 namespace {
 
@@ -37,8 +41,24 @@ std::wstring ReadStringValue(const CRegKey& key, const wchar_t* name) {
 
 }  // namespace
 
-CameraIdentity LookUpCameraIdentity(const std::wstring& modulePath) {
-  CameraIdentity identity{kBuiltInFilterName, CLSID_Amberline, false};
+namespace {
+
+// What one module copy looks for in the custom-source list.
+struct ClassChoice {
+  std::vector<std::wstring> paths;  // an entry whose "Path" names one of these matches
+  const wchar_t* clsidValue;        // the value that names the class
+  CLSID builtIn;                    // the class without a usable entry
+  bool mediaFoundation;             // the class must differ from every DirectShow class
+};
+
+bool UsableMfClass(const CLSID& clsid, const std::wstring& entryClsid) {
+  if (clsid == CLSID_Amberline || clsid == CLSID_AmberlineMf) return false;
+  CLSID filterClass{};
+  return platform::UuidFromString(entryClsid.c_str(), &filterClass) != ERROR_SUCCESS || !(clsid == filterClass);
+}
+
+CameraIdentity LookUp(const ClassChoice& choice) {
+  CameraIdentity identity{kBuiltInFilterName, choice.builtIn, false};
 
   CRegKey list;
   if (list.Open(HKEY_LOCAL_MACHINE, kCustomSourceListKey, KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS) !=
@@ -58,23 +78,39 @@ CameraIdentity LookUpCameraIdentity(const std::wstring& modulePath) {
     if (entry.Open(list, subKeyName, KEY_QUERY_VALUE) != ERROR_SUCCESS) continue;
     const std::wstring entryName = ReadStringValue(entry, nullptr);
     const std::wstring entryPath = ReadStringValue(entry, L"Path");
-    const std::wstring entryClsid = ReadStringValue(entry, L"CLSID");
     g_Log.Write(0, L"Found entry name = %s, path = %s\n", entryName.c_str(), entryPath.c_str());
 
-    if (platform::CompareNoCase(modulePath.c_str(), entryPath.c_str()) == 0) {
-      g_Log.Write(0, L"Found my module name in the list of custom sources!\n");
-      identity.name = entryName;
-      identity.customSourceFound = true;
-      if (platform::UuidFromString(entryClsid.c_str(), &identity.clsid) != ERROR_SUCCESS) {
-        identity.clsid = CLSID_Amberline;
-        identity.unparsableClsidEntry = subKeyName;
-        g_Log.Write(0, L"CLSID value \"%s\" is not a class identifier; the built-in one is used.\n",
-                    entryClsid.c_str());
-      }
-      break;
+    bool matches = false;
+    for (const std::wstring& path : choice.paths) matches = matches || platform::CompareNoCase(path.c_str(), entryPath.c_str()) == 0;
+    if (!matches) continue;
+    g_Log.Write(0, L"Found my module name in the list of custom sources!\n");
+    identity.name = entryName;
+    identity.customSourceFound = true;
+    const std::wstring entryClsid = ReadStringValue(entry, choice.clsidValue);
+    bool usable = platform::UuidFromString(entryClsid.c_str(), &identity.clsid) == ERROR_SUCCESS;
+    if (usable && choice.mediaFoundation) usable = UsableMfClass(identity.clsid, ReadStringValue(entry, L"CLSID"));
+    if (!usable) {
+      identity.clsid = choice.builtIn;
+      identity.unparsableClsidEntry = subKeyName;
+      g_Log.Write(0, L"%s value \"%s\" is not a class identifier%s; the built-in one is used.\n", choice.clsidValue,
+                  entryClsid.c_str(), choice.mediaFoundation ? L" of its own" : L"");
     }
+    break;
   }
   return identity;
+}
+
+}  // namespace
+
+CameraIdentity LookUpCameraIdentity(const std::wstring& modulePath) {
+  return LookUp(ClassChoice{{modulePath}, L"CLSID", CLSID_Amberline, false});
+}
+
+CameraIdentity LookUpMfCameraIdentity(const std::wstring& mfModulePath) {
+  std::vector<std::wstring> paths{mfModulePath};
+  const std::size_t slash = mfModulePath.find_last_of(L"\\/");
+  if (slash != std::wstring::npos) paths.push_back(mfModulePath.substr(0, slash + 1) + kFilterModuleFileName);
+  return LookUp(ClassChoice{std::move(paths), L"MFCLSID", CLSID_AmberlineMf, true});
 }
 
 void SetCameraIdentity(const CameraIdentity& identity) {
@@ -82,11 +118,11 @@ void SetCameraIdentity(const CameraIdentity& identity) {
   platform::CopyTruncated(g_unparsableClsidEntry, kSubKeyNameChars, identity.unparsableClsidEntry.c_str());
   platform::CopyTruncated(g_FilterName, sizeof g_FilterName / sizeof g_FilterName[0], identity.name.c_str());
   g_pFilterName = g_FilterName;
-  if (identity.customSourceFound) {
+  if (identity.clsid == CLSID_Amberline) {
+    g_pFilterClsid = &CLSID_Amberline;
+  } else {
     g_customSourceClsid = identity.clsid;
     g_pFilterClsid = &g_customSourceClsid;
-  } else {
-    g_pFilterClsid = &CLSID_Amberline;
   }
 }
 

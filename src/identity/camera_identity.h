@@ -35,6 +35,11 @@ extern bool g_bCustomSourceFound;
 // {5E0B7A21-93C4-4D6F-A1E8-27C3B94D0F6A}
 extern const CLSID CLSID_Amberline;
 inline constexpr const wchar_t* kBuiltInFilterName = L"Trelvox Amberline";
+// The Media Foundation camera's own class (amberline-mf.dll), never the filter's.
+// {9C3E6B14-2F7A-4E85-B0D1-6A4F8C2E7B39}
+extern const CLSID CLSID_AmberlineMf;
+// The DirectShow module's file name; the Media Foundation module sits beside it.
+inline constexpr const wchar_t* kFilterModuleFileName = L"amberline.dll";
 
 struct CameraIdentity {
   std::wstring name;
@@ -51,7 +56,20 @@ struct CameraIdentity {
 // take over the built-in camera's class), see UnparsableClsidEntry.
 CameraIdentity LookUpCameraIdentity(const std::wstring& modulePath);
 
-// Fixes the identity globals (and so the class factory's template) for the process.
+// The identity of the Media Foundation module at mfModulePath (amberline-mf.dll). One
+// custom-source entry describes one installed camera for both front ends: the entry whose
+// "Path" names this file, or the DirectShow module beside it (kFilterModuleFileName in the
+// same folder), gives the name, and its "MFCLSID" value (without braces) the class.
+// Without a matching entry: the built-in name and CLSID_AmberlineMf. A matching entry whose
+// "MFCLSID" is missing, does not parse, or names a class the cameras already use (either
+// built-in class, or the entry's own "CLSID") keeps its name, runs under CLSID_AmberlineMf
+// and sets unparsableClsidEntry, so that the copy never registers over the built-in
+// camera's class. Writes the same identity lines to g_Log as LookUpCameraIdentity.
+CameraIdentity LookUpMfCameraIdentity(const std::wstring& mfModulePath);
+
+// Fixes the identity globals (and so the class factory's template) for the process. In
+// the Media Foundation module they hold that module's identity (g_pFilterClsid is then
+// its CLSID_AmberlineMf or "MFCLSID" class).
 void SetCameraIdentity(const CameraIdentity& identity);
 
 // The subkey of the custom-source entry that named this copy with a "CLSID" value that is

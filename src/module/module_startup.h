@@ -8,6 +8,16 @@
 // Runs on the loading thread under the loader lock.
 #pragma once
 
+#include <string>
+
+#include "framework/factory_template.h"
+#include "identity/camera_identity.h"
 #include "platform/windows_types.h"
 
 BOOL ModuleMain(HINSTANCE hModule, DWORD reason, void* reserved);
+
+// The same start-up for a module of another front end: lookUp settles its identity from
+// its path (builtInClsid when start-up could not run), and the identity goes into the
+// first entry of its own template table.
+BOOL StartModuleWith(HINSTANCE hModule, DWORD reason, void* reserved, CameraIdentity (*lookUp)(const std::wstring&),
+                     const CLSID& builtInClsid, CFactoryTemplate* templates, int templateCount);

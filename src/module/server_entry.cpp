@@ -13,13 +13,18 @@
 #include "platform/dshow_types.h"
 
 HRESULT GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
+  return GetClassObjectFrom(g_Templates, g_cTemplates, rclsid, riid, ppv);
+}
+
+HRESULT GetClassObjectFrom(const CFactoryTemplate* templates, int templateCount, REFCLSID rclsid, REFIID riid,
+                           void** ppv) {
   // A null out-pointer is refused rather than written through.
   if (ppv == nullptr) return E_POINTER;
   *ppv = nullptr;
   if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IClassFactory)) return E_NOINTERFACE;
-  for (int i = 0; i < g_cTemplates; ++i) {
-    if (!g_Templates[i].IsClassID(rclsid)) continue;
-    auto* factory = new (std::nothrow) CClassFactory(&g_Templates[i]);
+  for (int i = 0; i < templateCount; ++i) {
+    if (!templates[i].IsClassID(rclsid)) continue;
+    auto* factory = new (std::nothrow) CClassFactory(&templates[i]);
     if (factory == nullptr) return E_OUTOFMEMORY;
     factory->AddRef();  // The caller's reference (GetClassObject hands one over).
     *ppv = static_cast<IClassFactory*>(factory);

@@ -22,8 +22,13 @@ std::wstring ClassKeyName(REFCLSID clsid) { return L"CLSID\\" + platform::GuidTo
 
 HRESULT WriteServerKeys(REFCLSID clsid, const WCHAR* name, const std::wstring& path, const WCHAR* threadingModel,
                         const WCHAR* serverKey) {
+  return WriteServerKeys(HKEY_CLASSES_ROOT, ClassKeyName(clsid), name, path, threadingModel, serverKey);
+}
+
+HRESULT WriteServerKeys(HKEY root, const std::wstring& classKeyName, const WCHAR* name, const std::wstring& path,
+                        const WCHAR* threadingModel, const WCHAR* serverKey) {
   CRegKey classKey;
-  LONG error = classKey.Create(HKEY_CLASSES_ROOT, ClassKeyName(clsid).c_str(), KEY_WRITE);
+  LONG error = classKey.Create(root, classKeyName.c_str(), KEY_WRITE);
   if (error != ERROR_SUCCESS) return FromWin32(error);
   error = classKey.SetString(nullptr, name != nullptr ? name : L"");
   if (error != ERROR_SUCCESS) return FromWin32(error);

@@ -27,6 +27,10 @@ HRESULT RegisterModuleServer(bool bRegister);
 // subkey serverKey with default value path and "ThreadingModel" = threadingModel.
 HRESULT WriteServerKeys(REFCLSID clsid, const WCHAR* name, const std::wstring& path, const WCHAR* threadingModel,
                         const WCHAR* serverKey);
+// The same for the class key classKey below root (for a machine-wide class that services
+// must see: HKEY_LOCAL_MACHINE, "Software\Classes\CLSID\{…}").
+HRESULT WriteServerKeys(HKEY root, const std::wstring& classKey, const WCHAR* name, const std::wstring& path,
+                        const WCHAR* threadingModel, const WCHAR* serverKey);
 
 // Deletes name below parent with everything under it. E_FAIL for an empty name; S_OK
 // when there is nothing to delete.

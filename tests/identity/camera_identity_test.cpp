@@ -5,6 +5,7 @@
 #include <regex>
 
 #include "platform/guid.h"
+#include "platform/reg_key.h"
 #include "support/log_capture.h"
 #include "support/registry_fixture.h"
 
@@ -112,6 +113,44 @@ TEST_F(CameraIdentityTest, ValuesOfTheWrongTypeCompareAsEmpty) {
       Entry("Next", "Next Cam", "/opt/Trelvox/Bin/amberline.so"));
   EXPECT_EQ(id.name, L"Next Cam");
   EXPECT_NE(log.Messages().find("Found entry name = , path = \n"), std::string::npos);
+}
+
+// The Media Foundation module of an installation: one entry describes the camera for both
+// front ends, matched by either module's path; its class is the entry's "MFCLSID" alone.
+TEST_F(CameraIdentityTest, MfModuleTakesTheEntryOfItsInstallationAndOnlyAClassOfItsOwn) {
+  const std::wstring mfModule = L"/opt/Trelvox/Bin/amberline-mf.dll";
+  const CLSID kMf = {0x66666666, 0x2222, 0x3333, {0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55}};
+  const auto entry = [](const std::string& path, const std::string& mfClsid) {
+    return Entry("Cam", "Studio Cam", path) + (mfClsid.empty() ? "" : "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Trelvox\\Amberline\\Cam]\n\"MFCLSID\"=\"" + mfClsid + "\"\n\n");
+  };
+  struct Case {
+    std::string path, mfClsid;
+    bool found;
+    CLSID clsid;
+    bool unusable;
+  };
+  const Case cases[] = {
+      {"/opt/Trelvox/Bin/AMBERLINE.dll", "66666666-2222-3333-4444-555555555555", true, kMf, false},
+      {"/opt/Trelvox/Bin/amberline-mf.dll", "66666666-2222-3333-4444-555555555555", true, kMf, false},
+      {"/opt/Other/Bin/amberline.dll", "66666666-2222-3333-4444-555555555555", false, CLSID_AmberlineMf, false},
+      {"/opt/Trelvox/Bin/amberline.dll", "", true, CLSID_AmberlineMf, true},
+      {"/opt/Trelvox/Bin/amberline.dll", "{66666666-2222-3333-4444-555555555555}", true, CLSID_AmberlineMf, true},
+      {"/opt/Trelvox/Bin/amberline.dll", "11111111-2222-3333-4444-555555555555", true, CLSID_AmberlineMf, true},
+      {"/opt/Trelvox/Bin/amberline.dll", "5E0B7A21-93C4-4D6F-A1E8-27C3B94D0F6A", true, CLSID_AmberlineMf, true},
+      {"/opt/Trelvox/Bin/amberline.dll", "9C3E6B14-2F7A-4E85-B0D1-6A4F8C2E7B39", true, CLSID_AmberlineMf, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path + " MFCLSID=" + c.mfClsid);
+    CRegKey list;
+    if (list.Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Trelvox\\Amberline", KEY_ALL_ACCESS) == ERROR_SUCCESS)
+      list.DeleteTree(L"Cam");
+    sandbox.WriteHive("HKEY_LOCAL_MACHINE", entry(c.path, c.mfClsid));
+    const CameraIdentity id = LookUpMfCameraIdentity(mfModule);
+    EXPECT_EQ(id.customSourceFound, c.found);
+    EXPECT_EQ(id.name, c.found ? L"Studio Cam" : L"Trelvox Amberline");
+    EXPECT_EQ(id.clsid, c.clsid);
+    EXPECT_EQ(id.unparsableClsidEntry, c.unusable ? L"Cam" : L"");
+  }
 }
 
 TEST(CameraIdentityGlobalsTest, SetIdentityFixesNameAndClassIdForTheProcess) {

@@ -1,0 +1,76 @@
+#include "vcam_options.h"
+
+const char* const kVcamUsage =
+    "usage: amberline-vcam [--module <amberline-mf.dll>] <job> [--all-users]\n"
+    "jobs:\n"
+    "  --install   register the camera with Windows 11's frame server for good (it stays across\n"
+    "              sign-outs and restarts); registers the module's class first when needed\n"
+    "  --remove    remove the camera registered by --install\n"
+    "  --run       keep a camera only while this program runs (until Ctrl+C), then remove it\n"
+    "  --list      the video capture devices Media Foundation lists now (virtual cameras among\n"
+    "              them, with the name Windows gives them) and whether this camera's class is\n"
+    "              registered\n"
+    "  --check     what the frame server needs: the module's folder readable by LOCAL SERVICE,\n"
+    "              and a module that needs no MinGW runtime DLL\n"
+    "  --help      this text\n"
+    "--all-users   (with --install, --remove, --run) one camera for every user of the computer;\n"
+    "              needs a command prompt started as administrator. Default: the current user.\n"
+    "--module      the Media Foundation module; default: amberline-mf.dll beside this program.\n"
+    "Exit status: 0 success, 1 failure (with a message), 2 a wrong command line, 3 this Windows\n"
+    "has no virtual cameras (before Windows 11): the camera still works for DirectShow\n"
+    "applications through amberline.dll.\n";
+
+namespace {
+
+VcamJob JobOf(const std::string& argument) {
+  if (argument == "--install") return VcamJob::kInstall;
+  if (argument == "--remove") return VcamJob::kRemove;
+  if (argument == "--run") return VcamJob::kRun;
+  if (argument == "--list") return VcamJob::kList;
+  if (argument == "--check") return VcamJob::kCheck;
+  if (argument == "--help" || argument == "-h" || argument == "/?") return VcamJob::kHelp;
+  return VcamJob::kNone;
+}
+
+}  // namespace
+
+bool ParseVcamOptions(const std::vector<std::string>& arguments, VcamOptions* options, std::string* problem) {
+  *options = VcamOptions{};
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    const VcamJob job = JobOf(argument);
+    if (job == VcamJob::kHelp) {
+      options->job = job;
+      return true;
+    }
+    if (job != VcamJob::kNone) {
+      if (options->job != VcamJob::kNone) {
+        *problem = "one job at a time (" + argument + " after another job)";
+        return false;
+      }
+      options->job = job;
+    } else if (argument == "--all-users") {
+      options->allUsers = true;
+    } else if (argument == "--module") {
+      if (i + 1 >= arguments.size() || arguments[i + 1].empty()) {
+        *problem = "--module needs the path of amberline-mf.dll";
+        return false;
+      }
+      options->module = arguments[++i];
+    } else {
+      *problem = "unexpected argument: " + argument;
+      return false;
+    }
+  }
+  if (options->job == VcamJob::kNone) {
+    *problem = "no job given";
+    return false;
+  }
+  const bool makesCamera =
+      options->job == VcamJob::kInstall || options->job == VcamJob::kRemove || options->job == VcamJob::kRun;
+  if (options->allUsers && !makesCamera) {
+    *problem = "--all-users goes with --install, --remove or --run";
+    return false;
+  }
+  return true;
+}
