@@ -296,11 +296,13 @@ HRESULT CMfMediaSource::Start(IMFPresentationDescriptor* descriptor, const GUID*
 }
 
 HRESULT CMfMediaSource::Stop() {
+  std::vector<CComPtr<IUnknown>> spent;  // released after the lock, on this thread
   CLockHolder<CLock> hold(m_lock);
   if (m_state == State::kShutdown) return MF_E_SHUTDOWN;
   HRESULT hr = S_OK;
   if (m_streamRunning) {
     StopStreamLocked();
+    spent = TakeSpentTokensLocked();
     hr = m_stream->Post(MEStreamStopped, S_OK, nullptr);
   }
   m_state = State::kStopped;
@@ -316,10 +318,12 @@ HRESULT CMfMediaSource::Pause() {
 
 HRESULT CMfMediaSource::Shutdown() {
   std::thread delivery;
+  std::vector<CComPtr<IUnknown>> spent;
   {
     CLockHolder<CLock> hold(m_lock);
     if (m_state == State::kShutdown) return MF_E_SHUTDOWN;
     delivery = ShutdownLocked();
+    spent = TakeSpentTokensLocked();
   }
   JoinDelivery(std::move(delivery));
   return S_OK;
@@ -337,14 +341,41 @@ void CMfMediaSource::RunStreamLocked() {
 void CMfMediaSource::StopStreamLocked() {
   m_composer.Withdraw();
   m_streamRunning = false;
-  m_requests.clear();
+  while (!m_requests.empty()) {
+    KeepSpentTokenLocked(std::move(m_requests.front()));
+    m_requests.pop_front();
+  }
   m_due.reset();
+}
+
+void CMfMediaSource::KeepSpentTokenLocked(CComPtr<IUnknown> token) {
+  if (!token) return;
+  try {
+    m_spentTokens.push_back(std::move(token));
+  } catch (...) {
+    // Out of memory: the token goes now, with the lock let go for its release (a token's
+    // release may call back into this source). The lock is taken again before returning,
+    // so the caller's holder stays balanced.
+    m_lock.unlock();
+    token = nullptr;
+    m_lock.lock();
+  }
+}
+
+std::vector<CComPtr<IUnknown>> CMfMediaSource::TakeSpentTokensLocked() {
+  std::vector<CComPtr<IUnknown>> spent;
+  spent.swap(m_spentTokens);
+  return spent;
 }
 
 // ---- the stream's state and requests ----
 
 HRESULT CMfMediaSource::RequestSample(IUnknown* token) {
+  // Declared before the lock holder: the tokens answered since the last request are
+  // released on this (the caller's) thread once the lock is let go.
+  std::vector<CComPtr<IUnknown>> spent;
   CLockHolder<CLock> hold(m_lock);
+  spent = TakeSpentTokensLocked();
   if (m_state == State::kShutdown) return MF_E_SHUTDOWN;
   if (!m_streamRunning) return MF_E_MEDIA_SOURCE_WRONGSTATE;
   if (m_requests.size() >= kMaxPendingRequests) return MF_E_NOTACCEPTING;
@@ -358,12 +389,14 @@ HRESULT CMfMediaSource::RequestSample(IUnknown* token) {
 }
 
 HRESULT CMfMediaSource::SetStreamState(MF_STREAM_STATE state) {
+  std::vector<CComPtr<IUnknown>> spent;  // released after the lock, on this thread
   CLockHolder<CLock> hold(m_lock);
   if (m_state == State::kShutdown) return MF_E_SHUTDOWN;
   switch (state) {
     case MF_STREAM_STATE_STOPPED:
       if (m_streamRunning) {
         StopStreamLocked();
+        spent = TakeSpentTokensLocked();
         m_wake.notify_all();
         return m_stream->Post(MEStreamStopped, S_OK, nullptr);
       }
@@ -476,10 +509,7 @@ void CMfMediaSource::DeliveryLoop() {
     m_requests.pop_front();
     const HRESULT hr = DeliverLocked(token.Get());
     if (FAILED(hr) && hr != MF_E_SHUTDOWN) m_stream->Post(MEError, hr, nullptr);
-    // The token is the caller's object: its release runs outside the lock.
-    lock.unlock();
-    token = nullptr;
-    lock.lock();
+    KeepSpentTokenLocked(std::move(token));
   }
 }
 

@@ -60,6 +60,7 @@
 #include "composer/frame_composer.h"
 #include "composer/stream_images.h"
 #include "filter/frame_pacer.h"
+#include "framework/base_object.h"
 #include "framework/com_ptr.h"
 #include "mfsource/mf_format_list.h"
 #include "platform/annotated_lock.h"
@@ -132,11 +133,20 @@ class CMfMediaSource final : public IMFMediaSourceEx, public IMFGetService, publ
   // Runs or stops the stream: the client entry, pending requests and the pacing.
   void RunStreamLocked() REQUIRES(m_lock);
   void StopStreamLocked() REQUIRES(m_lock);
+  // A token the source is done with (answered, or dropped by Stop) is kept until a
+  // caller's thread takes it with TakeSpentTokensLocked and releases it outside the lock:
+  // the delivery thread never runs the caller's last Release of a token, which could end
+  // this source under it.
+  void KeepSpentTokenLocked(CComPtr<IUnknown> token) REQUIRES(m_lock);
+  std::vector<CComPtr<IUnknown>> TakeSpentTokensLocked() REQUIRES(m_lock);
   // The delivery thread: answers the pending requests at their frame deadlines.
   void DeliveryLoop();
   HRESULT DeliverLocked(IUnknown* token) REQUIRES(m_lock);
   HRESULT MakeSample(IUnknown* token, IMFSample** sample) REQUIRES(m_lock);
 
+  // Counts this object among the module's live ones, so the module is not unloaded while a
+  // host still holds it (a host may keep the source and drop the activation object).
+  CBaseObject m_liveObject{L"CMfMediaSource"};
   std::atomic<ULONG> m_refs{1};
   CLock m_lock;
   std::condition_variable_any m_wake;  // state, requests or format changed
@@ -153,6 +163,7 @@ class CMfMediaSource final : public IMFMediaSourceEx, public IMFGetService, publ
   bool m_streamAnnounced GUARDED_BY(m_lock) = false;  // MENewStream was sent
   bool m_streamRunning GUARDED_BY(m_lock) = false;
   std::deque<CComPtr<IUnknown>> m_requests GUARDED_BY(m_lock);  // tokens; null ones too
+  std::vector<CComPtr<IUnknown>> m_spentTokens GUARDED_BY(m_lock);
   CFramePacer m_pacer GUARDED_BY(m_lock);
   std::optional<CFramePacer::Clock::time_point> m_due GUARDED_BY(m_lock);  // of the first request
   std::thread m_delivery GUARDED_BY(m_lock);

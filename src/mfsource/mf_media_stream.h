@@ -20,6 +20,7 @@
 
 #include <atomic>
 
+#include "framework/base_object.h"
 #include "framework/com_ptr.h"
 #include "platform/annotated_lock.h"
 #include "platform/mf_virtual_camera.h"
@@ -61,6 +62,9 @@ class CMfMediaStream final : public IMFMediaStream2 {
   // The source with a reference of the caller's, or empty when it shut down or is going.
   CComPtr<CMfMediaSource> Source();
 
+  // Counts this object among the module's live ones, so the module is not unloaded while a
+  // host still holds it (a host may keep the source and drop the activation object).
+  CBaseObject m_liveObject{L"CMfMediaStream"};
   std::atomic<ULONG> m_refs{1};
   const CComPtr<IMFStreamDescriptor> m_descriptor;
   const CComPtr<IMFMediaEventQueue> m_queue;
