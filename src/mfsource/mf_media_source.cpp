@@ -56,6 +56,34 @@ bool SameFormat(const MfFormat& a, const MfFormat& b) {
          a.framesPerSecond == b.framesPerSecond;
 }
 
+// Whether the one stream of a presentation descriptor handed to Start is selected, and the
+// format of its current media type. E_INVALIDARG for another number of streams,
+// MF_E_INVALIDSTREAMNUMBER for a stream this source does not have.
+HRESULT ReadStartSelection(IMFPresentationDescriptor* descriptor, bool* selected, MfFormat* format) {
+  DWORD count = 0;
+  HRESULT hr = descriptor->GetStreamDescriptorCount(&count);
+  if (FAILED(hr)) return hr;
+  if (count != 1) return E_INVALIDARG;
+  BOOL isSelected = FALSE;
+  CComPtr<IMFStreamDescriptor> streamDescriptor;
+  hr = descriptor->GetStreamDescriptorByIndex(0, &isSelected, streamDescriptor.Receive());
+  if (FAILED(hr)) return hr;
+  if (!streamDescriptor) return E_INVALIDARG;
+  DWORD id = 1;
+  hr = streamDescriptor->GetStreamIdentifier(&id);
+  if (FAILED(hr)) return hr;
+  if (id != 0) return MF_E_INVALIDSTREAMNUMBER;
+  CComPtr<IMFMediaTypeHandler> handler;
+  CComPtr<IMFMediaType> type;
+  hr = streamDescriptor->GetMediaTypeHandler(handler.Receive());
+  if (SUCCEEDED(hr) && !handler) hr = E_INVALIDARG;
+  if (SUCCEEDED(hr)) hr = handler->GetCurrentMediaType(type.Receive());
+  if (SUCCEEDED(hr)) hr = ReadMfFormat(type.Get(), format);
+  if (FAILED(hr)) return hr;
+  *selected = isSelected != FALSE;
+  return S_OK;
+}
+
 // The installation root of the module this code is linked into.
 std::wstring OwnPicturesRoot() {
   static const int anchor = 0;
@@ -116,27 +144,36 @@ HRESULT CMfMediaSource::Init(const std::wstring& picturesRoot) {
 }
 
 CMfMediaSource::~CMfMediaSource() {
-  std::thread delivery;
+  ShutdownWork work;
   {
     CLockHolder<CLock> hold(m_lock);
-    if (m_state != State::kShutdown) delivery = ShutdownLocked();
+    if (m_state != State::kShutdown) work = ShutdownLocked();
   }
-  JoinDelivery(std::move(delivery));
-  // A source whose Init failed has not shut its queue down.
-  if (m_queue) m_queue->Shutdown();
+  // Also shuts down the queue of a source whose Init failed.
+  FinishShutdown(std::move(work));
 }
 
-std::thread CMfMediaSource::ShutdownLocked() {
+CMfMediaSource::ShutdownWork CMfMediaSource::ShutdownLocked() {
   if (m_streamRunning) StopStreamLocked();
   m_state = State::kShutdown;
   m_wake.notify_all();
+  ShutdownWork work;
+  work.delivery = std::move(m_delivery);
+  work.stream = std::move(m_stream);
+  work.descriptor = std::move(m_descriptor);
+  work.attributes = std::move(m_attributes);
+  work.streamAttributes = std::move(m_streamAttributes);
+  work.spentTokens = TakeSpentTokensLocked();
+  return work;
+}
+
+void CMfMediaSource::FinishShutdown(ShutdownWork work) {
+  // The delivery thread saw the shut-down state when it last had the lock, or sees it the
+  // next time it takes it: it posts nothing more.
+  JoinDelivery(std::move(work.delivery));
   if (m_queue) m_queue->Shutdown();
-  if (m_stream) m_stream->Shutdown();
-  m_stream = nullptr;
-  m_descriptor = nullptr;
-  m_attributes = nullptr;
-  m_streamAttributes = nullptr;
-  return std::move(m_delivery);
+  // The stream forgets this source before its queue lets its readers go.
+  if (work.stream) work.stream->Shutdown();
 }
 
 void CMfMediaSource::JoinDelivery(std::thread thread) {
@@ -223,32 +260,22 @@ HRESULT CMfMediaSource::CreatePresentationDescriptor(IMFPresentationDescriptor**
 HRESULT CMfMediaSource::Start(IMFPresentationDescriptor* descriptor, const GUID* timeFormat,
                               const PROPVARIANT* startPosition) {
   if (descriptor == nullptr || startPosition == nullptr) return E_INVALIDARG;
-  CLockHolder<CLock> hold(m_lock);
-  if (m_state == State::kShutdown) return MF_E_SHUTDOWN;
+  {
+    CLockHolder<CLock> hold(m_lock);
+    if (m_state == State::kShutdown) return MF_E_SHUTDOWN;
+  }
   if (timeFormat != nullptr && *timeFormat != GUID_NULL) return MF_E_UNSUPPORTED_TIME_FORMAT;
   // A live camera starts at "now" whatever position it is given; a position of another
   // kind than a time is not one it understands.
   if (startPosition->vt != VT_EMPTY && startPosition->vt != VT_I8) return MF_E_UNSUPPORTED_TIME_FORMAT;
-
-  DWORD count = 0;
-  HRESULT hr = descriptor->GetStreamDescriptorCount(&count);
-  if (FAILED(hr)) return hr;
-  if (count != 1) return E_INVALIDARG;
-  BOOL selected = FALSE;
-  CComPtr<IMFStreamDescriptor> streamDescriptor;
-  hr = descriptor->GetStreamDescriptorByIndex(0, &selected, streamDescriptor.Receive());
-  if (FAILED(hr)) return hr;
-  DWORD id = 1;
-  hr = streamDescriptor->GetStreamIdentifier(&id);
-  if (FAILED(hr)) return hr;
-  if (id != 0) return MF_E_INVALIDSTREAMNUMBER;
-  CComPtr<IMFMediaTypeHandler> handler;
-  CComPtr<IMFMediaType> type;
-  hr = streamDescriptor->GetMediaTypeHandler(handler.Receive());
-  if (SUCCEEDED(hr)) hr = handler->GetCurrentMediaType(type.Receive());
+  // The descriptor is the caller's object: it is read before the lock is taken.
+  bool selected = false;
   MfFormat format;
-  if (SUCCEEDED(hr)) hr = ReadMfFormat(type.Get(), &format);
+  HRESULT hr = ReadStartSelection(descriptor, &selected, &format);
   if (FAILED(hr)) return hr;
+
+  CLockHolder<CLock> hold(m_lock);
+  if (m_state == State::kShutdown) return MF_E_SHUTDOWN;
   // Only the formats the descriptor offers: the size a client entry announces and the
   // pacing both come from it.
   if (std::none_of(m_formats.begin(), m_formats.end(), [&](const MfFormat& f) { return SameFormat(f, format); })) {
@@ -317,15 +344,13 @@ HRESULT CMfMediaSource::Pause() {
 }
 
 HRESULT CMfMediaSource::Shutdown() {
-  std::thread delivery;
-  std::vector<CComPtr<IUnknown>> spent;
+  ShutdownWork work;
   {
     CLockHolder<CLock> hold(m_lock);
     if (m_state == State::kShutdown) return MF_E_SHUTDOWN;
-    delivery = ShutdownLocked();
-    spent = TakeSpentTokensLocked();
+    work = ShutdownLocked();
   }
-  JoinDelivery(std::move(delivery));
+  FinishShutdown(std::move(work));
   return S_OK;
 }
 

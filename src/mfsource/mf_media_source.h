@@ -25,7 +25,9 @@
 //
 // Shutdown: every method but the IUnknown ones answers MF_E_SHUTDOWN afterwards; readers
 // waiting on either queue are released, a request being waited on is dropped and the
-// delivery thread has ended when Shutdown returns. Releasing the last reference without
+// delivery thread has ended when Shutdown returns. The queues are shut down and the
+// caller's objects (callbacks, queued events, tokens, attribute values) let go with no
+// lock held, so whatever their release does may call the source again. Releasing the last reference without
 // Shutdown shuts down too (the stream holds no reference to the source, so nothing keeps
 // a forgotten source alive). IMFGetService has no services; IKsControl knows no property,
 // method or event set (HRESULT_FROM_WIN32(ERROR_SET_NOT_FOUND)).
@@ -35,7 +37,8 @@
 // by the first Start, so that a source that is only asked for its formats stays cheap).
 // The caller has started Media Foundation (MFStartup) and keeps it started while the
 // source lives. Threading: any thread. m_lock guards the state, the composer and
-// delivery; the delivery thread holds it while it makes a sample, so Stop and Shutdown
+// delivery, and is never held while the caller's objects are released or asked anything
+// (Start reads the caller's descriptor before taking it); the delivery thread holds it while it makes a sample, so Stop and Shutdown
 // wait for at most one frame's work; every wait for a deadline releases it and is cut
 // short by Stop and Shutdown. Lock order: source, then stream.
 #pragma once
@@ -126,9 +129,21 @@ class CMfMediaSource final : public IMFMediaSourceEx, public IMFGetService, publ
   CMfMediaSource() = default;
   ~CMfMediaSource();
   HRESULT Init(const std::wstring& picturesRoot);
-  // Shuts down and hands back the delivery thread for the caller to join once it has
-  // released the lock.
-  std::thread ShutdownLocked() REQUIRES(m_lock);
+  // What shutting down leaves for the caller to finish once it has let go of the lock:
+  // the delivery thread to join, the queues to shut down (which releases the callbacks and
+  // events they hold: objects of the caller's, whose release may call this source again)
+  // and the objects the source no longer keeps.
+  struct ShutdownWork {
+    std::thread delivery;
+    CComPtr<CMfMediaStream> stream;
+    CComPtr<IMFPresentationDescriptor> descriptor;
+    CComPtr<IMFAttributes> attributes;
+    CComPtr<IMFAttributes> streamAttributes;
+    std::vector<CComPtr<IUnknown>> spentTokens;
+  };
+  ShutdownWork ShutdownLocked() REQUIRES(m_lock);
+  // Without the lock: joins the thread, shuts both queues down, drops the rest.
+  void FinishShutdown(ShutdownWork work) EXCLUDES(m_lock);
   static void JoinDelivery(std::thread thread);
   // Runs or stops the stream: the client entry, pending requests and the pacing.
   void RunStreamLocked() REQUIRES(m_lock);

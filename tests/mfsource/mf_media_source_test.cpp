@@ -8,6 +8,7 @@
 #include <mfapi.h>
 #include <mferror.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <string>
@@ -239,6 +240,58 @@ TEST_F(MfMediaSourceTest, StartRefusesATypeTheDescriptorDoesNotOffer) {
   EXPECT_EQ(source->Shutdown(), S_OK);
 }
 
+TEST_F(MfMediaSourceTest, StartRefusesWhatItCannotHonourAndPostsNothing) {
+  CComPtr<CMfMediaSource> source = MakeSource();
+  ASSERT_TRUE(source);
+  CComPtr<IMFPresentationDescriptor> offered = DescriptorWithType(source.Get(), 0);
+  ASSERT_TRUE(offered);
+  PROPVARIANT now;
+  PropVariantInit(&now);
+  EXPECT_EQ(source->Start(nullptr, &GUID_NULL, &now), E_INVALIDARG);
+  EXPECT_EQ(source->Start(offered.Get(), &GUID_NULL, nullptr), E_INVALIDARG);
+  EXPECT_EQ(source->Start(offered.Get(), &MFVideoFormat_NV12, &now), MF_E_UNSUPPORTED_TIME_FORMAT);
+  PROPVARIANT text;
+  PropVariantInit(&text);
+  text.vt = VT_LPWSTR;
+  text.pwszVal = const_cast<LPWSTR>(L"soon");
+  EXPECT_EQ(source->Start(offered.Get(), &GUID_NULL, &text), MF_E_UNSUPPORTED_TIME_FORMAT);
+
+  // Descriptors of streams it never offered: another stream number, two streams.
+  CComPtr<IMFStreamDescriptor> ours;
+  BOOL selected = FALSE;
+  ASSERT_EQ(offered->GetStreamDescriptorByIndex(0, &selected, ours.Receive()), S_OK);
+  CComPtr<IMFMediaTypeHandler> handler;
+  CComPtr<IMFMediaType> type;
+  ASSERT_EQ(ours->GetMediaTypeHandler(handler.Receive()), S_OK);
+  ASSERT_EQ(handler->GetCurrentMediaType(type.Receive()), S_OK);
+  IMFMediaType* types[] = {type.Get()};
+  CComPtr<IMFStreamDescriptor> other;
+  ASSERT_EQ(MFCreateStreamDescriptor(1, 1, types, other.Receive()), S_OK);
+  CComPtr<IMFMediaTypeHandler> otherHandler;
+  ASSERT_EQ(other->GetMediaTypeHandler(otherHandler.Receive()), S_OK);
+  ASSERT_EQ(otherHandler->SetCurrentMediaType(type.Get()), S_OK);
+  IMFStreamDescriptor* one[] = {other.Get()};
+  IMFStreamDescriptor* two[] = {ours.Get(), other.Get()};
+  CComPtr<IMFPresentationDescriptor> wrongNumber, twoStreams;
+  ASSERT_EQ(MFCreatePresentationDescriptor(1, one, wrongNumber.Receive()), S_OK);
+  ASSERT_EQ(wrongNumber->SelectStream(0), S_OK);
+  ASSERT_EQ(MFCreatePresentationDescriptor(2, two, twoStreams.Receive()), S_OK);
+  EXPECT_EQ(StartAt(source.Get(), wrongNumber.Get()), MF_E_INVALIDSTREAMNUMBER);
+  EXPECT_EQ(StartAt(source.Get(), twoStreams.Get()), E_INVALIDARG);
+
+  EXPECT_EQ(NextQueued(source.Get()), 0u) << "a refused start posts nothing";
+  EXPECT_TRUE(ClientEntries().empty());
+  // A position in time is accepted (a live camera starts now whatever it is).
+  PROPVARIANT later;
+  PropVariantInit(&later);
+  later.vt = VT_I8;
+  later.hVal.QuadPart = 10'000'000;
+  EXPECT_EQ(source->Start(offered.Get(), nullptr, &later), S_OK);
+  EXPECT_EQ(NextQueued(source.Get()), static_cast<MediaEventType>(MENewStream));
+  ASSERT_EQ(source->Shutdown(), S_OK);
+  EXPECT_EQ(source->Start(offered.Get(), &MFVideoFormat_NV12, &text), MF_E_SHUTDOWN);
+}
+
 // ---- states, events and the client table ----
 
 TEST_F(MfMediaSourceTest, StartStopStartPostsTheEventsInOrderAndKeepsOneClientEntryWhileStarted) {
@@ -452,6 +505,64 @@ TEST_F(MfMediaSourceTest, ShutdownWhileARequestAndEventReadersWaitReturnsAndRele
   // The stream's reader either took the sample made before the shutdown or was released.
   const HRESULT streamRead = streamReader.get();
   EXPECT_TRUE(streamRead == MF_E_SHUTDOWN || streamRead == S_OK) << std::hex << streamRead;
+  EXPECT_EQ(stream.Detach()->Release(), 0u);
+  EXPECT_EQ(source.Detach()->Release(), 0u);
+}
+
+// An event reader's callback whose last release asks the source something, as a reader
+// that owns its source may when the queue lets it go.
+class CAskingCallback final : public IMFAsyncCallback {
+ public:
+  CAskingCallback(CMfMediaSource* source, std::promise<HRESULT>* answer) : m_source(source), m_answer(answer) {}
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    if (iid != IID_IUnknown && iid != IID_IMFAsyncCallback) return E_NOINTERFACE;
+    *object = static_cast<IMFAsyncCallback*>(this);
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG refs = --m_refs;
+    if (refs == 0) {
+      DWORD characteristics = 0;
+      m_answer->set_value(m_source->GetCharacteristics(&characteristics));
+      delete this;
+    }
+    return refs;
+  }
+  HRESULT STDMETHODCALLTYPE GetParameters(DWORD*, DWORD*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Invoke(IMFAsyncResult*) override { return S_OK; }
+
+ private:
+  std::atomic<ULONG> m_refs{1};
+  CMfMediaSource* m_source;
+  std::promise<HRESULT>* m_answer;
+};
+
+TEST_F(MfMediaSourceTest, ReadersReleasedByShutdownMayCallTheSourceAgain) {
+  CComPtr<CMfMediaSource> source = MakeSource();
+  ASSERT_TRUE(source);
+  CComPtr<IMFMediaStream> stream = StartStream(source.Get(), 0);
+  ASSERT_TRUE(stream);
+  // Readers waiting on both queues, held by the queues alone.
+  std::promise<HRESULT> sourceAnswer, streamAnswer;
+  auto* onSource = new CAskingCallback(source.Get(), &sourceAnswer);
+  auto* onStream = new CAskingCallback(source.Get(), &streamAnswer);
+  ASSERT_EQ(source->BeginGetEvent(onSource, nullptr), S_OK);
+  ASSERT_EQ(stream->BeginGetEvent(onStream, nullptr), S_OK);
+  onSource->Release();
+  onStream->Release();
+
+  std::future<HRESULT> shutdown = std::async(std::launch::async, [&] { return source->Shutdown(); });
+  ASSERT_EQ(shutdown.wait_for(kDeadline), std::future_status::ready) << "Shutdown hangs in a reader's release";
+  EXPECT_EQ(shutdown.get(), S_OK);
+  std::future<HRESULT> sourceAsked = sourceAnswer.get_future(), streamAsked = streamAnswer.get_future();
+  ASSERT_EQ(sourceAsked.wait_for(kDeadline), std::future_status::ready);
+  ASSERT_EQ(streamAsked.wait_for(kDeadline), std::future_status::ready);
+  EXPECT_EQ(sourceAsked.get(), MF_E_SHUTDOWN);
+  EXPECT_EQ(streamAsked.get(), MF_E_SHUTDOWN);
   EXPECT_EQ(stream.Detach()->Release(), 0u);
   EXPECT_EQ(source.Detach()->Release(), 0u);
 }
