@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <aclapi.h>
 #include <sddl.h>
 
 #include <cstdint>
@@ -139,6 +140,39 @@ TEST(FrameServerChecksTest, CheckReportsAModuleThatImportsAMinGwRuntimeWithItsFi
   EXPECT_NE(out.str().find("  fix: "), std::string::npos) << out.str();
   EXPECT_NE(out.str().find("check: folder " + module.parent_path().string()), std::string::npos)
       << "a folder of this user's is readable: " << out.str();
+  EXPECT_NE(out.str().find("check: module " + module.string() + ": readable by LOCAL SERVICE"), std::string::npos)
+      << "so is a file written there: " << out.str();
+}
+
+TEST(FrameServerChecksTest, CheckReportsAModuleWhoseOwnAccessListShutsOutLocalService) {
+  testing_support::CTempDir dir;
+  const auto module = std::filesystem::absolute(dir.Path() / "amberline-mf.dll").make_preferred();
+  testing_support::WriteFile(module, PeImage({"KERNEL32.dll"}));
+  // Administrators and the system only, not inherited from the (readable) folder.
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;BA)(A;;FA;;;SY)", SDDL_REVISION_1,
+                                                                     &descriptor, nullptr));
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  ASSERT_TRUE(::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted));
+  const DWORD set = ::SetNamedSecurityInfoW(const_cast<wchar_t*>(module.wstring().c_str()), SE_FILE_OBJECT,
+                                            DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                            nullptr, nullptr, dacl, nullptr);
+  ::LocalFree(descriptor);
+  ASSERT_EQ(set, static_cast<DWORD>(ERROR_SUCCESS));
+
+  std::vector<FrameServerCheck> checks = CheckFrameServerNeeds(module.wstring());
+  ASSERT_EQ(checks.size(), 3u);
+  EXPECT_TRUE(checks[0].passed) << checks[0].text;
+  // Wine accepts a file's access list but reads back a default one that grants everyone.
+  if (checks[1].passed) GTEST_SKIP() << "this system did not keep the module's access list";
+  EXPECT_EQ(checks[1].text, "module " + module.string() + ": not readable by LOCAL SERVICE");
+  EXPECT_NE(checks[1].fix.find("icacls"), std::string::npos) << checks[1].fix;
+  EXPECT_TRUE(checks[2].passed) << checks[2].text;
+
+  std::ostringstream out, err;
+  EXPECT_EQ(RunVcam({"--check", "--module", module.string()}, out, err), 1) << out.str() << err.str();
+  EXPECT_NE(out.str().find("failed: module " + module.string() + ": not readable"), std::string::npos) << out.str();
 }
 
 }  // namespace

@@ -206,6 +206,9 @@ std::vector<FrameServerCheck> CheckFrameServerNeeds(const std::wstring& modulePa
   std::vector<FrameServerCheck> checks;
   const std::filesystem::path module(modulePath);
   checks.push_back(CheckReadable(module.parent_path().wstring(), true));
+  // A module copied with an access list of its own may shut LOCAL SERVICE out of a folder
+  // it can read.
+  checks.push_back(CheckReadable(modulePath, false));
 
   FrameServerCheck runtime;
   std::ifstream file(module, std::ios::binary);

@@ -41,5 +41,6 @@ bool PeImportedDlls(const std::string& bytes, std::vector<std::string>* dlls, st
 // Whether name (any letter case) is a runtime DLL of MinGW-w64's compilers.
 bool IsMinGwRuntimeDll(const std::string& name);
 
-// The folder check and the module check for the module at path (a Windows path).
+// For the module at path (a Windows path): its folder's access, its own access, and its
+// imports, in that order.
 std::vector<FrameServerCheck> CheckFrameServerNeeds(const std::wstring& modulePath);
