@@ -236,7 +236,13 @@ int MakeCamera(const VcamOptions& options, std::ostream& out, std::ostream& err)
   platform::WatchStopRequests();
   while (!platform::StopRequested()) std::this_thread::sleep_for(kStopPoll);
   hr = virtualCamera->Shutdown();
-  out << "stopped: the camera is gone" << (FAILED(hr) ? " (its shutdown said: " + Describe(hr) + ")" : "") << "\n";
+  if (FAILED(hr)) {
+    err << "amberline-vcam: the camera could not be shut down: " << Describe(hr)
+        << ".\n  Windows removes it when this program lets go of it, as it does now on ending; if applications "
+           "still list it, restart the computer.\n";
+    return kFailed;
+  }
+  out << "stopped: the camera is gone\n";
   return 0;
 }
 

@@ -11,7 +11,7 @@
 // key does not name it), then MFCreateVirtualCamera (software camera source, System
 // lifetime, the current user or --all-users) with the camera's name and "{MFCLSID}", and
 // Start. --remove makes the same call and Remove. --run: Session lifetime, Start, waits
-// for Ctrl+C or SIGTERM, Shutdown. --list: the video capture devices of
+// for Ctrl+C or SIGTERM, Shutdown (status 1 when it fails). --list: the video capture devices of
 // MFEnumDeviceSources and the class registration. --check: the identity, the checks and
 // the registration; 1 when a check failed.
 //
