@@ -108,6 +108,12 @@ HRESULT ReadMfFormat(IMFMediaType* type, MfFormat* format) {
   read.height = static_cast<std::int32_t>(height);
   read.framesPerSecond = numerator / denominator;
   if (!Fits(read)) return MF_E_INVALIDMEDIATYPE;
+  // Rows are written top-down: a type that asks for bottom-up rows (a negative default
+  // stride) would show every frame upside down.
+  UINT32 stride = 0;
+  if (SUCCEEDED(type->GetUINT32(MF_MT_DEFAULT_STRIDE, &stride)) && static_cast<INT32>(stride) <= 0) {
+    return MF_E_INVALIDMEDIATYPE;
+  }
   *format = read;
   return S_OK;
 }

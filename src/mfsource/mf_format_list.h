@@ -5,7 +5,7 @@
 // (RGB32 rows top-down: a positive default stride); ReadMfFormat reads a media type back
 // and refuses one the camera cannot fill (another subtype, a size that is not positive or
 // larger than 16384, an odd NV12 size, a rate that is not a positive whole number of
-// frames a second).
+// frames a second, a default stride that is not positive: rows bottom-up).
 // Windows only. Plain functions, no state.
 #pragma once
 

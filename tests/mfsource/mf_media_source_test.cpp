@@ -235,6 +235,15 @@ TEST_F(MfMediaSourceTest, StartRefusesATypeTheDescriptorDoesNotOffer) {
   ASSERT_EQ(MFSetAttributeSize(type.Get(), MF_MT_FRAME_SIZE, 800, 600), S_OK);
   ASSERT_EQ(handler->SetCurrentMediaType(type.Get()), S_OK);
   EXPECT_EQ(StartAt(source.Get(), descriptor.Get()), MF_E_INVALIDMEDIATYPE);
+  // An offered RGB32 type that asks for its rows bottom-up.
+  CComPtr<IMFMediaType> bottomUp;
+  ASSERT_EQ(MFCreateMediaType(bottomUp.Receive()), S_OK);
+  offered = nullptr;
+  ASSERT_EQ(handler->GetMediaTypeByIndex(3, offered.Receive()), S_OK);
+  ASSERT_EQ(offered->CopyAllItems(bottomUp.Get()), S_OK);
+  ASSERT_EQ(bottomUp->SetUINT32(MF_MT_DEFAULT_STRIDE, static_cast<UINT32>(-640 * 4)), S_OK);
+  ASSERT_EQ(handler->SetCurrentMediaType(bottomUp.Get()), S_OK);
+  EXPECT_EQ(StartAt(source.Get(), descriptor.Get()), MF_E_INVALIDMEDIATYPE);
   EXPECT_EQ(NextQueued(source.Get()), 0u) << "a refused start posts nothing";
   EXPECT_TRUE(ClientEntries().empty());
   EXPECT_EQ(source->Shutdown(), S_OK);
