@@ -3,6 +3,8 @@
 #include <mfapi.h>
 #include <mferror.h>
 
+#include <cassert>
+
 #include <algorithm>
 #include <cstring>
 #include <mutex>
@@ -20,7 +22,6 @@ namespace {
 
 constexpr LONGLONG kUnitsPerSecond = 10'000'000;
 // Requests a stream keeps unanswered; a reader asks for one or a few frames ahead.
-constexpr std::size_t kMaxPendingRequests = 64;
 
 // Paints the picture black (BT.601 limited range for NV12, opaque for RGB32): what a
 // frame shows when there is neither a producer frame nor a placeholder picture.
@@ -323,7 +324,7 @@ HRESULT CMfMediaSource::Start(IMFPresentationDescriptor* descriptor, const GUID*
 }
 
 HRESULT CMfMediaSource::Stop() {
-  std::vector<CComPtr<IUnknown>> spent;  // released after the lock, on this thread
+  SpentTokens spent;  // released after the lock, on this thread
   CLockHolder<CLock> hold(m_lock);
   if (m_state == State::kShutdown) return MF_E_SHUTDOWN;
   HRESULT hr = S_OK;
@@ -375,21 +376,15 @@ void CMfMediaSource::StopStreamLocked() {
 
 void CMfMediaSource::KeepSpentTokenLocked(CComPtr<IUnknown> token) {
   if (!token) return;
-  try {
-    m_spentTokens.push_back(std::move(token));
-  } catch (...) {
-    // Out of memory: the token goes now, with the lock let go for its release (a token's
-    // release may call back into this source). The lock is taken again before returning,
-    // so the caller's holder stays balanced.
-    m_lock.unlock();
-    token = nullptr;
-    m_lock.lock();
-  }
+  // Every spent token was a pending request, and a request is taken only after the spent
+  // ones have gone to a caller: the two together never exceed kMaxPendingRequests.
+  assert(m_spentCount < m_spentTokens.size());
+  if (m_spentCount < m_spentTokens.size()) m_spentTokens[m_spentCount++] = std::move(token);
 }
 
-std::vector<CComPtr<IUnknown>> CMfMediaSource::TakeSpentTokensLocked() {
-  std::vector<CComPtr<IUnknown>> spent;
-  spent.swap(m_spentTokens);
+CMfMediaSource::SpentTokens CMfMediaSource::TakeSpentTokensLocked() {
+  SpentTokens spent = std::move(m_spentTokens);  // leaves every slot empty
+  m_spentCount = 0;
   return spent;
 }
 
@@ -398,7 +393,7 @@ std::vector<CComPtr<IUnknown>> CMfMediaSource::TakeSpentTokensLocked() {
 HRESULT CMfMediaSource::RequestSample(IUnknown* token) {
   // Declared before the lock holder: the tokens answered since the last request are
   // released on this (the caller's) thread once the lock is let go.
-  std::vector<CComPtr<IUnknown>> spent;
+  SpentTokens spent;
   CLockHolder<CLock> hold(m_lock);
   spent = TakeSpentTokensLocked();
   if (m_state == State::kShutdown) return MF_E_SHUTDOWN;
@@ -414,7 +409,7 @@ HRESULT CMfMediaSource::RequestSample(IUnknown* token) {
 }
 
 HRESULT CMfMediaSource::SetStreamState(MF_STREAM_STATE state) {
-  std::vector<CComPtr<IUnknown>> spent;  // released after the lock, on this thread
+  SpentTokens spent;  // released after the lock, on this thread
   CLockHolder<CLock> hold(m_lock);
   if (m_state == State::kShutdown) return MF_E_SHUTDOWN;
   switch (state) {

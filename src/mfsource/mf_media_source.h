@@ -50,6 +50,7 @@
 #include <ksproxy.h>
 // clang-format on
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -126,6 +127,9 @@ class CMfMediaSource final : public IMFMediaSourceEx, public IMFGetService, publ
   HRESULT GetStreamState(MF_STREAM_STATE* state);
 
  private:
+  // Requests waiting for their frame, at most; more are refused with MF_E_NOTACCEPTING.
+  static constexpr std::size_t kMaxPendingRequests = 64;
+  using SpentTokens = std::array<CComPtr<IUnknown>, kMaxPendingRequests>;
   CMfMediaSource() = default;
   ~CMfMediaSource();
   HRESULT Init(const std::wstring& picturesRoot);
@@ -139,7 +143,7 @@ class CMfMediaSource final : public IMFMediaSourceEx, public IMFGetService, publ
     CComPtr<IMFPresentationDescriptor> descriptor;
     CComPtr<IMFAttributes> attributes;
     CComPtr<IMFAttributes> streamAttributes;
-    std::vector<CComPtr<IUnknown>> spentTokens;
+    SpentTokens spentTokens;
   };
   ShutdownWork ShutdownLocked() REQUIRES(m_lock);
   // Without the lock: joins the thread, shuts both queues down, drops the rest.
@@ -153,7 +157,7 @@ class CMfMediaSource final : public IMFMediaSourceEx, public IMFGetService, publ
   // the delivery thread never runs the caller's last Release of a token, which could end
   // this source under it.
   void KeepSpentTokenLocked(CComPtr<IUnknown> token) REQUIRES(m_lock);
-  std::vector<CComPtr<IUnknown>> TakeSpentTokensLocked() REQUIRES(m_lock);
+  SpentTokens TakeSpentTokensLocked() REQUIRES(m_lock);
   // The delivery thread: answers the pending requests at their frame deadlines.
   void DeliveryLoop();
   HRESULT DeliverLocked(IUnknown* token) REQUIRES(m_lock);
@@ -178,7 +182,8 @@ class CMfMediaSource final : public IMFMediaSourceEx, public IMFGetService, publ
   bool m_streamAnnounced GUARDED_BY(m_lock) = false;  // MENewStream was sent
   bool m_streamRunning GUARDED_BY(m_lock) = false;
   std::deque<CComPtr<IUnknown>> m_requests GUARDED_BY(m_lock);  // tokens; null ones too
-  std::vector<CComPtr<IUnknown>> m_spentTokens GUARDED_BY(m_lock);
+  SpentTokens m_spentTokens GUARDED_BY(m_lock);
+  std::size_t m_spentCount GUARDED_BY(m_lock) = 0;
   CFramePacer m_pacer GUARDED_BY(m_lock);
   std::optional<CFramePacer::Clock::time_point> m_due GUARDED_BY(m_lock);  // of the first request
   std::thread m_delivery GUARDED_BY(m_lock);

@@ -491,6 +491,39 @@ TEST_F(MfMediaSourceTest, RequestsAreAnsweredInOrderAtTheFrameRateWithTimeDurati
   EXPECT_EQ(source->Shutdown(), S_OK);
 }
 
+TEST_F(MfMediaSourceTest, RequestsBeyondSixtyFourWaitingAreRefusedAndStopGivesBackEveryToken) {
+  CComPtr<CMfMediaSource> source = MakeSource();
+  ASSERT_TRUE(source);
+  CComPtr<IMFMediaStream> stream = StartStream(source.Get(), 2);  // 640x480 NV12 15
+  ASSERT_TRUE(stream);
+
+  // A reader far ahead of the camera: the source keeps 64 requests and refuses the next
+  // without taking its token.
+  std::vector<CComPtr<IMFAttributes>> tokens(65);
+  for (std::size_t i = 0; i < tokens.size(); ++i) {
+    ASSERT_EQ(MFCreateAttributes(tokens[i].Receive(), 0), S_OK);
+    const HRESULT expected = i < 64 ? S_OK : MF_E_NOTACCEPTING;
+    ASSERT_EQ(stream->RequestSample(tokens[i].Get()), expected) << "request " << i;
+  }
+  // The token's count as it stands: AddRef answers it plus one.
+  auto references = [](IUnknown* object) {
+    const ULONG count = object->AddRef() - 1;
+    object->Release();
+    return count;
+  };
+  EXPECT_EQ(references(tokens[64].Get()), 1u) << "a refused request keeps nothing";
+
+  ASSERT_EQ(source->Stop(), S_OK);
+  // Samples made before the stop hold their tokens until they are read; the rest came back
+  // with Stop itself, answered or not.
+  for (CComPtr<IMFMediaEvent> event; SUCCEEDED(stream->GetEvent(MF_EVENT_FLAG_NO_WAIT, event.Receive()));) {
+  }
+  for (std::size_t i = 0; i < tokens.size(); ++i) {
+    EXPECT_EQ(references(tokens[i].Get()), 1u) << "token " << i << " is still held after Stop";
+  }
+  EXPECT_EQ(source->Shutdown(), S_OK);
+}
+
 TEST_F(MfMediaSourceTest, ShutdownWhileARequestAndEventReadersWaitReturnsAndReleasesThem) {
   CComPtr<CMfMediaSource> source = MakeSource();
   ASSERT_TRUE(source);
