@@ -3,9 +3,8 @@
 #include <mfapi.h>
 #include <mferror.h>
 
-#include <cassert>
-
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "composer/install_paths.h"
+#include "diagnostics/log_file.h"
 #include "filter/video_src_stream.h"
 #include "mfsource/mf_media_stream.h"
 #include "platform/paths.h"
@@ -359,6 +359,11 @@ void CMfMediaSource::RunStreamLocked() {
   std::wstring guid;
   CVideoSrcStream::CreateClientGuid(&guid);
   m_composer.Announce(CVideoSrcStream::GetHostProcessName() + L"-" + guid, m_format.width, m_format.height);
+  g_Log.Write(0, L"Media Foundation stream started: %dx%d %s at %u frames a second.\n",
+              static_cast<int>(m_format.width), static_cast<int>(m_format.height),
+              m_format.format == PixelFormat::kNv12 ? L"NV12" : L"RGB32",
+              static_cast<unsigned>(m_format.framesPerSecond));
+  m_lastLive.reset();
   m_streamRunning = true;
   m_pacer.Restart();
   m_due.reset();
@@ -366,6 +371,7 @@ void CMfMediaSource::RunStreamLocked() {
 
 void CMfMediaSource::StopStreamLocked() {
   m_composer.Withdraw();
+  g_Log.Write(0, L"Media Foundation stream stopped.\n");
   m_streamRunning = false;
   while (!m_requests.empty()) {
     KeepSpentTokenLocked(std::move(m_requests.front()));
@@ -566,7 +572,19 @@ HRESULT CMfMediaSource::MakeSample(IUnknown* token, IMFSample** sample) {
   } else {
     picture.bytes = static_cast<std::size_t>(bytes);
     if (!m_images.HasPlaceholder()) FillBlack(picture);
-    switch (m_composer.Compose(picture).result) {
+    const CFrameComposer::Report report = m_composer.Compose(picture);
+    if (report.result == CFrameComposer::Result::kOk && m_lastLive != report.live) {
+      // Said once per change: whoever looks at a camera that shows only the placeholder
+      // learns from the log whether this process ever saw the producer's frames.
+      if (report.live) {
+        g_Log.Write(0, L"Media Foundation stream: frames from the producer (%dx%d).\n",
+                    static_cast<int>(report.producerWidth), static_cast<int>(report.producerHeight));
+      } else {
+        g_Log.Write(0, L"Media Foundation stream: no frame from the producer; the placeholder is shown.\n");
+      }
+      m_lastLive = report.live;
+    }
+    switch (report.result) {
       case CFrameComposer::Result::kOk: break;
       case CFrameComposer::Result::kOutOfMemory: hr = E_OUTOFMEMORY; break;
       case CFrameComposer::Result::kBadPicture: hr = E_UNEXPECTED; break;

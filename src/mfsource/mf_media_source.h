@@ -181,6 +181,7 @@ class CMfMediaSource final : public IMFMediaSourceEx, public IMFGetService, publ
   MfFormat m_format GUARDED_BY(m_lock);
   bool m_streamAnnounced GUARDED_BY(m_lock) = false;  // MENewStream was sent
   bool m_streamRunning GUARDED_BY(m_lock) = false;
+  std::optional<bool> m_lastLive GUARDED_BY(m_lock);  // what the log last said; none since the start
   std::deque<CComPtr<IUnknown>> m_requests GUARDED_BY(m_lock);  // tokens; null ones too
   SpentTokens m_spentTokens GUARDED_BY(m_lock);
   std::size_t m_spentCount GUARDED_BY(m_lock) = 0;
