@@ -591,12 +591,15 @@ TEST_F(PipeWireLiveFrames, FramesAreStampedAndPacedAtTheNegotiatedRate) {
   CTestConsumer consumer(*m_client, id, SPA_VIDEO_FORMAT_BGRx, 320, 240, 25);
   ASSERT_TRUE(consumer.WaitFrames(3, 10000));
   consumer.Clear();
-  const auto start = std::chrono::steady_clock::now();
   ASSERT_TRUE(consumer.WaitFrames(51, 10000));
   const std::vector<CTestConsumer::Frame> frames = consumer.Frames();
   const double seconds = std::chrono::duration<double>(frames[50].arrival - frames[0].arrival).count();
-  // 50 periods of 40 ms; a loaded test machine may delay single frames, not the rate.
-  EXPECT_NEAR(seconds, 2.0, 0.1);
+  // 50 periods of 40 ms. A loaded machine delays single frames (the first one too, which
+  // shortens the span) and a late frame skips deadlines, so the bounds only tell a camera
+  // paced at another rate (50 fps: 1 s, 15 fps: 3.3 s); the exact rate at an idle machine
+  // is measured by the end-to-end suite.
+  EXPECT_GT(seconds, 1.5);
+  EXPECT_LT(seconds, 3.0);
   for (std::size_t i = 1; i < 51; ++i) {
     ASSERT_GT(frames[i].pts, 0);
     const std::int64_t step = frames[i].pts - frames[i - 1].pts;
@@ -604,7 +607,6 @@ TEST_F(PipeWireLiveFrames, FramesAreStampedAndPacedAtTheNegotiatedRate) {
     EXPECT_EQ(step % 40000000, 0) << i << ": " << step;
     EXPECT_GT(step, 0);
   }
-  (void)start;
   StopCamera();
 }
 
