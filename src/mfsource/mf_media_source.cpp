@@ -110,7 +110,9 @@ HRESULT CMfMediaSource::Create(const std::wstring& picturesRoot, CMfMediaSource*
 HRESULT CMfMediaSource::Init(const std::wstring& picturesRoot) {
   CLockHolder<CLock> hold(m_lock);
   if (m_channel.Init(false, nullptr) != 0) return E_FAIL;
-  if (!picturesRoot.empty()) m_images.LoadPictures(picturesRoot);
+  // The pictures are decoded at the first start: the frame server also makes a source
+  // only to read its formats.
+  m_picturesRoot = picturesRoot;
   HRESULT hr = MFCreateEventQueue(m_queue.Receive());
   if (SUCCEEDED(hr)) hr = MFCreateAttributes(m_attributes.Receive(), 1);
   if (SUCCEEDED(hr)) hr = MFCreateAttributes(m_streamAttributes.Receive(), 4);
@@ -359,6 +361,10 @@ void CMfMediaSource::RunStreamLocked() {
   std::wstring guid;
   CVideoSrcStream::CreateClientGuid(&guid);
   m_composer.Announce(CVideoSrcStream::GetHostProcessName() + L"-" + guid, m_format.width, m_format.height);
+  if (!m_picturesRoot.empty()) {
+    m_images.LoadPictures(m_picturesRoot);
+    m_picturesRoot.clear();  // loaded once
+  }
   g_Log.Write(0, L"Media Foundation stream started: %dx%d %s at %u frames a second.\n",
               static_cast<int>(m_format.width), static_cast<int>(m_format.height),
               m_format.format == PixelFormat::kNv12 ? L"NV12" : L"RGB32",

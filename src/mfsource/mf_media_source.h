@@ -74,8 +74,9 @@ class CMfMediaStream;
 
 class CMfMediaSource final : public IMFMediaSourceEx, public IMFGetService, public IKsControl {
  public:
-  // Maps the region (as a consumer), loads the pictures installed beside the module that
-  // holds this code, and builds the descriptor and the stream. S_OK and one reference in
+  // Maps the region (as a consumer) and builds the descriptor and the stream; the
+  // pictures installed beside the module that holds this code are loaded at the first
+  // Start. S_OK and one reference in
   // *source, or a failure and null.
   static HRESULT Create(CMfMediaSource** source);
   // The same with the pictures of the installation under root (a folder ending in a
@@ -189,6 +190,7 @@ class CMfMediaSource final : public IMFMediaSourceEx, public IMFGetService, publ
   std::optional<CFramePacer::Clock::time_point> m_due GUARDED_BY(m_lock);  // of the first request
   std::thread m_delivery GUARDED_BY(m_lock);
   CFileMapping m_channel;
+  std::wstring m_picturesRoot GUARDED_BY(m_lock);  // until the pictures are loaded
   CStreamImages m_images GUARDED_BY(m_lock);
   CFrameComposer m_composer GUARDED_BY(m_lock){m_channel, m_images};
 };
