@@ -15,13 +15,12 @@
 #include "composer/install_paths.h"
 #include "diagnostics/log_file.h"
 #include "filter/video_src_stream.h"
+#include "identity/camera_identity.h"
 #include "mfsource/mf_media_stream.h"
-#include "platform/paths.h"
 
 namespace {
 
 constexpr LONGLONG kUnitsPerSecond = 10'000'000;
-// Requests a stream keeps unanswered; a reader asks for one or a few frames ahead.
 
 // Paints the picture black (BT.601 limited range for NV12, opaque for RGB32): what a
 // frame shows when there is neither a producer frame nor a placeholder picture.
@@ -85,16 +84,13 @@ HRESULT ReadStartSelection(IMFPresentationDescriptor* descriptor, bool* selected
   return S_OK;
 }
 
-// The installation root of the module this code is linked into.
-std::wstring OwnPicturesRoot() {
-  static const int anchor = 0;
-  HMODULE module = platform::ModuleHandleFromAddress(&anchor);
-  return module == nullptr ? std::wstring() : GetInstallationRoot(module);
-}
-
 }  // namespace
 
-HRESULT CMfMediaSource::Create(CMfMediaSource** source) { return Create(OwnPicturesRoot(), source); }
+HRESULT CMfMediaSource::Create(CMfMediaSource** source) {
+  // The module's installation, as the DirectShow camera finds its pictures; none in a
+  // program that links the source without loading the module.
+  return Create(g_hModule != nullptr ? GetInstallationRoot(g_hModule) : std::wstring(), source);
+}
 
 HRESULT CMfMediaSource::Create(const std::wstring& picturesRoot, CMfMediaSource** source) {
   if (source == nullptr) return E_POINTER;
@@ -223,23 +219,6 @@ bool CMfMediaSource::TryAddRef() {
     if (m_refs.compare_exchange_weak(refs, refs + 1)) return true;
   }
   return false;
-}
-
-// ---- IMFMediaEventGenerator: the queue itself answers MF_E_SHUTDOWN once shut down ----
-
-HRESULT CMfMediaSource::GetEvent(DWORD flags, IMFMediaEvent** event) { return m_queue->GetEvent(flags, event); }
-
-HRESULT CMfMediaSource::BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) {
-  return m_queue->BeginGetEvent(callback, state);
-}
-
-HRESULT CMfMediaSource::EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) {
-  return m_queue->EndGetEvent(result, event);
-}
-
-HRESULT CMfMediaSource::QueueEvent(MediaEventType type, REFGUID extendedType, HRESULT status,
-                                   const PROPVARIANT* value) {
-  return m_queue->QueueEventParamVar(type, extendedType, status, value);
 }
 
 // ---- IMFMediaSource ----
@@ -577,8 +556,12 @@ HRESULT CMfMediaSource::MakeSample(IUnknown* token, IMFSample** sample) {
     hr = MF_E_INVALIDMEDIATYPE;
   } else {
     picture.bytes = static_cast<std::size_t>(bytes);
-    if (!m_images.HasPlaceholder()) FillBlack(picture);
     const CFrameComposer::Report report = m_composer.Compose(picture);
+    // Without a producer frame and without a placeholder picture the composer writes
+    // nothing: the frame is black then, never what the buffer held before.
+    if (report.result == CFrameComposer::Result::kOk && !report.live && !m_images.HasPlaceholder()) {
+      FillBlack(picture);
+    }
     if (report.result == CFrameComposer::Result::kOk && m_lastLive != report.live) {
       // Said once per change: whoever looks at a camera that shows only the placeholder
       // learns from the log whether this process ever saw the producer's frames.

@@ -67,12 +67,13 @@
 #include "framework/base_object.h"
 #include "framework/com_ptr.h"
 #include "mfsource/mf_format_list.h"
+#include "mfsource/mf_queued_events.h"
 #include "platform/annotated_lock.h"
 #include "platform/mf_virtual_camera.h"
 
 class CMfMediaStream;
 
-class CMfMediaSource final : public IMFMediaSourceEx, public IMFGetService, public IKsControl {
+class CMfMediaSource final : public CMfQueuedEvents<IMFMediaSourceEx>, public IMFGetService, public IKsControl {
  public:
   // Maps the region (as a consumer) and builds the descriptor and the stream; the
   // pictures installed beside the module that holds this code are loaded at the first
@@ -87,12 +88,6 @@ class CMfMediaSource final : public IMFMediaSourceEx, public IMFGetService, publ
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
   ULONG STDMETHODCALLTYPE AddRef() override;
   ULONG STDMETHODCALLTYPE Release() override;
-  // IMFMediaEventGenerator
-  HRESULT STDMETHODCALLTYPE GetEvent(DWORD flags, IMFMediaEvent** event) override;
-  HRESULT STDMETHODCALLTYPE BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) override;
-  HRESULT STDMETHODCALLTYPE EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) override;
-  HRESULT STDMETHODCALLTYPE QueueEvent(MediaEventType type, REFGUID extendedType, HRESULT status,
-                                       const PROPVARIANT* value) override;
   // IMFMediaSource
   HRESULT STDMETHODCALLTYPE GetCharacteristics(DWORD* characteristics) override;
   HRESULT STDMETHODCALLTYPE CreatePresentationDescriptor(IMFPresentationDescriptor** descriptor) override;
@@ -172,8 +167,6 @@ class CMfMediaSource final : public IMFMediaSourceEx, public IMFGetService, publ
   std::condition_variable_any m_wake;  // state, requests or format changed
   enum class State { kStopped, kStarted, kShutdown };
   State m_state GUARDED_BY(m_lock) = State::kStopped;
-  // Set by Init, kept until the destructor (after Shutdown it answers MF_E_SHUTDOWN).
-  CComPtr<IMFMediaEventQueue> m_queue;
   CComPtr<IMFPresentationDescriptor> m_descriptor GUARDED_BY(m_lock);
   CComPtr<IMFAttributes> m_attributes GUARDED_BY(m_lock);
   CComPtr<IMFAttributes> m_streamAttributes GUARDED_BY(m_lock);

@@ -25,7 +25,7 @@ HRESULT CMfMediaStream::Create(CMfMediaSource* source, IMFStreamDescriptor* desc
 
 CMfMediaStream::CMfMediaStream(CMfMediaSource* source, IMFStreamDescriptor* descriptor,
                                CComPtr<IMFMediaEventQueue> queue)
-    : m_descriptor(descriptor, kAddRef), m_queue(std::move(queue)), m_source(source) {}
+    : CMfQueuedEvents(std::move(queue)), m_descriptor(descriptor, kAddRef), m_source(source) {}
 
 HRESULT CMfMediaStream::QueryInterface(REFIID iid, void** object) {
   if (object == nullptr) return E_POINTER;
@@ -49,23 +49,6 @@ ULONG CMfMediaStream::Release() {
     delete this;
   }
   return refs;
-}
-
-// ---- IMFMediaEventGenerator: the queue itself answers MF_E_SHUTDOWN once shut down ----
-
-HRESULT CMfMediaStream::GetEvent(DWORD flags, IMFMediaEvent** event) { return m_queue->GetEvent(flags, event); }
-
-HRESULT CMfMediaStream::BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) {
-  return m_queue->BeginGetEvent(callback, state);
-}
-
-HRESULT CMfMediaStream::EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) {
-  return m_queue->EndGetEvent(result, event);
-}
-
-HRESULT CMfMediaStream::QueueEvent(MediaEventType type, REFGUID extendedType, HRESULT status,
-                                   const PROPVARIANT* value) {
-  return m_queue->QueueEventParamVar(type, extendedType, status, value);
 }
 
 // ---- IMFMediaStream, IMFMediaStream2 ----

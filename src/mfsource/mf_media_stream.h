@@ -22,12 +22,13 @@
 
 #include "framework/base_object.h"
 #include "framework/com_ptr.h"
+#include "mfsource/mf_queued_events.h"
 #include "platform/annotated_lock.h"
 #include "platform/mf_virtual_camera.h"
 
 class CMfMediaSource;
 
-class CMfMediaStream final : public IMFMediaStream2 {
+class CMfMediaStream final : public CMfQueuedEvents<IMFMediaStream2> {
  public:
   // Made with one reference; E_OUTOFMEMORY or the queue's failure otherwise.
   static HRESULT Create(CMfMediaSource* source, IMFStreamDescriptor* descriptor, CMfMediaStream** stream);
@@ -36,12 +37,6 @@ class CMfMediaStream final : public IMFMediaStream2 {
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
   ULONG STDMETHODCALLTYPE AddRef() override;
   ULONG STDMETHODCALLTYPE Release() override;
-  // IMFMediaEventGenerator
-  HRESULT STDMETHODCALLTYPE GetEvent(DWORD flags, IMFMediaEvent** event) override;
-  HRESULT STDMETHODCALLTYPE BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) override;
-  HRESULT STDMETHODCALLTYPE EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) override;
-  HRESULT STDMETHODCALLTYPE QueueEvent(MediaEventType type, REFGUID extendedType, HRESULT status,
-                                       const PROPVARIANT* value) override;
   // IMFMediaStream
   HRESULT STDMETHODCALLTYPE GetMediaSource(IMFMediaSource** source) override;
   HRESULT STDMETHODCALLTYPE GetStreamDescriptor(IMFStreamDescriptor** descriptor) override;
@@ -67,7 +62,6 @@ class CMfMediaStream final : public IMFMediaStream2 {
   CBaseObject m_liveObject{L"CMfMediaStream"};
   std::atomic<ULONG> m_refs{1};
   const CComPtr<IMFStreamDescriptor> m_descriptor;
-  const CComPtr<IMFMediaEventQueue> m_queue;
   CLock m_lock;
   CMfMediaSource* m_source GUARDED_BY(m_lock);  // not a reference; null after Shutdown
 };

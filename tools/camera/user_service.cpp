@@ -17,6 +17,7 @@
 #include <system_error>
 
 #include "platform/paths.h"
+#include "platform/posix/replace_file.h"
 #include "platform/wide_string.h"
 
 extern char** environ;
@@ -26,48 +27,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 std::string ErrorText(int error) { return std::strerror(error); }
-
-bool WriteAll(int fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-// Writes bytes to a new file beside path (mode 0644, as systemd's own units) and renames
-// it over path, so that a reader sees the old file or the new one, never part of one.
-// 0 on success, otherwise the errno of the failing step (nothing left behind).
-int ReplaceFile(const std::string& path, const std::string& bytes) {
-  std::string temporary = path + ".XXXXXX";
-  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) return errno;
-  bool written = ::fchmod(fd, 0644) == 0 && WriteAll(fd, bytes) && ::fsync(fd) == 0;
-  int error = written ? 0 : errno;
-  if (::close(fd) != 0 && written) {
-    written = false;
-    error = errno;
-  }
-  if (written && ::rename(temporary.c_str(), path.c_str()) != 0) {
-    written = false;
-    error = errno;
-  }
-  if (!written) {
-    ::unlink(temporary.c_str());
-    return error;
-  }
-  const int folder = ::open(std::filesystem::path(path).parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folder >= 0) {
-    ::fsync(folder);
-    ::close(folder);
-  }
-  return 0;
-}
 
 // The first executable file called name in the folders of searchPath; empty when none.
 std::string FindProgram(const std::string& name, const std::string& searchPath) {
@@ -311,7 +270,9 @@ CUserService::Outcome CUserService::Install(const std::vector<std::string>& came
   }
   struct stat status {};
   const bool replacing = ::lstat(unit.c_str(), &status) == 0;
-  if (const int written = ReplaceFile(unit, UnitText(program, cameras)); written != 0) {
+  // Mode 0644, as systemd's own units.
+  if (const int written = platform::posix::ReplaceFileContents(unit, UnitText(program, cameras), 0644);
+      written != 0) {
     outcome.text = "amberline-camera: cannot write the user service " + unit + ": " + ErrorText(written) + "\n";
     return outcome;
   }

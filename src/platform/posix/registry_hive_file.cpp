@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "platform/posix/native_handle_traits.h"
+#include "platform/posix/replace_file.h"
 #include "platform/scoped_handle.h"
 #include "platform/system_error.h"
 #include "platform/wide_string.h"
@@ -181,37 +182,12 @@ bool SettledBefore(const timespec& t, const timespec& reference) {
   return t.tv_sec + 1 < reference.tv_sec || (t.tv_sec + 1 == reference.tv_sec && t.tv_nsec <= reference.tv_nsec);
 }
 
-bool WriteAll(int fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-// Writes bytes to a new file beside path and renames it over path.
+// Writes bytes to a new file beside path and renames it over path. Keeps the permissions
+// an administrator gave the hive (machine-wide roots are often readable by everyone); a
+// new hive stays private.
 LONG ReplaceFile(const std::string& path, const std::string& bytes, const struct stat* previous) {
-  std::string temporary = path + ".XXXXXX";
-  CFileDescriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
-  if (!fd.IsValid()) return WriteFailure(errno);
-  // Keep the permissions an administrator gave the hive (machine-wide roots are often
-  // readable by everyone); a new hive stays private (0600, as mkostemp made it).
-  if (previous != nullptr) ::fchmod(fd.Get(), previous->st_mode & 0777);
-  if (!WriteAll(fd.Get(), bytes) || ::fsync(fd.Get()) != 0 || ::close(fd.Release()) != 0 ||
-      ::rename(temporary.c_str(), path.c_str()) != 0) {
-    const int error = errno;
-    ::unlink(temporary.c_str());
-    return WriteFailure(error);
-  }
-  // Make the rename itself durable; the hive is already whole either way.
-  CFileDescriptor folder(::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (folder.IsValid()) ::fsync(folder.Get());
-  return ERROR_SUCCESS;
+  const int error = platform::posix::ReplaceFileContents(path, bytes, previous != nullptr ? previous->st_mode : 0600);
+  return error == 0 ? ERROR_SUCCESS : WriteFailure(error);
 }
 
 // A hive that is a symbolic link is written where the link points, so that the link
