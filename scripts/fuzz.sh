@@ -18,7 +18,7 @@ repo=$PWD
 
 total=${1:-60}
 shift || true
-all=(region_consumer region_producer media_type sample_properties registry_hive picture y4m_stream)
+all=(region_consumer region_producer media_type sample_properties registry_hive picture y4m_stream bridge_reply)
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=("${all[@]}")
 if ! [[ $total =~ ^[0-9]+$ ]] || [ "$total" -lt 1 ]; then

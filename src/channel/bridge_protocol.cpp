@@ -162,6 +162,13 @@ Field CheckFrameReply(const MessageHeader& reply, const FrameShape& shape, std::
   return Field::kNone;
 }
 
+std::wstring PipeSddl(const std::wstring& userSid, const std::wstring& serviceSid, bool grantLocalService) {
+  std::wstring text = L"O:" + userSid + L"G:" + userSid + L"D:P(A;;GA;;;SY)(A;;GA;;;" + userSid + L")";
+  if (!serviceSid.empty()) text += L"(A;;" + std::wstring(kServiceAccess) + L";;;" + serviceSid + L")";
+  if (grantLocalService || serviceSid.empty()) text += L"(A;;" + std::wstring(kServiceAccess) + L";;;LS)";
+  return text + L"S:(ML;;NWNR;;;ME)";
+}
+
 std::wstring PipeName(std::uint32_t session) {
   return L"\\\\.\\pipe\\" + channel::ObjectName(L"Trelvox_FileMapping_MFBridge_S") + std::to_wstring(session);
 }

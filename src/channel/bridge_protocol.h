@@ -100,6 +100,17 @@ Field CheckHelloReply(const MessageHeader& reply, const FrameShape& shape);
 // and 0 for the others.
 Field CheckFrameReply(const MessageHeader& reply, const FrameShape& shape, std::uint32_t sequence);
 
+// What the frame service's identity may do on the pipe: read, write data, write
+// attributes (0x0012018B), never FILE_CREATE_PIPE_INSTANCE (which the generic write right
+// includes), so it can neither make nor take over an instance.
+inline constexpr const wchar_t* kServiceAccess = L"0x0012018b";
+// The pipe's security descriptor as text: owned by the user; full access for SYSTEM and
+// the user; kServiceAccess for the camera service (serviceSid, and LOCAL SERVICE as well
+// when grantLocalService or when serviceSid is empty); nobody else; a medium integrity
+// label that keeps lower-integrity processes (sandboxed or low-integrity programs of the
+// same user) from reading or writing.
+std::wstring PipeSddl(const std::wstring& userSid, const std::wstring& serviceSid, bool grantLocalService);
+
 // The agent's pipe for a session: \\.\pipe\<namespace>Trelvox_FileMapping_MFBridge_S<session>,
 // where <namespace> is AMBERLINE_CHANNEL_NAMESPACE (tests) or empty.
 std::wstring PipeName(std::uint32_t session);

@@ -16,6 +16,8 @@
 #include "diagnostics/log_file.h"
 #include "filter/video_src_stream.h"
 #include "identity/camera_identity.h"
+#include "mfsource/mf_host_context.h"
+#include "mfsource/mf_last_producer_size.h"
 #include "mfsource/mf_media_stream.h"
 
 namespace {
@@ -104,10 +106,14 @@ HRESULT CMfMediaSource::Create(const std::wstring& picturesRoot, CMfMediaSource*
 }
 
 HRESULT CMfMediaSource::Init(const std::wstring& picturesRoot) {
+  // Where the frames come from is settled (and the host logged) before the lock is taken.
+  const MfHostMode mode = MfHostContext();
   CLockHolder<CLock> hold(m_lock);
-  if (m_channel.Init(false, nullptr) != 0) return E_FAIL;
-  // The pictures are decoded at the first start: the frame server also makes a source
-  // only to read its formats.
+  m_bridgeMode = mode.bridge;
+  m_forcedSession = mode.forcedSession;
+  // Nothing of the channel is touched and no picture decoded here: the frame server also
+  // makes a source only to read its formats. The channel is opened (never created) at
+  // Start, the pictures are decoded then.
   m_picturesRoot = picturesRoot;
   HRESULT hr = MFCreateEventQueue(m_queue.Receive());
   if (SUCCEEDED(hr)) hr = MFCreateAttributes(m_attributes.Receive(), 1);
@@ -115,7 +121,7 @@ HRESULT CMfMediaSource::Init(const std::wstring& picturesRoot) {
   if (SUCCEEDED(hr)) hr = SetStreamAttributes(m_streamAttributes.Get());
   if (FAILED(hr)) return hr;
 
-  const auto [producerWidth, producerHeight] = m_channel.GetServerResolution();
+  const auto [producerWidth, producerHeight] = ReadLastProducerSize();
   m_formats = MfFormatList(producerWidth, producerHeight);
   std::vector<CComPtr<IMFMediaType>> types;
   std::vector<IMFMediaType*> typePointers;
@@ -337,9 +343,27 @@ HRESULT CMfMediaSource::Shutdown() {
 }
 
 void CMfMediaSource::RunStreamLocked() {
-  std::wstring guid;
-  CVideoSrcStream::CreateClientGuid(&guid);
-  m_composer.Announce(CVideoSrcStream::GetHostProcessName() + L"-" + guid, m_format.width, m_format.height);
+  if (m_bridgeMode) {
+    const bridge::FrameShape shape{m_format.format == PixelFormat::kNv12 ? bridge::Format::kNv12 : bridge::Format::kRgb32,
+                                   m_format.width, m_format.height};
+    // One frame interval and a small margin: the longest a request waits for the agent.
+    const auto budget = std::chrono::milliseconds(1000 / m_format.framesPerSecond) + kBridgeMargin;
+    try {
+      m_bridge = std::make_unique<CMfBridgeClient>(shape, budget, m_forcedSession);
+    } catch (...) {
+      m_bridge.reset();  // frames are the placeholder
+    }
+  } else {
+    std::wstring guid;
+    CVideoSrcStream::CreateClientGuid(&guid);
+    m_clientName = CVideoSrcStream::GetHostProcessName() + L"-" + guid;
+    if (m_channelOpen) {
+      m_composer.Announce(m_clientName, m_format.width, m_format.height);
+    } else {
+      m_channelRetry.reset();
+      OpenChannelLocked();
+    }
+  }
   if (!m_picturesRoot.empty()) {
     m_images.LoadPictures(m_picturesRoot);
     m_picturesRoot.clear();  // loaded once
@@ -355,7 +379,11 @@ void CMfMediaSource::RunStreamLocked() {
 }
 
 void CMfMediaSource::StopStreamLocked() {
-  m_composer.Withdraw();
+  if (m_bridge) {
+    m_bridge.reset();
+  } else if (m_channelOpen) {
+    m_composer.Withdraw();
+  }
   g_Log.Write(0, L"Media Foundation stream stopped.\n");
   m_streamRunning = false;
   while (!m_requests.empty()) {
@@ -363,6 +391,23 @@ void CMfMediaSource::StopStreamLocked() {
     m_requests.pop_front();
   }
   m_due.reset();
+}
+
+void CMfMediaSource::OpenChannelLocked() {
+  const auto now = std::chrono::steady_clock::now();
+  if (m_channelOpen || (m_channelRetry && now - *m_channelRetry < kChannelRetry)) return;
+  m_channelRetry = now;
+  // Opened only: a camera that merely looks never makes the region or its objects.
+  if (m_channel.Init(false, nullptr, CFileMapping::OpenMode::kOpenOnly) != 0) {
+    if (!m_channelMissingSaid) {
+      g_Log.Write(0, L"Media Foundation stream: no channel yet (no producer has run); the placeholder is shown.\n");
+      m_channelMissingSaid = true;
+    }
+    return;
+  }
+  m_channelOpen = true;
+  m_channelMissingSaid = false;
+  m_composer.Announce(m_clientName, m_format.width, m_format.height);
 }
 
 void CMfMediaSource::KeepSpentTokenLocked(CComPtr<IUnknown> token) {
@@ -556,7 +601,22 @@ HRESULT CMfMediaSource::MakeSample(IUnknown* token, IMFSample** sample) {
     hr = MF_E_INVALIDMEDIATYPE;
   } else {
     picture.bytes = static_cast<std::size_t>(bytes);
-    const CFrameComposer::Report report = m_composer.Compose(picture);
+    CFrameComposer::Report report;
+    if (m_bridgeMode) {
+      // The agent's frame, else the placeholder: the composer has no channel here, so it
+      // can only give the placeholder.
+      report.live = m_bridge && m_bridge->Fetch(picture);
+      if (!report.live) report = m_composer.Compose(picture);
+    } else {
+      OpenChannelLocked();
+      report = m_composer.Compose(picture);
+      if (report.result == CFrameComposer::Result::kOk && report.live &&
+          (report.producerWidth != m_rememberedWidth || report.producerHeight != m_rememberedHeight)) {
+        RememberProducerSize(report.producerWidth, report.producerHeight);
+        m_rememberedWidth = report.producerWidth;
+        m_rememberedHeight = report.producerHeight;
+      }
+    }
     // Without a producer frame and without a placeholder picture the composer writes
     // nothing: the frame is black then, never what the buffer held before.
     if (report.result == CFrameComposer::Result::kOk && !report.live && !m_images.HasPlaceholder()) {
@@ -565,7 +625,9 @@ HRESULT CMfMediaSource::MakeSample(IUnknown* token, IMFSample** sample) {
     if (report.result == CFrameComposer::Result::kOk && m_lastLive != report.live) {
       // Said once per change: whoever looks at a camera that shows only the placeholder
       // learns from the log whether this process ever saw the producer's frames.
-      if (report.live) {
+      if (report.live && m_bridgeMode) {
+        g_Log.Write(0, L"Media Foundation stream: frames from the bridge agent.\n");
+      } else if (report.live) {
         g_Log.Write(0, L"Media Foundation stream: frames from the producer (%dx%d).\n",
                     static_cast<int>(report.producerWidth), static_cast<int>(report.producerHeight));
       } else {

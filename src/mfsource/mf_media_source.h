@@ -4,8 +4,16 @@
 // when the sizes differ, with the logo when the producer asks for it), or the "please
 // start" placeholder while no producer delivers.
 //
-// Formats: those of MfFormatList (the producer's size as announced when the source was
-// made, then the ladder), every stream with the attributes a frame-server camera carries
+// Where frames come from (MfHostContext, decided when the source is made): in an
+// application's own process, the channel of its session, opened at Start and never
+// created (while there is none the placeholder is shown and the channel is looked for
+// again at most once every kChannelRetry); in the camera service (session 0), the bridge
+// agent of a user's session through a CMfBridgeClient that lives from Start to Stop, its
+// frames already composed at the negotiated type, and the placeholder whenever it has none.
+// Making the source touches no channel object and decodes no picture.
+//
+// Formats: those of MfFormatList (the producer's size last seen on the user's side,
+// ReadLastProducerSize, then the ladder), every stream with the attributes a frame-server camera carries
 // (capture category, stream id 0, shared, colour frames). States: stopped → Start →
 // started → Stop → stopped, any number of times. Start posts MENewStream (the first
 // time) or MEUpdatedStream and then MESourceStarted on the source's queue, and
@@ -33,7 +41,7 @@
 // method or event set (HRESULT_FROM_WIN32(ERROR_SET_NOT_FOUND)).
 //
 // Ownership: reference counted (made with one reference); owns the stream, both attribute
-// stores, the descriptor, the region mapping, the pictures and the delivery thread (made
+// stores, the descriptor, the channel or the bridge client, the pictures and the delivery thread (made
 // by the first Start, so that a source that is only asked for its formats stays cheap).
 // The caller has started Media Foundation (MFStartup) and keeps it started while the
 // source lives. Threading: any thread. m_lock guards the state, the composer and
@@ -55,6 +63,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -66,6 +75,7 @@
 #include "filter/frame_pacer.h"
 #include "framework/base_object.h"
 #include "framework/com_ptr.h"
+#include "mfsource/mf_bridge_client.h"
 #include "mfsource/mf_format_list.h"
 #include "mfsource/mf_queued_events.h"
 #include "platform/annotated_lock.h"
@@ -75,9 +85,9 @@ class CMfMediaStream;
 
 class CMfMediaSource final : public CMfQueuedEvents<IMFMediaSourceEx>, public IMFGetService, public IKsControl {
  public:
-  // Maps the region (as a consumer) and builds the descriptor and the stream; the
-  // pictures installed beside the module that holds this code are loaded at the first
-  // Start. S_OK and one reference in
+  // Builds the descriptor and the stream; the channel (or the bridge) and the pictures
+  // installed beside the module that holds this code are reached at the first Start.
+  // S_OK and one reference in
   // *source, or a failure and null.
   static HRESULT Create(CMfMediaSource** source);
   // The same with the pictures of the installation under root (a folder ending in a
@@ -182,7 +192,24 @@ class CMfMediaSource final : public CMfQueuedEvents<IMFMediaSourceEx>, public IM
   CFramePacer m_pacer GUARDED_BY(m_lock);
   std::optional<CFramePacer::Clock::time_point> m_due GUARDED_BY(m_lock);  // of the first request
   std::thread m_delivery GUARDED_BY(m_lock);
-  CFileMapping m_channel;
+  // How long a missing channel is left alone before the next attempt to open it.
+  static constexpr std::chrono::seconds kChannelRetry{1};
+  // What a request may wait for the bridge agent beyond one frame interval.
+  static constexpr std::chrono::milliseconds kBridgeMargin{20};
+  // Opens the channel (open only) unless it is open or was tried within kChannelRetry;
+  // once open, the stream's client entry is announced.
+  void OpenChannelLocked() REQUIRES(m_lock);
+
+  bool m_bridgeMode GUARDED_BY(m_lock) = false;  // frames from a bridge agent (session 0)
+  std::optional<std::uint32_t> m_forcedSession GUARDED_BY(m_lock);
+  std::unique_ptr<CMfBridgeClient> m_bridge GUARDED_BY(m_lock);  // while the stream runs
+  CFileMapping m_channel;  // opened (never created) while the stream runs, not in bridge mode
+  bool m_channelOpen GUARDED_BY(m_lock) = false;
+  bool m_channelMissingSaid GUARDED_BY(m_lock) = false;
+  std::optional<std::chrono::steady_clock::time_point> m_channelRetry GUARDED_BY(m_lock);
+  std::wstring m_clientName GUARDED_BY(m_lock);
+  std::int32_t m_rememberedWidth GUARDED_BY(m_lock) = 0;
+  std::int32_t m_rememberedHeight GUARDED_BY(m_lock) = 0;
   std::wstring m_picturesRoot GUARDED_BY(m_lock);  // until the pictures are loaded
   CStreamImages m_images GUARDED_BY(m_lock);
   CFrameComposer m_composer GUARDED_BY(m_lock){m_channel, m_images};

@@ -15,11 +15,16 @@
 #include <vector>
 
 #include "channel/file_mapping.h"
+#include "channel/frame_region.h"
 #include "framework/com_ptr.h"
 #include "mfsource/mf_event_waiter.h"
 #include "mfsource/mf_media_source.h"
+#include "platform/named_sync.h"
+#include "platform/reg_key.h"
+#include "platform/shared_memory.h"
 #include "platform/wide_string.h"
 #include "support/channel_fixture.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -27,14 +32,17 @@ using namespace std::chrono_literals;
 
 constexpr auto kDeadline = 60s;
 
-// Media Foundation started for one test, channel names of its own.
+// Media Foundation started for one test, channel names of its own, and the channel made
+// (as the producer or a DirectShow camera makes it): a source only ever opens it.
 class MfMediaSourceTest : public testing::Test {
  protected:
   void SetUp() override {
     m_started = MFStartup(MF_VERSION, MFSTARTUP_LITE);
     ASSERT_EQ(m_started, S_OK);
+    ASSERT_EQ(m_channel.Init(false, nullptr), 0);
   }
   void TearDown() override {
+    m_channel.Destroy();
     if (SUCCEEDED(m_started)) MFShutdown();
   }
 
@@ -119,27 +127,34 @@ class MfMediaSourceTest : public testing::Test {
 
   HRESULT m_started = E_FAIL;
   testing_support::CChannelNamespace m_names;
+  CFileMapping m_channel;
 };
 
 // ---- the formats ----
 
 struct FormatListCase {
   const char* name;
-  int producerWidth, producerHeight;  // 0: no producer has delivered
+  const wchar_t* lastSize;  // the value the user's side keeps; null: none
   std::vector<std::pair<int, int>> sizes;
   bool firstWithoutNv12;  // the producer's size is odd
 };
 
 class MfMediaSourceFormatTest : public MfMediaSourceTest, public testing::WithParamInterface<FormatListCase> {};
 
-TEST_P(MfMediaSourceFormatTest, DescriptorListsTheProducersSizeThenTheLadderInNv12AndRgb32AtEachRate) {
+TEST_P(MfMediaSourceFormatTest, DescriptorListsTheLastProducerSizeThenTheLadderInNv12AndRgb32AtEachRate) {
   const FormatListCase& c = GetParam();
+  // Another size in the channel's header: a source being made never reads the channel.
   CFileMapping producer;
-  if (c.producerWidth > 0) {
-    ASSERT_EQ(producer.Init(true, nullptr), 0);
-    ASSERT_EQ(producer.SetServerResolution(c.producerWidth, c.producerHeight), 1);  // header setters give 1
+  ASSERT_EQ(producer.Init(true, nullptr), 0);
+  ASSERT_EQ(producer.SetServerResolution(800, 600), 1);  // header setters give 1
+  const std::wstring valueName = channel::ObjectName(L"LastProducerSize");
+  CRegKey key;
+  ASSERT_EQ(key.Create(HKEY_CURRENT_USER, L"Software\\Trelvox\\Amberline", KEY_SET_VALUE), ERROR_SUCCESS);
+  if (c.lastSize != nullptr) {
+    ASSERT_EQ(key.SetString(valueName.c_str(), c.lastSize), ERROR_SUCCESS);
   }
   CComPtr<CMfMediaSource> source = MakeSource();
+  key.DeleteValue(valueName.c_str());
   ASSERT_TRUE(source);
   CComPtr<IMFPresentationDescriptor> descriptor;
   ASSERT_EQ(source->CreatePresentationDescriptor(descriptor.Receive()), S_OK);
@@ -211,11 +226,18 @@ TEST_P(MfMediaSourceFormatTest, DescriptorListsTheProducersSizeThenTheLadderInNv
 
 INSTANTIATE_TEST_SUITE_P(
     Producers, MfMediaSourceFormatTest,
-    testing::Values(FormatListCase{"none", 0, 0, {{640, 480}, {1280, 720}, {1920, 1080}}, false},
-                    FormatListCase{"own_size", 320, 240, {{320, 240}, {640, 480}, {1280, 720}, {1920, 1080}}, false},
-                    FormatListCase{"ladder_size_once", 1280, 720, {{1280, 720}, {640, 480}, {1920, 1080}}, false},
-                    FormatListCase{"odd_size_rgb32_only", 321, 241, {{321, 241}, {640, 480}, {1280, 720}, {1920, 1080}},
-                                   true}),
+    testing::Values(FormatListCase{"none", nullptr, {{640, 480}, {1280, 720}, {1920, 1080}}, false},
+                    FormatListCase{"own_size", L"320x240", {{320, 240}, {640, 480}, {1280, 720}, {1920, 1080}}, false},
+                    FormatListCase{"ladder_size_once", L"1280x720", {{1280, 720}, {640, 480}, {1920, 1080}}, false},
+                    FormatListCase{"odd_size_rgb32_only", L"321x241", {{321, 241}, {640, 480}, {1280, 720}, {1920, 1080}},
+                                   true},
+                    FormatListCase{"largest_side", L"16384x2", {{16384, 2}, {640, 480}, {1280, 720}, {1920, 1080}},
+                                   false},
+                    FormatListCase{"side_too_large", L"16385x2", {{640, 480}, {1280, 720}, {1920, 1080}}, false},
+                    FormatListCase{"zero_side", L"0x480", {{640, 480}, {1280, 720}, {1920, 1080}}, false},
+                    FormatListCase{"trailing_text", L"320x240 ", {{640, 480}, {1280, 720}, {1920, 1080}}, false},
+                    FormatListCase{"signed", L"+320x240", {{640, 480}, {1280, 720}, {1920, 1080}}, false},
+                    FormatListCase{"one_side", L"320x", {{640, 480}, {1280, 720}, {1920, 1080}}, false}),
     [](const testing::TestParamInfo<FormatListCase>& info) { return std::string(info.param.name); });
 
 TEST_F(MfMediaSourceTest, StartRefusesATypeTheDescriptorDoesNotOffer) {
@@ -633,6 +655,47 @@ TEST_F(MfMediaSourceTest, LastReleaseWithoutShutdownShutsDownFreesTheSourceAndWi
   EXPECT_EQ(stream->RequestSample(nullptr), MF_E_SHUTDOWN);
   EXPECT_EQ(stream->GetMediaSource(CComPtr<IMFMediaSource>().Receive()), MF_E_SHUTDOWN);
   EXPECT_EQ(stream.Detach()->Release(), 0u);
+}
+
+TEST_F(MfMediaSourceTest, SourceNeverMakesTheChannelAndJoinsItOnceSomeoneHasMadeIt) {
+  testing_support::CChannelNamespace fresh;  // names under which no channel exists
+  CComPtr<CMfMediaSource> source = MakeSource();
+  ASSERT_TRUE(source);
+  CComPtr<IMFMediaStream> stream = StartStream(source.Get(), 3);  // 640x480 RGB32 30
+  ASSERT_TRUE(stream);
+  CComPtr<CMfEventWaiter> waiter = CMfEventWaiter::Create(stream.Get());
+  const auto nextSample = [&] {
+    if (stream->RequestSample(nullptr) != S_OK) return false;
+    CComPtr<IMFMediaEvent> event = waiter->Next(kDeadline);
+    MediaEventType type = 0;
+    return event && SUCCEEDED(event->GetType(&type)) && type == static_cast<MediaEventType>(MEMediaSample);
+  };
+  // Frames without a channel are frames all the same, and the channel stays unmade.
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(nextSample()) << "frame " << i;
+  CSharedMemory region;
+  EXPECT_NE(region.Open(channel::ObjectName(L"Trelvox_FileMapping")), ERROR_SUCCESS);
+  CNamedMutex mutex;
+  EXPECT_NE(mutex.Open(channel::ObjectName(L"Trelvox_FileMapping_AccessMutex")), ERROR_SUCCESS);
+  EXPECT_NE(mutex.Open(channel::ObjectName(L"Trelvox_FileMapping_ProducerMutex")), ERROR_SUCCESS);
+  CNamedEvent event;
+  EXPECT_NE(event.Open(channel::ObjectName(L"Trelvox_FileMapping_ServerEvent")), ERROR_SUCCESS);
+  EXPECT_NE(event.Open(channel::ObjectName(L"Trelvox_FileMapping_ClientEvent")), ERROR_SUCCESS);
+
+  // Once a producer has made it, a later frame opens it and the stream is listed.
+  CFileMapping producer;
+  ASSERT_EQ(producer.Init(true, nullptr), 0);
+  std::vector<channel::ClientEntry> clients;
+  const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+  while (clients.empty() && std::chrono::steady_clock::now() < deadline) {
+    ASSERT_TRUE(nextSample());
+    producer.GetClientInfo(&clients);
+  }
+  ASSERT_EQ(clients.size(), 1u);
+  EXPECT_EQ(clients[0].Width, 640);
+  EXPECT_EQ(source->Shutdown(), S_OK);
+  clients.clear();
+  producer.GetClientInfo(&clients);
+  EXPECT_TRUE(clients.empty()) << "withdrawn on shutdown";
 }
 
 }  // namespace

@@ -28,9 +28,11 @@
 #include <vector>
 
 #include "channel/file_mapping.h"
+#include "channel/frame_region.h"
 #include "composer/image.h"
 #include "composer/letterbox.h"
 #include "framework/com_ptr.h"
+#include "mfsource/mf_format_list.h"
 #include "mfsource/mf_media_source.h"
 #include "pipewire/raw_video.h"
 #include "platform/child_process.h"
@@ -324,5 +326,172 @@ INSTANTIATE_TEST_SUITE_P(
                     ReadCase{"placeholder_rgb32", false, false, 640, 480},
                     ReadCase{"placeholder_nv12", false, true, 640, 480}),
     [](const testing::TestParamInfo<ReadCase>& info) { return std::string(info.param.name); });
+
+
+// The camera service's path under Wine (one session, no frame service): the test seam
+// makes the source behave as in session 0 and take its frames from the bridge agent
+// (amberline-vcam --bridge, a process of its own) of this session, while the producer is
+// a third process. The picture is the DirectShow camera's at that size; the placeholder
+// follows within two seconds when the producer or the agent is killed; the frames come
+// back when either starts again; and the source never makes the channel's region.
+class MfBridgeReaderTest : public testing::TestWithParam<bool> {
+ protected:
+  static constexpr int kWidth = 640;
+  static constexpr int kHeight = 480;
+
+  void SetUp() override {
+    m_init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    ASSERT_TRUE(SUCCEEDED(m_init)) << std::hex << m_init;
+    m_started = MFStartup(MF_VERSION, MFSTARTUP_FULL);
+    ASSERT_EQ(m_started, S_OK);
+    DWORD session = 0;
+    ::ProcessIdToSessionId(::GetCurrentProcessId(), &session);
+    m_session = std::to_string(session);
+    m_seam.Set(L"AMBERLINE_MF_BRIDGE_SESSION", platform::Utf8ToWide(m_session));
+  }
+  void TearDown() override {
+    for (CChildProcess* child : {&m_producer, &m_agent}) {
+      if (child->IsRunning()) child->Kill();
+      int code = 0;
+      if (child->IsRunning()) child->Wait(std::chrono::milliseconds(kTimeoutMs), &code);
+    }
+    if (SUCCEEDED(m_started)) MFShutdown();
+    if (SUCCEEDED(m_init)) CoUninitialize();
+  }
+
+  CChildProcess::Environment Environment() const {
+    CChildProcess::Environment environment = m_names.Environment();
+    environment.emplace_back("AMBERLINE_MF_BRIDGE_SESSION", m_session);
+    return environment;
+  }
+  void StartAgent() {
+    ASSERT_TRUE(m_agent.Start(AMBERLINE_VCAM_PATH, {"--bridge"}, Environment())) << m_agent.StartError();
+  }
+  void StartProducer() {
+    ASSERT_TRUE(m_producer.Start(AMBERLINE_PRODUCER_PATH,
+                                 {"--size", std::to_string(kProducerWidth) + "x" + std::to_string(kProducerHeight),
+                                  "--fps", "50", "--frames", "100000", "--image",
+                                  platform::WideToUtf8(m_png.wstring())},
+                                 Environment()))
+        << m_producer.StartError();
+  }
+  static void Kill(CChildProcess& child) {
+    child.Kill();
+    int code = 0;
+    ASSERT_TRUE(child.Wait(std::chrono::milliseconds(kTimeoutMs), &code));
+  }
+
+  // Reads frames until one matches expected or the time is up; the time it took, or none.
+  std::optional<std::chrono::milliseconds> ReadUntil(const CPicture& expected, std::chrono::milliseconds limit,
+                                                     std::string* last) {
+    const auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < limit) {
+      if (FAILED(m_reader->ReadSample(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 0, nullptr, nullptr, nullptr, nullptr)))
+        return std::nullopt;
+      std::optional<CReaderCallback::Answer> answer = m_callback->Next(std::chrono::milliseconds(kTimeoutMs));
+      if (!answer || answer->status != S_OK) return std::nullopt;
+      if (!answer->sample) continue;
+      const bool nv12 = GetParam();
+      const CPicture actual = testing_support::PictureFromRaw(
+          nv12 ? "NV12" : "BGRx", kWidth, kHeight, PackedFrame(answer->sample.Get(), nv12, kWidth, kHeight));
+      bool matched = false;
+      if (nv12) {
+        const testing_support::Deviation deviation = testing_support::LargestDeviation(actual, expected, 2);
+        matched = deviation.largest <= 2;
+        *last = deviation.Describe();
+      } else {
+        *last = testing_support::FirstDifference(actual, expected);
+        matched = last->empty();
+      }
+      if (matched)
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    }
+    return std::nullopt;
+  }
+
+  HRESULT m_init = E_FAIL;
+  HRESULT m_started = E_FAIL;
+  testing_support::CChannelNamespace m_names;
+  testing_support::CScopedEnvironment m_seam;
+  std::string m_session;
+  testing_support::CTempDir m_dir;
+  std::filesystem::path m_png;
+  CChildProcess m_producer;
+  CChildProcess m_agent;
+  CComPtr<CReaderCallback> m_callback;
+  CComPtr<IMFSourceReader> m_reader;
+};
+
+TEST_P(MfBridgeReaderTest, FramesComeThroughTheAgentAndThePlaceholderStandsInForWhateverIsMissing) {
+  const bool nv12 = GetParam();
+  const CPicture picture = testing_support::MakePicture(kProducerWidth, kProducerHeight, [](int x, int y) {
+    if (x >= 16 && x < 64 && y >= 8 && y < 24) return testing_support::Rgb{250, 120, 10};
+    return testing_support::Quadrant(x, y, kProducerWidth, kProducerHeight);
+  });
+  m_png = std::filesystem::absolute(m_dir.Path() / "picture.png").make_preferred();
+  testing_support::WritePng(m_png, picture);
+  CPicture live = Letterboxed(picture, kWidth, kHeight);
+  CPicture placeholder = testing_support::ExpectedPlaceholder(kWidth, kHeight);
+  ASSERT_FALSE(placeholder.rgb.empty()) << "the staged placeholder cannot be loaded";
+  if (nv12) {
+    live = ThroughNv12(live);
+    placeholder = ThroughNv12(placeholder);
+  }
+
+  ASSERT_NO_FATAL_FAILURE(StartAgent());
+  const std::wstring root =
+      testing_support::StagedModulePath().parent_path().parent_path().wstring() + platform::kPathSeparator;
+  CComPtr<CMfMediaSource> source;
+  ASSERT_EQ(CMfMediaSource::Create(root, source.Receive()), S_OK);
+  m_callback = CReaderCallback::Create();
+  CComPtr<IMFAttributes> attributes;
+  ASSERT_EQ(MFCreateAttributes(attributes.Receive(), 1), S_OK);
+  ASSERT_EQ(attributes->SetUnknown(MF_SOURCE_READER_ASYNC_CALLBACK, m_callback.Get()), S_OK);
+  ASSERT_EQ(MFCreateSourceReaderFromMediaSource(static_cast<IMFMediaSource*>(source.Get()), attributes.Get(),
+                                                m_reader.Receive()),
+            S_OK);
+  CComPtr<IMFMediaType> type;
+  MfFormat format;
+  format.width = kWidth;
+  format.height = kHeight;
+  format.format = nv12 ? PixelFormat::kNv12 : PixelFormat::kBgra;
+  ASSERT_EQ(CreateMfMediaType(format, type.Receive()), S_OK);
+  ASSERT_EQ(m_reader->SetCurrentMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, nullptr, type.Get()), S_OK);
+
+  std::string last;
+  // No producer: the placeholder, and the region was made by nobody (the agent and the
+  // source only ever open it).
+  ASSERT_TRUE(ReadUntil(placeholder, 20s, &last)) << "no placeholder without a producer: " << last;
+  const std::wstring region = channel::ObjectName(L"Trelvox_FileMapping");
+  const HANDLE made = ::OpenFileMappingW(FILE_MAP_READ, FALSE, region.c_str());
+  EXPECT_EQ(made, nullptr) << "the region exists before any producer ran";
+  if (made != nullptr) ::CloseHandle(made);
+
+  ASSERT_NO_FATAL_FAILURE(StartProducer());
+  ASSERT_TRUE(ReadUntil(live, 30s, &last)) << "the producer's frames did not come through the agent: " << last;
+
+  ASSERT_NO_FATAL_FAILURE(Kill(m_producer));
+  std::optional<std::chrono::milliseconds> took = ReadUntil(placeholder, 10s, &last);
+  ASSERT_TRUE(took) << "no placeholder after the producer was killed: " << last;
+  EXPECT_LE(took->count(), 2000) << "the placeholder came late after the producer ended";
+
+  ASSERT_NO_FATAL_FAILURE(StartProducer());
+  ASSERT_TRUE(ReadUntil(live, 30s, &last)) << "no frames after the producer started again: " << last;
+
+  ASSERT_NO_FATAL_FAILURE(Kill(m_agent));
+  took = ReadUntil(placeholder, 10s, &last);
+  ASSERT_TRUE(took) << "no placeholder after the agent was killed: " << last;
+  EXPECT_LE(took->count(), 2000) << "the placeholder came late after the agent ended";
+
+  ASSERT_NO_FATAL_FAILURE(StartAgent());
+  ASSERT_TRUE(ReadUntil(live, 40s, &last)) << "no frames after the agent started again: " << last;
+
+  m_reader = nullptr;
+  const HRESULT shutdown = source->Shutdown();
+  EXPECT_TRUE(shutdown == S_OK || shutdown == MF_E_SHUTDOWN) << std::hex << shutdown;
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, MfBridgeReaderTest, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& info) { return info.param ? "nv12" : "rgb32"; });
 
 }  // namespace
