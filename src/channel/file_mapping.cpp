@@ -85,13 +85,16 @@ CFileMapping::~CFileMapping() {
   m_leaseAnchor->channel = nullptr;
 }
 
-int CFileMapping::Init(bool isServer, NotifyWindow notifyWindow) {
-  CTraceScope scope(0, L"CFileMapping::Init");
+int CFileMapping::Init(bool isServer, NotifyWindow notifyWindow, OpenMode mode) {
+  const bool openOnly = mode == OpenMode::kOpenOnly && !isServer;
+  // A consumer that looks for the channel again and again writes one line per failed look.
+  CTraceScope scope(openOnly ? 3 : 0, L"CFileMapping::Init");
   CLockHolder<CRecursiveLock> hold(m_lock);
   m_isServer = isServer;
   m_allocationGranularity = platform::AllocationGranularity();
-  g_Log.Write(0, L"System allocation granularity is %lu.\n", static_cast<DWORD>(m_allocationGranularity));
   m_hNotifyWnd = notifyWindow;
+  if (openOnly) return OpenExistingLocked();
+  g_Log.Write(0, L"System allocation granularity is %lu.\n", static_cast<DWORD>(m_allocationGranularity));
   if (const int result = InitSyncObjectsLocked(); result != 0) return result;
   if (const int result = CreateFileMappingLocked(); result != 0) return result;
   ClaimProducerMutex();
@@ -167,12 +170,44 @@ int CFileMapping::CreateFileMappingLocked() {
     platform::ApplyLowIntegrityLabel(name, platform::KernelObjectKind::kFileMapping);
   }
   if (!m_hMapping.IsOpen()) return 1;
+  HoldRegion();
+  return 0;
+}
+
+void CFileMapping::HoldRegion() {
   if (m_viewStrategy == ViewStrategy::kWholeRegion) {
     // A region smaller than the layout (made by someone else) cannot be mapped whole;
     // windows are then mapped one by one and whatever lies past its end fails.
     m_wholeRegion = static_cast<std::uint8_t*>(m_hMapping.MapView(0, channel::kRegionSize));
   }
   m_mappingHeld = true;
+}
+
+int CFileMapping::OpenExistingLocked() {
+  // An object still initialised keeps what it holds, as InitSyncObjects refuses then too.
+  if (m_hMapping.IsOpen() || m_hAccessMutex.IsOpen() || m_hServerEvent.IsOpen() || m_hClientEvent.IsOpen())
+    return 1;
+  const wchar_t* missing = nullptr;
+  if (m_hMapping.Open(channel::ObjectName(kMappingName)) != ERROR_SUCCESS)
+    missing = L"frame region";
+  else if (m_hAccessMutex.Open(channel::ObjectName(kMutexName)) != ERROR_SUCCESS)
+    missing = L"access mutex";
+  else if (m_hServerEvent.Open(channel::ObjectName(kServerEventName)) != ERROR_SUCCESS)
+    missing = L"server event";
+  else if (m_hClientEvent.Open(channel::ObjectName(kClientEventName)) != ERROR_SUCCESS)
+    missing = L"client event";
+  if (missing != nullptr) {
+    m_hClientEvent.Close();
+    m_hServerEvent.Close();
+    m_hAccessMutex.Close();
+    m_hMapping.Close();
+    g_Log.Write(0, L"No channel to open yet (its %s is missing); nothing was created.\n", missing);
+    return 1;
+  }
+  // Left closed when absent: CheckProducerAlive then checks nothing.
+  m_hProducerMutex.Open(channel::ObjectName(kProducerMutexName));
+  g_Log.Write(0, L"System allocation granularity is %lu.\n", static_cast<DWORD>(m_allocationGranularity));
+  HoldRegion();
   return 0;
 }
 

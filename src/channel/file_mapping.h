@@ -15,7 +15,8 @@
 // count to the window whenever the client count changes; Init(false, nullptr) on the
 // consumer side starts none. Either side may come first: every object is opened first
 // and created only when the open fails, and its creator labels it for low-integrity
-// hosts.
+// hosts. A consumer that only looks passes OpenMode::kOpenOnly: it creates nothing
+// (see Init) and calls Init again later when the producer is not there yet.
 //
 // Protocol, in short: the producer stores a frame with SetMediaSample (dropped while a
 // consumer holds the index; the server event is set on every call); a consumer polls the
@@ -113,7 +114,16 @@ class CFileMapping {
   // Set-up and shut-down. Destroy ends every frame lease's claim on this object: a lease
   // still out afterwards drops nothing when it ends (its Pixels() must no longer be
   // read), so leases belong inside the object's Init..Destroy.
-  int Init(bool isServer, NotifyWindow notifyWindow) EXCLUDES(m_lock);
+  //
+  // kOpenOrCreate opens each object and creates the ones that are missing. kOpenOnly (a
+  // consumer's choice; a producer always opens or creates) opens the region, the access
+  // mutex and both events only when all four exist, and the producer mutex when it exists
+  // (a producer that keeps to the region's byte layout alone has none; liveness is then
+  // not checked). When one of the four is missing Init returns 1 having created nothing
+  // (on Linux not even a lock object), closes what it had opened, logs one line, and the
+  // object can be initialised again later.
+  enum class OpenMode { kOpenOrCreate, kOpenOnly };
+  int Init(bool isServer, NotifyWindow notifyWindow, OpenMode mode = OpenMode::kOpenOrCreate) EXCLUDES(m_lock);
   int InitSyncObjects() EXCLUDES(m_lock);
   int CreateFileMapping() EXCLUDES(m_lock);
   void Destroy() EXCLUDES(m_lock);
@@ -188,6 +198,10 @@ class CFileMapping {
   void NotifyThreadProc();
   int InitSyncObjectsLocked() REQUIRES(m_lock);
   int CreateFileMappingLocked() REQUIRES(m_lock);
+  // Init's kOpenOnly part: opens the existing objects or, when one is missing, none.
+  int OpenExistingLocked() REQUIRES(m_lock);
+  // With the region open: maps it whole when the strategy says so, and marks it held.
+  void HoldRegion() REQUIRES(m_lock);
   // Maps size bytes at offset into the one view (MapView's rules); UnmapWindow drops it.
   ChannelOutcome MapWindow(std::uint32_t offset, std::uint32_t size) REQUIRES(m_lock);
   ChannelOutcome UnmapWindow() REQUIRES(m_lock);

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
 #include <future>
 #include <cstring>
+#include <filesystem>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -18,6 +20,7 @@
 #include "platform/notify_queue.h"
 #include "platform/paths.h"
 #include "platform/shared_memory.h"
+#include "platform/wide_string.h"
 #include "support/channel_fixture.h"
 #include "support/log_capture.h"
 
@@ -1058,6 +1061,111 @@ TEST_F(FileMappingTest, ProducerThatKnowsOnlyTheLayoutKeepsItsLastFrameOnShowAsB
     ASSERT_EQ(FrameNow(consumer), 5);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
+}
+
+// The channel's five objects, in this order: region, access mutex, server event, client
+// event, producer mutex.
+using ChannelObjectSet = std::vector<bool>;
+
+// Which of the five a fresh holder can open now (opening creates nothing).
+ChannelObjectSet ObjectsThatOpen() {
+  CSharedMemory region;
+  CNamedMutex access, producer;
+  CNamedEvent server, client;
+  return {region.Open(channel::ObjectName(L"Trelvox_FileMapping")) == ERROR_SUCCESS,
+          access.Open(channel::ObjectName(L"Trelvox_FileMapping_AccessMutex")) == ERROR_SUCCESS,
+          server.Open(channel::ObjectName(L"Trelvox_FileMapping_ServerEvent")) == ERROR_SUCCESS,
+          client.Open(channel::ObjectName(L"Trelvox_FileMapping_ClientEvent")) == ERROR_SUCCESS,
+          producer.Open(channel::ObjectName(L"Trelvox_FileMapping_ProducerMutex")) == ERROR_SUCCESS};
+}
+
+// Holds the objects of a set, made through the platform classes.
+struct CChannelObjects {
+  explicit CChannelObjects(const ChannelObjectSet& set) {
+    bool created = false;
+    if (set[0]) region.Create(channel::ObjectName(L"Trelvox_FileMapping"), channel::kRegionSize, &created);
+    if (set[1]) access.Create(channel::ObjectName(L"Trelvox_FileMapping_AccessMutex"), &created);
+    if (set[2]) server.Create(channel::ObjectName(L"Trelvox_FileMapping_ServerEvent"), true, false, &created);
+    if (set[3]) client.Create(channel::ObjectName(L"Trelvox_FileMapping_ClientEvent"), false, false, &created);
+    if (set[4]) producer.Create(channel::ObjectName(L"Trelvox_FileMapping_ProducerMutex"), &created);
+  }
+  CSharedMemory region;
+  CNamedMutex access, producer;
+  CNamedEvent server, client;
+};
+
+// The system's entries for the names of this test's namespace (Linux keeps them in
+// /dev/shm; Windows in its object manager, where this finds none).
+std::vector<std::string> SystemEntries(const CChannelNamespace& names) {
+  std::vector<std::string> found;
+  std::error_code error;
+  const std::string key = platform::WideToUtf8(names.Value());
+  for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", error))
+    if (entry.path().filename().string().find(key) != std::string::npos) found.push_back(entry.path().string());
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+struct OpenOnlyCase {
+  const char* what;
+  ChannelObjectSet present;
+  bool opens;
+};
+
+TEST_F(FileMappingTest, OpenOnlyConsumerOpensAChannelWhoseFourObjectsExistAndOtherwiseCreatesNothing) {
+  const OpenOnlyCase cases[] = {
+      {"nothing", {false, false, false, false, false}, false},
+      {"the region alone", {true, false, false, false, false}, false},
+      {"everything but the client event", {true, true, true, false, true}, false},
+      {"everything but the server event", {true, true, false, true, false}, false},
+      {"everything but the access mutex", {true, false, true, true, true}, false},
+      {"everything but the region", {false, true, true, true, true}, false},
+      {"the four a layout-only producer makes", {true, true, true, true, false}, true},
+      {"all five", {true, true, true, true, true}, true},
+  };
+  for (const OpenOnlyCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    CChannelNamespace rowNames;
+    CChannelObjects present(c.present);
+    ASSERT_EQ(ObjectsThatOpen(), c.present);
+    const std::vector<std::string> before = SystemEntries(rowNames);
+    CLogCapture log(0);
+    CFileMapping consumer;
+    EXPECT_EQ(consumer.Init(false, nullptr, CFileMapping::OpenMode::kOpenOnly), c.opens ? 0 : 1);
+    EXPECT_EQ(consumer.IsCreated(), c.opens);
+    EXPECT_EQ(ObjectsThatOpen(), c.present) << "nothing missing was created";
+    EXPECT_EQ(SystemEntries(rowNames), before);
+    if (c.opens) {
+      WriteAsLayoutOnlyProducer(9);
+      EXPECT_EQ(FrameNow(consumer), 9);
+    } else {
+      const std::string messages = log.Messages();
+      EXPECT_EQ(std::count(messages.begin(), messages.end(), '\n'), 1) << messages;
+      EXPECT_NE(messages.find("nothing was created"), std::string::npos) << messages;
+    }
+    consumer.Destroy();
+    EXPECT_EQ(ObjectsThatOpen(), c.present);
+  }
+}
+
+TEST_P(FileMappingExchangeTest, OpenOnlyConsumerLooksAgainUntilAProducerMadeTheChannel) {
+  constexpr auto kOpenOnly = CFileMapping::OpenMode::kOpenOnly;
+  CFileMapping consumer(ConsumerViews());
+  EXPECT_EQ(consumer.Init(false, nullptr, kOpenOnly), 1);
+  EXPECT_EQ(consumer.Init(false, nullptr, kOpenOnly), 1) << "a failed look holds nothing that stops the next";
+  CFileMapping producer(ProducerViews());
+  ASSERT_EQ(producer.Init(true, nullptr, kOpenOnly), 0) << "a producer opens or creates whatever it is asked";
+  ASSERT_EQ(consumer.Init(false, nullptr, kOpenOnly), 0);
+  EXPECT_EQ(consumer.Init(false, nullptr, kOpenOnly), 1) << "a second Init keeps what it has";
+  ASSERT_EQ(Write(producer, 3), 0);
+  FrameDescriptor d{};
+  ASSERT_EQ(consumer.LockMediaSample(0, &d), 0);
+  EXPECT_EQ(d.Aux32, 3);
+  consumer.UnlockMediaSample(0);
+  producer.Destroy();
+  consumer.Destroy();
+  EXPECT_EQ(consumer.Init(false, nullptr, kOpenOnly), 1) << "the channel ended with its last holder";
+  EXPECT_EQ(ObjectsThatOpen(), ChannelObjectSet(5, false));
 }
 
 TEST_F(FileMappingTest, SecondProducerStandsAsideAndLeavesTheCamerasToTheFirst) {

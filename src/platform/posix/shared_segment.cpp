@@ -135,9 +135,19 @@ CSharedSegment::CSharedSegment(SegmentKind kind, const std::wstring& name) {
   m_lockPath = m_path + ".lock";
 }
 
-int CSharedSegment::LockName() const {
+int CSharedSegment::LockName(bool create) const {
   for (;;) {
-    const int lock = ::shm_open(m_lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    int lock = ::shm_open(m_lockPath.c_str(), O_RDWR | O_CLOEXEC, 0);
+    if (lock < 0 && errno == ENOENT) {
+      // A segment keeps its lock object for as long as it exists, so an opener that finds
+      // neither has nothing to open and leaves no lock object behind. A segment whose lock
+      // object was removed by hand gets a new one.
+      if (!create && !SegmentNamed()) {
+        errno = ENOENT;
+        return -1;
+      }
+      lock = ::shm_open(m_lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    }
     if (lock < 0) return -1;
     struct stat info {};
     if (::fstat(lock, &info) != 0 || !Trusted(info)) {
@@ -160,6 +170,13 @@ int CSharedSegment::LockName() const {
   }
 }
 
+bool CSharedSegment::SegmentNamed() const {
+  const int descriptor = ::shm_open(m_path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+  if (descriptor < 0) return errno != ENOENT;  // present but not ours to read: Attach says why
+  CloseKeepingErrno(descriptor);
+  return true;
+}
+
 void CSharedSegment::UnlockName(int lockDescriptor, bool unlinkLock) const {
   const int saved = errno;
   if (unlinkLock) ::shm_unlink(m_lockPath.c_str());
@@ -174,7 +191,7 @@ LONG CSharedSegment::Attach(bool create, std::uint64_t size, std::size_t mapSize
   if (create && (size == 0 || size < mapSize || size > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())))
     return Fail(EINVAL);
 
-  const int lock = LockName();
+  const int lock = LockName(create);
   if (lock < 0) return CodeFor(errno);
 
   int descriptor = ::shm_open(m_path.c_str(), O_RDWR | O_CLOEXEC, 0);
@@ -279,7 +296,7 @@ void CSharedSegment::Detach(int descriptor, void* view, std::size_t mapSize) con
   const int saved = errno;
   if (view != nullptr) ::munmap(view, mapSize);
   if (descriptor < 0) return;
-  const int lock = m_path.empty() ? -1 : LockName();
+  const int lock = m_path.empty() ? -1 : LockName(true);
   bool last = false;
   if (lock >= 0) {
     // Failing to convert drops our shared lock, which is fine as we close it next; the

@@ -14,7 +14,8 @@
 // non-blocking flock succeeds has no living holder: a closer unlinks it (it was the last),
 // an opener unlinks it and treats it as absent (every holder died). The lock object is
 // unlinked together with its segment (and when a lookup finds nothing); a process that
-// locked an object since unlinked sees so and locks the new one.
+// locked an object since unlinked sees so and locks the new one. Attach without create
+// never creates anything: a name with no lock object has no segment either.
 //
 // Attach/Detach are called by one thread per object at a time; any number of objects,
 // threads and processes may attach the same name. Failures return a system error code
@@ -65,8 +66,12 @@ class CSharedSegment {
   const std::string& SystemName() const { return m_path; }
 
  private:
-  int LockName() const;
+  // Takes the exclusive flock on the lock object; without create, a name that has
+  // neither a lock object nor a segment fails with ENOENT and creates nothing.
+  int LockName(bool create) const;
   void UnlockName(int lockDescriptor, bool unlinkLock) const;
+  // True when the segment's name exists now (also when it cannot be read).
+  bool SegmentNamed() const;
 
   std::string m_path;
   std::string m_lockPath;
