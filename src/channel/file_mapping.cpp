@@ -201,7 +201,9 @@ int CFileMapping::OpenExistingLocked() {
     m_hServerEvent.Close();
     m_hAccessMutex.Close();
     m_hMapping.Close();
-    g_Log.Write(0, L"No channel to open yet (its %s is missing); nothing was created.\n", missing);
+    // Callers look again every second or so and say it once themselves: this line is
+    // for a detailed log only.
+    g_Log.Write(1, L"No channel to open yet (its %s is missing); nothing was created.\n", missing);
     return 1;
   }
   // Left closed when absent: CheckProducerAlive then checks nothing.
