@@ -18,7 +18,7 @@
 // WAIT_ABANDONED. CNamedEvent is manual-reset (stays set until Reset) or automatic-reset
 // (one waiter passes, and the event resets). Waits take a timeout (timeout.h:
 // std::chrono::milliseconds, or platform::kInfinite). On Windows these are the named
-// kernel objects; elsewhere small shared segments with per-user names, mode 0600, holding
+// kernel objects, and an object Create makes gets the access list of object_access.h; elsewhere small shared segments with per-user names, mode 0600, holding
 // a robust process-shared pthread mutex or an event's state word that waiters sleep on (a
 // futex), so that a process dying while it waits or sets leaves nothing behind. Setting
 // an event that is already set does nothing, on both systems.
@@ -35,6 +35,7 @@
 #include <string>
 
 #include "platform/native_handle.h"
+#include "platform/object_access.h"
 #include "platform/timeout.h"
 #include "platform/windows_types.h"
 
@@ -87,7 +88,6 @@ namespace platform {
 // Gives the named kernel object a low mandatory integrity label so that processes at low
 // integrity can open it (on Windows; elsewhere access is already limited to the user, and
 // this does nothing). The result is not reported.
-enum class KernelObjectKind { kFileMapping, kMutex, kEvent };
 void ApplyLowIntegrityLabel(const std::wstring& name, KernelObjectKind kind);
 
 }  // namespace platform

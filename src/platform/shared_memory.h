@@ -15,7 +15,8 @@
 // Lifetime as on Windows: a region lives while any process holds it open and vanishes
 // when its last holder closes it (or dies); a region whose holders all died is never
 // found again: the next Create starts from zeros. On Windows these are named file
-// mappings backed by the paging file. Elsewhere they are POSIX shared memory objects
+// mappings backed by the paging file, and a region Create makes gets the access list of
+// object_access.h (its user, SYSTEM, and AppContainer processes for mapping only). Elsewhere they are POSIX shared memory objects
 // with per-user names (mode 0600) and a lock protocol that gives the same lifetime.
 //
 // Ownership: move-only; Close or the destructor drops this holder (views stay valid

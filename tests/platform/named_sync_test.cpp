@@ -438,3 +438,26 @@ TEST(NamedSyncTest, LowIntegrityLabelLeavesObjectsUsable) {
 }
 
 }  // namespace
+
+namespace {
+
+// The text alone (the Windows suite reads it back from created objects): per kind, every
+// right for the user and SYSTEM, the opener's rights for AppContainers, a protected list.
+TEST(ChannelObjectSddlTest, GrantsEachKindItsOpenersRightsAndNamesNobodyElse) {
+  struct Row {
+    platform::KernelObjectKind kind;
+    const wchar_t* expected;
+  };
+  const Row rows[] = {
+      {platform::KernelObjectKind::kFileMapping,
+       L"D:P(A;;0xf001f;;;S-1-5-21-7-8-9-1001)(A;;0xf001f;;;SY)(A;;0x6;;;S-1-15-2-1)"},
+      {platform::KernelObjectKind::kMutex,
+       L"D:P(A;;0x1f0001;;;S-1-5-21-7-8-9-1001)(A;;0x1f0001;;;SY)(A;;0x100001;;;S-1-15-2-1)"},
+      {platform::KernelObjectKind::kEvent,
+       L"D:P(A;;0x1f0003;;;S-1-5-21-7-8-9-1001)(A;;0x1f0003;;;SY)(A;;0x100002;;;S-1-15-2-1)"},
+  };
+  for (const Row& row : rows)
+    EXPECT_EQ(platform::ChannelObjectSddl(row.kind, L"S-1-5-21-7-8-9-1001"), row.expected);
+}
+
+}  // namespace

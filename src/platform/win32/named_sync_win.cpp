@@ -35,7 +35,8 @@ LONG CNamedMutex::Open(const std::wstring& name) {
 
 LONG CNamedMutex::Create(const std::wstring& name, bool* created) {
   if (name.empty()) return InvalidName();
-  const HANDLE handle = ::CreateMutexW(nullptr, FALSE, name.c_str());
+  platform::win32::CChannelObjectSecurity security(platform::KernelObjectKind::kMutex);
+  const HANDLE handle = ::CreateMutexW(security.Attributes(), FALSE, name.c_str());
   if (handle == nullptr) return static_cast<LONG>(::GetLastError());
   const bool existed = ::GetLastError() == ERROR_ALREADY_EXISTS;
   m_object.Reset(handle);
@@ -79,7 +80,9 @@ LONG CNamedEvent::Open(const std::wstring& name) {
 
 LONG CNamedEvent::Create(const std::wstring& name, bool manualReset, bool initialState, bool* created) {
   if (name.empty()) return InvalidName();
-  const HANDLE handle = ::CreateEventW(nullptr, manualReset ? TRUE : FALSE, initialState ? TRUE : FALSE, name.c_str());
+  platform::win32::CChannelObjectSecurity security(platform::KernelObjectKind::kEvent);
+  const HANDLE handle =
+      ::CreateEventW(security.Attributes(), manualReset ? TRUE : FALSE, initialState ? TRUE : FALSE, name.c_str());
   if (handle == nullptr) return static_cast<LONG>(::GetLastError());
   const bool existed = ::GetLastError() == ERROR_ALREADY_EXISTS;
   m_object.Reset(handle);

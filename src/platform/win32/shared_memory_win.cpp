@@ -1,4 +1,5 @@
 #include "platform/shared_memory.h"
+#include "platform/object_access.h"
 #include "platform/windows_types.h"
 
 // The new handle is opened before the old one is closed: reopening the name this object
@@ -19,7 +20,8 @@ LONG CSharedMemory::Create(const std::wstring& name, std::uint64_t size, bool* c
     ::SetLastError(ERROR_INVALID_PARAMETER);
     return ERROR_INVALID_PARAMETER;
   }
-  const HANDLE handle = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE,
+  platform::win32::CChannelObjectSecurity security(platform::KernelObjectKind::kFileMapping);
+  const HANDLE handle = ::CreateFileMappingW(INVALID_HANDLE_VALUE, security.Attributes(), PAGE_READWRITE,
                                             static_cast<DWORD>(size >> 32), static_cast<DWORD>(size), name.c_str());
   if (handle == nullptr) return static_cast<LONG>(::GetLastError());
   const bool existed = ::GetLastError() == ERROR_ALREADY_EXISTS;
