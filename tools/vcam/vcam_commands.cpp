@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <thread>
 
+#include "bridge_autostart.h"
+#include "diagnose_report.h"
 #include "diagnostics/status_text.h"
 #include "frame_server_checks.h"
 #include "framework/com_ptr.h"
@@ -99,18 +101,24 @@ bool PrintChecks(const Camera& camera, std::ostream& out, const char* failedWord
   return allPassed;
 }
 
-void PrintRegistration(const Camera& camera, std::ostream& out) {
+// The class registration as one line: ok when the class key names this module.
+DiagnosisItem RegistrationItem(const Camera& camera) {
   const std::wstring registered = RegisteredModule(camera);
-  if (registered.empty()) {
-    out << "class " << Utf8(camera.sourceId) << ": not registered (HKEY_LOCAL_MACHINE\\Software\\Classes); "
-        << "register it as administrator: regsvr32 \"" << Utf8(camera.module) << "\"\n";
-  } else if (!platform::EqualsNoCase(registered, camera.module)) {
-    out << "class " << Utf8(camera.sourceId) << ": registered for another module, " << Utf8(registered)
-        << "; register this one as administrator: regsvr32 \"" << Utf8(camera.module) << "\"\n";
-  } else {
-    out << "class " << Utf8(camera.sourceId) << ": registered for this module\n";
-  }
+  const std::string what = "class " + Utf8(camera.sourceId) + ": ";
+  if (registered.empty())
+    return {false,
+            what + "not registered (HKEY_LOCAL_MACHINE\\Software\\Classes); register it as administrator: regsvr32 \"" +
+                Utf8(camera.module) + "\"",
+            {}};
+  if (!platform::EqualsNoCase(registered, camera.module))
+    return {false,
+            what + "registered for another module, " + Utf8(registered) +
+                "; register this one as administrator: regsvr32 \"" + Utf8(camera.module) + "\"",
+            {}};
+  return {true, what + "registered for this module", {}};
 }
+
+void PrintRegistration(const Camera& camera, std::ostream& out) { out << RegistrationItem(camera).text << "\n"; }
 
 int NoVirtualCameras(const CVirtualCameraApi& api, std::ostream& err) {
   err << "amberline-vcam: this Windows has no virtual cameras (" << Reason(api.Error())
@@ -171,6 +179,34 @@ class CMediaRuntime {
   HRESULT m_mf = E_FAIL;
 };
 
+// The bridge agent starts at logon only once there is a camera for it to serve.
+int AddAutostart(const VcamOptions& options, std::ostream& out, std::ostream& err) {
+  const std::wstring program = platform::GetModulePath(nullptr);
+  std::string problem;
+  if (!AddBridgeAutostart(options.allUsers, program, &problem)) {
+    err << "amberline-vcam: the camera is installed, but the bridge agent will not start at logon: " << problem
+        << ".\n  Until it does, start it yourself: \"" << Utf8(program) << "\" --bridge\n";
+    return kFailed;
+  }
+  out << "added: the bridge agent starts at logon for " << (options.allUsers ? "every user" : "this user") << ": "
+      << BridgeAutostartKeyName(options.allUsers) << " \"" << Utf8(kBridgeAutostartValue)
+      << "\" = " << Utf8(BridgeAutostartCommand(program)) << "\n";
+  return 0;
+}
+
+int RemoveAutostart(const VcamOptions& options, std::ostream& out, std::ostream& err) {
+  std::vector<std::string> removedFrom;
+  std::string problem;
+  if (!RemoveBridgeAutostart(options.allUsers, &removedFrom, &problem)) {
+    err << "amberline-vcam: the camera is removed, but the bridge agent's start at logon is not: " << problem << ".\n";
+    return kFailed;
+  }
+  for (const std::string& key : removedFrom)
+    out << "removed: the bridge agent's start at logon, " << key << " \"" << Utf8(kBridgeAutostartValue) << "\"\n";
+  if (removedFrom.empty()) out << "the bridge agent had no start at logon to remove\n";
+  return 0;
+}
+
 HRESULT CreateCamera(const CVirtualCameraApi& api, const Camera& camera, MFVirtualCameraLifetime lifetime,
                      bool allUsers, CComPtr<IMFVirtualCamera>* made) {
   return api.Create()(MFVirtualCameraType_SoftwareCameraSource, lifetime,
@@ -217,7 +253,7 @@ int MakeCamera(const VcamOptions& options, std::ostream& out, std::ostream& err)
       return kFailed;
     }
     out << "removed: \"" << Utf8(camera.identity.name) << "\"\n";
-    return 0;
+    return RemoveAutostart(options, out, err);
   }
   hr = virtualCamera->Start(nullptr);
   if (FAILED(hr)) {
@@ -230,7 +266,7 @@ int MakeCamera(const VcamOptions& options, std::ostream& out, std::ostream& err)
   if (options.job == VcamJob::kInstall) {
     out << "installed: \"" << Utf8(camera.identity.name) << "\" for " << who
         << "; applications list it with the words \"Windows Virtual Camera\" added to its name.\n";
-    return 0;
+    return AddAutostart(options, out, err);
   }
   out << "running: \"" << Utf8(camera.identity.name) << "\" for " << who << " until Ctrl+C\n" << std::flush;
   platform::WatchStopRequests();
@@ -294,6 +330,11 @@ int Check(const VcamOptions& options, std::ostream& out, std::ostream& err) {
   return passed ? 0 : kFailed;
 }
 
+int Diagnose(const VcamOptions& options, std::ostream& out) {
+  const Camera camera = CameraOf(options);
+  return PrintDiagnosis(CollectDiagnosis(camera.module, RegistrationItem(camera)), out);
+}
+
 }  // namespace
 
 int RunVcam(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
@@ -307,6 +348,8 @@ int RunVcam(const std::vector<std::string>& arguments, std::ostream& out, std::o
     case VcamJob::kHelp: out << kVcamUsage; return 0;
     case VcamJob::kList: return List(options, out, err);
     case VcamJob::kCheck: return Check(options, out, err);
+    case VcamJob::kDiagnose: return Diagnose(options, out);
+    case VcamJob::kBridge: err << "amberline-vcam: --bridge is not built yet\n"; return kFailed;
     default: return MakeCamera(options, out, err);
   }
 }
