@@ -28,8 +28,10 @@ struct ServiceFacts {
 
 // The facts of the service name ("FrameServer", "FrameServerMonitor").
 ServiceFacts QueryServiceFacts(const std::wstring& name);
-// The SID text of NT SERVICE\<name> (computed by the system from the name; exists even for
-// a service that is not installed on some systems); empty when it cannot be resolved.
+// The SID text of NT SERVICE\<name>, which depends on the name alone (any letter case),
+// installed or not: the system's answer, or, where the system keeps no such names (Wine),
+// the same identifier derived from the name as Windows derives it. Empty when neither can
+// be had.
 std::wstring ServiceSidText(const std::wstring& name);
 // "none", "unrestricted", "restricted", "unknown".
 const wchar_t* ServiceSidTypeName(ServiceSidType type);

@@ -17,5 +17,8 @@ void SetLastError(DWORD code);
 // The message text for code (neutral language, user's default sublanguage). Empty when
 // the system has none.
 std::wstring FormatSystemMessage(DWORD code);
+// The code's text as one phrase for a sentence a person reads: the system's message
+// without its line end and full stop, then the number ("Access is denied (error 5)").
+std::wstring DescribeSystemError(DWORD code);
 
 }  // namespace platform

@@ -8,12 +8,16 @@
 #include <string>
 #include <vector>
 
+#include "bridge_autostart.h"
 #include "identity/camera_identity.h"
 #include "platform/child_process.h"
 #include "platform/guid.h"
 #include "platform/mf_virtual_camera.h"
+#include "platform/paths.h"
+#include "platform/process_context.h"
 #include "platform/reg_key.h"
 #include "platform/wide_string.h"
+#include "support/test_support.h"
 #include "vcam_commands.h"
 
 namespace {
@@ -37,12 +41,46 @@ bool SystemHasVirtualCameras() {
 TEST(VcamProcessTest, HelpSucceedsAndAWrongCommandLineExitsTwo) {
   EXPECT_EQ(RunProgram({"--help"}), 0);
   for (const std::vector<std::string>& wrong : std::vector<std::vector<std::string>>{
-           {}, {"--bogus"}, {"--install", "--remove"}, {"--list", "--all-users"}, {"--install", "--module"}}) {
+           {},
+           {"--bogus"},
+           {"--install", "--remove"},
+           {"--list", "--all-users"},
+           {"--install", "--module"},
+           {"--bridge", "--all-users"},
+           {"--diagnose", "--all-users"},
+           {"--diagnose", "--check"},
+           {"--bridge", "--run"}}) {
     std::ostringstream out, err;
     EXPECT_EQ(RunVcam(wrong, out, err), 2) << testing::PrintToString(wrong);
     EXPECT_NE(err.str().find("usage: amberline-vcam"), std::string::npos) << err.str();
   }
   EXPECT_EQ(RunProgram({"--run", "--check"}), 2);
+  std::ostringstream out, err;
+  EXPECT_EQ(RunVcam({"--help"}, out, err), 0);
+  for (const char* job : {"--bridge ", "--diagnose "}) EXPECT_NE(out.str().find(job), std::string::npos) << job;
+}
+
+// Wine has no frame server: the report says so, and fails.
+TEST(VcamProcessTest, DiagnoseReportsEveryItemAsOkOrNoAndNamesNoUser) {
+  EXPECT_EQ(RunProgram({"--diagnose"}), 1);
+  // The report text, from the same code in process, about a module copy in a folder of
+  // the user's (whose path holds the user's name).
+  testing_support::CTempDir dir;
+  const auto module = std::filesystem::absolute(dir.Path() / "amberline-mf.dll").make_preferred();
+  std::filesystem::copy_file(AMBERLINE_MF_MODULE_PATH, module);
+  std::ostringstream out, err;
+  EXPECT_EQ(RunVcam({"--diagnose", "--module", module.string()}, out, err), 1) << err.str();
+  const std::string report = out.str();
+  EXPECT_NE(report.find("Windows " + platform::WideToUtf8(platform::WindowsBuild())), std::string::npos) << report;
+  EXPECT_NE(report.find("\nNO  service FrameServer: not installed"), std::string::npos) << report;
+  EXPECT_NE(report.find("%USERPROFILE%"), std::string::npos) << "the module's path, without the user: " << report;
+  const std::string user = platform::WideToUtf8(platform::GetEnv(L"USERNAME"));
+  ASSERT_FALSE(user.empty());
+  std::istringstream lines(report);
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_TRUE(line.rfind("OK  ", 0) == 0 || line.rfind("NO  ", 0) == 0 || line.rfind("    ", 0) == 0) << line;
+    EXPECT_EQ(line.find(user), std::string::npos) << line;
+  }
 }
 
 TEST(VcamProcessTest, WithoutVirtualCamerasEveryCameraJobExitsThreeAndPointsToDirectShow) {
@@ -51,6 +89,7 @@ TEST(VcamProcessTest, WithoutVirtualCamerasEveryCameraJobExitsThreeAndPointsToDi
       L"Software\\Classes\\CLSID\\" + platform::GuidToRegistryString(CLSID_AmberlineMf);
   CRegKey before;
   const bool registeredBefore = before.Open(HKEY_LOCAL_MACHINE, classKey.c_str(), KEY_READ) == ERROR_SUCCESS;
+  const std::size_t autostartBefore = FindBridgeAutostart().size();
   for (const char* job : {"--install", "--remove", "--run"}) {
     EXPECT_EQ(RunProgram({job}), 3) << job;
     EXPECT_EQ(RunProgram({job, "--all-users", "--module", AMBERLINE_MF_MODULE_PATH}), 3) << job;
@@ -66,6 +105,7 @@ TEST(VcamProcessTest, WithoutVirtualCamerasEveryCameraJobExitsThreeAndPointsToDi
   CRegKey after;
   EXPECT_EQ(after.Open(HKEY_LOCAL_MACHINE, classKey.c_str(), KEY_READ) == ERROR_SUCCESS, registeredBefore)
       << "nothing is registered where no camera can be made";
+  EXPECT_EQ(FindBridgeAutostart().size(), autostartBefore) << "nor does the bridge agent start at logon";
 }
 
 }  // namespace

@@ -7,6 +7,11 @@
 #include <filesystem>
 #include <thread>
 
+#include "bridge_agent.h"
+#include "bridge_autostart.h"
+#include "diagnose_report.h"
+#include "diagnostics/log_file.h"
+#include "diagnostics/log_settings.h"
 #include "diagnostics/status_text.h"
 #include "frame_server_checks.h"
 #include "framework/com_ptr.h"
@@ -99,18 +104,24 @@ bool PrintChecks(const Camera& camera, std::ostream& out, const char* failedWord
   return allPassed;
 }
 
-void PrintRegistration(const Camera& camera, std::ostream& out) {
+// The class registration as one line: ok when the class key names this module.
+DiagnosisItem RegistrationItem(const Camera& camera) {
   const std::wstring registered = RegisteredModule(camera);
-  if (registered.empty()) {
-    out << "class " << Utf8(camera.sourceId) << ": not registered (HKEY_LOCAL_MACHINE\\Software\\Classes); "
-        << "register it as administrator: regsvr32 \"" << Utf8(camera.module) << "\"\n";
-  } else if (!platform::EqualsNoCase(registered, camera.module)) {
-    out << "class " << Utf8(camera.sourceId) << ": registered for another module, " << Utf8(registered)
-        << "; register this one as administrator: regsvr32 \"" << Utf8(camera.module) << "\"\n";
-  } else {
-    out << "class " << Utf8(camera.sourceId) << ": registered for this module\n";
-  }
+  const std::string what = "class " + Utf8(camera.sourceId) + ": ";
+  if (registered.empty())
+    return {false,
+            what + "not registered (HKEY_LOCAL_MACHINE\\Software\\Classes); register it as administrator: regsvr32 \"" +
+                Utf8(camera.module) + "\"",
+            {}};
+  if (!platform::EqualsNoCase(registered, camera.module))
+    return {false,
+            what + "registered for another module, " + Utf8(registered) +
+                "; register this one as administrator: regsvr32 \"" + Utf8(camera.module) + "\"",
+            {}};
+  return {true, what + "registered for this module", {}};
 }
+
+void PrintRegistration(const Camera& camera, std::ostream& out) { out << RegistrationItem(camera).text << "\n"; }
 
 int NoVirtualCameras(const CVirtualCameraApi& api, std::ostream& err) {
   err << "amberline-vcam: this Windows has no virtual cameras (" << Reason(api.Error())
@@ -171,11 +182,60 @@ class CMediaRuntime {
   HRESULT m_mf = E_FAIL;
 };
 
+// The bridge agent starts at logon only once there is a camera for it to serve.
+int AddAutostart(const VcamOptions& options, std::ostream& out, std::ostream& err) {
+  const std::wstring program = platform::GetModulePath(nullptr);
+  std::string problem;
+  if (!AddBridgeAutostart(options.allUsers, program, &problem)) {
+    err << "amberline-vcam: the camera is installed, but the bridge agent will not start at logon: " << problem
+        << ".\n  Until it does, start it yourself: \"" << Utf8(program) << "\" --bridge\n";
+    return kFailed;
+  }
+  out << "added: the bridge agent starts at logon for " << (options.allUsers ? "every user" : "this user") << ": "
+      << BridgeAutostartKeyName(options.allUsers) << " \"" << Utf8(kBridgeAutostartValue)
+      << "\" = " << Utf8(BridgeAutostartCommand(program)) << "\n";
+  return 0;
+}
+
+int RemoveAutostart(const VcamOptions& options, std::ostream& out, std::ostream& err) {
+  std::vector<std::string> removedFrom;
+  std::string problem;
+  if (!RemoveBridgeAutostart(options.allUsers, &removedFrom, &problem)) {
+    err << "amberline-vcam: the camera is removed, but the bridge agent's start at logon is not: " << problem << ".\n";
+    return kFailed;
+  }
+  for (const std::string& key : removedFrom)
+    out << "removed: the bridge agent's start at logon, " << key << " \"" << Utf8(kBridgeAutostartValue) << "\"\n";
+  if (removedFrom.empty()) out << "the bridge agent had no start at logon to remove\n";
+  return 0;
+}
+
 HRESULT CreateCamera(const CVirtualCameraApi& api, const Camera& camera, MFVirtualCameraLifetime lifetime,
                      bool allUsers, CComPtr<IMFVirtualCamera>* made) {
   return api.Create()(MFVirtualCameraType_SoftwareCameraSource, lifetime,
                       allUsers ? MFVirtualCameraAccess_AllUsers : MFVirtualCameraAccess_CurrentUser,
                       camera.identity.name.c_str(), camera.sourceId.c_str(), nullptr, 0, made->Receive());
+}
+
+// The bridge agent of this session on a thread of its own, until a stop is requested;
+// no thread (and a line saying why) where there is no user's session to serve.
+std::thread StartHostedBridge(std::ostream& out) {
+  CBridgeAgent::Settings settings;
+  std::string problem;
+  if (!CBridgeAgent::SettingsHere(&settings, &problem)) {
+    out << "no bridge: " << problem << "\n";
+    return {};
+  }
+  ConfigureLogFromSettings(g_Log);
+  try {
+    return std::thread([settings, &out] {
+      CBridgeAgent agent(settings, out);
+      agent.Run([] { return platform::StopRequested(); });
+    });
+  } catch (...) {
+    out << "no bridge: its thread could not be started\n";
+    return {};
+  }
 }
 
 int MakeCamera(const VcamOptions& options, std::ostream& out, std::ostream& err) {
@@ -217,7 +277,7 @@ int MakeCamera(const VcamOptions& options, std::ostream& out, std::ostream& err)
       return kFailed;
     }
     out << "removed: \"" << Utf8(camera.identity.name) << "\"\n";
-    return 0;
+    return RemoveAutostart(options, out, err);
   }
   hr = virtualCamera->Start(nullptr);
   if (FAILED(hr)) {
@@ -230,11 +290,17 @@ int MakeCamera(const VcamOptions& options, std::ostream& out, std::ostream& err)
   if (options.job == VcamJob::kInstall) {
     out << "installed: \"" << Utf8(camera.identity.name) << "\" for " << who
         << "; applications list it with the words \"Windows Virtual Camera\" added to its name.\n";
-    return 0;
+    return AddAutostart(options, out, err);
   }
   out << "running: \"" << Utf8(camera.identity.name) << "\" for " << who << " until Ctrl+C\n" << std::flush;
   platform::WatchStopRequests();
-  while (!platform::StopRequested()) std::this_thread::sleep_for(kStopPoll);
+  {
+    // The camera's frames reach the frame server through this session's bridge, which
+    // lives as long as the camera does.
+    std::thread agent = StartHostedBridge(out);
+    while (!platform::StopRequested()) std::this_thread::sleep_for(kStopPoll);
+    if (agent.joinable()) agent.join();
+  }
   hr = virtualCamera->Shutdown();
   if (FAILED(hr)) {
     err << "amberline-vcam: the camera could not be shut down: " << Describe(hr)
@@ -294,6 +360,26 @@ int Check(const VcamOptions& options, std::ostream& out, std::ostream& err) {
   return passed ? 0 : kFailed;
 }
 
+int Bridge(std::ostream& out, std::ostream& err) {
+  CBridgeAgent::Settings settings;
+  std::string problem;
+  if (!CBridgeAgent::SettingsHere(&settings, &problem)) {
+    err << "amberline-vcam: " << problem << ".\n";
+    return kFailed;
+  }
+  ConfigureLogFromSettings(g_Log);
+  platform::WatchStopRequests();
+  CBridgeAgent agent(settings, out);
+  const int status = agent.Run([] { return platform::StopRequested(); });
+  if (status != 0) err << "amberline-vcam: the bridge could not serve; the log above says why.\n";
+  return status;
+}
+
+int Diagnose(const VcamOptions& options, std::ostream& out) {
+  const Camera camera = CameraOf(options);
+  return PrintDiagnosis(CollectDiagnosis(camera.module, RegistrationItem(camera)), out);
+}
+
 }  // namespace
 
 int RunVcam(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
@@ -307,6 +393,8 @@ int RunVcam(const std::vector<std::string>& arguments, std::ostream& out, std::o
     case VcamJob::kHelp: out << kVcamUsage; return 0;
     case VcamJob::kList: return List(options, out, err);
     case VcamJob::kCheck: return Check(options, out, err);
+    case VcamJob::kDiagnose: return Diagnose(options, out);
+    case VcamJob::kBridge: return Bridge(out, err);
     default: return MakeCamera(options, out, err);
   }
 }

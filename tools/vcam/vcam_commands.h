@@ -10,10 +10,13 @@
 // virtual cameras, the class registration (DllRegisterServer of the module when the class
 // key does not name it), then MFCreateVirtualCamera (software camera source, System
 // lifetime, the current user or --all-users) with the camera's name and "{MFCLSID}", and
-// Start. --remove makes the same call and Remove. --run: Session lifetime, Start, waits
+// Start; once the camera is there, the bridge agent's start at logon (bridge_autostart.h;
+// a failure there is status 1 with the camera left installed). --remove makes the same
+// call and Remove, then takes the agent's start at logon away. --run: Session lifetime, Start, waits
 // for Ctrl+C or SIGTERM, Shutdown (status 1 when it fails). --list: the video capture devices of
 // MFEnumDeviceSources and the class registration. --check: the identity, the checks and
-// the registration; 1 when a check failed.
+// the registration; 1 when a check failed. --diagnose: the report of diagnose_report.h;
+// 1 when one of its lines is NO.
 //
 // Threading: the main thread; one job per process. It initialises COM and Media
 // Foundation itself where a job needs them.

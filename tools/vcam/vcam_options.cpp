@@ -4,14 +4,23 @@ const char* const kVcamUsage =
     "usage: amberline-vcam [--module <amberline-mf.dll>] <job> [--all-users]\n"
     "jobs:\n"
     "  --install   register the camera with Windows 11's frame server for good (it stays across\n"
-    "              sign-outs and restarts); registers the module's class first when needed\n"
-    "  --remove    remove the camera registered by --install\n"
+    "              sign-outs and restarts); registers the module's class first when needed, and\n"
+    "              makes the bridge agent (--bridge) start at logon: the value \"Amberline Bridge\"\n"
+    "              under HKEY_CURRENT_USER (--all-users: HKEY_LOCAL_MACHINE)\\...\\CurrentVersion\\Run\n"
+    "  --remove    remove the camera registered by --install, and the bridge agent's start at logon\n"
     "  --run       keep a camera only while this program runs (until Ctrl+C), then remove it\n"
+    "  --bridge    carries the producer's frames to the Windows 11 camera service over a pipe; runs\n"
+    "              until Ctrl+C or sign-out; started at logon by --install\n"
     "  --list      the video capture devices Media Foundation lists now (virtual cameras among\n"
     "              them, with the name Windows gives them) and whether this camera's class is\n"
     "              registered\n"
     "  --check     what the frame server needs: the module and its folder readable by LOCAL\n"
     "              SERVICE, and a module that needs no MinGW runtime DLL\n"
+    "  --diagnose  a report to paste into a bug report: the Windows build, the camera services,\n"
+    "              virtual cameras, the class registration, the bridge agent's start at logon and\n"
+    "              its pipe, the checks of --check, and the last lines of the camera's log. Each\n"
+    "              line starts with \"OK  \" or \"NO  \"; the log's lines follow, indented. It names\n"
+    "              no user. Exit status 0 when every line is OK, 1 otherwise.\n"
     "  --help      this text\n"
     "--all-users   (with --install, --remove, --run) one camera for every user of the computer;\n"
     "              needs a command prompt started as administrator. Default: the current user.\n"
@@ -26,8 +35,10 @@ VcamJob JobOf(const std::string& argument) {
   if (argument == "--install") return VcamJob::kInstall;
   if (argument == "--remove") return VcamJob::kRemove;
   if (argument == "--run") return VcamJob::kRun;
+  if (argument == "--bridge") return VcamJob::kBridge;
   if (argument == "--list") return VcamJob::kList;
   if (argument == "--check") return VcamJob::kCheck;
+  if (argument == "--diagnose") return VcamJob::kDiagnose;
   if (argument == "--help" || argument == "-h" || argument == "/?") return VcamJob::kHelp;
   return VcamJob::kNone;
 }

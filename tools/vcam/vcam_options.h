@@ -1,5 +1,5 @@
-// The command line of amberline-vcam: one job (--install, --remove, --run, --list,
-// --check, --help), --all-users for the jobs that make a camera, and --module to name
+// The command line of amberline-vcam: one job (--install, --remove, --run, --bridge,
+// --list, --check, --diagnose, --help), --all-users for the jobs that make a camera, and --module to name
 // the Media Foundation module (default: amberline-mf.dll beside the program).
 //
 // Threading: any thread; no state. Failure: ParseVcamOptions returns false and says
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-enum class VcamJob { kNone, kInstall, kRemove, kRun, kList, kCheck, kHelp };
+enum class VcamJob { kNone, kInstall, kRemove, kRun, kBridge, kList, kCheck, kDiagnose, kHelp };
 
 struct VcamOptions {
   VcamJob job = VcamJob::kNone;
