@@ -29,9 +29,9 @@ std::wstring ChannelObjectSddl(KernelObjectKind kind, const std::wstring& userSi
   const KindRights rights = RightsOf(kind);
   std::wstring sddl = std::wstring(L"D:P(A;;") + rights.all + L";;;" + userSid + L")";
   sddl += std::wstring(L"(A;;") + rights.all + L";;;SY)";
-  // ALL APPLICATION PACKAGES by its SID: older systems (and Wine) may not know the "AC"
-  // alias.
-  sddl += std::wstring(L"(A;;") + rights.opener + L";;;S-1-15-2-1)";
+  // ALL APPLICATION PACKAGES (S-1-15-2-1). A system older than AppContainers does not
+  // know the alias, and its Create then falls back to the default list.
+  sddl += std::wstring(L"(A;;") + rights.opener + L";;;AC)";
   return sddl;
 }
 

@@ -3,7 +3,7 @@
 //
 //   const std::wstring sddl = platform::ChannelObjectSddl(platform::KernelObjectKind::kMutex,
 //                                                         L"S-1-5-21-1-2-3-1001");
-//   // "D:P(A;;0x1f0001;;;S-1-5-21-1-2-3-1001)(A;;0x1f0001;;;SY)(A;;0x100001;;;S-1-15-2-1)"
+//   // "D:P(A;;0x1f0001;;;S-1-5-21-1-2-3-1001)(A;;0x1f0001;;;SY)(A;;0x100001;;;AC)"
 //
 // The list is protected (inherits nothing) and grants the creating user and SYSTEM every
 // right on the object, and every AppContainer process (ALL APPLICATION PACKAGES,

@@ -450,11 +450,11 @@ TEST(ChannelObjectSddlTest, GrantsEachKindItsOpenersRightsAndNamesNobodyElse) {
   };
   const Row rows[] = {
       {platform::KernelObjectKind::kFileMapping,
-       L"D:P(A;;0xf001f;;;S-1-5-21-7-8-9-1001)(A;;0xf001f;;;SY)(A;;0x6;;;S-1-15-2-1)"},
+       L"D:P(A;;0xf001f;;;S-1-5-21-7-8-9-1001)(A;;0xf001f;;;SY)(A;;0x6;;;AC)"},
       {platform::KernelObjectKind::kMutex,
-       L"D:P(A;;0x1f0001;;;S-1-5-21-7-8-9-1001)(A;;0x1f0001;;;SY)(A;;0x100001;;;S-1-15-2-1)"},
+       L"D:P(A;;0x1f0001;;;S-1-5-21-7-8-9-1001)(A;;0x1f0001;;;SY)(A;;0x100001;;;AC)"},
       {platform::KernelObjectKind::kEvent,
-       L"D:P(A;;0x1f0003;;;S-1-5-21-7-8-9-1001)(A;;0x1f0003;;;SY)(A;;0x100002;;;S-1-15-2-1)"},
+       L"D:P(A;;0x1f0003;;;S-1-5-21-7-8-9-1001)(A;;0x1f0003;;;SY)(A;;0x100002;;;AC)"},
   };
   for (const Row& row : rows)
     EXPECT_EQ(platform::ChannelObjectSddl(row.kind, L"S-1-5-21-7-8-9-1001"), row.expected);

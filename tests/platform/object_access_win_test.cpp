@@ -122,11 +122,14 @@ TEST(ChannelObjectAccessTest, CreatedObjectsGrantTheUserSystemAndAppContainersAn
     SCOPED_TRACE(c.what);
     const std::wstring name = UniqueName(L"object");
     ASSERT_TRUE(c.create(name));
-    const std::wstring expected = std::wstring(L"D:P(A;;") + c.all + L";;;" + user + L")(A;;" + c.all +
-                                  L";;;SY)(A;;" + c.opener + L";;;S-1-15-2-1)";
-    EXPECT_EQ(platform::ChannelObjectSddl(c.kind, user), expected);
+    const std::wstring text = std::wstring(L"D:P(A;;") + c.all + L";;;" + user + L")(A;;" + c.all +
+                              L";;;SY)(A;;" + c.opener + L";;;AC)";
+    EXPECT_EQ(platform::ChannelObjectSddl(c.kind, user), text);
+    // The same list by SIDs alone (SYSTEM, ALL APPLICATION PACKAGES): the aliases name them.
+    const std::wstring bySid = std::wstring(L"D:P(A;;") + c.all + L";;;" + user + L")(A;;" + c.all +
+                               L";;;S-1-5-18)(A;;" + c.opener + L";;;S-1-15-2-1)";
     const std::wstring dacl = ReadBack(c.kind, name, DACL_SECURITY_INFORMATION);
-    EXPECT_EQ(dacl, Normalised(expected, DACL_SECURITY_INFORMATION));
+    EXPECT_EQ(dacl, Normalised(bySid, DACL_SECURITY_INFORMATION));
     EXPECT_EQ(dacl.find(L";WD)"), std::wstring::npos) << "nothing for Everyone";
     EXPECT_EQ(dacl.find(L";AU)"), std::wstring::npos) << "nothing for Authenticated Users";
 
