@@ -10,7 +10,8 @@
 // Create gives the instance the security descriptor of sddl (owner, access list and
 // integrity label) and refuses clients on other machines. With first, the call fails
 // (ERROR_ACCESS_DENIED) when any process already has a pipe of that name: a name taken
-// by someone else is never shared with them. Every transfer moves exactly the bytes asked
+// by someone else is never shared with them (the name is also looked for before it is
+// made, for systems that do not refuse it themselves). Every transfer moves exactly the bytes asked
 // for within its deadline or fails, and a failed transfer leaves no I/O running (it is
 // cancelled and waited for): the caller drops the client then, since the stream of bytes
 // is out of step.

@@ -33,6 +33,7 @@
 #include "composer/letterbox.h"
 #include "framework/com_ptr.h"
 #include "mfsource/mf_format_list.h"
+#include "mfsource/mf_last_producer_size.h"
 #include "mfsource/mf_media_source.h"
 #include "pipewire/raw_video.h"
 #include "platform/child_process.h"
@@ -195,7 +196,7 @@ class MfSourceReaderTest : public testing::TestWithParam<ReadCase> {
 
   // The producer with picture, waiting until it has announced its size (which the source
   // offers first); its frames follow.
-  void StartProducer(const CPicture& picture) {
+  void StartProducer(const CPicture& picture, bool remember) {
     const std::filesystem::path png = std::filesystem::absolute(m_dir.Path() / "picture.png").make_preferred();
     testing_support::WritePng(png, picture);
     ASSERT_TRUE(m_producer.Start(AMBERLINE_PRODUCER_PATH,
@@ -208,6 +209,10 @@ class MfSourceReaderTest : public testing::TestWithParam<ReadCase> {
     const std::pair<std::int32_t, std::int32_t> size{picture.width, picture.height};
     ASSERT_TRUE(testing_support::WaitUntil([&] { return consumer.GetServerResolution() == size; }, kTimeoutMs))
         << "the producer did not announce its size";
+    // What the user's side keeps of it for sources made later, so that they offer it
+    // first (a source writes it too, once it shows a frame: checked where it is not
+    // written here).
+    if (remember) RememberProducerSize(picture.width, picture.height);
   }
 
   HRESULT m_init = E_FAIL;
@@ -227,7 +232,7 @@ TEST_P(MfSourceReaderTest, ReaderGetsThePictureTheCameraShowsAtTheChosenType) {
   });
   CPicture expected;
   if (c.producer) {
-    ASSERT_NO_FATAL_FAILURE(StartProducer(picture));
+    ASSERT_NO_FATAL_FAILURE(StartProducer(picture, c.width == picture.width && c.height == picture.height));
     expected = c.width == picture.width && c.height == picture.height ? picture
                                                                        : Letterboxed(picture, c.width, c.height);
   } else {
@@ -236,6 +241,9 @@ TEST_P(MfSourceReaderTest, ReaderGetsThePictureTheCameraShowsAtTheChosenType) {
   }
   if (c.nv12) expected = ThroughNv12(expected);
 
+  // The channel's table, there before the source starts (a source only ever opens it).
+  CFileMapping table;
+  ASSERT_EQ(table.Init(false, nullptr), 0);
   const std::wstring root =
       testing_support::StagedModulePath().parent_path().parent_path().wstring() + platform::kPathSeparator;
   CComPtr<CMfMediaSource> source;
@@ -290,10 +298,12 @@ TEST_P(MfSourceReaderTest, ReaderGetsThePictureTheCameraShowsAtTheChosenType) {
     }
   }
   EXPECT_TRUE(matched) << "last frame: " << last;
+  if (c.producer) {
+    // A source that showed the producer's frames keeps their size for sources made later.
+    EXPECT_EQ(ReadLastProducerSize(), (std::pair<std::int32_t, std::int32_t>{kProducerWidth, kProducerHeight}));
+  }
 
   // The producer lists the reader's camera while it streams.
-  CFileMapping table;
-  ASSERT_EQ(table.Init(false, nullptr), 0);
   std::vector<channel::ClientEntry> clients;
   table.GetClientInfo(&clients);
   ASSERT_EQ(clients.size(), 1u);

@@ -4,6 +4,7 @@
 #include <sddl.h>
 // clang-format on
 
+#include "platform/pipe_probe.h"
 #include "platform/pipe_server.h"
 #include "platform/timeout.h"
 #include "platform/win32/pipe_io_win.h"
@@ -21,6 +22,9 @@ constexpr DWORD kBufferBytes = 1u << 20;
 
 DWORD CPipeServer::Create(const std::wstring& name, const std::wstring& sddl, bool first, DWORD maxInstances) {
   Close();
+  // Where the system does not refuse a first instance of a name that exists (Wine), the
+  // name is looked for first: a name someone else made is never joined.
+  if (first && platform::PipeExists(name)) return ERROR_ACCESS_DENIED;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
     return ::GetLastError();
@@ -30,6 +34,15 @@ DWORD CPipeServer::Create(const std::wstring& name, const std::wstring& sddl, bo
                                         PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
                                         maxInstances, kBufferBytes, kBufferBytes, 0, &attributes);
   const DWORD error = pipe == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
+  if (pipe != INVALID_HANDLE_VALUE) {
+    // The integrity label is set again on the instance: a system that leaves it out of
+    // the creation's descriptor (Wine) still gets it.
+    PACL sacl = nullptr;
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    if (::GetSecurityDescriptorSacl(descriptor, &present, &sacl, &defaulted) && present && sacl != nullptr)
+      ::SetSecurityInfo(pipe, SE_KERNEL_OBJECT, LABEL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, sacl);
+  }
   ::LocalFree(descriptor);
   if (pipe == INVALID_HANDLE_VALUE) return error;
   m_pipe.Reset(pipe);
