@@ -16,9 +16,12 @@
 // requires the pipe's server to run in the chosen session (a pipe made by a process of
 // another session is a squatter), and runs the versioned hello for the shape. Fetch never
 // connects: it asks the connected agent for one frame and waits at most the budget given
-// at construction for the whole answer. Any reply that is not exactly what was asked for
-// (bridge::CheckFrameReply) drops the connection: the frame is the placeholder and the
-// connection thread connects again.
+// at construction for the reply's header (and, once the header has come, one more budget
+// for the frame's bytes). A reply whose header has not begun to come is waited for again
+// at the next Fetch (one request is out at a time; the frame meanwhile is the last one, or
+// the placeholder), for up to kLateLimit. Any reply that is not exactly what
+// was asked for (bridge::CheckFrameReply), or that stops halfway, drops the connection:
+// the frame is the placeholder and the connection thread connects again.
 //
 // Log (g_Log), one line per change: the session choice and why, the pipe name and the
 // system error of a failed connection (2: no agent, 5: access list mismatch, 231: busy;
@@ -53,6 +56,8 @@ class CMfBridgeClient {
   static constexpr std::chrono::seconds kLongestBackOff{10};
   // The hello's whole exchange, in the connection thread.
   static constexpr std::chrono::milliseconds kHelloLimit{500};
+  // How long replies may keep coming late before the agent counts as gone.
+  static constexpr std::chrono::seconds kLateLimit{2};
 
   // budget: the longest a Fetch may wait for its answer (a frame interval and a margin).
   CMfBridgeClient(const bridge::FrameShape& shape, std::chrono::milliseconds budget,
@@ -91,6 +96,9 @@ class CMfBridgeClient {
   bool m_connected GUARDED_BY(m_lock) = false;
   CPipeClient m_pipe GUARDED_BY(m_lock);
   std::uint32_t m_sequence GUARDED_BY(m_lock) = 0;
+  bool m_outstanding GUARDED_BY(m_lock) = false;  // the reply to m_sequence is still due
+  // Since when the replies have been late; none while they come in time.
+  std::optional<std::chrono::steady_clock::time_point> m_lateSince GUARDED_BY(m_lock);
   std::vector<std::uint8_t> m_staging GUARDED_BY(m_lock);  // the last live frame, packed
   bool m_haveFrame GUARDED_BY(m_lock) = false;
   bool m_firstLiveSaid GUARDED_BY(m_lock) = false;

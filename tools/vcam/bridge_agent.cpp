@@ -249,13 +249,21 @@ void CBridgeAgent::Serve(CPipeServer& pipe, const std::function<bool()>& stopReq
   }
   bridge::FrameShape shape;
   const bridge::Field helloField = bridge::CheckHello(hello, &shape);
-  const bridge::MessageHeader helloReply =
-      bridge::MakeHelloReply(hello, helloField == bridge::Field::kNone ? bridge::Status::kAccepted : bridge::Status::kRefused);
-  error = pipe.Write(&helloReply, sizeof helloReply, kWriteLimit);
   if (helloField != bridge::Field::kNone) {
+    const bridge::MessageHeader refusal = bridge::MakeHelloReply(hello, bridge::Status::kRefused);
+    pipe.Write(&refusal, sizeof refusal, kWriteLimit);
     Say(L"the client's hello was refused (its %s); dropped.", bridge::FieldName(helloField));
     return;
   }
+  // What the first frame needs is made before the hello is answered: the client's first
+  // request then waits for a frame, not for a channel to be mapped or a logo decoded.
+  CStreamImages images;  // the logo only: the source shows its own placeholder
+  if (!m_settings.picturesRoot.empty()) images.LoadPictures(m_settings.picturesRoot);
+  CFileMapping channel;
+  bool opened = channel.Init(false, nullptr, CFileMapping::OpenMode::kOpenOnly) == 0;
+  auto lastOpenTry = std::chrono::steady_clock::now();
+  const bridge::MessageHeader helloReply = bridge::MakeHelloReply(hello, bridge::Status::kAccepted);
+  error = pipe.Write(&helloReply, sizeof helloReply, kWriteLimit);
   if (error != ERROR_SUCCESS) {
     Say(L"the hello's answer could not be sent (%s); dropped.", ErrorText(error).c_str());
     return;
@@ -273,16 +281,11 @@ void CBridgeAgent::Serve(CPipeServer& pipe, const std::function<bool()>& stopReq
   }
   const OutputPicture picture = MfOutputPicture(FormatOf(shape), frame.data(), frame.size());
 
-  CStreamImages images;  // the logo only: the source shows its own placeholder
-  if (!m_settings.picturesRoot.empty()) images.LoadPictures(m_settings.picturesRoot);
-  CFileMapping channel;
   CFrameComposer composer(channel, images);
   std::wstring guid;
   CVideoSrcStream::CreateClientGuid(&guid);
   const std::wstring clientName = L"Windows camera-" + guid;
   bool announced = false;
-  bool opened = false;
-  auto lastOpenTry = std::chrono::steady_clock::time_point{};
   auto lastRequest = std::chrono::steady_clock::now();
   std::int32_t rememberedWidth = 0, rememberedHeight = 0;
   bridge::Status lastStatus = bridge::Status::kAccepted;
