@@ -153,12 +153,15 @@ Field CheckHelloReply(const MessageHeader& reply, const FrameShape& shape) {
 
 Field CheckFrameReply(const MessageHeader& reply, const FrameShape& shape, std::uint32_t sequence) {
   if (const Field field = CheckFrame(reply, MessageKind::kFrameReply); field != Field::kNone) return field;
+  // Nothing answers a request for a frame the protocol cannot state, not even a reply
+  // without one.
+  const std::int64_t frameBytes = FramePayloadBytes(shape);
+  if (frameBytes < 0) return Field::kPayloadBytes;
   if (!FrameStatus(reply.Status)) return Field::kStatus;
   if (const Field field = CheckShape(reply, shape); field != Field::kNone) return field;
   if (reply.Sequence != sequence) return Field::kSequence;
-  const std::int64_t expected =
-      reply.Status == static_cast<std::uint32_t>(Status::kLive) ? FramePayloadBytes(shape) : 0;
-  if (expected < 0 || static_cast<std::int64_t>(reply.PayloadBytes) != expected) return Field::kPayloadBytes;
+  const std::int64_t expected = reply.Status == static_cast<std::uint32_t>(Status::kLive) ? frameBytes : 0;
+  if (static_cast<std::int64_t>(reply.PayloadBytes) != expected) return Field::kPayloadBytes;
   return Field::kNone;
 }
 

@@ -88,6 +88,9 @@ TEST(BridgeProtocolTest, FrameReplyIsAcceptedOnlyWhenEveryFieldIsWhatWasAskedFor
   // repeats it.
   const FrameShape odd{Format::kNv12, 3, 3};
   EXPECT_EQ(bridge::CheckFrameReply(bridge::MakeFrameReply(odd, 1, Status::kLive), odd, 1), Field::kPayloadBytes);
+  const FrameShape unknown{static_cast<Format>(0), 0, 0};
+  EXPECT_EQ(bridge::CheckFrameReply(bridge::MakeFrameReply(unknown, 1, Status::kNoProducer), unknown, 1),
+            Field::kPayloadBytes);
 }
 
 TEST(BridgeProtocolTest, HelloAndItsAnswerAreCheckedForTheShape) {
