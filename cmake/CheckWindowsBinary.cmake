@@ -31,10 +31,12 @@ endif()
 
 # DLLs that every Windows installation has (compared in lower case); api-ms-win-* are the
 # system's API sets. Media Foundation's platform and source reader come with the system
-# since Windows 7 (the N editions get them with the Media Feature Pack).
+# since Windows 7 (the N editions get them with the Media Feature Pack); the session API
+# (wtsapi32) since Windows XP.
 set(systemDlls kernel32.dll user32.dll gdi32.dll advapi32.dll ole32.dll oleaut32.dll shell32.dll
     shlwapi.dll msvcrt.dll ws2_32.dll rpcrt4.dll bcrypt.dll comctl32.dll comdlg32.dll version.dll
-    winmm.dll crypt32.dll secur32.dll ntdll.dll quartz.dll mfplat.dll mf.dll mfreadwrite.dll)
+    winmm.dll crypt32.dll secur32.dll ntdll.dll quartz.dll mfplat.dll mf.dll mfreadwrite.dll
+    wtsapi32.dll)
 string(REGEX MATCHALL "DLL Name: [^\n]+" importLines "${dump}")
 set(imports "")
 foreach(line IN LISTS importLines)
