@@ -166,4 +166,23 @@ TEST(BridgeProtocolTest, PipeAccessListLetsInOnlySystemTheUserAndTheCameraServic
             L"O:" + user + L"G:" + user + L"D:P(A;;GA;;;SY)(A;;GA;;;" + user + L")(A;;0x0012018b;;;LS)S:(ML;;NWNR;;;ME)");
 }
 
+TEST(BridgeProtocolTest, HeaderFieldsHaveTheirWireValues) {
+  // Peers built apart read these numbers: each is pinned here, not only compared with itself.
+  const MessageHeader reply = bridge::MakeFrameReply({Format::kNv12, 2, 2}, 7, Status::kLive);
+  EXPECT_EQ(reply.Magic, 0x42464C41u);
+  EXPECT_EQ(reply.Version, 1u);
+  EXPECT_EQ(reply.Kind, 4u);
+  EXPECT_EQ(reply.Status, 1u);
+  EXPECT_EQ(reply.Format, 1u);
+  EXPECT_EQ(bridge::MakeHello({Format::kRgb32, 2, 2}).Kind, 1u);
+  EXPECT_EQ(bridge::MakeHello({Format::kRgb32, 2, 2}).Format, 2u);
+  EXPECT_EQ(bridge::MakeHelloReply(bridge::MakeHello({Format::kRgb32, 2, 2}), Status::kAccepted).Kind, 2u);
+  EXPECT_EQ(bridge::MakeHelloReply(bridge::MakeHello({Format::kRgb32, 2, 2}), Status::kAccepted).Status, 0u);
+  EXPECT_EQ(bridge::MakeFrameRequest(1).Kind, 3u);
+  EXPECT_EQ(bridge::MakeFrameReply({Format::kNv12, 2, 2}, 7, Status::kNoProducer).Status, 2u);
+  EXPECT_EQ(bridge::MakeFrameReply({Format::kNv12, 2, 2}, 7, Status::kProducerStopped).Status, 3u);
+  EXPECT_EQ(bridge::MakeFrameReply({Format::kNv12, 2, 2}, 7, Status::kNoNewFrame).Status, 4u);
+  EXPECT_EQ(static_cast<std::uint32_t>(Status::kRefused), 5u);
+}
+
 }  // namespace

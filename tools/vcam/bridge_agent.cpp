@@ -34,12 +34,6 @@ constexpr auto kReadStep = 250ms;
 // How often a taken name is said again in the log.
 constexpr auto kTakenNameReminder = 60s;
 
-std::wstring ErrorText(DWORD error) {
-  std::wstring text = platform::FormatSystemMessage(error);
-  while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L'.')) text.pop_back();
-  return platform::Format(L"error %lu", static_cast<unsigned long>(error)) + (text.empty() ? L"" : L": " + text);
-}
-
 MfFormat FormatOf(const bridge::FrameShape& shape) {
   MfFormat format;
   format.width = shape.width;
@@ -155,13 +149,13 @@ int CBridgeAgent::Run(const std::function<bool()>& stopRequested) {
           if (!takenSaid || now - lastTakenSaid >= kTakenNameReminder) {
             Say(L"bridge name taken: another process already has %s (%s); the Windows 11 camera will show its "
                 L"placeholder. Trying again every %d seconds.",
-                name.c_str(), ErrorText(error).c_str(), static_cast<int>(kRetryTakenName.count()));
+                name.c_str(), platform::DescribeSystemError(error).c_str(), static_cast<int>(kRetryTakenName.count()));
             lastTakenSaid = now;
             takenSaid = true;
           }
           nextTry = now + kRetryTakenName;
         } else if (first) {
-          Say(L"the pipe %s cannot be made (%s); trying again in %d seconds.", name.c_str(), ErrorText(error).c_str(),
+          Say(L"the pipe %s cannot be made (%s); trying again in %d seconds.", name.c_str(), platform::DescribeSystemError(error).c_str(),
               static_cast<int>(kRetryTakenName.count()));
           nextTry = now + kRetryTakenName;
         } else {
@@ -182,7 +176,7 @@ int CBridgeAgent::Run(const std::function<bool()>& stopRequested) {
     const DWORD waited = listening.WaitForClient(200ms);
     if (waited == WAIT_TIMEOUT) continue;
     if (waited != ERROR_SUCCESS) {
-      Say(L"waiting for a client failed (%s); the pipe is made again.", ErrorText(waited).c_str());
+      Say(L"waiting for a client failed (%s); the pipe is made again.", platform::DescribeSystemError(waited).c_str());
       listening.Close();
       --instances;
       continue;
@@ -217,7 +211,7 @@ bool CBridgeAgent::ClientAllowed(CPipeServer& pipe) {
   const DWORD sessionError = pipe.ClientSessionId(&session);
   if (pidError != ERROR_SUCCESS || sessionError != ERROR_SUCCESS) {
     Say(L"a client was refused: who it is cannot be read (%s).",
-        ErrorText(pidError != ERROR_SUCCESS ? pidError : sessionError).c_str());
+        platform::DescribeSystemError(pidError != ERROR_SUCCESS ? pidError : sessionError).c_str());
     return false;
   }
   if (!m_settings.checkFrameServer) {
@@ -244,7 +238,7 @@ void CBridgeAgent::Serve(CPipeServer& pipe, const std::function<bool()>& stopReq
   bridge::MessageHeader hello{};
   DWORD error = pipe.Read(&hello, sizeof hello, kIdleLimit);
   if (error != ERROR_SUCCESS) {
-    Say(L"the client sent no hello (%s); dropped.", ErrorText(error).c_str());
+    Say(L"the client sent no hello (%s); dropped.", platform::DescribeSystemError(error).c_str());
     return;
   }
   bridge::FrameShape shape;
@@ -265,7 +259,7 @@ void CBridgeAgent::Serve(CPipeServer& pipe, const std::function<bool()>& stopReq
   const bridge::MessageHeader helloReply = bridge::MakeHelloReply(hello, bridge::Status::kAccepted);
   error = pipe.Write(&helloReply, sizeof helloReply, kWriteLimit);
   if (error != ERROR_SUCCESS) {
-    Say(L"the hello's answer could not be sent (%s); dropped.", ErrorText(error).c_str());
+    Say(L"the hello's answer could not be sent (%s); dropped.", platform::DescribeSystemError(error).c_str());
     return;
   }
   Say(L"protocol version %u, %dx%d %s.", static_cast<unsigned>(bridge::kVersion), static_cast<int>(shape.width),
@@ -301,7 +295,7 @@ void CBridgeAgent::Serve(CPipeServer& pipe, const std::function<bool()>& stopReq
       break;
     }
     if (error != ERROR_SUCCESS) {
-      Say(L"the client went (%s).", ErrorText(error).c_str());
+      Say(L"the client went (%s).", platform::DescribeSystemError(error).c_str());
       break;
     }
     lastRequest = std::chrono::steady_clock::now();
@@ -340,7 +334,7 @@ void CBridgeAgent::Serve(CPipeServer& pipe, const std::function<bool()>& stopReq
     error = pipe.Write(&reply, sizeof reply, kWriteLimit);
     if (error == ERROR_SUCCESS && reply.PayloadBytes != 0) error = pipe.Write(frame.data(), reply.PayloadBytes, kWriteLimit);
     if (error != ERROR_SUCCESS) {
-      Say(L"a reply could not be sent (%s); dropped.", ErrorText(error).c_str());
+      Say(L"a reply could not be sent (%s); dropped.", platform::DescribeSystemError(error).c_str());
       break;
     }
     ++served;
