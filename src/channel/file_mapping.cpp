@@ -5,7 +5,9 @@
 #include <cstring>
 #include <limits>
 
+#include "channel/client_table.h"
 #include "channel/header_transaction.h"
+#include "channel/labelled_object.h"
 #include "channel/producer_process.h"
 #include "diagnostics/log_file.h"
 #include "diagnostics/trace_scope.h"
@@ -27,26 +29,6 @@ constexpr const wchar_t* kProducerMutexName = L"Trelvox_FileMapping_ProducerMute
 
 bool IsDescriptorIndex(int index) { return index >= 0 && index < channel::kFrameDescriptorCount; }
 
-// Units of a stored name: up to its terminator, never past the field.
-std::size_t StoredNameLength(const char16_t (&name)[channel::kClientNameUnits]) {
-  std::size_t n = 0;
-  while (n < channel::kClientNameUnits && name[n] != 0) ++n;
-  return n;
-}
-
-bool NameEquals(const char16_t (&stored)[channel::kClientNameUnits], const std::u16string& name) {
-  const std::size_t n = StoredNameLength(stored);
-  return n == name.size() && std::memcmp(stored, name.data(), n * sizeof(char16_t)) == 0;
-}
-
-static_assert(!channel::FrameFits(channel::kUsableFrameIndices, 0) && channel::FrameFits(channel::kUsableFrameIndices - 1, 1),
-              "a hold timer for every index a frame can be stored at");
-
-// Counts kept in the region are untrusted: step them without signed overflow.
-void Step(std::int32_t& count, int delta) {
-  count = static_cast<std::int32_t>(static_cast<std::uint32_t>(count) + static_cast<std::uint32_t>(delta));
-}
-
 // A wait that only looks at the object's state.
 constexpr std::chrono::milliseconds kLookOnly = std::chrono::milliseconds::zero();
 
@@ -56,17 +38,6 @@ void SignalEvent(CNamedEvent& event, bool set) {
   if (!event.IsOpen()) return;
   if (set) event.Set();
   else event.Reset();
-}
-
-// The first occupied entry named name gets LastSeen = now; false when there is none.
-bool RefreshLastSeen(RegionHeader* header, const std::u16string& name) {
-  for (ClientEntry& entry : header->Clients) {
-    if (entry.InUse != 0 && NameEquals(entry.Name, name)) {
-      entry.LastSeen = platform::GetTickCount();
-      return true;
-    }
-  }
-  return false;
 }
 
 }  // namespace
@@ -120,34 +91,26 @@ int CFileMapping::InitSyncObjectsLocked() {
   // the client event): logs are read side by side with those of earlier releases.
 
   const std::wstring mutexName = channel::ObjectName(kMutexName);
-  if (m_hAccessMutex.Open(mutexName) != ERROR_SUCCESS) {
-    bool created = false;
-    m_hAccessMutex.Create(mutexName, &created);
-    platform::ApplyLowIntegrityLabel(mutexName, platform::KernelObjectKind::kMutex);
-  }
+  channel::OpenOrCreateLabelled(m_hAccessMutex, mutexName, platform::KernelObjectKind::kMutex,
+                                [&](bool* created) { m_hAccessMutex.Create(mutexName, created); });
   if (!m_hAccessMutex.IsOpen()) {
     g_Log.Write(0, L"Error creating access mutex.\n");
     return 1;
   }
 
   const std::wstring serverName = channel::ObjectName(kServerEventName);
-  if (m_hServerEvent.Open(serverName) != ERROR_SUCCESS) {
-    bool created = false;
-    m_hServerEvent.Create(serverName, true, false, &created);
-    platform::ApplyLowIntegrityLabel(serverName, platform::KernelObjectKind::kEvent);
-  }
+  channel::OpenOrCreateLabelled(m_hServerEvent, serverName, platform::KernelObjectKind::kEvent,
+                                [&](bool* created) { m_hServerEvent.Create(serverName, true, false, created); });
   if (!m_hServerEvent.IsOpen()) {
     g_Log.Write(0, L"Error creating srv event.\n");
     return 1;
   }
 
   const std::wstring clientName = channel::ObjectName(kClientEventName);
-  if (m_hClientEvent.Open(clientName) != ERROR_SUCCESS) {
+  channel::OpenOrCreateLabelled(m_hClientEvent, clientName, platform::KernelObjectKind::kEvent, [&](bool* created) {
     g_Log.Write(0, L"Creating new cli event.\n");
-    bool created = false;
-    m_hClientEvent.Create(clientName, false, false, &created);
-    platform::ApplyLowIntegrityLabel(clientName, platform::KernelObjectKind::kEvent);
-  }
+    m_hClientEvent.Create(clientName, false, false, created);
+  });
   if (!m_hClientEvent.IsOpen()) {
     g_Log.Write(0, L"Error creating cli event.\n");
     return 1;
@@ -164,11 +127,8 @@ int CFileMapping::CreateFileMappingLocked() {
   CTraceScope scope(0, L"CFileMapping::CreateFileMapping");
   if (m_hMapping.IsOpen()) return 1;
   const std::wstring name = channel::ObjectName(kMappingName);
-  if (m_hMapping.Open(name) != ERROR_SUCCESS) {
-    bool created = false;
-    m_hMapping.Create(name, channel::kRegionSize, &created);
-    platform::ApplyLowIntegrityLabel(name, platform::KernelObjectKind::kFileMapping);
-  }
+  channel::OpenOrCreateLabelled(m_hMapping, name, platform::KernelObjectKind::kFileMapping,
+                                [&](bool* created) { m_hMapping.Create(name, channel::kRegionSize, created); });
   if (!m_hMapping.IsOpen()) return 1;
   HoldRegion();
   return 0;
@@ -371,11 +331,8 @@ WaitResult CFileMapping::WaitForAccess() {
 
 void CFileMapping::ClaimProducerMutex() {
   const std::wstring name = channel::ObjectName(kProducerMutexName);
-  if (m_hProducerMutex.Open(name) != ERROR_SUCCESS) {
-    bool created = false;
-    m_hProducerMutex.Create(name, &created);
-    platform::ApplyLowIntegrityLabel(name, platform::KernelObjectKind::kMutex);
-  }
+  channel::OpenOrCreateLabelled(m_hProducerMutex, name, platform::KernelObjectKind::kMutex,
+                                [&](bool* created) { m_hProducerMutex.Create(name, created); });
   // Without the mutex this participant behaves as one that knows nothing of it.
   if (!m_hProducerMutex.IsOpen() || !m_isServer) return;
   const WaitResult wait = m_hProducerMutex.Wait(std::chrono::milliseconds(channel::kProducerClaimMs));
@@ -411,26 +368,14 @@ int CFileMapping::WithdrawStaleClients(RegionHeader* header) {
   // Consumers refresh LastSeen only while frames are written: an entry is judged only
   // once this producer has been writing for longer than the limit itself.
   if (now - m_firstWriteTick <= channel::kStaleClientMs) return 0;
-  int withdrawn = 0;
-  for (ClientEntry& entry : header->Clients) {
-    if (entry.InUse == 0 || now - entry.LastSeen <= channel::kStaleClientMs) continue;
-    entry.InUse = 0;
-    entry.Width = 0;
-    entry.Height = 0;
-    Step(header->ClientCount, -1);
-    ++withdrawn;
-  }
-  return withdrawn;
+  return CClientTable(header).WithdrawNotSeenFor(channel::kStaleClientMs, now);
 }
 
 void CFileMapping::RepairAbandonedHeader() {
   if (MapWindow(0, channel::kHeaderSize) != ChannelOutcome::kDone) return;
   RegionHeader* header = reinterpret_cast<RegionHeader*>(m_pView);
-  std::int32_t occupied = 0;
-  for (const ClientEntry& entry : header->Clients)
-    if (entry.InUse != 0) ++occupied;
-  const std::int32_t counted = header->ClientCount;
-  if (counted != occupied) header->ClientCount = occupied;
+  const std::int32_t counted = CClientTable(header).Recount();
+  const std::int32_t occupied = header->ClientCount;
   UnmapWindow();
   if (counted != occupied)
     g_Log.Write(0, L"The access mutex was abandoned; the client count %d is corrected to %d occupied entries.\n",
@@ -498,35 +443,10 @@ int CFileMapping::SetMediaSample(int index, std::int32_t width, std::int32_t hei
     if (RegionHeader* header = transaction.Header()) {
       withdrawn = WithdrawStaleClients(header);
       FrameDescriptor& d = header->Frames[index];
-      std::uint32_t& blockedSince = m_holdBlockedSince[index];
-      std::int32_t& leastHeld = m_holdBlockedLeast[index];
-      bool write = d.LockCount <= 0;
-      if (!write) {
-        const std::uint32_t now = platform::GetTickCount();
-        if (blockedSince == 0) {
-          blockedSince = now | 1u;  // 0 means "not blocked"
-          leastHeld = d.LockCount;
-        } else {
-          if (d.LockCount < leastHeld) leastHeld = d.LockCount;
-          // Measured from the same marked tick: a write in the millisecond the run began
-          // reads 0 ms, never a wrapped-around 2^32 - 1 that would drop a live hold.
-          const std::uint32_t blockedFor = (now | 1u) - blockedSince;
-          if (blockedFor >= kAbandonedHoldMs) {
-            // Only the holds present at every write of the run are abandoned; a live
-            // consumer holds for milliseconds, and one that holds now is between its lock
-            // and its copy: its hold stays, and this write waits for its unlock.
-            g_Log.Write(0, L"Frame %d has been held through every write for %lu ms; the hold (count %d) is taken "
-                           L"as abandoned.\n",
-                        index, static_cast<DWORD>(blockedFor), static_cast<int>(leastHeld));
-            Step(d.LockCount, -leastHeld);
-            blockedSince = 0;
-            write = d.LockCount <= 0;
-          }
-        }
-      }
+      const bool write = m_holds.MayWrite(index, d, platform::GetTickCount());
       outcome = ChannelOutcome::kRefused;
       if (write) {
-        blockedSince = 0;
+        m_holds.Forget(index);
         d.Width = width;
         d.Height = height;
         d.Aux32 = aux32;
@@ -591,7 +511,7 @@ ChannelOutcome CFileMapping::TakeHold(int index, FrameDescriptor* copy, LeaseTer
       terms->pixels = terms->ownView + remainder;
     }
     terms->showLogo = header->ShowLogo != 0;
-    terms->listed = RefreshLastSeen(header, *terms->name);
+    terms->listed = CClientTable(header).Touch(*terms->name, platform::GetTickCount());
   }
   shared.LockCount = d.LockCount + 1;
   d.LockCount = shared.LockCount;
@@ -655,7 +575,7 @@ int CFileMapping::GetMediaSampleData(int index, void* destination, std::int32_t 
       if (d.Valid == 1 && d.LockCount > 0 && d.Length == length) {
         // A consumer whose entry has vanished registers itself again, once this
         // transaction has ended.
-        registerAgain = !RefreshLastSeen(header, name) && width != 0 && height != 0 && !channel::HostIsProducer();
+        registerAgain = !CClientTable(header).Touch(name, platform::GetTickCount()) && width != 0 && height != 0 && !channel::HostIsProducer();
         transaction.UnmapHeader();
         outcome = ChannelOutcome::kNoView;
         if (const std::uint8_t* frame = MapFrame(index, length)) {
@@ -695,39 +615,13 @@ int CFileMapping::NotifyServerAboutClientConnection(bool connect, const std::wst
 ChannelOutcome CFileMapping::RegisterClient(bool connect, const std::wstring& clientName, std::int32_t width,
                                             std::int32_t height) {
   CTraceScope scope(3, L"CFileMapping::NotifyServerAboutClientConnection");
-  std::u16string name = platform::WideToUtf16(clientName);
-  if (name.size() > channel::kClientNameUnits - 1) name.resize(channel::kClientNameUnits - 1);
+  const std::u16string name = platform::WideToUtf16(clientName);
   ChannelOutcome outcome = ChannelOutcome::kNoAccess;
   {
     CHeaderTransaction transaction(*this, CHeaderTransaction::Kind::kHeaderOnly);
     outcome = transaction.Outcome();
-    if (RegionHeader* header = transaction.Header()) {
-      ClientEntry* found = nullptr;
-      for (ClientEntry& entry : header->Clients) {
-        if (entry.InUse != 0 && NameEquals(entry.Name, name)) {
-          found = &entry;
-          break;
-        }
-      }
-      if (connect && found == nullptr) {
-        for (ClientEntry& entry : header->Clients) {
-          if (entry.InUse != 0) continue;
-          Step(header->ClientCount, 1);
-          entry.InUse = 1;
-          std::memset(entry.Name, 0, sizeof entry.Name);
-          std::memcpy(entry.Name, name.data(), name.size() * sizeof(char16_t));
-          entry.Width = width;
-          entry.Height = height;
-          entry.LastSeen = platform::GetTickCount();
-          break;
-        }
-      } else if (!connect && found != nullptr) {
-        found->InUse = 0;
-        found->Width = 0;
-        found->Height = 0;
-        Step(header->ClientCount, -1);
-      }
-    }
+    if (RegionHeader* header = transaction.Header())
+      CClientTable(header).Register(connect, name, width, height, platform::GetTickCount());
   }
   SignalEvent(m_hClientEvent, true);
   return outcome;
@@ -744,11 +638,10 @@ void CFileMapping::GetClientInfo(std::vector<ClientEntry>* clients) {
     CHeaderTransaction transaction(*this, CHeaderTransaction::Kind::kHeaderOnly);
     const RegionHeader* header = transaction.Header();
     if (header == nullptr) return;
-    for (const ClientEntry& entry : header->Clients)
-      if (entry.InUse != 0) clients->push_back(entry);
+    CClientTable::CopyOccupied(header, clients);
   }
   for (const ClientEntry& copy : *clients) {
-    const std::wstring name = platform::Utf16ToWide(copy.Name, StoredNameLength(copy.Name));
+    const std::wstring name = CClientTable::NameOf(copy);
     g_Log.Write(0, L"Client %s connected at resolution %dx%d.\n", name.c_str(), static_cast<int>(copy.Width),
                 static_cast<int>(copy.Height));
   }

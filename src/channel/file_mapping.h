@@ -86,6 +86,7 @@
 #include "channel/channel_outcome.h"
 #include "channel/frame_lease.h"
 #include "channel/frame_region.h"
+#include "channel/hold_ledger.h"
 #include "platform/annotated_lock.h"
 #include "platform/clock.h"
 #include "platform/named_sync.h"
@@ -99,7 +100,7 @@ class CFileMapping {
   // holds a frame for one copy and one scale (milliseconds even at 1080p), so this is
   // far beyond any live hold while still short enough that a crashed consumer costs the
   // others two seconds of frames, not the rest of the session.
-  static constexpr std::uint32_t kAbandonedHoldMs = 2000;
+  static constexpr std::uint32_t kAbandonedHoldMs = CHoldLedger::kAbandonedHoldMs;
 
   enum class ViewStrategy { kWholeRegion, kPerOperation };
   // A 64-bit process can afford to keep the whole region mapped; a 32-bit one cannot.
@@ -267,8 +268,5 @@ class CFileMapping {
   std::thread m_hNotifyThread GUARDED_BY(m_lock);
   NotifyWindow m_hNotifyWnd = nullptr;  // written by Init before the thread starts
   std::uint32_t m_allocationGranularity GUARDED_BY(m_lock) = 0;
-  // When the current run of writes blocked by a hold on index i began (tick ms); 0 = none.
-  std::uint32_t m_holdBlockedSince[channel::kUsableFrameIndices] GUARDED_BY(m_lock) = {};
-  // The smallest hold count seen by the writes of that run: the holds nobody released.
-  std::int32_t m_holdBlockedLeast[channel::kUsableFrameIndices] GUARDED_BY(m_lock) = {};
+  CHoldLedger m_holds GUARDED_BY(m_lock);  // the producer's blocked writes, per frame index
 };
