@@ -37,7 +37,7 @@ count=$(wc -l <"$build/thread-safety-units.txt")
 
 check_one() {
   local file=$1 flags=$2
-  eval "clang++ --target=x86_64-w64-mingw32 -fsyntax-only -nostdinc++ \
+  eval "clang++-14 --target=x86_64-w64-mingw32 -fsyntax-only -nostdinc++ \
     -isystem $cxx -isystem $cxx/x86_64-w64-mingw32 -isystem $cxx/backward $flags \
     -Wno-everything -Wthread-safety -Werror \"\$file\""
 }
