@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Every test: the Linux suites in the default, asan (AddressSanitizer + UBSan) and tsan
 # presets, a minute of every fuzz target (fuzz preset), then the same suites built for
-# Windows (mingw preset) and run under Wine, then the 32-bit Windows build (mingw32
+# Windows (mingw preset) and run under Wine, clang's lock analysis over the Windows-only
+# sources, then the 32-bit Windows build (mingw32
 # preset): built completely, its binaries inspected, its programs not run (this machine
 # cannot execute 32-bit x86 code).
 # Exits non-zero when any build or test fails.
@@ -49,6 +50,9 @@ check_shm fuzz
 # Windows dependencies are cross-built once into a cache outside the repository.
 if scripts/build-opencv-mingw.sh && scripts/build-gtest-mingw.sh && scripts/build-libyuv-mingw.sh; then
   run_preset mingw
+  # The lock annotations of the Windows-only code, checked by clang against the MinGW headers.
+  echo "=== mingw thread-safety ==="
+  scripts/thread-safety-windows.sh build/mingw || failed+=("mingw(thread-safety)")
 else
   failed+=("mingw(dependencies)")
 fi
