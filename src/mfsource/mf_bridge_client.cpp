@@ -150,13 +150,16 @@ CPipeClient CMfBridgeClient::Attempt() {
 void CMfBridgeClient::ConnectLoop() {
   std::chrono::seconds backOff = kFirstBackOff;
   std::unique_lock<CLock> lock(m_lock);
+  // Held from here on except across Attempt, which touches nothing m_lock guards; the
+  // waits below release and retake it inside the condition variable.
+  m_lock.AssertHeld();
   while (!m_stopping) {
     if (m_connected) {
       // Woken when Fetch drops the connection (or at the end).
       m_wake.wait(lock);
       if (!m_connected && !m_stopping) {
         // Not at once: an agent that breaks every connection is not hammered.
-        m_wake.wait_for(lock, backOff, [this] { return m_stopping; });
+        m_wake.wait_for(lock, backOff, [this]() REQUIRES(m_lock) { return m_stopping; });
       }
       continue;
     }
@@ -169,7 +172,7 @@ void CMfBridgeClient::ConnectLoop() {
       backOff = kFirstBackOff;
       continue;
     }
-    m_wake.wait_for(lock, backOff, [this] { return m_stopping; });
+    m_wake.wait_for(lock, backOff, [this]() REQUIRES(m_lock) { return m_stopping; });
     backOff = std::min<std::chrono::seconds>(backOff * 2, kLongestBackOff);
   }
 }
