@@ -1,5 +1,6 @@
 #include "composer/frame_composer.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "channel/frame_lease.h"
@@ -53,8 +54,11 @@ CFrameComposer::Report CFrameComposer::Compose(const OutputPicture& picture) {
   CFrameLease frame = m_channel.LeaseFrame(0, m_clientName, &listed);
   if (!frame.Held()) {
     m_needAnnounce = true;
-    if (m_images.FillPlaceholder(target, targetBytes, width, height) && !direct)
-      m_converter.Convert(target, static_cast<std::int64_t>(m_work->Step()), picture);
+    // Without a placeholder picture the frame is black in every output format, never
+    // what the buffer held before.
+    if (!m_images.FillPlaceholder(target, targetBytes, width, height))
+      std::memset(target, 0, std::min(targetBytes, static_cast<std::size_t>(frameBytes)));
+    if (!direct) m_converter.Convert(target, static_cast<std::int64_t>(m_work->Step()), picture);
     return report;
   }
   report.live = true;

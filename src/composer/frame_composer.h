@@ -53,7 +53,7 @@ class CFrameComposer {
   };
   struct Report {
     Result result = Result::kOk;
-    bool live = false;  // a producer frame (else the placeholder, or nothing)
+    bool live = false;  // a producer frame (else the placeholder, or black without one)
     std::int32_t producerWidth = 0;
     std::int32_t producerHeight = 0;
   };

@@ -24,27 +24,6 @@ namespace {
 
 constexpr LONGLONG kUnitsPerSecond = 10'000'000;
 
-// Paints the picture black (BT.601 limited range for NV12, opaque for RGB32): what a
-// frame shows when there is neither a producer frame nor a placeholder picture.
-void FillBlack(const OutputPicture& picture) {
-  const auto rows = static_cast<std::size_t>(picture.height);
-  const auto stride = static_cast<std::size_t>(picture.stride);
-  if (picture.format == PixelFormat::kNv12) {
-    std::memset(picture.buffer, 16, stride * rows);
-    std::memset(picture.buffer + stride * rows, 128, stride * ((rows + 1) / 2));
-    return;
-  }
-  for (std::size_t y = 0; y < rows; ++y) {
-    std::uint8_t* row = picture.buffer + y * stride;
-    for (std::int32_t x = 0; x < picture.width; ++x) {
-      row[4 * x] = 0;
-      row[4 * x + 1] = 0;
-      row[4 * x + 2] = 0;
-      row[4 * x + 3] = 255;
-    }
-  }
-}
-
 HRESULT SetStreamAttributes(IMFAttributes* attributes) {
   HRESULT hr = attributes->SetGUID(MF_DEVICESTREAM_STREAM_CATEGORY, AMBERLINE_PINNAME_VIDEO_CAPTURE);
   if (SUCCEEDED(hr)) hr = attributes->SetUINT32(MF_DEVICESTREAM_STREAM_ID, 0);
@@ -616,11 +595,6 @@ HRESULT CMfMediaSource::MakeSample(IUnknown* token, IMFSample** sample) {
         m_rememberedWidth = report.producerWidth;
         m_rememberedHeight = report.producerHeight;
       }
-    }
-    // Without a producer frame and without a placeholder picture the composer writes
-    // nothing: the frame is black then, never what the buffer held before.
-    if (report.result == CFrameComposer::Result::kOk && !report.live && !m_images.HasPlaceholder()) {
-      FillBlack(picture);
     }
     if (report.result == CFrameComposer::Result::kOk && m_lastLive != report.live) {
       // Said once per change: whoever looks at a camera that shows only the placeholder

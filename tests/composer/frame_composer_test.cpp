@@ -267,6 +267,30 @@ INSTANTIATE_TEST_SUITE_P(
                     FormatCase{PixelFormat::kYuy2, false, 0, 64, 48, false},
                     FormatCase{PixelFormat::kYuy2, true, 8, 64, 48, false}));
 
+// With neither a producer frame nor a placeholder picture every output format gets a
+// black frame (checked pixel by pixel against black through the test's own conversion),
+// never the bytes its buffer held: for every front end, whatever it asks for.
+TEST_F(FrameComposerTest, NoFrameAndNoPlaceholderGiveBlackInEveryFormat) {
+  CStreamImages none;
+  CFrameComposer composer(m_consumer, none);
+  const Bgr black(64, 48);
+  for (const FormatCase& c : {FormatCase{PixelFormat::kBgr24, true, 0, 0, 0, false},
+                              FormatCase{PixelFormat::kBgr24, false, 5, 0, 0, false},
+                              FormatCase{PixelFormat::kRgb24, true, 3, 0, 0, false},
+                              FormatCase{PixelFormat::kBgra, false, 0, 0, 0, false},
+                              FormatCase{PixelFormat::kBgrx, true, 12, 0, 0, false},
+                              FormatCase{PixelFormat::kI420, false, 6, 0, 0, false},
+                              FormatCase{PixelFormat::kNv12, true, 4, 0, 0, false},
+                              FormatCase{PixelFormat::kYuy2, false, 8, 0, 0, false}}) {
+    SCOPED_TRACE(static_cast<int>(c.format));
+    Output out(64, 48, c.format, c.bottomUp, c.extraStride);
+    const CFrameComposer::Report report = composer.Compose(out.picture);
+    EXPECT_EQ(report.result, CFrameComposer::Result::kOk);
+    EXPECT_FALSE(report.live);
+    ExpectPicture(out, black);
+  }
+}
+
 TEST_F(FrameComposerTest, PictureThatDoesNotFitItsBufferIsRefusedUntouched) {
   Output out(64, 48, PixelFormat::kNv12, false, 0);
   OutputPicture picture = out.picture;

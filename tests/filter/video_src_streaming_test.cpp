@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <atomic>
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 
@@ -488,6 +489,20 @@ TEST_F(CameraFillBufferTest, FirstSampleAfterStartOrFlushCarriesTheDiscontinuity
   EXPECT_EQ(sample->GetActualDataLength(), 230400);
   sample->Release();
   EXPECT_EQ(Fill(Stream(), nullptr), E_POINTER);
+}
+
+// With no producer and no placeholder picture a sample is black, never the bytes the
+// allocator's buffer held before.
+TEST_F(CameraFillBufferTest, WithoutProducerAndPlaceholderTheSampleIsBlack) {
+  ASSERT_FALSE(Stream()->Images().HasPlaceholder());
+  IMediaSample* sample = Sample();
+  BYTE* data = nullptr;
+  ASSERT_EQ(sample->GetPointer(&data), S_OK);
+  std::memset(data, 0xAB, static_cast<std::size_t>(sample->GetSize()));
+  EXPECT_EQ(Fill(Stream(), sample), S_OK);
+  ASSERT_EQ(sample->GetActualDataLength(), 230400);
+  EXPECT_EQ(std::count(data, data + 230400, BYTE{0}), 230400);
+  sample->Release();
 }
 
 TEST_F(CameraFillBufferTest, AttachedTypeChangesTheSizeInTheSameCall) {
