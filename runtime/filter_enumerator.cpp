@@ -40,7 +40,7 @@ STDMETHODIMP CFilterEnumerator::QueryInterface(REFIID riid, void** ppv) {
 STDMETHODIMP CFilterEnumerator::Next(ULONG cFilters, IBaseFilter** ppFilter, ULONG* pcFetched) {
   if (ppFilter == nullptr || (pcFetched == nullptr && cFilters != 1)) return E_POINTER;
   if (pcFetched != nullptr) *pcFetched = 0;
-  const std::lock_guard<std::mutex> hold(m_lock);
+  CLockHolder<CLock> hold(m_lock);
   if (m_graph->FilterListVersion() != m_version) return VFW_E_ENUM_OUT_OF_SYNC;
   ULONG fetched = 0;
   while (fetched < cFilters && m_position < m_filters.size()) {
@@ -52,7 +52,7 @@ STDMETHODIMP CFilterEnumerator::Next(ULONG cFilters, IBaseFilter** ppFilter, ULO
 }
 
 STDMETHODIMP CFilterEnumerator::Skip(ULONG cFilters) {
-  const std::lock_guard<std::mutex> hold(m_lock);
+  CLockHolder<CLock> hold(m_lock);
   if (m_graph->FilterListVersion() != m_version) return VFW_E_ENUM_OUT_OF_SYNC;
   const size_t left = m_filters.size() - m_position;
   if (cFilters > left) {
@@ -64,7 +64,7 @@ STDMETHODIMP CFilterEnumerator::Skip(ULONG cFilters) {
 }
 
 STDMETHODIMP CFilterEnumerator::Reset() {
-  const std::lock_guard<std::mutex> hold(m_lock);
+  CLockHolder<CLock> hold(m_lock);
   return TakeSnapshot() ? S_OK : E_OUTOFMEMORY;
 }
 
@@ -73,7 +73,7 @@ STDMETHODIMP CFilterEnumerator::Clone(IEnumFilters** ppEnum) {
   *ppEnum = nullptr;
   CComPtr<CFilterEnumerator> clone(new (std::nothrow) CFilterEnumerator(m_graph.Get()), kAdoptRef);
   if (!clone) return E_OUTOFMEMORY;
-  const std::lock_guard<std::mutex> hold(m_lock);
+  CLockHolder<CLock> hold(m_lock);
   try {
     clone->m_filters = m_filters;  // a reference on every filter
   } catch (const std::bad_alloc&) {

@@ -20,6 +20,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/annotated_lock.h"
 #include "framework/com_ptr.h"
 #include "platform/dshow_types.h"
 #include "runtime/runtime_object.h"
@@ -50,7 +51,7 @@ class CFilterEnumerator final : public IEnumFilters, private CRuntimeObject {
   void DropSnapshot();
 
   const CComPtr<CFilterGraph> m_graph;
-  std::mutex m_lock;
+  CLock m_lock;
   std::vector<CComPtr<IBaseFilter>> m_filters;
   ULONG m_version = 0;
   size_t m_position = 0;

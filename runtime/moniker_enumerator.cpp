@@ -25,7 +25,7 @@ STDMETHODIMP CMonikerEnumerator::QueryInterface(REFIID riid, void** ppv) {
 STDMETHODIMP CMonikerEnumerator::Next(ULONG celt, IMoniker** rgelt, ULONG* pceltFetched) {
   if (rgelt == nullptr || (pceltFetched == nullptr && celt != 1)) return E_POINTER;
   if (pceltFetched != nullptr) *pceltFetched = 0;
-  const std::lock_guard<std::mutex> hold(m_lock);
+  CLockHolder<CLock> hold(m_lock);
   ULONG fetched = 0;
   while (fetched < celt && m_position < m_monikers.size()) {
     // The caller's reference (Next hands one over per moniker).
@@ -36,7 +36,7 @@ STDMETHODIMP CMonikerEnumerator::Next(ULONG celt, IMoniker** rgelt, ULONG* pcelt
 }
 
 STDMETHODIMP CMonikerEnumerator::Skip(ULONG celt) {
-  const std::lock_guard<std::mutex> hold(m_lock);
+  CLockHolder<CLock> hold(m_lock);
   const size_t left = m_monikers.size() - m_position;
   if (celt > left) {
     m_position = m_monikers.size();
@@ -47,7 +47,7 @@ STDMETHODIMP CMonikerEnumerator::Skip(ULONG celt) {
 }
 
 STDMETHODIMP CMonikerEnumerator::Reset() {
-  const std::lock_guard<std::mutex> hold(m_lock);
+  CLockHolder<CLock> hold(m_lock);
   m_position = 0;
   return S_OK;
 }
@@ -55,7 +55,7 @@ STDMETHODIMP CMonikerEnumerator::Reset() {
 STDMETHODIMP CMonikerEnumerator::Clone(IEnumMoniker** ppenum) {
   if (ppenum == nullptr) return E_POINTER;
   *ppenum = nullptr;
-  const std::lock_guard<std::mutex> hold(m_lock);
+  CLockHolder<CLock> hold(m_lock);
   try {
     // The copy takes a reference on every moniker.
     auto* clone = new (std::nothrow) CMonikerEnumerator(m_monikers, m_position);

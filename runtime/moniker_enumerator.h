@@ -17,6 +17,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/annotated_lock.h"
 #include "framework/com_ptr.h"
 #include "platform/dshow_types.h"
 #include "runtime/runtime_object.h"
@@ -41,7 +42,7 @@ class CMonikerEnumerator final : public IEnumMoniker, private CRuntimeObject {
       : m_monikers(std::move(monikers)), m_position(position) {}
   ~CMonikerEnumerator() override = default;
 
-  std::mutex m_lock;
+  CLock m_lock;
   const std::vector<CComPtr<IMoniker>> m_monikers;
   size_t m_position = 0;
 };

@@ -214,7 +214,7 @@ HRESULT CVideoSrcStream::OnThreadCreate() {
   // meanwhile.
   REFERENCE_TIME frameTime = m_defaultFrameInterval * kUnitsPerMs;
   if (IsConnected()) {
-    std::lock_guard<std::mutex> type(m_connectionLock);
+    CLockHolder<CLock> type(m_connectionLock);
     frameTime = FrameTimeFromType(m_mt);
   }
   SetPace(frameTime);
@@ -302,7 +302,7 @@ HRESULT CVideoSrcStream::CheckMediaType(const CMediaType* pMediaType) {
   // Not the state lock: a downstream pin may ask from inside Receive on the worker.
   CLockHolder<CRecursiveLock> hold(m_streamLock);
   if (m_formatSet == 1) {
-    std::lock_guard<std::mutex> type(m_connectionLock);
+    CLockHolder<CLock> type(m_connectionLock);
     if (m_mt != *pMediaType) return E_INVALIDARG;
   }
 
@@ -351,7 +351,7 @@ HRESULT CVideoSrcStream::SetMediaType(const CMediaType* pMediaType) {
   VIDEOINFOHEADER info;
   REFERENCE_TIME frameTime = 0;
   {
-    std::lock_guard<std::mutex> type(m_connectionLock);
+    CLockHolder<CLock> type(m_connectionLock);
     auto* format = reinterpret_cast<VIDEOINFOHEADER*>(m_mt.pbFormat);
     format->bmiHeader.biSizeImage = static_cast<DWORD>(ImageBytes(format->bmiHeader));
     m_mt.SetSampleSize(format->bmiHeader.biSizeImage);
@@ -505,7 +505,7 @@ STDMETHODIMP CVideoSrcStream::GetStreamCaps(int iIndex, AM_MEDIA_TYPE** ppmt, BY
     // The connection type is read under the lock that guards it.
     std::lock_guard<std::recursive_mutex> state(StateLock());
     {
-      std::lock_guard<std::mutex> type(m_connectionLock);
+      CLockHolder<CLock> type(m_connectionLock);
       offered.Reset(CreateMediaType(&m_mt));
     }
     if (!offered) return E_OUTOFMEMORY;
@@ -701,7 +701,7 @@ HRESULT CVideoSrcStream::DescribeBuffer(IMediaSample* pSample, OutputPicture* pi
   // and height) must both fit the buffer before anything is written into it.
   std::int64_t typeBytes = 0;
   {
-    std::lock_guard<std::mutex> type(m_connectionLock);
+    CLockHolder<CLock> type(m_connectionLock);
     if (m_mt.pbFormat != nullptr && m_mt.cbFormat >= sizeof(VIDEOINFOHEADER)) typeBytes = ImageBytes(Header(m_mt));
   }
   const std::int64_t writeBytes = ImageBytes(m_width, m_height, 24);

@@ -56,7 +56,7 @@ STDMETHODIMP CBaseFilter::SetSyncSource(IReferenceClock* pClock) {
   std::lock_guard<std::recursive_mutex> hold(*m_pLock);
   CComPtr<IReferenceClock> clock(pClock, kAddRef);
   {
-    std::lock_guard<std::mutex> leaf(m_leafLock);
+    CLockHolder<CLock> leaf(m_leafLock);
     m_pClock.Swap(clock);
   }
   // `clock` now holds the old clock and drops it outside the leaf lock; a StreamTime still
@@ -141,7 +141,7 @@ STDMETHODIMP CBaseFilter::Run(REFERENCE_TIME tStart) {
 HRESULT CBaseFilter::StreamTime(REFERENCE_TIME& rtStream) {
   CComPtr<IReferenceClock> clock;
   {
-    std::lock_guard<std::mutex> leaf(m_leafLock);
+    CLockHolder<CLock> leaf(m_leafLock);
     clock = m_pClock;
   }
   if (!clock) return VFW_E_NO_CLOCK;
@@ -182,7 +182,7 @@ STDMETHODIMP CBaseFilter::FindPin(LPCWSTR Id, IPin** ppPin) {
 
 STDMETHODIMP CBaseFilter::QueryFilterInfo(FILTER_INFO* pInfo) {
   if (pInfo == nullptr) return E_POINTER;
-  std::lock_guard<std::mutex> leaf(m_leafLock);
+  CLockHolder<CLock> leaf(m_leafLock);
   CopyInfoName(pInfo->achName, m_pName);
   IFilterGraph* graph = m_pGraph.load();
   pInfo->pGraph = graph;
@@ -214,7 +214,7 @@ STDMETHODIMP CBaseFilter::JoinFilterGraph(IFilterGraph* pGraph, LPCWSTR pName) {
   }
   WCHAR* old = nullptr;
   {
-    std::lock_guard<std::mutex> leaf(m_leafLock);
+    CLockHolder<CLock> leaf(m_leafLock);
     m_pGraph.store(pGraph);
     m_pSink.store(sink);
     old = m_pName;

@@ -33,6 +33,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "platform/annotated_lock.h"
 #include "framework/com_ptr.h"
 #include "framework/unknown.h"
 #include "platform/dshow_types.h"
@@ -96,7 +97,7 @@ class CBaseFilter : public CUnknown, public IBaseFilter, public IAMovieSetup {
  private:
   // Deactivates the connected pins at positions 0..last (a failed Pause's undoing).
   void DeactivatePins(int last);
-  std::mutex m_leafLock;
+  CLock m_leafLock;
 
  protected:
   std::atomic<FILTER_STATE> m_State{State_Stopped};

@@ -51,7 +51,7 @@ bool CBasePin::IsStopped() const { return m_pFilter->IsStopped(); }
 void CBasePin::SetConnected(IPin* pPin) {
   CComPtr<IPin> peer(pPin, kAddRef);
   {
-    std::lock_guard<std::mutex> hold(m_connectionLock);
+    CLockHolder<CLock> hold(m_connectionLock);
     m_connectedPeer.Swap(peer);
     m_Connected.store(pPin);
   }
@@ -62,7 +62,7 @@ void CBasePin::ClearConnected() { SetConnected(nullptr); }
 
 HRESULT CBasePin::CopyConnectionType(CMediaType* pType) const {
   if (pType == nullptr) return E_POINTER;
-  std::lock_guard<std::mutex> hold(m_connectionLock);
+  CLockHolder<CLock> hold(m_connectionLock);
   return pType->Set(m_mt);
 }
 
@@ -190,7 +190,7 @@ STDMETHODIMP CBasePin::ConnectedTo(IPin** pPin) {
   if (pPin == nullptr) return E_POINTER;
   // The reference is taken under the lock that Disconnect needs before it can release
   // the peer, so the peer handed out is alive.
-  std::lock_guard<std::mutex> hold(m_connectionLock);
+  CLockHolder<CLock> hold(m_connectionLock);
   *pPin = m_connectedPeer.NewReference();  // The caller's reference (ConnectedTo hands one over).
   return *pPin == nullptr ? VFW_E_NOT_CONNECTED : S_OK;
 }
@@ -199,7 +199,7 @@ STDMETHODIMP CBasePin::ConnectionMediaType(AM_MEDIA_TYPE* pmt) {
   if (pmt == nullptr) return E_POINTER;
   // Only the leaf lock: a downstream pin may ask from inside Receive on the streaming
   // thread while a state change holds the pin lock and waits for that thread.
-  std::lock_guard<std::mutex> type(m_connectionLock);
+  CLockHolder<CLock> type(m_connectionLock);
   if (m_Connected == nullptr) {
     static_cast<CMediaType*>(pmt)->InitMediaType();
     return VFW_E_NOT_CONNECTED;
@@ -276,7 +276,7 @@ HRESULT CBasePin::Inactive() {
 HRESULT CBasePin::Run(REFERENCE_TIME /*tStart*/) { return S_OK; }
 
 HRESULT CBasePin::SetMediaType(const CMediaType* pmt) {
-  std::lock_guard<std::mutex> hold(m_connectionLock);
+  CLockHolder<CLock> hold(m_connectionLock);
   const HRESULT hr = m_mt.Set(*pmt);
   return FAILED(hr) ? hr : S_OK;
 }

@@ -33,6 +33,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "platform/annotated_lock.h"
 #include "framework/com_ptr.h"
 #include "framework/media_type.h"
 #include "framework/unknown.h"
@@ -133,7 +134,7 @@ class CBasePin : public CUnknown, public IPin, public IQualityControl {
   IQualityControl* m_pQSink = nullptr;
   std::atomic<LONG> m_TypeVersion{1};
   // Guards m_mt and changes of m_Connected; a leaf.
-  mutable std::mutex m_connectionLock;
+  mutable CLock m_connectionLock;
   CMediaType m_mt;
   REFERENCE_TIME m_tStart = 0;
   REFERENCE_TIME m_tStop = 0x7FFFFFFFFFFFFFFFLL;

@@ -94,7 +94,7 @@ void CBridgeAgent::Say(const wchar_t* format, ...) {
   va_start(args, format);
   const std::wstring line = platform::FormatV(format, args);
   va_end(args);
-  std::lock_guard<std::mutex> hold(m_sayLock);
+  CLockHolder<CLock> hold(m_sayLock);
   g_Log.Write(0, L"Bridge: %s\n", line.c_str());
   m_out << "bridge: " << platform::WideToUtf8(line) << std::endl;
 }

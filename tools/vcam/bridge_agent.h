@@ -36,6 +36,8 @@
 #include <ostream>
 #include <string>
 
+#include "platform/annotated_lock.h"
+
 class CPipeServer;
 
 class CBridgeAgent {
@@ -68,5 +70,5 @@ class CBridgeAgent {
 
   Settings m_settings;
   std::ostream& m_out;
-  std::mutex m_sayLock;
+  CLock m_sayLock;
 };
