@@ -92,7 +92,7 @@ int CFileMapping::InitSyncObjectsLocked() {
 
   const std::wstring mutexName = channel::ObjectName(kMutexName);
   channel::OpenOrCreateLabelled(m_hAccessMutex, mutexName, platform::KernelObjectKind::kMutex,
-                                [&](bool* created) { m_hAccessMutex.Create(mutexName, created); });
+                                [&](CNamedMutex& mutex, bool* created) { mutex.Create(mutexName, created); });
   if (!m_hAccessMutex.IsOpen()) {
     g_Log.Write(0, L"Error creating access mutex.\n");
     return 1;
@@ -100,16 +100,16 @@ int CFileMapping::InitSyncObjectsLocked() {
 
   const std::wstring serverName = channel::ObjectName(kServerEventName);
   channel::OpenOrCreateLabelled(m_hServerEvent, serverName, platform::KernelObjectKind::kEvent,
-                                [&](bool* created) { m_hServerEvent.Create(serverName, true, false, created); });
+                                [&](CNamedEvent& event, bool* created) { event.Create(serverName, true, false, created); });
   if (!m_hServerEvent.IsOpen()) {
     g_Log.Write(0, L"Error creating srv event.\n");
     return 1;
   }
 
   const std::wstring clientName = channel::ObjectName(kClientEventName);
-  channel::OpenOrCreateLabelled(m_hClientEvent, clientName, platform::KernelObjectKind::kEvent, [&](bool* created) {
+  channel::OpenOrCreateLabelled(m_hClientEvent, clientName, platform::KernelObjectKind::kEvent, [&](CNamedEvent& event, bool* created) {
     g_Log.Write(0, L"Creating new cli event.\n");
-    m_hClientEvent.Create(clientName, false, false, created);
+    event.Create(clientName, false, false, created);
   });
   if (!m_hClientEvent.IsOpen()) {
     g_Log.Write(0, L"Error creating cli event.\n");
@@ -128,7 +128,7 @@ int CFileMapping::CreateFileMappingLocked() {
   if (m_hMapping.IsOpen()) return 1;
   const std::wstring name = channel::ObjectName(kMappingName);
   channel::OpenOrCreateLabelled(m_hMapping, name, platform::KernelObjectKind::kFileMapping,
-                                [&](bool* created) { m_hMapping.Create(name, channel::kRegionSize, created); });
+                                [&](CSharedMemory& mapping, bool* created) { mapping.Create(name, channel::kRegionSize, created); });
   if (!m_hMapping.IsOpen()) return 1;
   HoldRegion();
   return 0;
@@ -332,7 +332,7 @@ WaitResult CFileMapping::WaitForAccess() {
 void CFileMapping::ClaimProducerMutex() {
   const std::wstring name = channel::ObjectName(kProducerMutexName);
   channel::OpenOrCreateLabelled(m_hProducerMutex, name, platform::KernelObjectKind::kMutex,
-                                [&](bool* created) { m_hProducerMutex.Create(name, created); });
+                                [&](CNamedMutex& mutex, bool* created) { mutex.Create(name, created); });
   // Without the mutex this participant behaves as one that knows nothing of it.
   if (!m_hProducerMutex.IsOpen() || !m_isServer) return;
   const WaitResult wait = m_hProducerMutex.Wait(std::chrono::milliseconds(channel::kProducerClaimMs));

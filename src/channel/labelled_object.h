@@ -1,10 +1,10 @@
 // OpenOrCreateLabelled: how every named object of the channel comes to be. The object is
-// opened when it exists (whoever made it); otherwise create(created) makes it and the
+// opened when it exists (whoever made it); otherwise create(object, created) makes it and the
 // creator labels it so that low-integrity hosts may open it too. Whether the object is
 // open afterwards is the object's IsOpen(); the caller logs and fails on its own terms.
 //
 //   OpenOrCreateLabelled(m_hAccessMutex, name, platform::KernelObjectKind::kMutex,
-//                        [&](bool* created) { m_hAccessMutex.Create(name, created); });
+//                        [&](CNamedMutex& mutex, bool* created) { mutex.Create(name, created); });
 #pragma once
 
 #include <string>
@@ -20,7 +20,7 @@ void OpenOrCreateLabelled(Object& object, const std::wstring& name, platform::Ke
                           Create&& create) {
   if (object.Open(name) == ERROR_SUCCESS) return;
   bool created = false;
-  create(&created);
+  create(object, &created);
   platform::ApplyLowIntegrityLabel(name, kind);
 }
 
