@@ -14,6 +14,7 @@ scripts/bootstrap.sh || exit 1
 export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
 
 failed=()
+failed_tests=()
 
 # Tests must leave shared memory as they found it: every step is followed by a look into
 # /dev/shm, and whatever appeared during the step and is still there is named (and fails
@@ -36,7 +37,12 @@ run_preset() {
   echo "=== ${preset} ==="
   if ! cmake --preset "$preset" >/dev/null; then failed+=("$preset(configure)"); return; fi
   if ! cmake --build --preset "$preset"; then failed+=("$preset(build)"); return; fi
-  if ! ctest --preset "$preset"; then failed+=("$preset(test)"); fi
+  if ! ctest --preset "$preset"; then
+    failed+=("$preset(test)")
+    # Named again at the very end, where a shortened log still shows them.
+    failed_tests+=("$(grep -hE '^\[  FAILED  \] [^ ]+\.|^\[ DEADLINE \]|\*\*\*(Failed|Timeout)' \
+      "build/$preset/Testing/Temporary/LastTest.log" 2>/dev/null | sed "s/^/  $preset: /" | sort -u | head -n 20)")
+  fi
   check_shm "$preset"
 }
 
@@ -63,6 +69,10 @@ else
 fi
 
 if [ ${#failed[@]} -ne 0 ]; then
+  if [ ${#failed_tests[@]} -ne 0 ]; then
+    echo "Failed tests:"
+    printf '%s\n' "${failed_tests[@]}"
+  fi
   echo "FAILED: ${failed[*]}"
   exit 1
 fi
