@@ -33,7 +33,7 @@
 #include "channel/file_mapping.h"
 #include "common/renderer_filter.h"
 #include "frame_stamp.h"
-#include "framework/com_ptr.h"
+#include "com/com_ptr.h"
 #include "framework/media_type.h"
 #include "platform/clock.h"
 #include "platform/guid.h"

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "framework/com_ptr.h"
+#include "com/com_ptr.h"
 #include "platform/guid.h"
 #include "platform/reg_key.h"
 #include "runtime/built_in_class_factory.h"

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/com_ptr.h"
+#include "com/com_ptr.h"
 #include "platform/reg_key.h"
 #include "runtime/device_moniker.h"
 #include "runtime/filter_data.h"

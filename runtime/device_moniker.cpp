@@ -2,7 +2,7 @@
 
 #include <cwchar>
 
-#include "framework/com_ptr.h"
+#include "com/com_ptr.h"
 #include "platform/guid.h"
 #include "platform/reg_key.h"
 #include "runtime/device_property_bag.h"

@@ -66,7 +66,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/com_ptr.h"
+#include "com/com_ptr.h"
 #include "platform/dshow_types.h"
 #include "runtime/event_queue.h"
 #include "runtime/runtime_object.h"

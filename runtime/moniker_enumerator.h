@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "platform/annotated_lock.h"
-#include "framework/com_ptr.h"
+#include "com/com_ptr.h"
 #include "platform/dshow_types.h"
 #include "runtime/runtime_object.h"
 

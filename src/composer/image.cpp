@@ -1,5 +1,7 @@
 #include "composer/image.h"
 
+#include <opencv2/core/utility.hpp>
+
 #include <limits>
 #include <new>
 
@@ -42,3 +44,11 @@ std::unique_ptr<CImage> CImage::Create(int width, int height, int channels, Orig
     return nullptr;
   }
 }
+
+namespace {
+
+int SilentImageErrorHandler(int, const char*, const char*, const char*, int, void*) { return 0; }
+
+}  // namespace
+
+void SilenceImageLibraryErrors() { cv::redirectError(SilentImageErrorHandler); }

@@ -53,3 +53,7 @@ class CImage {
   Origin m_origin = kTopLeft;
   std::vector<std::uint8_t> m_storage;
 };
+
+// Image library failures come back as results (caught exceptions), never as text on the
+// host's error stream: called once at module start-up, before any picture work.
+void SilenceImageLibraryErrors();

@@ -4,7 +4,7 @@
 
 #include "diagnostics/trace_scope.h"
 #include "filter/video_src_stream.h"
-#include "framework/com_ptr.h"
+#include "com/com_ptr.h"
 #include "framework/dumps.h"
 #include "identity/camera_identity.h"
 

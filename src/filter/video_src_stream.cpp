@@ -11,14 +11,14 @@
 #include "channel/producer_process.h"
 #include "diagnostics/log_file.h"
 #include "diagnostics/trace_scope.h"
+#include "composer/client_name.h"
 #include "composer/install_paths.h"
 #include "composer/letterbox.h"
-#include "framework/com_ptr.h"
+#include "com/com_ptr.h"
 #include "framework/dumps.h"
 #include "framework/scoped_media_type.h"
 #include "framework/source.h"
 #include "identity/camera_identity.h"
-#include "platform/guid.h"
 #include "platform/paths.h"
 #include "platform/wide_string.h"
 
@@ -148,23 +148,6 @@ STDMETHODIMP CVideoSrcStream::NonDelegatingQueryInterface(REFIID riid, void** pp
 
 // ---- identity and announcements ----
 
-std::wstring CVideoSrcStream::GetHostProcessName() {
-  const std::wstring path = platform::GetHostExecutablePath();
-  const std::size_t separator = path.find_last_of(platform::kPathSeparator);
-  return separator == std::wstring::npos ? path : path.substr(separator + 1);
-}
-
-int CVideoSrcStream::CreateClientGuid(std::wstring* clientName) {
-  if (clientName == nullptr) return 1;
-  clientName->clear();
-  GUID guid{};
-  if (FAILED(platform::CreateGuid(&guid))) return 1;
-  const std::wstring text = platform::GuidToRegistryString(guid);
-  if (text.size() != 38) return 1;
-  *clientName = text.substr(1, 36);
-  return 0;
-}
-
 std::wstring CVideoSrcStream::ClientName() {
   CLockHolder<CRecursiveLock> hold(m_streamLock);
   return m_composer.ClientName();
@@ -187,9 +170,7 @@ HRESULT CVideoSrcStream::Active() {
   std::lock_guard<std::recursive_mutex> state(StateLock());
   {
     CLockHolder<CRecursiveLock> hold(m_streamLock);
-    std::wstring guid;
-    CreateClientGuid(&guid);
-    m_composer.Announce(GetHostProcessName() + L"-" + guid, m_width, m_height);
+    m_composer.Announce(NewClientName(HostProcessName()), m_width, m_height);
     m_frameNumber = 0;
   }
   return CSourceStream::Active();

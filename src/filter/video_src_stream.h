@@ -68,9 +68,9 @@
 #include "composer/frame_composer.h"
 #include "composer/output_picture.h"
 #include "composer/stream_images.h"
-#include "filter/frame_pacer.h"
+#include "composer/frame_pacer.h"
 #include "framework/base_stream_control.h"
-#include "framework/com_ptr.h"
+#include "com/com_ptr.h"
 #include "framework/source_stream.h"
 #include "platform/annotated_lock.h"
 #include "platform/thread_annotations.h"
@@ -130,12 +130,6 @@ class CVideoSrcStream : public CSourceStream,
   STDMETHODIMP InitNew() override;
   STDMETHODIMP Load(IPropertyBag* pPropBag, IErrorLog* pErrorLog) override;
   STDMETHODIMP Save(IPropertyBag* pPropBag, BOOL fClearDirty, BOOL fSaveAllProperties) override;
-
-  // The host process's executable file name (the whole path when it has no separator).
-  static std::wstring GetHostProcessName();
-  // A new GUID's text (36 characters, no braces) into clientName; 0, or 1 on failure
-  // (clientName then empty).
-  static int CreateClientGuid(std::wstring* clientName);
 
   // For tests and benchmarks: skip the pacing sleep before each frame (off by default).
   void SkipPacing(bool skip) { m_skipPacing.store(skip); }

@@ -32,8 +32,8 @@
 
 #include <condition_variable>
 
-#include "framework/com_ptr.h"
-#include "framework/unknown.h"
+#include "com/com_ptr.h"
+#include "com/unknown.h"
 #include "platform/annotated_lock.h"
 #include "platform/dshow_types.h"
 #include "platform/thread_annotations.h"

@@ -34,8 +34,8 @@
 #include <mutex>
 
 #include "platform/annotated_lock.h"
-#include "framework/com_ptr.h"
-#include "framework/unknown.h"
+#include "com/com_ptr.h"
+#include "com/unknown.h"
 #include "platform/dshow_types.h"
 
 class CBasePin;

@@ -34,9 +34,9 @@
 #include <mutex>
 
 #include "platform/annotated_lock.h"
-#include "framework/com_ptr.h"
+#include "com/com_ptr.h"
 #include "framework/media_type.h"
-#include "framework/unknown.h"
+#include "com/unknown.h"
 #include "platform/dshow_types.h"
 
 class CBaseFilter;

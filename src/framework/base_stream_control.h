@@ -27,7 +27,7 @@
 #include <mutex>
 
 #include "framework/am_event.h"
-#include "framework/com_ptr.h"
+#include "com/com_ptr.h"
 #include "platform/dshow_types.h"
 
 class CBaseStreamControl : public IAMStreamControl {

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "diagnostics/log_file.h"
-#include "framework/com_ptr.h"
+#include "com/com_ptr.h"
 #include "framework/media_type.h"
 #include "framework/scoped_media_type.h"
 

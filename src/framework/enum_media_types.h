@@ -17,7 +17,7 @@
 
 #include <atomic>
 
-#include "framework/com_ptr.h"
+#include "com/com_ptr.h"
 #include "platform/dshow_types.h"
 
 class CBasePin;

@@ -19,7 +19,7 @@
 #include <atomic>
 #include <vector>
 
-#include "framework/com_ptr.h"
+#include "com/com_ptr.h"
 #include "platform/dshow_types.h"
 
 class CBaseFilter;

@@ -5,7 +5,7 @@
 #include <string>
 #include <thread>
 
-#include "framework/com_ptr.h"
+#include "com/com_ptr.h"
 #include "framework/source.h"
 #include "platform/wide_string.h"
 

@@ -26,8 +26,8 @@
 #include <mfidl.h>
 #include <mfobjects.h>
 
-#include "framework/com_ptr.h"
-#include "framework/unknown.h"
+#include "com/com_ptr.h"
+#include "com/unknown.h"
 #include "platform/annotated_lock.h"
 
 class CMfActivate final : public IMFActivate, public CUnknown {

@@ -1,7 +1,7 @@
 // amberline-mf.dll's exported entry points. Only this file belongs to the module binary
 // itself; everything it calls lives in the libraries.
 #include "mfsource/mf_server.h"
-#include "module/server_entry.h"
+#include "com/class_objects.h"
 #include "platform/module_export.h"
 
 AMBERLINE_EXPORT BOOL AMBERLINE_STDAPI_CALL DllMain(HINSTANCE hModule, DWORD reason, void* reserved) {

@@ -5,7 +5,7 @@
 #include <array>
 #include <utility>
 
-#include "framework/com_ptr.h"
+#include "com/com_ptr.h"
 
 namespace {
 

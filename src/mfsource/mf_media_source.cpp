@@ -12,9 +12,9 @@
 #include <utility>
 #include <vector>
 
+#include "composer/client_name.h"
 #include "composer/install_paths.h"
 #include "diagnostics/log_file.h"
-#include "filter/video_src_stream.h"
 #include "identity/camera_identity.h"
 #include "mfsource/mf_host_context.h"
 #include "mfsource/mf_last_producer_size.h"
@@ -333,9 +333,7 @@ void CMfMediaSource::RunStreamLocked() {
       m_bridge.reset();  // frames are the placeholder
     }
   } else {
-    std::wstring guid;
-    CVideoSrcStream::CreateClientGuid(&guid);
-    m_clientName = CVideoSrcStream::GetHostProcessName() + L"-" + guid;
+    m_clientName = NewClientName(HostProcessName());
     if (m_channelOpen) {
       m_composer.Announce(m_clientName, m_format.width, m_format.height);
     } else {

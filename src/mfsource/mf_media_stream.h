@@ -20,8 +20,8 @@
 
 #include <atomic>
 
-#include "framework/base_object.h"
-#include "framework/com_ptr.h"
+#include "com/base_object.h"
+#include "com/com_ptr.h"
 #include "mfsource/mf_queued_events.h"
 #include "platform/annotated_lock.h"
 #include "platform/mf_virtual_camera.h"

@@ -15,7 +15,7 @@
 
 #include <utility>
 
-#include "framework/com_ptr.h"
+#include "com/com_ptr.h"
 
 template <class Interface>
 class CMfQueuedEvents : public Interface {

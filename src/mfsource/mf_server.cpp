@@ -3,9 +3,10 @@
 #include "diagnostics/log_file.h"
 #include "identity/camera_identity.h"
 #include "mfsource/mf_activate.h"
-#include "module/module_startup.h"
-#include "module/server_entry.h"
-#include "module/server_registration.h"
+#include "com/class_objects.h"
+#include "com/server_keys.h"
+#include "com/server_startup.h"
+#include "composer/image.h"
 #include "platform/guid.h"
 #include "platform/paths.h"
 #include "platform/system_error.h"
@@ -34,6 +35,7 @@ bool RefusedForUnusableClassId(const wchar_t* action) {
 }  // namespace
 
 BOOL MfModuleMain(HINSTANCE hModule, DWORD reason, void* reserved) {
+  if (reason == DLL_PROCESS_ATTACH) SilenceImageLibraryErrors();
   return StartModuleWith(hModule, reason, reserved, LookUpMfCameraIdentity, CLSID_AmberlineMf, g_MfTemplates,
                          kMfTemplateCount);
 }

@@ -2,7 +2,7 @@
 // class identifier are filled in at start-up from the camera identity.
 #pragma once
 
-#include "framework/factory_template.h"
+#include "com/factory_template.h"
 
 extern CFactoryTemplate g_Templates[];
 extern const int g_cTemplates;

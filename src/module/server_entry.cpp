@@ -3,10 +3,10 @@
 #include <new>
 
 #include "diagnostics/log_file.h"
-#include "framework/com_ptr.h"
-#include "framework/object_count.h"
+#include "com/com_ptr.h"
+#include "com/object_count.h"
 #include "identity/camera_identity.h"
-#include "module/class_factory.h"
+#include "com/class_factory.h"
 #include "module/factory_templates.h"
 #include "module/server_registration.h"
 #include "platform/com_ids.h"
@@ -15,25 +15,6 @@
 HRESULT GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
   return GetClassObjectFrom(g_Templates, g_cTemplates, rclsid, riid, ppv);
 }
-
-HRESULT GetClassObjectFrom(const CFactoryTemplate* templates, int templateCount, REFCLSID rclsid, REFIID riid,
-                           void** ppv) {
-  // A null out-pointer is refused rather than written through.
-  if (ppv == nullptr) return E_POINTER;
-  *ppv = nullptr;
-  if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IClassFactory)) return E_NOINTERFACE;
-  for (int i = 0; i < templateCount; ++i) {
-    if (!templates[i].IsClassID(rclsid)) continue;
-    auto* factory = new (std::nothrow) CClassFactory(&templates[i]);
-    if (factory == nullptr) return E_OUTOFMEMORY;
-    factory->AddRef();  // The caller's reference (GetClassObject hands one over).
-    *ppv = static_cast<IClassFactory*>(factory);
-    return S_OK;
-  }
-  return CLASS_E_CLASSNOTAVAILABLE;
-}
-
-HRESULT CanUnloadNow() { return g_cServerLocks.load() > 0 || g_cActiveObjects.load() != 0 ? S_FALSE : S_OK; }
 
 namespace {
 

@@ -18,13 +18,9 @@
 // All may be called on any thread after start-up.
 #pragma once
 
-#include "framework/factory_template.h"
+#include "com/class_objects.h"
 #include "platform/windows_types.h"
 
 HRESULT GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv);
-// The same over another module's template table.
-HRESULT GetClassObjectFrom(const CFactoryTemplate* templates, int templateCount, REFCLSID rclsid, REFIID riid,
-                           void** ppv);
-HRESULT CanUnloadNow();
 HRESULT RegisterServer();
 HRESULT UnregisterServer();

@@ -1,6 +1,6 @@
 #include "module/server_registration.h"
 
-#include "framework/com_ptr.h"
+#include "com/com_ptr.h"
 #include "identity/camera_identity.h"
 #include "module/factory_templates.h"
 #include "platform/guid.h"
@@ -12,8 +12,6 @@ namespace {
 
 constexpr HRESULT kFileNotFound = static_cast<HRESULT>(0x80070002u);
 
-HRESULT FromWin32(LONG error) { return error == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(error); }
-
 HRESULT TreatMissingAsDone(HRESULT hr) { return hr == kFileNotFound ? S_OK : hr; }
 
 std::wstring ClassKeyName(REFCLSID clsid) { return L"CLSID\\" + platform::GuidToRegistryString(clsid); }
@@ -23,37 +21,6 @@ std::wstring ClassKeyName(REFCLSID clsid) { return L"CLSID\\" + platform::GuidTo
 HRESULT WriteServerKeys(REFCLSID clsid, const WCHAR* name, const std::wstring& path, const WCHAR* threadingModel,
                         const WCHAR* serverKey) {
   return WriteServerKeys(HKEY_CLASSES_ROOT, ClassKeyName(clsid), name, path, threadingModel, serverKey);
-}
-
-HRESULT WriteServerKeys(HKEY root, const std::wstring& classKeyName, const WCHAR* name, const std::wstring& path,
-                        const WCHAR* threadingModel, const WCHAR* serverKey) {
-  CRegKey classKey;
-  LONG error = classKey.Create(root, classKeyName.c_str(), KEY_WRITE);
-  if (error != ERROR_SUCCESS) return FromWin32(error);
-  error = classKey.SetString(nullptr, name != nullptr ? name : L"");
-  if (error != ERROR_SUCCESS) return FromWin32(error);
-  CRegKey server;
-  error = server.Create(classKey, serverKey, KEY_WRITE);
-  if (error != ERROR_SUCCESS) return FromWin32(error);
-  error = server.SetString(nullptr, path);
-  if (error == ERROR_SUCCESS) error = server.SetString(L"ThreadingModel", threadingModel);
-  return FromWin32(error);
-}
-
-HRESULT DeleteKeyTree(HKEY parent, const WCHAR* name) {
-  if (name == nullptr || name[0] == L'\0') return E_FAIL;
-  {
-    CRegKey key;
-    if (key.Open(parent, name, KEY_ALL_ACCESS) != ERROR_SUCCESS) return S_OK;
-  }
-  const std::wstring full(name);
-  const std::size_t split = full.rfind(L'\\');
-  const std::wstring parentPath = split == std::wstring::npos ? std::wstring() : full.substr(0, split);
-  const std::wstring leaf = split == std::wstring::npos ? full : full.substr(split + 1);
-  CRegKey container;
-  const LONG error = container.Open(parent, parentPath.c_str(), KEY_ALL_ACCESS);
-  if (error != ERROR_SUCCESS) return FromWin32(error);
-  return FromWin32(container.DeleteTree(leaf.c_str()));
 }
 
 HRESULT RegisterTemplateSetup(IFilterMapper2* pMapper2, IFilterMapper* pMapper, const CFactoryTemplate& entry,

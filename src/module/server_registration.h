@@ -15,7 +15,8 @@
 
 #include <string>
 
-#include "framework/factory_template.h"
+#include "com/factory_template.h"
+#include "com/server_keys.h"
 #include "platform/dshow_types.h"
 
 // Registering: writes the class keys of every template (the first failure stops it and

@@ -11,25 +11,15 @@
 #include <spa/buffer/meta.h>
 #include <spa/param/param.h>
 
+#include "composer/client_name.h"
 #include "pipewire/node_name.h"
 #include "platform/clock.h"
-#include "platform/guid.h"
 
 namespace {
 
 constexpr std::size_t kParamBufferBytes = pipewire_camera::kEnumFormatBuilderBytes;
 // How often an unused node looks whether the producer's size changed.
 constexpr time_t kOfferCheckSeconds = 1;
-
-// "amberline-camera-<GUID>" with a new GUID (without braces); "amberline-camera" when the
-// system gives no GUID.
-std::wstring NewClientName() {
-  GUID guid{};
-  if (FAILED(platform::CreateGuid(&guid))) return L"amberline-camera";
-  const std::wstring text = platform::GuidToRegistryString(guid);
-  if (text.size() != 38) return L"amberline-camera";
-  return L"amberline-camera-" + text.substr(1, 36);
-}
 
 bool SameLayout(const pipewire_camera::FrameLayout& a, const pipewire_camera::FrameLayout& b) {
   if (a.planes != b.planes) return false;
@@ -250,7 +240,7 @@ void CCameraNode::StartStreaming() {
   if (m_streaming) return;
   m_streaming = true;
   if (m_format) {
-    m_composer.Announce(NewClientName(), static_cast<std::int32_t>(m_format->width),
+    m_composer.Announce(NewClientName(L"amberline-camera"), static_cast<std::int32_t>(m_format->width),
                         static_cast<std::int32_t>(m_format->height));
     m_announced = true;
   }

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common/renderer_filter.h"
-#include "framework/base_object.h"
+#include "com/base_object.h"
 #include "platform/dshow_types.h"
 #include "support/numbered_source.h"
 

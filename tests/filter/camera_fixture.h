@@ -15,7 +15,7 @@
 #include "channel/file_mapping.h"
 #include "filter/video_src_filter.h"
 #include "filter/video_src_stream.h"
-#include "framework/base_object.h"
+#include "com/base_object.h"
 #include "framework/media_type.h"
 #include "platform/wide_string.h"
 #include "support/channel_fixture.h"

@@ -12,6 +12,7 @@
 
 #include "camera_fixture.h"
 #include "diagnostics/log_file.h"
+#include "composer/client_name.h"
 #include "composer/image.h"
 #include "composer/stream_images.h"
 #include "framework/mem_allocator.h"
@@ -105,8 +106,8 @@ TEST_F(CameraStreamingTest, FrameOfTheNegotiatedSizeIsCopiedByteForByteAndTheCli
   ASSERT_EQ(clients.size(), 1u);
   const std::wstring name = Stream()->ClientName();
   EXPECT_EQ(clients[0], name.substr(0, channel::kClientNameUnits - 1));
-  EXPECT_EQ(name.find(CVideoSrcStream::GetHostProcessName() + L"-"), 0u);
-  EXPECT_EQ(name.size(), CVideoSrcStream::GetHostProcessName().size() + 1 + 36);
+  EXPECT_EQ(name.find(HostProcessName() + L"-"), 0u);
+  EXPECT_EQ(name.size(), HostProcessName().size() + 1 + 36);
   ASSERT_EQ(Stop(), S_OK);
   EXPECT_TRUE(Clients().empty());
 

@@ -8,9 +8,9 @@
 #include <thread>
 #include <vector>
 
-#include "framework/base_object.h"
+#include "com/base_object.h"
 #include "framework/base_pin.h"
-#include "framework/com_ptr.h"
+#include "com/com_ptr.h"
 #include "framework/enum_pins.h"
 #include "framework/scoped_media_type.h"
 #include "support/numbered_source.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/base_object.h"
+#include "com/base_object.h"
 #include "framework/media_type.h"
 #include "support/numbered_source.h"
 #include "support/scripted_renderer_filter.h"

@@ -19,7 +19,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "framework/com_ptr.h"
+#include "com/com_ptr.h"
 
 class CMfEventWaiter final : public IMFAsyncCallback {
  public:

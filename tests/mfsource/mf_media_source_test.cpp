@@ -16,7 +16,7 @@
 
 #include "channel/file_mapping.h"
 #include "channel/frame_region.h"
-#include "framework/com_ptr.h"
+#include "com/com_ptr.h"
 #include "mfsource/mf_event_waiter.h"
 #include "mfsource/mf_media_source.h"
 #include "platform/named_sync.h"

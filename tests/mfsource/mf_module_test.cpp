@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/com_ptr.h"
+#include "com/com_ptr.h"
 #include "platform/guid.h"
 #include "platform/mf_virtual_camera.h"
 #include "platform/reg_key.h"

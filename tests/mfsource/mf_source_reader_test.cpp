@@ -31,7 +31,7 @@
 #include "channel/frame_region.h"
 #include "composer/image.h"
 #include "composer/letterbox.h"
-#include "framework/com_ptr.h"
+#include "com/com_ptr.h"
 #include "mfsource/mf_format_list.h"
 #include "mfsource/mf_last_producer_size.h"
 #include "mfsource/mf_media_source.h"

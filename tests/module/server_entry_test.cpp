@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "framework/object_count.h"
+#include "com/object_count.h"
 #include "identity/camera_identity.h"
 #include "platform/com_ids.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/com_ptr.h"
+#include "com/com_ptr.h"
 #include "platform/dshow_types.h"
 #include "support/registry_fixture.h"
 #include "support/test_server_class.h"

@@ -5,7 +5,7 @@
 #include <future>
 #include <thread>
 
-#include "framework/com_ptr.h"
+#include "com/com_ptr.h"
 #include "framework/media_type.h"
 
 namespace testing_support {

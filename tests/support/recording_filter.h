@@ -24,7 +24,7 @@
 #include <thread>
 #include <vector>
 
-#include "framework/com_ptr.h"
+#include "com/com_ptr.h"
 #include "platform/dshow_types.h"
 
 namespace testing_support {

@@ -38,7 +38,7 @@
 #include <vector>
 
 #include "common/renderer_input_pin.h"
-#include "framework/com_ptr.h"
+#include "com/com_ptr.h"
 
 namespace testing_support {
 

@@ -9,8 +9,8 @@
 #include <mutex>
 #include <vector>
 
-#include "framework/base_object.h"
-#include "framework/com_ptr.h"
+#include "com/base_object.h"
+#include "com/com_ptr.h"
 #include "support/event_sink_graph.h"
 #include "support/numbered_source.h"
 #include "support/scripted_renderer_filter.h"

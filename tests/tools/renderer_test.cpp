@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "framework/base_object.h"
-#include "framework/com_ptr.h"
+#include "com/base_object.h"
+#include "com/com_ptr.h"
 #include "framework/media_sample.h"
 #include "framework/mem_allocator.h"
 #include "support/event_sink_graph.h"

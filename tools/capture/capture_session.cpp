@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "common/renderer_filter.h"
-#include "framework/com_ptr.h"
+#include "com/com_ptr.h"
 #include "framework/media_type.h"
 #include "framework/scoped_media_type.h"
 

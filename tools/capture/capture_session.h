@@ -37,7 +37,7 @@
 #include <vector>
 
 #include "frame_timing.h"
-#include "framework/com_ptr.h"
+#include "com/com_ptr.h"
 #include "platform/dshow_types.h"
 #include "rgb_picture.h"
 

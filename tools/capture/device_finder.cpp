@@ -1,6 +1,6 @@
 #include "device_finder.h"
 
-#include "framework/com_ptr.h"
+#include "com/com_ptr.h"
 #include "platform/guid.h"
 
 template <typename Fn>

@@ -20,7 +20,7 @@
 #include "contact_sheet.h"
 #include "device_finder.h"
 #include "diagnostics/status_text.h"
-#include "framework/com_ptr.h"
+#include "com/com_ptr.h"
 #include "platform/guid.h"
 #include "platform/stop_request.h"
 #include "platform/wide_string.h"

@@ -63,7 +63,7 @@
 #include <vector>
 
 #include "framework/base_pin.h"
-#include "framework/com_ptr.h"
+#include "com/com_ptr.h"
 #include "framework/media_type.h"
 
 class CRendererInputPin : public CBasePin, public IMemInputPin {

@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "framework/com_ptr.h"
+#include "com/com_ptr.h"
 #include "platform/com_ids.h"
 #include "platform/dshow_types.h"
 #include "platform/wide_string.h"

@@ -9,11 +9,11 @@
 
 #include "channel/bridge_protocol.h"
 #include "channel/file_mapping.h"
+#include "composer/client_name.h"
 #include "composer/frame_composer.h"
 #include "composer/install_paths.h"
 #include "composer/stream_images.h"
 #include "diagnostics/log_file.h"
-#include "filter/video_src_stream.h"
 #include "mfsource/mf_format_list.h"
 #include "mfsource/mf_host_context.h"
 #include "mfsource/mf_last_producer_size.h"
@@ -276,9 +276,7 @@ void CBridgeAgent::Serve(CPipeServer& pipe, const std::function<bool()>& stopReq
   const OutputPicture picture = MfOutputPicture(FormatOf(shape), frame.data(), frame.size());
 
   CFrameComposer composer(channel, images);
-  std::wstring guid;
-  CVideoSrcStream::CreateClientGuid(&guid);
-  const std::wstring clientName = L"Windows camera-" + guid;
+  const std::wstring clientName = NewClientName(L"Windows camera");
   bool announced = false;
   auto lastRequest = std::chrono::steady_clock::now();
   std::int32_t rememberedWidth = 0, rememberedHeight = 0;

@@ -14,7 +14,7 @@
 #include "diagnostics/log_settings.h"
 #include "diagnostics/status_text.h"
 #include "frame_server_checks.h"
-#include "framework/com_ptr.h"
+#include "com/com_ptr.h"
 #include "identity/camera_identity.h"
 #include "platform/guid.h"
 #include "platform/mf_virtual_camera.h"

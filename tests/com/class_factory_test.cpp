@@ -1,10 +1,11 @@
-#include "module/class_factory.h"
+#include "com/class_factory.h"
 
 #include <gtest/gtest.h>
 
-#include "framework/object_count.h"
-#include "framework/unknown.h"
+#include "com/object_count.h"
+#include "com/unknown.h"
 #include "platform/com_ids.h"
+#include "platform/dshow_types.h"
 
 namespace {
 

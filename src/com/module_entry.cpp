@@ -1,4 +1,4 @@
-#include "framework/module_entry.h"
+#include "com/module_entry.h"
 
 #include "platform/module_loader.h"
 

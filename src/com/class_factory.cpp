@@ -1,8 +1,8 @@
-#include "module/class_factory.h"
+#include "com/class_factory.h"
 
-#include "framework/com_ptr.h"
-#include "framework/object_count.h"
-#include "framework/unknown.h"
+#include "com/com_ptr.h"
+#include "com/object_count.h"
+#include "com/unknown.h"
 #include "platform/com_ids.h"
 
 CClassFactory::CClassFactory(const CFactoryTemplate* pTemplate) : CBaseObject(L"class factory"), m_pTemplate(pTemplate) {}

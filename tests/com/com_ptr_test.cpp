@@ -1,4 +1,4 @@
-#include "framework/com_ptr.h"
+#include "com/com_ptr.h"
 
 #include <gtest/gtest.h>
 

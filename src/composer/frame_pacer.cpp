@@ -1,4 +1,4 @@
-#include "filter/frame_pacer.h"
+#include "composer/frame_pacer.h"
 
 CFramePacer::Clock::duration CFramePacer::WaitBefore(Clock::time_point now, Clock::duration interval) {
   if (interval < Clock::duration::zero()) interval = Clock::duration::zero();

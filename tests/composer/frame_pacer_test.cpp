@@ -1,7 +1,7 @@
 // Frame pacing against a deadline chain, with made-up times: the waits that keep the
 // rate exact whatever a frame's work costs, never a negative wait, a catch-up after a
 // late frame and a new chain, not a burst, after a stall.
-#include "filter/frame_pacer.h"
+#include "composer/frame_pacer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,9 @@
-#include "framework/unknown.h"
+#include "com/unknown.h"
 
 #include <gtest/gtest.h>
 
-#include "framework/base_object.h"
+#include "com/base_object.h"
+#include "platform/dshow_types.h"
 
 namespace {
 

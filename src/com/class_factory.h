@@ -18,9 +18,9 @@
 
 #include <atomic>
 
-#include "framework/base_object.h"
-#include "framework/factory_template.h"
-#include "platform/dshow_types.h"
+#include "com/base_object.h"
+#include "com/factory_template.h"
+#include "platform/com_types.h"
 
 class CClassFactory final : public IClassFactory, public CBaseObject {
  public:

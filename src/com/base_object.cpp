@@ -1,6 +1,6 @@
-#include "framework/base_object.h"
+#include "com/base_object.h"
 
-#include "framework/object_count.h"
+#include "com/object_count.h"
 
 CBaseObject::CBaseObject(const WCHAR* /*pName*/) { g_cActiveObjects.fetch_add(1); }
 

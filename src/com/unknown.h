@@ -21,8 +21,8 @@
 
 #include <atomic>
 
-#include "framework/base_object.h"
-#include "platform/dshow_types.h"
+#include "com/base_object.h"
+#include "platform/com_types.h"
 
 struct INonDelegatingUnknown {
   virtual HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) = 0;

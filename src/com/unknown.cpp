@@ -1,4 +1,4 @@
-#include "framework/unknown.h"
+#include "com/unknown.h"
 
 #include <algorithm>
 

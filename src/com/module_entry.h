@@ -7,7 +7,7 @@
 // Runs on the loading thread under the system's loader lock.
 #pragma once
 
-#include "framework/factory_template.h"
+#include "com/factory_template.h"
 #include "platform/windows_types.h"
 
 // The module's instance handle and the system platform identifier, recorded at process

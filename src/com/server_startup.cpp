@@ -1,0 +1,42 @@
+#include "com/server_startup.h"
+
+#include "diagnostics/log_file.h"
+#include "diagnostics/log_settings.h"
+#include "diagnostics/trace_scope.h"
+#include "com/module_entry.h"
+#include "identity/camera_identity.h"
+#include "platform/paths.h"
+
+namespace {
+
+void StartModule(CameraIdentity (*lookUp)(const std::wstring&)) {
+  ConfigureLogFromSettings(g_Log);
+
+  CTraceScope scope(0, L"DllMain()");
+  g_bCustomSourceFound = false;
+  std::wstring modulePath = platform::GetModulePath(g_hModule);
+  if (modulePath.size() > MAX_PATH - 1) modulePath.resize(MAX_PATH - 1);
+  g_Log.Write(0, L"Module name = %s\n", modulePath.c_str());
+
+  SetCameraIdentity(lookUp(modulePath));
+  g_Log.Write(0, L"My name = %s\n", g_pFilterName);
+}
+
+}  // namespace
+
+BOOL StartModuleWith(HINSTANCE hModule, DWORD reason, void* reserved, CameraIdentity (*lookUp)(const std::wstring&),
+                     const CLSID& builtInClsid, CFactoryTemplate* templates, int templateCount) {
+  g_hModule = hModule;
+  if (reason == DLL_PROCESS_ATTACH) {
+    try {
+      StartModule(lookUp);
+    } catch (...) {
+      // Start-up must not fail the load: out of memory while formatting a line is the
+      // only way here, and the built-in identity below still holds.
+    }
+    if (g_pFilterName == nullptr) SetCameraIdentity(CameraIdentity{kBuiltInFilterName, builtInClsid, false, {}});
+    templates[0].m_Name = g_pFilterName;
+    templates[0].m_ClsID = g_pFilterClsid;
+  }
+  return DllEntryPoint(hModule, reason, reserved, templates, templateCount);
+}
