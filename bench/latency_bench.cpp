@@ -62,7 +62,7 @@ std::size_t FrameBytes(int width, int height) {
 // The renderer's input pin, reading each sample's stamp before anything else happens to it.
 class CStampReadingPin : public CRendererInputPin {
  public:
-  CStampReadingPin(CBaseFilter* filter, std::recursive_mutex* lock)
+  CStampReadingPin(CBaseFilter* filter, CRecursiveLock* lock)
       : CRendererInputPin(filter, lock, nullptr, L"In") {}
 
   STDMETHODIMP Receive(IMediaSample* pSample) override {
@@ -118,7 +118,7 @@ class CStampReadingRenderer : public CRendererFilter {
 
  private:
   CStampReadingRenderer() : CRendererFilter(&MakePin) {}
-  static std::unique_ptr<CRendererInputPin> MakePin(CRendererFilter* filter, std::recursive_mutex* lock) {
+  static std::unique_ptr<CRendererInputPin> MakePin(CRendererFilter* filter, CRecursiveLock* lock) {
     return std::unique_ptr<CRendererInputPin>(new (std::nothrow) CStampReadingPin(filter, lock));
   }
 };

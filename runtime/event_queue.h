@@ -19,10 +19,9 @@
 // that the graph's lock holder waits for.
 #pragma once
 
-#include <condition_variable>
 #include <deque>
-#include <mutex>
 
+#include "platform/condition_variable.h"
 #include "platform/dshow_types.h"
 
 class CEventQueue {
@@ -48,11 +47,11 @@ class CEventQueue {
 
   // Waits on m_changed until ready() holds or the time-out passes; true when ready.
   template <typename Ready>
-  bool WaitUntil(std::unique_lock<std::mutex>& lock, LONG msTimeout, Ready ready);
+  bool WaitUntil(CLockHolder<CLock>& hold, LONG msTimeout, Ready ready) REQUIRES(m_lock);
 
-  std::mutex m_lock;
-  std::condition_variable m_changed;
-  std::deque<Event> m_events;
-  FILTER_STATE m_graphState = State_Stopped;
-  LONG m_completion = 0;  // 0: no completion since the last stop
+  CLock m_lock;
+  CConditionVariable m_changed;
+  std::deque<Event> m_events GUARDED_BY(m_lock);
+  FILTER_STATE m_graphState GUARDED_BY(m_lock) = State_Stopped;
+  LONG m_completion GUARDED_BY(m_lock) = 0;  // 0: no completion since the last stop
 };

@@ -56,7 +56,7 @@ HRESULT CFilterGraph::CreateInstance(REFIID riid, void** ppv) { return CreateAnd
 
 CFilterGraph::~CFilterGraph() {
   {
-    const std::lock_guard<std::recursive_mutex> hold(m_lock);
+    const CLockHolder<CRecursiveLock> hold(m_lock);
     try {
       StopLocked();
     } catch (const std::bad_alloc&) {
@@ -87,7 +87,7 @@ STDMETHODIMP CFilterGraph::QueryInterface(REFIID riid, void** ppv) {
 }
 
 bool CFilterGraph::SnapshotFilters(std::vector<CComPtr<IBaseFilter>>* filters, ULONG* version) {
-  const std::lock_guard<std::recursive_mutex> hold(m_lock);
+  const CLockHolder<CRecursiveLock> hold(m_lock);
   filters->clear();
   try {
     filters->reserve(m_filters.size());
@@ -128,7 +128,7 @@ std::wstring CFilterGraph::UniqueName(const std::wstring& name) const {
 
 STDMETHODIMP CFilterGraph::AddFilter(IBaseFilter* pFilter, LPCWSTR pName) {
   if (pFilter == nullptr) return E_POINTER;
-  const std::lock_guard<std::recursive_mutex> hold(m_lock);
+  const CLockHolder<CRecursiveLock> hold(m_lock);
   try {
     const std::wstring wanted = std::wstring(pName != nullptr ? pName : kGeneratedName).substr(0, kMaxNameChars);
     std::wstring name = UniqueName(wanted);
@@ -166,7 +166,7 @@ void CFilterGraph::RemoveAt(std::vector<Entry>::iterator at) {
 
 STDMETHODIMP CFilterGraph::RemoveFilter(IBaseFilter* pFilter) {
   if (pFilter == nullptr) return E_POINTER;
-  const std::lock_guard<std::recursive_mutex> hold(m_lock);
+  const CLockHolder<CRecursiveLock> hold(m_lock);
   const auto at = Find(pFilter);
   if (at == m_filters.end()) return E_FAIL;
   RemoveAt(at);
@@ -179,7 +179,7 @@ STDMETHODIMP CFilterGraph::FindFilterByName(LPCWSTR pName, IBaseFilter** ppFilte
   if (ppFilter == nullptr) return E_POINTER;
   *ppFilter = nullptr;
   if (pName == nullptr) return E_POINTER;
-  const std::lock_guard<std::recursive_mutex> hold(m_lock);
+  const CLockHolder<CRecursiveLock> hold(m_lock);
   for (const Entry& entry : m_filters) {
     if (entry.name == pName) {
       *ppFilter = entry.filter.NewReference();  // The caller's reference (FindFilterByName hands one over).
@@ -199,7 +199,7 @@ bool CFilterGraph::IsPinInGraph(IPin* pin) {
 
 STDMETHODIMP CFilterGraph::ConnectDirect(IPin* ppinOut, IPin* ppinIn, const AM_MEDIA_TYPE* pmt) {
   if (ppinOut == nullptr || ppinIn == nullptr) return E_POINTER;
-  const std::lock_guard<std::recursive_mutex> hold(m_lock);
+  const CLockHolder<CRecursiveLock> hold(m_lock);
   if (!IsPinInGraph(ppinOut) || !IsPinInGraph(ppinIn)) return VFW_E_NOT_IN_GRAPH;
   if (!HasDirection(ppinOut, PINDIR_OUTPUT) || !HasDirection(ppinIn, PINDIR_INPUT)) return VFW_E_INVALID_DIRECTION;
   if (m_state != State_Stopped) return VFW_E_NOT_STOPPED;
@@ -210,7 +210,7 @@ STDMETHODIMP CFilterGraph::Connect(IPin* ppinOut, IPin* ppinIn) { return Connect
 
 STDMETHODIMP CFilterGraph::Disconnect(IPin* ppin) {
   if (ppin == nullptr) return E_POINTER;
-  const std::lock_guard<std::recursive_mutex> hold(m_lock);
+  const CLockHolder<CRecursiveLock> hold(m_lock);
   return ppin->Disconnect();
 }
 
@@ -218,7 +218,7 @@ STDMETHODIMP CFilterGraph::Reconnect(IPin* ppin) { return ReconnectEx(ppin, null
 
 STDMETHODIMP CFilterGraph::ReconnectEx(IPin* ppin, const AM_MEDIA_TYPE* pmt) {
   if (ppin == nullptr) return E_POINTER;
-  const std::lock_guard<std::recursive_mutex> hold(m_lock);
+  const CLockHolder<CRecursiveLock> hold(m_lock);
   if (!IsPinInGraph(ppin)) return VFW_E_NOT_IN_GRAPH;
   if (m_state != State_Stopped) return VFW_E_NOT_STOPPED;
   CComPtr<IPin> peer;
@@ -283,20 +283,20 @@ REFERENCE_TIME CFilterGraph::ClockTime() {
 }
 
 STDMETHODIMP CFilterGraph::SetDefaultSyncSource() {
-  const std::lock_guard<std::recursive_mutex> hold(m_lock);
+  const CLockHolder<CRecursiveLock> hold(m_lock);
   if (m_state != State_Stopped) return VFW_E_NOT_STOPPED;
   return UseDefaultClock();
 }
 
 STDMETHODIMP CFilterGraph::SetSyncSource(IReferenceClock* pClock) {
-  const std::lock_guard<std::recursive_mutex> hold(m_lock);
+  const CLockHolder<CRecursiveLock> hold(m_lock);
   if (m_state != State_Stopped) return VFW_E_NOT_STOPPED;
   return SetClock(pClock);
 }
 
 STDMETHODIMP CFilterGraph::GetSyncSource(IReferenceClock** pClock) {
   if (pClock == nullptr) return E_POINTER;
-  const std::lock_guard<std::recursive_mutex> hold(m_lock);
+  const CLockHolder<CRecursiveLock> hold(m_lock);
   *pClock = m_clock.NewReference();  // The caller's reference (GetSyncSource hands one over).
   return S_OK;
 }
@@ -306,16 +306,18 @@ STDMETHODIMP CFilterGraph::GetSyncSource(IReferenceClock** pClock) {
 
 std::vector<IBaseFilter*> CFilterGraph::DownstreamFirst() {
   const size_t count = m_filters.size();
+  std::vector<IBaseFilter*> members(count);
+  for (size_t i = 0; i < count; ++i) members[i] = m_filters[i].filter.Get();
   // downstream[i]: indices of the filters that filter i's output pins deliver to.
   std::vector<std::vector<size_t>> downstream(count);
   for (size_t i = 0; i < count; ++i) {
-    ForEachPin(m_filters[i].filter.Get(), [&](IPin* pin) {
+    ForEachPin(members[i], [&](IPin* pin) {
       if (!HasDirection(pin, PINDIR_OUTPUT)) return true;
       CComPtr<IPin> peer;
       if (pin->ConnectedTo(peer.Receive()) != S_OK || !peer) return true;
       if (const CComPtr<IBaseFilter> owner = OwnerOf(peer.Get())) {
         for (size_t j = 0; j < count; ++j)
-          if (j != i && m_filters[j].filter == owner) downstream[i].push_back(j);
+          if (j != i && members[j] == owner.Get()) downstream[i].push_back(j);
       }
       return true;
     });
@@ -410,7 +412,7 @@ HRESULT CFilterGraph::StopLocked() {
 }
 
 STDMETHODIMP CFilterGraph::Run() {
-  const std::lock_guard<std::recursive_mutex> hold(m_lock);
+  const CLockHolder<CRecursiveLock> hold(m_lock);
   try {
     return RunLocked(nullptr);
   } catch (const std::bad_alloc&) {
@@ -419,7 +421,7 @@ STDMETHODIMP CFilterGraph::Run() {
 }
 
 STDMETHODIMP CFilterGraph::Run(REFERENCE_TIME tStart) {
-  const std::lock_guard<std::recursive_mutex> hold(m_lock);
+  const CLockHolder<CRecursiveLock> hold(m_lock);
   try {
     return RunLocked(&tStart);
   } catch (const std::bad_alloc&) {
@@ -428,7 +430,7 @@ STDMETHODIMP CFilterGraph::Run(REFERENCE_TIME tStart) {
 }
 
 STDMETHODIMP CFilterGraph::Pause() {
-  const std::lock_guard<std::recursive_mutex> hold(m_lock);
+  const CLockHolder<CRecursiveLock> hold(m_lock);
   try {
     return PauseLocked();
   } catch (const std::bad_alloc&) {
@@ -437,7 +439,7 @@ STDMETHODIMP CFilterGraph::Pause() {
 }
 
 STDMETHODIMP CFilterGraph::Stop() {
-  const std::lock_guard<std::recursive_mutex> hold(m_lock);
+  const CLockHolder<CRecursiveLock> hold(m_lock);
   try {
     return StopLocked();
   } catch (const std::bad_alloc&) {
@@ -448,7 +450,7 @@ STDMETHODIMP CFilterGraph::Stop() {
 HRESULT CFilterGraph::QueryFilterStates(DWORD msTimeout, FILTER_STATE* state) {
   std::vector<CComPtr<IBaseFilter>> filters;
   {
-    const std::lock_guard<std::recursive_mutex> hold(m_lock);
+    const CLockHolder<CRecursiveLock> hold(m_lock);
     *state = m_state;
     ULONG version = 0;
     if (!SnapshotFilters(&filters, &version)) return E_OUTOFMEMORY;
@@ -502,7 +504,7 @@ STDMETHODIMP CFilterGraph::GetState(DWORD dwMilliSecsTimeout, FILTER_STATE* Stat
 
 STDMETHODIMP CFilterGraph::StopWhenReady() {
   {
-    const std::lock_guard<std::recursive_mutex> hold(m_lock);
+    const CLockHolder<CRecursiveLock> hold(m_lock);
     if (m_state == State_Stopped) {
       const HRESULT hr = Pause();
       if (FAILED(hr)) return hr;

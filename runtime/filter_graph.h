@@ -67,6 +67,7 @@
 #include <vector>
 
 #include "com/com_ptr.h"
+#include "platform/annotated_lock.h"
 #include "platform/dshow_types.h"
 #include "runtime/event_queue.h"
 #include "runtime/runtime_object.h"
@@ -165,31 +166,31 @@ class CFilterGraph final : public IFilterGraph2,
   IFilterGraph* Self() { return static_cast<IFilterGraph2*>(this); }
 
   // Everything below runs with m_lock held.
-  std::vector<Entry>::iterator Find(IBaseFilter* filter);
-  bool IsNameUsed(const std::wstring& name) const;
-  std::wstring UniqueName(const std::wstring& name) const;
-  bool IsPinInGraph(IPin* pin);
-  void RemoveAt(std::vector<Entry>::iterator at);
-  std::vector<IBaseFilter*> DownstreamFirst();
-  HRESULT SetClock(IReferenceClock* clock);
-  HRESULT UseDefaultClock();
-  REFERENCE_TIME ClockTime();
-  HRESULT PauseLocked();
-  HRESULT RunLocked(const REFERENCE_TIME* start);
-  HRESULT StopLocked();
-  void SetState(FILTER_STATE state);
+  std::vector<Entry>::iterator Find(IBaseFilter* filter) REQUIRES(m_lock);
+  bool IsNameUsed(const std::wstring& name) const REQUIRES(m_lock);
+  std::wstring UniqueName(const std::wstring& name) const REQUIRES(m_lock);
+  bool IsPinInGraph(IPin* pin) REQUIRES(m_lock);
+  void RemoveAt(std::vector<Entry>::iterator at) REQUIRES(m_lock);
+  std::vector<IBaseFilter*> DownstreamFirst() REQUIRES(m_lock);
+  HRESULT SetClock(IReferenceClock* clock) REQUIRES(m_lock);
+  HRESULT UseDefaultClock() REQUIRES(m_lock);
+  REFERENCE_TIME ClockTime() REQUIRES(m_lock);
+  HRESULT PauseLocked() REQUIRES(m_lock);
+  HRESULT RunLocked(const REFERENCE_TIME* start) REQUIRES(m_lock);
+  HRESULT StopLocked() REQUIRES(m_lock);
+  void SetState(FILTER_STATE state) REQUIRES(m_lock);
 
   // The graph's state as its filters report it; m_lock is not held while filters wait.
   HRESULT QueryFilterStates(DWORD msTimeout, FILTER_STATE* state);
 
-  std::recursive_mutex m_lock;
-  std::vector<Entry> m_filters;
+  CRecursiveLock m_lock;
+  std::vector<Entry> m_filters GUARDED_BY(m_lock);
   std::atomic<ULONG> m_version{0};
-  FILTER_STATE m_state = State_Stopped;
-  CComPtr<IReferenceClock> m_clock;            // empty: none (chosen or not yet)
-  CComPtr<IReferenceClock> m_systemClock;      // the default clock once made
-  bool m_clockChosen = false;                  // by SetSyncSource or SetDefaultSyncSource
-  REFERENCE_TIME m_start = 0;                  // of the last Run
-  REFERENCE_TIME m_pausedStreamTime = 0;       // stream time reached when paused from running
+  FILTER_STATE m_state GUARDED_BY(m_lock) = State_Stopped;
+  CComPtr<IReferenceClock> m_clock GUARDED_BY(m_lock);        // empty: none (chosen or not yet)
+  CComPtr<IReferenceClock> m_systemClock GUARDED_BY(m_lock);  // the default clock once made
+  bool m_clockChosen GUARDED_BY(m_lock) = false;              // by SetSyncSource or SetDefaultSyncSource
+  REFERENCE_TIME m_start GUARDED_BY(m_lock) = 0;              // of the last Run
+  REFERENCE_TIME m_pausedStreamTime GUARDED_BY(m_lock) = 0;   // stream time reached when paused from running
   CEventQueue m_events;
 };

@@ -27,7 +27,7 @@ CInprocServerTable* CInprocServerTable::Existing() { return g_table.load(); }
 
 HRESULT CInprocServerTable::GetClassObject(const std::wstring& path, REFCLSID clsid, REFIID riid, void** ppv) {
   *ppv = nullptr;
-  const std::lock_guard<std::recursive_mutex> hold(m_lock);
+  const CLockHolder<CRecursiveLock> hold(m_lock);
   auto found = m_modules.find(path);
   if (found == m_modules.end()) {
     // A module that cannot serve is not kept: it is unloaded again right here.
@@ -43,7 +43,7 @@ HRESULT CInprocServerTable::GetClassObject(const std::wstring& path, REFCLSID cl
 }
 
 void CInprocServerTable::FreeUnused() {
-  const std::lock_guard<std::recursive_mutex> hold(m_lock);
+  const CLockHolder<CRecursiveLock> hold(m_lock);
   for (auto it = m_modules.begin(); it != m_modules.end();) {
     auto canUnload = reinterpret_cast<CanUnloadNowEntry>(it->second->Symbol("DllCanUnloadNow"));
     if (canUnload != nullptr && canUnload() == S_OK)

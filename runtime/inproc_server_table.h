@@ -23,6 +23,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/annotated_lock.h"
 #include "platform/dshow_types.h"
 #include "platform/shared_library.h"
 
@@ -41,6 +42,6 @@ class CInprocServerTable {
  private:
   CInprocServerTable() = default;
 
-  std::recursive_mutex m_lock;
-  std::map<std::wstring, std::unique_ptr<CSharedLibrary>> m_modules;
+  CRecursiveLock m_lock;
+  std::map<std::wstring, std::unique_ptr<CSharedLibrary>> m_modules GUARDED_BY(m_lock);
 };

@@ -1,7 +1,6 @@
 #include "channel/file_mapping.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <limits>
 
@@ -12,6 +11,7 @@
 #include "diagnostics/log_file.h"
 #include "diagnostics/trace_scope.h"
 #include "platform/clock.h"
+#include "platform/condition_variable.h"
 #include "platform/timeout.h"
 #include "platform/wide_string.h"
 
@@ -208,21 +208,21 @@ void CFileMapping::Destroy() {
   // holding it. The client event is shared with every other producer thread on the
   // machine, so one wake-up may be taken by another process: wake until this one ends.
   if (thread.joinable()) {
-    std::mutex doneLock;
-    std::condition_variable doneSignal;
+    CLock doneLock;
+    CConditionVariable doneSignal;
     bool done = false;
     std::thread joiner([&] {
       thread.join();
-      std::lock_guard<std::mutex> guard(doneLock);
+      CLockHolder<CLock> guard(doneLock);
       done = true;
-      doneSignal.notify_all();
+      doneSignal.NotifyAll();
     });
-    std::unique_lock<std::mutex> guard(doneLock);
-    while (!done) {
-      SetClientEvent(true);
-      doneSignal.wait_for(guard, std::chrono::milliseconds(100));
+    {
+      CLockHolder<CLock> guard(doneLock);
+      do {
+        SetClientEvent(true);
+      } while (!doneSignal.WaitFor(guard, std::chrono::milliseconds(100), [&] { return done; }));
     }
-    guard.unlock();
     joiner.join();
   }
   CLockHolder<CRecursiveLock> hold(m_lock);

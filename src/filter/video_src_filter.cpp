@@ -31,7 +31,7 @@ CUnknown* WINAPI CVideoSrcFilter::CreateInstance(IUnknown* pUnk, HRESULT* phr) {
 
 CVideoSrcFilter::CVideoSrcFilter(IUnknown* pUnk, HRESULT* phr) : CSource(nullptr, pUnk, FilterClsid()) {
   CTraceScope scope(0, L"CVideoSrcFilter::CVideoSrcFilter");
-  std::lock_guard<std::recursive_mutex> hold(m_cStateLock);
+  CLockHolder<CRecursiveLock> hold(m_cStateLock);
   // The stream adds itself to the stream array. A channel that could not be opened is
   // no failure of the filter: the stream then shows its placeholder.
   auto* stream = new (std::nothrow) CVideoSrcStream(phr, this, L"~Capture");

@@ -128,7 +128,7 @@ void CVideoSrcStream::EndWorker() {
   Close();
 }
 
-std::recursive_mutex& CVideoSrcStream::StateLock() { return *m_pFilter->pStateLock(); }
+CRecursiveLock& CVideoSrcStream::StateLock() { return *m_pFilter->pStateLock(); }
 
 STDMETHODIMP CVideoSrcStream::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   { CTraceScope scope(1, L"CVideoSrcStream::NonDelegatingQueryInterface"); }
@@ -167,7 +167,7 @@ std::int32_t CVideoSrcStream::Height() {
 
 HRESULT CVideoSrcStream::Active() {
   CTraceScope scope(1, L"CVideoSrcStream::Active");
-  std::lock_guard<std::recursive_mutex> state(StateLock());
+  CLockHolder<CRecursiveLock> state(StateLock());
   {
     CLockHolder<CRecursiveLock> hold(m_streamLock);
     m_composer.Announce(NewClientName(HostProcessName()), m_width, m_height);
@@ -178,7 +178,7 @@ HRESULT CVideoSrcStream::Active() {
 
 HRESULT CVideoSrcStream::Inactive() {
   CTraceScope scope(1, L"CVideoSrcStream::Inactive");
-  std::lock_guard<std::recursive_mutex> state(StateLock());
+  CLockHolder<CRecursiveLock> state(StateLock());
   // The worker ends first, so a frame being filled is finished before the lock is taken.
   const HRESULT hr = CSourceStream::Inactive();
   if (FAILED(hr)) return hr;
@@ -320,7 +320,7 @@ HRESULT CVideoSrcStream::CheckMediaType(const CMediaType* pMediaType) {
 HRESULT CVideoSrcStream::SetMediaType(const CMediaType* pMediaType) {
   CTraceScope scope(1, L"CVideoSrcStream::SetMediaType");
   if (pMediaType == nullptr) return E_POINTER;
-  std::lock_guard<std::recursive_mutex> state(StateLock());
+  CLockHolder<CRecursiveLock> state(StateLock());
   LogMediaType(1, pMediaType);
   if (!IsRgb24VideoInfo(*pMediaType)) return E_INVALIDARG;
   if (Header(*pMediaType).biBitCount != 24) return E_UNEXPECTED;
@@ -350,7 +350,7 @@ HRESULT CVideoSrcStream::SetMediaType(const CMediaType* pMediaType) {
 HRESULT CVideoSrcStream::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pRequest) {
   CTraceScope scope(1, L"CVideoSrcStream::DecideBufferSize");
   if (pAlloc == nullptr || pRequest == nullptr) return E_POINTER;
-  std::lock_guard<std::recursive_mutex> state(StateLock());
+  CLockHolder<CRecursiveLock> state(StateLock());
   if (!IsRgb24VideoInfo(m_mt) || !IsDeliverableHeader(Header(m_mt))) return E_FAIL;
   if (pRequest->cBuffers < kMinBuffers) pRequest->cBuffers = kMinBuffers;
   // The size is computed from the header rather than taken from biSizeImage, which a
@@ -373,7 +373,7 @@ HRESULT CVideoSrcStream::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPE
 STDMETHODIMP CVideoSrcStream::GetFormat(AM_MEDIA_TYPE** ppmt) {
   CTraceScope scope(1, L"CVideoSrcStream::GetFormat");
   if (ppmt == nullptr) return E_POINTER;
-  std::lock_guard<std::recursive_mutex> state(StateLock());
+  CLockHolder<CRecursiveLock> state(StateLock());
   CLockHolder<CRecursiveLock> hold(m_streamLock);
   *ppmt = nullptr;
   CScopedMediaType type(CreateMediaType(&m_mt));
@@ -390,7 +390,7 @@ STDMETHODIMP CVideoSrcStream::SetFormat(AM_MEDIA_TYPE* pmt) {
   CTraceScope scope(1, L"CVideoSrcStream::SetFormat");
   CPendingReconnect pending;
   {
-    std::lock_guard<std::recursive_mutex> state(StateLock());
+    CLockHolder<CRecursiveLock> state(StateLock());
     CLockHolder<CRecursiveLock> hold(m_streamLock);
     const HRESULT hr = SetFormatLocked(pmt, &pending);
     if (FAILED(hr) || !pending.peer) return hr;
@@ -450,7 +450,7 @@ HRESULT CVideoSrcStream::RecordConnectedFormat(const CMediaType* type, CPendingR
 }
 
 HRESULT CVideoSrcStream::CompleteReconnect(const CPendingReconnect& pending, HRESULT reconnected) {
-  std::lock_guard<std::recursive_mutex> state(StateLock());
+  CLockHolder<CRecursiveLock> state(StateLock());
   CLockHolder<CRecursiveLock> hold(m_streamLock);
   CMediaType connected;
   if (SUCCEEDED(reconnected) && IsConnected() && SUCCEEDED(ConnectionMediaType(&connected)) &&
@@ -484,7 +484,7 @@ STDMETHODIMP CVideoSrcStream::GetStreamCaps(int iIndex, AM_MEDIA_TYPE** ppmt, BY
   CScopedMediaType offered;
   {
     // The connection type is read under the lock that guards it.
-    std::lock_guard<std::recursive_mutex> state(StateLock());
+    CLockHolder<CRecursiveLock> state(StateLock());
     {
       CLockHolder<CLock> type(m_connectionLock);
       offered.Reset(CreateMediaType(&m_mt));

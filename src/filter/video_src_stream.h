@@ -184,7 +184,7 @@ class CVideoSrcStream : public CSourceStream,
   void SetPace(REFERENCE_TIME frameTime);
   // Ends the worker thread if one runs (used by the destructor).
   void EndWorker();
-  std::recursive_mutex& StateLock();
+  CRecursiveLock& StateLock();
 
   // m_streamLock guards the stream's own fields; the channel has its own locks, the
   // pacer belongs to the worker and the atomics need none.

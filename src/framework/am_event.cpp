@@ -4,27 +4,27 @@
 
 void CAMEvent::Set() {
   {
-    std::lock_guard<std::mutex> hold(m_mutex);
+    CLockHolder<CLock> hold(m_lock);
     m_set = true;
   }
   if (m_manualReset) {
-    m_changed.notify_all();
+    m_changed.NotifyAll();
   } else {
-    m_changed.notify_one();
+    m_changed.NotifyOne();
   }
 }
 
 void CAMEvent::Reset() {
-  std::lock_guard<std::mutex> hold(m_mutex);
+  CLockHolder<CLock> hold(m_lock);
   m_set = false;
 }
 
 bool CAMEvent::Wait(DWORD dwTimeoutMs) {
-  std::unique_lock<std::mutex> hold(m_mutex);
-  const auto isSet = [this] { return m_set; };
+  CLockHolder<CLock> hold(m_lock);
+  const auto isSet = [this]() REQUIRES(m_lock) { return m_set; };
   if (dwTimeoutMs == INFINITE) {
-    m_changed.wait(hold, isSet);
-  } else if (!m_changed.wait_for(hold, std::chrono::milliseconds(dwTimeoutMs), isSet)) {
+    m_changed.Wait(hold, isSet);
+  } else if (!m_changed.WaitFor(hold, std::chrono::milliseconds(dwTimeoutMs), isSet)) {
     return false;
   }
   if (!m_manualReset) m_set = false;

@@ -9,9 +9,7 @@
 // unless a timeout is given. Nothing can fail: the event exists for the object's life.
 #pragma once
 
-#include <condition_variable>
-#include <mutex>
-
+#include "platform/condition_variable.h"
 #include "platform/windows_types.h"
 
 class CAMEvent {
@@ -28,8 +26,8 @@ class CAMEvent {
   bool Check() { return Wait(0); }
 
  private:
-  std::mutex m_mutex;
-  std::condition_variable m_changed;
-  bool m_set = false;
+  CLock m_lock;
+  CConditionVariable m_changed;
+  bool m_set GUARDED_BY(m_lock) = false;
   const bool m_manualReset;
 };

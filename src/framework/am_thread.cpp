@@ -10,7 +10,7 @@ CAMThread::CAMThread(HRESULT* /*phr*/) {}
 CAMThread::~CAMThread() { Close(); }
 
 BOOL CAMThread::Create() {
-  std::lock_guard<std::recursive_mutex> access(m_AccessLock);
+  CLockHolder<CRecursiveLock> access(m_AccessLock);
   if (ThreadExists()) return FALSE;
   std::thread* thread = nullptr;
   try {
@@ -32,7 +32,7 @@ void CAMThread::InitialThreadProc(CAMThread* thread) {
 }
 
 DWORD CAMThread::CallWorker(DWORD dwParam) {
-  std::lock_guard<std::recursive_mutex> access(m_AccessLock);
+  CLockHolder<CRecursiveLock> access(m_AccessLock);
   if (!ThreadExists()) return static_cast<DWORD>(E_FAIL);
   m_dwParam = dwParam;
   m_EventSend.Set();

@@ -23,6 +23,7 @@
 #include <thread>
 
 #include "framework/am_event.h"
+#include "platform/annotated_lock.h"
 #include "platform/windows_types.h"
 
 class CAMThread {
@@ -50,9 +51,9 @@ class CAMThread {
   DWORD ExitCode() const { return m_exitCode.load(); }
 
   // For derived classes: guards data they share with their worker. Never taken here.
-  std::recursive_mutex m_WorkerLock;
+  CRecursiveLock m_WorkerLock;
   // Serialises client threads: held by Create and for the whole of CallWorker.
-  std::recursive_mutex m_AccessLock;
+  CRecursiveLock m_AccessLock;
 
  protected:
   virtual DWORD ThreadProc() = 0;

@@ -22,10 +22,10 @@ void CopyInfoName(WCHAR (&target)[MAX_FILTER_NAME], const WCHAR* source) {
 
 }  // namespace
 
-CBaseFilter::CBaseFilter(const WCHAR* pName, IUnknown* pUnk, std::recursive_mutex* pLock, REFCLSID clsid)
+CBaseFilter::CBaseFilter(const WCHAR* pName, IUnknown* pUnk, CRecursiveLock* pLock, REFCLSID clsid)
     : CUnknown(pName, pUnk), m_clsid(clsid), m_pLock(pLock) {}
 
-CBaseFilter::CBaseFilter(const WCHAR* pName, IUnknown* pUnk, std::recursive_mutex* pLock, REFCLSID clsid,
+CBaseFilter::CBaseFilter(const WCHAR* pName, IUnknown* pUnk, CRecursiveLock* pLock, REFCLSID clsid,
                          HRESULT* /*phr*/)
     : CBaseFilter(pName, pUnk, pLock, clsid) {}
 
@@ -53,7 +53,7 @@ STDMETHODIMP CBaseFilter::GetState(DWORD /*dwMilliSecsTimeout*/, FILTER_STATE* S
 }
 
 STDMETHODIMP CBaseFilter::SetSyncSource(IReferenceClock* pClock) {
-  std::lock_guard<std::recursive_mutex> hold(*m_pLock);
+  CLockHolder<CRecursiveLock> hold(*m_pLock);
   CComPtr<IReferenceClock> clock(pClock, kAddRef);
   {
     CLockHolder<CLock> leaf(m_leafLock);
@@ -66,13 +66,13 @@ STDMETHODIMP CBaseFilter::SetSyncSource(IReferenceClock* pClock) {
 
 STDMETHODIMP CBaseFilter::GetSyncSource(IReferenceClock** pClock) {
   if (pClock == nullptr) return E_POINTER;
-  std::lock_guard<std::recursive_mutex> hold(*m_pLock);
+  CLockHolder<CRecursiveLock> hold(*m_pLock);
   *pClock = m_pClock.NewReference();  // The caller's reference (GetSyncSource hands one over).
   return S_OK;
 }
 
 STDMETHODIMP CBaseFilter::Stop() {
-  std::lock_guard<std::recursive_mutex> hold(*m_pLock);
+  CLockHolder<CRecursiveLock> hold(*m_pLock);
   HRESULT result = S_OK;
   if (m_State.load() != State_Stopped) {
     const int count = GetPinCount();
@@ -89,7 +89,7 @@ STDMETHODIMP CBaseFilter::Stop() {
 }
 
 STDMETHODIMP CBaseFilter::Pause() {
-  std::lock_guard<std::recursive_mutex> hold(*m_pLock);
+  CLockHolder<CRecursiveLock> hold(*m_pLock);
   if (m_State.load() == State_Stopped) {
     const int count = GetPinCount();
     for (int i = 0; i < count; ++i) {
@@ -117,7 +117,7 @@ void CBaseFilter::DeactivatePins(int last) {
 }
 
 STDMETHODIMP CBaseFilter::Run(REFERENCE_TIME tStart) {
-  std::lock_guard<std::recursive_mutex> hold(*m_pLock);
+  CLockHolder<CRecursiveLock> hold(*m_pLock);
   m_tStart.store(tStart);
   if (m_State.load() == State_Stopped) {
     // Through the interface, so that a derived filter's Pause runs.
@@ -152,7 +152,7 @@ HRESULT CBaseFilter::StreamTime(REFERENCE_TIME& rtStream) {
 }
 
 BOOL CBaseFilter::IsActive() {
-  std::lock_guard<std::recursive_mutex> hold(*m_pLock);
+  CLockHolder<CRecursiveLock> hold(*m_pLock);
   const FILTER_STATE state = m_State.load();
   return state == State_Paused || state == State_Running ? TRUE : FALSE;
 }
@@ -165,7 +165,7 @@ STDMETHODIMP CBaseFilter::EnumPins(IEnumPins** ppEnum) {
 
 STDMETHODIMP CBaseFilter::FindPin(LPCWSTR Id, IPin** ppPin) {
   if (ppPin == nullptr) return E_POINTER;
-  std::lock_guard<std::recursive_mutex> hold(*m_pLock);
+  CLockHolder<CRecursiveLock> hold(*m_pLock);
   const int count = GetPinCount();
   for (int i = 0; i < count; ++i) {
     CBasePin* pin = GetPin(i);
@@ -191,7 +191,7 @@ STDMETHODIMP CBaseFilter::QueryFilterInfo(FILTER_INFO* pInfo) {
 }
 
 STDMETHODIMP CBaseFilter::JoinFilterGraph(IFilterGraph* pGraph, LPCWSTR pName) {
-  std::lock_guard<std::recursive_mutex> hold(*m_pLock);
+  CLockHolder<CRecursiveLock> hold(*m_pLock);
   // The sink lives as long as the graph, which outlives our membership: it is kept
   // without a reference.
   IMediaEventSink* const sink = QueryAs<IMediaEventSink>(pGraph, IID_IMediaEventSink).Get();

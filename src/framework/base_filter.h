@@ -42,8 +42,8 @@ class CBasePin;
 
 class CBaseFilter : public CUnknown, public IBaseFilter, public IAMovieSetup {
  public:
-  CBaseFilter(const WCHAR* pName, IUnknown* pUnk, std::recursive_mutex* pLock, REFCLSID clsid);
-  CBaseFilter(const WCHAR* pName, IUnknown* pUnk, std::recursive_mutex* pLock, REFCLSID clsid, HRESULT* phr);
+  CBaseFilter(const WCHAR* pName, IUnknown* pUnk, CRecursiveLock* pLock, REFCLSID clsid);
+  CBaseFilter(const WCHAR* pName, IUnknown* pUnk, CRecursiveLock* pLock, REFCLSID clsid, HRESULT* phr);
   ~CBaseFilter() override;
 
   DECLARE_IUNKNOWN
@@ -92,7 +92,7 @@ class CBaseFilter : public CUnknown, public IBaseFilter, public IAMovieSetup {
   // Asks the graph to reconnect pPin (with pmt where the graph can take one).
   HRESULT ReconnectPin(IPin* pPin, const AM_MEDIA_TYPE* pmt);
   IFilterGraph* GetFilterGraph() const { return m_pGraph.load(); }
-  std::recursive_mutex* StateLock() const { return m_pLock; }
+  CRecursiveLock* StateLock() const { return m_pLock; }
 
  private:
   // Deactivates the connected pins at positions 0..last (a failed Pause's undoing).
@@ -107,7 +107,7 @@ class CBaseFilter : public CUnknown, public IBaseFilter, public IAMovieSetup {
   // Read by the streaming thread (StreamTime) while host threads may change it.
   std::atomic<REFERENCE_TIME> m_tStart{0};
   CLSID m_clsid;
-  std::recursive_mutex* const m_pLock;
+  CRecursiveLock* const m_pLock;
   WCHAR* m_pName = nullptr;
   // Read by worker threads (events) while a host thread may join or leave a graph.
   std::atomic<IFilterGraph*> m_pGraph{nullptr};

@@ -4,7 +4,7 @@
 
 #include "framework/mem_allocator.h"
 
-CBaseOutputPin::CBaseOutputPin(const WCHAR* pObjectName, CBaseFilter* pFilter, std::recursive_mutex* pLock,
+CBaseOutputPin::CBaseOutputPin(const WCHAR* pObjectName, CBaseFilter* pFilter, CRecursiveLock* pLock,
                                HRESULT* phr, LPCWSTR pName)
     : CBasePin(pObjectName, pFilter, pLock, phr, pName, PINDIR_OUTPUT) {}
 

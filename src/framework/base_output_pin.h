@@ -20,10 +20,11 @@
 #pragma once
 
 #include "framework/base_pin.h"
+#include "platform/annotated_lock.h"
 
 class CBaseOutputPin : public CBasePin {
  public:
-  CBaseOutputPin(const WCHAR* pObjectName, CBaseFilter* pFilter, std::recursive_mutex* pLock, HRESULT* phr,
+  CBaseOutputPin(const WCHAR* pObjectName, CBaseFilter* pFilter, CRecursiveLock* pLock, HRESULT* phr,
                  LPCWSTR pName);
   ~CBaseOutputPin() override;
 

@@ -20,7 +20,7 @@ HRESULT MapTypeCheckFailure(HRESULT hr) {
 
 }  // namespace
 
-CBasePin::CBasePin(const WCHAR* pObjectName, CBaseFilter* pFilter, std::recursive_mutex* pLock, HRESULT* /*phr*/,
+CBasePin::CBasePin(const WCHAR* pObjectName, CBaseFilter* pFilter, CRecursiveLock* pLock, HRESULT* /*phr*/,
                    LPCWSTR pName, PIN_DIRECTION dir)
     : CUnknown(pObjectName, nullptr), m_dir(dir), m_pLock(pLock), m_pFilter(pFilter) {
   if (pName != nullptr) {
@@ -68,7 +68,7 @@ HRESULT CBasePin::CopyConnectionType(CMediaType* pType) const {
 
 STDMETHODIMP CBasePin::Connect(IPin* pReceivePin, const AM_MEDIA_TYPE* pmt) {
   if (pReceivePin == nullptr) return E_POINTER;
-  std::lock_guard<std::recursive_mutex> hold(*m_pLock);
+  CLockHolder<CRecursiveLock> hold(*m_pLock);
   if (m_Connected != nullptr) return VFW_E_ALREADY_CONNECTED;
   if (!IsStopped() && !m_bCanReconnectWhenActive) return VFW_E_NOT_STOPPED;
   const HRESULT hr = AgreeMediaType(pReceivePin, static_cast<const CMediaType*>(pmt));
@@ -151,7 +151,7 @@ HRESULT CBasePin::AttemptConnection(IPin* pReceivePin, const CMediaType* pmt) {
 
 STDMETHODIMP CBasePin::ReceiveConnection(IPin* pConnector, const AM_MEDIA_TYPE* pmt) {
   if (pConnector == nullptr || pmt == nullptr) return E_POINTER;
-  std::lock_guard<std::recursive_mutex> hold(*m_pLock);
+  CLockHolder<CRecursiveLock> hold(*m_pLock);
   if (m_Connected != nullptr) return VFW_E_ALREADY_CONNECTED;
   if (!IsStopped() && !m_bCanReconnectWhenActive) return VFW_E_NOT_STOPPED;
   HRESULT hr = CheckConnect(pConnector);
@@ -177,7 +177,7 @@ STDMETHODIMP CBasePin::ReceiveConnection(IPin* pConnector, const AM_MEDIA_TYPE* 
 }
 
 STDMETHODIMP CBasePin::Disconnect() {
-  std::lock_guard<std::recursive_mutex> hold(*m_pLock);
+  CLockHolder<CRecursiveLock> hold(*m_pLock);
   if (!IsStopped()) return VFW_E_NOT_STOPPED;
   if (m_Connected == nullptr) return S_FALSE;
   const HRESULT hr = BreakConnect();
@@ -263,7 +263,7 @@ STDMETHODIMP CBasePin::NewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop, d
 STDMETHODIMP CBasePin::Notify(IBaseFilter* /*pSelf*/, Quality /*q*/) { return E_NOTIMPL; }
 
 STDMETHODIMP CBasePin::SetSink(IQualityControl* piqc) {
-  std::lock_guard<std::recursive_mutex> hold(*m_pLock);
+  CLockHolder<CRecursiveLock> hold(*m_pLock);
   m_pQSink = piqc;
   return S_OK;
 }

@@ -43,7 +43,7 @@ class CBaseFilter;
 
 class CBasePin : public CUnknown, public IPin, public IQualityControl {
  public:
-  CBasePin(const WCHAR* pObjectName, CBaseFilter* pFilter, std::recursive_mutex* pLock, HRESULT* phr,
+  CBasePin(const WCHAR* pObjectName, CBaseFilter* pFilter, CRecursiveLock* pLock, HRESULT* phr,
            LPCWSTR pName, PIN_DIRECTION dir);
   ~CBasePin() override;
 
@@ -126,7 +126,7 @@ class CBasePin : public CUnknown, public IPin, public IQualityControl {
   std::atomic<IPin*> m_Connected{nullptr};
   CComPtr<IPin> m_connectedPeer;
   const PIN_DIRECTION m_dir;
-  std::recursive_mutex* const m_pLock;
+  CRecursiveLock* const m_pLock;
   bool m_bRunTimeError = false;
   bool m_bCanReconnectWhenActive = false;
   bool m_bTryMyTypesFirst = false;

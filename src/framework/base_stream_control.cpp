@@ -3,12 +3,12 @@
 CBaseStreamControl::CBaseStreamControl(HRESULT* /*phr*/) {}
 
 CBaseStreamControl::~CBaseStreamControl() {
-  std::lock_guard<std::recursive_mutex> hold(m_CritSec);
+  CLockHolder<CRecursiveLock> hold(m_CritSec);
   m_pRefClock.Reset();
 }
 
 STDMETHODIMP CBaseStreamControl::StartAt(const REFERENCE_TIME* ptStart, DWORD dwCookie) {
-  std::lock_guard<std::recursive_mutex> hold(m_CritSec);
+  CLockHolder<CRecursiveLock> hold(m_CritSec);
   if (ptStart == nullptr) {
     m_tStartTime = kMaxTime;
     m_dwStartCookie = 0;
@@ -28,7 +28,7 @@ STDMETHODIMP CBaseStreamControl::StartAt(const REFERENCE_TIME* ptStart, DWORD dw
 }
 
 STDMETHODIMP CBaseStreamControl::StopAt(const REFERENCE_TIME* ptStop, BOOL bSendExtra, DWORD dwCookie) {
-  std::lock_guard<std::recursive_mutex> hold(m_CritSec);
+  CLockHolder<CRecursiveLock> hold(m_CritSec);
   m_bStopSendExtra = false;
   if (ptStop == nullptr) {
     m_tStopTime = kMaxTime;
@@ -55,7 +55,7 @@ STDMETHODIMP CBaseStreamControl::StopAt(const REFERENCE_TIME* ptStop, BOOL bSend
 STDMETHODIMP CBaseStreamControl::GetInfo(AM_STREAM_INFO* pInfo) {
   if (pInfo == nullptr) return E_POINTER;
   // Under the lock so that the record is one consistent snapshot.
-  std::lock_guard<std::recursive_mutex> hold(m_CritSec);
+  CLockHolder<CRecursiveLock> hold(m_CritSec);
   pInfo->tStart = m_tStartTime;
   pInfo->tStop = m_tStopTime;
   pInfo->dwStartCookie = m_dwStartCookie;
@@ -92,7 +92,7 @@ void CBaseStreamControl::ExecuteStart() {
 }
 
 void CBaseStreamControl::NotifyFilterState(FILTER_STATE new_state, REFERENCE_TIME tStart) {
-  std::lock_guard<std::recursive_mutex> hold(m_CritSec);
+  CLockHolder<CRecursiveLock> hold(m_CritSec);
   if (new_state == m_FilterState) return;
   if (new_state == State_Running) m_tRunStart = tStart;
   if (new_state == State_Stopped) {
@@ -118,12 +118,12 @@ void CBaseStreamControl::NotifyFilterState(FILTER_STATE new_state, REFERENCE_TIM
 }
 
 void CBaseStreamControl::Flushing(bool bInProgress) {
-  std::lock_guard<std::recursive_mutex> hold(m_CritSec);
+  CLockHolder<CRecursiveLock> hold(m_CritSec);
   m_bIsFlushing = bInProgress;
   m_StreamEvent.Set();
 }
 
 void CBaseStreamControl::SetSyncSource(IReferenceClock* pRefClock) {
-  std::lock_guard<std::recursive_mutex> hold(m_CritSec);
+  CLockHolder<CRecursiveLock> hold(m_CritSec);
   m_pRefClock.Reset(pRefClock, kAddRef);
 }

@@ -28,6 +28,7 @@
 
 #include "framework/am_event.h"
 #include "com/com_ptr.h"
+#include "platform/annotated_lock.h"
 #include "platform/dshow_types.h"
 
 class CBaseStreamControl : public IAMStreamControl {
@@ -73,7 +74,7 @@ class CBaseStreamControl : public IAMStreamControl {
   DWORD m_dwStopCookie = 0;
   bool m_bIsFlushing = false;
   bool m_bStopSendExtra = false;
-  std::recursive_mutex m_CritSec;
+  CRecursiveLock m_CritSec;
   CAMEvent m_StreamEvent{false};
   CComPtr<IReferenceClock> m_pRefClock;
   std::atomic<IMediaEventSink*> m_pSink{nullptr};

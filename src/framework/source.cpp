@@ -42,18 +42,18 @@ CSource::~CSource() {
 }
 
 int CSource::GetPinCount() {
-  std::lock_guard<std::recursive_mutex> hold(m_cStateLock);
+  CLockHolder<CRecursiveLock> hold(m_cStateLock);
   return m_iPins;
 }
 
 CBasePin* CSource::GetPin(int n) {
-  std::lock_guard<std::recursive_mutex> hold(m_cStateLock);
+  CLockHolder<CRecursiveLock> hold(m_cStateLock);
   if (n < 0 || n >= m_iPins) return nullptr;
   return m_paStreams[n];
 }
 
 HRESULT CSource::AddPin(CSourceStream* pStream) {
-  std::lock_guard<std::recursive_mutex> hold(m_cStateLock);
+  CLockHolder<CRecursiveLock> hold(m_cStateLock);
   auto** streams = new (std::nothrow) CSourceStream*[static_cast<std::size_t>(m_iPins) + 1];
   if (streams == nullptr) return E_OUTOFMEMORY;
   for (int i = 0; i < m_iPins; ++i) streams[i] = m_paStreams[i];

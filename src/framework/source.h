@@ -17,6 +17,7 @@
 #include <mutex>
 
 #include "framework/base_filter.h"
+#include "platform/annotated_lock.h"
 
 class CSourceStream;
 
@@ -39,10 +40,10 @@ class CSource : public CBaseFilter {
   // The index of the stream whose IPin is iPin, or -1.
   int FindPinNumber(IPin* iPin);
 
-  std::recursive_mutex* pStateLock() { return &m_cStateLock; }
+  CRecursiveLock* pStateLock() { return &m_cStateLock; }
 
  protected:
   int m_iPins = 0;
   CSourceStream** m_paStreams = nullptr;
-  std::recursive_mutex m_cStateLock;
+  CRecursiveLock m_cStateLock;
 };

@@ -33,7 +33,7 @@ STDMETHODIMP CSourceStream::QueryId(LPWSTR* Id) {
 }
 
 HRESULT CSourceStream::Active() {
-  std::lock_guard<std::recursive_mutex> hold(*m_pFilter->pStateLock());
+  CLockHolder<CRecursiveLock> hold(*m_pFilter->pStateLock());
   if (m_pFilter->IsActive()) return S_FALSE;
   if (!IsConnected()) return S_OK;
   HRESULT hr = CBaseOutputPin::Active();
@@ -49,7 +49,7 @@ HRESULT CSourceStream::Active() {
 }
 
 HRESULT CSourceStream::Inactive() {
-  std::lock_guard<std::recursive_mutex> hold(*m_pFilter->pStateLock());
+  CLockHolder<CRecursiveLock> hold(*m_pFilter->pStateLock());
   if (!IsConnected()) return S_OK;
   HRESULT hr = CBaseOutputPin::Inactive();
   if (FAILED(hr)) return hr;

@@ -8,8 +8,8 @@
 //   CLockHolder<CRecursiveLock> hold(m_lock);
 //   m_width = 640;
 //
-// Meets BasicLockable and Lockable, so std::unique_lock and condition_variable_any work
-// with it too (the analysis does not follow those; annotate the function instead).
+// Meets BasicLockable and Lockable. A CConditionVariable waits with a CLockHolder, so the
+// analysis follows the lock through the wait (std::unique_lock it would not follow).
 // Recursive when Mutex is. Ownership: neither copied nor moved.
 #pragma once
 
@@ -48,5 +48,6 @@ class SCOPED_CAPABILITY CLockHolder {
   CLockHolder& operator=(const CLockHolder&) = delete;
 
  private:
+  friend class CConditionVariable;
   Lock& m_lock;
 };

@@ -668,7 +668,7 @@ TEST_F(CameraStopTest, StopWhileTheRendererAsksAboutTypesInEveryReceiveCompletes
     ASSERT_EQ(m_filter->Run(0), S_OK);
     ASSERT_TRUE(Input()->WaitForSamples(before + 2, kDeadline)) << "start " << i;
     {
-      std::lock_guard<std::recursive_mutex> stopping(*m_filter->pStateLock());
+      CLockHolder<CRecursiveLock> stopping(*m_filter->pStateLock());
       const int asked = Input()->UpstreamQueries();
       ASSERT_TRUE(Input()->WaitForUpstreamQueries(asked + 2, kDeadline)) << "questions unanswered in round " << i;
     }

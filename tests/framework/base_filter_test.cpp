@@ -26,7 +26,7 @@ class CPinFilter;
 // A pin that counts what the filter asks of it and offers `m_types` types.
 class CCountingPin : public CBasePin {
  public:
-  CCountingPin(CBaseFilter* filter, std::recursive_mutex* lock, const wchar_t* name)
+  CCountingPin(CBaseFilter* filter, CRecursiveLock* lock, const wchar_t* name)
       : CBasePin(L"counting pin", filter, lock, nullptr, name, PINDIR_OUTPUT) {}
   ~CCountingPin() override { ClearConnected(); }
 
@@ -80,7 +80,7 @@ class CPinFilter : public CBaseFilter {
   CCountingPin* Pin(int n) { return m_pins[n]; }
   IBaseFilter* Filter() { return static_cast<IBaseFilter*>(this); }
 
-  std::recursive_mutex m_lock;
+  CRecursiveLock m_lock;
   std::vector<CCountingPin*> m_pins;
   int* m_destroyed;
 };

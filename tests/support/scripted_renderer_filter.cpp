@@ -7,7 +7,7 @@ namespace testing_support {
 
 namespace {
 
-std::unique_ptr<CRendererInputPin> MakeScriptedPin(CRendererFilter* filter, std::recursive_mutex* lock) {
+std::unique_ptr<CRendererInputPin> MakeScriptedPin(CRendererFilter* filter, CRecursiveLock* lock) {
   return std::unique_ptr<CRendererInputPin>(new (std::nothrow) CScriptedRendererInputPin(filter, lock, L"In"));
 }
 

@@ -5,7 +5,7 @@
 
 namespace testing_support {
 
-CScriptedRendererInputPin::CScriptedRendererInputPin(CBaseFilter* pFilter, std::recursive_mutex* pLock,
+CScriptedRendererInputPin::CScriptedRendererInputPin(CBaseFilter* pFilter, CRecursiveLock* pLock,
                                                      LPCWSTR pName)
     : CRendererInputPin(pFilter, pLock, nullptr, pName) {}
 

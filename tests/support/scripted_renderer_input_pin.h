@@ -44,7 +44,7 @@ namespace testing_support {
 
 class CScriptedRendererInputPin : public CRendererInputPin {
  public:
-  CScriptedRendererInputPin(CBaseFilter* pFilter, std::recursive_mutex* pLock, LPCWSTR pName);
+  CScriptedRendererInputPin(CBaseFilter* pFilter, CRecursiveLock* pLock, LPCWSTR pName);
   ~CScriptedRendererInputPin() override;
 
   STDMETHODIMP GetAllocator(IMemAllocator** ppAllocator) override;

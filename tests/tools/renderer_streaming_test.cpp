@@ -336,7 +336,7 @@ TEST_F(StreamingTest, StoppingWhileTheRendererAsksAboutTypesInEveryReceiveComple
     ASSERT_EQ(m_source->Run(0), S_OK);
     ASSERT_TRUE(Input()->WaitForSamples(before + 2, kDeadline)) << "start " << i;
     {
-      std::lock_guard<std::recursive_mutex> stopping(*m_source->pStateLock());
+      CLockHolder<CRecursiveLock> stopping(*m_source->pStateLock());
       const int asked = Input()->UpstreamQueries();
       ASSERT_TRUE(Input()->WaitForUpstreamQueries(asked + 2, kDeadline)) << "questions unanswered in round " << i;
     }

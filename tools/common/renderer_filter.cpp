@@ -7,7 +7,7 @@ namespace {
 // {6D1E8B42-3C7A-4F05-B2E9-81A4C0D5F736}
 const GUID CLSID_AmberlineRenderer = {0x6d1e8b42, 0x3c7a, 0x4f05, {0xb2, 0xe9, 0x81, 0xa4, 0xc0, 0xd5, 0xf7, 0x36}};
 
-std::unique_ptr<CRendererInputPin> MakeInputPin(CRendererFilter* filter, std::recursive_mutex* lock) {
+std::unique_ptr<CRendererInputPin> MakeInputPin(CRendererFilter* filter, CRecursiveLock* lock) {
   return std::unique_ptr<CRendererInputPin>(new (std::nothrow) CRendererInputPin(filter, lock, nullptr, L"In"));
 }
 

@@ -30,6 +30,7 @@
 
 #include "common/renderer_input_pin.h"
 #include "framework/base_filter.h"
+#include "platform/annotated_lock.h"
 
 class CRendererFilter : public CBaseFilter, public IAMFilterMiscFlags {
  public:
@@ -50,7 +51,7 @@ class CRendererFilter : public CBaseFilter, public IAMFilterMiscFlags {
  protected:
   // Makes the filter's input pin, named "In", for `filter` and its state lock `lock`; null
   // when memory runs out.
-  using PinMaker = std::unique_ptr<CRendererInputPin> (*)(CRendererFilter* filter, std::recursive_mutex* lock);
+  using PinMaker = std::unique_ptr<CRendererInputPin> (*)(CRendererFilter* filter, CRecursiveLock* lock);
 
   explicit CRendererFilter(PinMaker makePin);
   // Gives the reference of a filter just made to its creator; null (the filter deleted)
@@ -58,6 +59,6 @@ class CRendererFilter : public CBaseFilter, public IAMFilterMiscFlags {
   static CRendererFilter* Adopt(CRendererFilter* filter);
 
  private:
-  std::recursive_mutex m_lock;
+  CRecursiveLock m_lock;
   std::unique_ptr<CRendererInputPin> m_pPin;
 };

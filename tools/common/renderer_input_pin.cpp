@@ -16,7 +16,7 @@ constexpr DWORD kLargestFrame = 0x7FFFFFFF;
 
 }  // namespace
 
-CRendererInputPin::CRendererInputPin(CBaseFilter* pFilter, std::recursive_mutex* pLock, HRESULT* phr,
+CRendererInputPin::CRendererInputPin(CBaseFilter* pFilter, CRecursiveLock* pLock, HRESULT* phr,
                                      LPCWSTR pName)
     : CBasePin(L"renderer input pin", pFilter, pLock, phr, pName, PINDIR_INPUT) {}
 
@@ -61,7 +61,7 @@ HRESULT CRendererInputPin::CheckMediaType(const CMediaType* pmt) {
   if (pmt == nullptr) return E_POINTER;
   Restriction restriction;
   {
-    std::lock_guard<std::mutex> hold(m_dataLock);
+    CLockHolder<CLock> hold(m_dataLock);
     restriction = m_restriction;
   }
   return CheckVideoType(pmt, restriction);
@@ -75,7 +75,7 @@ HRESULT CRendererInputPin::GetMediaType(int iPosition, CMediaType* pMediaType) {
 
 STDMETHODIMP CRendererInputPin::ReceiveConnection(IPin* pConnector, const AM_MEDIA_TYPE* pmt) {
   if (pmt != nullptr) {
-    std::lock_guard<std::mutex> hold(m_dataLock);
+    CLockHolder<CLock> hold(m_dataLock);
     try {
       m_offered.push_back(pmt->subtype);
     } catch (const std::bad_alloc&) {
@@ -87,7 +87,7 @@ STDMETHODIMP CRendererInputPin::ReceiveConnection(IPin* pConnector, const AM_MED
 
 STDMETHODIMP CRendererInputPin::EnumMediaTypes(IEnumMediaTypes** ppEnum) {
   {
-    std::lock_guard<std::mutex> hold(m_dataLock);
+    CLockHolder<CLock> hold(m_dataLock);
     ++m_enumerations;
   }
   return CBasePin::EnumMediaTypes(ppEnum);
@@ -96,7 +96,7 @@ STDMETHODIMP CRendererInputPin::EnumMediaTypes(IEnumMediaTypes** ppEnum) {
 HRESULT CRendererInputPin::BreakConnect() {
   CComPtr<IMemAllocator> notified;
   {
-    std::lock_guard<std::mutex> hold(m_dataLock);
+    CLockHolder<CLock> hold(m_dataLock);
     notified = std::move(m_notified);
     m_notifiedOwn = false;
     m_notifiedReadOnly = false;
@@ -109,18 +109,18 @@ HRESULT CRendererInputPin::BreakConnect() {
 // State and stream notifications
 
 HRESULT CRendererInputPin::Active() {
-  std::lock_guard<std::mutex> hold(m_dataLock);
+  CLockHolder<CLock> hold(m_dataLock);
   m_active = true;
-  m_changed.notify_all();
+  m_changed.NotifyAll();
   return S_OK;
 }
 
 HRESULT CRendererInputPin::Inactive() {
   {
-    std::lock_guard<std::mutex> hold(m_dataLock);
+    CLockHolder<CLock> hold(m_dataLock);
     m_active = false;
     // A Receive waiting for room in the queue returns now.
-    m_changed.notify_all();
+    m_changed.NotifyAll();
   }
   return CBasePin::Inactive();
 }
@@ -129,7 +129,7 @@ STDMETHODIMP CRendererInputPin::EndOfStream() {
   bool complete = false;
   HRESULT result = S_OK;
   {
-    std::lock_guard<std::mutex> hold(m_dataLock);
+    CLockHolder<CLock> hold(m_dataLock);
     ++m_endOfStreams;
     if (!m_active) {
       result = VFW_E_WRONG_STATE;
@@ -138,7 +138,7 @@ STDMETHODIMP CRendererInputPin::EndOfStream() {
     } else {
       complete = true;
     }
-    m_changed.notify_all();
+    m_changed.NotifyAll();
   }
   // Outside the lock: the sink may call back into the filter.
   if (complete) m_pFilter->NotifyEvent(EC_COMPLETE, S_OK, 0);
@@ -146,28 +146,28 @@ STDMETHODIMP CRendererInputPin::EndOfStream() {
 }
 
 STDMETHODIMP CRendererInputPin::BeginFlush() {
-  std::lock_guard<std::mutex> hold(m_dataLock);
+  CLockHolder<CLock> hold(m_dataLock);
   m_flushing = true;
   ++m_beginFlushes;
-  m_changed.notify_all();
+  m_changed.NotifyAll();
   return S_OK;
 }
 
 STDMETHODIMP CRendererInputPin::EndFlush() {
-  std::lock_guard<std::mutex> hold(m_dataLock);
+  CLockHolder<CLock> hold(m_dataLock);
   m_flushing = false;
   ++m_endFlushes;
-  m_changed.notify_all();
+  m_changed.NotifyAll();
   return S_OK;
 }
 
 STDMETHODIMP CRendererInputPin::NewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop, double dRate) {
-  std::lock_guard<std::mutex> hold(m_dataLock);
+  CLockHolder<CLock> hold(m_dataLock);
   try {
     m_segments.push_back(Segment{tStart, tStop, dRate});
   } catch (const std::bad_alloc&) {
   }
-  m_changed.notify_all();
+  m_changed.NotifyAll();
   return CBasePin::NewSegment(tStart, tStop, dRate);
 }
 
@@ -177,7 +177,7 @@ STDMETHODIMP CRendererInputPin::NewSegment(REFERENCE_TIME tStart, REFERENCE_TIME
 STDMETHODIMP CRendererInputPin::GetAllocator(IMemAllocator** ppAllocator) {
   if (ppAllocator == nullptr) return E_POINTER;
   *ppAllocator = nullptr;
-  std::lock_guard<std::mutex> hold(m_dataLock);
+  CLockHolder<CLock> hold(m_dataLock);
   if (!m_ownAllocator) {
     HRESULT hr = S_OK;
     CUnknown* allocator = CMemAllocator::CreateInstance(nullptr, &hr);
@@ -197,12 +197,12 @@ STDMETHODIMP CRendererInputPin::NotifyAllocator(IMemAllocator* pAllocator, BOOL 
   if (pAllocator == nullptr) return E_POINTER;
   CComPtr<IMemAllocator> previous(pAllocator, kAddRef);
   {
-    std::lock_guard<std::mutex> hold(m_dataLock);
+    CLockHolder<CLock> hold(m_dataLock);
     m_notified.Swap(previous);
     m_notifiedOwn = m_notified == m_ownAllocator;
     m_notifiedReadOnly = bReadOnly != FALSE;
     ++m_notifyCount;
-    m_changed.notify_all();
+    m_changed.NotifyAll();
   }
   // The previous allocator's reference goes outside the lock (previous's scope).
   return S_OK;
@@ -244,7 +244,7 @@ STDMETHODIMP CRendererInputPin::Receive(IMediaSample* pSample) {
   if (pSample == nullptr) return E_POINTER;
   bool wantCopy = false;
   {
-    std::lock_guard<std::mutex> hold(m_dataLock);
+    CLockHolder<CLock> hold(m_dataLock);
     if (!m_active) return VFW_E_WRONG_STATE;
     if (m_flushing) return S_FALSE;
     wantCopy = m_copyCount != 0;
@@ -271,10 +271,10 @@ STDMETHODIMP CRendererInputPin::Receive(IMediaSample* pSample) {
 
   bool stored = false;
   {
-    std::unique_lock<std::mutex> hold(m_dataLock);
+    CLockHolder<CLock> hold(m_dataLock);
     if (m_copyQueue && copied) {
       // Paced: the copy waits for room; a stop or a flush ends the wait unrecorded.
-      m_changed.wait(hold,
+      m_changed.Wait(hold,
                      [this] { return !m_copyQueue || m_copies.size() < m_copyCount || !m_active || m_flushing; });
       if (!m_active) return VFW_E_WRONG_STATE;
       if (m_flushing) return S_FALSE;
@@ -294,12 +294,12 @@ STDMETHODIMP CRendererInputPin::Receive(IMediaSample* pSample) {
       // The sample is answered all the same; only the record is short.
       stored = stored && !m_samples.empty() && m_samples.back().index == record.index;
     }
-    m_changed.notify_all();
+    m_changed.NotifyAll();
   }
 
   const HRESULT answer = AfterReceive(pSample, record.index, result);
   if (answer != result && stored) {
-    std::lock_guard<std::mutex> hold(m_dataLock);
+    CLockHolder<CLock> hold(m_dataLock);
     // Records are appended in arrival order; a later sample's may already follow.
     for (auto it = m_samples.rbegin(); it != m_samples.rend(); ++it) {
       if (it->index == record.index) {
@@ -307,7 +307,7 @@ STDMETHODIMP CRendererInputPin::Receive(IMediaSample* pSample) {
         break;
       }
     }
-    m_changed.notify_all();
+    m_changed.NotifyAll();
   }
   return answer;
 }
@@ -326,7 +326,7 @@ STDMETHODIMP CRendererInputPin::ReceiveMultiple(IMediaSample** pSamples, LONG nS
 }
 
 STDMETHODIMP CRendererInputPin::ReceiveCanBlock() {
-  std::lock_guard<std::mutex> hold(m_dataLock);
+  CLockHolder<CLock> hold(m_dataLock);
   return m_copyQueue ? S_OK : S_FALSE;
 }
 
@@ -334,37 +334,37 @@ STDMETHODIMP CRendererInputPin::ReceiveCanBlock() {
 // Settings
 
 void CRendererInputPin::AcceptOnly(const GUID& subtype, LONG width, LONG height) {
-  std::lock_guard<std::mutex> hold(m_dataLock);
+  CLockHolder<CLock> hold(m_dataLock);
   m_restriction = Restriction{subtype, width, height < 0 ? -height : height};
 }
 
 void CRendererInputPin::KeepDataCopies(std::size_t count) {
-  std::lock_guard<std::mutex> hold(m_dataLock);
+  CLockHolder<CLock> hold(m_dataLock);
   m_copyCount = count;
   m_copyQueue = false;
   while (m_copies.size() > m_copyCount) m_copies.pop_front();
-  m_changed.notify_all();
+  m_changed.NotifyAll();
 }
 
 void CRendererInputPin::QueueDataCopies(std::size_t capacity) {
-  std::lock_guard<std::mutex> hold(m_dataLock);
+  CLockHolder<CLock> hold(m_dataLock);
   m_copyCount = capacity;
   m_copyQueue = capacity != 0;
-  m_changed.notify_all();
+  m_changed.NotifyAll();
 }
 
 std::vector<CRendererInputPin::DataCopy> CRendererInputPin::TakeDataCopies() {
   std::deque<DataCopy> queued;
   {
-    std::lock_guard<std::mutex> hold(m_dataLock);
+    CLockHolder<CLock> hold(m_dataLock);
     queued.swap(m_copies);
-    m_changed.notify_all();
+    m_changed.NotifyAll();
   }
   return {std::make_move_iterator(queued.begin()), std::make_move_iterator(queued.end())};
 }
 
 void CRendererInputPin::SetMaxRecords(std::size_t count) {
-  std::lock_guard<std::mutex> hold(m_dataLock);
+  CLockHolder<CLock> hold(m_dataLock);
   m_maxRecords = count;
 }
 
@@ -372,81 +372,81 @@ void CRendererInputPin::SetMaxRecords(std::size_t count) {
 // Records
 
 LONG CRendererInputPin::SampleCount() const {
-  std::lock_guard<std::mutex> hold(m_dataLock);
+  CLockHolder<CLock> hold(m_dataLock);
   return m_received;
 }
 
 std::vector<CRendererInputPin::SampleRecord> CRendererInputPin::Samples() const {
-  std::lock_guard<std::mutex> hold(m_dataLock);
+  CLockHolder<CLock> hold(m_dataLock);
   return m_samples;
 }
 
 std::vector<CRendererInputPin::DataCopy> CRendererInputPin::DataCopies() const {
-  std::lock_guard<std::mutex> hold(m_dataLock);
+  CLockHolder<CLock> hold(m_dataLock);
   return {m_copies.begin(), m_copies.end()};
 }
 
 int CRendererInputPin::EndOfStreamCount() const {
-  std::lock_guard<std::mutex> hold(m_dataLock);
+  CLockHolder<CLock> hold(m_dataLock);
   return m_endOfStreams;
 }
 
 int CRendererInputPin::BeginFlushCount() const {
-  std::lock_guard<std::mutex> hold(m_dataLock);
+  CLockHolder<CLock> hold(m_dataLock);
   return m_beginFlushes;
 }
 
 int CRendererInputPin::EndFlushCount() const {
-  std::lock_guard<std::mutex> hold(m_dataLock);
+  CLockHolder<CLock> hold(m_dataLock);
   return m_endFlushes;
 }
 
 std::vector<CRendererInputPin::Segment> CRendererInputPin::Segments() const {
-  std::lock_guard<std::mutex> hold(m_dataLock);
+  CLockHolder<CLock> hold(m_dataLock);
   return m_segments;
 }
 
 std::vector<GUID> CRendererInputPin::OfferedSubtypes() const {
-  std::lock_guard<std::mutex> hold(m_dataLock);
+  CLockHolder<CLock> hold(m_dataLock);
   return m_offered;
 }
 
 int CRendererInputPin::EnumerationCount() const {
-  std::lock_guard<std::mutex> hold(m_dataLock);
+  CLockHolder<CLock> hold(m_dataLock);
   return m_enumerations;
 }
 
 IMemAllocator* CRendererInputPin::NotifiedAllocator() const {
-  std::lock_guard<std::mutex> hold(m_dataLock);
+  CLockHolder<CLock> hold(m_dataLock);
   return m_notified.NewReference();
 }
 
 bool CRendererInputPin::NotifiedOwnAllocator() const {
-  std::lock_guard<std::mutex> hold(m_dataLock);
+  CLockHolder<CLock> hold(m_dataLock);
   return m_notifiedOwn;
 }
 
 bool CRendererInputPin::NotifiedReadOnly() const {
-  std::lock_guard<std::mutex> hold(m_dataLock);
+  CLockHolder<CLock> hold(m_dataLock);
   return m_notifiedReadOnly;
 }
 
 int CRendererInputPin::NotifyAllocatorCount() const {
-  std::lock_guard<std::mutex> hold(m_dataLock);
+  CLockHolder<CLock> hold(m_dataLock);
   return m_notifyCount;
 }
 
 IMemAllocator* CRendererInputPin::OwnAllocator() const {
-  std::lock_guard<std::mutex> hold(m_dataLock);
+  CLockHolder<CLock> hold(m_dataLock);
   return m_ownAllocator.NewReference();
 }
 
 bool CRendererInputPin::WaitForSamples(LONG count, std::chrono::milliseconds timeout) const {
-  std::unique_lock<std::mutex> hold(m_dataLock);
-  return m_changed.wait_for(hold, timeout, [&] { return m_received >= count; });
+  CLockHolder<CLock> hold(m_dataLock);
+  return m_changed.WaitFor(hold, timeout, [&] { return m_received >= count; });
 }
 
 bool CRendererInputPin::WaitForEndOfStream(std::chrono::milliseconds timeout) const {
-  std::unique_lock<std::mutex> hold(m_dataLock);
-  return m_changed.wait_for(hold, timeout, [&] { return m_endOfStreams > 0; });
+  CLockHolder<CLock> hold(m_dataLock);
+  return m_changed.WaitFor(hold, timeout, [&] { return m_endOfStreams > 0; });
 }

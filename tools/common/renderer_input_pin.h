@@ -65,6 +65,7 @@
 #include "framework/base_pin.h"
 #include "com/com_ptr.h"
 #include "framework/media_type.h"
+#include "platform/condition_variable.h"
 
 class CRendererInputPin : public CBasePin, public IMemInputPin {
  public:
@@ -110,7 +111,7 @@ class CRendererInputPin : public CBasePin, public IMemInputPin {
 
   static constexpr std::size_t kFirstBytes = 16;
 
-  CRendererInputPin(CBaseFilter* pFilter, std::recursive_mutex* pLock, HRESULT* phr, LPCWSTR pName);
+  CRendererInputPin(CBaseFilter* pFilter, CRecursiveLock* pLock, HRESULT* phr, LPCWSTR pName);
   ~CRendererInputPin() override;
 
   DECLARE_IUNKNOWN
@@ -211,8 +212,8 @@ class CRendererInputPin : public CBasePin, public IMemInputPin {
   // nothing of the sample but its reference for the call.
   static void ReadSample(IMediaSample* pSample, SampleRecord& record, std::vector<BYTE>* copy);
 
-  mutable std::mutex m_dataLock;
-  mutable std::condition_variable m_changed;
+  mutable CLock m_dataLock;
+  mutable CConditionVariable m_changed;
 
   // Settings.
   Restriction m_restriction;
