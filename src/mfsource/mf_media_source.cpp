@@ -12,7 +12,6 @@
 #include <utility>
 #include <vector>
 
-#include "composer/client_name.h"
 #include "composer/install_paths.h"
 #include "diagnostics/log_file.h"
 #include "identity/camera_identity.h"
@@ -23,6 +22,27 @@
 namespace {
 
 constexpr LONGLONG kUnitsPerSecond = 10'000'000;
+
+// A 2-D buffer's pixels, locked for the holder's scope (Unlock2D when the lock was taken).
+class CLocked2DBuffer {
+ public:
+  explicit CLocked2DBuffer(IMF2DBuffer* buffer) : m_buffer(buffer), m_result(buffer->Lock2D(&m_scanline0, &m_pitch)) {}
+  ~CLocked2DBuffer() {
+    if (SUCCEEDED(m_result)) m_buffer->Unlock2D();
+  }
+  CLocked2DBuffer(const CLocked2DBuffer&) = delete;
+  CLocked2DBuffer& operator=(const CLocked2DBuffer&) = delete;
+
+  HRESULT Result() const { return m_result; }
+  BYTE* Scanline0() const { return m_scanline0; }
+  LONG Pitch() const { return m_pitch; }
+
+ private:
+  IMF2DBuffer* const m_buffer;
+  BYTE* m_scanline0 = nullptr;
+  LONG m_pitch = 0;
+  const HRESULT m_result;
+};
 
 HRESULT SetStreamAttributes(IMFAttributes* attributes) {
   HRESULT hr = attributes->SetGUID(MF_DEVICESTREAM_STREAM_CATEGORY, AMBERLINE_PINNAME_VIDEO_CAPTURE);
@@ -88,12 +108,14 @@ HRESULT CMfMediaSource::Init(const std::wstring& picturesRoot) {
   // Where the frames come from is settled (and the host logged) before the lock is taken.
   const MfHostMode mode = MfHostContext();
   CLockHolder<CLock> hold(m_lock);
-  m_bridgeMode = mode.bridge;
-  m_forcedSession = mode.forcedSession;
   // Nothing of the channel is touched and no picture decoded here: the frame server also
   // makes a source only to read its formats. The channel is opened (never created) at
   // Start, the pictures are decoded then.
-  m_picturesRoot = picturesRoot;
+  try {
+    m_feed = std::make_unique<CMfFrameFeed>(picturesRoot, mode);
+  } catch (...) {
+    return E_OUTOFMEMORY;
+  }
   HRESULT hr = MFCreateEventQueue(m_queue.Receive());
   if (SUCCEEDED(hr)) hr = MFCreateAttributes(m_attributes.Receive(), 1);
   if (SUCCEEDED(hr)) hr = MFCreateAttributes(m_streamAttributes.Receive(), 4);
@@ -322,69 +344,20 @@ HRESULT CMfMediaSource::Shutdown() {
 }
 
 void CMfMediaSource::RunStreamLocked() {
-  if (m_bridgeMode) {
-    const bridge::FrameShape shape{m_format.format == PixelFormat::kNv12 ? bridge::Format::kNv12 : bridge::Format::kRgb32,
-                                   m_format.width, m_format.height};
-    // One frame interval and a small margin: the longest a request waits for the agent.
-    const auto budget = std::chrono::milliseconds(1000 / m_format.framesPerSecond) + kBridgeMargin;
-    try {
-      m_bridge = std::make_unique<CMfBridgeClient>(shape, budget, m_forcedSession);
-    } catch (...) {
-      m_bridge.reset();  // frames are the placeholder
-    }
-  } else {
-    m_clientName = NewClientName(HostProcessName());
-    if (m_channelOpen) {
-      m_composer.Announce(m_clientName, m_format.width, m_format.height);
-    } else {
-      m_channelRetry.reset();
-      OpenChannelLocked();
-    }
-  }
-  if (!m_picturesRoot.empty()) {
-    m_images.LoadPictures(m_picturesRoot);
-    m_picturesRoot.clear();  // loaded once
-  }
-  g_Log.Write(0, L"Media Foundation stream started: %dx%d %s at %u frames a second.\n",
-              static_cast<int>(m_format.width), static_cast<int>(m_format.height),
-              m_format.format == PixelFormat::kNv12 ? L"NV12" : L"RGB32",
-              static_cast<unsigned>(m_format.framesPerSecond));
-  m_lastLive.reset();
+  m_feed->Start(m_format);
   m_streamRunning = true;
   m_pacer.Restart();
   m_due.reset();
 }
 
 void CMfMediaSource::StopStreamLocked() {
-  if (m_bridge) {
-    m_bridge.reset();
-  } else if (m_channelOpen) {
-    m_composer.Withdraw();
-  }
-  g_Log.Write(0, L"Media Foundation stream stopped.\n");
+  m_feed->Stop();
   m_streamRunning = false;
   while (!m_requests.empty()) {
     KeepSpentTokenLocked(std::move(m_requests.front()));
     m_requests.pop_front();
   }
   m_due.reset();
-}
-
-void CMfMediaSource::OpenChannelLocked() {
-  const auto now = std::chrono::steady_clock::now();
-  if (m_channelOpen || (m_channelRetry && now - *m_channelRetry < kChannelRetry)) return;
-  m_channelRetry = now;
-  // Opened only: a camera that merely looks never makes the region or its objects.
-  if (m_channel.Init(false, nullptr, CFileMapping::OpenMode::kOpenOnly) != 0) {
-    if (!m_channelMissingSaid) {
-      g_Log.Write(0, L"Media Foundation stream: no channel yet (no producer has run); the placeholder is shown.\n");
-      m_channelMissingSaid = true;
-    }
-    return;
-  }
-  m_channelOpen = true;
-  m_channelMissingSaid = false;
-  m_composer.Announce(m_clientName, m_format.width, m_format.height);
 }
 
 void CMfMediaSource::KeepSpentTokenLocked(CComPtr<IUnknown> token) {
@@ -566,54 +539,20 @@ HRESULT CMfMediaSource::MakeSample(IUnknown* token, IMFSample** sample) {
   DWORD length = 0;
   hr = plane->GetContiguousLength(&length);
   if (FAILED(hr)) return hr;
-  BYTE* scanline0 = nullptr;
-  LONG pitch = 0;
-  hr = plane->Lock2D(&scanline0, &pitch);
-  if (FAILED(hr)) return hr;
-  // Rows top-down at the buffer's own pitch; the planes of NV12 follow one another.
-  OutputPicture picture = MfOutputPicture(m_format, scanline0, 0);
-  picture.stride = pitch;
-  const std::int64_t bytes = PictureBytes(picture);
-  if (pitch <= 0 || bytes <= 0) {
-    hr = MF_E_INVALIDMEDIATYPE;
-  } else {
-    picture.bytes = static_cast<std::size_t>(bytes);
-    CFrameComposer::Report report;
-    if (m_bridgeMode) {
-      // The agent's frame, else the placeholder: the composer has no channel here, so it
-      // can only give the placeholder.
-      report.live = m_bridge && m_bridge->Fetch(picture);
-      if (!report.live) report = m_composer.Compose(picture);
+  {
+    const CLocked2DBuffer locked(plane.Get());
+    if (FAILED(locked.Result())) return locked.Result();
+    // Rows top-down at the buffer's own pitch; the planes of NV12 follow one another.
+    OutputPicture picture = MfOutputPicture(m_format, locked.Scanline0(), 0);
+    picture.stride = locked.Pitch();
+    const std::int64_t bytes = PictureBytes(picture);
+    if (locked.Pitch() <= 0 || bytes <= 0) {
+      hr = MF_E_INVALIDMEDIATYPE;
     } else {
-      OpenChannelLocked();
-      report = m_composer.Compose(picture);
-      if (report.result == CFrameComposer::Result::kOk && report.live &&
-          (report.producerWidth != m_rememberedWidth || report.producerHeight != m_rememberedHeight)) {
-        RememberProducerSize(report.producerWidth, report.producerHeight);
-        m_rememberedWidth = report.producerWidth;
-        m_rememberedHeight = report.producerHeight;
-      }
-    }
-    if (report.result == CFrameComposer::Result::kOk && m_lastLive != report.live) {
-      // Said once per change: whoever looks at a camera that shows only the placeholder
-      // learns from the log whether this process ever saw the producer's frames.
-      if (report.live && m_bridgeMode) {
-        g_Log.Write(0, L"Media Foundation stream: frames from the bridge agent.\n");
-      } else if (report.live) {
-        g_Log.Write(0, L"Media Foundation stream: frames from the producer (%dx%d).\n",
-                    static_cast<int>(report.producerWidth), static_cast<int>(report.producerHeight));
-      } else {
-        g_Log.Write(0, L"Media Foundation stream: no frame from the producer; the placeholder is shown.\n");
-      }
-      m_lastLive = report.live;
-    }
-    switch (report.result) {
-      case CFrameComposer::Result::kOk: break;
-      case CFrameComposer::Result::kOutOfMemory: hr = E_OUTOFMEMORY; break;
-      case CFrameComposer::Result::kBadPicture: hr = E_UNEXPECTED; break;
+      picture.bytes = static_cast<std::size_t>(bytes);
+      hr = m_feed->Fill(picture);
     }
   }
-  plane->Unlock2D();
   if (SUCCEEDED(hr)) hr = buffer->SetCurrentLength(length);
   CComPtr<IMFSample> made;
   if (SUCCEEDED(hr)) hr = MFCreateSample(made.Receive());

@@ -69,14 +69,11 @@
 #include <thread>
 #include <vector>
 
-#include "channel/file_mapping.h"
-#include "composer/frame_composer.h"
-#include "composer/stream_images.h"
-#include "composer/frame_pacer.h"
 #include "com/base_object.h"
 #include "com/com_ptr.h"
-#include "mfsource/mf_bridge_client.h"
+#include "composer/frame_pacer.h"
 #include "mfsource/mf_format_list.h"
+#include "mfsource/mf_frame_feed.h"
 #include "mfsource/mf_queued_events.h"
 #include "platform/annotated_lock.h"
 #include "platform/mf_virtual_camera.h"
@@ -185,32 +182,12 @@ class CMfMediaSource final : public CMfQueuedEvents<IMFMediaSourceEx>, public IM
   MfFormat m_format GUARDED_BY(m_lock);
   bool m_streamAnnounced GUARDED_BY(m_lock) = false;  // MENewStream was sent
   bool m_streamRunning GUARDED_BY(m_lock) = false;
-  std::optional<bool> m_lastLive GUARDED_BY(m_lock);  // what the log last said; none since the start
   std::deque<CComPtr<IUnknown>> m_requests GUARDED_BY(m_lock);  // tokens; null ones too
   SpentTokens m_spentTokens GUARDED_BY(m_lock);
   std::size_t m_spentCount GUARDED_BY(m_lock) = 0;
   CFramePacer m_pacer GUARDED_BY(m_lock);
   std::optional<CFramePacer::Clock::time_point> m_due GUARDED_BY(m_lock);  // of the first request
   std::thread m_delivery GUARDED_BY(m_lock);
-  // How long a missing channel is left alone before the next attempt to open it.
-  static constexpr std::chrono::seconds kChannelRetry{1};
-  // What a request may wait for the bridge agent beyond one frame interval.
-  static constexpr std::chrono::milliseconds kBridgeMargin{20};
-  // Opens the channel (open only) unless it is open or was tried within kChannelRetry;
-  // once open, the stream's client entry is announced.
-  void OpenChannelLocked() REQUIRES(m_lock);
-
-  bool m_bridgeMode GUARDED_BY(m_lock) = false;  // frames from a bridge agent (session 0)
-  std::optional<std::uint32_t> m_forcedSession GUARDED_BY(m_lock);
-  std::unique_ptr<CMfBridgeClient> m_bridge GUARDED_BY(m_lock);  // while the stream runs
-  CFileMapping m_channel;  // opened (never created) while the stream runs, not in bridge mode
-  bool m_channelOpen GUARDED_BY(m_lock) = false;
-  bool m_channelMissingSaid GUARDED_BY(m_lock) = false;
-  std::optional<std::chrono::steady_clock::time_point> m_channelRetry GUARDED_BY(m_lock);
-  std::wstring m_clientName GUARDED_BY(m_lock);
-  std::int32_t m_rememberedWidth GUARDED_BY(m_lock) = 0;
-  std::int32_t m_rememberedHeight GUARDED_BY(m_lock) = 0;
-  std::wstring m_picturesRoot GUARDED_BY(m_lock);  // until the pictures are loaded
-  CStreamImages m_images GUARDED_BY(m_lock);
-  CFrameComposer m_composer GUARDED_BY(m_lock){m_channel, m_images};
+  // The pictures, from the channel or the bridge agent; made by Init.
+  std::unique_ptr<CMfFrameFeed> m_feed GUARDED_BY(m_lock);
 };
