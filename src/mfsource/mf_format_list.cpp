@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "com/com_ptr.h"
+#include "platform/mf_virtual_camera.h"
 
 namespace {
 
@@ -115,5 +116,66 @@ HRESULT ReadMfFormat(IMFMediaType* type, MfFormat* format) {
     return MF_E_INVALIDMEDIATYPE;
   }
   *format = read;
+  return S_OK;
+}
+
+HRESULT SetStreamAttributes(IMFAttributes* attributes) {
+  HRESULT hr = attributes->SetGUID(MF_DEVICESTREAM_STREAM_CATEGORY, AMBERLINE_PINNAME_VIDEO_CAPTURE);
+  if (SUCCEEDED(hr)) hr = attributes->SetUINT32(MF_DEVICESTREAM_STREAM_ID, 0);
+  if (SUCCEEDED(hr)) hr = attributes->SetUINT32(MF_DEVICESTREAM_FRAMESERVER_SHARED, 1);
+  if (SUCCEEDED(hr)) hr = attributes->SetUINT32(MF_DEVICESTREAM_ATTRIBUTE_FRAMESOURCE_TYPES, MFFrameSourceTypes_Color);
+  return hr;
+}
+
+bool SameFormat(const MfFormat& a, const MfFormat& b) {
+  return a.width == b.width && a.height == b.height && a.format == b.format &&
+         a.framesPerSecond == b.framesPerSecond;
+}
+
+HRESULT ReadStartSelection(IMFPresentationDescriptor* descriptor, bool* selected, MfFormat* format) {
+  DWORD count = 0;
+  HRESULT hr = descriptor->GetStreamDescriptorCount(&count);
+  if (FAILED(hr)) return hr;
+  if (count != 1) return E_INVALIDARG;
+  BOOL isSelected = FALSE;
+  CComPtr<IMFStreamDescriptor> streamDescriptor;
+  hr = descriptor->GetStreamDescriptorByIndex(0, &isSelected, streamDescriptor.Receive());
+  if (FAILED(hr)) return hr;
+  if (!streamDescriptor) return E_INVALIDARG;
+  DWORD id = 1;
+  hr = streamDescriptor->GetStreamIdentifier(&id);
+  if (FAILED(hr)) return hr;
+  if (id != 0) return MF_E_INVALIDSTREAMNUMBER;
+  CComPtr<IMFMediaTypeHandler> handler;
+  CComPtr<IMFMediaType> type;
+  hr = streamDescriptor->GetMediaTypeHandler(handler.Receive());
+  if (SUCCEEDED(hr) && !handler) hr = E_INVALIDARG;
+  if (SUCCEEDED(hr)) hr = handler->GetCurrentMediaType(type.Receive());
+  if (SUCCEEDED(hr)) hr = ReadMfFormat(type.Get(), format);
+  if (FAILED(hr)) return hr;
+  *selected = isSelected != FALSE;
+  return S_OK;
+}
+
+HRESULT CreateMfStreamDescriptor(const std::vector<MfFormat>& formats, IMFStreamDescriptor** descriptor) {
+  *descriptor = nullptr;
+  if (formats.empty()) return E_INVALIDARG;
+  std::vector<CComPtr<IMFMediaType>> types;
+  std::vector<IMFMediaType*> typePointers;
+  for (const MfFormat& format : formats) {
+    CComPtr<IMFMediaType> type;
+    const HRESULT hr = CreateMfMediaType(format, type.Receive());
+    if (FAILED(hr)) return hr;
+    typePointers.push_back(type.Get());
+    types.push_back(std::move(type));
+  }
+  CComPtr<IMFStreamDescriptor> made;
+  HRESULT hr = MFCreateStreamDescriptor(0, static_cast<DWORD>(typePointers.size()), typePointers.data(), made.Receive());
+  if (SUCCEEDED(hr)) hr = SetStreamAttributes(made.Get());
+  CComPtr<IMFMediaTypeHandler> handler;
+  if (SUCCEEDED(hr)) hr = made->GetMediaTypeHandler(handler.Receive());
+  if (SUCCEEDED(hr)) hr = handler->SetCurrentMediaType(typePointers.front());
+  if (FAILED(hr)) return hr;
+  *descriptor = made.Detach();
   return S_OK;
 }

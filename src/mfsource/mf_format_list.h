@@ -29,3 +29,16 @@ HRESULT CreateMfMediaType(const MfFormat& format, IMFMediaType** type);
 HRESULT ReadMfFormat(IMFMediaType* type, MfFormat* format);
 // The picture of one frame of the format in a buffer of its PictureBytes, top-down.
 OutputPicture MfOutputPicture(const MfFormat& format, std::uint8_t* buffer, std::size_t bytes);
+
+// Whether two entries are the same format (size, pixel format and rate).
+bool SameFormat(const MfFormat& a, const MfFormat& b);
+// The attributes the camera's stream and stream descriptor carry: capture category,
+// stream id 0, shared by the frame server, colour frames.
+HRESULT SetStreamAttributes(IMFAttributes* attributes);
+// Whether the one stream of a presentation descriptor handed to Start is selected, and the
+// format of its current media type. E_INVALIDARG for another number of streams,
+// MF_E_INVALIDSTREAMNUMBER for a stream this source does not have.
+HRESULT ReadStartSelection(IMFPresentationDescriptor* descriptor, bool* selected, MfFormat* format);
+// Stream 0 with every format as a media type (the first one current) and the stream
+// attributes; E_INVALIDARG for no format.
+HRESULT CreateMfStreamDescriptor(const std::vector<MfFormat>& formats, IMFStreamDescriptor** descriptor);

@@ -1,11 +1,42 @@
 #include "mfsource/mf_frame_feed.h"
 
+#include <mfapi.h>
+#include <mferror.h>
+
 #include <utility>
 
 #include "channel/bridge_protocol.h"
+#include "com/com_ptr.h"
 #include "composer/client_name.h"
 #include "diagnostics/log_file.h"
 #include "mfsource/mf_last_producer_size.h"
+
+namespace {
+
+constexpr LONGLONG kUnitsPerSecond = 10'000'000;
+
+// A 2-D buffer's pixels, locked for the holder's scope (Unlock2D when the lock was taken).
+class CLocked2DBuffer {
+ public:
+  explicit CLocked2DBuffer(IMF2DBuffer* buffer) : m_buffer(buffer), m_result(buffer->Lock2D(&m_scanline0, &m_pitch)) {}
+  ~CLocked2DBuffer() {
+    if (SUCCEEDED(m_result)) m_buffer->Unlock2D();
+  }
+  CLocked2DBuffer(const CLocked2DBuffer&) = delete;
+  CLocked2DBuffer& operator=(const CLocked2DBuffer&) = delete;
+
+  HRESULT Result() const { return m_result; }
+  BYTE* Scanline0() const { return m_scanline0; }
+  LONG Pitch() const { return m_pitch; }
+
+ private:
+  IMF2DBuffer* const m_buffer;
+  BYTE* m_scanline0 = nullptr;
+  LONG m_pitch = 0;
+  const HRESULT m_result;
+};
+
+}  // namespace
 
 CMfFrameFeed::CMfFrameFeed(std::wstring picturesRoot, const MfHostMode& hostMode)
     : m_bridgeMode(hostMode.bridge), m_forcedSession(hostMode.forcedSession), m_picturesRoot(std::move(picturesRoot)) {}
@@ -105,4 +136,43 @@ void CMfFrameFeed::SayWhereFramesComeFrom(const CFrameComposer::Report& report) 
     g_Log.Write(0, L"Media Foundation stream: no frame from the producer; the placeholder is shown.\n");
   }
   m_lastLive = report.live;
+}
+
+HRESULT CMfFrameFeed::MakeSample(IUnknown* token, IMFSample** sample) {
+  *sample = nullptr;
+  const bool nv12 = m_format.format == PixelFormat::kNv12;
+  CComPtr<IMFMediaBuffer> buffer;
+  HRESULT hr = MFCreate2DMediaBuffer(static_cast<DWORD>(m_format.width), static_cast<DWORD>(m_format.height),
+                                     nv12 ? MFVideoFormat_NV12.Data1 : MFVideoFormat_RGB32.Data1,
+                                     /*fBottomUp=*/FALSE, buffer.Receive());
+  if (FAILED(hr)) return hr;
+  CComPtr<IMF2DBuffer> plane = buffer.As<IMF2DBuffer>(IID_IMF2DBuffer);
+  if (!plane) return E_NOINTERFACE;
+  DWORD length = 0;
+  hr = plane->GetContiguousLength(&length);
+  if (FAILED(hr)) return hr;
+  {
+    const CLocked2DBuffer locked(plane.Get());
+    if (FAILED(locked.Result())) return locked.Result();
+    // Rows top-down at the buffer's own pitch; the planes of NV12 follow one another.
+    OutputPicture picture = MfOutputPicture(m_format, locked.Scanline0(), 0);
+    picture.stride = locked.Pitch();
+    const std::int64_t bytes = PictureBytes(picture);
+    if (locked.Pitch() <= 0 || bytes <= 0) {
+      hr = MF_E_INVALIDMEDIATYPE;
+    } else {
+      picture.bytes = static_cast<std::size_t>(bytes);
+      hr = Fill(picture);
+    }
+  }
+  if (SUCCEEDED(hr)) hr = buffer->SetCurrentLength(length);
+  CComPtr<IMFSample> made;
+  if (SUCCEEDED(hr)) hr = MFCreateSample(made.Receive());
+  if (SUCCEEDED(hr)) hr = made->AddBuffer(buffer.Get());
+  if (SUCCEEDED(hr)) hr = made->SetSampleTime(MFGetSystemTime());
+  if (SUCCEEDED(hr)) hr = made->SetSampleDuration(kUnitsPerSecond / m_format.framesPerSecond);
+  if (SUCCEEDED(hr) && token != nullptr) hr = made->SetUnknown(MFSampleExtension_Token, token);
+  if (FAILED(hr)) return hr;
+  *sample = made.Detach();
+  return S_OK;
 }

@@ -20,10 +20,15 @@
 // one line per change between live frames and the placeholder.
 //
 // Fill: S_OK with the picture written (producer frame, placeholder or black), E_OUTOFMEMORY,
-// or E_UNEXPECTED for a picture that does not describe its buffer.
+// or E_UNEXPECTED for a picture that does not describe its buffer. MakeSample: one sample
+// of the started format, filled so: an MFCreateSample with one MFCreate2DMediaBuffer (rows
+// top-down at the buffer's pitch), time-stamped with MFGetSystemTime and the frame
+// duration in 100 ns, carrying token as MFSampleExtension_Token unless it is null.
 // Ownership: owns the channel, the bridge client, the pictures and the composer.
 // Threading: none of its own; the source calls it under its lock.
 #pragma once
+
+#include <mfidl.h>
 
 #include <chrono>
 #include <cstdint>
@@ -50,6 +55,7 @@ class CMfFrameFeed {
   void Start(const MfFormat& format);
   void Stop();
   HRESULT Fill(OutputPicture& picture);
+  HRESULT MakeSample(IUnknown* token, IMFSample** sample);
 
  private:
   // Opens the channel (open only) unless it is open or was tried within kChannelRetry;

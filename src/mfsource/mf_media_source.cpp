@@ -19,74 +19,6 @@
 #include "mfsource/mf_last_producer_size.h"
 #include "mfsource/mf_media_stream.h"
 
-namespace {
-
-constexpr LONGLONG kUnitsPerSecond = 10'000'000;
-
-// A 2-D buffer's pixels, locked for the holder's scope (Unlock2D when the lock was taken).
-class CLocked2DBuffer {
- public:
-  explicit CLocked2DBuffer(IMF2DBuffer* buffer) : m_buffer(buffer), m_result(buffer->Lock2D(&m_scanline0, &m_pitch)) {}
-  ~CLocked2DBuffer() {
-    if (SUCCEEDED(m_result)) m_buffer->Unlock2D();
-  }
-  CLocked2DBuffer(const CLocked2DBuffer&) = delete;
-  CLocked2DBuffer& operator=(const CLocked2DBuffer&) = delete;
-
-  HRESULT Result() const { return m_result; }
-  BYTE* Scanline0() const { return m_scanline0; }
-  LONG Pitch() const { return m_pitch; }
-
- private:
-  IMF2DBuffer* const m_buffer;
-  BYTE* m_scanline0 = nullptr;
-  LONG m_pitch = 0;
-  const HRESULT m_result;
-};
-
-HRESULT SetStreamAttributes(IMFAttributes* attributes) {
-  HRESULT hr = attributes->SetGUID(MF_DEVICESTREAM_STREAM_CATEGORY, AMBERLINE_PINNAME_VIDEO_CAPTURE);
-  if (SUCCEEDED(hr)) hr = attributes->SetUINT32(MF_DEVICESTREAM_STREAM_ID, 0);
-  if (SUCCEEDED(hr)) hr = attributes->SetUINT32(MF_DEVICESTREAM_FRAMESERVER_SHARED, 1);
-  if (SUCCEEDED(hr)) hr = attributes->SetUINT32(MF_DEVICESTREAM_ATTRIBUTE_FRAMESOURCE_TYPES, MFFrameSourceTypes_Color);
-  return hr;
-}
-
-bool SameFormat(const MfFormat& a, const MfFormat& b) {
-  return a.width == b.width && a.height == b.height && a.format == b.format &&
-         a.framesPerSecond == b.framesPerSecond;
-}
-
-// Whether the one stream of a presentation descriptor handed to Start is selected, and the
-// format of its current media type. E_INVALIDARG for another number of streams,
-// MF_E_INVALIDSTREAMNUMBER for a stream this source does not have.
-HRESULT ReadStartSelection(IMFPresentationDescriptor* descriptor, bool* selected, MfFormat* format) {
-  DWORD count = 0;
-  HRESULT hr = descriptor->GetStreamDescriptorCount(&count);
-  if (FAILED(hr)) return hr;
-  if (count != 1) return E_INVALIDARG;
-  BOOL isSelected = FALSE;
-  CComPtr<IMFStreamDescriptor> streamDescriptor;
-  hr = descriptor->GetStreamDescriptorByIndex(0, &isSelected, streamDescriptor.Receive());
-  if (FAILED(hr)) return hr;
-  if (!streamDescriptor) return E_INVALIDARG;
-  DWORD id = 1;
-  hr = streamDescriptor->GetStreamIdentifier(&id);
-  if (FAILED(hr)) return hr;
-  if (id != 0) return MF_E_INVALIDSTREAMNUMBER;
-  CComPtr<IMFMediaTypeHandler> handler;
-  CComPtr<IMFMediaType> type;
-  hr = streamDescriptor->GetMediaTypeHandler(handler.Receive());
-  if (SUCCEEDED(hr) && !handler) hr = E_INVALIDARG;
-  if (SUCCEEDED(hr)) hr = handler->GetCurrentMediaType(type.Receive());
-  if (SUCCEEDED(hr)) hr = ReadMfFormat(type.Get(), format);
-  if (FAILED(hr)) return hr;
-  *selected = isSelected != FALSE;
-  return S_OK;
-}
-
-}  // namespace
-
 HRESULT CMfMediaSource::Create(CMfMediaSource** source) {
   // The module's installation, as the DirectShow camera finds its pictures; none in a
   // program that links the source without loading the module.
@@ -124,22 +56,8 @@ HRESULT CMfMediaSource::Init(const std::wstring& picturesRoot) {
 
   const auto [producerWidth, producerHeight] = ReadLastProducerSize();
   m_formats = MfFormatList(producerWidth, producerHeight);
-  std::vector<CComPtr<IMFMediaType>> types;
-  std::vector<IMFMediaType*> typePointers;
-  for (const MfFormat& format : m_formats) {
-    CComPtr<IMFMediaType> type;
-    hr = CreateMfMediaType(format, type.Receive());
-    if (FAILED(hr)) return hr;
-    typePointers.push_back(type.Get());
-    types.push_back(std::move(type));
-  }
   CComPtr<IMFStreamDescriptor> streamDescriptor;
-  hr = MFCreateStreamDescriptor(0, static_cast<DWORD>(typePointers.size()), typePointers.data(),
-                                streamDescriptor.Receive());
-  if (SUCCEEDED(hr)) hr = SetStreamAttributes(streamDescriptor.Get());
-  CComPtr<IMFMediaTypeHandler> handler;
-  if (SUCCEEDED(hr)) hr = streamDescriptor->GetMediaTypeHandler(handler.Receive());
-  if (SUCCEEDED(hr)) hr = handler->SetCurrentMediaType(typePointers.front());
+  hr = CreateMfStreamDescriptor(m_formats, streamDescriptor.Receive());
   if (FAILED(hr)) return hr;
   m_format = m_formats.front();
   IMFStreamDescriptor* descriptors[] = {streamDescriptor.Get()};
@@ -521,46 +439,7 @@ void CMfMediaSource::DeliveryLoop() {
 
 HRESULT CMfMediaSource::DeliverLocked(IUnknown* token) {
   CComPtr<IMFSample> sample;
-  const HRESULT hr = MakeSample(token, sample.Receive());
+  const HRESULT hr = m_feed->MakeSample(token, sample.Receive());
   if (FAILED(hr)) return hr;
   return m_stream->Post(MEMediaSample, S_OK, nullptr, sample.Get());
-}
-
-HRESULT CMfMediaSource::MakeSample(IUnknown* token, IMFSample** sample) {
-  *sample = nullptr;
-  const bool nv12 = m_format.format == PixelFormat::kNv12;
-  CComPtr<IMFMediaBuffer> buffer;
-  HRESULT hr = MFCreate2DMediaBuffer(static_cast<DWORD>(m_format.width), static_cast<DWORD>(m_format.height),
-                                     nv12 ? MFVideoFormat_NV12.Data1 : MFVideoFormat_RGB32.Data1,
-                                     /*fBottomUp=*/FALSE, buffer.Receive());
-  if (FAILED(hr)) return hr;
-  CComPtr<IMF2DBuffer> plane = buffer.As<IMF2DBuffer>(IID_IMF2DBuffer);
-  if (!plane) return E_NOINTERFACE;
-  DWORD length = 0;
-  hr = plane->GetContiguousLength(&length);
-  if (FAILED(hr)) return hr;
-  {
-    const CLocked2DBuffer locked(plane.Get());
-    if (FAILED(locked.Result())) return locked.Result();
-    // Rows top-down at the buffer's own pitch; the planes of NV12 follow one another.
-    OutputPicture picture = MfOutputPicture(m_format, locked.Scanline0(), 0);
-    picture.stride = locked.Pitch();
-    const std::int64_t bytes = PictureBytes(picture);
-    if (locked.Pitch() <= 0 || bytes <= 0) {
-      hr = MF_E_INVALIDMEDIATYPE;
-    } else {
-      picture.bytes = static_cast<std::size_t>(bytes);
-      hr = m_feed->Fill(picture);
-    }
-  }
-  if (SUCCEEDED(hr)) hr = buffer->SetCurrentLength(length);
-  CComPtr<IMFSample> made;
-  if (SUCCEEDED(hr)) hr = MFCreateSample(made.Receive());
-  if (SUCCEEDED(hr)) hr = made->AddBuffer(buffer.Get());
-  if (SUCCEEDED(hr)) hr = made->SetSampleTime(MFGetSystemTime());
-  if (SUCCEEDED(hr)) hr = made->SetSampleDuration(kUnitsPerSecond / m_format.framesPerSecond);
-  if (SUCCEEDED(hr) && token != nullptr) hr = made->SetUnknown(MFSampleExtension_Token, token);
-  if (FAILED(hr)) return hr;
-  *sample = made.Detach();
-  return S_OK;
 }

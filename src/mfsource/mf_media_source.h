@@ -41,7 +41,7 @@
 // method or event set (HRESULT_FROM_WIN32(ERROR_SET_NOT_FOUND)).
 //
 // Ownership: reference counted (made with one reference); owns the stream, both attribute
-// stores, the descriptor, the channel or the bridge client, the pictures and the delivery thread (made
+// stores, the descriptor, the frame feed (CMfFrameFeed: channel or bridge client, pictures) and the delivery thread (made
 // by the first Start, so that a source that is only asked for its formats stays cheap).
 // The caller has started Media Foundation (MFStartup) and keeps it started while the
 // source lives. Threading: any thread. m_lock guards the state, the composer and
@@ -164,7 +164,6 @@ class CMfMediaSource final : public CMfQueuedEvents<IMFMediaSourceEx>, public IM
   // The delivery thread: answers the pending requests at their frame deadlines.
   void DeliveryLoop();
   HRESULT DeliverLocked(IUnknown* token) REQUIRES(m_lock);
-  HRESULT MakeSample(IUnknown* token, IMFSample** sample) REQUIRES(m_lock);
 
   // Counts this object among the module's live ones, so the module is not unloaded while a
   // host still holds it (a host may keep the source and drop the activation object).
