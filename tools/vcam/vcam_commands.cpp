@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <thread>
+#include <vector>
 
 #include "bridge_agent.h"
 #include "bridge_autostart.h"
@@ -15,6 +16,7 @@
 #include "diagnostics/status_text.h"
 #include "frame_server_checks.h"
 #include "com/com_ptr.h"
+#include "com/task_memory.h"
 #include "identity/camera_identity.h"
 #include "platform/guid.h"
 #include "platform/mf_virtual_camera.h"
@@ -322,27 +324,26 @@ int List(const VcamOptions& options, std::ostream& out, std::ostream& err) {
   CComPtr<IMFAttributes> query;
   HRESULT hr = MFCreateAttributes(query.Receive(), 1);
   if (SUCCEEDED(hr)) hr = query->SetGUID(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE, MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_GUID);
-  IMFActivate** devices = nullptr;
+  CTaskMemory<IMFActivate*> devices;
   UINT32 count = 0;
-  if (SUCCEEDED(hr)) hr = MFEnumDeviceSources(query.Get(), &devices, &count);
+  if (SUCCEEDED(hr)) hr = MFEnumDeviceSources(query.Get(), devices.Receive(), &count);
   if (FAILED(hr)) {
     err << "amberline-vcam: the video capture devices could not be listed: " << Describe(hr) << ".\n";
     return kFailed;
   }
   out << "video capture devices (Media Foundation): " << count << "\n";
-  for (UINT32 i = 0; i < count; ++i) {
-    const CComPtr<IMFActivate> device(devices[i], kAdoptRef);
-    WCHAR* name = nullptr;
-    WCHAR* link = nullptr;
+  // Every device's reference is taken over first: none is left behind when a line fails.
+  std::vector<CComPtr<IMFActivate>> found;
+  found.reserve(count);
+  for (UINT32 i = 0; i < count; ++i) found.emplace_back(devices.Get()[i], kAdoptRef);
+  for (const CComPtr<IMFActivate>& device : found) {
+    CTaskMemory<WCHAR> name, link;
     UINT32 length = 0;
-    device->GetAllocatedString(MF_DEVSOURCE_ATTRIBUTE_FRIENDLY_NAME, &name, &length);
-    device->GetAllocatedString(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_SYMBOLIC_LINK, &link, &length);
-    out << "  \"" << (name != nullptr ? Utf8(name) : std::string("(no name)")) << "\"  "
-        << (link != nullptr ? Utf8(link) : std::string()) << "\n";
-    CoTaskMemFree(name);
-    CoTaskMemFree(link);
+    device->GetAllocatedString(MF_DEVSOURCE_ATTRIBUTE_FRIENDLY_NAME, name.Receive(), &length);
+    device->GetAllocatedString(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_SYMBOLIC_LINK, link.Receive(), &length);
+    out << "  \"" << (name ? Utf8(name.Get()) : std::string("(no name)")) << "\"  " << (link ? Utf8(link.Get()) : std::string())
+        << "\n";
   }
-  CoTaskMemFree(devices);
   PrintCamera(camera, out);
   PrintRegistration(camera, out);
   return 0;
