@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "com/com_ptr.h"
+#include "com/query_answer.h"
 #include "platform/reg_key.h"
 #include "runtime/device_moniker.h"
 #include "runtime/filter_data.h"
@@ -27,14 +28,7 @@ HRESULT CSystemDeviceEnum::CreateInstance(REFIID riid, void** ppv) {
 }
 
 STDMETHODIMP CSystemDeviceEnum::QueryInterface(REFIID riid, void** ppv) {
-  if (ppv == nullptr) return E_POINTER;
-  if (riid == IID_IUnknown || riid == IID_ICreateDevEnum) {
-    *ppv = static_cast<ICreateDevEnum*>(this);
-    AddRef();  // The caller's reference (QueryInterface hands one over).
-    return S_OK;
-  }
-  *ppv = nullptr;
-  return E_NOINTERFACE;
+  return AnswerQuery(static_cast<ICreateDevEnum*>(this), riid, ppv, {IID_IUnknown, IID_ICreateDevEnum});
 }
 
 STDMETHODIMP CSystemDeviceEnum::CreateClassEnumerator(REFCLSID clsidDeviceClass, IEnumMoniker** ppEnumMoniker,

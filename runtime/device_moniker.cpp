@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "com/com_ptr.h"
+#include "com/query_answer.h"
 #include "platform/guid.h"
 #include "platform/reg_key.h"
 #include "runtime/device_property_bag.h"
@@ -30,14 +31,7 @@ HRESULT CDeviceMoniker::Create(REFCLSID category, const std::wstring& instance, 
 }
 
 STDMETHODIMP CDeviceMoniker::QueryInterface(REFIID riid, void** ppv) {
-  if (ppv == nullptr) return E_POINTER;
-  if (riid == IID_IUnknown || riid == IID_IPersist || riid == IID_IPersistStream || riid == IID_IMoniker) {
-    *ppv = static_cast<IMoniker*>(this);
-    AddRef();  // The caller's reference (QueryInterface hands one over).
-    return S_OK;
-  }
-  *ppv = nullptr;
-  return E_NOINTERFACE;
+  return AnswerQuery(static_cast<IMoniker*>(this), riid, ppv, {IID_IUnknown, IID_IPersist, IID_IPersistStream, IID_IMoniker});
 }
 
 STDMETHODIMP CDeviceMoniker::GetClassID(CLSID* pClassID) {

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "com/query_answer.h"
 #include "platform/reg_key.h"
 #include "runtime/filter_mapper.h"
 
@@ -13,14 +14,7 @@ HRESULT CDevicePropertyBag::Create(REFCLSID category, const std::wstring& instan
 }
 
 STDMETHODIMP CDevicePropertyBag::QueryInterface(REFIID riid, void** ppv) {
-  if (ppv == nullptr) return E_POINTER;
-  if (riid == IID_IUnknown || riid == IID_IPropertyBag) {
-    *ppv = static_cast<IPropertyBag*>(this);
-    AddRef();  // The caller's reference (QueryInterface hands one over).
-    return S_OK;
-  }
-  *ppv = nullptr;
-  return E_NOINTERFACE;
+  return AnswerQuery(static_cast<IPropertyBag*>(this), riid, ppv, {IID_IUnknown, IID_IPropertyBag});
 }
 
 STDMETHODIMP CDevicePropertyBag::Read(LPCOLESTR pszPropName, VARIANT* pVar, IErrorLog*) {

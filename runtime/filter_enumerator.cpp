@@ -1,5 +1,6 @@
 #include "runtime/filter_enumerator.h"
 
+#include "com/query_answer.h"
 #include "runtime/filter_graph.h"
 
 CFilterEnumerator::CFilterEnumerator(CFilterGraph* graph) : m_graph(graph, kAddRef) {}
@@ -27,14 +28,7 @@ void CFilterEnumerator::DropSnapshot() {
 }
 
 STDMETHODIMP CFilterEnumerator::QueryInterface(REFIID riid, void** ppv) {
-  if (ppv == nullptr) return E_POINTER;
-  if (riid == IID_IUnknown || riid == IID_IEnumFilters) {
-    *ppv = static_cast<IEnumFilters*>(this);
-    AddRef();  // The caller's reference (QueryInterface hands one over).
-    return S_OK;
-  }
-  *ppv = nullptr;
-  return E_NOINTERFACE;
+  return AnswerQuery(static_cast<IEnumFilters*>(this), riid, ppv, {IID_IUnknown, IID_IEnumFilters});
 }
 
 STDMETHODIMP CFilterEnumerator::Next(ULONG cFilters, IBaseFilter** ppFilter, ULONG* pcFetched) {

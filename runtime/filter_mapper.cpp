@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "com/query_answer.h"
 #include "platform/guid.h"
 #include "platform/reg_key.h"
 #include "runtime/device_moniker.h"
@@ -33,14 +34,7 @@ std::wstring InstanceName(LPCOLESTR szInstance, REFCLSID clsidFilter) {
 HRESULT CFilterMapper::CreateInstance(REFIID riid, void** ppv) { return CreateAndQuery<CFilterMapper>(riid, ppv); }
 
 STDMETHODIMP CFilterMapper::QueryInterface(REFIID riid, void** ppv) {
-  if (ppv == nullptr) return E_POINTER;
-  if (riid == IID_IUnknown || riid == IID_IFilterMapper2) {
-    *ppv = static_cast<IFilterMapper2*>(this);
-    AddRef();  // The caller's reference (QueryInterface hands one over).
-    return S_OK;
-  }
-  *ppv = nullptr;
-  return E_NOINTERFACE;
+  return AnswerQuery(static_cast<IFilterMapper2*>(this), riid, ppv, {IID_IUnknown, IID_IFilterMapper2});
 }
 
 STDMETHODIMP CFilterMapper::CreateCategory(REFCLSID, DWORD, LPCWSTR) { return E_NOTIMPL; }

@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "com/query_answer.h"
+
 HRESULT CMonikerEnumerator::Create(std::vector<CComPtr<IMoniker>> monikers, IEnumMoniker** ppEnum) {
   if (ppEnum == nullptr) return E_POINTER;
   *ppEnum = nullptr;
@@ -12,14 +14,7 @@ HRESULT CMonikerEnumerator::Create(std::vector<CComPtr<IMoniker>> monikers, IEnu
 }
 
 STDMETHODIMP CMonikerEnumerator::QueryInterface(REFIID riid, void** ppv) {
-  if (ppv == nullptr) return E_POINTER;
-  if (riid == IID_IUnknown || riid == IID_IEnumMoniker) {
-    *ppv = static_cast<IEnumMoniker*>(this);
-    AddRef();  // The caller's reference (QueryInterface hands one over).
-    return S_OK;
-  }
-  *ppv = nullptr;
-  return E_NOINTERFACE;
+  return AnswerQuery(static_cast<IEnumMoniker*>(this), riid, ppv, {IID_IUnknown, IID_IEnumMoniker});
 }
 
 STDMETHODIMP CMonikerEnumerator::Next(ULONG celt, IMoniker** rgelt, ULONG* pceltFetched) {

@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "com/query_answer.h"
+
 namespace {
 
 REFERENCE_TIME MonotonicNow() {
@@ -14,14 +16,7 @@ REFERENCE_TIME MonotonicNow() {
 HRESULT CSystemClock::CreateInstance(REFIID riid, void** ppv) { return CreateAndQuery<CSystemClock>(riid, ppv); }
 
 STDMETHODIMP CSystemClock::QueryInterface(REFIID riid, void** ppv) {
-  if (ppv == nullptr) return E_POINTER;
-  if (riid == IID_IUnknown || riid == IID_IReferenceClock) {
-    *ppv = static_cast<IReferenceClock*>(this);
-    AddRef();  // The caller's reference (QueryInterface hands one over).
-    return S_OK;
-  }
-  *ppv = nullptr;
-  return E_NOINTERFACE;
+  return AnswerQuery(static_cast<IReferenceClock*>(this), riid, ppv, {IID_IUnknown, IID_IReferenceClock});
 }
 
 STDMETHODIMP CSystemClock::GetTime(REFERENCE_TIME* pTime) {

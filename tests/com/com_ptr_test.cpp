@@ -5,6 +5,7 @@
 #include <cstring>
 #include <utility>
 
+#include "com/query_answer.h"
 #include "com/task_memory.h"
 #include "framework/media_type.h"
 #include "framework/scoped_media_type.h"
@@ -18,13 +19,7 @@ class CCountingObject final : public IClassFactory {
  public:
   explicit CCountingObject(int* destroyed) : m_destroyed(destroyed) {}
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IClassFactory)) {
-      *ppv = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+    return AnswerQuery(static_cast<IClassFactory*>(this), riid, ppv, {IID_IUnknown, IID_IClassFactory});
   }
   STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++m_refs); }
   STDMETHODIMP_(ULONG) Release() override {
@@ -217,6 +212,36 @@ TEST(TaskMemoryTest, EveryBlockIsFreedOnceWhateverHappensToItsHolder) {
   EXPECT_STREQ(third.Get(), "two");
   EXPECT_FALSE(second);
   EXPECT_EQ(*second.Receive(), nullptr) << "an empty holder hands out a null pointer to fill";
+}
+
+}  // namespace
+
+namespace {
+
+TEST(AnswerQueryTest, OnlyTheListedInterfacesAreAnsweredEachWithOneReference) {
+  int destroyed = 0;
+  auto* object = new CCountingObject(&destroyed);  // one reference, the test's
+  struct Row {
+    const IID* iid;
+    HRESULT result;
+  };
+  for (const Row& row : {Row{&IID_IUnknown, S_OK}, Row{&IID_IClassFactory, S_OK}, Row{&IID_IPersist, E_NOINTERFACE},
+                         Row{&IID_IMemAllocator, E_NOINTERFACE}}) {
+    void* answer = reinterpret_cast<void*>(1);
+    EXPECT_EQ(object->QueryInterface(*row.iid, &answer), row.result);
+    if (row.result == S_OK) {
+      EXPECT_EQ(answer, static_cast<IClassFactory*>(object));
+      EXPECT_EQ(object->Refs(), 2) << "the caller's reference";
+      object->Release();
+    } else {
+      EXPECT_EQ(answer, nullptr);
+      EXPECT_EQ(object->Refs(), 1);
+    }
+  }
+  EXPECT_EQ(object->QueryInterface(IID_IUnknown, nullptr), E_POINTER);
+  EXPECT_EQ(object->Refs(), 1);
+  object->Release();
+  EXPECT_EQ(destroyed, 1);
 }
 
 }  // namespace
