@@ -34,8 +34,8 @@ CFrameComposer::Report CFrameComposer::Compose(const OutputPicture& picture) {
   const int height = picture.height;
   const std::int64_t frameBytes = channel::FrameBytes(width, height);
   // Bottom-up BGR24 at the packed stride is the working format itself.
-  const bool direct = picture.format == PixelFormat::kBgr24 && picture.bottomUp &&
-                      picture.stride == PackedStride(PixelFormat::kBgr24, width);
+  const bool direct = picture.format == PixelFormat::kBgr24 && picture.bottomUp && PlaneOf(picture, 0).offset == 0 &&
+                      PlaneOf(picture, 0).stride == PackedStride(PixelFormat::kBgr24, width);
   std::uint8_t* target = picture.buffer;
   std::size_t targetBytes = picture.bytes;
   if (!direct) {

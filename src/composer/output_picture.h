@@ -28,6 +28,13 @@ enum class PixelFormat {
   kYuy2,
 };
 
+// One plane of a picture: where its first row in memory starts in the buffer, and the
+// bytes from one row to the next.
+struct PlaneLayout {
+  std::size_t offset = 0;
+  std::int32_t stride = 0;
+};
+
 struct OutputPicture {
   std::int32_t width = 0;
   std::int32_t height = 0;
@@ -36,15 +43,28 @@ struct OutputPicture {
   bool bottomUp = true;
   std::uint8_t* buffer = nullptr;
   std::size_t bytes = 0;  // the buffer's size
+  // A layout of the planes' own (a consumer's buffer whose planes lie apart, or whose
+  // chroma rows have a stride of their own), used when planes is the format's plane
+  // count; 0 (the default) lays the planes out from stride as described above, and any
+  // other count describes no picture.
+  int planes = 0;
+  PlaneLayout plane[3] = {};
 };
+
+// 1, 2 for NV12 (Y, interleaved UV), 3 for I420 (Y, U, V).
+int PlaneCount(PixelFormat format);
+// Plane index of the picture as the composer writes it: the picture's own layout when it
+// has one, else the one its stride implies. Meaningful for a picture PictureBytes accepts.
+PlaneLayout PlaneOf(const OutputPicture& picture, int index);
 
 // The usual stride of a picture of width pixels: 24-bit rows padded to 4 bytes (as a
 // device-independent bitmap), 32-bit rows as they are, YUV rows of an even pixel count.
 // 0 for a width that is not positive.
 std::int64_t PackedStride(PixelFormat format, std::int64_t width);
-// The bytes of every plane of the picture as its stride lays them out; -1 when its
-// width, height or stride cannot describe a picture (not positive, a stride shorter than
-// a row).
+// The bytes from the buffer's start to the end of the plane that ends last, as the
+// picture's layout places them; -1 when its width, height, strides or offsets cannot
+// describe a picture (not positive, a stride shorter than its plane's row, a plane count
+// that is not the format's, an offset past 2^40).
 std::int64_t PictureBytes(const OutputPicture& picture);
 // A picture the composer can write: sizes valid, a buffer, and PictureBytes() within it.
 bool IsUsable(const OutputPicture& picture);

@@ -5,26 +5,20 @@
 #include <libyuv/convert_from_argb.h>
 #include <libyuv/planar_functions.h>
 
-namespace {
-
-// A chroma plane's stride for an I420 picture of this stride.
-int ChromaStride(int stride) { return (stride + 1) / 2; }
-
-}  // namespace
-
 bool CPictureConverter::Convert(const std::uint8_t* bgr, std::int64_t bgrStride, const OutputPicture& picture) {
   if (bgr == nullptr || !IsUsable(picture) || bgrStride < static_cast<std::int64_t>(picture.width) * 3 ||
       bgrStride > (std::int64_t{1} << 30))
     return false;
   const int width = picture.width;
-  const int stride = picture.stride;
   const int srcStride = static_cast<int>(bgrStride);
   // The source is bottom-up: a bottom-up output takes its rows in order, a top-down one
   // takes them last row first, which libyuv does for a negative height.
   const int height = picture.bottomUp ? picture.height : -picture.height;
   const int rows = picture.height;
   const int chromaRows = (rows + 1) / 2;
-  std::uint8_t* out = picture.buffer;
+  const PlaneLayout first = PlaneOf(picture, 0);
+  const int stride = first.stride;
+  std::uint8_t* out = picture.buffer + first.offset;
   try {
     switch (picture.format) {
       case PixelFormat::kBgr24:
@@ -37,10 +31,9 @@ bool CPictureConverter::Convert(const std::uint8_t* bgr, std::int64_t bgrStride,
       case PixelFormat::kBgrx:
         return libyuv::RGB24ToARGB(bgr, srcStride, out, stride, width, height) == 0;
       case PixelFormat::kI420: {
-        std::uint8_t* u = out + static_cast<std::size_t>(stride) * static_cast<std::size_t>(rows);
-        std::uint8_t* v = u + static_cast<std::size_t>(ChromaStride(stride)) * static_cast<std::size_t>(chromaRows);
-        return libyuv::RGB24ToI420(bgr, srcStride, out, stride, u, ChromaStride(stride), v, ChromaStride(stride), width,
-                                   height) == 0;
+        const PlaneLayout u = PlaneOf(picture, 1), v = PlaneOf(picture, 2);
+        return libyuv::RGB24ToI420(bgr, srcStride, out, stride, picture.buffer + u.offset, u.stride,
+                                   picture.buffer + v.offset, v.stride, width, height) == 0;
       }
       case PixelFormat::kNv12: {
         // Y straight into the picture, U and V through scratch, then interleaved.
@@ -52,9 +45,9 @@ bool CPictureConverter::Convert(const std::uint8_t* bgr, std::int64_t bgrStride,
         if (libyuv::RGB24ToI420(bgr, srcStride, out, stride, u, chromaWidth, v, chromaWidth, width, height) != 0)
           return false;
         // The chroma rows already follow the output's row order.
-        libyuv::MergeUVPlane(u, chromaWidth, v, chromaWidth,
-                             out + static_cast<std::size_t>(stride) * static_cast<std::size_t>(rows), stride,
-                             chromaWidth, chromaRows);
+        const PlaneLayout uv = PlaneOf(picture, 1);
+        libyuv::MergeUVPlane(u, chromaWidth, v, chromaWidth, picture.buffer + uv.offset, uv.stride, chromaWidth,
+                             chromaRows);
         return true;
       }
       case PixelFormat::kYuy2: {

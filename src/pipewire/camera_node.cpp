@@ -21,14 +21,6 @@ constexpr std::size_t kParamBufferBytes = pipewire_camera::kEnumFormatBuilderByt
 // How often an unused node looks whether the producer's size changed.
 constexpr time_t kOfferCheckSeconds = 1;
 
-bool SameLayout(const pipewire_camera::FrameLayout& a, const pipewire_camera::FrameLayout& b) {
-  if (a.planes != b.planes) return false;
-  for (int i = 0; i < a.planes; ++i) {
-    if (a.offset[i] != b.offset[i] || a.stride[i] != b.stride[i] || a.rows[i] != b.rows[i]) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 CCameraNode::CCameraNode(std::string name, std::wstring picturesRoot)
@@ -137,8 +129,6 @@ void CCameraNode::Unpublish() {
   }
   m_buffers = 0;  // the listener is gone: the stream's buffers went without remove_buffer
   m_format.reset();
-  m_scratch.clear();
-  m_scratch.shrink_to_fit();
 }
 
 void CCameraNode::OnStateChanged(void* data, pw_stream_state /*old*/, pw_stream_state state, const char* error) {
@@ -199,22 +189,6 @@ void CCameraNode::FormatChanged(const spa_pod* param) {
   m_format = format;
   m_entry = *entry;
   m_layout = *layout;
-  const std::int64_t packed = PackedStride(entry->composed, format->width);
-  const pipewire_camera::FrameLayout inPlace =
-      pipewire_camera::ComposerLayout(entry->composed, m_layout.stride[0], format->width, format->height);
-  m_direct = SameLayout(inPlace, m_layout);
-  m_scratch.clear();
-  if (!m_direct) {
-    m_composedLayout = pipewire_camera::ComposerLayout(entry->composed, static_cast<std::int32_t>(packed),
-                                                      format->width, format->height);
-    try {
-      m_scratch.resize(static_cast<std::size_t>(m_composedLayout.size));
-    } catch (const std::bad_alloc&) {
-      m_format.reset();
-      pw_stream_set_error(m_stream, -ENOMEM, "no memory for the frame");
-      return;
-    }
-  }
   // A new rate (or size) while frames flow starts a new chain of deadlines from now.
   if (m_streaming) {
     m_deadlines.Start(platform::MonotonicNanoseconds(), *m_format);
@@ -348,24 +322,12 @@ bool CCameraNode::Fill(std::uint8_t* data, std::uint32_t bytes) {
   if (static_cast<std::int64_t>(bytes) < m_layout.size) return false;
   const auto width = static_cast<std::int32_t>(m_format->width);
   const auto height = static_cast<std::int32_t>(m_format->height);
-  if (m_direct) {
-    const OutputPicture picture{width, height, m_entry.composed, m_layout.stride[0], false, data, bytes};
-    if (m_composer.Compose(picture).result != CFrameComposer::Result::kOk) return false;
-  } else {
-    const OutputPicture picture{width,        height, m_entry.composed, m_composedLayout.stride[0], false,
-                                m_scratch.data(), m_scratch.size()};
-    if (m_composer.Compose(picture).result != CFrameComposer::Result::kOk) return false;
-    for (int plane = 0; plane < m_layout.planes; ++plane) {
-      const std::int64_t rows = std::min(m_layout.rows[plane], m_composedLayout.rows[plane]);
-      const std::size_t rowBytes =
-          static_cast<std::size_t>(std::min(m_layout.stride[plane], m_composedLayout.stride[plane]));
-      for (std::int64_t row = 0; row < rows; ++row) {
-        std::memcpy(data + m_layout.offset[plane] + row * m_layout.stride[plane],
-                    m_scratch.data() + m_composedLayout.offset[plane] + row * m_composedLayout.stride[plane],
-                    rowBytes);
-      }
-    }
-  }
+  // Composed straight into the consumer's planes, wherever its layout puts them.
+  OutputPicture picture{width, height, m_entry.composed, m_layout.stride[0], false, data, bytes};
+  picture.planes = m_layout.planes;
+  for (int plane = 0; plane < m_layout.planes; ++plane)
+    picture.plane[plane] = PlaneLayout{static_cast<std::size_t>(m_layout.offset[plane]), m_layout.stride[plane]};
+  if (m_composer.Compose(picture).result != CFrameComposer::Result::kOk) return false;
   if (m_entry.swapRedBlue) {
     // Blue, green, red, x becomes red, green, blue, x in place: the same byte shuffle.
     libyuv::ABGRToARGB(data, m_layout.stride[0], data, m_layout.stride[0], width, height);

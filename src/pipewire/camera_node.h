@@ -127,9 +127,6 @@ class CCameraNode {
   std::optional<pipewire_camera::VideoFormat> m_format;
   pipewire_camera::FormatEntry m_entry{};
   pipewire_camera::FrameLayout m_layout;          // the consumer's
-  pipewire_camera::FrameLayout m_composedLayout;  // the composer's, when it differs
-  bool m_direct = true;                           // composed straight into the buffer
-  std::vector<std::uint8_t> m_scratch;
 
   bool m_streaming = false;
   bool m_announced = false;

@@ -67,15 +67,33 @@ std::unique_ptr<CImage> TestPlaceholder() {
   return picture;
 }
 
-// The output buffer of a picture, every byte a sentinel first.
+// The output buffer of a picture, every byte a sentinel first. With ownPlanes the
+// picture carries a plane layout of its own, as a consumer's buffer may: every plane
+// starts after a gap of 40 bytes and has extraStride bytes (and, for chroma, 24 more)
+// beyond what its row needs, and the buffer ends 40 bytes after the last plane.
 struct Output {
-  Output(int w, int h, PixelFormat format, bool bottomUp, int extraStride) {
+  Output(int w, int h, PixelFormat format, bool bottomUp, int extraStride, bool ownPlanes = false) {
     picture.width = w;
     picture.height = h;
     picture.format = format;
     picture.stride = static_cast<std::int32_t>(PackedStride(format, w)) + extraStride;
     picture.bottomUp = bottomUp;
-    bytes.assign(static_cast<std::size_t>(PictureBytes(picture)), kSentinel);
+    std::size_t size = static_cast<std::size_t>(PictureBytes(picture));
+    if (ownPlanes) {
+      const int chromaWidth = (w + 1) / 2;
+      const std::int32_t planeRow[3] = {
+          format == PixelFormat::kI420 || format == PixelFormat::kNv12 ? w : static_cast<std::int32_t>(PackedStride(format, w)),
+          format == PixelFormat::kNv12 ? chromaWidth * 2 : chromaWidth, chromaWidth};
+      picture.planes = PlaneCount(format);
+      std::size_t offset = 40;
+      for (int i = 0; i < picture.planes; ++i) {
+        picture.plane[i] = PlaneLayout{offset, planeRow[i] + extraStride + (i > 0 ? 24 : 0)};
+        offset += static_cast<std::size_t>(picture.plane[i].stride) * static_cast<std::size_t>(i == 0 ? h : (h + 1) / 2) + 40;
+      }
+      size = offset;
+      EXPECT_EQ(PictureBytes(picture), static_cast<std::int64_t>(offset) - 40);
+    }
+    bytes.assign(size, kSentinel);
     picture.buffer = bytes.data();
     picture.bytes = bytes.size();
   }
@@ -109,8 +127,25 @@ void ExpectPicture(const Output& out, const Bgr& expected) {
   auto checkPadding = [&](const std::uint8_t* row, std::size_t used, std::size_t stride, int r) {
     for (std::size_t k = used; k < stride; ++k) check(row[k], kSentinel, 0, r, static_cast<int>(k), "padding");
   };
-  const std::size_t stride = static_cast<std::size_t>(p.stride);
+  const std::size_t stride = static_cast<std::size_t>(PlaneOf(p, 0).stride);
   const int chromaRows = (h + 1) / 2;
+  // Every byte no row of a plane may write keeps its sentinel: the gaps before, between
+  // and after the planes, and each row's padding.
+  std::vector<bool> written(out.bytes.size(), false);
+  for (int i = 0; i < PlaneCount(p.format); ++i) {
+    const PlaneLayout plane = PlaneOf(p, i);
+    const int planeRows = i == 0 ? h : chromaRows;
+    const std::size_t used = i == 0 ? static_cast<std::size_t>(std::min<std::int64_t>(PackedStride(p.format, w), plane.stride))
+                                    : static_cast<std::size_t>(p.format == PixelFormat::kNv12 ? (w + 1) / 2 * 2 : (w + 1) / 2);
+    for (int r = 0; r < planeRows; ++r)
+      std::fill_n(written.begin() + static_cast<std::ptrdiff_t>(plane.offset + r * static_cast<std::size_t>(plane.stride)),
+                  p.format == PixelFormat::kI420 || p.format == PixelFormat::kNv12 ? (i == 0 ? static_cast<std::size_t>(w) : used) : used,
+                  true);
+  }
+  for (std::size_t k = 0; k < out.bytes.size(); ++k) {
+    if (!written[k]) check(out.bytes[k], kSentinel, 0, -1, static_cast<int>(k), "byte outside every plane's rows");
+  }
+  base += PlaneOf(p, 0).offset;
   for (int r = 0; r < h; ++r) {
     const std::uint8_t* row = base + r * stride;
     switch (p.format) {
@@ -147,17 +182,18 @@ void ExpectPicture(const Output& out, const Bgr& expected) {
     }
   }
   // 4:2:0 chroma: one value per 2 x 2 block, which the test frames keep uniform.
-  const std::uint8_t* chroma = base + static_cast<std::size_t>(h) * stride;
+  const PlaneLayout first = PlaneOf(p, 1), second = PlaneOf(p, 2);
+  const std::uint8_t* chroma = out.bytes.data() + first.offset;
+  const std::size_t chromaStride = static_cast<std::size_t>(first.stride);
   for (int r = 0; r < chromaRows && (p.format == PixelFormat::kI420 || p.format == PixelFormat::kNv12); ++r) {
     const std::uint8_t* px = expected.At(source(r * 2), 0);
     for (int c = 0; c < (w + 1) / 2; ++c, px = expected.At(source(r * 2), c * 2)) {
       if (p.format == PixelFormat::kI420) {
-        const std::size_t chromaStride = (stride + 1) / 2;
         check(chroma[r * chromaStride + c], ChromaU(px), 1, r, c, "U plane");
-        check(chroma[chromaRows * chromaStride + r * chromaStride + c], ChromaV(px), 1, r, c, "V plane");
+        check(out.bytes[second.offset + r * static_cast<std::size_t>(second.stride) + c], ChromaV(px), 1, r, c, "V plane");
       } else {
-        check(chroma[r * stride + c * 2], ChromaU(px), 1, r, c, "UV plane, U");
-        check(chroma[r * stride + c * 2 + 1], ChromaV(px), 1, r, c, "UV plane, V");
+        check(chroma[r * chromaStride + c * 2], ChromaU(px), 1, r, c, "UV plane, U");
+        check(chroma[r * chromaStride + c * 2 + 1], ChromaV(px), 1, r, c, "UV plane, V");
       }
     }
   }
@@ -225,6 +261,7 @@ struct FormatCase {
   int extraStride;
   int sourceWidth, sourceHeight;  // 0: no producer (the placeholder)
   bool logo;
+  bool ownPlanes = false;  // the picture carries a plane layout of its own
 };
 
 class FrameComposerFormatTest : public FrameComposerTest, public testing::WithParamInterface<FormatCase> {};
@@ -237,7 +274,7 @@ TEST_P(FrameComposerFormatTest, WritesTheCameraPictureInTheOutputFormatStrideAnd
     StartProducer();
     Publish(frame, c.logo);
   }
-  Output out(kWidth, kHeight, c.format, c.bottomUp, c.extraStride);
+  Output out(kWidth, kHeight, c.format, c.bottomUp, c.extraStride, c.ownPlanes);
   const CFrameComposer::Report report = m_composer.Compose(out.picture);
   EXPECT_EQ(report.result, CFrameComposer::Result::kOk);
   EXPECT_EQ(report.live, c.sourceWidth > 0);
@@ -265,7 +302,13 @@ INSTANTIATE_TEST_SUITE_P(
                     FormatCase{PixelFormat::kNv12, false, 4, 64, 48, false},
                     FormatCase{PixelFormat::kNv12, true, 0, 64, 48, false},
                     FormatCase{PixelFormat::kYuy2, false, 0, 64, 48, false},
-                    FormatCase{PixelFormat::kYuy2, true, 8, 64, 48, false}));
+                    FormatCase{PixelFormat::kYuy2, true, 8, 64, 48, false},
+                    // A consumer's own plane layout: planes apart, chroma strides of their own.
+                    FormatCase{PixelFormat::kI420, false, 4, 64, 48, false, true},
+                    FormatCase{PixelFormat::kNv12, false, 0, 64, 48, false, true},
+                    FormatCase{PixelFormat::kNv12, true, 6, 64, 48, false, true},
+                    FormatCase{PixelFormat::kBgrx, false, 8, 128, 72, true, true},
+                    FormatCase{PixelFormat::kBgr24, true, 0, 64, 48, true, true}));
 
 // With neither a producer frame nor a placeholder picture every output format gets a
 // black frame (checked pixel by pixel against black through the test's own conversion),
@@ -327,6 +370,49 @@ TEST_F(FrameComposerTest, ClientPresenceFollowsTheFramesFound) {
 
   m_composer.Withdraw();
   EXPECT_EQ(Entries(name), 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(OutputPictureTest, OwnPlaneLayoutIsAcceptedOnlyWhenEveryPlaneHoldsItsRows) {
+  // 63 x 5 I420: Y rows of 63 bytes, 3 chroma rows of 32 bytes each.
+  OutputPicture picture{63, 5, PixelFormat::kI420, 64, false, nullptr, 0};
+  picture.planes = 3;
+  picture.plane[0] = {0, 63};
+  picture.plane[1] = {400, 32};
+  picture.plane[2] = {330, 32};  // V before U is a layout too
+  EXPECT_EQ(PictureBytes(picture), 400 + 32 * 3) << "up to the end of the plane that ends last";
+  struct Row {
+    const char* what;
+    int planes, plane, stride;
+    std::uint64_t offset;
+    bool accepted;
+  };
+  const std::uint64_t kLimit = std::uint64_t{1} << 40;
+  for (const Row& row : {Row{"Y stride one short", 3, 0, 62, 0, false}, Row{"chroma stride one short", 3, 1, 31, 400, false},
+                         Row{"chroma stride exact", 3, 2, 32, 330, true}, Row{"offset at the limit", 3, 2, 32, kLimit, true},
+                         Row{"offset past the limit", 3, 2, 32, kLimit + 1, false}, Row{"two planes", 2, 0, 63, 0, false},
+                         Row{"four planes", 4, 0, 63, 0, false}}) {
+    OutputPicture changed = picture;
+    changed.planes = row.planes;
+    changed.plane[row.plane] = PlaneLayout{static_cast<std::size_t>(row.offset), row.stride};
+    EXPECT_EQ(PictureBytes(changed) > 0, row.accepted) << row.what;
+  }
+  // NV12's UV rows hold pairs: an odd width still needs an even row.
+  OutputPicture nv12{63, 5, PixelFormat::kNv12, 64, false, nullptr, 0};
+  nv12.planes = 2;
+  nv12.plane[0] = {0, 63};
+  nv12.plane[1] = {320, 64};
+  EXPECT_EQ(PictureBytes(nv12), 320 + 64 * 3);
+  nv12.plane[1].stride = 63;
+  EXPECT_EQ(PictureBytes(nv12), -1);
+  // Without a layout of its own, the planes follow from the stride as before.
+  const OutputPicture derived{63, 5, PixelFormat::kI420, 64, false, nullptr, 0};
+  EXPECT_EQ(PlaneOf(derived, 1).offset, 64u * 5);
+  EXPECT_EQ(PlaneOf(derived, 2).offset, 64u * 5 + 32 * 3);
+  EXPECT_EQ(PlaneOf(derived, 2).stride, 32);
 }
 
 }  // namespace
