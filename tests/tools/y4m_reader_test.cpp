@@ -100,6 +100,15 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Y4mReaderTest, HeaderLongerThanTheLimitIsRefusedWithoutReadingOn) {
   const std::string error = HeaderFailure("YUV4MPEG2 W4 H4" + std::string(CY4mReader::kMaxHeaderBytes, ' ') + "\n");
   EXPECT_NE(error.find("longer than"), std::string::npos) << error;
+  // The limit counts the line with its "\n": a header of exactly that many bytes is read,
+  // one byte more is not.
+  const std::string start = "YUV4MPEG2 W4 H4";
+  for (const std::size_t total : {CY4mReader::kMaxHeaderBytes, CY4mReader::kMaxHeaderBytes + 1}) {
+    CMemoryStream memory{start + std::string(total - start.size() - 1, ' ') + "\n"};
+    CY4mReader reader(memory.Function());
+    std::string failure;
+    EXPECT_EQ(reader.ReadHeader(&failure), total == CY4mReader::kMaxHeaderBytes) << total << ": " << failure;
+  }
 }
 
 TEST(Y4mReaderTest, HeaderGivesSizeRateSamplingAndRange) {
