@@ -9,7 +9,8 @@
 //   if (!producer.Wait(std::chrono::seconds(10), &code)) ...   // still running
 //
 // Start runs the program with its arguments and, optionally, extra environment
-// variables added to this process's own; its standard streams are inherited. Wait has a
+// variables added to this process's own; its standard streams are inherited (StartCaptured:
+// its output is collected with ReadOutput, which has a deadline too). Wait has a
 // deadline and never hangs. Kill ends the program at once (SIGKILL / TerminateProcess).
 // CpuSeconds reads the processor time the child has used so far (for measurements).
 // Failure: a Start that fails says why in StartError() (the program and the system's
@@ -34,6 +35,15 @@ class CChildProcess {
   // False when a child started by this object still runs, or the program cannot be started.
   bool Start(const std::string& program, const std::vector<std::string>& arguments,
              const Environment& extraEnvironment = {});
+  // Start with the child's standard output and error going together into a pipe that
+  // ReadOutput drains, and an empty standard input.
+  bool StartCaptured(const std::string& program, const std::vector<std::string>& arguments,
+                     const Environment& extraEnvironment = {});
+  // What a captured child prints, until it closes its output (it ended, or closed it) or
+  // timeout has passed: at most maxBytes in all are appended to *output, the rest is read
+  // and dropped, so a child that prints without end neither blocks nor grows the text.
+  // True when the output was closed; false at the deadline or without a captured child.
+  bool ReadOutput(std::chrono::milliseconds timeout, std::size_t maxBytes, std::string* output);
   // True when the child ended within the timeout; its exit code is stored (128 + signal
   // number for a child ended by a signal) and the child is no longer running. False when
   // it still runs, or when no child runs.
@@ -58,7 +68,10 @@ class CChildProcess {
   // FailStart for the system's error code (which it also sets as the last error).
   bool Refuse(const std::string& program, const std::string& reason);
   bool FailStart(const std::string& program, DWORD code);
+  bool Launch(const std::string& program, const std::vector<std::string>& arguments,
+              const Environment& extraEnvironment, bool capture);
 
   platform::CProcessHandle m_process;
+  platform::CFileHandle m_output;  // the read end of a captured child's output
   std::string m_startError;
 };

@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <utility>
 
 #include "platform/guid.h"
 #include "platform/named_sync.h"
+#include "platform/paths.h"
 #include "platform/system_error.h"
 #include "platform/wide_string.h"
 #include "support/test_support.h"
@@ -91,6 +95,50 @@ TEST(ChildProcessTest, AStartThatFailsSaysWhichProgramAndWhy) {
   child.Kill();
   ASSERT_TRUE(child.Wait(kLong, &code));
   EXPECT_EQ(code, 137);
+}
+
+// "print TEXT COUNT": TEXT and a newline COUNT times on the standard output, then
+// "done" on the standard error, exit 3. COUNT 0: print for ever.
+int Print(int argc, char** argv) {
+  if (argc < 2) return 2;
+  const long count = std::strtol(argv[1], nullptr, 10);
+  for (long i = 0; count == 0 || i < count; ++i) std::printf("%s\n", argv[0]);
+  std::fflush(stdout);
+  std::fprintf(stderr, "done\n");
+  return 3;
+}
+AMBERLINE_CHILD_MODE("print", Print);
+
+std::string Self() { return platform::WideToUtf8(platform::GetHostExecutablePath()); }
+
+// Output and error come in one text; a child that prints without end costs neither more
+// than the bytes asked for nor more than the deadline.
+TEST(ChildProcessTest, CapturedOutputIsCollectedUpToItsLimitAndItsDeadline) {
+  CChildProcess child;
+  ASSERT_TRUE(child.StartCaptured(Self(), {"--child=print", "hello", "3"})) << child.StartError();
+  std::string output;
+  ASSERT_TRUE(child.ReadOutput(kLong, 1 << 20, &output));
+  output.erase(std::remove(output.begin(), output.end(), '\r'), output.end());  // a Windows child's text mode
+  EXPECT_EQ(output, "hello\nhello\nhello\ndone\n");
+  int code = 0;
+  ASSERT_TRUE(child.Wait(kLong, &code));
+  EXPECT_EQ(code, 3);
+  EXPECT_FALSE(child.ReadOutput(kLong, 100, &output)) << "nothing is left to read";
+
+  for (const std::size_t limit : {std::size_t{0}, std::size_t{999}, std::size_t{1000}}) {
+    ASSERT_TRUE(child.StartCaptured(Self(), {"--child=print", "0123456789", "0"})) << child.StartError();
+    output.clear();
+    EXPECT_FALSE(child.ReadOutput(milliseconds(300), limit, &output)) << "it prints for ever";
+    EXPECT_EQ(output.size(), limit);
+    EXPECT_EQ(output.substr(0, std::min<std::size_t>(limit, 10)), std::string("0123456789").substr(0, std::min<std::size_t>(limit, 10)));
+    child.Kill();
+    ASSERT_TRUE(child.Wait(kLong, &code));
+  }
+
+  ASSERT_TRUE(testing_support::StartChild(child, "cpu-spin", {}));
+  EXPECT_FALSE(child.ReadOutput(milliseconds(0), 100, &output)) << "a child whose output is not captured";
+  child.Kill();
+  ASSERT_TRUE(child.Wait(kLong, &code));
 }
 
 }  // namespace

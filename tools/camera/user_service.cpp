@@ -1,11 +1,7 @@
 #include "user_service.h"
 
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,15 +12,16 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/child_process.h"
 #include "platform/paths.h"
 #include "platform/posix/replace_file.h"
 #include "platform/wide_string.h"
 
-extern char** environ;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+// A systemctl that prints without end must not grow the message without end.
+constexpr std::size_t kMaxCommandOutput = 64 * 1024;
 
 std::string ErrorText(int error) { return std::strerror(error); }
 
@@ -169,66 +166,28 @@ CUserService::CommandResult CUserService::Systemctl(const std::vector<std::strin
   const std::string program = FindProgram("systemctl", m_environment.searchPath);
   if (program.empty()) return result;
 
-  int pipeEnds[2];
-  if (::pipe2(pipeEnds, O_CLOEXEC) != 0) {
-    result.found = true;
-    result.output = "cannot start systemctl: " + ErrorText(errno);
-    return result;
-  }
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(program.c_str()));
-  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-  argv.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 2);
-  pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(pipeEnds[1]);
   result.found = true;
-  if (spawned != 0) {
-    ::close(pipeEnds[0]);
-    result.output = "cannot start " + program + ": " + ErrorText(spawned);
+  CChildProcess systemctl;
+  if (!systemctl.StartCaptured(program, arguments)) {
+    result.output = systemctl.StartError();
     return result;
   }
-
-  // Collect the output until the pipe closes; a systemctl that hangs past the deadline
-  // is killed so that the caller never waits for ever.
-  const auto deadline = Clock::now() + std::chrono::seconds(m_environment.commandTimeoutSeconds);
-  bool killed = false;
-  for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) {
-      ::kill(pid, SIGKILL);
-      killed = true;
-      break;
-    }
-    pollfd readable{pipeEnds[0], POLLIN, 0};
-    const int ready = ::poll(&readable, 1, static_cast<int>(left));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) continue;
-    char buffer[4096];
-    const ssize_t n = ::read(pipeEnds[0], buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    // A systemctl that prints without end must not grow the message without end.
-    if (result.output.size() < 64 * 1024) result.output.append(buffer, static_cast<std::size_t>(n));
+  // The output is collected until the pipe closes; a systemctl that hangs past the
+  // deadline is killed so that the caller never waits for ever, and one that prints
+  // without end does not grow the message without end.
+  const std::chrono::seconds timeout(m_environment.commandTimeoutSeconds);
+  const bool closed = systemctl.ReadOutput(timeout, kMaxCommandOutput, &result.output);
+  if (!closed) systemctl.Kill();
+  int code = -1;
+  // Output closed: the program has ended or is about to; killed: it ends at once.
+  if (!systemctl.Wait(closed ? timeout : std::chrono::seconds(10), &code)) {
+    systemctl.Kill();
+    systemctl.Wait(std::chrono::seconds(10), &code);
   }
-  ::close(pipeEnds[0]);
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (killed) {
+  result.exitCode = code;
+  if (!closed) {
     result.exitCode = 128 + SIGKILL;
     result.output += "\n(no answer within " + std::to_string(m_environment.commandTimeoutSeconds) + " seconds; stopped)";
-  } else if (WIFEXITED(status)) {
-    result.exitCode = WEXITSTATUS(status);
-  } else if (WIFSIGNALED(status)) {
-    result.exitCode = 128 + WTERMSIG(status);
   }
   return result;
 }

@@ -1,11 +1,15 @@
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "platform/child_process.h"
 
@@ -13,8 +17,19 @@ extern char** environ;
 
 bool CChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments,
                           const Environment& extraEnvironment) {
+  return Launch(program, arguments, extraEnvironment, false);
+}
+
+bool CChildProcess::StartCaptured(const std::string& program, const std::vector<std::string>& arguments,
+                                  const Environment& extraEnvironment) {
+  return Launch(program, arguments, extraEnvironment, true);
+}
+
+bool CChildProcess::Launch(const std::string& program, const std::vector<std::string>& arguments,
+                           const Environment& extraEnvironment, bool capture) {
   if (IsRunning()) return Refuse(program, "a child started by this object still runs");
   m_startError.clear();
+  m_output.Reset();
   std::vector<std::string> argStorage;
   argStorage.push_back(program);
   argStorage.insert(argStorage.end(), arguments.begin(), arguments.end());
@@ -36,11 +51,49 @@ bool CChildProcess::Start(const std::string& program, const std::vector<std::str
   for (auto& e : envStorage) envp.push_back(e.data());
   envp.push_back(nullptr);
 
+  // Captured: input from /dev/null, output and error into the pipe; this process keeps
+  // only the read end (both ends close on exec, the child's copies are its 1 and 2).
+  int pipeEnds[2] = {-1, -1};
+  if (capture && ::pipe2(pipeEnds, O_CLOEXEC) != 0) return FailStart(program, static_cast<DWORD>(errno));
+  platform::CFileHandle readEnd(pipeEnds[0]), writeEnd(pipeEnds[1]);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (capture) {
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, writeEnd.Get(), 1);
+    posix_spawn_file_actions_adddup2(&actions, writeEnd.Get(), 2);
+  }
   pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), envp.data());
+  const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) return FailStart(program, static_cast<DWORD>(spawned));
   m_process.Reset(pid);
+  if (capture) m_output = std::move(readEnd);
   return true;
+}
+
+bool CChildProcess::ReadOutput(std::chrono::milliseconds timeout, std::size_t maxBytes, std::string* output) {
+  if (!m_output.IsValid() || output == nullptr) return false;
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + timeout;
+  std::size_t kept = 0;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return false;
+    pollfd readable{m_output.Get(), POLLIN, 0};
+    const int ready = ::poll(&readable, 1, static_cast<int>(std::min<long long>(left, 1 << 30)));
+    if (ready <= 0) continue;  // interrupted, or the time is up (seen above)
+    char buffer[4096];
+    const ssize_t n = ::read(m_output.Get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      m_output.Reset();
+      return true;
+    }
+    const std::size_t take = std::min(static_cast<std::size_t>(n), maxBytes - kept);
+    output->append(buffer, take);
+    kept += take;
+  }
 }
 
 bool CChildProcess::Wait(std::chrono::milliseconds timeout, int* exitCode) {

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <utility>
 
 #include "platform/child_process.h"
@@ -30,8 +31,19 @@ std::wstring Quote(const std::wstring& arg) {
 
 bool CChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments,
                           const Environment& extraEnvironment) {
+  return Launch(program, arguments, extraEnvironment, false);
+}
+
+bool CChildProcess::StartCaptured(const std::string& program, const std::vector<std::string>& arguments,
+                                  const Environment& extraEnvironment) {
+  return Launch(program, arguments, extraEnvironment, true);
+}
+
+bool CChildProcess::Launch(const std::string& program, const std::vector<std::string>& arguments,
+                           const Environment& extraEnvironment, bool capture) {
   if (IsRunning()) return Refuse(program, "a child started by this object still runs");
   m_startError.clear();
+  m_output.Reset();
   const std::wstring wideProgram = platform::Utf8ToWide(program);
   std::wstring commandLine = Quote(wideProgram);
   for (const auto& a : arguments) commandLine += L" " + Quote(platform::Utf8ToWide(a));
@@ -55,13 +67,61 @@ bool CChildProcess::Start(const std::string& program, const std::vector<std::str
 
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
+  // Captured: input from NUL, output and error into one pipe whose write end alone is
+  // inherited; this process keeps the read end.
+  platform::CFileHandle readEnd, writeEnd, nothing;
+  if (capture) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE readHandle = nullptr, writeHandle = nullptr;
+    if (!::CreatePipe(&readHandle, &writeHandle, &inherit, 0)) return FailStart(program, ::GetLastError());
+    readEnd.Reset(readHandle);
+    writeEnd.Reset(writeHandle);
+    ::SetHandleInformation(readEnd.Get(), HANDLE_FLAG_INHERIT, 0);
+    const HANDLE nul =
+        ::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
+    if (nul != INVALID_HANDLE_VALUE) nothing.Reset(nul);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nothing.IsValid() ? nothing.Get() : nullptr;
+    startup.hStdOutput = writeEnd.Get();
+    startup.hStdError = writeEnd.Get();
+  }
   PROCESS_INFORMATION info{};
   if (!::CreateProcessW(wideProgram.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
                         block.data(), nullptr, &startup, &info))
     return FailStart(program, ::GetLastError());
   ::CloseHandle(info.hThread);
   m_process.Reset(info.hProcess);
+  if (capture) m_output = std::move(readEnd);
   return true;
+}
+
+bool CChildProcess::ReadOutput(std::chrono::milliseconds timeout, std::size_t maxBytes, std::string* output) {
+  if (!m_output.IsValid() || output == nullptr) return false;
+  const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(std::max<long long>(0, timeout.count()));
+  std::size_t kept = 0;
+  for (;;) {
+    // An anonymous pipe has no overlapped reads: what is there is peeked at, so that a
+    // ReadFile never blocks past the deadline.
+    DWORD available = 0;
+    if (!::PeekNamedPipe(m_output.Get(), nullptr, 0, nullptr, &available, nullptr)) {
+      m_output.Reset();  // broken: every writer has closed its end
+      return true;
+    }
+    if (available == 0) {
+      if (::GetTickCount64() >= deadline) return false;
+      ::Sleep(5);
+      continue;
+    }
+    char buffer[4096];
+    DWORD n = 0;
+    if (!::ReadFile(m_output.Get(), buffer, std::min<DWORD>(available, sizeof buffer), &n, nullptr) || n == 0) {
+      m_output.Reset();
+      return true;
+    }
+    const std::size_t take = std::min(static_cast<std::size_t>(n), maxBytes - kept);
+    output->append(buffer, take);
+    kept += take;
+  }
 }
 
 bool CChildProcess::Wait(std::chrono::milliseconds timeout, int* exitCode) {
