@@ -1,9 +1,20 @@
-// The part of CChildProcess that is the same on every system: how a failed start is told.
+// The part of CChildProcess that is the same on every system: the two ways to start, and
+// how a failed start is told.
 #include <string>
 
 #include "platform/child_process.h"
 #include "platform/system_error.h"
 #include "platform/wide_string.h"
+
+bool CChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments,
+                          const Environment& extraEnvironment) {
+  return Launch(program, arguments, extraEnvironment, false);
+}
+
+bool CChildProcess::StartCaptured(const std::string& program, const std::vector<std::string>& arguments,
+                                  const Environment& extraEnvironment) {
+  return Launch(program, arguments, extraEnvironment, true);
+}
 
 bool CChildProcess::Refuse(const std::string& program, const std::string& reason) {
   m_startError = "cannot start \"" + program + "\": " + reason;

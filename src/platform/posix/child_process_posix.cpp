@@ -15,16 +15,6 @@
 
 extern char** environ;
 
-bool CChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments,
-                          const Environment& extraEnvironment) {
-  return Launch(program, arguments, extraEnvironment, false);
-}
-
-bool CChildProcess::StartCaptured(const std::string& program, const std::vector<std::string>& arguments,
-                                  const Environment& extraEnvironment) {
-  return Launch(program, arguments, extraEnvironment, true);
-}
-
 bool CChildProcess::Launch(const std::string& program, const std::vector<std::string>& arguments,
                            const Environment& extraEnvironment, bool capture) {
   if (IsRunning()) return Refuse(program, "a child started by this object still runs");
