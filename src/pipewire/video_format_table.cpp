@@ -147,30 +147,6 @@ std::optional<FrameLayout> ConsumerLayout(spa_video_format format, std::uint32_t
   return layout;
 }
 
-FrameLayout ComposerLayout(PixelFormat format, std::int32_t stride, std::uint32_t width, std::uint32_t height) {
-  (void)width;
-  const std::int64_t h = height;
-  FrameLayout layout;
-  layout.planes = 1;
-  layout.stride[0] = stride;
-  layout.rows[0] = h;
-  if (format == PixelFormat::kI420) {
-    layout.planes = 3;
-    layout.stride[1] = layout.stride[2] = (stride + 1) / 2;
-    layout.rows[1] = layout.rows[2] = (h + 1) / 2;
-    layout.offset[1] = std::int64_t{stride} * h;
-    layout.offset[2] = layout.offset[1] + std::int64_t{layout.stride[1]} * layout.rows[1];
-  } else if (format == PixelFormat::kNv12) {
-    layout.planes = 2;
-    layout.stride[1] = stride;
-    layout.rows[1] = (h + 1) / 2;
-    layout.offset[1] = std::int64_t{stride} * h;
-  }
-  const int last = layout.planes - 1;
-  layout.size = layout.offset[last] + std::int64_t{layout.stride[last]} * layout.rows[last];
-  return layout;
-}
-
 std::pair<std::uint32_t, std::uint32_t> FirstSize(std::int32_t producerWidth, std::int32_t producerHeight) {
   const std::int64_t bytes = channel::FrameBytes(producerWidth, producerHeight);
   if (bytes <= 0 || bytes > channel::kFrameAreaSize || producerWidth < static_cast<std::int32_t>(kMinSide) ||

@@ -63,9 +63,6 @@ struct FrameLayout {
 };
 // The consumer's layout of a width x height frame; nothing for a size outside the range.
 std::optional<FrameLayout> ConsumerLayout(spa_video_format format, std::uint32_t width, std::uint32_t height);
-// The layout the composer writes for an OutputPicture of the format's composed pixel
-// format with the given first-plane stride.
-FrameLayout ComposerLayout(PixelFormat format, std::int32_t stride, std::uint32_t width, std::uint32_t height);
 
 struct VideoFormat {
   spa_video_format format = SPA_VIDEO_FORMAT_UNKNOWN;

@@ -455,8 +455,8 @@ std::string FirstDifference(const std::vector<std::uint8_t>& received, const std
                             spa_video_format format, int w, int h) {
   const auto entry = pipewire_camera::FindFormat(format);
   const auto consumer = pipewire_camera::ConsumerLayout(format, w, h);
-  const auto composed = pipewire_camera::ComposerLayout(
-      entry->composed, static_cast<std::int32_t>(PackedStride(entry->composed, w)), w, h);
+  const OutputPicture composed{w, h, entry->composed, static_cast<std::int32_t>(PackedStride(entry->composed, w)), false,
+                               nullptr, 0};
   if (!consumer || static_cast<std::int64_t>(received.size()) != consumer->size)
     return "frame of " + std::to_string(received.size()) + " bytes";
   for (int p = 0; p < consumer->planes; ++p) {
@@ -464,7 +464,7 @@ std::string FirstDifference(const std::vector<std::uint8_t>& received, const std
     for (std::int64_t r = 0; r < rows; ++r) {
       for (std::int64_t i = 0; i < PlaneRowBytes(format, p, w); ++i) {
         const std::uint8_t got = received[consumer->offset[p] + r * consumer->stride[p] + i];
-        const std::uint8_t want = expected[composed.offset[p] + r * composed.stride[p] + i];
+        const std::uint8_t want = expected[PlaneOf(composed, p).offset + r * PlaneOf(composed, p).stride + i];
         if (got != want)
           return "plane " + std::to_string(p) + " row " + std::to_string(r) + " byte " + std::to_string(i) + ": " +
                  std::to_string(got) + " instead of " + std::to_string(want);
