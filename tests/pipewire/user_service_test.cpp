@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -118,6 +120,28 @@ TEST_F(UserService, ARefusalOfAReachableManagerIsAFailure) {
   EXPECT_EQ(outcome.exitCode, 1);
   EXPECT_NE(outcome.text.find("is masked"), std::string::npos) << outcome.text;
   EXPECT_TRUE(fs::exists(Unit()));
+}
+
+// What systemctl prints is kept up to 64 KiB (65536 bytes) and no further: echo adds a
+// line end, so 65535 characters arrive whole and 65536 lose nothing but that line end.
+TEST_F(UserService, AManagersAnswerIsKeptUpToItsLimit) {
+  // The answer is the longest run of x in the outcome (its other words may hold an x too).
+  const auto kept = [](const std::string& text) {
+    std::size_t longest = 0, run = 0;
+    for (const char c : text) longest = std::max(longest, run = c == 'x' ? run + 1 : 0);
+    return longest;
+  };
+  for (const std::size_t printed : {std::size_t{65535}, std::size_t{65536}}) {
+    InstallSystemctl("enable", std::string(printed, 'x'));
+    const CUserService::Outcome outcome = Service().Install({});
+    EXPECT_EQ(outcome.exitCode, 1);
+    EXPECT_EQ(kept(outcome.text), printed);
+    fs::remove(Log());
+  }
+  InstallSystemctl("enable", std::string(65537, 'x'));
+  const CUserService::Outcome outcome = Service().Install({});
+  EXPECT_EQ(kept(outcome.text), 65536u)
+      << "one character past the limit is dropped";
 }
 
 TEST_F(UserService, AnUnwritableFolderIsAClearFailureThatLeavesNothingBehind) {
