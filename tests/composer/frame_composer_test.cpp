@@ -408,6 +408,20 @@ TEST(OutputPictureTest, OwnPlaneLayoutIsAcceptedOnlyWhenEveryPlaneHoldsItsRows) 
   EXPECT_EQ(PictureBytes(nv12), 320 + 64 * 3);
   nv12.plane[1].stride = 63;
   EXPECT_EQ(PictureBytes(nv12), -1);
+  // Sides up to 2^20 pixels and strides up to 2^22 bytes, one past each refused.
+  constexpr std::int32_t kSide = 1 << 20, kStride = 4 << 20;
+  struct Limit {
+    std::int32_t width, height, stride;
+    bool accepted;
+  };
+  for (const Limit& row : {Limit{kSide, 1, kStride, true}, Limit{kSide + 1, 1, kStride, false}, Limit{1, kSide, 4, true},
+                           Limit{1, kSide + 1, 4, false}, Limit{1, 1, kStride + 1, false}}) {
+    OutputPicture bgrx{row.width, row.height, PixelFormat::kBgrx, row.stride, false, nullptr, 0};
+    EXPECT_EQ(PictureBytes(bgrx) > 0, row.accepted) << row.width << "x" << row.height << " stride " << row.stride;
+    bgrx.planes = 1;
+    bgrx.plane[0] = PlaneLayout{0, row.stride};
+    EXPECT_EQ(PictureBytes(bgrx) > 0, row.accepted) << "own layout, " << row.width << "x" << row.height;
+  }
   // Without a layout of its own, the planes follow from the stride as before.
   const OutputPicture derived{63, 5, PixelFormat::kI420, 64, false, nullptr, 0};
   EXPECT_EQ(PlaneOf(derived, 1).offset, 64u * 5);
