@@ -40,8 +40,14 @@ run_preset() {
   if ! ctest --preset "$preset"; then
     failed+=("$preset(test)")
     # Named again at the very end, where a shortened log still shows them.
-    failed_tests+=("$(grep -hE '^\[  FAILED  \] [^ ]+\.|^\[ DEADLINE \]|\*\*\*(Failed|Timeout)' \
-      "build/$preset/Testing/Temporary/LastTest.log" 2>/dev/null | sed "s/^/  $preset: /" | sort -u | head -n 20)")
+    # Each failed test with what it said (its lines from RUN to FAILED, at most 25).
+    failed_tests+=("$(tr -d '\r' <"build/$preset/Testing/Temporary/LastTest.log" 2>/dev/null | awk '
+      /^\[ RUN      \]/ { n = 0 }
+      { block[n++ % 25] = $0 }
+      /^\[  FAILED  \] [^ ]+\..* \([0-9]+ ms\)$/ && shown++ < 8 {
+        for (i = n > 25 ? n - 25 : 0; i < n; i++) print block[i % 25]
+      }
+      /^\[ DEADLINE \]|\*\*\*(Failed|Timeout)/ { print }' | sed "s/^/  $preset: /" | head -n 220)")
   fi
   check_shm "$preset"
 }

@@ -188,15 +188,17 @@ TEST(ProducerProcessTest, StreamFileIsSentUprightAtItsOwnSizeAndRateAndLoops) {
   const std::string out = (dir.Path() / "producer.txt").string();
   if (platform::kIsWindows) {
     ASSERT_TRUE(producer.Start(AMBERLINE_PRODUCER_PATH, {"--y4m", file.string(), "--loop", "--frames", "12"},
-                               names.Environment()));
+                               names.Environment()))
+        << producer.StartError();
   } else {
     ASSERT_TRUE(producer.Start("/bin/sh",
                                {"-c", "exec \"$0\" --y4m \"$1\" --loop --frames 12 >\"$2\" 2>&1",
                                 AMBERLINE_PRODUCER_PATH, file.string(), out},
-                               names.Environment()));
+                               names.Environment()))
+        << producer.StartError();
   }
   CFileMapping consumer;
-  ASSERT_EQ(consumer.Init(false, nullptr), 0);
+  ASSERT_EQ(consumer.Init(false, nullptr), 0) << "the channel cannot be opened beside the starting producer";
   channel::FrameDescriptor d{};
   ASSERT_TRUE(testing_support::WaitUntil([&] { return consumer.LockMediaSample(0, &d) == 0; }, kTimeoutMs))
       << "no frame from the producer";
