@@ -8,7 +8,7 @@
 //   return channel::FrameResult(outcome);   // 0 or -1
 #pragma once
 
-enum class ChannelOutcome {
+enum class [[nodiscard]] ChannelOutcome {
   kDone,      // the step did what it was asked to
   kNoAccess,  // the access mutex was not had: no mutex, a wait that timed out or failed, or
               // an abandoned owner before a frame step

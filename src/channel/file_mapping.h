@@ -74,19 +74,22 @@
 // reports a ChannelOutcome (channel_outcome.h), turned into those integers only here.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "channel/channel_outcome.h"
+#include "channel/channel_sync.h"
+#include "channel/client_expiry.h"
+#include "channel/client_notifier.h"
 #include "channel/frame_lease.h"
 #include "channel/frame_region.h"
-#include "channel/hold_ledger.h"
+#include "channel/frame_slots.h"
+#include "channel/producer_liveness.h"
+#include "channel/region_view.h"
 #include "platform/annotated_lock.h"
 #include "platform/clock.h"
 #include "platform/named_sync.h"
@@ -102,7 +105,7 @@ class CFileMapping {
   // others two seconds of frames, not the rest of the session.
   static constexpr std::uint32_t kAbandonedHoldMs = CHoldLedger::kAbandonedHoldMs;
 
-  enum class ViewStrategy { kWholeRegion, kPerOperation };
+  using ViewStrategy = CRegionView::Strategy;
   // A 64-bit process can afford to keep the whole region mapped; a 32-bit one cannot.
   static constexpr ViewStrategy kDefaultViewStrategy =
       sizeof(void*) >= 8 ? ViewStrategy::kWholeRegion : ViewStrategy::kPerOperation;
@@ -190,83 +193,39 @@ class CFileMapping {
   // The view mapped now, or null (for the operations above and their tests).
   std::uint8_t* View() const EXCLUDES(m_lock);
   // The strategy in effect (kPerOperation in a 32-bit process whatever was asked for).
-  ViewStrategy GetViewStrategy() const { return m_viewStrategy; }
+  ViewStrategy GetViewStrategy() const NO_THREAD_SAFETY_ANALYSIS { return m_region.GetStrategy(); }
 
  private:
   friend class CHeaderTransaction;
   friend class CFrameLease;
 
-  void NotifyThreadProc();
   int InitSyncObjectsLocked() REQUIRES(m_lock);
   int CreateFileMappingLocked() REQUIRES(m_lock);
   // Init's kOpenOnly part: opens the existing objects or, when one is missing, none.
   int OpenExistingLocked() REQUIRES(m_lock);
-  // With the region open: maps it whole when the strategy says so, and marks it held.
-  void HoldRegion() REQUIRES(m_lock);
-  // Maps size bytes at offset into the one view (MapView's rules); UnmapWindow drops it.
-  ChannelOutcome MapWindow(std::uint32_t offset, std::uint32_t size) REQUIRES(m_lock);
-  ChannelOutcome UnmapWindow() REQUIRES(m_lock);
-  // Waits for the access mutex for at most channel::kAccessWaitMs.
-  WaitResult WaitForAccess() REQUIRES(m_lock);
   // The client count, or nothing when the header cannot be read.
   std::optional<std::int32_t> ReadClientCount() EXCLUDES(m_lock);
-  // Producer side: owns the producer mutex from now on, or learns that another producer
-  // does. Consumer side: takes and releases it once; an abandoned one resets the server
-  // event.
-  void ClaimProducerMutex() REQUIRES(m_lock);
-  void CheckProducerAlive() REQUIRES(m_lock);
-  // Producer side, with the header mapped and the mutex held: withdraws the entries not
-  // seen for more than channel::kStaleClientMs; the number withdrawn.
-  int WithdrawStaleClients(channel::RegionHeader* header) REQUIRES(m_lock);
-  // Called with the mutex just taken from an owner that ended while holding it (the
-  // header may be half updated): makes ClientCount the number of occupied entries again.
-  void RepairAbandonedHeader() REQUIRES(m_lock);
-  // AlignOffset for a caller that holds m_lock.
-  std::pair<std::uint32_t, std::uint32_t> Align(std::uint32_t offset) const REQUIRES(m_lock);
-  // Maps the frame window of index for length bytes; the frame's first byte, or null.
-  std::uint8_t* MapFrame(int index, std::int32_t length) REQUIRES(m_lock);
-  // What LeaseFrame needs besides the hold, filled in the hold's transaction.
-  struct LeaseTerms {
-    const std::u16string* name;       // whose LastSeen to refresh
-    std::uint8_t* ownView = nullptr;  // the lease's own mapping (null: whole region)
-    std::size_t ownViewSize = 0;
-    const std::uint8_t* pixels = nullptr;
-    bool showLogo = false;
-    bool listed = true;
-  };
   // Takes a hold on frame index and copies its descriptor (with the new count) to *copy;
   // with terms, only for a frame a lease can read in place, and fills the terms.
-  ChannelOutcome TakeHold(int index, channel::FrameDescriptor* copy, LeaseTerms* terms) REQUIRES(m_lock);
+  ChannelOutcome TakeHold(int index, channel::FrameDescriptor* copy, CFrameSlots::LeaseTerms* terms) REQUIRES(m_lock);
   // Drops one hold on frame index; a count at 0 or below stays as it is.
   ChannelOutcome DropHold(int index) REQUIRES(m_lock);
   ChannelOutcome RegisterClient(bool connect, const std::wstring& clientName, std::int32_t width,
                                 std::int32_t height) REQUIRES(m_lock);
 
-  const ViewStrategy m_viewStrategy;
   // Leases reach the object through this anchor, which outlives it (frame_lease.h).
   const std::shared_ptr<CFrameLease::Anchor> m_leaseAnchor;
-  std::int32_t m_lastClientCount = 0;  // the notification thread's alone
   mutable CRecursiveLock m_lock;
   bool m_isServer GUARDED_BY(m_lock) = false;
-  CSharedMemory m_hMapping GUARDED_BY(m_lock);
-  std::atomic<bool> m_mappingHeld{false};
-  std::uint8_t* m_pView GUARDED_BY(m_lock) = nullptr;
-  std::size_t m_viewSize GUARDED_BY(m_lock) = 0;
-  // kWholeRegion: the region mapped once per Init.
-  std::uint8_t* m_wholeRegion GUARDED_BY(m_lock) = nullptr;
+  CRegionView m_region GUARDED_BY(m_lock);
   // The mutex and the events are waited for without m_lock (see above); they are opened
   // and closed only by Init and Destroy.
-  CNamedMutex m_hAccessMutex;
-  CNamedEvent m_hServerEvent;
-  CNamedEvent m_hClientEvent;
-  CNamedMutex m_hProducerMutex GUARDED_BY(m_lock);
-  bool m_producerHeld GUARDED_BY(m_lock) = false;   // this producer owns m_hProducerMutex
-  bool m_otherProducer GUARDED_BY(m_lock) = false;  // another producer owned it at Init
+  CChannelSync m_sync;
+  CProducerLiveness m_liveness GUARDED_BY(m_lock);
+  CFrameSlots m_frames GUARDED_BY(m_lock);
+  CClientExpiry m_expiry GUARDED_BY(m_lock);
   DWORD (*m_tick)() GUARDED_BY(m_lock) = &platform::GetTickCount;
-  bool m_firstWriteSeen GUARDED_BY(m_lock) = false;      // this producer has written since Init
-  std::uint32_t m_firstWriteTick GUARDED_BY(m_lock) = 0;  // when it first did (tick ms)
-  std::thread m_hNotifyThread GUARDED_BY(m_lock);
   NotifyWindow m_hNotifyWnd = nullptr;  // written by Init before the thread starts
-  std::uint32_t m_allocationGranularity GUARDED_BY(m_lock) = 0;
-  CHoldLedger m_holds GUARDED_BY(m_lock);  // the producer's blocked writes, per frame index
+  // Started and stopped by Init and Destroy, whose callers keep them on one thread.
+  CClientNotifier m_notifier;
 };

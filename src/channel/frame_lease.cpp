@@ -5,6 +5,18 @@
 #include "channel/file_mapping.h"
 #include "platform/shared_memory.h"
 
+CFrameLease::CFrameLease(std::shared_ptr<Anchor> anchor, std::uint64_t generation, int index, std::int32_t width,
+                         std::int32_t height, const CRegionView::LeaseWindow& window, bool showLogo)
+    : m_anchor(std::move(anchor)),
+      m_generation(generation),
+      m_index(index),
+      m_width(width),
+      m_height(height),
+      m_pixels(window.pixels),
+      m_ownView(window.ownView),
+      m_ownViewSize(window.ownViewSize),
+      m_showLogo(showLogo) {}
+
 CFrameLease::CFrameLease(CFrameLease&& other) noexcept
     : m_anchor(std::move(other.m_anchor)),
       m_generation(other.m_generation),

@@ -28,6 +28,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "channel/region_view.h"
 #include "platform/annotated_lock.h"
 #include "platform/thread_annotations.h"
 
@@ -69,6 +70,9 @@ class CFrameLease {
  private:
   friend class CFileMapping;
 
+  // A lease on the hold just taken on frame index, read through window.
+  CFrameLease(std::shared_ptr<Anchor> anchor, std::uint64_t generation, int index, std::int32_t width,
+              std::int32_t height, const CRegionView::LeaseWindow& window, bool showLogo);
   void Clear();
 
   std::shared_ptr<Anchor> m_anchor;

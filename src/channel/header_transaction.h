@@ -57,6 +57,10 @@ class CHeaderTransaction {
   channel::RegionHeader* MapHeader();
 
  private:
+  // With the mutex just taken from an owner that ended while holding it (the header may
+  // be half updated): makes ClientCount the number of occupied entries again.
+  void RepairAbandonedHeader();
+
   CFileMapping& m_channel;
   bool m_mutexTaken = false;
   channel::RegionHeader* m_header = nullptr;
