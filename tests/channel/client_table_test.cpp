@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "channel/client_expiry.h"
 #include "channel/hold_ledger.h"
 
 using channel::ClientEntry;
@@ -65,6 +66,30 @@ INSTANTIATE_TEST_SUITE_P(
                     ExpiryRow{"SeenAtTheLastTickBeforeTheWrap", kWrap, channel::kStaleClientMs, true},
                     ExpiryRow{"SeenJustNow", 42, 42, false}),
     [](const testing::TestParamInfo<ExpiryRow>& info) { return std::string(info.param.name); });
+
+// A producer judges entries only once it has itself been writing for longer than the
+// limit (consumers refresh LastSeen only while frames come), also across the tick wrap;
+// a new set-up starts that wait again.
+TEST(ClientExpiryTest, EntriesAreJudgedOnlyOnceTheProducerHasWrittenForLongerThanTheLimit) {
+  struct Row {
+    std::uint32_t firstWrite, now;
+    bool judged;
+  };
+  const std::uint32_t limit = channel::kStaleClientMs;
+  for (const Row& row : {Row{1000, 1000 + limit, false}, Row{1000, 1001 + limit, true},
+                         Row{kWrap - 10, limit - 11, false}, Row{kWrap - 10, limit - 10, true}}) {
+    SCOPED_TRACE(testing::Message() << "first write " << row.firstWrite << ", now " << row.now);
+    auto header = EmptyHeader();
+    CClientTable(header.get()).Register(true, u"gone", 640, 480, row.firstWrite - limit - 1);
+    CClientExpiry expiry;
+    EXPECT_EQ(expiry.Sweep(header.get(), row.firstWrite), 0) << "the first write judges nobody";
+    EXPECT_EQ(expiry.Sweep(header.get(), row.now), row.judged ? 1 : 0);
+    EXPECT_EQ(header->ClientCount, row.judged ? 0 : 1);
+    if (row.judged) continue;
+    expiry.Reset();
+    EXPECT_EQ(expiry.Sweep(header.get(), row.now + limit), 0) << "a new set-up waits again";
+  }
+}
 
 TEST(ClientTableTest, NamesAreMatchedWithinTheirFieldAndTheCountStepsWithoutOverflow) {
   auto header = EmptyHeader();
