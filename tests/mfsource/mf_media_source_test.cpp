@@ -8,6 +8,7 @@
 #include <mfapi.h>
 #include <mferror.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -505,6 +506,16 @@ TEST_F(MfMediaSourceTest, RequestsAreAnsweredInOrderAtTheFrameRateWithTimeDurati
     DWORD length = 0;
     EXPECT_EQ(buffer->GetCurrentLength(&length), S_OK);
     EXPECT_EQ(length, 640u * 480u * 3u / 2u);
+    // Neither a producer nor pictures: black, which BT.601 limited range writes as Y 16
+    // and chroma 128, in every byte (never what the buffer held before).
+    BYTE* bytes = nullptr;
+    DWORD capacity = 0, filled = 0;
+    ASSERT_EQ(buffer->Lock(&bytes, &capacity, &filled), S_OK);
+    constexpr std::ptrdiff_t kLuma = 640 * 480;
+    EXPECT_EQ(filled, 640u * 480u * 3u / 2u);
+    EXPECT_EQ(std::count(bytes, bytes + kLuma, BYTE{16}), kLuma) << "frame " << i;
+    EXPECT_EQ(std::count(bytes + kLuma, bytes + kLuma * 3 / 2, BYTE{128}), kLuma / 2) << "frame " << i;
+    EXPECT_EQ(buffer->Unlock(), S_OK);
     times.push_back(time);
   }
   // Frames come no faster than the rate: however late the first was made, the last is

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -322,8 +323,9 @@ class CTestConsumer {
 // amberline-camera as a child process, what it prints in a file.
 class CCameraProgram {
  public:
-  bool Start(const std::vector<std::string>& arguments, const CChildProcess::Environment& environment) {
-    return m_process.Start(AMBERLINE_CAMERA_PATH, arguments, m_dir.Path() / "camera.txt", environment);
+  bool Start(const std::vector<std::string>& arguments, const CChildProcess::Environment& environment,
+             const std::string& program = AMBERLINE_CAMERA_PATH) {
+    return m_process.Start(program, arguments, m_dir.Path() / "camera.txt", environment);
   }
   std::string Output() const { return m_process.Output(); }
   // The lines that are not a published node's (the program's messages).
@@ -414,6 +416,8 @@ std::int64_t PlaneRowBytes(spa_video_format format, int plane, std::int64_t w) {
   }
 }
 
+std::vector<std::uint8_t> Composed(const std::vector<std::uint8_t>& bgr, spa_video_format format, int w, int h);
+
 // What the camera shows of a bottom-up BGR24 frame at w x h, converted as the composer
 // converts, in the composer's own layout (the same bytes a consumer gets, plane by
 // plane); the placeholder when frame is null.
@@ -436,6 +440,13 @@ std::vector<std::uint8_t> Expected(const CStillProducer* producer, spa_video_for
         CImage::Wrap(source.data(), producer->width, producer->height, 8, 3, CImage::kBottomLeft, 4);
     EXPECT_TRUE(ScaleFrameLetterboxed(*image, bgr.data(), w, h));
   }
+  return Composed(bgr, format, w, h);
+}
+
+// A bottom-up BGR24 frame at w x h (rows padded to 4 bytes) as the composer converts it
+// into format, in its own layout.
+std::vector<std::uint8_t> Composed(const std::vector<std::uint8_t>& bgr, spa_video_format format, int w, int h) {
+  const std::size_t stride = testing_support::FrameStride(w);
   const auto entry = pipewire_camera::FindFormat(format);
   const auto packed = static_cast<std::int32_t>(PackedStride(entry->composed, w));
   const OutputPicture probe{w, h, entry->composed, packed, false, nullptr, 0};
@@ -581,6 +592,35 @@ TEST_F(PipeWireLiveFrames, WithoutAProducerTheFramesAreThePlaceholder) {
                             SPA_VIDEO_FORMAT_BGR, 640, 480),
             "");
   EXPECT_EQ(consumer.EmptyFrames(), 0u);
+  StopCamera();
+}
+
+// A camera with neither a producer nor pictures (its program copied where no installed
+// pictures are) sends black in every format: what the composer makes of an all-zero
+// frame, never a buffer's earlier bytes.
+TEST_F(PipeWireLiveFrames, WithoutAProducerOrPicturesEveryFormatIsBlack) {
+  testing_support::CTempDir install;
+  std::filesystem::create_directories(install.Path() / "bin");
+  const std::filesystem::path program = install.Path() / "bin" / "amberline-camera";
+  ASSERT_TRUE(std::filesystem::copy_file(AMBERLINE_CAMERA_PATH, program));
+  ASSERT_TRUE(m_camera.Start({}, m_names.Environment(), program.string()));
+  const auto ids = m_camera.WaitPublished(1, 10000);
+  ASSERT_EQ(ids.size(), 1u) << m_camera.Output();
+  for (const FrameCase& c : {FrameCase{SPA_VIDEO_FORMAT_BGRx, 320, 240}, FrameCase{SPA_VIDEO_FORMAT_RGB, 321, 241},
+                             FrameCase{SPA_VIDEO_FORMAT_I420, 322, 181}, FrameCase{SPA_VIDEO_FORMAT_NV12, 320, 240},
+                             FrameCase{SPA_VIDEO_FORMAT_YUY2, 323, 182}}) {
+    SCOPED_TRACE(std::to_string(c.format) + " " + std::to_string(c.width) + "x" + std::to_string(c.height));
+    CTestConsumer consumer(*m_client, ids[0], c.format, c.width, c.height);
+    ASSERT_TRUE(consumer.WaitFrames(2, 10000)) << m_camera.Output();
+    const std::vector<std::uint8_t> zeros(testing_support::FrameStride(c.width) * static_cast<std::size_t>(c.height));
+    const std::vector<std::uint8_t> black = Composed(zeros, c.format, c.width, c.height);
+    // The reference itself: BT.601 limited range puts black at Y 16.
+    if (c.format == SPA_VIDEO_FORMAT_I420 || c.format == SPA_VIDEO_FORMAT_NV12) {
+      ASSERT_EQ(black[0], 16);
+    }
+    EXPECT_EQ(FirstDifference(consumer.Frames().back().bytes, black, c.format, c.width, c.height), "");
+    EXPECT_EQ(consumer.EmptyFrames(), 0u);
+  }
   StopCamera();
 }
 
