@@ -8,8 +8,9 @@ function(amberline_warnings target)
       # positive of its restrict analysis).
       target_compile_options(${target} PRIVATE -Wno-restrict)
     else()
-      # Lock annotations (platform/thread_annotations.h) are checked wherever clang builds.
-      target_compile_options(${target} PRIVATE -Wthread-safety)
+      # Lock annotations (platform/thread_annotations.h) are checked wherever clang builds,
+      # the declared lock orders (ACQUIRED_AFTER / ACQUIRED_BEFORE) too.
+      target_compile_options(${target} PRIVATE -Wthread-safety -Wthread-safety-beta)
     endif()
   endif()
 endfunction()

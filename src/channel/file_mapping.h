@@ -215,7 +215,7 @@ class CFileMapping {
 
   // Leases reach the object through this anchor, which outlives it (frame_lease.h).
   const std::shared_ptr<CFrameLease::Anchor> m_leaseAnchor;
-  mutable CRecursiveLock m_lock;
+  mutable CRecursiveLock m_lock ACQUIRED_AFTER(m_leaseAnchor->lock);
   bool m_isServer GUARDED_BY(m_lock) = false;
   CRegionView m_region GUARDED_BY(m_lock);
   // The mutex and the events are waited for without m_lock (see above); they are opened

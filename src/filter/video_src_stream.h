@@ -188,7 +188,7 @@ class CVideoSrcStream : public CSourceStream,
 
   // m_streamLock guards the stream's own fields; the channel has its own locks, the
   // pacer belongs to the worker and the atomics need none.
-  CRecursiveLock m_streamLock;
+  CRecursiveLock m_streamLock ACQUIRED_AFTER(m_pLock) ACQUIRED_BEFORE(m_connectionLock);
   std::int32_t m_formatSet GUARDED_BY(m_streamLock) = 0;
   CFileMapping m_channel;
   CStreamImages m_images GUARDED_BY(m_streamLock);

@@ -134,7 +134,7 @@ class CBasePin : public CUnknown, public IPin, public IQualityControl {
   IQualityControl* m_pQSink = nullptr;
   std::atomic<LONG> m_TypeVersion{1};
   // Guards m_mt and changes of m_Connected; a leaf.
-  mutable CLock m_connectionLock;
+  mutable CLock m_connectionLock ACQUIRED_AFTER(m_pLock);
   CMediaType m_mt;
   REFERENCE_TIME m_tStart = 0;
   REFERENCE_TIME m_tStop = 0x7FFFFFFFFFFFFFFFLL;
