@@ -58,8 +58,8 @@ bool CCameraNode::Publish(pw_core* core, pw_loop* loop, PublishedCallback onPubl
                                            PW_KEY_DEVICE_FORM_FACTOR, "webcam", PW_KEY_DEVICE_ICON_NAME,
                                            "camera-web", nullptr);
   if (props == nullptr) return false;
-  m_stream = pw_stream_new(core, m_nodeName.c_str(), props);
-  if (m_stream == nullptr) return false;
+  m_stream.Reset(pw_stream_new(core, m_nodeName.c_str(), props));
+  if (!m_stream) return false;
 
   static const pw_stream_events events = [] {
     pw_stream_events e{};
@@ -71,19 +71,18 @@ bool CCameraNode::Publish(pw_core* core, pw_loop* loop, PublishedCallback onPubl
     e.remove_buffer = &CCameraNode::OnRemoveBuffer;
     return e;
   }();
-  m_listener = spa_hook{};
-  pw_stream_add_listener(m_stream, &m_listener, &events, this);
-  m_timer = pw_loop_add_timer(m_loop, &CCameraNode::OnTimer, this);
-  m_offerTimer = pw_loop_add_timer(m_loop, &CCameraNode::OnOfferTimer, this);
+  m_stream.Listen(&events, this);
+  m_timer.Add(m_loop, &CCameraNode::OnTimer, this);
+  m_offerTimer.Add(m_loop, &CCameraNode::OnOfferTimer, this);
 
   m_offered = OfferedFirstSize();
   std::vector<std::uint8_t> storage(kParamBufferBytes);
   spa_pod_builder builder{};
   spa_pod_builder_init(&builder, storage.data(), static_cast<std::uint32_t>(storage.size()));
   std::vector<const spa_pod*> params;
-  if (m_timer == nullptr || m_offerTimer == nullptr ||
+  if (!m_timer || !m_offerTimer ||
       !pipewire_camera::BuildEnumFormats(&builder, m_offered.first, m_offered.second, &params) ||
-      pw_stream_connect(m_stream, PW_DIRECTION_OUTPUT, PW_ID_ANY,
+      pw_stream_connect(m_stream.Get(), PW_DIRECTION_OUTPUT, PW_ID_ANY,
                         static_cast<pw_stream_flags>(PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_MAP_BUFFERS),
                         params.data(), static_cast<std::uint32_t>(params.size())) < 0) {
     Unpublish();
@@ -91,7 +90,7 @@ bool CCameraNode::Publish(pw_core* core, pw_loop* loop, PublishedCallback onPubl
   }
   timespec interval{};
   interval.tv_sec = kOfferCheckSeconds;
-  pw_loop_update_timer(m_loop, m_offerTimer, &interval, &interval, false);
+  m_offerTimer.Update(&interval, &interval, false);
   return true;
 }
 
@@ -104,7 +103,7 @@ std::pair<std::uint32_t, std::uint32_t> CCameraNode::OfferedFirstSize() {
 
 void CCameraNode::OfferCheck() {
   // A consumer keeps the size it has; the offer follows the producer only between them.
-  if (m_stream == nullptr || m_streaming) return;
+  if (!m_stream || m_streaming) return;
   const std::pair<std::uint32_t, std::uint32_t> first = OfferedFirstSize();
   if (first == m_offered) return;
   std::vector<std::uint8_t> storage(kParamBufferBytes);
@@ -112,21 +111,15 @@ void CCameraNode::OfferCheck() {
   spa_pod_builder_init(&builder, storage.data(), static_cast<std::uint32_t>(storage.size()));
   std::vector<const spa_pod*> params;
   if (!pipewire_camera::BuildEnumFormats(&builder, first.first, first.second, &params)) return;
-  if (pw_stream_update_params(m_stream, params.data(), static_cast<std::uint32_t>(params.size())) >= 0)
+  if (pw_stream_update_params(m_stream.Get(), params.data(), static_cast<std::uint32_t>(params.size())) >= 0)
     m_offered = first;
 }
 
 void CCameraNode::Unpublish() {
   StopStreaming();
-  for (spa_source** timer : {&m_timer, &m_offerTimer}) {
-    if (*timer != nullptr) pw_loop_destroy_source(m_loop, *timer);
-    *timer = nullptr;
-  }
-  if (m_stream != nullptr) {
-    spa_hook_remove(&m_listener);
-    pw_stream_destroy(m_stream);
-    m_stream = nullptr;
-  }
+  m_timer.Reset();
+  m_offerTimer.Reset();
+  m_stream.Reset();
   m_buffers = 0;  // the listener is gone: the stream's buffers went without remove_buffer
   m_format.reset();
 }
@@ -156,7 +149,7 @@ void CCameraNode::OnOfferTimer(void* data, std::uint64_t /*expirations*/) {
 
 void CCameraNode::StateChanged(pw_stream_state state, const char* error) {
   if (state == PW_STREAM_STATE_PAUSED || state == PW_STREAM_STATE_STREAMING) {
-    const std::uint32_t id = pw_stream_get_node_id(m_stream);
+    const std::uint32_t id = pw_stream_get_node_id(m_stream.Get());
     if (!m_reported && id != SPA_ID_INVALID) {
       m_reported = true;
       if (m_onPublished) m_onPublished(*this, id);
@@ -183,7 +176,7 @@ void CCameraNode::FormatChanged(const spa_pod* param) {
       format ? pipewire_camera::ConsumerLayout(format->format, format->width, format->height) : std::nullopt;
   if (!format || !entry || !layout) {
     m_format.reset();
-    pw_stream_set_error(m_stream, -EINVAL, "format not offered by this camera");
+    pw_stream_set_error(m_stream.Get(), -EINVAL, "format not offered by this camera");
     return;
   }
   m_format = format;
@@ -204,10 +197,10 @@ void CCameraNode::FormatChanged(const spa_pod* param) {
   spa_pod_builder_init(&builder, storage.data(), static_cast<std::uint32_t>(storage.size()));
   std::vector<const spa_pod*> params;
   if (!pipewire_camera::BuildBufferParams(&builder, m_layout, &params)) {
-    pw_stream_set_error(m_stream, -ENOMEM, "buffer parameters do not fit");
+    pw_stream_set_error(m_stream.Get(), -ENOMEM, "buffer parameters do not fit");
     return;
   }
-  pw_stream_update_params(m_stream, params.data(), static_cast<std::uint32_t>(params.size()));
+  pw_stream_update_params(m_stream.Get(), params.data(), static_cast<std::uint32_t>(params.size()));
 }
 
 void CCameraNode::StartStreaming() {
@@ -226,7 +219,7 @@ void CCameraNode::StartStreaming() {
 }
 
 void CCameraNode::StopStreaming() {
-  if (m_timer != nullptr && m_loop != nullptr) pw_loop_update_timer(m_loop, m_timer, nullptr, nullptr, false);
+  m_timer.Update(nullptr, nullptr, false);
   m_streaming = false;
   if (m_announced) {
     m_composer.Withdraw();
@@ -235,20 +228,20 @@ void CCameraNode::StopStreaming() {
 }
 
 void CCameraNode::ArmTimer(std::int64_t deadlineNs) {
-  if (m_timer == nullptr) return;
+  if (!m_timer) return;
   timespec when{};
   when.tv_sec = static_cast<time_t>(deadlineNs / 1000000000);
   when.tv_nsec = static_cast<long>(deadlineNs % 1000000000);
   // An all-zero time disarms a timer; the clock's zero is never a deadline here.
   if (when.tv_sec == 0 && when.tv_nsec == 0) when.tv_nsec = 1;
-  pw_loop_update_timer(m_loop, m_timer, &when, nullptr, true);
+  m_timer.Update(&when, nullptr, true);
 }
 
 void CCameraNode::Timer() {
-  if (!m_streaming || !m_format || m_stream == nullptr) return;
+  if (!m_streaming || !m_format || !m_stream) return;
   m_deadlineNs = m_deadlines.Due();
   m_triggered = true;
-  pw_stream_trigger_process(m_stream);
+  pw_stream_trigger_process(m_stream.Get());
   m_triggered = false;
   const std::int64_t now = platform::MonotonicNanoseconds();
   CheckStarved(now);
@@ -261,7 +254,7 @@ pw_buffer* CCameraNode::DequeueFree() {
   const std::uint32_t attempts = std::max<std::uint32_t>(m_buffers, 1);
   for (std::uint32_t i = 0; i < attempts; ++i) {
     errno = 0;
-    pw_buffer* buffer = pw_stream_dequeue_buffer(m_stream);
+    pw_buffer* buffer = pw_stream_dequeue_buffer(m_stream.Get());
     if (buffer != nullptr) {
       m_starvation.Free(platform::MonotonicNanoseconds());
       return buffer;
@@ -285,7 +278,7 @@ void CCameraNode::CheckStarved(std::int64_t nowNs) {
                "returning them); making its buffers anew\n",
                m_name.c_str(), static_cast<double>(m_starvation.StarvedFor(nowNs)) / 1e9);
   std::fflush(stderr);
-  pw_stream_update_params(m_stream, params.data(), static_cast<std::uint32_t>(params.size()));
+  pw_stream_update_params(m_stream.Get(), params.data(), static_cast<std::uint32_t>(params.size()));
 }
 
 void CCameraNode::Process() {
@@ -293,7 +286,7 @@ void CCameraNode::Process() {
   if (buffer == nullptr) return;
   spa_buffer* spaBuffer = buffer->buffer;
   if (spaBuffer->n_datas < 1) {
-    pw_stream_queue_buffer(m_stream, buffer);
+    pw_stream_queue_buffer(m_stream.Get(), buffer);
     return;
   }
   spa_data& data = spaBuffer->datas[0];
@@ -315,7 +308,7 @@ void CCameraNode::Process() {
     header->seq = m_sequence;
   }
   ++m_sequence;
-  pw_stream_queue_buffer(m_stream, buffer);
+  pw_stream_queue_buffer(m_stream.Get(), buffer);
 }
 
 bool CCameraNode::Fill(std::uint8_t* data, std::uint32_t bytes) {

@@ -55,6 +55,7 @@
 #include "composer/stream_images.h"
 #include "pipewire/buffer_starvation.h"
 #include "pipewire/frame_deadlines.h"
+#include "pipewire/pipewire_handles.h"
 #include "pipewire/video_format_table.h"
 
 class CCameraNode {
@@ -78,7 +79,7 @@ class CCameraNode {
 
   const std::string& Name() const { return m_name; }
   const std::string& NodeName() const { return m_nodeName; }
-  bool Published() const { return m_stream != nullptr; }
+  bool Published() const { return static_cast<bool>(m_stream); }
 
  private:
   static void OnStateChanged(void* data, pw_stream_state old, pw_stream_state state, const char* error);
@@ -115,10 +116,9 @@ class CCameraNode {
   CFrameComposer m_composer;
 
   pw_loop* m_loop = nullptr;
-  pw_stream* m_stream = nullptr;
-  spa_hook m_listener{};
-  spa_source* m_timer = nullptr;       // the frame deadlines
-  spa_source* m_offerTimer = nullptr;  // the producer's size, once a second
+  pipewire_camera::CStreamHandle m_stream;
+  pipewire_camera::CLoopTimer m_timer;       // the frame deadlines
+  pipewire_camera::CLoopTimer m_offerTimer;  // the producer's size, once a second
   std::pair<std::uint32_t, std::uint32_t> m_offered{0, 0};
   PublishedCallback m_onPublished;
   EndedCallback m_onEnded;

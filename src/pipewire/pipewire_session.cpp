@@ -12,28 +12,19 @@ CPipeWireSession::~CPipeWireSession() { Stop(); }
 
 bool CPipeWireSession::Start() {
   if (m_started) return true;
-  m_threadLoop = pw_thread_loop_new("amberline-camera", nullptr);
+  m_threadLoop.reset(pw_thread_loop_new("amberline-camera", nullptr));
   if (m_threadLoop == nullptr) return false;
-  m_loop = pw_thread_loop_get_loop(m_threadLoop);
-  m_context = pw_context_new(m_loop, nullptr, 0);
-  if (m_context == nullptr) {
-    pw_thread_loop_destroy(m_threadLoop);
-    m_threadLoop = nullptr;
-    return false;
+  m_loop = pw_thread_loop_get_loop(m_threadLoop.get());
+  m_context.reset(pw_context_new(m_loop, nullptr, 0));
+  bool ready = m_context != nullptr;
+  if (ready) {
+    pw_thread_loop_lock(m_threadLoop.get());
+    ready = m_retryTimer.Add(m_loop, &CPipeWireSession::OnRetryTimer, this);
+    if (ready) Connect();
+    pw_thread_loop_unlock(m_threadLoop.get());
   }
-  pw_thread_loop_lock(m_threadLoop);
-  m_retryTimer = pw_loop_add_timer(m_loop, &CPipeWireSession::OnRetryTimer, this);
-  const bool timer = m_retryTimer != nullptr;
-  if (timer) Connect();
-  pw_thread_loop_unlock(m_threadLoop);
-  if (!timer || pw_thread_loop_start(m_threadLoop) < 0) {
-    pw_thread_loop_lock(m_threadLoop);
-    Disconnect();
-    pw_thread_loop_unlock(m_threadLoop);
-    pw_context_destroy(m_context);
-    m_context = nullptr;
-    pw_thread_loop_destroy(m_threadLoop);
-    m_threadLoop = nullptr;
+  if (!ready || pw_thread_loop_start(m_threadLoop.get()) < 0) {
+    TearDown(false);
     return false;
   }
   m_started = true;
@@ -42,21 +33,25 @@ bool CPipeWireSession::Start() {
 
 void CPipeWireSession::Stop() {
   if (!m_started) return;
-  pw_thread_loop_lock(m_threadLoop);
-  Disconnect();
-  if (m_retryTimer != nullptr) {
-    pw_loop_destroy_source(m_loop, m_retryTimer);
-    m_retryTimer = nullptr;
-  }
-  pw_thread_loop_unlock(m_threadLoop);
-  pw_thread_loop_stop(m_threadLoop);
-  // The nodes' channel handles and pictures go before the context they were used under.
-  m_nodes.clear();
-  pw_context_destroy(m_context);
-  m_context = nullptr;
-  pw_thread_loop_destroy(m_threadLoop);
-  m_threadLoop = nullptr;
+  TearDown(true);
   m_started = false;
+}
+
+void CPipeWireSession::TearDown(bool loopRan) {
+  if (m_threadLoop != nullptr) {
+    pw_thread_loop_lock(m_threadLoop.get());
+    Disconnect();
+    m_retryTimer.Reset();
+    pw_thread_loop_unlock(m_threadLoop.get());
+    if (loopRan) {
+      pw_thread_loop_stop(m_threadLoop.get());
+      // The nodes' channel handles and pictures go before the context they were used under.
+      m_nodes.clear();
+    }
+  }
+  m_context.reset();
+  m_threadLoop.reset();
+  m_loop = nullptr;
 }
 
 void CPipeWireSession::RunLocked(const std::function<void(const std::vector<std::unique_ptr<CCameraNode>>&)>& look) {
@@ -64,9 +59,9 @@ void CPipeWireSession::RunLocked(const std::function<void(const std::vector<std:
     look(m_nodes);
     return;
   }
-  pw_thread_loop_lock(m_threadLoop);
+  pw_thread_loop_lock(m_threadLoop.get());
   look(m_nodes);
-  pw_thread_loop_unlock(m_threadLoop);
+  pw_thread_loop_unlock(m_threadLoop.get());
 }
 
 void CPipeWireSession::OnCoreError(void* data, std::uint32_t id, int /*seq*/, int res, const char* message) {
@@ -80,8 +75,8 @@ void CPipeWireSession::OnRetryTimer(void* data, std::uint64_t /*expirations*/) {
 }
 
 void CPipeWireSession::Connect() {
-  m_core = pw_context_connect(m_context, nullptr, 0);
-  if (m_core == nullptr) {
+  m_core.Reset(pw_context_connect(m_context.get(), nullptr, 0));
+  if (!m_core) {
     const std::string reason = std::strerror(errno);
     if (!m_missedOnce) m_listener.ConnectionLost(false, reason);
     m_missedOnce = true;
@@ -95,8 +90,7 @@ void CPipeWireSession::Connect() {
     e.error = &CPipeWireSession::OnCoreError;
     return e;
   }();
-  m_coreListener = spa_hook{};
-  pw_core_add_listener(m_core, &m_coreListener, &events, this);
+  m_core.Listen(&events, this);
   if (m_missedOnce) m_listener.Reconnected();
   m_missedOnce = false;
   m_lost = false;
@@ -105,7 +99,7 @@ void CPipeWireSession::Connect() {
 
 void CPipeWireSession::Publish(CCameraNode& node) {
   const bool published = node.Publish(
-      m_core, m_loop,
+      m_core.Get(), m_loop,
       [this](const CCameraNode& taken, std::uint32_t nodeId) {
         // A node the daemon took is the sign of a good connection: the next loss starts
         // its delays from the beginning.
@@ -128,15 +122,11 @@ void CPipeWireSession::Publish(CCameraNode& node) {
 void CPipeWireSession::Disconnect() {
   m_ended.clear();
   for (const auto& node : m_nodes) node->Unpublish();
-  if (m_core != nullptr) {
-    spa_hook_remove(&m_coreListener);
-    pw_core_disconnect(m_core);
-    m_core = nullptr;
-  }
+  m_core.Reset();
 }
 
 void CPipeWireSession::Lost(const std::string& reason) {
-  if (m_lost || m_core == nullptr) return;
+  if (m_lost || !m_core) return;
   m_lost = true;
   m_listener.ConnectionLost(true, reason);
   m_missedOnce = true;
@@ -152,7 +142,7 @@ void CPipeWireSession::RetryTimer() {
     m_backoff = std::min(m_backoff * 2, kLastRetry);
     return;
   }
-  if (m_core == nullptr) {
+  if (!m_core) {
     Connect();
     return;
   }
@@ -165,10 +155,9 @@ void CPipeWireSession::RetryTimer() {
 }
 
 void CPipeWireSession::ArmRetry(std::chrono::nanoseconds delay) {
-  if (m_retryTimer == nullptr) return;
   timespec value{};
   value.tv_sec = static_cast<time_t>(delay.count() / 1000000000);
   value.tv_nsec = static_cast<long>(delay.count() % 1000000000);
   if (value.tv_sec == 0 && value.tv_nsec == 0) value.tv_nsec = 1;
-  pw_loop_update_timer(m_loop, m_retryTimer, &value, nullptr, false);
+  m_retryTimer.Update(&value, nullptr, false);
 }

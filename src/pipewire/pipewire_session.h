@@ -34,6 +34,7 @@
 #include <pipewire/pipewire.h>
 
 #include "pipewire/camera_node.h"
+#include "pipewire/pipewire_handles.h"
 
 class CPipeWireSession {
  public:
@@ -71,18 +72,20 @@ class CPipeWireSession {
   // Publishes one node on the current connection, telling the listener how it went.
   void Publish(CCameraNode& node);
   void Disconnect();
+  // Ends what Start made, in the one order every path uses; the nodes go too once the
+  // loop ran (a Start that failed keeps them for another Start).
+  void TearDown(bool loopRan);
   void Lost(const std::string& reason);
   void RetryTimer();
   void ArmRetry(std::chrono::nanoseconds delay);
 
   std::vector<std::unique_ptr<CCameraNode>> m_nodes;
   Listener& m_listener;
-  pw_thread_loop* m_threadLoop = nullptr;
+  pipewire_camera::ThreadLoopPtr m_threadLoop;
   pw_loop* m_loop = nullptr;
-  pw_context* m_context = nullptr;
-  pw_core* m_core = nullptr;
-  spa_hook m_coreListener{};
-  spa_source* m_retryTimer = nullptr;
+  pipewire_camera::ContextPtr m_context;
+  pipewire_camera::CCoreConnection m_core;
+  pipewire_camera::CLoopTimer m_retryTimer;
   bool m_lost = false;          // the core reported the loss; torn down by the retry timer
   // Nodes whose stream ended on a live connection, with why; published again by the timer.
   std::vector<std::pair<CCameraNode*, std::string>> m_ended;
