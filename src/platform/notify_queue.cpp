@@ -5,18 +5,18 @@
 
 void CNotifyQueue::Post(const NotifyMessage& message) {
   {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    CLockHolder<CLock> hold(m_lock);
     m_messages.push_back(message);
   }
-  m_posted.notify_one();
+  m_posted.NotifyOne();
 }
 
 bool CNotifyQueue::WaitMessage(std::chrono::milliseconds timeout, NotifyMessage* message) {
-  std::unique_lock<std::mutex> lock(m_mutex);
-  const auto ready = [this] { return !m_messages.empty(); };
+  CLockHolder<CLock> hold(m_lock);
+  const auto ready = [this]() REQUIRES(m_lock) { return !m_messages.empty(); };
   if (timeout == platform::kInfinite) {
-    m_posted.wait(lock, ready);
-  } else if (!m_posted.wait_for(lock, std::chrono::milliseconds(platform::WaitMilliseconds(timeout)), ready)) {
+    m_posted.Wait(hold, ready);
+  } else if (!m_posted.WaitFor(hold, std::chrono::milliseconds(platform::WaitMilliseconds(timeout)), ready)) {
     return false;
   }
   if (message != nullptr) *message = m_messages.front();

@@ -18,12 +18,13 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <mutex>
 
+#include "platform/annotated_lock.h"
+#include "platform/condition_variable.h"
+#include "platform/thread_annotations.h"
 #include "platform/timeout.h"
 #include "platform/windows_types.h"
 
@@ -65,7 +66,7 @@ class CNotifyQueue {
  private:
   struct State;  // what the system's backend needs besides the message list
   std::unique_ptr<State> m_state;
-  std::mutex m_mutex;
-  std::condition_variable m_posted;
-  std::deque<NotifyMessage> m_messages;
+  CLock m_lock;
+  CConditionVariable m_posted;
+  std::deque<NotifyMessage> m_messages GUARDED_BY(m_lock);
 };
