@@ -240,6 +240,10 @@ TEST_F(CameraStreamingTest, PeerKeepingTheChannelLockedGivesThePlaceholderAndSto
   EXPECT_TRUE(Input()->WaitForSamples(seen + 2, kDeadline)) << "the stream goes on";
   EXPECT_EQ(Input()->DataCopies().back().bytes, SolidFrame(320, 240, 1, 2, 3));
   EXPECT_EQ(Stop(), S_OK);
+  // The holder would otherwise sleep on for minutes with the channel's objects open.
+  holder.Kill();
+  int code = 0;
+  EXPECT_TRUE(holder.Wait(std::chrono::milliseconds(10000), &code));
 }
 
 struct ScaleCase {
