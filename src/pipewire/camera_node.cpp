@@ -184,7 +184,7 @@ void CCameraNode::FormatChanged(const spa_pod* param) {
   m_layout = *layout;
   // A new rate (or size) while frames flow starts a new chain of deadlines from now.
   if (m_streaming) {
-    m_deadlines.Start(platform::MonotonicNanoseconds(), *m_format);
+    m_deadlines.Start(platform::MonotonicNanoseconds(), CFramePacer::FromRate(m_format->rateNum, m_format->rateDenom));
     ArmTimer(m_deadlines.Due());
   }
   // The client entry follows the size of a format agreed while frames flow.
@@ -212,7 +212,7 @@ void CCameraNode::StartStreaming() {
     m_announced = true;
   }
   if (m_format) {
-    m_deadlines.Start(platform::MonotonicNanoseconds(), *m_format);
+    m_deadlines.Start(platform::MonotonicNanoseconds(), CFramePacer::FromRate(m_format->rateNum, m_format->rateDenom));
     ArmTimer(m_deadlines.Due());
   }
   m_starvation.Start(platform::MonotonicNanoseconds());

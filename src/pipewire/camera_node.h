@@ -8,8 +8,9 @@
 //
 // The node is a pw_stream with media.class Video/Source, media.role Camera, node.name
 // CameraNodeName(name), node.description name and device.* properties. It drives its
-// own graph: a timer on the loop fires at the deadlines CFrameDeadlines gives (absolute,
-// start + n x period, never drifting; missed ones skipped, never bunched up) and calls
+// own graph: a timer on the loop fires at the deadlines CFramePacer gives (absolute,
+// start + n x period, never drifting; after a stall one frame at once and a new chain,
+// never a burst) and calls
 // pw_stream_trigger_process; every buffer is stamped with its deadline (CLOCK_MONOTONIC
 // nanoseconds) as the presentation time in its spa_meta_header (a cycle another driver
 // starts is stamped with the time it ran). Every frame is CFrameComposer::Compose of the
@@ -52,9 +53,9 @@
 
 #include "channel/file_mapping.h"
 #include "composer/frame_composer.h"
+#include "composer/frame_pacer.h"
 #include "composer/stream_images.h"
 #include "pipewire/buffer_starvation.h"
-#include "pipewire/frame_deadlines.h"
 #include "pipewire/pipewire_handles.h"
 #include "pipewire/video_format_table.h"
 
@@ -130,7 +131,7 @@ class CCameraNode {
 
   bool m_streaming = false;
   bool m_announced = false;
-  CFrameDeadlines m_deadlines;
+  CFramePacer m_deadlines;
   std::int64_t m_deadlineNs = 0;  // the presentation time of the frame being made
   bool m_triggered = false;       // Process runs inside this node's own trigger
   std::uint32_t m_sequence = 0;

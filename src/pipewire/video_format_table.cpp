@@ -257,11 +257,4 @@ std::optional<VideoFormat> ParseVideoFormat(const spa_pod* format) {
   return result;
 }
 
-std::int64_t FrameOffsetNs(const VideoFormat& format, std::int64_t n) {
-  if (format.rateNum == 0) return 0;
-  // n * 1e9 * denom / num in 128 bits: exact for any frame count a stream reaches.
-  const __int128 numerator = static_cast<__int128>(n) * 1000000000 * format.rateDenom;
-  return static_cast<std::int64_t>(numerator / format.rateNum);
-}
-
 }  // namespace pipewire_camera

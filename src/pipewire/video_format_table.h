@@ -92,8 +92,4 @@ bool BuildBufferParams(spa_pod_builder* builder, const FrameLayout& layout, std:
 // A fixed Format pod this table can deliver, or nothing.
 std::optional<VideoFormat> ParseVideoFormat(const spa_pod* format);
 
-// Nanoseconds from the start of a stream to frame number n at the format's rate (exact
-// for every n, so deadlines never drift).
-std::int64_t FrameOffsetNs(const VideoFormat& format, std::int64_t n);
-
 }  // namespace pipewire_camera

@@ -242,15 +242,4 @@ TEST(ParseVideoFormat, AcceptsOnlyAFixedFormatThisCameraDelivers) {
   ASSERT_LE(builder.state.offset, builder.size);
 }
 
-TEST(FrameOffsetNs, DeadlinesFollowTheRateExactlyWithoutDrift) {
-  const VideoFormat thirty{SPA_VIDEO_FORMAT_BGRx, 640, 480, 30, 1};
-  EXPECT_EQ(FrameOffsetNs(thirty, 0), 0);
-  EXPECT_EQ(FrameOffsetNs(thirty, 3), 100000000);
-  // Ten hours at 30 fps: exactly 36000 s, no rounding gathered on the way.
-  EXPECT_EQ(FrameOffsetNs(thirty, 30LL * 36000), 36000LL * 1000000000);
-  const VideoFormat ntsc{SPA_VIDEO_FORMAT_BGRx, 640, 480, 30000, 1001};
-  EXPECT_EQ(FrameOffsetNs(ntsc, 30000), 1001LL * 1000000000);
-  EXPECT_EQ(FrameOffsetNs(ntsc, 1), 33366666);
-}
-
 }  // namespace
