@@ -15,24 +15,24 @@ constexpr const wchar_t* kClientEventName = L"Trelvox_FileMapping_ClientEvent";
 
 }  // namespace
 
-bool CChannelSync::OpenOrCreate() {
+bool CChannelSync::OpenOrCreate(const std::optional<std::wstring>& nameSpace) {
   // The three messages below keep their wording ("srv", "cli", a creation logged only for
   // the client event): logs are read side by side with those of earlier releases.
-  const std::wstring mutexName = channel::ObjectName(kMutexName);
+  const std::wstring mutexName = channel::ObjectName(nameSpace, kMutexName);
   channel::OpenOrCreateLabelled(m_accessMutex, mutexName, platform::KernelObjectKind::kMutex,
                                 [&](CNamedMutex& mutex, bool* created) { mutex.Create(mutexName, created); });
   if (!m_accessMutex.IsOpen()) {
     g_Log.Write(0, L"Error creating access mutex.\n");
     return false;
   }
-  const std::wstring serverName = channel::ObjectName(kServerEventName);
+  const std::wstring serverName = channel::ObjectName(nameSpace, kServerEventName);
   channel::OpenOrCreateLabelled(m_serverEvent, serverName, platform::KernelObjectKind::kEvent,
                                 [&](CNamedEvent& event, bool* created) { event.Create(serverName, true, false, created); });
   if (!m_serverEvent.IsOpen()) {
     g_Log.Write(0, L"Error creating srv event.\n");
     return false;
   }
-  const std::wstring clientName = channel::ObjectName(kClientEventName);
+  const std::wstring clientName = channel::ObjectName(nameSpace, kClientEventName);
   channel::OpenOrCreateLabelled(m_clientEvent, clientName, platform::KernelObjectKind::kEvent, [&](CNamedEvent& event, bool* created) {
     g_Log.Write(0, L"Creating new cli event.\n");
     event.Create(clientName, false, false, created);
@@ -44,13 +44,13 @@ bool CChannelSync::OpenOrCreate() {
   return true;
 }
 
-bool CChannelSync::OpenExisting(const wchar_t** missing) {
+bool CChannelSync::OpenExisting(const wchar_t** missing, const std::optional<std::wstring>& nameSpace) {
   *missing = nullptr;
-  if (m_accessMutex.Open(channel::ObjectName(kMutexName)) != ERROR_SUCCESS)
+  if (m_accessMutex.Open(channel::ObjectName(nameSpace, kMutexName)) != ERROR_SUCCESS)
     *missing = L"access mutex";
-  else if (m_serverEvent.Open(channel::ObjectName(kServerEventName)) != ERROR_SUCCESS)
+  else if (m_serverEvent.Open(channel::ObjectName(nameSpace, kServerEventName)) != ERROR_SUCCESS)
     *missing = L"server event";
-  else if (m_clientEvent.Open(channel::ObjectName(kClientEventName)) != ERROR_SUCCESS)
+  else if (m_clientEvent.Open(channel::ObjectName(nameSpace, kClientEventName)) != ERROR_SUCCESS)
     *missing = L"client event";
   if (*missing == nullptr) return true;
   CloseAll();

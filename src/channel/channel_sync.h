@@ -11,16 +11,19 @@
 // down, and waited for from any thread in between.
 #pragma once
 
+#include <optional>
+#include <string>
+
 #include "platform/named_sync.h"
 
 class CChannelSync {
  public:
   // Opens each object, creating (and labelling) a missing one; false, logged, when one
   // cannot be had (those opened before it stay open: Close drops them).
-  bool OpenOrCreate();
+  bool OpenOrCreate(const std::optional<std::wstring>& nameSpace = std::nullopt);
   // Opens the three when all exist; otherwise none is left open and *missing names the
   // first one missing.
-  bool OpenExisting(const wchar_t** missing);
+  bool OpenExisting(const wchar_t** missing, const std::optional<std::wstring>& nameSpace = std::nullopt);
   bool AnyOpen() const;
   // Closes the access mutex and the server event, resetting the event first when asked
   // (a producer that goes leaves no frame announced).

@@ -35,7 +35,7 @@ int CFileMapping::Init(bool isServer, NotifyWindow notifyWindow, OpenMode mode) 
   g_Log.Write(0, L"System allocation granularity is %lu.\n", static_cast<DWORD>(m_region.Granularity()));
   if (const int result = InitSyncObjectsLocked(); result != 0) return result;
   if (const int result = CreateFileMappingLocked(); result != 0) return result;
-  m_liveness.Claim(isServer, m_sync.ServerEvent());
+  m_liveness.Claim(isServer, m_sync.ServerEvent(), m_namespace);
   if (isServer && !m_notifier.Start(m_sync.ClientEvent(), notifyWindow, [this] { return ReadClientCount(); }))
     return 1;
   return 0;
@@ -49,7 +49,7 @@ int CFileMapping::InitSyncObjects() {
 int CFileMapping::InitSyncObjectsLocked() {
   CTraceScope scope(0, L"CFileMapping::InitSyncObjects");
   if (m_sync.AnyOpen()) return 1;
-  return m_sync.OpenOrCreate() ? 0 : 1;
+  return m_sync.OpenOrCreate(m_namespace) ? 0 : 1;
 }
 
 int CFileMapping::CreateFileMapping() {
@@ -59,21 +59,21 @@ int CFileMapping::CreateFileMapping() {
 
 int CFileMapping::CreateFileMappingLocked() {
   CTraceScope scope(0, L"CFileMapping::CreateFileMapping");
-  return m_region.OpenOrCreate() ? 0 : 1;
+  return m_region.OpenOrCreate(m_namespace) ? 0 : 1;
 }
 
 int CFileMapping::OpenExistingLocked() {
   // An object still initialised keeps what it holds, as InitSyncObjects refuses then too.
   if (m_region.IsOpen() || m_sync.AnyOpen()) return 1;
   const wchar_t* missing = L"frame region";
-  if (!m_region.OpenExisting() || !m_sync.OpenExisting(&missing)) {
+  if (!m_region.OpenExisting(m_namespace) || !m_sync.OpenExisting(&missing, m_namespace)) {
     m_region.Close();
     // Callers look again every second or so and say it once themselves: this line is
     // for a detailed log only.
     g_Log.Write(1, L"No channel to open yet (its %s is missing); nothing was created.\n", missing);
     return 1;
   }
-  m_liveness.OpenExisting();
+  m_liveness.OpenExisting(m_namespace);
   g_Log.Write(0, L"System allocation granularity is %lu.\n", static_cast<DWORD>(m_region.Granularity()));
   return 0;
 }

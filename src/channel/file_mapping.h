@@ -127,6 +127,12 @@ class CFileMapping {
   // (on Linux not even a lock object), closes what it had opened, logs one line, and the
   // object can be initialised again later.
   enum class OpenMode { kOpenOrCreate, kOpenOnly };
+  // The namespace of the channel's object names for the next Init (the default is this
+  // process's, see channel::ObjectName): one channel among several on one machine.
+  void SetChannelNamespace(std::wstring nameSpace) EXCLUDES(m_lock) {
+    CLockHolder<CRecursiveLock> hold(m_lock);
+    m_namespace = std::move(nameSpace);
+  }
   int Init(bool isServer, NotifyWindow notifyWindow, OpenMode mode = OpenMode::kOpenOrCreate) EXCLUDES(m_lock);
   int InitSyncObjects() EXCLUDES(m_lock);
   int CreateFileMapping() EXCLUDES(m_lock);
@@ -217,6 +223,7 @@ class CFileMapping {
   const std::shared_ptr<CFrameLease::Anchor> m_leaseAnchor;
   mutable CRecursiveLock m_lock ACQUIRED_AFTER(m_leaseAnchor->lock);
   bool m_isServer GUARDED_BY(m_lock) = false;
+  std::optional<std::wstring> m_namespace GUARDED_BY(m_lock);
   CRegionView m_region GUARDED_BY(m_lock);
   // The mutex and the events are waited for without m_lock (see above); they are opened
   // and closed only by Init and Destroy.

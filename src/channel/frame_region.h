@@ -67,6 +67,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <type_traits>
 
@@ -185,7 +186,9 @@ inline constexpr std::int64_t FrameBytes(std::int64_t width, std::int64_t height
 }
 
 // The name of a channel object (one of the four names above) in this process's
-// namespace.
+// namespace (AMBERLINE_CHANNEL_NAMESPACE, read at each call), or in `nameSpace` when one
+// is given.
 std::wstring ObjectName(const wchar_t* baseName);
+std::wstring ObjectName(const std::optional<std::wstring>& nameSpace, const wchar_t* baseName);
 
 }  // namespace channel

@@ -15,9 +15,9 @@ bool Acquired(WaitResult result) { return result == WaitResult::kAcquired || res
 
 }  // namespace
 
-void CProducerLiveness::Claim(bool isServer, CNamedEvent& serverEvent) {
+void CProducerLiveness::Claim(bool isServer, CNamedEvent& serverEvent, const std::optional<std::wstring>& nameSpace) {
   m_isServer = isServer;
-  const std::wstring name = channel::ObjectName(kProducerMutexName);
+  const std::wstring name = channel::ObjectName(nameSpace, kProducerMutexName);
   channel::OpenOrCreateLabelled(m_mutex, name, platform::KernelObjectKind::kMutex,
                                 [&](CNamedMutex& mutex, bool* created) { mutex.Create(name, created); });
   // Without the mutex this participant behaves as one that knows nothing of it.
@@ -33,9 +33,9 @@ void CProducerLiveness::Claim(bool isServer, CNamedEvent& serverEvent) {
   if (m_otherProducer) g_Log.Write(0, L"Another producer is delivering frames on this channel.\n");
 }
 
-void CProducerLiveness::OpenExisting() {
+void CProducerLiveness::OpenExisting(const std::optional<std::wstring>& nameSpace) {
   m_isServer = false;
-  m_mutex.Open(channel::ObjectName(kProducerMutexName));
+  m_mutex.Open(channel::ObjectName(nameSpace, kProducerMutexName));
 }
 
 void CProducerLiveness::CheckAlive(CNamedEvent& serverEvent) {

@@ -18,6 +18,9 @@
 // Threading: none of its own; its owner's lock covers every call.
 #pragma once
 
+#include <optional>
+#include <string>
+
 #include "platform/named_sync.h"
 
 class CProducerLiveness {
@@ -26,9 +29,9 @@ class CProducerLiveness {
   // channel::kProducerClaimMs to own it: an abandoned one resets serverEvent (the previous
   // producer's last frame is stale), a timeout means another producer runs. A consumer
   // takes no ownership here.
-  void Claim(bool isServer, CNamedEvent& serverEvent);
+  void Claim(bool isServer, CNamedEvent& serverEvent, const std::optional<std::wstring>& nameSpace = std::nullopt);
   // Opens the mutex only when it exists; otherwise it stays closed and nothing is checked.
-  void OpenExisting();
+  void OpenExisting(const std::optional<std::wstring>& nameSpace = std::nullopt);
   // A consumer's check; an abandoned mutex resets serverEvent and is logged once.
   void CheckAlive(CNamedEvent& serverEvent);
   // True after a producer's Claim found another producer owning the mutex.

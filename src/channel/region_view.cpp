@@ -14,9 +14,9 @@ CRegionView::CRegionView(Strategy strategy)
                                                                            : Strategy::kPerOperation),
       m_granularity(platform::AllocationGranularity()) {}
 
-bool CRegionView::OpenOrCreate() {
+bool CRegionView::OpenOrCreate(const std::optional<std::wstring>& nameSpace) {
   if (m_mapping.IsOpen()) return false;
-  const std::wstring name = channel::ObjectName(kMappingName);
+  const std::wstring name = channel::ObjectName(nameSpace, kMappingName);
   channel::OpenOrCreateLabelled(m_mapping, name, platform::KernelObjectKind::kFileMapping,
                                 [&](CSharedMemory& mapping, bool* created) { mapping.Create(name, channel::kRegionSize, created); });
   if (!m_mapping.IsOpen()) return false;
@@ -25,8 +25,8 @@ bool CRegionView::OpenOrCreate() {
   return true;
 }
 
-bool CRegionView::OpenExisting() {
-  if (m_mapping.IsOpen() || m_mapping.Open(channel::ObjectName(kMappingName)) != ERROR_SUCCESS) return false;
+bool CRegionView::OpenExisting(const std::optional<std::wstring>& nameSpace) {
+  if (m_mapping.IsOpen() || m_mapping.Open(channel::ObjectName(nameSpace, kMappingName)) != ERROR_SUCCESS) return false;
   if (m_strategy == Strategy::kWholeRegion)
     m_wholeRegion = static_cast<std::uint8_t*>(m_mapping.MapView(0, channel::kRegionSize));
   return true;

@@ -21,6 +21,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <utility>
 
 #include "channel/channel_outcome.h"
@@ -43,8 +45,8 @@ class CRegionView {
   // it is open. OpenExisting only opens. Either maps the whole region when the strategy
   // says so; a region smaller than the layout (made by someone else) cannot be mapped
   // whole, and its windows are then mapped one by one (whatever lies past its end fails).
-  bool OpenOrCreate();
-  bool OpenExisting();
+  bool OpenOrCreate(const std::optional<std::wstring>& nameSpace = std::nullopt);
+  bool OpenExisting(const std::optional<std::wstring>& nameSpace = std::nullopt);
   bool IsOpen() const { return m_mapping.IsOpen(); }
   // Unmaps the view and the whole-region mapping and closes the region.
   void Close();

@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "channel/file_mapping.h"
-#include "frame_limit.h"
+#include "sender/frame_limit.h"
 #include "frame_source.h"
 #include "platform/notify_queue.h"
 #include "platform/stop_request.h"

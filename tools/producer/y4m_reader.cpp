@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "channel/frame_region.h"
-#include "frame_limit.h"
+#include "sender/frame_limit.h"
 
 namespace {
 

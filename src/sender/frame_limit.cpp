@@ -1,4 +1,4 @@
-#include "frame_limit.h"
+#include "sender/frame_limit.h"
 
 #include "channel/frame_region.h"
 
