@@ -142,7 +142,7 @@ typedef struct amberline_frame {
 
 typedef struct amberline_sender_stats {
   uint32_t size;             /* sizeof(amberline_sender_stats), set by the caller */
-  uint32_t reserved;
+  uint32_t beside_another;   /* 1: another sender delivered at create (AMBERLINE_FLAG_ALLOW_SECOND) */
   uint64_t frames_sent;      /* stored in the channel */
   uint64_t frames_dropped;   /* not stored: a camera held the slot */
   uint64_t deadlines_skipped; /* frame deadlines passed over after a stall */

@@ -72,7 +72,7 @@ class _Frame(ctypes.Structure):
 
 
 class _Stats(ctypes.Structure):
-    _fields_ = [("size", ctypes.c_uint32), ("reserved", ctypes.c_uint32), ("frames_sent", ctypes.c_uint64),
+    _fields_ = [("size", ctypes.c_uint32), ("beside_another", ctypes.c_uint32), ("frames_sent", ctypes.c_uint64),
                 ("frames_dropped", ctypes.c_uint64), ("deadlines_skipped", ctypes.c_uint64),
                 ("current_fps", ctypes.c_double)]
 

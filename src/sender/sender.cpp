@@ -131,6 +131,11 @@ SenderResult CSender::OpenChannel(std::string* problem) {
       return SenderResult::kChannel;
     }
   }
+  const bool besideAnother = m_channel.OtherProducerRuns();
+  {
+    CLockHolder<CLock> hold(m_stateLock);
+    m_stats.besideAnother = besideAnother;
+  }
   m_channel.SetServerResolution(m_settings.width, m_settings.height);
   m_channel.SetShowLogo(m_settings.showLogo ? 1 : 0);
   return SenderResult::kOk;

@@ -81,6 +81,7 @@ class CSender {
     std::uint64_t dropped = 0;
     std::uint64_t skipped = 0;
     double fps = 0;
+    bool besideAnother = false;  // another producer delivered when this one opened
   };
   struct Consumer {
     std::string name;  // UTF-8

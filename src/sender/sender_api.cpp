@@ -216,6 +216,7 @@ AMBERLINE_API amberline_result AMBERLINE_CALL amberline_sender_get_stats(amberli
   stats->frames_dropped = figures.dropped;
   stats->deadlines_skipped = figures.skipped;
   stats->current_fps = figures.fps;
+  stats->beside_another = figures.besideAnother ? 1 : 0;
   return Done(SenderResult::kOk);
 }
 

@@ -437,6 +437,12 @@ TEST_F(SenderTest, ASecondSenderIsRefusedNamingTheFirstUnlessAllowedOrItWaitsFor
   // Allowed beside it.
   options.flags = AMBERLINE_FLAG_ALLOW_SECOND;
   ASSERT_EQ(amberline_sender_create(&options, &second), AMBERLINE_OK) << amberline_last_error();
+  amberline_sender_stats stats{};
+  stats.size = sizeof stats;
+  ASSERT_EQ(amberline_sender_get_stats(second, &stats), AMBERLINE_OK);
+  EXPECT_EQ(stats.beside_another, 1u);
+  ASSERT_EQ(amberline_sender_get_stats(first, &stats), AMBERLINE_OK);
+  EXPECT_EQ(stats.beside_another, 0u);
   amberline_sender_destroy(second);
   // Waiting for the first to leave, which another thread destroys.
   options.flags = AMBERLINE_FLAG_WAIT_FOR_CHANNEL;

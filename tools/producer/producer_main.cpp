@@ -26,12 +26,12 @@
 #include <thread>
 #include <vector>
 
-#include "channel/file_mapping.h"
-#include "sender/frame_limit.h"
+#include <amberline/sender.h>
+
+#include "channel/frame_region.h"
 #include "frame_source.h"
-#include "platform/notify_queue.h"
 #include "platform/stop_request.h"
-#include "platform/wide_string.h"
+#include "sender/frame_limit.h"
 #include "stream_input.h"
 #include "y4m_reader.h"
 
@@ -168,16 +168,24 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* problem) {
   return true;
 }
 
-void PrintClients(CFileMapping& channel, std::int32_t count) {
-  std::vector<channel::ClientEntry> clients;
-  channel.GetClientInfo(&clients);
-  std::printf("%d client(s)\n", static_cast<int>(count));
-  for (const auto& c : clients) {
-    std::size_t n = 0;
-    while (n < channel::kClientNameUnits && c.Name[n] != 0) ++n;
-    std::printf("  %s  %dx%d\n", platform::WideToUtf8(platform::Utf16ToWide(c.Name, n)).c_str(),
-                static_cast<int>(c.Width), static_cast<int>(c.Height));
+// The client table: the count, then each client's name and negotiated size.
+void PrintClients(amberline_sender* sender, std::int32_t* printed) {
+  std::vector<amberline_consumer> clients(8);
+  std::int32_t count = 0;
+  for (;;) {
+    for (amberline_consumer& client : clients) client.size = sizeof client;
+    if (amberline_sender_consumers(sender, clients.data(), static_cast<std::int32_t>(clients.size()), &count, nullptr) !=
+        AMBERLINE_OK)
+      return;
+    if (count <= static_cast<std::int32_t>(clients.size())) break;
+    clients.resize(static_cast<std::size_t>(count));
   }
+  if (count == *printed) return;
+  *printed = count;
+  std::printf("%d client(s)\n", static_cast<int>(count));
+  for (std::int32_t i = 0; i < count; ++i)
+    std::printf("  %s  %dx%d\n", clients[static_cast<std::size_t>(i)].name, static_cast<int>(clients[static_cast<std::size_t>(i)].width),
+                static_cast<int>(clients[static_cast<std::size_t>(i)].height));
   std::fflush(stdout);
 }
 
@@ -221,48 +229,39 @@ int main(int argc, char** argv) {
   const std::size_t stride = (static_cast<std::size_t>(options.width) * 3 + 3) & ~std::size_t{3};
 
   platform::WatchStopRequests();
-  CNotifyQueue notifications;
-  CFileMapping channel;
-  if (channel.Init(true, notifications.Window()) != 0) {
-    std::fprintf(stderr, "amberline-producer: cannot open the shared frame channel\n");
-    return 1;
-  }
-  if (channel.OtherProducerRuns()) {
-    if (!options.allowSecondProducer) {
-      // The other producer is named by what it shows the cameras: the channel it delivers
-      // on and the frame size it announced there.
-      const auto [otherWidth, otherHeight] = channel.GetServerResolution();
-      const std::string announced = otherWidth > 0 && otherHeight > 0
-                                        ? std::to_string(otherWidth) + "x" + std::to_string(otherHeight) + " frames"
-                                        : "frames";
-      std::fprintf(stderr,
-                   "amberline-producer: another producer is already delivering %s on the channel \"%s\"; two at once "
-                   "make every camera flicker between their frames. Stop the other one, or start this one with "
-                   "--allow-second-producer to run both.\n",
-                   announced.c_str(), platform::WideToUtf8(channel::ObjectName(L"Trelvox_FileMapping")).c_str());
-      channel.Destroy();
+  amberline_sender_options senderOptions;
+  amberline_sender_options_init(&senderOptions);
+  senderOptions.width = options.width;
+  senderOptions.height = options.height;
+  // --fps takes up to three decimals (29.97); a stream gives its own fraction.
+  senderOptions.fps_num = static_cast<std::int32_t>(std::lround(rateNumerator * (stream != nullptr ? 1 : 1000)));
+  senderOptions.fps_den = static_cast<std::int32_t>(std::lround(rateDenominator * (stream != nullptr ? 1 : 1000)));
+  senderOptions.flags = (options.logo ? AMBERLINE_FLAG_SHOW_LOGO : 0u) |
+                        (options.allowSecondProducer ? AMBERLINE_FLAG_ALLOW_SECOND : 0u);
+  amberline_sender* sender = nullptr;
+  if (const amberline_result created = amberline_sender_create(&senderOptions, &sender); created != AMBERLINE_OK) {
+    if (created == AMBERLINE_ERROR_BUSY) {
+      std::fprintf(stderr, "amberline-producer: %s Stop the other one, or start this one with --allow-second-producer to run both.\n",
+                   amberline_last_error());
       return 3;
     }
-    std::fprintf(stderr, "amberline-producer: running beside another producer (--allow-second-producer)\n");
+    std::fprintf(stderr, "amberline-producer: %s\n", amberline_last_error());
+    return 1;
   }
-  channel.SetServerResolution(options.width, options.height);
-  channel.SetShowLogo(options.logo ? 1 : 0);
+  amberline_sender_stats stats{};
+  stats.size = sizeof stats;
+  if (amberline_sender_get_stats(sender, &stats) == AMBERLINE_OK && stats.beside_another != 0)
+    std::fprintf(stderr, "amberline-producer: running beside another producer (--allow-second-producer)\n");
   char rate[32];
   std::snprintf(rate, sizeof rate, "%.6g", rateNumerator / rateDenominator);
   std::printf("Producing %dx%d at %s fps%s%s%s\n", options.width, options.height, rate,
               options.logo ? " with the logo" : "", stream != nullptr ? " from " : "",
               stream != nullptr ? DisplayName(options.y4m).c_str() : "");
-  PrintClients(channel, channel.GetClientCount());
+  std::int32_t printed = -1;
+  PrintClients(sender, &printed);
 
   using Clock = std::chrono::steady_clock;
   const auto start = Clock::now();
-  // Frame n is due at anchor + n x interval: deadlines, so that the rate does not drift
-  // with the time each frame takes. A source that falls more than a frame behind (a pipe
-  // that stalled) moves the anchor instead of sending the missed frames in a burst.
-  const std::chrono::duration<double> interval(rateDenominator / rateNumerator);
-  auto anchor = start;
-  long long anchorFrame = 0;
-  long long written = 0, dropped = 0;
   int status = 0;
   for (long long frame = 0; !platform::StopRequested(); ++frame) {
     if (options.frames > 0 && frame >= options.frames) break;
@@ -294,30 +293,25 @@ int main(int argc, char** argv) {
     } else {
       bytes = &source.Frame(frame);
     }
-    const std::int64_t stamp = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-    const std::int64_t number = frame;
-    if (channel.SetMediaSample(0, options.width, options.height, bytes->data(), static_cast<std::int32_t>(bytes->size()),
-                               static_cast<std::int32_t>(frame), &number, &stamp) == 0)
-      ++written;
-    else
-      ++dropped;
-    NotifyMessage message{};
-    while (notifications.WaitMessage(std::chrono::milliseconds(0), &message))
-      if (message.message == channel::kClientCountMessage)
-        PrintClients(channel, static_cast<std::int32_t>(message.wParam));
-    const auto due = [&](long long n) {
-      return anchor + std::chrono::duration_cast<Clock::duration>(interval * static_cast<double>(n - anchorFrame));
-    };
-    if (Clock::now() > due(frame + 2)) {
-      anchor = Clock::now();
-      anchorFrame = frame + 1;
+    // The frames are the channel's bottom-up rows: the top row is the last in memory.
+    const std::uint8_t* top = bytes->data() + stride * static_cast<std::size_t>(options.height - 1);
+    if (amberline_sender_send(sender, top, -static_cast<std::int32_t>(stride)) < 0) {
+      std::fprintf(stderr, "amberline-producer: %s\n", amberline_last_error());
+      status = 1;
+      break;
     }
-    // Slow streams wait long between frames: a stop request ends the wait within 100 ms.
-    const auto next = due(frame + 1);
-    while (!platform::StopRequested() && Clock::now() < next)
-      std::this_thread::sleep_until(std::min(next, Clock::now() + std::chrono::milliseconds(100)));
+    PrintClients(sender, &printed);
+    // Frame n is due at anchor + n x interval (no drift; after a stall of more than a frame
+    // the deadlines start again rather than a burst). Slow streams wait long between
+    // frames: a stop request ends the wait within 100 ms.
+    std::int64_t waitNs = 0;
+    while (!platform::StopRequested() && amberline_sender_poll_next_frame(sender, &waitNs) == AMBERLINE_NOT_YET)
+      std::this_thread::sleep_for(std::chrono::nanoseconds(std::min<std::int64_t>(waitNs, 100000000)));
   }
-  channel.Destroy();
-  std::printf("Stopped: %lld frames written, %lld dropped\n", written, dropped);
+  stats.size = sizeof stats;
+  amberline_sender_get_stats(sender, &stats);
+  amberline_sender_destroy(sender);
+  std::printf("Stopped: %llu frames written, %llu dropped\n", static_cast<unsigned long long>(stats.frames_sent),
+              static_cast<unsigned long long>(stats.frames_dropped));
   return status;
 }
