@@ -182,3 +182,30 @@ def test_consumers_are_listed_with_their_sizes(camera):
             assert (listed[0].width, listed[0].height) == (160, 120)
         finally:
             assert capture.wait(timeout=60) == 0
+
+
+def test_the_c_example_builds_with_the_readme_command_and_is_shown(camera):
+    stage = os.environ["AMBERLINE_TEST_STAGE"]
+    program = os.path.join(camera, "send_pattern")
+    source = os.path.join(os.environ["AMBERLINE_TEST_SOURCE"], "examples", "send_pattern.c")
+    build = subprocess.run(["cc", "-std=c11", "-Wall", "-Werror", source, "-I%s/include" % stage, "-L%s/lib" % stage,
+                            "-lamberline_sender", "-Wl,-rpath,%s/lib" % stage, "-o", program],
+                           capture_output=True, text=True, timeout=120)
+    assert build.returncode == 0, build.stderr
+    sender = subprocess.Popen([program, "600"], stderr=subprocess.PIPE, text=True)
+    try:
+        frame = shown(camera, 640, 360).astype(int)
+    finally:
+        sender.kill()
+        sender.wait()
+    # Green is the row, blue 128, and red rises by one a column (from wherever the moving
+    # pattern was in that frame).
+    assert (frame[:, :, 1] == numpy.arange(360)[:, None] % 256).all()
+    assert (frame[:, :, 2] == 128).all()
+    assert ((frame[:, 1:, 0] - frame[:, :-1, 0]) % 256 == 1).all()
+
+
+def test_the_python_example_compiles():
+    path = os.path.join(os.environ["AMBERLINE_TEST_SOURCE"], "examples", "opencv_to_camera.py")
+    with open(path, encoding="utf-8") as source:
+        compile(source.read(), path, "exec")
