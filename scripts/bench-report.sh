@@ -38,7 +38,7 @@ if ! /usr/bin/python3 -c 'import matplotlib' 2>/dev/null; then
 fi
 
 all_programs="amberline_bench amberline_image_bench amberline_camera_bench amberline_producer_bench
-  amberline_pipeline_bench amberline_latency_bench amberline_camera_node_bench"
+  amberline_pipeline_bench amberline_latency_bench amberline_camera_node_bench amberline_sender_bench"
 mkdir -p "$out/json"
 [ -n "${PROGRAMS:-}" ] || rm -f "$out"/json/*.json
 for program in ${PROGRAMS:-$all_programs}; do

@@ -1,5 +1,7 @@
 #include "channel/file_mapping.h"
 
+#include <cstring>
+
 #include "channel/client_table.h"
 #include "channel/header_transaction.h"
 #include "channel/producer_process.h"
@@ -125,14 +127,6 @@ std::uint8_t* CFileMapping::View() const {
   return m_region.View();
 }
 
-bool CFileMapping::WaitServerEvent(DWORD timeoutMs) { return CChannelSync::WaitFor(m_sync.ServerEvent(), timeoutMs); }
-
-bool CFileMapping::WaitClientEvent(DWORD timeoutMs) { return CChannelSync::WaitFor(m_sync.ClientEvent(), timeoutMs); }
-
-bool CFileMapping::WaitAccessMutex(DWORD timeoutMs) { return m_sync.TakeAccess(timeoutMs); }
-
-void CFileMapping::ReleaseAccessMutex() { m_sync.ReleaseAccess(); }
-
 void CFileMapping::SetServerEvent(bool set) {
   CLockHolder<CRecursiveLock> hold(m_lock);
   CChannelSync::Signal(m_sync.ServerEvent(), set);
@@ -157,8 +151,6 @@ std::pair<std::uint32_t, std::uint32_t> CFileMapping::AlignOffset(std::uint32_t 
   CLockHolder<CRecursiveLock> hold(m_lock);
   return m_region.Align(offset);
 }
-
-std::int32_t CFileMapping::GetClientCount() { return ReadClientCount().value_or(0); }
 
 std::optional<std::int32_t> CFileMapping::ReadClientCount() {
   CLockHolder<CRecursiveLock> hold(m_lock);
@@ -202,11 +194,20 @@ int CFileMapping::SetShowLogo(std::int32_t showLogo) {
 int CFileMapping::SetMediaSample(int index, std::int32_t width, std::int32_t height, const void* data,
                                  std::int32_t length, std::int32_t aux32, const std::int64_t* aux64A,
                                  const std::int64_t* aux64B) {
+  if (data == nullptr && length != 0) return -1;
+  return WriteMediaSample(index, width, height, length, aux32, aux64A, aux64B, [&](std::uint8_t* frame) {
+    std::memcpy(frame, data, static_cast<std::size_t>(length));
+  });
+}
+
+int CFileMapping::WriteMediaSample(int index, std::int32_t width, std::int32_t height, std::int32_t length,
+                                   std::int32_t aux32, const std::int64_t* aux64A, const std::int64_t* aux64B,
+                                   const CFrameSlots::FrameWriter& write) {
   CTraceScope scope(3, L"CFileMapping::SetMediaSample");
   CLockHolder<CRecursiveLock> hold(m_lock);
   ChannelOutcome outcome = ChannelOutcome::kRefused;
   int withdrawn = 0;
-  if (channel::FrameFits(index, length) && (data != nullptr || length == 0)) {
+  if (channel::FrameFits(index, length)) {
     CHeaderTransaction transaction(*this, CHeaderTransaction::Kind::kFrames);
     outcome = transaction.Outcome();
     if (RegionHeader* header = transaction.Header()) {
@@ -214,7 +215,7 @@ int CFileMapping::SetMediaSample(int index, std::int32_t width, std::int32_t hei
       const FrameDescriptor fields{.Width = width, .Height = height, .Aux32 = aux32,
                                    .Aux64A = aux64A != nullptr ? *aux64A : 0,
                                    .Aux64B = aux64B != nullptr ? *aux64B : 0, .Length = length};
-      outcome = m_frames.Store(transaction, m_region, index, fields, data, platform::GetTickCount());
+      outcome = m_frames.Store(transaction, m_region, index, fields, write, platform::GetTickCount());
     }
   }
   if (withdrawn > 0) {

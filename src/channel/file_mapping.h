@@ -142,10 +142,10 @@ class CFileMapping {
 
   // Synchronisation objects. These do not take m_lock (a wait may be long), so they must
   // not overlap Destroy on another thread.
-  bool WaitServerEvent(DWORD timeoutMs);
-  bool WaitClientEvent(DWORD timeoutMs);
-  bool WaitAccessMutex(DWORD timeoutMs);
-  void ReleaseAccessMutex();
+  bool WaitServerEvent(DWORD timeoutMs) { return CChannelSync::WaitFor(m_sync.ServerEvent(), timeoutMs); }
+  bool WaitClientEvent(DWORD timeoutMs) { return CChannelSync::WaitFor(m_sync.ClientEvent(), timeoutMs); }
+  bool WaitAccessMutex(DWORD timeoutMs) { return m_sync.TakeAccess(timeoutMs); }
+  void ReleaseAccessMutex() { m_sync.ReleaseAccess(); }
   void SetServerEvent(bool set) EXCLUDES(m_lock);
   void SetClientEvent(bool set) EXCLUDES(m_lock);
 
@@ -156,7 +156,7 @@ class CFileMapping {
   std::pair<std::uint32_t, std::uint32_t> AlignOffset(std::uint32_t offset) const EXCLUDES(m_lock);
 
   // Header fields (each a whole transaction under the access mutex).
-  std::int32_t GetClientCount() EXCLUDES(m_lock);
+  std::int32_t GetClientCount() EXCLUDES(m_lock) { return ReadClientCount().value_or(0); }
   std::pair<std::int32_t, std::int32_t> GetServerResolution() EXCLUDES(m_lock);
   int SetServerResolution(std::int32_t width, std::int32_t height) EXCLUDES(m_lock);
   std::int32_t GetShowLogo() EXCLUDES(m_lock);
@@ -165,6 +165,12 @@ class CFileMapping {
   // Frames: 0 on success, -1 otherwise.
   int SetMediaSample(int index, std::int32_t width, std::int32_t height, const void* data, std::int32_t length,
                      std::int32_t aux32, const std::int64_t* aux64A, const std::int64_t* aux64B) EXCLUDES(m_lock);
+  // The same, with the frame's bytes written by `write` straight into the frame's window
+  // (a sender converts into it without a copy of its own); `write` runs while the access
+  // mutex is held and must not fail.
+  int WriteMediaSample(int index, std::int32_t width, std::int32_t height, std::int32_t length, std::int32_t aux32,
+                       const std::int64_t* aux64A, const std::int64_t* aux64B, const CFrameSlots::FrameWriter& write)
+      EXCLUDES(m_lock);
   int LockMediaSample(int index, channel::FrameDescriptor* descriptor) EXCLUDES(m_lock);
   // Copies the held frame; a caller whose entry has vanished (and that gives a nonzero
   // size) is registered again after the copy, once the header transaction has ended.

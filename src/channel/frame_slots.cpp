@@ -10,7 +10,7 @@
 using channel::FrameDescriptor;
 
 ChannelOutcome CFrameSlots::Store(CHeaderTransaction& transaction, CRegionView& region, int index,
-                                  const FrameDescriptor& fields, const void* data, std::uint32_t nowMs) {
+                                  const FrameDescriptor& fields, const FrameWriter& write, std::uint32_t nowMs) {
   FrameDescriptor& d = transaction.Header()->Frames[index];
   if (!m_holds.MayWrite(index, d, nowMs)) return ChannelOutcome::kRefused;
   m_holds.Forget(index);
@@ -29,7 +29,7 @@ ChannelOutcome CFrameSlots::Store(CHeaderTransaction& transaction, CRegionView& 
   transaction.UnmapHeader();
   ChannelOutcome outcome = ChannelOutcome::kNoView;
   if (std::uint8_t* frame = region.MapFrame(index, fields.Length)) {
-    if (fields.Length > 0) std::memcpy(frame, data, static_cast<std::size_t>(fields.Length));
+    if (fields.Length > 0) write(frame);
     outcome = ChannelOutcome::kDone;
   }
   static_cast<void>(region.Unmap());

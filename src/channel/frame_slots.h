@@ -18,6 +18,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "channel/channel_outcome.h"
@@ -33,8 +34,11 @@ class CFrameSlots {
   // Height, Aux32, Aux64A, Aux64B, Length) and the Length bytes of data as frame index,
   // which the caller has checked to fit. kRefused while a live hold blocks the index.
   // The header is unmapped while the bytes are copied and mapped again to set Valid.
+  // `write` fills the Length bytes of the frame's window (it must not fail: what it
+  // needs is checked before).
+  using FrameWriter = std::function<void(std::uint8_t* frame)>;
   ChannelOutcome Store(CHeaderTransaction& transaction, CRegionView& region, int index,
-                       const channel::FrameDescriptor& fields, const void* data, std::uint32_t nowMs);
+                       const channel::FrameDescriptor& fields, const FrameWriter& write, std::uint32_t nowMs);
 
   // What a lease needs besides the hold, filled in by the hold's transaction.
   struct LeaseTerms {

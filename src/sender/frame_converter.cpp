@@ -124,13 +124,17 @@ std::string CFrameConverter::Check(const InputPicture& picture) {
 std::string CFrameConverter::Convert(const InputPicture& picture, const ConvertOptions& options,
                                      std::vector<std::uint8_t>* frame) {
   if (std::string problem = Check(picture); !problem.empty()) return problem;
+  frame->resize(static_cast<std::size_t>(channel::FrameBytes(picture.width, picture.height)));
+  return ConvertInto(picture, options, frame->data()) ? std::string() : "the frame could not be converted";
+}
+
+bool CFrameConverter::ConvertInto(const InputPicture& picture, const ConvertOptions& options, std::uint8_t* frame) {
   const int w = picture.width;
   const int h = picture.height;
   const int dstStride = static_cast<int>((static_cast<std::int64_t>(w) * 3 + 3) & ~std::int64_t{3});
-  frame->resize(static_cast<std::size_t>(channel::FrameBytes(w, h)));
   // The channel is bottom-up: the picture's top row is the buffer's last. A flip writes
   // it top-down instead.
-  std::uint8_t* dst = frame->data();
+  std::uint8_t* dst = frame;
   int dstStep = dstStride;
   if (!options.flip) {
     dst += static_cast<std::size_t>(dstStride) * static_cast<std::size_t>(h - 1);
@@ -201,15 +205,15 @@ std::string CFrameConverter::Convert(const InputPicture& picture, const ConvertO
       break;
     }
   }
-  if (result != 0) return "the frame could not be converted";
+  if (result != 0) return false;
   if (options.mirror) {
     for (int y = 0; y < h; ++y) {
-      std::uint8_t* row = frame->data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(dstStride);
+      std::uint8_t* row = frame + static_cast<std::size_t>(y) * static_cast<std::size_t>(dstStride);
       for (int left = 0, right = w - 1; left < right; ++left, --right)
         for (int c = 0; c < 3; ++c) std::swap(row[3 * left + c], row[3 * right + c]);
     }
   }
-  return {};
+  return true;
 }
 
 }  // namespace sender

@@ -62,6 +62,9 @@ class CFrameConverter {
   // Converts into *frame (resized to the channel's frame bytes for the picture's size).
   // "" on success, else the sentence Check gives (nothing written then).
   std::string Convert(const InputPicture& picture, const ConvertOptions& options, std::vector<std::uint8_t>* frame);
+  // Converts a picture Check accepted into `frame`, channel::FrameBytes of its size long
+  // (a frame window of the channel itself). False only if libyuv refused the arguments.
+  bool ConvertInto(const InputPicture& picture, const ConvertOptions& options, std::uint8_t* frame);
 
  private:
   std::vector<std::uint8_t> m_scratch;  // YUY2's planar step

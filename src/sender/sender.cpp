@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <utility>
 
 #include "platform/clock.h"
@@ -212,7 +213,7 @@ SenderResult CSender::Send(const sender::InputPicture& picture, std::string* pro
   options.color = static_cast<sender::ColorSpace>(m_settings.color);
   options.mirror = m_settings.mirror;
   options.flip = m_settings.flip;
-  if (std::string why = m_converter.Convert(picture, options, &m_frame); !why.empty()) {
+  if (std::string why = sender::CFrameConverter::Check(picture); !why.empty()) {
     *problem = why;
     return SenderResult::kInvalid;
   }
@@ -223,9 +224,20 @@ SenderResult CSender::Send(const sender::InputPicture& picture, std::string* pro
   }
   const std::int64_t stamp = platform::MonotonicNanoseconds() / 1000000;
   const std::int64_t number = m_frameNumber++;
-  const bool stored = m_channel.SetMediaSample(0, picture.width, picture.height, m_frame.data(),
-                                               static_cast<std::int32_t>(m_frame.size()),
-                                               static_cast<std::int32_t>(number), &number, &stamp) == 0;
+  // Converted straight into the channel's frame window: no copy of its own.
+  bool converted = false;
+  const bool stored =
+      m_channel.WriteMediaSample(0, picture.width, picture.height,
+                                 static_cast<std::int32_t>(channel::FrameBytes(picture.width, picture.height)),
+                                 static_cast<std::int32_t>(number), &number, &stamp, [&](std::uint8_t* frame) REQUIRES(m_sendLock) {
+                                   converted = m_converter.ConvertInto(picture, options, frame);
+                                   // Never a half-written picture: black instead (not expected
+                                   // after the checks above).
+                                   if (!converted)
+                                     std::memset(frame, 0, static_cast<std::size_t>(channel::FrameBytes(
+                                                               picture.width, picture.height)));
+                                 }) == 0 &&
+      converted;
   const std::int64_t now = Now();
   CLockHolder<CLock> state(m_stateLock);
   if (!stored) {

@@ -141,7 +141,6 @@ class CSender {
   // Frames: one sender's conversion and store at a time.
   CLock m_sendLock ACQUIRED_BEFORE(m_stateLock);
   sender::CFrameConverter m_converter GUARDED_BY(m_sendLock);
-  std::vector<std::uint8_t> m_frame GUARDED_BY(m_sendLock);
   std::int32_t m_announcedWidth GUARDED_BY(m_sendLock) = 0;
   std::int32_t m_announcedHeight GUARDED_BY(m_sendLock) = 0;
   std::int64_t m_frameNumber GUARDED_BY(m_sendLock) = 0;
