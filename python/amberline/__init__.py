@@ -260,45 +260,56 @@ class Sender:
         return result == _OK
 
     def _planes(self, frame, width, height):
+        """The frame's size and planes (address, stride); every byte they name lies inside
+        the frame, or InvalidArgumentError."""
         interface = getattr(frame, "__array_interface__", None)
         bpp = _BYTES_PER_PIXEL[self._format]
         planar = self._format in (PixelFormat.I420, PixelFormat.NV12)
+        if interface is not None and len(interface["shape"]) < 2:
+            interface = None  # a flat array is a buffer of the sender's size
         if interface is not None:
-            shape, strides = interface["shape"], interface.get("strides")
+            if width is not None or height is not None:
+                raise InvalidArgumentError(_INVALID, "an array's shape gives its size; width and height are for buffers")
+            shape, strides = tuple(interface["shape"]), interface.get("strides")
             address = interface["data"][0]
-            itemsize = int(interface["typestr"][2:])
-            if itemsize != 1:
+            if interface["typestr"][1:] != "u1":
                 raise InvalidArgumentError(_INVALID, "frames are arrays of bytes (uint8), not %s" % interface["typestr"])
-            if strides is None:  # C-contiguous
+            contiguous = strides is None
+            if contiguous:
                 strides = [1] * len(shape)
                 for i in range(len(shape) - 2, -1, -1):
                     strides[i] = strides[i + 1] * shape[i + 1]
-            rows = shape[0]
-            h = height or (rows * 2 // 3 if planar else rows)
-            w = width or (shape[1] if len(shape) > 1 else self._width)
-            inner_ok = (len(shape) == 1 or
-                        (len(shape) == 2 and strides[1] == 1) or
-                        (len(shape) == 3 and strides[2] == 1 and strides[1] == shape[2]))
-            if len(shape) == 3 and shape[2] != bpp:
-                raise InvalidArgumentError(_INVALID, "a %s frame has %d bytes a pixel; the array has %d" % (
-                    self._format_name(), bpp, shape[2]))
-            if inner_ok and not planar and len(shape) > 1:
-                return {"width": w, "height": h, "planes": [(address, strides[0])]}, frame
-            if inner_ok and planar and len(shape) == 2 and strides[0] == shape[1]:
-                return self._packed_planes(address, w, h, strides[0]), frame
+            expected = "(height * 3 // 2, width)" if planar else (
+                "(height, width)" if bpp == 1 else "(height, width, %d) or (height, width * %d)" % (bpp, bpp))
+            if len(shape) > 3 or (len(shape) == 3 and (planar or shape[2] != bpp)) or \
+                    (len(shape) == 2 and not planar and shape[1] % bpp != 0) or (planar and shape[0] % 3 != 0):
+                raise InvalidArgumentError(_INVALID, "a %s frame of shape %r is not %s" % (
+                    self._format_name(), shape, expected))
+            rows_packed = strides[-1] == 1 and (len(shape) == 2 or strides[1] == shape[2])
+            if rows_packed and not planar:
+                w = shape[1] if len(shape) == 3 else shape[1] // bpp
+                return {"width": w, "height": shape[0], "planes": [(address, strides[0])]}, frame
+            if rows_packed and planar and strides[0] == shape[1]:
+                return self._packed_planes(address, shape[1], shape[0] * 2 // 3, shape[1]), frame
+            if contiguous:  # a planar frame whose rows are not one block cannot be split
+                raise InvalidArgumentError(_INVALID, "a %s frame of shape %r is not %s" % (
+                    self._format_name(), shape, expected))
             # Any other layout: one copy into rows that follow each other.
             import numpy
             copy = numpy.ascontiguousarray(frame)
-            return self._planes(copy, width, height)[0], copy
+            return self._planes(copy, None, None)[0], copy
         view = memoryview(frame).cast("B")
         buffer = view if not view.readonly else bytearray(view)
+        w, h = width or self._width, height or self._height
+        needed = w * h * 3 // 2 if planar else w * bpp * h
+        if w < 1 or h < 1 or len(buffer) < needed:
+            raise InvalidArgumentError(_INVALID, "a %dx%d %s frame takes %d bytes; %d were given" % (
+                w, h, self._format_name(), needed, len(buffer)))
         holder = (ctypes.c_char * len(buffer)).from_buffer(buffer)
         address = ctypes.addressof(holder)
-        w, h = width or self._width, height or self._height
-        stride = w * bpp
         if planar:
             return self._packed_planes(address, w, h, w), (buffer, holder)
-        return {"width": w, "height": h, "planes": [(address, stride)]}, (buffer, holder)
+        return {"width": w, "height": h, "planes": [(address, w * bpp)]}, (buffer, holder)
 
     def _packed_planes(self, address, w, h, stride):
         chroma = address + stride * h

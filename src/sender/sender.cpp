@@ -5,6 +5,7 @@
 #include <cstring>
 #include <utility>
 
+#include "diagnostics/log_file.h"
 #include "platform/clock.h"
 #include "platform/wide_string.h"
 #include "sender/frame_limit.h"
@@ -96,6 +97,7 @@ CSender::~CSender() {
     ++m_interrupts;
   }
   m_changed.NotifyAll();
+  m_sleeper.Wake();
   m_notifications.Post(NotifyMessage{});  // wakes the worker's wait for messages
   if (m_worker.joinable()) m_worker.join();
 }
@@ -152,6 +154,12 @@ void CSender::Run() {
   }
   m_changed.NotifyAll();
   if (opened != SenderResult::kOk) return;
+  // Whether the frame waits are precise is a fact of the system (Windows 10 1803 and
+  // later have high-resolution timers); the user's log answers it.
+  g_Log.Write(0, L"Sender delivering %dx%d at %d/%d frames a second; frame timer: %s.\n",
+              static_cast<int>(m_settings.width), static_cast<int>(m_settings.height),
+              static_cast<int>(m_settings.fpsNum), static_cast<int>(m_settings.fpsDen),
+              m_sleeper.HighResolution() ? L"high resolution" : L"system tick (about 15.6 ms)");
   {
     CLockHolder<CLock> hold(m_sendLock);
     m_announcedWidth = m_settings.width;
@@ -276,6 +284,7 @@ bool CSender::BeginWait(std::uint64_t* interrupts) {
 }
 
 SenderResult CSender::WaitNextFrame() {
+  CLockHolder<CLock> turn(m_waitLock);
   const std::int64_t now = Now();
   std::int64_t due = 0;
   std::uint64_t interrupts = 0;
@@ -290,13 +299,15 @@ SenderResult CSender::WaitNextFrame() {
   if (sleep && due > now) sleep(due - now);
   for (;;) {
     const std::int64_t left = sleep ? 0 : due - platform::MonotonicNanoseconds();
-    CLockHolder<CLock> hold(m_stateLock);
-    if (m_interrupts != interrupts || left <= 0) {
-      --m_waiters;
-      return m_interrupts != interrupts ? SenderResult::kInterrupted : SenderResult::kOk;
+    {
+      CLockHolder<CLock> hold(m_stateLock);
+      if (m_interrupts != interrupts || left <= 0) {
+        --m_waiters;
+        return m_interrupts != interrupts ? SenderResult::kInterrupted : SenderResult::kOk;
+      }
     }
-    m_changed.WaitFor(hold, std::chrono::nanoseconds(left),
-                      [&]() REQUIRES(m_stateLock) { return m_interrupts != interrupts; });
+    // Interrupt wakes the sleep; a stale wake only ends it early, and the loop sleeps again.
+    m_sleeper.Sleep(left);
   }
 }
 
@@ -309,6 +320,7 @@ void CSender::Interrupt() {
       m_interruptPending = true;
   }
   m_changed.NotifyAll();
+  m_sleeper.Wake();
 }
 
 CSender::Stats CSender::GetStats() {

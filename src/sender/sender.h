@@ -34,6 +34,7 @@
 #include "platform/annotated_lock.h"
 #include "platform/condition_variable.h"
 #include "platform/notify_queue.h"
+#include "platform/precise_sleeper.h"
 #include "sender/frame_converter.h"
 
 enum class SenderResult : std::int32_t {
@@ -110,7 +111,9 @@ class CSender {
   std::int32_t Width() const { return m_settings.width; }
   std::int32_t Height() const { return m_settings.height; }
 
-  SenderResult WaitNextFrame() EXCLUDES(m_stateLock);
+  // Sleeps until the next frame is due (a high-resolution sleep on Windows). Calls from
+  // several threads take turns; Interrupt ends the one running.
+  SenderResult WaitNextFrame() EXCLUDES(m_waitLock, m_stateLock);
   SenderResult PollNextFrame(std::int64_t* waitNs) EXCLUDES(m_stateLock);
   void Interrupt() EXCLUDES(m_stateLock);
   Stats GetStats() EXCLUDES(m_stateLock);
@@ -144,6 +147,10 @@ class CSender {
   std::int32_t m_announcedWidth GUARDED_BY(m_sendLock) = 0;
   std::int32_t m_announcedHeight GUARDED_BY(m_sendLock) = 0;
   std::int64_t m_frameNumber GUARDED_BY(m_sendLock) = 0;
+
+  // One wait for the next frame at a time (the sleeper has one sleeper).
+  CLock m_waitLock ACQUIRED_BEFORE(m_stateLock);
+  platform::CPreciseSleeper m_sleeper;
 
   // Everything else, and the worker's hand-over.
   CLock m_stateLock;

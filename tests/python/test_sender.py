@@ -140,8 +140,8 @@ def test_a_strided_slice_is_sent_as_it_appears(camera):
 def test_the_context_manager_counts_and_closes_and_a_new_sender_follows(camera):
     frame = bytes(64 * 48 * 3)
     with amberline.Sender(64, 48, 30) as cam:
-        assert cam.send(frame) and cam.send(bytearray(frame))
-        assert cam.frames_sent == 2 and cam.frames_dropped == 0
+        assert cam.send(frame) and cam.send(bytearray(frame)) and cam.send(numpy.zeros(64 * 48 * 3, numpy.uint8))
+        assert cam.frames_sent == 3 and cam.frames_dropped == 0
         assert (cam.width, cam.height, cam.fps) == (64, 48, 30.0)
     with pytest.raises(amberline.AmberlineError, match="closed"):
         cam.send(frame)
@@ -161,8 +161,14 @@ def test_failures_raise_typed_exceptions_with_the_librarys_sentence(camera):
         with pytest.raises(amberline.ChannelBusyError, match="another producer is already delivering 320x240 frames"):
             amberline.Sender(64, 48, 30)
     with amberline.Sender(64, 48, 30) as cam:
-        with pytest.raises(amberline.InvalidArgumentError, match="3 bytes a pixel; the array has 4"):
-            cam.send(numpy.zeros((48, 64, 4), numpy.uint8))
+        # Frames that do not hold what they claim never reach the library.
+        for bad, words in [(numpy.zeros((48, 64, 4), numpy.uint8), r"shape \(48, 64, 4\) is not"),
+                           (numpy.zeros((48, 65), numpy.uint8), r"shape \(48, 65\) is not"),
+                           (numpy.zeros((48, 64, 3), numpy.uint16), "not <u2"),
+                           (bytes(64 * 48 * 3 - 1), "takes 9216 bytes; 9215 were given")]:
+            with pytest.raises(amberline.InvalidArgumentError, match=words):
+                cam.send(bad)
+        assert cam.send(numpy.zeros((48, 64 * 3), numpy.uint8))  # (height, width * 3) is fine
 
 
 def test_consumers_are_listed_with_their_sizes(camera):
