@@ -4,8 +4,8 @@
 #         [-DEXPORTS=Name1,Name2,...] -P CheckWindowsBinary.cmake
 # Checks: the image's format (machine), that every name in EXPORTS is exported under
 # exactly that name (no stdcall decoration such as DllCanUnloadNow@0) and that nothing
-# else is, and that every imported DLL is one that Windows itself provides (the C++
-# runtime, libgcc and winpthreads must be linked in statically).
+# else is, and that every imported DLL is one that Windows itself provides or Amberline
+# ships (the C++ runtime, libgcc and winpthreads must be linked in statically).
 cmake_policy(VERSION 3.25)
 foreach(required OBJDUMP BINARY FORMAT)
   if(NOT DEFINED ${required})
@@ -37,6 +37,10 @@ set(systemDlls kernel32.dll user32.dll gdi32.dll advapi32.dll ole32.dll oleaut32
     shlwapi.dll msvcrt.dll ws2_32.dll rpcrt4.dll bcrypt.dll comctl32.dll comdlg32.dll version.dll
     winmm.dll crypt32.dll secur32.dll ntdll.dll quartz.dll mfplat.dll mf.dll mfreadwrite.dll
     wtsapi32.dll)
+# DLLs Amberline installs itself, beside the programs that import them (its own imports are
+# checked by this script as well).
+set(shippedDlls amberline_sender.dll)
+list(APPEND systemDlls ${shippedDlls})
 string(REGEX MATCHALL "DLL Name: [^\n]+" importLines "${dump}")
 set(imports "")
 foreach(line IN LISTS importLines)
