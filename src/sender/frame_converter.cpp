@@ -128,18 +128,49 @@ std::string CFrameConverter::Convert(const InputPicture& picture, const ConvertO
   return ConvertInto(picture, options, frame->data()) ? std::string() : "the frame could not be converted";
 }
 
+namespace {
+
+// The rows y0..y1 of a picture as a picture of their own (4:2:0 chroma rows halved).
+InputPicture Rows(const InputPicture& picture, int y0, int y1) {
+  InputPicture band = picture;
+  band.height = y1 - y0;
+  const bool halfHeightChroma = picture.format == InputFormat::kI420 || picture.format == InputFormat::kNv12;
+  for (int i = 0; i < PlaneCount(picture.format); ++i) {
+    const std::size_t plane = static_cast<std::size_t>(i);
+    const std::ptrdiff_t rows = i > 0 && halfHeightChroma ? y0 / 2 : y0;
+    band.planes[plane] = picture.planes[plane] + rows * picture.strides[plane];
+  }
+  return band;
+}
+
+}  // namespace
+
 bool CFrameConverter::ConvertInto(const InputPicture& picture, const ConvertOptions& options, std::uint8_t* frame) {
   const int w = picture.width;
   const int h = picture.height;
   const int dstStride = static_cast<int>((static_cast<std::int64_t>(w) * 3 + 3) & ~std::int64_t{3});
   // The channel is bottom-up: the picture's top row is the buffer's last. A flip writes
   // it top-down instead.
-  std::uint8_t* dst = frame;
-  int dstStep = dstStride;
+  std::uint8_t* top = frame;
+  int step = dstStride;
   if (!options.flip) {
-    dst += static_cast<std::size_t>(dstStride) * static_cast<std::size_t>(h - 1);
-    dstStep = -dstStride;
+    top += static_cast<std::size_t>(dstStride) * static_cast<std::size_t>(h - 1);
+    step = -dstStride;
   }
+  if (static_cast<std::int64_t>(w) * h < kSplitPixels || h < 4) return ConvertBand(picture, options, top, step, &m_bands[0]);
+  // An even number of rows above the split, so that 4:2:0 chroma rows split with them.
+  const int split = (h / 2) & ~1;
+  std::uint8_t* const lowerTop = top + static_cast<std::ptrdiff_t>(split) * step;
+  bool upper = false, lower = false;
+  m_worker.RunBeside([&] { lower = ConvertBand(Rows(picture, split, h), options, lowerTop, step, &m_bands[1]); },
+                     [&] { upper = ConvertBand(Rows(picture, 0, split), options, top, step, &m_bands[0]); });
+  return upper && lower;
+}
+
+bool CFrameConverter::ConvertBand(const InputPicture& picture, const ConvertOptions& options, std::uint8_t* dst,
+                                  int dstStep, Scratch* scratch) {
+  const int w = picture.width;
+  const int h = picture.height;
   std::array<const std::uint8_t*, 4> p = picture.planes;
   std::array<std::int32_t, 4> s = picture.strides;
   const libyuv::YuvConstants* matrix = Matrix(options.color);
@@ -147,8 +178,8 @@ bool CFrameConverter::ConvertInto(const InputPicture& picture, const ConvertOpti
       (picture.format == InputFormat::kI420 || picture.format == InputFormat::kNv12)) {
     const RangeTables& tables = Widening();
     const std::int64_t cw = picture.format == InputFormat::kNv12 ? w : w / 2, ch = h / 2;
-    m_widened.resize(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) + static_cast<std::size_t>(cw * ch) * 2);
-    std::uint8_t* out = m_widened.data();
+    scratch->widened.resize(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) + static_cast<std::size_t>(cw * ch) * 2);
+    std::uint8_t* out = scratch->widened.data();
     p[0] = out;
     out = Widen(picture.planes[0], picture.strides[0], w, h, tables.luma, out);
     s[0] = w;
@@ -191,8 +222,8 @@ bool CFrameConverter::ConvertInto(const InputPicture& picture, const ConvertOpti
       break;
     case InputFormat::kYuy2: {
       const int half = w / 2;
-      m_scratch.resize(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 2);
-      std::uint8_t* y = m_scratch.data();
+      scratch->planar.resize(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 2);
+      std::uint8_t* y = scratch->planar.data();
       std::uint8_t* u = y + static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
       std::uint8_t* v = u + static_cast<std::size_t>(half) * static_cast<std::size_t>(h);
       result = libyuv::YUY2ToI422(p[0], s[0], y, w, u, half, v, half, w, h);
@@ -208,7 +239,7 @@ bool CFrameConverter::ConvertInto(const InputPicture& picture, const ConvertOpti
   if (result != 0) return false;
   if (options.mirror) {
     for (int y = 0; y < h; ++y) {
-      std::uint8_t* row = frame + static_cast<std::size_t>(y) * static_cast<std::size_t>(dstStride);
+      std::uint8_t* row = dst + static_cast<std::ptrdiff_t>(y) * dstStep;
       for (int left = 0, right = w - 1; left < right; ++left, --right)
         for (int c = 0; c < 3; ++c) std::swap(row[3 * left + c], row[3 * right + c]);
     }

@@ -9,14 +9,17 @@
 // Every plane's rows are read from `planes[i]` (the picture's top row) `strides[i]` bytes
 // apart; a negative stride means a bottom-up picture. The picture is checked before a
 // byte is read: formats it does not know, missing planes, strides shorter than a row,
-// odd sizes of 4:2:0 and 4:2:2 formats are refused with a sentence. Plain object; one
-// thread at a time.
+// odd sizes of 4:2:0 and 4:2:2 formats are refused with a sentence. A frame of
+// kSplitPixels or more is converted in two bands at once: the lower rows on a worker
+// thread the converter owns, the upper on the caller's. One thread at a time calls it.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "sender/band_worker.h"
 
 namespace sender {
 
@@ -57,6 +60,9 @@ std::int64_t RowBytes(InputFormat format, std::int64_t width);
 
 class CFrameConverter {
  public:
+  // Frames of this many pixels or more are split between two threads.
+  static constexpr std::int64_t kSplitPixels = 640 * 480;
+
   // "" when the picture is a valid one of its format; else why not.
   static std::string Check(const InputPicture& picture);
   // Converts into *frame (resized to the channel's frame bytes for the picture's size).
@@ -67,8 +73,17 @@ class CFrameConverter {
   bool ConvertInto(const InputPicture& picture, const ConvertOptions& options, std::uint8_t* frame);
 
  private:
-  std::vector<std::uint8_t> m_scratch;  // YUY2's planar step
-  std::vector<std::uint8_t> m_widened;  // limited-range BT.709 planes widened to full range
+  // Intermediate planes of one band.
+  struct Scratch {
+    std::vector<std::uint8_t> planar;   // YUY2's planar step
+    std::vector<std::uint8_t> widened;  // limited-range BT.709 planes widened to full range
+  };
+  // Converts all rows of `picture` to the rows dst, dst + dstStep, ... (and mirrors them).
+  static bool ConvertBand(const InputPicture& picture, const ConvertOptions& options, std::uint8_t* dst, int dstStep,
+                          Scratch* scratch);
+
+  std::array<Scratch, 2> m_bands;
+  CBandWorker m_worker;
 };
 
 }  // namespace sender

@@ -1,8 +1,8 @@
 // amberline-camera with a real PipeWire daemon and a consumer nobody here wrote: the
 // reference producer sends a still picture at 1280x720, amberline-camera publishes it as
 // a PipeWire camera node and GStreamer (gst-launch-1.0 with pipewiresrc) records it.
-// Checked: the frames in every format the node offers, the letterboxed picture at
-// another size against the DirectShow camera's, two consumers at once, the placeholder
+// Checked: the frames in every format the node offers, the node showing every input
+// format of the sender library, the letterboxed picture at another size against the DirectShow camera's, two consumers at once, the placeholder
 // while the producer is dead, the node's entry in the producer's client table, SIGTERM,
 // the delivered frame rate, and consumers killed one after another.
 //
@@ -25,6 +25,8 @@
 #include <string>
 #include <vector>
 
+#include <amberline/sender.h>
+
 #include "channel/file_mapping.h"
 #include "pipewire/live_process.h"
 #include "pipewire/raw_video.h"
@@ -32,6 +34,8 @@
 #include "platform/wide_string.h"
 #include "support/channel_fixture.h"
 #include "support/registry_fixture.h"
+#include "support/sender_feed.h"
+#include "support/sender_input.h"
 #include "support/test_pictures.h"
 #include "support/test_support.h"
 
@@ -334,6 +338,49 @@ INSTANTIATE_TEST_SUITE_P(PipeWireLive, PipeWireLiveEndToEndFormats,
 // --- The camera as applications see it ------------------------------------------------
 
 using PipeWireLiveEndToEnd = PipeWireLiveEndToEndBase;
+
+// Every input format of the sender library, sent in place of the producer: GStreamer
+// records at the sender's size what the reference decoding of the sent frame is, exact
+// for RGB input and within 2 after Y'CbCr.
+TEST_F(PipeWireLiveEndToEnd, EveryFormatOfTheSenderLibraryIsTheNodesPicture) {
+  int code = -1;
+  ASSERT_TRUE(Session().Producer().SendSignal(SIGTERM));
+  ASSERT_TRUE(Session().Producer().Wait(kChangeMs, &code)) << Session().Producer().Output();
+  struct Row {
+    std::uint32_t format, color;
+    int tolerance;
+  };
+  const Row rows[] = {
+      {AMBERLINE_FORMAT_BGR24, 0, 0},  {AMBERLINE_FORMAT_RGB24, 0, 0},
+      {AMBERLINE_FORMAT_BGRA32, 0, 0}, {AMBERLINE_FORMAT_RGBA32, 0, 0},
+      {AMBERLINE_FORMAT_GRAY8, 0, 0},  {AMBERLINE_FORMAT_I420, AMBERLINE_COLOR_BT601_LIMITED, 2},
+      {AMBERLINE_FORMAT_NV12, AMBERLINE_COLOR_BT709_LIMITED, 2}, {AMBERLINE_FORMAT_YUY2, AMBERLINE_COLOR_BT709_FULL, 2},
+  };
+  const CPicture picture = testing_support::BlockPicture(kWidth, kHeight);
+  for (const Row& row : rows) {
+    SCOPED_TRACE("format " + std::to_string(row.format) + " colour " + std::to_string(row.color));
+    amberline_sender_options options;
+    amberline_sender_options_init(&options);
+    options.width = kWidth;
+    options.height = kHeight;
+    options.format = row.format;
+    options.color = row.color;
+    amberline_sender* sender = nullptr;
+    ASSERT_EQ(amberline_sender_create(&options, &sender), AMBERLINE_OK) << amberline_last_error();
+    const testing_support::SenderInput in = testing_support::EncodeSenderInput(picture, row.format, row.color);
+    const amberline_frame frame = testing_support::SenderFrameOf(in, row.format, kWidth, kHeight);
+    {
+      testing_support::CSenderFeed feed(sender, [&](amberline_sender* s) { return amberline_sender_send_frame(s, &frame); });
+      EXPECT_EQ(testing_support::DifferenceWithin(RecordFrames("BGR", kWidth, kHeight, 4),
+                                                  testing_support::ExpectedFromSender(picture, row.format, row.color),
+                                                  row.tolerance),
+                "");
+    }
+    amberline_sender_destroy(sender);
+  }
+  std::string problem;
+  ASSERT_TRUE(Session().StartProducer(&problem)) << problem;
+}
 
 TEST_F(PipeWireLiveEndToEnd, OtherSizeIsLetterboxedAsTheDirectShowCameraMakesIt) {
   // The DirectShow camera, registered in a private registry, recorded by amberline-capture

@@ -19,6 +19,8 @@
 
 #include "support/channel_fixture.h"
 #include "support/registry_fixture.h"
+#include "support/sender_feed.h"
+#include "support/sender_input.h"
 #include "support/test_pictures.h"
 #include "support/test_support.h"
 
@@ -27,160 +29,19 @@ namespace {
 using testing_support::CPicture;
 using testing_support::Rgb;
 using Bytes = std::vector<std::uint8_t>;
+using testing_support::BlockPicture;
+using testing_support::CSenderFeed;
+using testing_support::DifferenceWithin;
+using testing_support::EncodeSenderInput;
+using testing_support::ExpectedFromSender;
+using testing_support::SenderFrameOf;
+using testing_support::SenderInput;
 
 constexpr int kTimeoutMs = 60000;
 
-// ---- Plain per-pixel references ----------------------------------------------------
-
-struct Matrix {
-  double kr, kb;
-  bool full;
-};
-Matrix MatrixOf(std::uint32_t color) {
-  const bool bt709 = color == AMBERLINE_COLOR_BT709_LIMITED || color == AMBERLINE_COLOR_BT709_FULL;
-  return {bt709 ? 0.2126 : 0.299, bt709 ? 0.0722 : 0.114,
-          color == AMBERLINE_COLOR_BT601_FULL || color == AMBERLINE_COLOR_BT709_FULL};
-}
-std::uint8_t Clamp(double v) { return static_cast<std::uint8_t>(std::lround(std::clamp(v, 0.0, 255.0))); }
-
-struct Yuv {
-  std::uint8_t y, u, v;
-};
-Yuv ToYuv(Rgb c, const Matrix& m) {
-  const double r = c.r / 255.0, g = c.g / 255.0, b = c.b / 255.0;
-  const double y = m.kr * r + (1 - m.kr - m.kb) * g + m.kb * b;
-  const double pb = (b - y) / (2 * (1 - m.kb)), pr = (r - y) / (2 * (1 - m.kr));
-  if (m.full) return {Clamp(255 * y), Clamp(128 + 255 * pb), Clamp(128 + 255 * pr)};
-  return {Clamp(16 + 219 * y), Clamp(128 + 224 * pb), Clamp(128 + 224 * pr)};
-}
-Rgb ToRgb(Yuv c, const Matrix& m) {
-  const double y = m.full ? c.y / 255.0 : (c.y - 16) / 219.0;
-  const double pb = (c.u - 128) / (m.full ? 255.0 : 224.0), pr = (c.v - 128) / (m.full ? 255.0 : 224.0);
-  const double r = y + 2 * (1 - m.kr) * pr, b = y + 2 * (1 - m.kb) * pb;
-  const double g = (y - m.kr * r - m.kb * b) / (1 - m.kr - m.kb);
-  return {Clamp(255 * r), Clamp(255 * g), Clamp(255 * b)};
-}
-
-// A picture whose colours change every 2x2 block (so 4:2:0 chroma is exact) and whose
-// quadrants and corners show a flip or a mirror.
-CPicture BlockPicture(int width, int height) {
-  return testing_support::MakePicture(width, height, [=](int x, int y) -> Rgb {
-    const int bx = x / 2, by = y / 2;
-    if (bx == 1 && by == 1) return {255, 255, 255};  // top-left mark
-    const Rgb base = testing_support::Quadrant(x, y, width, height);
-    return {static_cast<std::uint8_t>((base.r + bx * 13) % 256), static_cast<std::uint8_t>((base.g + by * 7) % 256),
-            static_cast<std::uint8_t>((base.b + (bx ^ by) * 5) % 256)};
-  });
-}
-CPicture Gray(const CPicture& p) {
-  CPicture out = p;
-  for (std::size_t i = 0; i < out.rgb.size(); i += 3) out.rgb[i + 1] = out.rgb[i + 2] = out.rgb[i];
-  return out;
-}
 Rgb At(const CPicture& p, int x, int y) {
   const std::uint8_t* c = p.At(x, y);
   return {c[0], c[1], c[2]};
-}
-
-// One input frame: its bytes, its planes' offsets and strides.
-struct Input {
-  Bytes bytes;
-  std::vector<std::size_t> offsets;
-  std::vector<std::int32_t> strides;
-};
-
-// The picture in `format`, rows `pad` bytes longer than needed.
-Input Encode(const CPicture& p, std::uint32_t format, std::uint32_t color = AMBERLINE_COLOR_BT601_LIMITED, int pad = 0) {
-  const int w = p.width, h = p.height;
-  const Matrix m = MatrixOf(color);
-  Input in;
-  const auto packed = [&](int bytesPerPixel, const std::function<void(std::uint8_t*, Rgb)>& put) {
-    const int stride = w * bytesPerPixel + pad;
-    in.bytes.assign(static_cast<std::size_t>(stride) * h, 0xEE);
-    for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x) put(&in.bytes[static_cast<std::size_t>(y) * stride + x * bytesPerPixel], At(p, x, y));
-    in.offsets = {0};
-    in.strides = {stride};
-  };
-  switch (format) {
-    case AMBERLINE_FORMAT_BGR24: packed(3, [](std::uint8_t* o, Rgb c) { o[0] = c.b, o[1] = c.g, o[2] = c.r; }); break;
-    case AMBERLINE_FORMAT_RGB24: packed(3, [](std::uint8_t* o, Rgb c) { o[0] = c.r, o[1] = c.g, o[2] = c.b; }); break;
-    case AMBERLINE_FORMAT_BGRA32: packed(4, [](std::uint8_t* o, Rgb c) { o[0] = c.b, o[1] = c.g, o[2] = c.r, o[3] = 7; }); break;
-    case AMBERLINE_FORMAT_RGBA32: packed(4, [](std::uint8_t* o, Rgb c) { o[0] = c.r, o[1] = c.g, o[2] = c.b, o[3] = 7; }); break;
-    case AMBERLINE_FORMAT_GRAY8: packed(1, [](std::uint8_t* o, Rgb c) { o[0] = c.r; }); break;
-    case AMBERLINE_FORMAT_YUY2:
-      packed(2, [](std::uint8_t*, Rgb) {});
-      for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; x += 2) {
-          const Yuv a = ToYuv(At(p, x, y), m), b = ToYuv(At(p, x + 1, y), m);
-          std::uint8_t* o = &in.bytes[static_cast<std::size_t>(y) * in.strides[0] + x * 2];
-          o[0] = a.y, o[1] = a.u, o[2] = b.y, o[3] = a.v;
-        }
-      break;
-    case AMBERLINE_FORMAT_I420:
-    case AMBERLINE_FORMAT_NV12: {
-      const bool nv12 = format == AMBERLINE_FORMAT_NV12;
-      const int ys = w + pad, cs = nv12 ? w + pad : w / 2 + pad;
-      const std::size_t ySize = static_cast<std::size_t>(ys) * h, cSize = static_cast<std::size_t>(cs) * (h / 2);
-      in.bytes.assign(ySize + cSize * (nv12 ? 1 : 2), 0xEE);
-      in.offsets = nv12 ? std::vector<std::size_t>{0, ySize} : std::vector<std::size_t>{0, ySize, ySize + cSize};
-      in.strides = nv12 ? std::vector<std::int32_t>{ys, cs} : std::vector<std::int32_t>{ys, cs, cs};
-      for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-          const Yuv c = ToYuv(At(p, x, y), m);
-          in.bytes[static_cast<std::size_t>(y) * ys + x] = c.y;
-          if (x % 2 || y % 2) continue;
-          const std::size_t row = ySize + static_cast<std::size_t>(y / 2) * cs;
-          if (nv12) {
-            in.bytes[row + x] = c.u, in.bytes[row + x + 1] = c.v;
-          } else {
-            in.bytes[row + x / 2] = c.u, in.bytes[row + cSize + x / 2] = c.v;
-          }
-        }
-      break;
-    }
-  }
-  return in;
-}
-
-// What a camera shows for the picture sent in `format`: the reference decoding of what
-// Encode wrote.
-CPicture Expected(const CPicture& p, std::uint32_t format, std::uint32_t color = AMBERLINE_COLOR_BT601_LIMITED) {
-  if (format == AMBERLINE_FORMAT_GRAY8) return Gray(p);
-  if (format != AMBERLINE_FORMAT_I420 && format != AMBERLINE_FORMAT_NV12 && format != AMBERLINE_FORMAT_YUY2) return p;
-  const Matrix m = MatrixOf(color);
-  return testing_support::MakePicture(p.width, p.height, [&](int x, int y) {
-    const Yuv own = ToYuv(At(p, x, y), m);
-    const Yuv shared = ToYuv(At(p, x - x % 2, format == AMBERLINE_FORMAT_YUY2 ? y : y - y % 2), m);
-    return ToRgb({own.y, shared.u, shared.v}, m);
-  });
-}
-
-// Where two pictures differ by more than `tolerance` in a channel, or "".
-std::string Difference(const CPicture& actual, const CPicture& expected, int tolerance) {
-  if (actual.width != expected.width || actual.height != expected.height)
-    return "size " + std::to_string(actual.width) + "x" + std::to_string(actual.height) + ", expected " +
-           std::to_string(expected.width) + "x" + std::to_string(expected.height);
-  for (int y = 0; y < actual.height; ++y)
-    for (int x = 0; x < actual.width; ++x)
-      for (int c = 0; c < 3; ++c)
-        if (std::abs(actual.At(x, y)[c] - expected.At(x, y)[c]) > tolerance)
-          return "pixel (" + std::to_string(x) + "," + std::to_string(y) + ") channel " + std::to_string(c) + ": " +
-                 std::to_string(actual.At(x, y)[c]) + ", expected " + std::to_string(expected.At(x, y)[c]);
-  return {};
-}
-
-amberline_frame FrameOf(const Input& in, std::uint32_t format, int width, int height) {
-  amberline_frame frame{};
-  frame.size = sizeof frame;
-  frame.format = format;
-  frame.width = width;
-  frame.height = height;
-  for (std::size_t i = 0; i < in.offsets.size(); ++i) {
-    frame.planes[i].data = in.bytes.data() + in.offsets[i];
-    frame.planes[i].stride = in.strides[i];
-  }
-  return frame;
 }
 
 amberline_sender_options Options(int width, int height, std::uint32_t format = AMBERLINE_FORMAT_BGR24) {
@@ -194,35 +55,22 @@ amberline_sender_options Options(int width, int height, std::uint32_t format = A
 
 // ---- A sender feeding a camera the capture host reads --------------------------------
 
-// Keeps sending one frame at the options' rate on a thread of its own until stopped.
-class CFeed {
- public:
-  CFeed(amberline_sender* sender, std::function<amberline_result(amberline_sender*)> send)
-      : m_sender(sender), m_thread([this, send] {
-          while (!m_stop.load()) {
-            send(m_sender);
-            if (amberline_sender_wait_next_frame(m_sender) == AMBERLINE_ERROR_INTERRUPTED) continue;
-          }
-        }) {}
-  ~CFeed() { Stop(); }
-  void Stop() {
-    if (!m_thread.joinable()) return;
-    m_stop.store(true);
-    amberline_sender_interrupt(m_sender);
-    m_thread.join();
-  }
-
- private:
-  amberline_sender* m_sender;
-  std::atomic<bool> m_stop{false};
-  std::thread m_thread;
-};
-
 class SenderCameraTest : public testing::Test {
  protected:
+  // On Windows the capture host reads the machine's own registry (a child does not see
+  // this process's private one): the camera is registered there for the test and
+  // unregistered after it, also when the test fails.
   void SetUp() override {
-    if (platform::kIsWindows) GTEST_SKIP() << "a Windows child does not see this process's registry override";
-    ASSERT_EQ(Run(AMBERLINE_REGSVR_PATH, {"-s", testing_support::StagedModulePath().string()}), 0);
+    m_registered = true;
+    ASSERT_EQ(Run(AMBERLINE_REGSVR_PATH, {"-s", Module()}), 0);
+  }
+  void TearDown() override {
+    if (platform::kIsWindows && m_registered) {
+      EXPECT_EQ(Run(AMBERLINE_REGSVR_PATH, {"-u", "-s", Module()}), 0);
+    }
+  }
+  static std::string Module() {
+    return std::filesystem::absolute(testing_support::StagedModulePath()).make_preferred().string();
   }
   int Run(const std::string& program, const std::vector<std::string>& arguments) {
     CChildProcess child;
@@ -252,6 +100,7 @@ class SenderCameraTest : public testing::Test {
   testing_support::CChannelNamespace m_names;
   testing_support::CTempDir m_dir;
   int m_runs = 0;
+  bool m_registered = false;
 };
 
 TEST_F(SenderCameraTest, EveryFormatIsShownAsSentExactForRgbAndWithinTwoAfterYCbCr) {
@@ -277,10 +126,10 @@ TEST_F(SenderCameraTest, EveryFormatIsShownAsSentExactForRgbAndWithinTwoAfterYCb
     options.fps_num = 60;
     amberline_sender* sender = Create(options);
     ASSERT_NE(sender, nullptr);
-    const Input in = Encode(picture, row.format, row.color);
+    const SenderInput in = EncodeSenderInput(picture, row.format, row.color);
     {
-      CFeed feed(sender, [&](amberline_sender* s) { return amberline_sender_send(s, in.bytes.data(), in.strides[0]); });
-      EXPECT_EQ(Difference(Shown(64, 48), Expected(picture, row.format, row.color), row.tolerance), "");
+      CSenderFeed feed(sender, [&](amberline_sender* s) { return amberline_sender_send(s, in.bytes.data(), in.strides[0]); });
+      EXPECT_EQ(DifferenceWithin(Shown(64, 48), ExpectedFromSender(picture, row.format, row.color), row.tolerance), "");
     }
     amberline_sender_destroy(sender);
   }
@@ -314,8 +163,8 @@ TEST_F(SenderCameraTest, PaddedAndBottomUpStridesAndTheFlipAndMirrorOptions) {
     options.fps_num = 60;
     amberline_sender* sender = Create(options);
     ASSERT_NE(sender, nullptr);
-    Input in = Encode(picture, row.format, 0, row.pad);
-    amberline_frame frame = FrameOf(in, row.format, 64, 48);
+    SenderInput in = EncodeSenderInput(picture, row.format, 0, row.pad);
+    amberline_frame frame = SenderFrameOf(in, row.format, 64, 48);
     if (row.bottomUp) {
       // The same rows stored last row first: the top row is the highest in memory.
       Bytes reversed(in.bytes.size());
@@ -327,8 +176,8 @@ TEST_F(SenderCameraTest, PaddedAndBottomUpStridesAndTheFlipAndMirrorOptions) {
       frame.planes[0].stride = -in.strides[0];
     }
     {
-      CFeed feed(sender, [&](amberline_sender* s) { return amberline_sender_send_frame(s, &frame); });
-      EXPECT_EQ(Difference(Shown(64, 48), Expected(*row.expected, row.format), row.tolerance), "");
+      CSenderFeed feed(sender, [&](amberline_sender* s) { return amberline_sender_send_frame(s, &frame); });
+      EXPECT_EQ(DifferenceWithin(Shown(64, 48), ExpectedFromSender(*row.expected, row.format), row.tolerance), "");
     }
     amberline_sender_destroy(sender);
   }
@@ -338,12 +187,12 @@ TEST_F(SenderCameraTest, ASizeChangeMidStreamIsLetterboxedAndDestroyGivesThePlac
   amberline_sender* sender = Create(Options(64, 48));
   ASSERT_NE(sender, nullptr);
   const CPicture tall = BlockPicture(64, 48), wide = BlockPicture(64, 24);
-  const Input first = Encode(tall, AMBERLINE_FORMAT_BGR24), second = Encode(wide, AMBERLINE_FORMAT_BGR24);
-  const amberline_frame frames[2] = {FrameOf(first, AMBERLINE_FORMAT_BGR24, 64, 48),
-                                     FrameOf(second, AMBERLINE_FORMAT_BGR24, 64, 24)};
+  const SenderInput first = EncodeSenderInput(tall, AMBERLINE_FORMAT_BGR24), second = EncodeSenderInput(wide, AMBERLINE_FORMAT_BGR24);
+  const amberline_frame frames[2] = {SenderFrameOf(first, AMBERLINE_FORMAT_BGR24, 64, 48),
+                                     SenderFrameOf(second, AMBERLINE_FORMAT_BGR24, 64, 24)};
   std::atomic<int> which{0};
   {
-    CFeed feed(sender, [&](amberline_sender* s) { return amberline_sender_send_frame(s, &frames[which.load()]); });
+    CSenderFeed feed(sender, [&](amberline_sender* s) { return amberline_sender_send_frame(s, &frames[which.load()]); });
     // A capture at 64x48 runs while the frames change to 64x24 (once it is listed).
     const std::filesystem::path folder = m_dir.Path() / "change";
     CChildProcess capture;
@@ -368,7 +217,7 @@ TEST_F(SenderCameraTest, ASizeChangeMidStreamIsLetterboxedAndDestroyGivesThePlac
     const CPicture expected = testing_support::MakePicture(64, 48, [&](int x, int y) {
       return y < 12 || y >= 36 ? Rgb{0, 0, 0} : At(wide, x, y - 12);
     });
-    EXPECT_EQ(Difference(testing_support::ReadPng(last), expected, 0), "") << last;
+    EXPECT_EQ(DifferenceWithin(testing_support::ReadPng(last), expected, 0), "") << last;
   }
   amberline_sender_destroy(sender);
   // Without a sender the camera offers its own sizes; the smallest is enough.
@@ -379,7 +228,7 @@ TEST_F(SenderCameraTest, ConsumersAreListedWithTheirSizesAndWithdrawnWhenTheySto
   amberline_sender* sender = Create(Options(64, 48));
   ASSERT_NE(sender, nullptr);
   const Bytes black(64 * 48 * 3, 0);
-  CFeed feed(sender, [&](amberline_sender* s) { return amberline_sender_send(s, black.data(), 64 * 3); });
+  CSenderFeed feed(sender, [&](amberline_sender* s) { return amberline_sender_send(s, black.data(), 64 * 3); });
   amberline_consumer entries[4];
   for (auto& entry : entries) entry.size = sizeof entry;
   std::int32_t count = -1;
@@ -395,7 +244,9 @@ TEST_F(SenderCameraTest, ConsumersAreListedWithTheirSizesAndWithdrawnWhenTheySto
         return amberline_sender_consumers(sender, entries, 4, &count, &generation) == AMBERLINE_OK && count == 1;
       },
       kTimeoutMs));
-  EXPECT_EQ(std::string(entries[0].name).rfind("amberline-capture-", 0), 0u) << entries[0].name;
+  // The host's file name and a GUID.
+  const std::string host = platform::kIsWindows ? "amberline-capture.exe-" : "amberline-capture-";
+  EXPECT_EQ(std::string(entries[0].name).rfind(host, 0), 0u) << entries[0].name;
   EXPECT_EQ(entries[0].width, 160);
   EXPECT_EQ(entries[0].height, 120);
   EXPECT_LT(entries[0].idle_ms, 5000u);
@@ -632,8 +483,8 @@ TEST_F(SenderTest, BadFramesAreRefusedWithWordsAndNothingIsStored) {
   };
   for (const Row& row : rows) {
     const CPicture p = row.width == 64 && row.height == 48 ? picture : BlockPicture(std::min(row.width, 64), std::min(row.height, 48));
-    const Input in = Encode(p, row.format == AMBERLINE_FORMAT_I420 && row.width % 2 ? AMBERLINE_FORMAT_BGR24 : row.format);
-    amberline_frame frame = FrameOf(in, row.format, row.width, row.height);
+    const SenderInput in = EncodeSenderInput(p, row.format == AMBERLINE_FORMAT_I420 && row.width % 2 ? AMBERLINE_FORMAT_BGR24 : row.format);
+    amberline_frame frame = SenderFrameOf(in, row.format, row.width, row.height);
     row.spoil(&frame);
     EXPECT_EQ(amberline_sender_send_frame(sender, &frame), row.result) << row.what << ": " << amberline_last_error();
     EXPECT_NE(std::string(amberline_last_error()).find(row.words), std::string::npos)
