@@ -123,9 +123,9 @@ def test_numpy_frames_are_shown_exactly(camera, fmt):
         numpy.testing.assert_array_equal(shown(camera, 64, 48), expected)
 
 
-def to_planar(rgb, fmt):
+def to_ycbcr(rgb, fmt):
     """BT.601 limited-range Y'CbCr of a picture flat on 2x2 blocks, as (height * 3 // 2, width)
-    I420 or NV12, and the RGB a plain per-pixel decoding of it gives."""
+    I420 or NV12 or as (height, width * 2) YUYV, and the RGB a plain per-pixel decoding of it gives."""
     rgb_f = rgb.astype(float) / 255
     r, g, b = rgb_f[:, :, 0], rgb_f[:, :, 1], rgb_f[:, :, 2]
     y = 0.299 * r + 0.587 * g + 0.114 * b
@@ -134,24 +134,27 @@ def to_planar(rgb, fmt):
     U = numpy.clip(numpy.rint(128 + 224 * cb[::2, ::2]), 0, 255).astype(numpy.uint8)
     V = numpy.clip(numpy.rint(128 + 224 * cr[::2, ::2]), 0, 255).astype(numpy.uint8)
     h, w = Y.shape
-    if fmt == "I420":
-        chroma = numpy.concatenate([U.reshape(-1), V.reshape(-1)]).reshape(h // 2, w)
+    if fmt == "YUYV":  # Y0 U Y1 V: the block's chroma on both of its rows
+        U2, V2 = numpy.repeat(U, 2, 0), numpy.repeat(V, 2, 0)
+        frame = numpy.stack([Y[:, ::2], U2, Y[:, 1::2], V2], axis=2).reshape(h, w * 2)
+    elif fmt == "I420":
+        frame = numpy.concatenate([Y, numpy.concatenate([U.reshape(-1), V.reshape(-1)]).reshape(h // 2, w)])
     else:
-        chroma = numpy.stack([U, V], axis=2).reshape(h // 2, w)
+        frame = numpy.concatenate([Y, numpy.stack([U, V], axis=2).reshape(h // 2, w)])
     yy = (Y.astype(float) - 16) / 219
     pb = (numpy.repeat(numpy.repeat(U, 2, 0), 2, 1).astype(float) - 128) / 224
     pr = (numpy.repeat(numpy.repeat(V, 2, 0), 2, 1).astype(float) - 128) / 224
     rr, bb = yy + 1.402 * pr, yy + 1.772 * pb
     gg = (yy - 0.299 * rr - 0.114 * bb) / 0.587
     decoded = numpy.clip(numpy.rint(numpy.stack([rr, gg, bb], axis=2) * 255), 0, 255).astype(numpy.uint8)
-    return numpy.concatenate([Y, chroma]), decoded
+    return frame, decoded
 
 
-@pytest.mark.parametrize("fmt", ["I420", "NV12"])
-def test_planar_numpy_frames_are_shown_within_two(camera, fmt):
+@pytest.mark.parametrize("fmt", ["I420", "NV12", "YUYV"])
+def test_ycbcr_numpy_frames_are_shown_within_two(camera, fmt):
     blocks = numpy.repeat(numpy.repeat(picture(24, 32), 2, 0), 2, 1)  # 64x48, flat on 2x2 blocks
-    frame, expected = to_planar(blocks, fmt)
-    assert frame.shape == (72, 64)
+    frame, expected = to_ycbcr(blocks, fmt)
+    assert frame.shape == ((48, 128) if fmt == "YUYV" else (72, 64))
     with amberline.Sender(64, 48, 60, fmt=fmt) as cam, Feed(cam, frame):
         difference = numpy.abs(shown(camera, 64, 48).astype(int) - expected.astype(int))
     assert difference.max() <= 2, numpy.unravel_index(difference.argmax(), difference.shape)
