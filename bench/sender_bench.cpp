@@ -38,7 +38,7 @@ void Send(benchmark::State& state, const Format& format) {
   options.width = kWidth;
   options.height = kHeight;
   options.format = format.format;
-  const std::string channel = std::string("AmberlineBench") + format.name + "_";
+  const std::string channel = std::string("AmberlineBench") + format.name;
   options.channel = channel.c_str();
   amberline_sender* sender = nullptr;
   if (amberline_sender_create(&options, &sender) != AMBERLINE_OK) {

@@ -110,9 +110,10 @@ typedef struct amberline_sender_options {
   uint32_t flags;   /* AMBERLINE_FLAG_* */
   int32_t wait_ms;  /* with AMBERLINE_FLAG_WAIT_FOR_CHANNEL: the longest wait, 0..600000 */
   uint32_t reserved;
-  /* The channel (camera feed) to deliver on: NULL for $AMBERLINE_CHANNEL_NAMESPACE, else
-   * the default channel; "" for the default channel; otherwise a name of letters, digits,
-   * '_', '-' and '.', at most 64 bytes. */
+  /* The channel (camera feed) to deliver on: NULL or "" for the default camera's, else the
+   * name of a camera's channel (its "Channel" in the camera list, amberline-regsvr --list):
+   * 1 to 32 ASCII letters, digits, '-' and '_'. $AMBERLINE_CHANNEL_NAMESPACE, when set,
+   * is put in front of every object name (tests). */
   union {
     const char* channel;
     uint64_t channel_storage_;

@@ -190,8 +190,8 @@ class Sender:
     flip=False, logo=False, wait=None, allow_second=False)
 
     fmt: a PixelFormat value or name (RGB, BGR, RGBA, BGRA, GRAY, I420, NV12, YUYV).
-    channel: None for $AMBERLINE_CHANNEL_NAMESPACE (else the default camera feed), or a
-    feed's name. wait: seconds to wait for another sender to leave (default: refuse at
+    channel: None for the default camera's feed, or the name of a camera's channel (its
+    Channel in amberline-regsvr --list). wait: seconds to wait for another sender to leave (default: refuse at
     once with ChannelBusyError). A sender may be used from any thread; close() (or the end
     of a with block, or the garbage collector) gives the cameras their placeholder.
     """

@@ -1,12 +1,10 @@
 #include "channel/frame_region.h"
 
-#include "platform/paths.h"
+#include "channel/channel_name.h"
 
 namespace channel {
 
-std::wstring ObjectName(const wchar_t* baseName) {
-  return platform::GetEnv(L"AMBERLINE_CHANNEL_NAMESPACE") + baseName;
-}
+std::wstring ObjectName(const wchar_t* baseName) { return ChannelNamespace(ProcessChannel()) + baseName; }
 
 std::wstring ObjectName(const std::optional<std::wstring>& nameSpace, const wchar_t* baseName) {
   return nameSpace ? *nameSpace + baseName : ObjectName(baseName);

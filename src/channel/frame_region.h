@@ -60,9 +60,10 @@
 //             and sets the event. A producer that only follows the byte layout never takes
 //             the producer mutex, so for it nothing changes; abandonment is the only
 //             signal consumers act on, never "not held".
-// With AMBERLINE_CHANNEL_NAMESPACE set in the environment, every name is prefixed with
-// its value, so that tests (or a second system on one machine) never meet the real
-// producer's objects.
+// A named channel (channel_name.h) prefixes every name with "<name>_"; with
+// AMBERLINE_CHANNEL_NAMESPACE set in the environment, every name is prefixed with its
+// value before that, so that tests (or a second system on one machine) never meet the
+// real producer's objects.
 #pragma once
 
 #include <cstddef>
@@ -185,9 +186,9 @@ inline constexpr std::int64_t FrameBytes(std::int64_t width, std::int64_t height
   return ((width * 3 + 3) & ~std::int64_t{3}) * height;
 }
 
-// The name of a channel object (one of the four names above) in this process's
-// namespace (AMBERLINE_CHANNEL_NAMESPACE, read at each call), or in `nameSpace` when one
-// is given.
+// The name of a channel object (one of the names above) in this process's own channel
+// (channel_name.h: AMBERLINE_CHANNEL_NAMESPACE, read at each call, then the process's
+// channel name), or in `nameSpace` when one is given.
 std::wstring ObjectName(const wchar_t* baseName);
 std::wstring ObjectName(const std::optional<std::wstring>& nameSpace, const wchar_t* baseName);
 

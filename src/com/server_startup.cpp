@@ -1,5 +1,7 @@
 #include "com/server_startup.h"
 
+#include "channel/channel_name.h"
+#include "channel/frame_region.h"
 #include "diagnostics/log_file.h"
 #include "diagnostics/log_settings.h"
 #include "diagnostics/trace_scope.h"
@@ -20,6 +22,10 @@ void StartModule(CameraIdentity (*lookUp)(const std::wstring&)) {
 
   SetCameraIdentity(lookUp(modulePath));
   g_Log.Write(0, L"My name = %s\n", g_pFilterName);
+  const std::wstring ownChannel = channel::ProcessChannel();
+  g_Log.Write(0, L"My channel = %s (objects named %s...)\n",
+              ownChannel.empty() ? L"the default one" : (L"\"" + ownChannel + L"\"").c_str(),
+              channel::ObjectName(L"Trelvox_FileMapping").c_str());
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <utility>
 #include <vector>
 
+#include "channel/channel_name.h"
 #include "diagnostics/log_file.h"
 #include "platform/guid.h"
 #include "platform/reg_key.h"
@@ -29,6 +30,7 @@ CLSID g_customSourceClsid = {};
 // Written once at start-up with the other identity globals, read-only afterwards. Plain
 // storage (no constructor), so that it is ready before the load-time start-up runs.
 WCHAR g_unparsableClsidEntry[kSubKeyNameChars] = {};
+WCHAR g_badChannelEntry[kSubKeyNameChars] = {};
 
 // A string value, or empty when it is missing, not a string, not terminated or longer
 // than the 260-character buffer allows.
@@ -95,6 +97,20 @@ CameraIdentity LookUp(const ClassChoice& choice) {
       g_Log.Write(0, L"%s value \"%s\" is not a class identifier%s; the built-in one is used.\n", choice.clsidValue,
                   entryClsid.c_str(), choice.mediaFoundation ? L" of its own" : L"");
     }
+    // A value that is there but not a readable string counts as a bad name, never as none.
+    std::wstring entryChannel;
+    const LONG channelRead = entry.QueryString(L"Channel", &entryChannel);
+    if (channelRead != ERROR_SUCCESS && channelRead != ERROR_FILE_NOT_FOUND) entryChannel = L"(not a string)";
+    if (entryChannel.size() > kValueChars) entryChannel.resize(kValueChars);
+    if (entryChannel.empty() || channel::IsChannelName(entryChannel)) {
+      identity.channel = entryChannel;
+    } else {
+      identity.badChannelEntry = subKeyName;
+      g_Log.Write(0,
+                  L"The custom source entry %s has the Channel value \"%s\", which is not a channel name (1 to %d "
+                  L"letters, digits, '-' and '_'); this copy shows the default channel and does not register.\n",
+                  subKeyName, entryChannel.c_str(), static_cast<int>(channel::kMaxChannelNameChars));
+    }
     break;
   }
   return identity;
@@ -116,6 +132,8 @@ CameraIdentity LookUpMfCameraIdentity(const std::wstring& mfModulePath) {
 void SetCameraIdentity(const CameraIdentity& identity) {
   g_bCustomSourceFound = identity.customSourceFound;
   platform::CopyTruncated(g_unparsableClsidEntry, kSubKeyNameChars, identity.unparsableClsidEntry.c_str());
+  platform::CopyTruncated(g_badChannelEntry, kSubKeyNameChars, identity.badChannelEntry.c_str());
+  channel::SetProcessChannel(identity.channel);
   platform::CopyTruncated(g_FilterName, sizeof g_FilterName / sizeof g_FilterName[0], identity.name.c_str());
   g_pFilterName = g_FilterName;
   if (identity.clsid == CLSID_Amberline) {
@@ -127,3 +145,11 @@ void SetCameraIdentity(const CameraIdentity& identity) {
 }
 
 const WCHAR* UnparsableClsidEntry() { return g_unparsableClsidEntry; }
+const WCHAR* BadChannelEntry() { return g_badChannelEntry; }
+
+bool RefusedForBadChannel() {
+  if (g_badChannelEntry[0] == L'\0') return false;
+  g_Log.Write(0, L"Not registered: the custom source entry %s names this module with a Channel value that is not a channel name.\n",
+              g_badChannelEntry);
+  return true;
+}

@@ -12,9 +12,10 @@
 // One module file can be installed at several paths; each copy looks its own path up in
 // the machine-wide list of custom sources (HKEY_LOCAL_MACHINE\SOFTWARE\Trelvox\Amberline,
 // one subkey per camera with the default value = friendly name, "Path" = module file,
-// "CLSID" = class identifier without braces). The first entry whose "Path" equals the
-// module path, ignoring letter case, gives the name and class identifier; without one
-// the built-in identity "Trelvox Amberline" / CLSID_Amberline is used.
+// "CLSID" = class identifier without braces, optional "Channel" = the name of the
+// channel it shows). The first entry whose "Path" equals the module path, ignoring letter
+// case, gives the name, class identifier and channel; without one the built-in identity
+// "Trelvox Amberline" / CLSID_Amberline on the default channel is used.
 //
 // The globals are written once, at process attach on the loading thread, and only read
 // afterwards (no locks). They are null before start-up, and stay null in a program that
@@ -47,13 +48,19 @@ struct CameraIdentity {
   bool customSourceFound;
   // The subkey of the matching entry when its "CLSID" value does not parse, else empty.
   std::wstring unparsableClsidEntry;
+  // The entry's "Channel" value (channel_name.h); empty: the default channel.
+  std::wstring channel = {};
+  // The subkey of the matching entry when its "Channel" value is not a channel name.
+  std::wstring badChannelEntry = {};
 };
 
 // Looks modulePath up in the custom-source list and writes the identity lines to g_Log.
 // Never fails: registry trouble of any kind yields the built-in identity. A matching
 // entry whose "CLSID" does not parse keeps its name but gets the built-in class
 // identifier, and a line says so; such a copy runs, but must never register (it would
-// take over the built-in camera's class), see UnparsableClsidEntry.
+// take over the built-in camera's class), see UnparsableClsidEntry. A matching entry
+// whose "Channel" is not a channel name keeps its name and class, shows the default
+// channel, a line names the entry, and the copy must not register (BadChannelEntry).
 CameraIdentity LookUpCameraIdentity(const std::wstring& modulePath);
 
 // The identity of the Media Foundation module at mfModulePath (amberline-mf.dll). One
@@ -67,7 +74,8 @@ CameraIdentity LookUpCameraIdentity(const std::wstring& modulePath);
 // camera's class. Writes the same identity lines to g_Log as LookUpCameraIdentity.
 CameraIdentity LookUpMfCameraIdentity(const std::wstring& mfModulePath);
 
-// Fixes the identity globals (and so the class factory's template) for the process. In
+// Fixes the identity globals (and so the class factory's template) and the process's
+// channel (channel::SetProcessChannel). In
 // the Media Foundation module they hold that module's identity (g_pFilterClsid is then
 // its CLSID_AmberlineMf or "MFCLSID" class).
 void SetCameraIdentity(const CameraIdentity& identity);
@@ -75,3 +83,10 @@ void SetCameraIdentity(const CameraIdentity& identity);
 // The subkey of the custom-source entry that named this copy with a "CLSID" value that is
 // not a class identifier; empty when the identity is sound. Fixed at start-up.
 const WCHAR* UnparsableClsidEntry();
+// The subkey of the custom-source entry that named this copy with a "Channel" value that
+// is not a channel name; empty when it has none or a sound one. Fixed at start-up.
+const WCHAR* BadChannelEntry();
+// True, with a line in the log naming the entry, when the copy must not register because
+// of a bad "Channel" value (it would be a camera that shows another camera's feed).
+// Unregistering stays allowed: the class is the entry's own.
+bool RefusedForBadChannel();

@@ -49,7 +49,7 @@ std::wstring MfClassKeyName(REFCLSID clsid) {
 }
 
 HRESULT MfRegisterServer() {
-  if (RefusedForUnusableClassId(L"registered")) return kClassNotRegistrable;
+  if (RefusedForUnusableClassId(L"registered") || RefusedForBadChannel()) return kClassNotRegistrable;
   if (g_pFilterClsid == nullptr) return E_UNEXPECTED;
   const std::wstring path = platform::GetModulePath(g_hModule);
   if (path.empty()) {

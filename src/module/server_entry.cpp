@@ -48,7 +48,7 @@ HRESULT WithFilterMapper(HRESULT (*step)(IFilterMapper2*)) {
 }  // namespace
 
 HRESULT RegisterServer() {
-  if (RefusedForUnparsableClassId(L"registered")) return kClassNotRegistrable;
+  if (RefusedForUnparsableClassId(L"registered") || RefusedForBadChannel()) return kClassNotRegistrable;
   HRESULT hr = RegisterModuleServer(true);
   if (FAILED(hr)) return hr;
   return WithFilterMapper([](IFilterMapper2* mapper) {

@@ -11,6 +11,7 @@
 #include <spa/buffer/meta.h>
 #include <spa/param/param.h>
 
+#include "channel/channel_name.h"
 #include "composer/client_name.h"
 #include "pipewire/node_name.h"
 #include "platform/clock.h"
@@ -23,10 +24,11 @@ constexpr time_t kOfferCheckSeconds = 1;
 
 }  // namespace
 
-CCameraNode::CCameraNode(std::string name, std::wstring picturesRoot)
+CCameraNode::CCameraNode(std::string name, std::wstring picturesRoot, std::wstring channelName)
     : m_name(std::move(name)),
       m_nodeName(CameraNodeName(m_name)),
       m_picturesRoot(std::move(picturesRoot)),
+      m_channelName(std::move(channelName)),
       m_composer(m_channel, m_images) {}
 
 CCameraNode::~CCameraNode() {
@@ -35,6 +37,7 @@ CCameraNode::~CCameraNode() {
 }
 
 bool CCameraNode::Init() {
+  if (!m_channelName.empty()) m_channel.SetChannelNamespace(channel::ChannelNamespace(m_channelName));
   if (m_channel.Init(false, nullptr) != 0) return false;
   if (!m_picturesRoot.empty()) m_images.LoadPictures(m_picturesRoot);
   return true;

@@ -1,6 +1,6 @@
 // CCameraNode: one camera name published as a PipeWire video source node.
 //
-//   CCameraNode node("Trelvox Amberline", picturesRoot);
+//   CCameraNode node("Trelvox Amberline", picturesRoot);   // or (..., L"desk"): that channel
 //   if (!node.Init()) ...                           // the channel cannot be opened
 //   node.Publish(core, loop, onPublished, onEnded); // on the loop thread / under its lock
 //   ...
@@ -67,7 +67,9 @@ class CCameraNode {
   // daemon removed the node, or the stream failed); the node must be published again.
   using EndedCallback = std::function<void(const CCameraNode& node, const std::string& reason)>;
 
-  CCameraNode(std::string name, std::wstring picturesRoot);
+  // channelName: the channel whose feed the camera shows (channel_name.h); empty: the
+  // default channel.
+  CCameraNode(std::string name, std::wstring picturesRoot, std::wstring channelName = {});
   ~CCameraNode();
   CCameraNode(const CCameraNode&) = delete;
   CCameraNode& operator=(const CCameraNode&) = delete;
@@ -112,6 +114,7 @@ class CCameraNode {
   const std::string m_name;
   const std::string m_nodeName;
   const std::wstring m_picturesRoot;
+  const std::wstring m_channelName;  // empty: the default channel
   CFileMapping m_channel;
   CStreamImages m_images;
   CFrameComposer m_composer;

@@ -12,20 +12,11 @@
 
 namespace {
 
-constexpr std::size_t kMaxChannelNameBytes = 64;
-
 std::string ChannelText(const std::optional<std::wstring>& nameSpace) {
   return platform::WideToUtf8(nameSpace ? *nameSpace + L"Trelvox_FileMapping" : channel::ObjectName(L"Trelvox_FileMapping"));
 }
 
 }  // namespace
-
-bool CSender::IsChannelName(const std::string& name) {
-  if (name.size() > kMaxChannelNameBytes) return false;
-  return std::all_of(name.begin(), name.end(), [](char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-' || c == '.';
-  });
-}
 
 std::string CSender::CheckSettings(const Settings& settings, SenderResult* result) {
   *result = SenderResult::kInvalid;

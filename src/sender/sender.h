@@ -97,7 +97,6 @@ class CSender {
   static std::string CheckSettings(const Settings& settings, SenderResult* result);
   // A channel name as a caller gives it: letters, digits, '_', '-', '.', up to 64 bytes;
   // "" is the default channel.
-  static bool IsChannelName(const std::string& name);
 
   static SenderResult Create(const Settings& settings, std::unique_ptr<CSender>* sender, std::string* problem);
   ~CSender();

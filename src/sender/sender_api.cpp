@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "channel/channel_name.h"
 #include "platform/wide_string.h"
 #include "sender/sender.h"
 
@@ -102,11 +103,11 @@ AMBERLINE_API amberline_result AMBERLINE_CALL amberline_sender_create(const ambe
   settings.waitMs = options->wait_ms;
   if (options->channel != nullptr) {
     const std::string name = options->channel;
-    if (!CSender::IsChannelName(name))
+    if (!name.empty() && !channel::IsChannelName(name))
       return Fail(AMBERLINE_ERROR_INVALID_ARGUMENT,
-                  "the channel name \"" + name.substr(0, 80) +
-                      "\" may hold only letters, digits, '_', '-' and '.', at most 64 of them");
-    settings.channelNamespace = platform::Utf8ToWide(name);
+                  "the channel name \"" + name.substr(0, 80) + "\" may hold only letters, digits, '-' and '_', at most " +
+                      std::to_string(channel::kMaxChannelNameChars) + " of them");
+    settings.channelNamespace = channel::ChannelNamespace(platform::Utf8ToWide(name));
   }
   auto handle = std::unique_ptr<amberline_sender>(new (std::nothrow) amberline_sender);
   if (!handle) return Fail(AMBERLINE_ERROR_CHANNEL, "out of memory");

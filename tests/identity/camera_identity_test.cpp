@@ -4,6 +4,7 @@
 
 #include <regex>
 
+#include "channel/frame_region.h"
 #include "platform/guid.h"
 #include "platform/reg_key.h"
 #include "support/log_capture.h"
@@ -115,6 +116,48 @@ TEST_F(CameraIdentityTest, ValuesOfTheWrongTypeCompareAsEmpty) {
   EXPECT_NE(log.Messages().find("Found entry name = , path = \n"), std::string::npos);
 }
 
+// The entry's "Channel" value picks the camera's feed; anything but a channel name keeps
+// the entry's name and class, shows the default channel and stops registration, with a
+// line that names the entry. Both front ends of an installation read the same value.
+TEST(CameraIdentityChannelTest, ChannelValueGivesTheFeedAndABadOneIsNamedAndStopsRegistration) {
+  struct Case {
+    const char* what;
+    std::string value;  // the registry editor's text after "Channel"=, "" for none
+    std::wstring channel;
+    bool bad;
+  };
+  const Case cases[] = {
+      {"none", "", L"", false},
+      {"empty string", "\"\"", L"", false},
+      {"a name", "\"desk-2_b\"", L"desk-2_b", false},
+      {"32 characters", "\"" + std::string(32, 'c') + "\"", std::wstring(32, L'c'), false},
+      {"33 characters", "\"" + std::string(33, 'c') + "\"", L"", true},
+      {"a space", "\"my desk\"", L"", true},
+      {"a dot", "\"a.b\"", L"", true},
+      {"a backslash", "\"a\\\\b\"", L"", true},
+      {"not ASCII", "\"d\xC3\xBCsk\"", L"", true},
+      {"a number", "dword:00000001", L"", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CRegistrySandbox fresh;
+    CLogCapture lines{0};
+    fresh.WriteHive("HKEY_LOCAL_MACHINE", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Trelvox\\Amberline\\Desk Entry]\n@=\"Desk\"\n"
+                                          "\"Path\"=\"/opt/Trelvox/Bin/amberline.so\"\n\"CLSID\"=\"11111111-2222-3333-4444-555555555555\"\n"
+                                          "\"MFCLSID\"=\"66666666-2222-3333-4444-555555555555\"\n" +
+                                              (c.value.empty() ? "" : "\"Channel\"=" + c.value + "\n"));
+    for (const CameraIdentity& id : {LookUpCameraIdentity(kModule), LookUpMfCameraIdentity(kModule)}) {
+      EXPECT_EQ(id.name, L"Desk");
+      EXPECT_NE(id.clsid, CLSID_Amberline);
+      EXPECT_EQ(id.channel, c.channel);
+      EXPECT_EQ(id.badChannelEntry, c.bad ? L"Desk Entry" : L"");
+      EXPECT_EQ(id.unparsableClsidEntry, L"");
+    }
+    EXPECT_EQ(lines.Messages().find("The custom source entry Desk Entry has the Channel value") != std::string::npos, c.bad)
+        << lines.Messages();
+  }
+}
+
 // The Media Foundation module of an installation: one entry describes the camera for both
 // front ends, matched by either module's path; its class is the entry's "MFCLSID" alone.
 TEST_F(CameraIdentityTest, MfModuleTakesTheEntryOfItsInstallationAndOnlyAClassOfItsOwn) {
@@ -162,6 +205,20 @@ TEST(CameraIdentityGlobalsTest, SetIdentityFixesNameAndClassIdForTheProcess) {
   SetCameraIdentity(CameraIdentity{std::wstring(2000, L'n'), CLSID_Amberline, false, {}});
   EXPECT_EQ(std::wstring(g_pFilterName).size(), 1023u);
   EXPECT_EQ(g_pFilterClsid, &CLSID_Amberline);
+}
+
+TEST(CameraIdentityGlobalsTest, SetIdentityFixesTheChannelEveryObjectNameOfTheProcessUses) {
+  testing_support::CScopedEnvironment environment;
+  environment.Set(L"AMBERLINE_CHANNEL_NAMESPACE", L"T1_");
+  SetCameraIdentity(CameraIdentity{L"Desk", kCustom, true, {}, L"desk"});
+  EXPECT_EQ(channel::ObjectName(L"Trelvox_FileMapping"), L"T1_desk_Trelvox_FileMapping");
+  EXPECT_EQ(channel::ObjectName(std::optional<std::wstring>(L"x_"), L"Trelvox_FileMapping"), L"x_Trelvox_FileMapping");
+  EXPECT_EQ(std::wstring(BadChannelEntry()), L"");
+  SetCameraIdentity(CameraIdentity{L"Desk", kCustom, true, {}, L"", L"Desk Entry"});
+  EXPECT_EQ(channel::ObjectName(L"Trelvox_FileMapping"), L"T1_Trelvox_FileMapping") << "a bad value: the default channel";
+  EXPECT_EQ(std::wstring(BadChannelEntry()), L"Desk Entry");
+  SetCameraIdentity(CameraIdentity{kBuiltInFilterName, CLSID_Amberline, false, {}});
+  EXPECT_EQ(channel::ObjectName(L"Trelvox_FileMapping"), L"T1_Trelvox_FileMapping");
 }
 
 }  // namespace

@@ -56,7 +56,7 @@ class ServerRegistrationTest : public testing::Test {
   // Loads a copy of the module from folder (under the sandbox), optionally named in the
   // custom-source list as name with class id clsid.
   std::filesystem::path Load(const std::string& folder, const std::string& name = "", const std::string& clsid = "",
-                             CSharedLibrary* library = nullptr) {
+                             CSharedLibrary* library = nullptr, const std::string& moreValues = "") {
     if (library == nullptr) library = &m_library;
     const auto dir = m_sandbox.Root() / folder;
     std::filesystem::create_directories(dir);
@@ -66,7 +66,7 @@ class ServerRegistrationTest : public testing::Test {
       m_sandbox.WriteHive("HKEY_LOCAL_MACHINE", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Trelvox\\Amberline\\" + folder +
                                                     "]\n@=\"" + name + "\"\n\"Path\"=" +
                                                     CRegistrySandbox::Quoted(module.string()) + "\n\"CLSID\"=\"" +
-                                                    clsid + "\"\n");
+                                                    clsid + "\"\n" + moreValues);
     }
     EXPECT_TRUE(library->Load(module.wstring())) << platform::WideToUtf8(library->Error());
     return module;
@@ -157,6 +157,36 @@ TEST_F(ServerRegistrationTest, ACopyWhoseEntryHasAnUnparsableClassIdRefusesToReg
   IClassFactory* factory = nullptr;
   ASSERT_EQ(getClassObject(kBuiltIn, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
   factory->Release();
+}
+
+// A copy's channel is its entry's "Channel"; a value that is not a channel name keeps the
+// copy off the registry (it would be a camera showing another camera's feed) and says so.
+TEST_F(ServerRegistrationTest, ACopyRegistersWithItsChannelAndRefusesToWithABadOne) {
+  testing_support::CChannelNamespace names;
+  m_sandbox.CreateLogFolder();
+  CSharedLibrary desk;
+  Load("Desk", "Desk Cam", "11111111-2222-3333-4444-555555555555", &desk, "\"Channel\"=\"desk\"\n");
+  EXPECT_EQ(Call("DllRegisterServer", &desk), S_OK);
+  EXPECT_EQ(StringValue(ClassKey(kStudio), nullptr), L"Desk Cam");
+  EXPECT_EQ(Call("DllUnregisterServer", &desk), S_OK);
+  std::string log = testing_support::LogMessages(m_sandbox.LogPath());
+  EXPECT_NE(log.find("My channel = \"desk\" (objects named " + platform::WideToUtf8(names.Value()) +
+                     "desk_Trelvox_FileMapping...)\n"),
+            std::string::npos)
+      << log;
+
+  CSharedLibrary broken;
+  Load("Broken", "Broken Cam", "22222222-2222-3333-4444-555555555555", &broken, "\"Channel\"=\"my desk\"\n");
+  EXPECT_EQ(Call("DllRegisterServer", &broken), static_cast<HRESULT>(0x80040201u));
+  EXPECT_FALSE(KeyExists(CategoryEntry(L"Broken Cam")));
+  EXPECT_FALSE(KeyExists(ClassKey(kBuiltIn))) << "the built-in camera's class is untouched";
+  EXPECT_NE(Call("DllUnregisterServer", &broken), static_cast<HRESULT>(0x80040201u)) << "its own class may be removed";
+  log = testing_support::LogMessages(m_sandbox.LogPath());
+  EXPECT_NE(log.find("Not registered: the custom source entry Broken names this module with a Channel value that is "
+                     "not a channel name.\n"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("My channel = the default one"), std::string::npos) << log;
 }
 
 // Logging on or off, a copy named in the custom-source list is the same camera: its

@@ -20,7 +20,7 @@ CCameraOptions Parsed(const std::vector<std::string>& arguments) {
 TEST(CameraOptions, WithoutCamerasPublishesTheDefaultCameraOnly) {
   const CCameraOptions o = Parsed({});
   EXPECT_TRUE(o.cameras.empty()) << "the user service must not pin the default name into its command";
-  EXPECT_EQ(o.CamerasToPublish(), std::vector<std::string>{"Trelvox Amberline"});
+  EXPECT_EQ(o.CamerasToPublish(), (std::vector<CCameraOptions::Camera>{{"Trelvox Amberline", ""}}));
   EXPECT_EQ(o.service, Action::None);
   EXPECT_FALSE(o.help);
 }
@@ -28,7 +28,7 @@ TEST(CameraOptions, WithoutCamerasPublishesTheDefaultCameraOnly) {
 TEST(CameraOptions, KeepsCamerasInOrderWithTheServiceAction) {
   const CCameraOptions o = Parsed({"--camera", "Desk", "--install-user-service", "--camera", "Kamera \xC3\x9C 2"});
   EXPECT_EQ(o.cameras, (std::vector<std::string>{"Desk", "Kamera \xC3\x9C 2"}));
-  EXPECT_EQ(o.CamerasToPublish(), o.cameras);
+  EXPECT_EQ(o.CamerasToPublish(), (std::vector<CCameraOptions::Camera>{{"Desk", ""}, {"Kamera \xC3\x9C 2", ""}}));
   EXPECT_EQ(o.service, Action::Install);
 
   EXPECT_EQ(Parsed({"--uninstall-user-service"}).service, Action::Uninstall);
@@ -37,6 +37,17 @@ TEST(CameraOptions, KeepsCamerasInOrderWithTheServiceAction) {
   // The longest name allowed, and the smallest with a letter in it.
   EXPECT_EQ(Parsed({"--camera", std::string(CCameraOptions::kMaxNameBytes, 'a')}).cameras.size(), 1u);
   EXPECT_EQ(Parsed({"--camera", "-x"}).cameras.front(), "-x");
+}
+
+TEST(CameraOptions, EachCameraMayNameItsChannelAfterAnEqualsSignOrWithChannel) {
+  const CCameraOptions o = Parsed({"--camera", "Desk=desk", "--camera", "Studio", "--channel", "studio_2", "--camera",
+                                   "A=B=c", "--camera", "Main"});
+  // The service's command line keeps one form: NAME=CHANNEL.
+  EXPECT_EQ(o.cameras, (std::vector<std::string>{"Desk=desk", "Studio=studio_2", "A=B=c", "Main"}));
+  EXPECT_EQ(o.CamerasToPublish(), (std::vector<CCameraOptions::Camera>{
+                                      {"Desk", "desk"}, {"Studio", "studio_2"}, {"A=B", "c"}, {"Main", ""}}));
+  const std::string longest(32, 'c');
+  EXPECT_EQ(Parsed({"--camera", "Desk=" + longest}).CamerasToPublish().front().channel, longest);
 }
 
 struct BadCase {
@@ -74,6 +85,13 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{{"--camera", "Desk Cam", "--camera", "desk-cam!"}, "amberline-camera.desk-cam"},
         BadCase{{"--camera", "A", "--camera", "B", "--camera", "a"}, "--camera \"A\" and --camera \"a\""},
         BadCase{{"--install-user-service", "--uninstall-user-service"}, "cannot be combined"},
-        BadCase{{"--uninstall-user-service", "--camera", "Desk"}, "takes no --camera"}));
+        BadCase{{"--uninstall-user-service", "--camera", "Desk"}, "takes no --camera"},
+        BadCase{{"--channel", "desk", "--camera", "Desk"}, "after the --camera"},
+        BadCase{{"--camera", "Desk=desk", "--channel", "other"}, "twice for --camera \"Desk=desk\""},
+        BadCase{{"--camera", "Desk", "--channel"}, "--channel \"\""},
+        BadCase{{"--camera", "Desk", "--channel", "a.b"}, "1 to 32 ASCII letters"},
+        BadCase{{"--camera", "Desk="}, "the channel after '='"},
+        BadCase{{"--camera", "Desk=" + std::string(33, 'c')}, "the channel after '='"},
+        BadCase{{"--camera", "Desk=my desk"}, "the channel after '='"}));
 
 }  // namespace

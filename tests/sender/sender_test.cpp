@@ -440,8 +440,10 @@ TEST_F(SenderTest, BadArgumentsAreRefusedWithWordsOnEachSideOfEveryLimit) {
       {"unknown flag", [](amberline_sender_options* o) { o->flags = 0x20; }, AMBERLINE_ERROR_INVALID_ARGUMENT, "unknown option flags 0x20"},
       {"short size field", [](amberline_sender_options* o) { o->size = sizeof *o - 8; }, AMBERLINE_ERROR_INVALID_ARGUMENT, "amberline_sender_options_init"},
       {"channel with a slash", [](amberline_sender_options* o) { o->channel = "a/b"; }, AMBERLINE_ERROR_INVALID_ARGUMENT, "letters, digits"},
-      {"64-byte channel", [](amberline_sender_options* o) { o->channel = "AmberlineTestSenderLimit_012345678901234567890123456789012345678"; }, AMBERLINE_OK, ""},
-      {"65-byte channel", [](amberline_sender_options* o) { o->channel = "AmberlineTestSenderLimit_0123456789012345678901234567890123456789"; }, AMBERLINE_ERROR_INVALID_ARGUMENT, "at most 64"},
+      {"channel with a dot", [](amberline_sender_options* o) { o->channel = "a.b"; }, AMBERLINE_ERROR_INVALID_ARGUMENT, "letters, digits"},
+      {"empty channel", [](amberline_sender_options* o) { o->channel = ""; }, AMBERLINE_OK, ""},
+      {"32-byte channel", [](amberline_sender_options* o) { o->channel = "SenderLimit-0123456789_012345678"; }, AMBERLINE_OK, ""},
+      {"33-byte channel", [](amberline_sender_options* o) { o->channel = "SenderLimit-0123456789_0123456789"; }, AMBERLINE_ERROR_INVALID_ARGUMENT, "at most 32"},
   };
   for (const Row& row : rows) {
     amberline_sender_options options;

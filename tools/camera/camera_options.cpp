@@ -2,9 +2,12 @@
 
 #include <map>
 
+#include "channel/channel_name.h"
 #include "pipewire/node_name.h"
 
 namespace {
+
+constexpr const char* kChannelRule = "a channel name is 1 to 32 ASCII letters, digits, '-' and '_'";
 
 // True when text is well-formed UTF-8 (no overlong forms, no surrogates, nothing past
 // U+10FFFF).
@@ -72,6 +75,7 @@ std::string CCameraOptions::CheckCameraName(const std::string& name) {
 bool CCameraOptions::Parse(const std::vector<std::string>& arguments, CCameraOptions* options, std::string* error) {
   CCameraOptions o;
   std::map<std::string, std::string> bySlug;  // slug -> the first name that has it
+  bool lastHasChannel = false;                 // the last --camera named its channel
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& arg = arguments[i];
     if (arg == "--help" || arg == "-h") {
@@ -88,6 +92,21 @@ bool CCameraOptions::Parse(const std::vector<std::string>& arguments, CCameraOpt
       o.service = action;
       continue;
     }
+    if (arg == "--channel") {
+      if (o.cameras.empty() || lastHasChannel) {
+        *error = o.cameras.empty() ? "--channel belongs after the --camera it is for"
+                                   : "--channel given twice for --camera \"" + o.cameras.back() + "\"";
+        return false;
+      }
+      const std::string channelName = i + 1 < arguments.size() ? arguments[++i] : std::string();
+      if (!channel::IsChannelName(channelName)) {
+        *error = "--channel \"" + channelName.substr(0, 40) + "\": " + kChannelRule;
+        return false;
+      }
+      o.cameras.back() += "=" + channelName;
+      lastHasChannel = true;
+      continue;
+    }
     if (arg != "--camera") {
       *error = "unknown argument \"" + arg + "\"";
       return false;
@@ -97,7 +116,14 @@ bool CCameraOptions::Parse(const std::vector<std::string>& arguments, CCameraOpt
       *error = "--camera needs a name";
       return false;
     }
-    const std::string& name = arguments[++i];
+    const std::string& given = arguments[++i];
+    const std::size_t equals = given.rfind('=');
+    const std::string name = given.substr(0, equals);
+    lastHasChannel = equals != std::string::npos;
+    if (lastHasChannel && !channel::IsChannelName(given.substr(equals + 1))) {
+      *error = "--camera \"" + given.substr(0, 60) + "\": the channel after '=' " + kChannelRule;
+      return false;
+    }
     const std::string problem = CheckCameraName(name);
     if (!problem.empty()) {
       *error = "--camera \"" + (name.size() > kMaxNameBytes ? name.substr(0, 40) + "..." : name) + "\": " + problem;
@@ -109,7 +135,7 @@ bool CCameraOptions::Parse(const std::vector<std::string>& arguments, CCameraOpt
                CameraNodeName(name) + "; give each camera a name that differs in its letters or digits";
       return false;
     }
-    o.cameras.push_back(name);
+    o.cameras.push_back(given);
   }
   if (o.service == EServiceAction::Uninstall && !o.cameras.empty()) {
     *error = "--uninstall-user-service takes no --camera: it removes the one user service";
@@ -119,19 +145,28 @@ bool CCameraOptions::Parse(const std::vector<std::string>& arguments, CCameraOpt
   return true;
 }
 
-std::vector<std::string> CCameraOptions::CamerasToPublish() const {
-  if (cameras.empty()) return {kDefaultCamera};
-  return cameras;
+std::vector<CCameraOptions::Camera> CCameraOptions::CamerasToPublish() const {
+  if (cameras.empty()) return {{kDefaultCamera, {}}};
+  std::vector<Camera> out;
+  for (const std::string& given : cameras) {
+    const std::size_t equals = given.rfind('=');
+    if (equals == std::string::npos) out.push_back({given, {}});
+    else out.push_back({given.substr(0, equals), given.substr(equals + 1)});
+  }
+  return out;
 }
 
 std::string CCameraOptions::Usage() {
-  return "usage: amberline-camera [--camera NAME]... [--install-user-service | --uninstall-user-service]\n"
+  return "usage: amberline-camera [--camera NAME[=CHANNEL] [--channel CHANNEL]]...\n"
+         "                        [--install-user-service | --uninstall-user-service]\n"
          "Publishes the producer's frames as PipeWire cameras (one node per --camera, default\n"
          "\"Trelvox Amberline\") that browsers, OBS and GStreamer applications can open. Runs\n"
          "in the foreground until Ctrl+C or SIGTERM, which removes the cameras.\n"
-         "  --camera NAME             a camera of this name; repeat for several. Names need an\n"
+         "  --camera NAME[=CHANNEL]   a camera of this name; repeat for several. Names need an\n"
          "                            ASCII letter or digit, at most 128 bytes, and must differ\n"
-         "                            in their letters or digits (they name the nodes)\n"
+         "                            in their letters or digits (they name the nodes). It shows\n"
+         "                            the feed of CHANNEL (default: the default camera's)\n"
+         "  --channel CHANNEL         the same, for the --camera just before it\n"
          "  --install-user-service    write a systemd user service that runs this program with\n"
          "                            the --camera arguments given, and start it at login\n"
          "  --uninstall-user-service  stop and remove that service\n"

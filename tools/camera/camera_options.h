@@ -1,8 +1,10 @@
 // CCameraOptions: what one run of amberline-camera is asked to do, read from its command
 // line.
 //
-//   --camera NAME              publish a camera of this name (several allowed; default
-//                              one camera, "Trelvox Amberline")
+//   --camera NAME[=CHANNEL]    publish a camera of this name (several allowed; default
+//                              one camera, "Trelvox Amberline") showing the feed of
+//                              that channel (default: the default channel)
+//   --channel CHANNEL          the channel of the --camera just before it
 //   --install-user-service     write the systemd user unit that runs the program with
 //                              the --camera arguments given, and start it when systemd can
 //   --uninstall-user-service   stop and remove that unit
@@ -10,7 +12,8 @@
 //
 // A camera name is 1 to kMaxNameBytes bytes of UTF-8 without control characters, with at
 // least one ASCII letter or digit (its node name is built from those); two names whose
-// node names would be the same are refused. Exit statuses (kExit...): 0 done, 1 the
+// node names would be the same are refused. A channel is a channel name (channel_name.h);
+// the last '=' of a --camera value starts it. Exit statuses (kExit...): 0 done, 1 the
 // program cannot run (or a service step failed), 2 a wrong command line.
 //
 // Parse never throws and never exits: it fills the options or gives one sentence that
@@ -39,10 +42,16 @@ class CCameraOptions {
   // Empty when name is acceptable as a camera name, otherwise why it is not.
   static std::string CheckCameraName(const std::string& name);
 
-  // The cameras to publish: the names given, in order, or the default camera when none was.
-  std::vector<std::string> CamerasToPublish() const;
+  struct Camera {
+    std::string name;
+    std::string channel;  // empty: the default channel
+    bool operator==(const Camera&) const = default;
+  };
+  // The cameras to publish: the ones given, in order, or the default camera when none was.
+  std::vector<Camera> CamerasToPublish() const;
 
   bool help = false;
   EServiceAction service = EServiceAction::None;
-  std::vector<std::string> cameras;  // as given on the command line; may be empty
+  // "NAME" or "NAME=CHANNEL" for each camera given (a --channel folded in); may be empty.
+  std::vector<std::string> cameras;
 };

@@ -97,16 +97,17 @@ int main(int argc, char** argv) {
     std::fputs(outcome.text.c_str(), outcome.exitCode == 0 ? stdout : stderr);
     return outcome.exitCode;
   }
-  const std::vector<std::string> names = options.CamerasToPublish();
+  const std::vector<CCameraOptions::Camera> cameras = options.CamerasToPublish();
 
   platform::WatchStopRequests();
   pw_init(nullptr, nullptr);
   const std::wstring root = PicturesRoot();
   std::vector<std::unique_ptr<CCameraNode>> nodes;
-  for (const std::string& name : names) {
-    auto node = std::make_unique<CCameraNode>(name, root);
+  for (const CCameraOptions::Camera& camera : cameras) {
+    auto node = std::make_unique<CCameraNode>(camera.name, root, platform::Utf8ToWide(camera.channel));
     if (!node->Init()) {
-      std::fprintf(stderr, "amberline-camera: cannot open the shared frame channel\n");
+      std::fprintf(stderr, "amberline-camera: cannot open the shared frame channel%s\n",
+                   camera.channel.empty() ? "" : (" \"" + camera.channel + "\"").c_str());
       return 1;
     }
     nodes.push_back(std::move(node));

@@ -28,6 +28,7 @@
 
 #include <amberline/sender.h>
 
+#include "channel/channel_name.h"
 #include "channel/frame_region.h"
 #include "frame_source.h"
 #include "platform/stop_request.h"
@@ -50,6 +51,7 @@ struct Options {
   std::string y4m;
   bool loop = false;
   bool allowSecondProducer = false;
+  std::string channel;  // empty: the default camera's
   bool help = false;
 };
 
@@ -57,6 +59,7 @@ struct Options {
 std::string UsageText() {
   return "usage: amberline-producer [--size WxH] [--fps N] [--seconds S | --frames N] [--logo on|off]\n"
       "                          [--image FILE.png | --y4m FILE|- [--loop]] [--allow-second-producer]\n"
+      "                          [--channel NAME]\n"
       "  --size WxH    frame size of the test pattern or picture (default 640x480); one frame\n"
       "                must fit the channel's frame window of " + std::to_string(channel::kFrameAreaSize) +
       " bytes,\n"
@@ -71,6 +74,8 @@ std::string UsageText() {
       "                  ffmpeg -i talk.mp4 -f yuv4mpegpipe - | amberline-producer --y4m -\n"
       "  --loop        with --y4m FILE: start the file again at its end\n"
       "  --allow-second-producer  run even while another producer delivers\n"
+      "  --channel NAME  feed the camera whose channel is NAME (amberline-regsvr --list shows\n"
+      "                each camera's); default: the default camera\n"
       "  --help        print this and exit\n"
       "Exit status: 0 after a clean stop, 1 on an error (a damaged stream, an unreadable file),\n"
       "2 for a wrong command line, 3 when another producer already delivers.\n";
@@ -142,6 +147,13 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* problem) {
       o->image = value;
     } else if (arg == "--y4m" && hasValue) {
       o->y4m = value;
+    } else if (arg == "--channel" && hasValue) {
+      if (!channel::IsChannelName(value)) {
+        *problem = "--channel takes a name of 1 to " + std::to_string(channel::kMaxChannelNameChars) +
+                   " letters, digits, '-' and '_'";
+        return false;
+      }
+      o->channel = value;
     } else {
       *problem = "unknown or incomplete option " + arg;
       return false;
@@ -238,6 +250,7 @@ int main(int argc, char** argv) {
   senderOptions.fps_den = static_cast<std::int32_t>(std::lround(rateDenominator * (stream != nullptr ? 1 : 1000)));
   senderOptions.flags = (options.logo ? AMBERLINE_FLAG_SHOW_LOGO : 0u) |
                         (options.allowSecondProducer ? AMBERLINE_FLAG_ALLOW_SECOND : 0u);
+  senderOptions.channel = options.channel.c_str();
   amberline_sender* sender = nullptr;
   if (const amberline_result created = amberline_sender_create(&senderOptions, &sender); created != AMBERLINE_OK) {
     if (created == AMBERLINE_ERROR_BUSY) {
@@ -254,9 +267,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "amberline-producer: running beside another producer (--allow-second-producer)\n");
   char rate[32];
   std::snprintf(rate, sizeof rate, "%.6g", rateNumerator / rateDenominator);
-  std::printf("Producing %dx%d at %s fps%s%s%s\n", options.width, options.height, rate,
+  std::printf("Producing %dx%d at %s fps%s%s%s%s\n", options.width, options.height, rate,
               options.logo ? " with the logo" : "", stream != nullptr ? " from " : "",
-              stream != nullptr ? DisplayName(options.y4m).c_str() : "");
+              stream != nullptr ? DisplayName(options.y4m).c_str() : "",
+              options.channel.empty() ? "" : (" on channel \"" + options.channel + "\"").c_str());
   std::int32_t printed = -1;
   PrintClients(sender, &printed);
 
