@@ -34,7 +34,8 @@ std::string AdviceFor(HRESULT hr, const std::string& registryFolder) {
            "editor's text) or move it away, then run this again.";
   if (hr == kClassNotRegistrable)
     return "The custom-source entry that names this module (HKEY_LOCAL_MACHINE\\SOFTWARE\\Trelvox\\Amberline) gives "
-           "a CLSID value that is not a class identifier: write one without braces, then register again. "
+           "a CLSID value that is not a class identifier (write one without braces) or a Channel value that is not "
+           "a channel name (1 to 32 letters, digits, '-' and '_'): correct it, then register again. "
            "--info shows the entry.";
   if (hr == REGDB_E_CLASSNOTREG)
     return "The system's filter mapper is not registered: the media framework of this system is missing or "

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "camera_registry.h"
+#include "custom_sources.h"
 #include "failure_text.h"
 #include "platform/wide_string.h"
 #include "regsvr_commands.h"
@@ -34,11 +35,24 @@ int ListCameras() {
   std::vector<CameraRegistration> cameras;
   std::size_t others = 0;
   if (!ReadCameras(&cameras, &others)) return 1;
+  // Each camera's channel is the one its custom-source entry gives (by the module's path).
+  std::vector<CustomSource> sources;
+  if (const HRESULT hr = CCustomSources::Read(&sources); FAILED(hr)) {
+    PrintFailure("reading the camera list", hr);
+    return 1;
+  }
+  const auto channelOf = [&](const CameraRegistration& entry) -> std::string {
+    for (const CustomSource& source : sources)
+      if (!entry.modulePath.empty() && platform::EqualsNoCase(source.path, entry.modulePath))
+        return source.channel.empty() ? "default" : "\"" + Utf8(source.channel) + "\"";
+    return "default";
+  };
   std::size_t gone = 0;
   if (cameras.empty()) std::printf("No camera is registered.\n");
   for (const CameraRegistration& entry : cameras) {
-    std::printf("%s \"%s\"%s\n  module: %s\n", Utf8(entry.classText).c_str(), Utf8(entry.friendlyName).c_str(),
-                entry.moduleGone ? "  [module file is gone]" : "", ModuleText(entry).c_str());
+    std::printf("%s \"%s\"%s\n  module: %s\n  channel: %s\n", Utf8(entry.classText).c_str(),
+                Utf8(entry.friendlyName).c_str(), entry.moduleGone ? "  [module file is gone]" : "",
+                ModuleText(entry).c_str(), channelOf(entry).c_str());
     if (entry.moduleGone) ++gone;
   }
   if (others > 0)

@@ -29,6 +29,18 @@ int ListCameras();
 // Removes the registrations whose module file is gone (class key and category entry).
 int PruneCameras();
 
+// Adds a camera of its own: copies the installation of module (empty: the registered
+// built-in camera's) to <root>/Cameras/<channel>/, writes its custom-source entry with new
+// class identifiers and the channel (empty: made from the name), and registers the copy.
+// Refuses a name or channel another entry has, naming that camera. Nothing half made
+// stays after a failure. Returns 2 for a name or channel that cannot be one.
+int AddCamera(const std::string& name, std::string channelName, std::string module);
+
+// Takes an added camera away: unregisters its copy, deletes its entry and the copy's
+// files (only a copy --add-camera made). A name no entry has is no failure: "nothing to
+// remove".
+int RemoveCamera(const std::string& name);
+
 // Removes the registrations whose module file is gone; with a path, only those that name
 // it. What is removed is printed unless silent; nothing to remove is said and succeeds.
 int RemoveStaleRegistrations(const std::wstring& onlyPath, bool silent);
