@@ -172,8 +172,11 @@ std::wstring PipeSddl(const std::wstring& userSid, const std::wstring& serviceSi
   return text + L"S:(ML;;NWNR;;;ME)";
 }
 
-std::wstring PipeName(std::uint32_t session) {
-  return L"\\\\.\\pipe\\" + channel::ObjectName(L"Trelvox_FileMapping_MFBridge_S") + std::to_wstring(session);
+std::wstring PipeName(std::uint32_t session) { return PipeName(session, std::nullopt); }
+
+std::wstring PipeName(std::uint32_t session, const std::optional<std::wstring>& nameSpace) {
+  return L"\\\\.\\pipe\\" + channel::ObjectName(nameSpace, L"Trelvox_FileMapping_MFBridge_S") +
+         std::to_wstring(session);
 }
 
 }  // namespace bridge

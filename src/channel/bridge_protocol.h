@@ -25,6 +25,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace bridge {
@@ -112,7 +113,10 @@ inline constexpr const wchar_t* kServiceAccess = L"0x0012018b";
 std::wstring PipeSddl(const std::wstring& userSid, const std::wstring& serviceSid, bool grantLocalService);
 
 // The agent's pipe for a session: \\.\pipe\<namespace>Trelvox_FileMapping_MFBridge_S<session>,
-// where <namespace> is AMBERLINE_CHANNEL_NAMESPACE (tests) or empty.
+// where <namespace> is this process's channel namespace (channel::ObjectName:
+// AMBERLINE_CHANNEL_NAMESPACE for tests, then "<channel>_" for a named channel), or the
+// given one: one pipe per channel.
 std::wstring PipeName(std::uint32_t session);
+std::wstring PipeName(std::uint32_t session, const std::optional<std::wstring>& nameSpace);
 
 }  // namespace bridge

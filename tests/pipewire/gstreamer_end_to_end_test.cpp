@@ -285,11 +285,11 @@ class PipeWireLiveEndToEndBase : public testing::Test {
     gst.Kill();
     gst.Wait(kChangeMs, &code);
   }
-  // Records `buffers` frames of the shared node in format at width x height into a file
-  // and returns its last frame as a picture.
-  CPicture RecordFrames(const std::string& format, int width, int height, int buffers) {
+  // Records `buffers` frames of the shared node (or of node `nodeId`) in format at width x
+  // height into a file and returns its last frame as a picture.
+  CPicture RecordFrames(const std::string& format, int width, int height, int buffers, int nodeId = -1) {
     const std::filesystem::path file = Out(format + ".raw");
-    CLiveProcess& gst = StartGst(GstPipeline(Session().NodeId(), RawCaps(format, width, height),
+    CLiveProcess& gst = StartGst(GstPipeline(nodeId >= 0 ? nodeId : Session().NodeId(), RawCaps(format, width, height),
                                              {"filesink", "location=" + file.string()}, buffers),
                                  "gst-" + format);
     int code = -1;
@@ -338,6 +338,44 @@ INSTANTIATE_TEST_SUITE_P(PipeWireLive, PipeWireLiveEndToEndFormats,
 // --- The camera as applications see it ------------------------------------------------
 
 using PipeWireLiveEndToEnd = PipeWireLiveEndToEndBase;
+
+// A second camera process whose node shows its own channel ("Desk=desk"): a sender on that
+// channel is that node's picture while the shared node keeps the producer's; when the
+// sender goes, only the desk node shows the placeholder.
+TEST_F(PipeWireLiveEndToEnd, ANodeOnItsOwnChannelShowsThatChannelsFeedAndOnlyItLosesItWhenItStops) {
+  CLiveProcess desk;
+  int deskNode = -1;
+  std::string problem;
+  ASSERT_TRUE(Session().StartCamera(desk, {"--camera", "Desk=desk"}, "Desk", &deskNode, &problem)) << problem;
+  amberline_sender_options options;
+  amberline_sender_options_init(&options);
+  options.width = 320;
+  options.height = 240;
+  options.channel = "desk";
+  amberline_sender* sender = nullptr;
+  ASSERT_EQ(amberline_sender_create(&options, &sender), AMBERLINE_OK) << amberline_last_error();
+  const CPicture picture = testing_support::BlockPicture(320, 240);
+  const testing_support::SenderInput in = testing_support::EncodeSenderInput(picture, AMBERLINE_FORMAT_BGR24);
+  {
+    testing_support::CSenderFeed feed(sender,
+                                      [&](amberline_sender* s) { return amberline_sender_send(s, in.bytes.data(), 320 * 3); });
+    EXPECT_EQ(testing_support::DifferenceWithin(RecordFrames("BGR", 320, 240, 4, deskNode), picture, 0), "");
+    EXPECT_EQ(LargestDeviation(RecordFrames("BGR", kWidth, kHeight, 3), Session().Picture(), 0).largest, 0)
+        << "the shared node still shows the producer's picture";
+  }
+  amberline_sender_destroy(sender);
+  const CPicture placeholder = testing_support::ExpectedPlaceholder(320, 240);
+  std::string last;
+  EXPECT_TRUE(WaitUntil(
+      [&] { return (last = testing_support::FirstDifference(RecordFrames("BGR", 320, 240, 2, deskNode), placeholder)).empty(); },
+      kChangeMs))
+      << last;
+  EXPECT_EQ(LargestDeviation(RecordFrames("BGR", kWidth, kHeight, 3), Session().Picture(), 0).largest, 0);
+  int code = -1;
+  ASSERT_TRUE(desk.SendSignal(SIGTERM));
+  EXPECT_TRUE(desk.Wait(kChangeMs, &code)) << desk.Output();
+  EXPECT_EQ(code, 0) << desk.Output();
+}
 
 // Every input format of the sender library, sent in place of the producer: GStreamer
 // records at the sender's size what the reference decoding of the sent frame is, exact

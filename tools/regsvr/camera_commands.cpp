@@ -9,9 +9,9 @@
 
 #include "camera_registry.h"
 #include "channel/channel_name.h"
-#include "custom_sources.h"
 #include "failure_text.h"
 #include "identity/camera_identity.h"
+#include "identity/custom_sources.h"
 #include "module_server.h"
 #include "platform/guid.h"
 #include "platform/wide_string.h"

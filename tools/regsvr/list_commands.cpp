@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "camera_registry.h"
-#include "custom_sources.h"
 #include "failure_text.h"
+#include "identity/custom_sources.h"
 #include "platform/wide_string.h"
 #include "regsvr_commands.h"
 

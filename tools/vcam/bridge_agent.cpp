@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "channel/bridge_protocol.h"
+#include "channel/channel_name.h"
 #include "channel/file_mapping.h"
 #include "composer/client_name.h"
 #include "composer/frame_composer.h"
@@ -89,6 +90,8 @@ bool CBridgeAgent::SettingsHere(Settings* settings, std::string* problem) {
 
 CBridgeAgent::CBridgeAgent(Settings settings, std::ostream& out) : m_settings(std::move(settings)), m_out(out) {}
 
+std::wstring CBridgeAgent::NameSpace() const { return channel::ChannelNamespace(m_settings.channelName); }
+
 void CBridgeAgent::Say(const wchar_t* format, ...) {
   va_list args;
   va_start(args, format);
@@ -108,8 +111,10 @@ int CBridgeAgent::Run(const std::function<bool()>& stopRequested) {
   }
   const ServiceTrustee trustee = FrameServerTrustee();
   const std::wstring sddl = bridge::PipeSddl(self.userSid, trustee.sid, trustee.grantLocalService);
-  const std::wstring name = bridge::PipeName(m_settings.session);
-  Say(L"serving session %lu on %s", static_cast<unsigned long>(m_settings.session), name.c_str());
+  const std::wstring name = bridge::PipeName(m_settings.session, NameSpace());
+  Say(L"serving session %lu, %s, on %s", static_cast<unsigned long>(m_settings.session),
+      m_settings.channelName.empty() ? L"the default channel" : (L"channel \"" + m_settings.channelName + L"\"").c_str(),
+      name.c_str());
   Say(L"camera service identity: %s (%s)", trustee.sid.empty() ? L"LOCAL SERVICE" : trustee.sid.c_str(),
       trustee.why.c_str());
   Say(L"pipe access list: %s", sddl.c_str());
@@ -254,6 +259,7 @@ void CBridgeAgent::Serve(CPipeServer& pipe, const std::function<bool()>& stopReq
   CStreamImages images;  // the logo only: the source shows its own placeholder
   if (!m_settings.picturesRoot.empty()) images.LoadPictures(m_settings.picturesRoot);
   CFileMapping channel;
+  channel.SetChannelNamespace(NameSpace());
   bool opened = channel.Init(false, nullptr, CFileMapping::OpenMode::kOpenOnly) == 0;
   auto lastOpenTry = std::chrono::steady_clock::now();
   const bridge::MessageHeader helloReply = bridge::MakeHelloReply(hello, bridge::Status::kAccepted);

@@ -2,7 +2,9 @@
 // source in the Windows 11 camera service (session 0), which cannot reach the session's
 // channel objects. It is an ordinary consumer of the channel (opened only when it exists:
 // it never creates the region), and serves composed frames on the named pipe of its
-// session (bridge::PipeName) in the bridge's wire format (channel/bridge_protocol.h).
+// session and channel (bridge::PipeName) in the bridge's wire format
+// (channel/bridge_protocol.h). One agent carries one channel; amberline-vcam --bridge runs
+// one for the default channel and one for each channel of the camera list.
 //
 //   CBridgeAgent agent(settings);
 //   agent.Run([] { return platform::StopRequested(); });   // until asked to stop
@@ -51,6 +53,7 @@ class CBridgeAgent {
     std::uint32_t session = 0;         // the session whose pipe this agent serves
     bool checkFrameServer = true;      // refuse every client but the FrameServer process
     std::wstring picturesRoot;         // installation root with the logo; empty: none
+    std::wstring channelName;          // the channel it carries (channel_name.h); empty: default
   };
 
   // The settings of the agent of this process's session (the test seam's session, with
@@ -64,6 +67,8 @@ class CBridgeAgent {
 
  private:
   void Say(const wchar_t* format, ...);
+  // The namespace of the channel this agent carries.
+  std::wstring NameSpace() const;
   // Serves one connected client until it goes or a stop is requested.
   void Serve(CPipeServer& pipe, const std::function<bool()>& stopRequested);
   bool ClientAllowed(CPipeServer& pipe);

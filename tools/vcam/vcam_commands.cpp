@@ -3,6 +3,8 @@
 #include <mfapi.h>
 #include <mfidl.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -10,6 +12,7 @@
 
 #include "bridge_agent.h"
 #include "bridge_autostart.h"
+#include "channel/channel_name.h"
 #include "diagnose_report.h"
 #include "diagnostics/log_file.h"
 #include "diagnostics/log_settings.h"
@@ -18,6 +21,7 @@
 #include "com/com_ptr.h"
 #include "com/task_memory.h"
 #include "identity/camera_identity.h"
+#include "identity/custom_sources.h"
 #include "platform/guid.h"
 #include "platform/mf_virtual_camera.h"
 #include "platform/paths.h"
@@ -219,9 +223,24 @@ HRESULT CreateCamera(const CVirtualCameraApi& api, const Camera& camera, MFVirtu
                       camera.identity.name.c_str(), camera.sourceId.c_str(), nullptr, 0, made->Receive());
 }
 
-// The bridge agent of this session on a thread of its own, until a stop is requested;
-// no thread (and a line saying why) where there is no user's session to serve.
-std::thread StartHostedBridge(std::ostream& out) {
+// The channels the bridge carries: the default one and every channel a camera of the
+// camera list shows (read once, when the bridge starts).
+std::vector<std::wstring> BridgeChannels() {
+  std::vector<std::wstring> channels{L""};
+  std::vector<CustomSource> sources;
+  if (FAILED(CCustomSources::Read(&sources))) return channels;
+  for (const CustomSource& source : sources) {
+    const bool known = std::any_of(channels.begin(), channels.end(),
+                                   [&](const std::wstring& c) { return platform::EqualsNoCase(c, source.channel); });
+    if (!known && channel::IsChannelName(source.channel)) channels.push_back(source.channel);
+  }
+  return channels;
+}
+
+// One bridge agent per channel of this session, each on a thread of its own, until a
+// stop is requested; no thread (and a line saying why) where there is no user's session
+// to serve. *status is the worst of the agents' statuses once they are joined.
+std::vector<std::thread> StartBridges(std::ostream& out, std::atomic<int>* status) {
   CBridgeAgent::Settings settings;
   std::string problem;
   if (!CBridgeAgent::SettingsHere(&settings, &problem)) {
@@ -229,15 +248,20 @@ std::thread StartHostedBridge(std::ostream& out) {
     return {};
   }
   ConfigureLogFromSettings(g_Log);
-  try {
-    return std::thread([settings, &out] {
-      CBridgeAgent agent(settings, out);
-      agent.Run([] { return platform::StopRequested(); });
-    });
-  } catch (...) {
-    out << "no bridge: its thread could not be started\n";
-    return {};
+  std::vector<std::thread> agents;
+  for (const std::wstring& channelName : BridgeChannels()) {
+    settings.channelName = channelName;
+    try {
+      agents.emplace_back([settings, &out, status] {
+        CBridgeAgent agent(settings, out);
+        if (agent.Run([] { return platform::StopRequested(); }) != 0) status->store(kFailed);
+      });
+    } catch (...) {
+      out << "no bridge for channel \"" << Utf8(channelName) << "\": its thread could not be started\n";
+      status->store(kFailed);
+    }
   }
+  return agents;
 }
 
 int MakeCamera(const VcamOptions& options, std::ostream& out, std::ostream& err) {
@@ -299,9 +323,10 @@ int MakeCamera(const VcamOptions& options, std::ostream& out, std::ostream& err)
   {
     // The camera's frames reach the frame server through this session's bridge, which
     // lives as long as the camera does.
-    std::thread agent = StartHostedBridge(out);
+    std::atomic<int> bridgeStatus{0};
+    std::vector<std::thread> agents = StartBridges(out, &bridgeStatus);
     while (!platform::StopRequested()) std::this_thread::sleep_for(kStopPoll);
-    if (agent.joinable()) agent.join();
+    for (std::thread& agent : agents) agent.join();
   }
   hr = virtualCamera->Shutdown();
   if (FAILED(hr)) {
@@ -368,12 +393,11 @@ int Bridge(std::ostream& out, std::ostream& err) {
     err << "amberline-vcam: " << problem << ".\n";
     return kFailed;
   }
-  ConfigureLogFromSettings(g_Log);
   platform::WatchStopRequests();
-  CBridgeAgent agent(settings, out);
-  const int status = agent.Run([] { return platform::StopRequested(); });
-  if (status != 0) err << "amberline-vcam: the bridge could not serve; the log above says why.\n";
-  return status;
+  std::atomic<int> status{0};
+  for (std::thread& agent : StartBridges(out, &status)) agent.join();
+  if (status.load() != 0) err << "amberline-vcam: the bridge could not serve; the log above says why.\n";
+  return status.load();
 }
 
 int Diagnose(const VcamOptions& options, std::ostream& out) {

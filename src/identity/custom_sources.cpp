@@ -1,4 +1,4 @@
-#include "custom_sources.h"
+#include "identity/custom_sources.h"
 
 #include "platform/reg_key.h"
 
