@@ -515,6 +515,73 @@ TEST_F(PlatformHostTest, ACopyNamedInTheCustomSourceListIsASecondCameraBesideThe
   ExpectGone(kBuiltInName, kBuiltInClsid);
 }
 
+// A camera added with amberline-regsvr --add-camera shows the feed of its own channel in
+// the system's graph, beside the built-in camera with another producer's picture; its
+// producer's end costs only it the placeholder.
+TEST_F(PlatformHostTest, ACameraAddedWithItsOwnChannelShowsThatChannelsProducerBesideTheBuiltInCamera) {
+  const std::filesystem::path stage = WindowsPath(testing_support::StagedModulePath().parent_path().parent_path());
+  const std::filesystem::path root = Out("installation");
+  std::filesystem::copy(stage, root, std::filesystem::copy_options::recursive);
+  const CPicture main = testing_support::MarkedPicture(kWidth, kHeight);
+  const CPicture desk = testing_support::MakePicture(kWidth, kHeight, [](int x, int y) {
+    return testing_support::Rgb{static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y), 200};
+  });
+  testing_support::WritePng(Out("main.png"), main);
+  testing_support::WritePng(Out("desk.png"), desk);
+  const auto regsvr = [&](const std::vector<std::string>& arguments) {
+    CChildProcess tool;
+    int code = -1;
+    EXPECT_TRUE(tool.Start(AMBERLINE_REGSVR_PATH, arguments, m_names.Environment())) << tool.StartError();
+    EXPECT_TRUE(tool.Wait(std::chrono::milliseconds(kTimeoutMs), &code)) << "amberline-regsvr did not end";
+    return code;
+  };
+  CRegsvr32Registration builtIn(m_module);
+  ASSERT_EQ(builtIn.Register(), 0);
+  ASSERT_EQ(regsvr({"--add-camera", "Amberline Host Test Desk", "--channel", "hostdesk", "--module",
+                    Utf8(root / "Bin" / m_module.filename())}),
+            0);
+  // Whatever happens below, the added camera goes again.
+  struct Removal {
+    std::function<void()> run;
+    ~Removal() { run(); }
+  } removal{[&] { regsvr({"--remove-camera", "Amberline Host Test Desk"}); }};
+  const std::filesystem::path copy = root / "Cameras" / "hostdesk" / "Bin" / m_module.filename();
+  ASSERT_TRUE(std::filesystem::exists(copy));
+  int listed = 0;
+  for (const auto& device : Devices()) listed += device.friendlyName == L"Amberline Host Test Desk" ? 1 : 0;
+  EXPECT_EQ(listed, 1) << "the device enumerator lists the added camera once";
+
+  AddCamera(kBuiltInName, Connection::GraphConnect);
+  AddCamera(L"Amberline Host Test Desk", Connection::GraphConnect);
+  Run();
+  StartProducer(Out("main.png"), 100000);
+  CChildProcess deskProducer;
+  ASSERT_TRUE(deskProducer.Start(AMBERLINE_PRODUCER_PATH,
+                                 {"--size", std::to_string(kWidth) + "x" + std::to_string(kHeight), "--fps", "50",
+                                  "--image", Utf8(Out("desk.png")), "--channel", "hostdesk"},
+                                 m_names.Environment()))
+      << deskProducer.StartError();
+  EXPECT_EQ(WaitForPicture(m_branches[0], main), "") << "built-in camera";
+  EXPECT_EQ(WaitForPicture(m_branches[1], desk), "") << "added camera";
+  deskProducer.Kill();
+  int code = -1;
+  EXPECT_TRUE(deskProducer.Wait(std::chrono::milliseconds(kTimeoutMs), &code));
+  EXPECT_EQ(WaitForPicture(m_branches[1], testing_support::ExpectedPlaceholder(kWidth, kHeight)), "")
+      << "the added camera after its producer ended";
+  EXPECT_EQ(WaitForPicture(m_branches[0], main), "") << "the built-in camera stays live";
+  ExpectNoErrorEvents();
+  StopAndRemove();
+  m_producer.Kill();
+  // A sender that opens and closes the channel removes what the killed producer left.
+  CChildProcess cleaner;
+  if (cleaner.Start(AMBERLINE_PRODUCER_PATH, {"--frames", "1", "--channel", "hostdesk"}, m_names.Environment()))
+    cleaner.Wait(std::chrono::milliseconds(kTimeoutMs), &code);
+  EXPECT_EQ(regsvr({"--remove-camera", "Amberline Host Test Desk"}), 0);
+  EXPECT_FALSE(std::filesystem::exists(copy));
+  for (const auto& device : Devices()) EXPECT_NE(device.friendlyName, L"Amberline Host Test Desk");
+  EXPECT_EQ(builtIn.Unregister(), 0);
+}
+
 // A format an application sets on the connected camera reaches the renderer through the
 // system graph's reconnection: the renderer's type and the frames have the new size.
 TEST_F(PlatformHostTest, AFormatSetWhileConnectedIsTheOneTheSystemGraphReconnects) {
