@@ -194,9 +194,14 @@ def test_failures_raise_typed_exceptions_with_the_librarys_sentence(camera):
         amberline.Sender(641, 480, 30, fmt="I420")
     with pytest.raises(amberline.InvalidArgumentError, match="pixel format"):
         amberline.Sender(64, 48, 30, fmt="CMYK")
+    with pytest.raises(amberline.InvalidArgumentError, match=r"channel name \"my desk\" may hold only letters"):
+        amberline.Sender(64, 48, 30, channel="my desk")
     with amberline.Sender(320, 240, 30):
         with pytest.raises(amberline.ChannelBusyError, match="another producer is already delivering 320x240 frames"):
             amberline.Sender(64, 48, 30)
+        # Another camera's channel is free.
+        with amberline.Sender(64, 48, 30, channel="desk") as other:
+            assert other.device == "desk"
     with amberline.Sender(64, 48, 30) as cam:
         # Frames that do not hold what they claim never reach the library.
         for bad, words in [(numpy.zeros((48, 64, 4), numpy.uint8), r"shape \(48, 64, 4\) is not"),
