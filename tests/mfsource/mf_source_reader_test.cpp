@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "channel/channel_name.h"
 #include "channel/file_mapping.h"
 #include "channel/frame_region.h"
 #include "composer/image.h"
@@ -37,7 +38,10 @@
 #include "mfsource/mf_media_source.h"
 #include "pipewire/raw_video.h"
 #include "platform/child_process.h"
+#include "platform/guid.h"
 #include "platform/paths.h"
+#include "platform/reg_key.h"
+#include "platform/shared_library.h"
 #include "platform/wide_string.h"
 #include "support/channel_fixture.h"
 #include "support/test_pictures.h"
@@ -337,6 +341,130 @@ INSTANTIATE_TEST_SUITE_P(
                     ReadCase{"placeholder_nv12", false, true, 640, 480}),
     [](const testing::TestParamInfo<ReadCase>& info) { return std::string(info.param.name); });
 
+
+// A copy of amberline-mf.dll whose custom-source entry gives a channel: the source its
+// class factory makes shows that channel's producer (here 640x480, a size every source
+// offers), not the default channel's.
+TEST(MfCopyChannelTest, ACopysSourceReadsTheChannelOfItsEntry) {
+  const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  ASSERT_EQ(MFStartup(MF_VERSION, MFSTARTUP_FULL), S_OK);
+  testing_support::CChannelNamespace names;
+  testing_support::CTempDir dir;
+  const std::filesystem::path copy =
+      std::filesystem::absolute(dir.Path() / "Desk" / "Bin" / "amberline-mf.dll").make_preferred();
+  std::filesystem::create_directories(copy.parent_path());
+  std::filesystem::copy_file(std::filesystem::path(AMBERLINE_MF_MODULE_PATH), copy);
+  const wchar_t* const entryKey = L"SOFTWARE\\Trelvox\\Amberline\\AmberlineMfCopyChannelTest";
+  const std::wstring mfClass = L"{6A1F0C3E-2B9D-4E57-8C14-93D2E0B7A5F1}";
+  {
+    CRegKey entry;
+    ASSERT_EQ(entry.Create(HKEY_LOCAL_MACHINE, entryKey, KEY_ALL_ACCESS), ERROR_SUCCESS);
+    entry.SetString(nullptr, L"Amberline MF Desk");
+    entry.SetString(L"Path", copy.wstring());
+    entry.SetString(L"CLSID", L"D2E1C0B9-5A4F-4E3D-8C2B-1A0F9E8D7C6B");
+    entry.SetString(L"MFCLSID", mfClass.substr(1, 36));
+    entry.SetString(L"Channel", L"mfdesk");
+  }
+  struct EntryRemoval {
+    const wchar_t* key;
+    ~EntryRemoval() {
+      CRegKey list;
+      if (list.Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Trelvox\\Amberline", KEY_ALL_ACCESS) == ERROR_SUCCESS)
+        list.DeleteTree(L"AmberlineMfCopyChannelTest");
+    }
+  } removal{entryKey};
+
+  // The desk channel's producer, and on the default channel one with another picture.
+  const CPicture desk = testing_support::MakePicture(640, 480, [](int x, int y) {
+    return testing_support::Rgb{static_cast<std::uint8_t>(x / 3), static_cast<std::uint8_t>(y / 2), 90};
+  });
+  const CPicture other = testing_support::MarkedPicture(640, 480);
+  const std::filesystem::path deskPng = std::filesystem::absolute(dir.Path() / "desk.png").make_preferred();
+  const std::filesystem::path otherPng = std::filesystem::absolute(dir.Path() / "other.png").make_preferred();
+  testing_support::WritePng(deskPng, desk);
+  testing_support::WritePng(otherPng, other);
+  CChildProcess deskProducer, otherProducer;
+  ASSERT_TRUE(deskProducer.Start(AMBERLINE_PRODUCER_PATH,
+                                 {"--size", "640x480", "--fps", "50", "--image", platform::WideToUtf8(deskPng.wstring()),
+                                  "--channel", "mfdesk"},
+                                 names.Environment()));
+  ASSERT_TRUE(otherProducer.Start(AMBERLINE_PRODUCER_PATH,
+                                  {"--size", "640x480", "--fps", "50", "--image", platform::WideToUtf8(otherPng.wstring())},
+                                  names.Environment()));
+  // The desk channel holds a frame before the source starts (a source opens it at once).
+  CFileMapping deskChannel;
+  deskChannel.SetChannelNamespace(channel::ChannelNamespace(L"mfdesk"));
+  ASSERT_EQ(deskChannel.Init(false, nullptr), 0);
+  ASSERT_TRUE(testing_support::WaitUntil(
+      [&] { return deskChannel.GetServerResolution() == std::pair<std::int32_t, std::int32_t>{640, 480}; }, kTimeoutMs))
+      << "the desk producer did not start";
+  {
+    CSharedLibrary module;
+    ASSERT_TRUE(module.Load(copy.wstring())) << platform::WideToUtf8(module.Error());
+    using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+    const auto getClassObject = reinterpret_cast<GetClassObject>(module.Symbol("DllGetClassObject"));
+    ASSERT_NE(getClassObject, nullptr);
+    CLSID clsid{};
+    ASSERT_TRUE(platform::GuidFromRegistryString(mfClass.c_str(), &clsid));
+    CComPtr<IClassFactory> factory;
+    ASSERT_EQ(getClassObject(clsid, IID_IClassFactory, factory.ReceiveVoid()), S_OK);
+    CComPtr<IMFActivate> activate;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IMFActivate, activate.ReceiveVoid()), S_OK);
+    CComPtr<IMFMediaSource> source;
+    ASSERT_EQ(activate->ActivateObject(IID_IMFMediaSource, source.ReceiveVoid()), S_OK);
+
+    CComPtr<CReaderCallback> callback = CReaderCallback::Create();
+    CComPtr<IMFAttributes> attributes;
+    ASSERT_EQ(MFCreateAttributes(attributes.Receive(), 1), S_OK);
+    ASSERT_EQ(attributes->SetUnknown(MF_SOURCE_READER_ASYNC_CALLBACK, callback.Get()), S_OK);
+    CComPtr<IMFSourceReader> reader;
+    ASSERT_EQ(MFCreateSourceReaderFromMediaSource(source.Get(), attributes.Get(), reader.Receive()), S_OK);
+    CComPtr<IMFMediaType> chosen;
+    for (DWORD i = 0; !chosen; ++i) {
+      CComPtr<IMFMediaType> type;
+      if (FAILED(reader->GetNativeMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, i, type.Receive()))) break;
+      GUID subtype{};
+      UINT32 w = 0, h = 0;
+      type->GetGUID(MF_MT_SUBTYPE, &subtype);
+      MFGetAttributeSize(type.Get(), MF_MT_FRAME_SIZE, &w, &h);
+      if (subtype == MFVideoFormat_RGB32 && w == 640 && h == 480) chosen = type;
+    }
+    ASSERT_TRUE(chosen) << "the source offers no RGB32 640x480";
+    ASSERT_EQ(reader->SetCurrentMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, nullptr, chosen.Get()), S_OK);
+    std::string last = "no frame";
+    bool matched = false;
+    for (int frame = 0; frame < kMaxFrames && !matched; ++frame) {
+      ASSERT_EQ(reader->ReadSample(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 0, nullptr, nullptr, nullptr, nullptr), S_OK);
+      std::optional<CReaderCallback::Answer> answer = callback->Next(std::chrono::milliseconds(kTimeoutMs));
+      ASSERT_TRUE(answer) << "the reader gave no answer";
+      if (!answer->sample) continue;
+      last = testing_support::FirstDifference(
+          testing_support::PictureFromRaw("BGRx", 640, 480, PackedFrame(answer->sample.Get(), false, 640, 480)), desk);
+      matched = last.empty();
+    }
+    EXPECT_TRUE(matched) << "last frame: " << last;
+    reader = nullptr;
+    source->Shutdown();
+    source = nullptr;
+    activate = nullptr;
+    factory = nullptr;
+  }
+  for (CChildProcess* producer : {&deskProducer, &otherProducer}) {
+    producer->Kill();
+    int code = 0;
+    producer->Wait(std::chrono::milliseconds(kTimeoutMs), &code);
+  }
+  // Producers that open and close each channel remove what the killed ones left.
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"--frames", "1", "--channel", "mfdesk"}, std::vector<std::string>{"--frames", "1"}}) {
+    CChildProcess cleaner;
+    int code = 0;
+    if (cleaner.Start(AMBERLINE_PRODUCER_PATH, arguments, names.Environment()))
+      cleaner.Wait(std::chrono::milliseconds(kTimeoutMs), &code);
+  }
+  MFShutdown();
+  if (SUCCEEDED(init)) CoUninitialize();
+}
 
 // The camera service's path under Wine (one session, no frame service): the test seam
 // makes the source behave as in session 0 and take its frames from the bridge agent
