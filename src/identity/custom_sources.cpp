@@ -12,10 +12,10 @@ std::wstring StringOf(const CRegKey& key, const wchar_t* name) {
 
 }  // namespace
 
-HRESULT CCustomSources::Read(std::vector<CustomSource>* entries) {
+HRESULT CCustomSources::Read(std::vector<CustomSource>* entries, REGSAM view) {
   entries->clear();
   CRegKey list;
-  const LONG opened = list.Open(HKEY_LOCAL_MACHINE, kListKey, KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS);
+  const LONG opened = list.Open(HKEY_LOCAL_MACHINE, kListKey, KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | view);
   if (opened == ERROR_FILE_NOT_FOUND) return S_OK;
   if (opened != ERROR_SUCCESS) return HRESULT_FROM_WIN32(opened);
   for (DWORD index = 0;; ++index) {
@@ -25,17 +25,17 @@ HRESULT CCustomSources::Read(std::vector<CustomSource>* entries) {
     if (listed == ERROR_NO_MORE_ITEMS) break;
     if (listed != ERROR_SUCCESS) return HRESULT_FROM_WIN32(listed);
     CRegKey entry;
-    if (entry.Open(list, subKey, KEY_QUERY_VALUE) != ERROR_SUCCESS) continue;
+    if (entry.Open(list, subKey, KEY_QUERY_VALUE | view) != ERROR_SUCCESS) continue;
     entries->push_back({subKey, StringOf(entry, nullptr), StringOf(entry, L"Path"), StringOf(entry, L"CLSID"),
                         StringOf(entry, L"MFCLSID"), StringOf(entry, L"Channel")});
   }
   return S_OK;
 }
 
-HRESULT CCustomSources::Write(const CustomSource& entry) {
+HRESULT CCustomSources::Write(const CustomSource& entry, REGSAM view) {
   CRegKey key;
   const std::wstring path = std::wstring(kListKey) + L"\\" + entry.subKey;
-  LONG result = key.Create(HKEY_LOCAL_MACHINE, path.c_str(), KEY_ALL_ACCESS);
+  LONG result = key.Create(HKEY_LOCAL_MACHINE, path.c_str(), KEY_ALL_ACCESS | view);
   if (result == ERROR_SUCCESS) result = key.SetString(nullptr, entry.name);
   if (result == ERROR_SUCCESS) result = key.SetString(L"Path", entry.path);
   if (result == ERROR_SUCCESS) result = key.SetString(L"CLSID", entry.clsid);
@@ -44,9 +44,9 @@ HRESULT CCustomSources::Write(const CustomSource& entry) {
   return result == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(result);
 }
 
-HRESULT CCustomSources::Remove(const std::wstring& subKey) {
+HRESULT CCustomSources::Remove(const std::wstring& subKey, REGSAM view) {
   CRegKey list;
-  LONG result = list.Open(HKEY_LOCAL_MACHINE, kListKey, KEY_ALL_ACCESS);
+  LONG result = list.Open(HKEY_LOCAL_MACHINE, kListKey, KEY_ALL_ACCESS | view);
   if (result == ERROR_FILE_NOT_FOUND) return S_OK;
   if (result == ERROR_SUCCESS) result = list.DeleteTree(subKey.c_str());
   if (result == ERROR_FILE_NOT_FOUND) return S_OK;

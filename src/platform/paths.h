@@ -29,6 +29,9 @@ std::wstring GetLocalAppDataFolder();
 // The per-user roaming application-data folder (Windows: CSIDL_APPDATA; Linux:
 // ${XDG_CONFIG_HOME:-~/.config}). Not created here.
 std::wstring GetRoamingAppDataFolder();
+// The system folder of 32-bit programs on a 64-bit Windows (SysWOW64), where its 32-bit
+// registration tool is; empty where there is none (a 32-bit process or Windows, Linux).
+std::wstring GetSystemWow64Folder();
 // Creates one folder (not its parents). False when it could not be created, including
 // when it already exists; the last error tells which.
 bool CreateFolder(const std::wstring& path);

@@ -168,6 +168,19 @@ TEST_F(SeveralCamerasTest, TakenNamesAndChannelsAreRefusedNamingTheOtherCameraAn
     EXPECT_EQ(run.exitCode, row.exitCode) << row.arguments[1] << ": " << run.err;
     EXPECT_NE(run.err.find(row.words), std::string::npos) << row.arguments[1] << ": " << run.err;
   }
+  // A copy that cannot register leaves nothing behind: no entry, no files.
+  const std::filesystem::path fake = m_dir.Path() / "Fake" / "Bin" / testing_support::StagedModulePath().filename();
+  std::filesystem::create_directories(fake.parent_path());
+  testing_support::WriteFile(fake, "not a module");
+  const ToolRun failed = Regsvr({"--add-camera", "Fake", "--module", fake.string()});
+  EXPECT_EQ(failed.exitCode, 1);
+  EXPECT_NE(failed.err.find("cannot load " + (m_dir.Path() / "Fake" / "Cameras" / "fake" / "Bin").string()),
+            std::string::npos)
+      << failed.err;
+  EXPECT_FALSE(std::filesystem::exists(m_dir.Path() / "Fake" / "Cameras" / "fake"));
+  CRegKey gone;
+  EXPECT_NE(gone.Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Trelvox\\Amberline\\fake", KEY_READ), ERROR_SUCCESS);
+
   // The longest channel name is taken as it is; the entry carries it.
   ASSERT_EQ(Regsvr({"--add-camera", "Studio", "--channel", longest}).exitCode, 0);
   CRegKey entry;

@@ -1,6 +1,10 @@
 // --add-camera and --remove-camera: a camera of its own, with its own channel, made from
-// a copy of an installation, and taken away again.
+// a copy of an installation, and taken away again. On a 64-bit Windows with a 32-bit
+// installation registered beside the 64-bit one, the 32-bit installation gets its copy
+// and its entry in the 32-bit view of the registry too (same name, classes and channel),
+// registered by the system's 32-bit registration tool.
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -13,7 +17,9 @@
 #include "identity/camera_identity.h"
 #include "identity/custom_sources.h"
 #include "module_server.h"
+#include "platform/child_process.h"
 #include "platform/guid.h"
+#include "platform/paths.h"
 #include "platform/wide_string.h"
 #include "regsvr_commands.h"
 
@@ -27,21 +33,38 @@ namespace fs = std::filesystem;
 constexpr const char* kCamerasFolder = "Cameras";
 // The Media Foundation module beside the camera module (Windows installations).
 constexpr const char* kMfModuleFileName = "amberline-mf.dll";
+// The longest the 32-bit registration tool may take.
+constexpr std::chrono::seconds kRegsvr32Limit{60};
 
 std::string Utf8(const std::wstring& text) { return platform::WideToUtf8(text); }
 std::wstring Wide(const std::string& text) { return platform::Utf8ToWide(text); }
 
 bool SameText(const std::wstring& a, const std::wstring& b) { return platform::EqualsNoCase(a, b); }
 
+// One bitness of the cameras: this tool's own (registered in this process), or the
+// 32-bit one of a 64-bit Windows (its registry view, registered by SysWOW64\regsvr32).
+struct View {
+  REGSAM flags = 0;
+  std::wstring regsvr32;  // empty: this process registers
+  const char* label = "";
+};
+View OwnView() { return {}; }
+// The 32-bit view, when this is a 64-bit Windows that has one.
+bool ThirtyTwoBitView(View* view) {
+  const std::wstring wow = platform::GetSystemWow64Folder();
+  if (!platform::kIsWindows || wow.empty()) return false;
+  *view = {KEY_WOW64_32KEY, wow + L"\\regsvr32.exe", " for 32-bit applications"};
+  return true;
+}
+
 // A channel made from a camera's name: its ASCII letters and digits in lower case, every
 // other run of characters one '-', at most 32 characters; empty when nothing is left.
 std::string ChannelFromName(const std::string& name) {
   std::string channel;
   for (const unsigned char c : name) {
-    if (std::isalnum(c) != 0 && c < 0x80) channel.push_back(static_cast<char>(std::tolower(c)));
+    if (c < 0x80 && std::isalnum(c) != 0) channel.push_back(static_cast<char>(std::tolower(c)));
     else if (!channel.empty() && channel.back() != '-') channel.push_back('-');
   }
-  while (!channel.empty() && channel.back() == '-') channel.pop_back();
   if (channel.size() > channel::kMaxChannelNameChars) channel.resize(channel::kMaxChannelNameChars);
   while (!channel.empty() && channel.back() == '-') channel.pop_back();
   return channel;
@@ -61,11 +84,9 @@ std::string Describe(const CustomSource& entry) {
          Utf8(CCustomSources::EntryText(entry.subKey)) + ")";
 }
 
-// The module of the registered built-in camera; empty when it is not registered.
-std::string BuiltInModule() {
-  bool found = false;
-  const std::wstring path = CCameraRegistry::ModulePathOf(CLSID_Amberline, &found);
-  return found ? Utf8(path) : std::string();
+std::string BracelessGuid(const GUID& guid) {
+  const std::wstring text = platform::GuidToRegistryString(guid);
+  return Utf8(text.substr(1, text.size() - 2));
 }
 
 // Copies the folder of module (Bin) and the installation's picture folders into target.
@@ -73,12 +94,12 @@ bool CopyInstallation(const fs::path& module, const fs::path& target, std::strin
   const fs::path bin = module.parent_path(), root = bin.parent_path();
   std::error_code error;
   fs::create_directories(target, error);
+  if (error) *problem = "creating " + target.string() + ": " + error.message();
   const auto copy = [&](const fs::path& from, const fs::path& to) {
     if (error) return;
     fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::skip_existing, error);
     if (error) *problem = "copying " + from.string() + " to " + to.string() + ": " + error.message();
   };
-  if (error) *problem = "creating " + target.string() + ": " + error.message();
   copy(bin, target / bin.filename());
   for (const char* pictures : {"Data", "data"}) {
     std::error_code missing;
@@ -87,27 +108,114 @@ bool CopyInstallation(const fs::path& module, const fs::path& target, std::strin
   return !error;
 }
 
-// Runs entry (DllRegisterServer, DllUnregisterServer) of module; prints a failure.
-bool CallModule(const fs::path& module, const char* entry) {
-  CModuleServer server;
-  if (!server.Load(module.string())) {
-    PrintLoadFailure(server.Path(), server.LoadError());
-    return false;
-  }
-  const HRESULT hr = server.CallRegistration(entry);
-  if (FAILED(hr) && !(hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) && std::string(entry) == "DllUnregisterServer")) {
-    PrintFailure(std::string(entry) + " in " + server.Path(), hr);
-    return false;
-  }
-  return true;
-}
-
 // The camera module and, where it is installed, the Media Foundation module of a copy.
 std::vector<fs::path> ModulesOf(const fs::path& module) {
   std::vector<fs::path> modules{module};
   std::error_code error;
   if (fs::exists(module.parent_path() / kMfModuleFileName, error)) modules.push_back(module.parent_path() / kMfModuleFileName);
   return modules;
+}
+
+// Runs DllRegisterServer (or DllUnregisterServer) of module in view; prints a failure.
+// Unregistering what is not registered is no failure.
+bool CallModule(const View& view, const fs::path& module, bool unregister) {
+  const char* entry = unregister ? "DllUnregisterServer" : "DllRegisterServer";
+  if (view.regsvr32.empty()) {
+    CModuleServer server;
+    if (!server.Load(module.string())) {
+      PrintLoadFailure(server.Path(), server.LoadError());
+      return false;
+    }
+    const HRESULT hr = server.CallRegistration(entry);
+    if (FAILED(hr) && !(unregister && hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND))) {
+      PrintFailure(std::string(entry) + " in " + server.Path(), hr);
+      return false;
+    }
+    return true;
+  }
+  std::vector<std::string> arguments{"/s"};
+  if (unregister) arguments.insert(arguments.begin(), "/u");
+  arguments.push_back(module.string());
+  CChildProcess tool;
+  int code = -1;
+  if (!tool.Start(Utf8(view.regsvr32), arguments)) {
+    std::fprintf(stderr, "amberline-regsvr: %s\n", tool.StartError().c_str());
+    return false;
+  }
+  if (!tool.Wait(kRegsvr32Limit, &code)) {
+    tool.Kill();
+    std::fprintf(stderr, "amberline-regsvr: %s did not end within %d seconds.\n", Utf8(view.regsvr32).c_str(),
+                 static_cast<int>(kRegsvr32Limit.count()));
+    return false;
+  }
+  if (code != 0 && !unregister) {
+    std::fprintf(stderr, "amberline-regsvr: %s %s in %s failed with exit status %d.\n", Utf8(view.regsvr32).c_str(), entry,
+                 module.string().c_str(), code);
+    return false;
+  }
+  return true;
+}
+
+// Unregisters a copy's modules, deletes its entry and (only a copy --add-camera made:
+// …/Cameras/<channel>/<Bin>/<module>) its files. *note says what happened to the files.
+bool TakeAway(const View& view, const CustomSource& entry, std::string* note) {
+  const fs::path copy(entry.path);
+  std::error_code error;
+  for (const fs::path& each : ModulesOf(copy))
+    if (fs::exists(each, error) && !CallModule(view, each, true)) return false;
+  if (view.flags == 0 && !fs::exists(copy, error) && RemoveStaleRegistrations(copy.wstring(), true) != 0) return false;
+  if (const HRESULT hr = CCustomSources::Remove(entry.subKey, view.flags); FAILED(hr)) {
+    PrintFailure("removing " + Utf8(CCustomSources::EntryText(entry.subKey)) + view.label, hr);
+    return false;
+  }
+  const fs::path target = copy.parent_path().parent_path();
+  const bool ours = target.parent_path().filename() == kCamerasFolder && SameText(target.filename().wstring(), entry.channel);
+  if (!ours) {
+    *note = "; its files were not made by --add-camera and stay where they are";
+    return true;
+  }
+  fs::remove_all(target, error);
+  *note = error ? ": its files in " + target.string() + " could not all be deleted: " + error.message()
+                : " and its files in " + target.string();
+  return true;
+}
+
+// Takes back a copy that was being added, as far as it got: each step is tried whatever
+// the one before it did (a module that cannot be loaded cannot be unregistered either).
+void Undo(const View& view, const CustomSource& entry, const fs::path& target) {
+  std::error_code error;
+  for (const fs::path& each : ModulesOf(fs::path(entry.path)))
+    if (fs::exists(each, error)) CallModule(view, each, true);
+  CCustomSources::Remove(entry.subKey, view.flags);
+  fs::remove_all(target, error);
+}
+
+// Copies the installation of original into Cameras/<channel> beside it, writes the entry
+// in view and registers the copy. Undoes what it did when a step fails.
+bool AddIn(const View& view, const fs::path& original, CustomSource entry, fs::path* copy) {
+  const fs::path target = original.parent_path().parent_path() / kCamerasFolder / entry.channel;
+  std::error_code error;
+  if (fs::exists(target, error)) {
+    std::fprintf(stderr, "amberline-regsvr: %s exists already; remove it or choose another channel with --channel.\n",
+                 target.string().c_str());
+    return false;
+  }
+  *copy = target / original.parent_path().filename() / original.filename();
+  entry.path = copy->wstring();
+  if (ModulesOf(*copy).size() < 2 && !fs::exists(original.parent_path() / kMfModuleFileName, error)) entry.mfClsid.clear();
+  std::string problem;
+  bool made = CopyInstallation(original, target, &problem);
+  if (!made) std::fprintf(stderr, "amberline-regsvr: %s\n", problem.c_str());
+  if (made) {
+    if (ModulesOf(*copy).size() < 2) entry.mfClsid.clear();
+    if (const HRESULT hr = CCustomSources::Write(entry, view.flags); FAILED(hr)) {
+      PrintFailure("writing " + Utf8(CCustomSources::EntryText(entry.subKey)) + view.label, hr);
+      made = false;
+    }
+  }
+  for (const fs::path& each : made ? ModulesOf(*copy) : std::vector<fs::path>{}) made = made && CallModule(view, each, false);
+  if (!made) Undo(view, entry, target);
+  return made;
 }
 
 }  // namespace
@@ -129,21 +237,28 @@ int AddCamera(const std::string& name, std::string channelName, std::string modu
     std::fprintf(stderr, "amberline-regsvr: \"%s\" is the built-in camera's name; choose another.\n", name.c_str());
     return 1;
   }
-  std::vector<CustomSource> entries;
-  if (const HRESULT hr = CCustomSources::Read(&entries); FAILED(hr)) {
-    PrintFailure("reading the camera list", hr);
-    return 1;
-  }
-  for (const CustomSource& entry : entries) {
-    const bool nameTaken = SameText(entry.name, Wide(name));
-    if (nameTaken || SameText(entry.channel, Wide(channelName))) {
-      std::fprintf(stderr, "amberline-regsvr: the %s \"%s\" is taken by %s; choose another%s.\n",
-                   nameTaken ? "name" : "channel", nameTaken ? name.c_str() : channelName.c_str(),
-                   Describe(entry).c_str(), nameTaken ? "" : " with --channel");
+  View wide{};
+  const bool withThirtyTwo = ThirtyTwoBitView(&wide);
+  std::vector<View> views{OwnView()};
+  if (withThirtyTwo) views.push_back(wide);
+  for (const View& view : views) {
+    std::vector<CustomSource> entries;
+    if (const HRESULT hr = CCustomSources::Read(&entries, view.flags); FAILED(hr)) {
+      PrintFailure(std::string("reading the camera list") + view.label, hr);
       return 1;
     }
+    for (const CustomSource& entry : entries) {
+      const bool nameTaken = SameText(entry.name, Wide(name));
+      if (nameTaken || SameText(entry.channel, Wide(channelName))) {
+        std::fprintf(stderr, "amberline-regsvr: the %s \"%s\" is taken by %s%s; choose another%s.\n",
+                     nameTaken ? "name" : "channel", nameTaken ? name.c_str() : channelName.c_str(),
+                     Describe(entry).c_str(), view.label, nameTaken ? "" : " with --channel");
+        return 1;
+      }
+    }
   }
-  if (module.empty()) module = BuiltInModule();
+  bool found = false;
+  if (module.empty()) module = Utf8(CCameraRegistry::ModulePathOf(CLSID_Amberline, &found));
   if (module.empty()) {
     std::fprintf(stderr,
                  "amberline-regsvr: the built-in camera is not registered, so there is no installation to copy; "
@@ -158,83 +273,61 @@ int AddCamera(const std::string& name, std::string channelName, std::string modu
                  AMBERLINE_MODULE_FILE_NAME);
     return 1;
   }
-  const fs::path target = original.parent_path().parent_path() / kCamerasFolder / channelName;
-  if (fs::exists(target, error)) {
-    std::fprintf(stderr, "amberline-regsvr: %s exists already; remove it or choose another channel with --channel.\n",
-                 target.string().c_str());
-    return 1;
-  }
-  std::string problem;
-  const fs::path copy = target / original.parent_path().filename() / original.filename();
   GUID clsid{}, mfClsid{};
-  CustomSource entry{Wide(channelName), Wide(name), copy.wstring(), L"", L"", Wide(channelName)};
-  bool added = CopyInstallation(original, target, &problem);
-  if (!added) std::fprintf(stderr, "amberline-regsvr: %s\n", problem.c_str());
-  if (added && (FAILED(platform::CreateGuid(&clsid)) || FAILED(platform::CreateGuid(&mfClsid)))) {
+  if (FAILED(platform::CreateGuid(&clsid)) || FAILED(platform::CreateGuid(&mfClsid))) {
     std::fprintf(stderr, "amberline-regsvr: the system gave no new class identifier.\n");
-    added = false;
-  }
-  if (added) {
-    const auto braceless = [](const GUID& guid) {
-      const std::wstring text = platform::GuidToRegistryString(guid);
-      return text.substr(1, text.size() - 2);
-    };
-    entry.clsid = braceless(clsid);
-    if (ModulesOf(copy).size() > 1) entry.mfClsid = braceless(mfClsid);
-    if (const HRESULT hr = CCustomSources::Write(entry); FAILED(hr)) {
-      PrintFailure("writing " + Utf8(CCustomSources::EntryText(entry.subKey)), hr);
-      added = false;
-    }
-  }
-  for (const fs::path& each : added ? ModulesOf(copy) : std::vector<fs::path>{})
-    added = added && CallModule(each, "DllRegisterServer");
-  if (!added) {
-    // Nothing half made stays behind.
-    for (const fs::path& each : ModulesOf(copy))
-      if (fs::exists(each, error)) CallModule(each, "DllUnregisterServer");
-    CCustomSources::Remove(entry.subKey);
-    fs::remove_all(target, error);
     return 1;
   }
+  const CustomSource entry{Wide(channelName), Wide(name), L"", Wide(BracelessGuid(clsid)), Wide(BracelessGuid(mfClsid)),
+                           Wide(channelName)};
+  fs::path copy;
+  if (!AddIn(OwnView(), original, entry, &copy)) return 1;
   std::printf("Added camera \"%s\": class {%s}, channel \"%s\", module %s.\n", name.c_str(), Utf8(entry.clsid).c_str(),
               channelName.c_str(), copy.string().c_str());
+
+  // The 32-bit installation registered beside this one (not this one seen again).
+  const std::wstring original32 =
+      withThirtyTwo ? CCameraRegistry::ModulePathOf(CLSID_Amberline, &found, wide.flags) : std::wstring();
+  if (!original32.empty() && !SameText(original32, original.wstring()) && !CCameraRegistry::FileIsGone(original32)) {
+    fs::path copy32;
+    if (!AddIn(wide, fs::path(original32), entry, &copy32)) {
+      CustomSource made = entry;
+      made.path = copy.wstring();
+      Undo(OwnView(), made, copy.parent_path().parent_path());
+      std::fprintf(stderr, "amberline-regsvr: the camera is not added.\n");
+      return 1;
+    }
+    std::printf("Added it for 32-bit applications too: module %s.\n", copy32.string().c_str());
+  }
   std::printf("Feed it with: amberline-producer --channel %s (or a sender with channel \"%s\").\n", channelName.c_str(),
               channelName.c_str());
+  if (ModulesOf(copy).size() > 1)
+    std::printf("For Windows 11 applications: amberline-vcam --install --module \"%s\"\n",
+                (copy.parent_path() / kMfModuleFileName).string().c_str());
   return 0;
 }
 
 int RemoveCamera(const std::string& name) {
-  std::vector<CustomSource> entries;
-  if (const HRESULT hr = CCustomSources::Read(&entries); FAILED(hr)) {
-    PrintFailure("reading the camera list", hr);
-    return 1;
+  std::vector<View> views{OwnView()};
+  if (View wide{}; ThirtyTwoBitView(&wide)) views.push_back(wide);
+  bool removedAny = false;
+  for (const View& view : views) {
+    std::vector<CustomSource> entries;
+    if (const HRESULT hr = CCustomSources::Read(&entries, view.flags); FAILED(hr)) {
+      PrintFailure(std::string("reading the camera list") + view.label, hr);
+      return 1;
+    }
+    for (const CustomSource& entry : entries) {
+      if (!SameText(entry.name, Wide(name))) continue;
+      std::string note;
+      if (!TakeAway(view, entry, &note)) return 1;
+      std::printf("Removed camera \"%s\" (channel \"%s\")%s%s.\n", Utf8(entry.name).c_str(), Utf8(entry.channel).c_str(),
+                  view.label, note.c_str());
+      removedAny = true;
+      break;
+    }
   }
-  const CustomSource* found = nullptr;
-  for (const CustomSource& entry : entries)
-    if (found == nullptr && SameText(entry.name, Wide(name))) found = &entry;
-  if (found == nullptr) {
-    std::printf("No camera named \"%s\" was added: nothing to remove.\n", name.c_str());
-    return 0;
-  }
-  const fs::path copy(found->path);
-  std::error_code error;
-  for (const fs::path& each : ModulesOf(copy)) {
-    if (!fs::exists(each, error)) continue;
-    if (!CallModule(each, "DllUnregisterServer")) return 1;
-  }
-  if (!fs::exists(copy, error) && RemoveStaleRegistrations(copy.wstring(), true) != 0) return 1;
-  if (const HRESULT hr = CCustomSources::Remove(found->subKey); FAILED(hr)) {
-    PrintFailure("removing " + Utf8(CCustomSources::EntryText(found->subKey)), hr);
-    return 1;
-  }
-  // Only a copy this tool made (…/Cameras/<channel>/<Bin>/<module>) is deleted.
-  const fs::path target = copy.parent_path().parent_path();
-  const bool ours = target.parent_path().filename() == kCamerasFolder && SameText(target.filename().wstring(), found->channel);
-  if (ours) fs::remove_all(target, error);
-  std::printf("Removed camera \"%s\" (channel \"%s\")%s.\n", Utf8(found->name).c_str(), Utf8(found->channel).c_str(),
-              ours ? (error ? (": its files in " + target.string() + " could not all be deleted: " + error.message()).c_str()
-                            : (" and its files in " + target.string()).c_str())
-                   : "; its files were not made by --add-camera and stay where they are");
+  if (!removedAny) std::printf("No camera named \"%s\" was added: nothing to remove.\n", name.c_str());
   return 0;
 }
 

@@ -26,13 +26,13 @@ std::wstring ReadString(const CRegKey& key, const wchar_t* name) {
 }
 
 // The class key's module path; classKeyFound tells a missing key from a missing value.
-std::wstring ReadModulePath(const std::wstring& classText, bool* classKeyFound) {
+std::wstring ReadModulePath(const std::wstring& classText, bool* classKeyFound, REGSAM view = 0) {
   CRegKey classKey;
-  *classKeyFound = !classText.empty() &&
-                   classKey.Open(HKEY_CLASSES_ROOT, (L"CLSID\\" + classText).c_str(), KEY_QUERY_VALUE) == ERROR_SUCCESS;
+  *classKeyFound = !classText.empty() && classKey.Open(HKEY_CLASSES_ROOT, (L"CLSID\\" + classText).c_str(),
+                                                       KEY_QUERY_VALUE | view) == ERROR_SUCCESS;
   if (!*classKeyFound) return std::wstring();
   CRegKey server;
-  if (server.Open(classKey, L"InprocServer32", KEY_QUERY_VALUE) != ERROR_SUCCESS) return std::wstring();
+  if (server.Open(classKey, L"InprocServer32", KEY_QUERY_VALUE | view) != ERROR_SUCCESS) return std::wstring();
   return ReadString(server, nullptr);
 }
 
@@ -108,8 +108,8 @@ bool CCameraRegistry::ClassKeyExists(REFCLSID clsid) {
                   KEY_QUERY_VALUE) == ERROR_SUCCESS;
 }
 
-std::wstring CCameraRegistry::ModulePathOf(REFCLSID clsid, bool* classKeyFound) {
-  return ReadModulePath(platform::GuidToRegistryString(clsid), classKeyFound);
+std::wstring CCameraRegistry::ModulePathOf(REFCLSID clsid, bool* classKeyFound, REGSAM view) {
+  return ReadModulePath(platform::GuidToRegistryString(clsid), classKeyFound, view);
 }
 
 bool CCameraRegistry::FileIsGone(const std::wstring& path) {

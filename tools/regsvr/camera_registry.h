@@ -49,8 +49,9 @@ class CCameraRegistry {
   // Whether a category entry named instance exists, and whether the class key of clsid.
   static bool CategoryEntryExists(const std::wstring& instance);
   static bool ClassKeyExists(REFCLSID clsid);
-  // The module path that the class key of clsid names (empty when none).
-  static std::wstring ModulePathOf(REFCLSID clsid, bool* classKeyFound);
+  // The module path that the class key of clsid names (empty when none); view
+  // KEY_WOW64_32KEY reads the 32-bit registration on a 64-bit Windows.
+  static std::wstring ModulePathOf(REFCLSID clsid, bool* classKeyFound, REGSAM view = 0);
 
   // True when nothing is at path (an empty path included); false when it exists or
   // cannot be checked.

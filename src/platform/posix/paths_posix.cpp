@@ -88,6 +88,8 @@ std::wstring GetRoamingAppDataFolder() {
   return Utf8ToWide(home + "/.config");
 }
 
+std::wstring GetSystemWow64Folder() { return std::wstring(); }
+
 bool CreateFolder(const std::wstring& path) {
   return ::mkdir(WideToUtf8(path).c_str(), 0755) == 0;
 }

@@ -42,6 +42,13 @@ std::wstring GetLocalAppDataFolder() { return ShellFolder(CSIDL_LOCAL_APPDATA); 
 
 std::wstring GetRoamingAppDataFolder() { return ShellFolder(CSIDL_APPDATA); }
 
+std::wstring GetSystemWow64Folder() {
+  if (sizeof(void*) != 8) return std::wstring();
+  wchar_t folder[MAX_PATH] = {};
+  const UINT length = ::GetSystemWow64DirectoryW(folder, MAX_PATH);
+  return length == 0 || length >= MAX_PATH ? std::wstring() : std::wstring(folder, length);
+}
+
 bool CreateFolder(const std::wstring& path) { return ::CreateDirectoryW(path.c_str(), nullptr) != FALSE; }
 
 std::wstring GetEnv(const wchar_t* name) {
