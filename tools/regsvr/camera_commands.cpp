@@ -57,6 +57,20 @@ bool ThirtyTwoBitView(View* view) {
   return true;
 }
 
+// This tool's view, and the 32-bit one where there is one.
+std::vector<View> Views() {
+  std::vector<View> views{OwnView()};
+  if (View wide{}; ThirtyTwoBitView(&wide)) views.push_back(wide);
+  return views;
+}
+
+// The camera list of view; false (and the failure printed) when it cannot be read.
+bool ReadList(const View& view, std::vector<CustomSource>* entries) {
+  const HRESULT hr = CCustomSources::Read(entries, view.flags);
+  if (FAILED(hr)) PrintFailure(std::string("reading the camera list") + view.label, hr);
+  return SUCCEEDED(hr);
+}
+
 // A channel made from a camera's name: its ASCII letters and digits in lower case, every
 // other run of characters one '-', at most 32 characters; empty when nothing is left.
 std::string ChannelFromName(const std::string& name) {
@@ -239,14 +253,9 @@ int AddCamera(const std::string& name, std::string channelName, std::string modu
   }
   View wide{};
   const bool withThirtyTwo = ThirtyTwoBitView(&wide);
-  std::vector<View> views{OwnView()};
-  if (withThirtyTwo) views.push_back(wide);
-  for (const View& view : views) {
+  for (const View& view : Views()) {
     std::vector<CustomSource> entries;
-    if (const HRESULT hr = CCustomSources::Read(&entries, view.flags); FAILED(hr)) {
-      PrintFailure(std::string("reading the camera list") + view.label, hr);
-      return 1;
-    }
+    if (!ReadList(view, &entries)) return 1;
     for (const CustomSource& entry : entries) {
       const bool nameTaken = SameText(entry.name, Wide(name));
       if (nameTaken || SameText(entry.channel, Wide(channelName))) {
@@ -308,15 +317,10 @@ int AddCamera(const std::string& name, std::string channelName, std::string modu
 }
 
 int RemoveCamera(const std::string& name) {
-  std::vector<View> views{OwnView()};
-  if (View wide{}; ThirtyTwoBitView(&wide)) views.push_back(wide);
   bool removedAny = false;
-  for (const View& view : views) {
+  for (const View& view : Views()) {
     std::vector<CustomSource> entries;
-    if (const HRESULT hr = CCustomSources::Read(&entries, view.flags); FAILED(hr)) {
-      PrintFailure(std::string("reading the camera list") + view.label, hr);
-      return 1;
-    }
+    if (!ReadList(view, &entries)) return 1;
     for (const CustomSource& entry : entries) {
       if (!SameText(entry.name, Wide(name))) continue;
       std::string note;
