@@ -41,6 +41,7 @@ TEST(ModuleLoadTest, LoadingWritesTheBannerAndChoosesTheCustomSourceThatNamesThi
       "Found entry name = Studio Cam, path = " + testing_support::RegexEscape(module.string()) + "\n"
       "Found my module name in the list of custom sources!\n"
       "My name = Studio Cam\n"
+      "My channel = the default one \\(objects named [A-Za-z0-9_-]*Trelvox_FileMapping\\.\\.\\.\\)\n"
       "<<< Leaving: DllMain\\(\\)\\. Completed in: \\d+\\.\\d{3} sec\\.\n";
   EXPECT_TRUE(std::regex_match(LogMessages(sandbox), std::regex(expected))) << LogMessages(sandbox);
   EXPECT_NE(library.Symbol("DllGetClassObject"), nullptr);

@@ -120,13 +120,13 @@ bool CCameraOptions::Parse(const std::vector<std::string>& arguments, CCameraOpt
     const std::size_t equals = given.rfind('=');
     const std::string name = given.substr(0, equals);
     lastHasChannel = equals != std::string::npos;
-    if (lastHasChannel && !channel::IsChannelName(given.substr(equals + 1))) {
-      *error = "--camera \"" + given.substr(0, 60) + "\": the channel after '=' " + kChannelRule;
-      return false;
-    }
     const std::string problem = CheckCameraName(name);
     if (!problem.empty()) {
       *error = "--camera \"" + (name.size() > kMaxNameBytes ? name.substr(0, 40) + "..." : name) + "\": " + problem;
+      return false;
+    }
+    if (lastHasChannel && !channel::IsChannelName(given.substr(equals + 1))) {
+      *error = "--camera \"" + given.substr(0, 60) + "\": the channel after '=' " + kChannelRule;
       return false;
     }
     const auto [earlier, added] = bySlug.emplace(CameraNameSlug(name), name);
