@@ -18,7 +18,7 @@ std::string Grouped(std::int64_t value) {
 
 }  // namespace
 
-std::string FrameSizeProblem(std::int64_t width, std::int64_t height) {
+std::string FrameSizeProblem(std::int64_t width, std::int64_t height, std::int64_t minSide) {
   if (width <= 0 || height <= 0) return "a frame needs a width and a height of at least 1";
   if (Fits(width, height)) return {};
   const std::int64_t bytes = channel::FrameBytes(width, height);
@@ -37,7 +37,9 @@ std::string FrameSizeProblem(std::int64_t width, std::int64_t height) {
     else
       high = mid - 1;
   }
-  if (low > 0 && widthFor(low) >= 1)
+  if (low >= minSide && widthFor(low) >= minSide)
     text += " (at this aspect ratio, up to " + std::to_string(widthFor(low)) + "x" + std::to_string(low) + ")";
+  else
+    text += " (no frame of this aspect ratio with both sides at least " + std::to_string(minSide) + " fits)";
   return text;
 }

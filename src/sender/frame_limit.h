@@ -7,5 +7,6 @@
 
 // Empty when a width x height frame fits the channel; otherwise a sentence for the user
 // that gives the frame's bytes, the window's size and the largest frame of the same
-// aspect that fits.
-std::string FrameSizeProblem(std::int64_t width, std::int64_t height);
+// aspect that fits with both sides at least minSide (the caller's own smallest side), or
+// that none does.
+std::string FrameSizeProblem(std::int64_t width, std::int64_t height, std::int64_t minSide = 1);

@@ -162,6 +162,22 @@ TEST(ProducerProcessTest, CommandLineAndFrameSizeAreCheckedBeforeAnyFrame) {
   if (!platform::kIsWindows) {
     EXPECT_NE(said.find("at most 15,728,640 bytes"), std::string::npos) << said;
   }
+  // The largest frame of the same shape is offered, with both sides at least 16: 327680x16
+  // fills the channel exactly; one column more, and every frame of that shape that fits is
+  // under 16 rows high (307201x15), which --size refuses, so none is offered.
+  struct Limit {
+    const char* size;
+    int code;
+    const char* words;
+  };
+  for (const Limit& limit : {Limit{"3840x2160", 2, "(at this aspect ratio, up to 3052x1717)"},
+                             Limit{"327680x16", 0, "Producing 327680x16"},
+                             Limit{"327681x16", 2, "(no frame of this aspect ratio with both sides at least 16 fits)"}}) {
+    EXPECT_EQ(RunProducer(names, {"--size", limit.size, "--frames", "1"}, &said), limit.code) << limit.size;
+    if (!platform::kIsWindows) {
+      EXPECT_NE(said.find(limit.words), std::string::npos) << limit.size << ": " << said;
+    }
+  }
   testing_support::WriteFile(dir.Path() / "huge.y4m", "YUV4MPEG2 W3840 H2160 F25:1\n");
   EXPECT_EQ(RunProducer(names, {"--y4m", (dir.Path() / "huge.y4m").string()}, &said), 1);
   if (!platform::kIsWindows) {

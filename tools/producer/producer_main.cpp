@@ -38,6 +38,9 @@
 
 namespace {
 
+// The smallest side --size takes.
+constexpr int kMinSide = 16;
+
 struct Options {
   int width = 640;
   int height = 480;
@@ -113,12 +116,12 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* problem) {
     const std::string value = hasValue ? argv[i + 1] : "";
     if (arg == "--size" && hasValue) {
       char tail = 0;
-      if (std::sscanf(value.c_str(), "%dx%d%c", &o->width, &o->height, &tail) != 2 || o->width < 16 ||
-          o->height < 16) {
-        *problem = "--size takes WxH, each side at least 16";
+      if (std::sscanf(value.c_str(), "%dx%d%c", &o->width, &o->height, &tail) != 2 || o->width < kMinSide ||
+          o->height < kMinSide) {
+        *problem = "--size takes WxH, each side at least " + std::to_string(kMinSide);
         return false;
       }
-      if (const std::string limit = FrameSizeProblem(o->width, o->height); !limit.empty()) {
+      if (const std::string limit = FrameSizeProblem(o->width, o->height, kMinSide); !limit.empty()) {
         *problem = "--size " + limit;
         return false;
       }
