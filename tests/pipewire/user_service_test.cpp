@@ -94,6 +94,14 @@ TEST_F(UserService, ReinstallReplacesTheUnitAndRestartsARunningService) {
   const std::string unit = ReadFile(Unit());
   EXPECT_EQ(unit.find("First"), std::string::npos);
   EXPECT_NE(unit.find("ExecStart=\"" + m_environment.program + "\"\n"), std::string::npos) << unit;
+  EXPECT_NE(outcome.text.find("the service it replaces published 1 camera(s) named with --camera; this one publishes "
+                              "the default camera only"),
+            std::string::npos)
+      << outcome.text;
+  // Cameras given again: nothing to say; then none, after two; then none after none.
+  EXPECT_EQ(Service().Install({"First", "Desk=desk"}).text.find("the service it replaces"), std::string::npos);
+  EXPECT_NE(Service().Install({}).text.find("published 2 camera(s)"), std::string::npos);
+  EXPECT_EQ(Service().Install({}).text.find("the service it replaces"), std::string::npos);
 }
 
 TEST_F(UserService, WithoutAUserManagerTheUnitStaysWrittenAndTheForegroundCommandIsGiven) {

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
 #include "platform/child_process.h"
@@ -229,6 +230,16 @@ CUserService::Outcome CUserService::Install(const std::vector<std::string>& came
   }
   struct stat status {};
   const bool replacing = ::lstat(unit.c_str(), &status) == 0;
+  // A service installed again without --camera publishes the default camera alone; the
+  // cameras the earlier unit named are said, so that none is dropped unnoticed.
+  std::size_t earlierCameras = 0;
+  if (replacing && cameras.empty()) {
+    std::ifstream earlier(unit);
+    for (std::string line; std::getline(earlier, line);)
+      if (line.rfind("ExecStart=", 0) == 0)
+        for (std::size_t at = line.find(" --camera "); at != std::string::npos; at = line.find(" --camera ", at + 1))
+          ++earlierCameras;
+  }
   // Mode 0644, as systemd's own units.
   if (const int written = platform::posix::ReplaceFileContents(unit, UnitText(program, cameras), 0644);
       written != 0) {
@@ -236,6 +247,10 @@ CUserService::Outcome CUserService::Install(const std::vector<std::string>& came
     return outcome;
   }
   outcome.text = "amberline-camera: wrote the user service " + unit + "\n";
+  if (earlierCameras > 0)
+    outcome.text += "amberline-camera: the service it replaces published " + std::to_string(earlierCameras) +
+                    " camera(s) named with --camera; this one publishes the default camera only (install again with "
+                    "their --camera arguments to keep them)\n";
 
   const std::vector<std::string> reload = {"--user", "daemon-reload"};
   const CommandResult reloaded = Systemctl(reload);
