@@ -131,9 +131,35 @@ TEST_F(RegsvrProcess, InfoNamesTheCameraWithoutALogFolder) {
   EXPECT_NE(run.out.find("Registered: no\n"), std::string::npos) << run.out;
   EXPECT_EQ(run.out.find("no class factory"), std::string::npos) << run.out;
 
+  EXPECT_NE(run.out.find("Channel:  the default one\n"), std::string::npos) << run.out;
+
   ASSERT_EQ(Run({"-s", module}).exitCode, 0);
   run = Run({"--info", module});
   EXPECT_NE(run.out.find("Registered: yes\n"), std::string::npos) << run.out;
+
+  // A log path that is a FIFO is named, never opened (that would wait for a writer).
+  std::filesystem::create_directories(m_registry.LogPath().parent_path());
+  CChildProcess mkfifo;
+  int made = -1;
+  ASSERT_TRUE(mkfifo.Start("/bin/sh", {"-c", "mkfifo \"$0\"", m_registry.LogPath().string()}));
+  ASSERT_TRUE(mkfifo.Wait(std::chrono::milliseconds(60000), &made));
+  ASSERT_EQ(made, 0);
+  run = Run({"--info", module});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(run.out.find("The log path is not a regular file"), std::string::npos) << run.out;
+}
+
+TEST_F(RegsvrProcess, InfoNamesTheChannelOfTheEntryAndABadOne) {
+  const std::string desk = InstallCopy("desk", "Desk", "4F2A9C10-6B7E-4D21-9A44-0C5E8B1D7F32");
+  m_registry.WriteHive("HKEY_LOCAL_MACHINE", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Trelvox\\Amberline\\desk]\n\"Channel\"=\"desk\"\n");
+  EXPECT_NE(Run({"--info", desk}).out.find("Channel:  \"desk\"\n"), std::string::npos);
+  m_registry.WriteHive("HKEY_LOCAL_MACHINE", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Trelvox\\Amberline\\desk]\n\"Channel\"=\"my desk\"\n");
+  const ToolRun run = Run({"--info", desk});
+  EXPECT_NE(run.out.find("Channel:  the default one: the entry's Channel value is not a channel name"), std::string::npos)
+      << run.out;
+  const ToolRun refused = Run({desk});
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_NE(refused.err.find("a Channel value that is not a channel name"), std::string::npos) << refused.err;
 }
 
 TEST_F(RegsvrProcess, FailuresNameTheirStatusAndWhatToDo) {

@@ -38,6 +38,11 @@ void PrintIdentity(const CModuleServer& server) {
     std::printf("          named by its entry in the custom-source list (HKEY_LOCAL_MACHINE\\SOFTWARE\\Trelvox\\Amberline)\n");
   else
     std::printf("          the built-in camera: no entry of the custom-source list names this path\n");
+  if (!identity.badChannelEntry.empty())
+    std::printf("Channel:  the default one: the entry's Channel value is not a channel name (1 to 32 letters,\n"
+                "          digits, '-' and '_'), so this copy refuses to register until it is corrected\n");
+  else
+    std::printf("Channel:  %s\n", identity.channel.empty() ? "the default one" : ("\"" + Utf8(identity.channel) + "\"").c_str());
   const HRESULT answer = server.AnswersForIdentity();
   if (FAILED(answer))
     std::printf("          but the module has no class factory for this class: %s\n",
@@ -81,6 +86,14 @@ int ShowInfo(const std::string& module) {
   std::printf("Registry: %s\n", registry.empty() ? "the system registry" : registry.c_str());
   std::printf("Log file: %s\n", logPath.string().c_str());
 
+  // Only a regular file is read: opening a FIFO (or a device) would wait for a writer.
+  std::error_code kind;
+  const std::filesystem::file_type type = std::filesystem::status(logPath, kind).type();
+  if (type != std::filesystem::file_type::regular && type != std::filesystem::file_type::not_found && !kind) {
+    std::printf("\nThe log path is not a regular file (a pipe or a device), so it is not read; the module writes\n"
+                "no log there either. Remove it to get a log.\n");
+    return 0;
+  }
   std::ifstream log(logPath, std::ios::binary);
   if (!log) {
     std::printf("\nThe module wrote no log: the folder %s does not exist or logging is switched off\n"
