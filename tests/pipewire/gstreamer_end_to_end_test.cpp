@@ -53,6 +53,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kWidth = 1280;
 constexpr int kHeight = 720;
+// The camera the shared session publishes.
+constexpr const char* kSessionCamera = "Amberline GStreamer Suite";
 constexpr int kStartMs = 30000;   // a program's start, a node's publication
 constexpr int kFramesMs = 30000;  // a consumer's few frames
 constexpr int kChangeMs = 10000;  // a change the camera makes on its own (table, node removal)
@@ -158,7 +160,8 @@ class CLiveSession {
       return false;
     }
     if (!StartProducer(problem)) return false;
-    if (!StartCamera(m_camera, {}, "Trelvox Amberline", &m_nodeId, problem)) return false;
+    // A name of its own: the other live suites publish the default camera on the same daemon.
+    if (!StartCamera(m_camera, {"--camera", kSessionCamera}, kSessionCamera, &m_nodeId, problem)) return false;
     return true;
   }
   // Stops the camera and the producer as a user does, so that both leave the channel, and
@@ -377,6 +380,21 @@ TEST_F(PipeWireLiveEndToEnd, ANodeOnItsOwnChannelShowsThatChannelsFeedAndOnlyItL
   EXPECT_EQ(code, 0) << desk.Output();
 }
 
+// A second program publishing a name the daemon already has would show the camera twice
+// in every picker: it refuses with exit status 3 and names the node that has it.
+TEST_F(PipeWireLiveEndToEnd, ASecondCameraOfAPublishedNameRefusesNamingTheNode) {
+  CLiveProcess second;
+  ASSERT_TRUE(second.Start(AMBERLINE_CAMERA_PATH, {"--camera", kSessionCamera}, Out("second.txt"),
+                           Session().Names().Environment()));
+  int code = -1;
+  ASSERT_TRUE(second.Wait(kStartMs, &code)) << second.Output();
+  EXPECT_EQ(code, 3) << second.Output();
+  EXPECT_NE(second.Output().find(std::string("\"") + kSessionCamera + "\" is already published as PipeWire node " +
+                                 std::to_string(Session().NodeId()) + " (node.name amberline-camera.amberline-gstreamer-suite)"),
+            std::string::npos)
+      << second.Output();
+}
+
 // Every input format of the sender library, sent in place of the producer: GStreamer
 // records at the sender's size what the reference decoding of the sent frame is, exact
 // for RGB input and within 2 after Y'CbCr.
@@ -587,7 +605,7 @@ TEST_F(PipeWireLiveEndToEnd, SigtermWhileAConsumerStreamsRemovesTheNodeAndItsCli
       [&] { return DumpedNodeProperties(m_dir.Path(), nodeName, Session().Names().Environment()).empty(); }, kChangeMs))
       << "the node is still listed";
   EXPECT_FALSE(
-      DumpedNodeProperties(m_dir.Path(), "amberline-camera.trelvox-amberline", Session().Names().Environment()).empty())
+      DumpedNodeProperties(m_dir.Path(), "amberline-camera.amberline-gstreamer-suite", Session().Names().Environment()).empty())
       << "the other camera's node stays";
 }
 

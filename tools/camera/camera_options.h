@@ -14,7 +14,8 @@
 // least one ASCII letter or digit (its node name is built from those); two names whose
 // node names would be the same are refused. A channel is a channel name (channel_name.h);
 // the last '=' of a --camera value starts it. Exit statuses (kExit...): 0 done, 1 the
-// program cannot run (or a service step failed), 2 a wrong command line.
+// program cannot run (or a service step failed), 2 a wrong command line, 3 a camera of
+// one of the names is already published on this PipeWire (by another program).
 //
 // Parse never throws and never exits: it fills the options or gives one sentence that
 // names the offending argument. Plain value object, no threads, no resources.
@@ -32,6 +33,7 @@ class CCameraOptions {
   static constexpr int kExitSuccess = 0;
   static constexpr int kExitFailure = 1;
   static constexpr int kExitUsage = 2;
+  static constexpr int kExitNameTaken = 3;
 
   enum class EServiceAction { None, Install, Uninstall };
 

@@ -25,6 +25,8 @@
 #include "camera_options.h"
 #include "composer/install_paths.h"
 #include "pipewire/camera_node.h"
+#include "pipewire/node_census.h"
+#include "pipewire/node_name.h"
 #include "pipewire/pipewire_session.h"
 #include "platform/paths.h"
 #include "platform/stop_request.h"
@@ -32,6 +34,11 @@
 #include "user_service.h"
 
 namespace {
+
+// The longest the start waits for the daemon's list of nodes, and for a node of its name
+// to go; how often it looks again meanwhile.
+constexpr std::chrono::seconds kCensusLimit{3};
+constexpr std::chrono::milliseconds kCensusAgain{250};
 
 // The installation folder whose Data and data folders hold the pictures: the folder above
 // the program's own (an installation: <root>/Bin/amberline-camera), or, in a build tree,
@@ -101,6 +108,31 @@ int main(int argc, char** argv) {
 
   platform::WatchStopRequests();
   pw_init(nullptr, nullptr);
+  // A name another program already publishes would show twice in every picker. Where
+  // the daemon cannot be asked now, the session below keeps trying and publishes then.
+  // A node of a program that is just ending goes within moments: the census is taken
+  // again until kCensusLimit has passed before a name counts as taken.
+  const auto census = std::chrono::steady_clock::now();
+  for (;;) {
+    std::vector<CensusNode> published;
+    std::string censusProblem;
+    if (!TakeNodeCensus(kCensusLimit, &published, &censusProblem)) break;
+    const CensusNode* taken = nullptr;
+    const CCameraOptions::Camera* mine = nullptr;
+    for (const CCameraOptions::Camera& camera : cameras)
+      for (const CensusNode& node : published)
+        if (taken == nullptr && node.name == CameraNodeName(camera.name)) taken = &node, mine = &camera;
+    if (taken == nullptr) break;
+    if (std::chrono::steady_clock::now() - census >= kCensusLimit) {
+      std::fprintf(stderr,
+                   "amberline-camera: \"%s\" is already published as PipeWire node %u (node.name %s), by another "
+                   "program (another amberline-camera?); stop that one, or give this camera another name\n",
+                   mine->name.c_str(), static_cast<unsigned>(taken->id), taken->name.c_str());
+      pw_deinit();
+      return CCameraOptions::kExitNameTaken;
+    }
+    std::this_thread::sleep_for(kCensusAgain);
+  }
   const std::wstring root = PicturesRoot();
   std::vector<std::unique_ptr<CCameraNode>> nodes;
   for (const CCameraOptions::Camera& camera : cameras) {
