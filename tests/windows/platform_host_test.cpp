@@ -572,6 +572,8 @@ TEST_F(PlatformHostTest, ACameraAddedWithItsOwnChannelShowsThatChannelsProducerB
   ExpectNoErrorEvents();
   StopAndRemove();
   m_producer.Kill();
+  // The copy's module file can be deleted once nothing here holds it loaded.
+  CoFreeUnusedLibrariesEx(0, 0);
   // A sender that opens and closes the channel removes what the killed producer left.
   CChildProcess cleaner;
   if (cleaner.Start(AMBERLINE_PRODUCER_PATH, {"--frames", "1", "--channel", "hostdesk"}, m_names.Environment()))

@@ -109,9 +109,17 @@ bool CopyInstallation(const fs::path& module, const fs::path& target, std::strin
   std::error_code error;
   fs::create_directories(target, error);
   if (error) *problem = "creating " + target.string() + ": " + error.message();
+  // Folder by folder, file by file: a folder that is there already is filled, not
+  // refused (Windows keeps Data and data as one folder).
   const auto copy = [&](const fs::path& from, const fs::path& to) {
     if (error) return;
-    fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::skip_existing, error);
+    fs::create_directories(to, error);
+    for (fs::recursive_directory_iterator it(from, error), end; !error && it != end; it.increment(error)) {
+      const fs::path into = to / fs::relative(it->path(), from, error);
+      if (error) break;
+      if (it->is_directory(error)) fs::create_directories(into, error);
+      else if (!error) fs::copy_file(it->path(), into, fs::copy_options::skip_existing, error);
+    }
     if (error) *problem = "copying " + from.string() + " to " + to.string() + ": " + error.message();
   };
   copy(bin, target / bin.filename());
