@@ -1,5 +1,8 @@
 #include "pipewire/node_name.h"
 
+#include <cstdint>
+#include <cstdio>
+
 namespace {
 
 bool IsAsciiAlnum(unsigned char c) {
@@ -32,5 +35,16 @@ std::string CameraNameSlug(const std::string& name) {
 }
 
 std::string CameraNodeName(const std::string& name) {
-  return "amberline-camera." + CameraNameSlug(name);
+  std::string slug = CameraNameSlug(name);
+  bool beyondAscii = false;
+  for (const char ch : name) beyondAscii = beyondAscii || static_cast<unsigned char>(ch) >= 0x80;
+  if (slug.empty() && beyondAscii) {
+    // FNV-1a over the name's bytes: the same name always gives the same node name.
+    std::uint32_t hash = 2166136261u;
+    for (const char ch : name) hash = (hash ^ static_cast<unsigned char>(ch)) * 16777619u;
+    char text[16];
+    std::snprintf(text, sizeof text, "u%08x", static_cast<unsigned>(hash));
+    slug = text;
+  }
+  return "amberline-camera." + slug;
 }

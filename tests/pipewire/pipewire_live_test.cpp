@@ -28,6 +28,7 @@
 #include "composer/letterbox.h"
 #include "composer/picture_converter.h"
 #include "pipewire/live_process.h"
+#include "pipewire/node_name.h"
 #include "pipewire/video_format_table.h"
 #include "platform/paths.h"
 #include "platform/wide_string.h"
@@ -516,9 +517,12 @@ class PipeWireLiveTest : public testing::Test {
 using PipeWireLiveCamera = PipeWireLiveTest;
 
 TEST_F(PipeWireLiveCamera, PublishesOneCameraNodePerNameAndRemovesThemOnTerminate) {
-  ASSERT_TRUE(m_camera.Start({"--camera", "Trelvox Amberline", "--camera", "Studio Left (2)"}, m_names.Environment()));
-  const auto ids = m_camera.WaitPublished(2, 10000);
-  ASSERT_EQ(ids.size(), 2u) << m_camera.Output();
+  // "Камера": a name in another script keeps its description as written.
+  const std::string cyrillic = "\xD0\x9A\xD0\xB0\xD0\xBC\xD0\xB5\xD1\x80\xD0\xB0";
+  ASSERT_TRUE(m_camera.Start({"--camera", "Trelvox Amberline", "--camera", "Studio Left (2)", "--camera", cyrillic},
+                             m_names.Environment()));
+  const auto ids = m_camera.WaitPublished(3, 10000);
+  ASSERT_EQ(ids.size(), 3u) << m_camera.Output();
   EXPECT_NE(m_camera.Output().find("\"Studio Left (2)\" is PipeWire node " + std::to_string(ids[1]) +
                                 " (node.name amberline-camera.studio-left-2)\n"),
             std::string::npos)
@@ -527,8 +531,10 @@ TEST_F(PipeWireLiveCamera, PublishesOneCameraNodePerNameAndRemovesThemOnTerminat
   auto nodes = m_client->Nodes();
   const std::vector<std::pair<std::string, std::string>> expected = {
       {"Trelvox Amberline", "amberline-camera.trelvox-amberline"},
-      {"Studio Left (2)", "amberline-camera.studio-left-2"}};
-  for (std::size_t i = 0; i < 2; ++i) {
+      {"Studio Left (2)", "amberline-camera.studio-left-2"},
+      {cyrillic, CameraNodeName(cyrillic)}};
+  EXPECT_EQ(expected[2].second.rfind("amberline-camera.u", 0), 0u);
+  for (std::size_t i = 0; i < 3; ++i) {
     ASSERT_EQ(nodes.count(ids[i]), 1u) << ids[i];
     EXPECT_EQ(nodes[ids[i]]["media.class"], "Video/Source");
     Properties props = m_client->NodeProperties(ids[i]);
@@ -545,7 +551,7 @@ TEST_F(PipeWireLiveCamera, PublishesOneCameraNodePerNameAndRemovesThemOnTerminat
   EXPECT_TRUE(WaitUntil(
       [&] {
         nodes = m_client->Nodes();
-        return nodes.count(ids[0]) == 0 && nodes.count(ids[1]) == 0;
+        return nodes.count(ids[0]) == 0 && nodes.count(ids[1]) == 0 && nodes.count(ids[2]) == 0;
       },
       5000));
 }

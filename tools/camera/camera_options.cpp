@@ -68,7 +68,7 @@ std::string CCameraOptions::CheckCameraName(const std::string& name) {
            std::to_string(name.size());
   if (!IsUtf8(name)) return "a camera name must be UTF-8 text";
   if (HasControlCharacter(name)) return "a camera name cannot contain control characters (line breaks, tabs, ...)";
-  if (CameraNameSlug(name).empty()) return "a camera name needs at least one ASCII letter or digit";
+  if (CameraNodeName(name) == CameraNodeName("")) return "a camera name needs at least one letter or digit";
   return {};
 }
 
@@ -129,7 +129,7 @@ bool CCameraOptions::Parse(const std::vector<std::string>& arguments, CCameraOpt
       *error = "--camera \"" + given.substr(0, 60) + "\": the channel after '=' " + kChannelRule;
       return false;
     }
-    const auto [earlier, added] = bySlug.emplace(CameraNameSlug(name), name);
+    const auto [earlier, added] = bySlug.emplace(CameraNodeName(name), name);
     if (!added) {
       *error = "--camera \"" + earlier->second + "\" and --camera \"" + name + "\" would both be the PipeWire node " +
                CameraNodeName(name) + "; give each camera a name that differs in its letters or digits";
@@ -162,10 +162,11 @@ std::string CCameraOptions::Usage() {
          "Publishes the producer's frames as PipeWire cameras (one node per --camera, default\n"
          "\"Trelvox Amberline\") that browsers, OBS and GStreamer applications can open. Runs\n"
          "in the foreground until Ctrl+C or SIGTERM, which removes the cameras.\n"
-         "  --camera NAME[=CHANNEL]   a camera of this name; repeat for several. Names need an\n"
-         "                            ASCII letter or digit, at most 128 bytes, and must differ\n"
-         "                            in their letters or digits (they name the nodes). It shows\n"
-         "                            the feed of CHANNEL (default: the default camera's)\n"
+         "  --camera NAME[=CHANNEL]   a camera of this name; repeat for several. Names need a\n"
+         "                            letter or digit (any script), at most 128 bytes, and must\n"
+         "                            differ in their ASCII letters or digits, if they have any\n"
+         "                            (they name the nodes). The camera shows the feed of\n"
+         "                            CHANNEL (default: the default camera's)\n"
          "  --channel CHANNEL         the same, for the --camera just before it\n"
          "  --install-user-service    write a systemd user service that runs this program with\n"
          "                            the --camera arguments given, and start it at login\n"

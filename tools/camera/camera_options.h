@@ -11,8 +11,9 @@
 //   --help                     the usage, on standard output, and exit status 0
 //
 // A camera name is 1 to kMaxNameBytes bytes of UTF-8 without control characters, with at
-// least one ASCII letter or digit (its node name is built from those); two names whose
-// node names would be the same are refused. A channel is a channel name (channel_name.h);
+// least one letter or digit in any script (its node name is built from its ASCII letters
+// and digits, or from a hash of a name that has none: node_name.h); two names whose node
+// names would be the same are refused. A channel is a channel name (channel_name.h);
 // the last '=' of a --camera value starts it. Exit statuses (kExit...): 0 done, 1 the
 // program cannot run (or a service step failed), 2 a wrong command line, 3 a camera of
 // one of the names is already published on this PipeWire (by another program).
