@@ -173,7 +173,10 @@ def main_table(rows):
     for r in rows:
         name = "%s / %s" % (r["candidate"], r["baseline"])
         if r["counter"]:
-            name = "%s (processor time per frame) / %s" % (r["candidate"], r["baseline"])
+            # Counters named call_* are the wall-clock time of one call; the others are
+            # processor time.
+            what = "time of one call" if r["counter"].startswith("call_") else "processor time per frame"
+            name = "%s (%s) / %s" % (r["candidate"], what, r["baseline"])
         if r["note"]:
             if r["note"] not in notes:
                 notes.append(r["note"])
