@@ -41,6 +41,16 @@ std::wstring ReadStringValue(const CRegKey& key, const wchar_t* name) {
   return buffer;
 }
 
+// Whether key has a value called name (of any type). Asked before the value is read, so
+// that an entry without it costs no failed registry call at load.
+bool HasValue(const CRegKey& key, const wchar_t* name) {
+  std::wstring valueName;
+  DWORD type = REG_NONE;
+  for (DWORD index = 0; key.EnumValue(index, &valueName, &type) == ERROR_SUCCESS; ++index)
+    if (platform::CompareNoCase(valueName.c_str(), name) == 0) return true;
+  return false;
+}
+
 }  // namespace
 
 namespace {
@@ -99,8 +109,8 @@ CameraIdentity LookUp(const ClassChoice& choice) {
     }
     // A value that is there but not a readable string counts as a bad name, never as none.
     std::wstring entryChannel;
-    const LONG channelRead = entry.QueryString(L"Channel", &entryChannel);
-    if (channelRead != ERROR_SUCCESS && channelRead != ERROR_FILE_NOT_FOUND) entryChannel = L"(not a string)";
+    if (HasValue(entry, L"Channel") && entry.QueryString(L"Channel", &entryChannel) != ERROR_SUCCESS)
+      entryChannel = L"(not a string)";
     if (entryChannel.size() > kValueChars) entryChannel.resize(kValueChars);
     if (entryChannel.empty() || channel::IsChannelName(entryChannel)) {
       identity.channel = entryChannel;
