@@ -17,15 +17,18 @@ failed=()
 failed_tests=()
 
 # Tests must leave shared memory as they found it: every step is followed by a look into
-# /dev/shm, and whatever appeared during the step and is still there is named (and fails
-# the run). Objects that were there before the run are not this run's business.
-shm_before=$(ls -A /dev/shm 2>/dev/null | sort)
+# /dev/shm and the user's object folder (/run/user/<uid>/amberline when the login manager
+# made /run/user/<uid>, else /dev/shm/amberline-<uid>), and whatever appeared during the
+# step and is still there is named (and fails the run). Objects that were there before the
+# run are not this run's business; the folders themselves stay.
+shm_objects() { find /dev/shm "/run/user/$(id -u)/amberline" -mindepth 1 ! -type d 2>/dev/null | sort; }
+shm_before=$(shm_objects)
 check_shm() {
   local step=$1 now left
-  now=$(ls -A /dev/shm 2>/dev/null | sort)
+  now=$(shm_objects)
   left=$(comm -13 <(printf '%s\n' "$shm_before") <(printf '%s\n' "$now") | sed '/^$/d')
   if [ -n "$left" ]; then
-    echo "$step left $(printf '%s\n' "$left" | wc -l) object(s) in /dev/shm:"
+    echo "$step left $(printf '%s\n' "$left" | wc -l) shared object(s):"
     printf '%s\n' "$left" | sed 's/^/  /' | head -n 20
     failed+=("$step(/dev/shm)")
     shm_before=$now

@@ -7,7 +7,9 @@
 #include "diagnostics/trace_scope.h"
 #include "com/module_entry.h"
 #include "identity/camera_identity.h"
+#include "platform/named_object_folder.h"
 #include "platform/paths.h"
+#include "platform/wide_string.h"
 
 namespace {
 
@@ -26,6 +28,11 @@ void StartModule(CameraIdentity (*lookUp)(const std::wstring&)) {
   g_Log.Write(0, L"My channel = %s (objects named %s...)\n",
               ownChannel.empty() ? L"the default one" : (L"\"" + ownChannel + L"\"").c_str(),
               channel::ObjectName(L"Trelvox_FileMapping").c_str());
+  // Where the objects are files (Linux), and what keeps them from being made there.
+  if (const std::string folder = platform::NamedObjectFolder(); !folder.empty())
+    g_Log.Write(0, L"Channel objects folder = %s\n", platform::Utf8ToWide(folder).c_str());
+  if (const std::string problem = platform::NamedObjectProblem(); !problem.empty())
+    g_Log.Write(0, L"The channel cannot be opened: %s\n", platform::Utf8ToWide(problem).c_str());
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "diagnostics/log_file.h"
 #include "platform/clock.h"
+#include "platform/named_object_folder.h"
 #include "platform/wide_string.h"
 #include "sender/frame_limit.h"
 
@@ -14,6 +15,14 @@ namespace {
 
 std::string ChannelText(const std::optional<std::wstring>& nameSpace) {
   return platform::WideToUtf8(nameSpace ? *nameSpace + L"Trelvox_FileMapping" : channel::ObjectName(L"Trelvox_FileMapping"));
+}
+
+// Why the channel cannot be opened, as a person reads it: the object folder's problem
+// when there is one.
+std::string CannotOpen(const std::optional<std::wstring>& nameSpace) {
+  std::string text = "cannot open the shared frame channel \"" + ChannelText(nameSpace) + "\"";
+  if (const std::string why = platform::NamedObjectProblem(); !why.empty()) text += ": " + why;
+  return text;
 }
 
 }  // namespace
@@ -96,7 +105,7 @@ CSender::~CSender() {
 SenderResult CSender::OpenChannel(std::string* problem) {
   if (m_channel.Init(true, m_notifications.Window()) != 0) {
     m_channel.Destroy();
-    *problem = "cannot open the shared frame channel \"" + ChannelText(m_settings.channelNamespace) + "\"";
+    *problem = CannotOpen(m_settings.channelNamespace);
     return SenderResult::kChannel;
   }
   const auto waitEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_settings.waitMs);
@@ -121,7 +130,7 @@ SenderResult CSender::OpenChannel(std::string* problem) {
     }
     if (m_channel.Init(true, m_notifications.Window()) != 0) {
       m_channel.Destroy();
-      *problem = "cannot open the shared frame channel \"" + ChannelText(m_settings.channelNamespace) + "\"";
+      *problem = CannotOpen(m_settings.channelNamespace);
       return SenderResult::kChannel;
     }
   }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "channel/producer_process.h"
+#include "platform/named_object_folder.h"
 #include "platform/clock.h"
 #include "platform/named_sync.h"
 #include "platform/notify_queue.h"
@@ -1104,12 +1105,12 @@ struct CChannelObjects {
 };
 
 // The system's entries for the names of this test's namespace (Linux keeps them in
-// /dev/shm; Windows in its object manager, where this finds none).
+// its object folder; Windows in its object manager, where this finds none).
 std::vector<std::string> SystemEntries(const CChannelNamespace& names) {
   std::vector<std::string> found;
   std::error_code error;
   const std::string key = platform::WideToUtf8(names.Value());
-  for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", error))
+  for (const auto& entry : std::filesystem::directory_iterator(platform::NamedObjectFolder(), error))
     if (entry.path().filename().string().find(key) != std::string::npos) found.push_back(entry.path().string());
   std::sort(found.begin(), found.end());
   return found;

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "channel/file_mapping.h"
+#include "platform/named_object_folder.h"
 #include "platform/wide_string.h"
 #include "support/channel_fixture.h"
 #include "support/registry_fixture.h"
@@ -161,12 +162,12 @@ class CameraProcessTest : public testing::Test {
         },
         kTimeoutMs);
   }
-  // The objects in /dev/shm that carry this test's channel names.
+  // The objects in the object folder that carry this test's channel names.
   std::vector<std::string> ChannelObjects() const {
     std::vector<std::string> found;
     std::error_code error;
     const std::string names = platform::WideToUtf8(m_names.Value());
-    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", error)) {
+    for (const auto& entry : std::filesystem::directory_iterator(platform::NamedObjectFolder(), error)) {
       const std::string name = entry.path().filename().string();
       if (name.find(names) != std::string::npos) found.push_back(name);
     }

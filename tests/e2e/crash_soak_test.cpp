@@ -5,7 +5,7 @@
 // in the middle of a frame write or read, while they hold a frame, or right after they
 // registered. Throughout, every consumer must keep making progress (a watchdog with a
 // deadline), frames must come back after every producer restart, and at the end the
-// client table must be consistent and no channel object may be left in /dev/shm.
+// client table must be consistent and no channel object may be left in the object folder.
 //
 // The suite runs when AMBERLINE_SOAK_SECONDS is set (ctest's "soak" test sets it; a
 // longer run: AMBERLINE_SOAK_SECONDS=600 amberline_unit_tests --gtest_filter=CrashSoak*).
@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "channel/file_mapping.h"
+#include "platform/named_object_folder.h"
 #include "platform/wide_string.h"
 #include "support/channel_fixture.h"
 #include "support/registry_fixture.h"
@@ -311,13 +312,13 @@ int SoakSeconds() {
   return text != nullptr ? std::atoi(text) : 0;
 }
 
-// The channel objects of this run that are still in /dev/shm (regions, lock objects,
+// The channel objects of this run that are still in the object folder (regions, lock objects,
 // mutex and event segments).
 std::vector<std::string> LeftInSharedMemory(const std::wstring& nameSpace) {
   std::vector<std::string> left;
   const std::string tag = platform::WideToUtf8(nameSpace);
   std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", error))
+  for (const auto& entry : std::filesystem::directory_iterator(platform::NamedObjectFolder(), error))
     if (entry.path().filename().string().find(tag) != std::string::npos) left.push_back(entry.path().filename());
   return left;
 }
@@ -548,7 +549,7 @@ TEST_F(CrashSoak, ChannelKeepsWorkingThroughKilledProducersAndConsumers) {
 
   EXPECT_EQ(m_counts.torn, 0) << "consumers read frames that a killed producer left half written";
   const auto left = LeftInSharedMemory(m_names.Value());
-  EXPECT_TRUE(left.empty()) << "left in /dev/shm: " << left.front();
+  EXPECT_TRUE(left.empty()) << "left in " << platform::NamedObjectFolder() << ": " << left.front();
   std::printf(
       "[ soak     ] channel: %ld starts, %ld kills, %ld consumer restarts, %ld producer restarts (%ld resumed), "
       "%ld deaths at fixed points (%ld owning the mutex, %ld holding a frame, %ld registered, %ld unreached), "
@@ -682,7 +683,7 @@ TEST_F(CrashSoak, CameraHostKilledMidStreamDoesNotStopTheOtherCameras) {
   const long long written = Slot(kProducerSlot).frames.load();
   Stop(producer, kProducerSlot, "the producer");
   const auto left = LeftInSharedMemory(m_names.Value());
-  EXPECT_TRUE(left.empty()) << "left in /dev/shm: " << left.front();
+  EXPECT_TRUE(left.empty()) << "left in " << platform::NamedObjectFolder() << ": " << left.front();
   std::printf("[ soak     ] cameras: %ld starts, %ld camera hosts killed and restarted, %ld readers died inside a "
               "frame read, %lld frames delivered by the cameras, %lld frames written\n",
               m_counts.starts, hostKills, m_counts.deaths, framesReceived, written);

@@ -1,3 +1,4 @@
+#include "platform/named_object_folder.h"
 #include "platform/shared_memory.h"
 
 #include <gtest/gtest.h>
@@ -222,7 +223,7 @@ TEST(SharedMemoryTest, NamesAreDistinctWhateverTheirCharacters) {
 std::vector<std::filesystem::path> SystemEntries(const std::wstring& guidText) {
   std::vector<std::filesystem::path> found;
   std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", error))
+  for (const auto& entry : std::filesystem::directory_iterator(platform::NamedObjectFolder(), error))
     if (entry.path().filename().string().find(platform::WideToUtf8(guidText)) != std::string::npos)
       found.push_back(entry.path());
   return found;

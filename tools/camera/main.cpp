@@ -28,6 +28,7 @@
 #include "pipewire/node_census.h"
 #include "pipewire/node_name.h"
 #include "pipewire/pipewire_session.h"
+#include "platform/named_object_folder.h"
 #include "platform/paths.h"
 #include "platform/stop_request.h"
 #include "platform/wide_string.h"
@@ -138,8 +139,10 @@ int main(int argc, char** argv) {
   for (const CCameraOptions::Camera& camera : cameras) {
     auto node = std::make_unique<CCameraNode>(camera.name, root, platform::Utf8ToWide(camera.channel));
     if (!node->Init()) {
-      std::fprintf(stderr, "amberline-camera: cannot open the shared frame channel%s\n",
-                   camera.channel.empty() ? "" : (" \"" + camera.channel + "\"").c_str());
+      const std::string why = platform::NamedObjectProblem();
+      std::fprintf(stderr, "amberline-camera: cannot open the shared frame channel%s%s%s\n",
+                   camera.channel.empty() ? "" : (" \"" + camera.channel + "\"").c_str(), why.empty() ? "" : ": ",
+                   why.c_str());
       return 1;
     }
     nodes.push_back(std::move(node));

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <limits>
 
+#include "platform/posix/object_folder.h"
 #include "platform/wide_string.h"
 
 namespace platform::posix {
@@ -106,13 +107,22 @@ const char* KindTag(SegmentKind kind) {
   }
 }
 
-// A segment another user could have planted or could read is never used.
+// A segment another user could read is never used. In the user's own folder only the
+// user (or the administrator) can have made one like that: it is dropped and made anew.
 bool Trusted(const struct stat& info) { return info.st_uid == ::geteuid() && (info.st_mode & 077) == 0; }
+
+int OpenObject(const std::string& path, int flags, mode_t mode = 0) {
+  int descriptor = -1;
+  do {
+    descriptor = ::open(path.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, mode);
+  } while (descriptor < 0 && errno == EINTR);
+  return descriptor;
+}
 
 // 1 when descriptor is the object the path names now, 0 when the path names another
 // object or none, -1 when the system cannot tell (errno says why).
 int StillNamed(const std::string& path, int descriptor) {
-  const int now = ::shm_open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+  const int now = OpenObject(path, O_RDONLY);
   if (now < 0) return errno == ENOENT ? 0 : -1;
   struct stat a {};
   struct stat b {};
@@ -131,13 +141,14 @@ CSharedSegment::CSharedSegment(SegmentKind kind, const std::wstring& name) {
   if (local.size() > kLocalPrefix.size() && local.compare(0, kLocalPrefix.size(), kLocalPrefix) == 0)
     local.erase(0, kLocalPrefix.size());
   if (local.empty()) return;
-  m_path = "/amberline-" + std::to_string(::geteuid()) + "-" + KindTag(kind) + "-" + Escape(WideToUtf8(local));
+  m_folder = ObjectFolderOf(ObjectFolderRoots{}, ::geteuid());
+  m_path = m_folder.path + "/" + KindTag(kind) + "-" + Escape(WideToUtf8(local));
   m_lockPath = m_path + ".lock";
 }
 
 int CSharedSegment::LockName(bool create) const {
   for (;;) {
-    int lock = ::shm_open(m_lockPath.c_str(), O_RDWR | O_CLOEXEC, 0);
+    int lock = OpenObject(m_lockPath, O_RDWR);
     if (lock < 0 && errno == ENOENT) {
       // A segment keeps its lock object for as long as it exists, so an opener that finds
       // neither has nothing to open and leaves no lock object behind. A segment whose lock
@@ -146,14 +157,19 @@ int CSharedSegment::LockName(bool create) const {
         errno = ENOENT;
         return -1;
       }
-      lock = ::shm_open(m_lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+      lock = OpenObject(m_lockPath, O_RDWR | O_CREAT, 0600);
     }
     if (lock < 0) return -1;
     struct stat info {};
-    if (::fstat(lock, &info) != 0 || !Trusted(info)) {
+    if (::fstat(lock, &info) != 0) {
       CloseKeepingErrno(lock);
-      errno = EACCES;
       return -1;
+    }
+    if (info.st_uid != ::geteuid()) {
+      // Not one of ours: it names no lock anyone of this user holds.
+      CloseKeepingErrno(lock);
+      if (::unlink(m_lockPath.c_str()) != 0 && errno != ENOENT) return -1;
+      continue;
     }
     // A restrictive umask may have narrowed the mode; other processes of the user open it
     // for writing too.
@@ -171,7 +187,7 @@ int CSharedSegment::LockName(bool create) const {
 }
 
 bool CSharedSegment::SegmentNamed() const {
-  const int descriptor = ::shm_open(m_path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+  const int descriptor = OpenObject(m_path, O_RDONLY);
   if (descriptor < 0) return errno != ENOENT;  // present but not ours to read: Attach says why
   CloseKeepingErrno(descriptor);
   return true;
@@ -179,7 +195,7 @@ bool CSharedSegment::SegmentNamed() const {
 
 void CSharedSegment::UnlockName(int lockDescriptor, bool unlinkLock) const {
   const int saved = errno;
-  if (unlinkLock) ::shm_unlink(m_lockPath.c_str());
+  if (unlinkLock) ::unlink(m_lockPath.c_str());
   ::close(lockDescriptor);  // drops the flock
   errno = saved;
 }
@@ -191,10 +207,13 @@ LONG CSharedSegment::Attach(bool create, std::uint64_t size, std::size_t mapSize
   if (create && (size == 0 || size < mapSize || size > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())))
     return Fail(EINVAL);
 
+  if (const int error = EnsureObjectFolder(m_folder, ::geteuid(), create, nullptr);
+      error != 0)
+    return Fail(error);
   const int lock = LockName(create);
   if (lock < 0) return CodeFor(errno);
 
-  int descriptor = ::shm_open(m_path.c_str(), O_RDWR | O_CLOEXEC, 0);
+  int descriptor = OpenObject(m_path, O_RDWR);
   if (descriptor < 0 && errno != ENOENT) {
     const int error = errno;
     UnlockName(lock, false);
@@ -203,15 +222,21 @@ LONG CSharedSegment::Attach(bool create, std::uint64_t size, std::size_t mapSize
   if (descriptor >= 0) {
     struct stat info {};
     const bool known = ::fstat(descriptor, &info) == 0;
-    if (!known || !Trusted(info)) {
-      const int error = known ? EACCES : errno;
+    if (!known) {
+      const int error = errno;
       CloseKeepingErrno(descriptor);
       UnlockName(lock, false);
       return Fail(error);
     }
-    if (Flock(descriptor, LOCK_EX | LOCK_NB) == 0) {
+    if (!Trusted(info)) {
+      // Not one this user's processes made (they make every object 0600): never read,
+      // never written, replaced.
+      ::unlink(m_path.c_str());
+      CloseKeepingErrno(descriptor);
+      descriptor = -1;
+    } else if (Flock(descriptor, LOCK_EX | LOCK_NB) == 0) {
       // Nobody holds it: its holders all died. It is not reused.
-      ::shm_unlink(m_path.c_str());
+      ::unlink(m_path.c_str());
       CloseKeepingErrno(descriptor);
       descriptor = -1;
     } else if (Flock(descriptor, LOCK_SH | LOCK_NB) != 0) {
@@ -235,13 +260,13 @@ LONG CSharedSegment::Attach(bool create, std::uint64_t size, std::size_t mapSize
       UnlockName(lock, true);
       return Fail(ENOENT);
     }
-    descriptor = ::shm_open(m_path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    descriptor = OpenObject(m_path, O_RDWR | O_CREAT | O_EXCL, 0600);
     // The mode is exact whatever the umask; ftruncate zero-fills.
     if (descriptor < 0 || ::fchmod(descriptor, 0600) != 0 || Flock(descriptor, LOCK_SH) != 0 ||
         ::ftruncate(descriptor, static_cast<off_t>(size)) != 0) {
       const int error = errno;
       if (descriptor >= 0) {
-        ::shm_unlink(m_path.c_str());
+        ::unlink(m_path.c_str());
         ::close(descriptor);
       }
       UnlockName(lock, true);
@@ -257,7 +282,7 @@ LONG CSharedSegment::Attach(bool create, std::uint64_t size, std::size_t mapSize
     if (view == nullptr || (created && initialise && !initialise(view))) {
       const int error = errno == 0 ? EINVAL : errno;
       if (view != nullptr) ::munmap(view, mapSize);
-      if (created) ::shm_unlink(m_path.c_str());
+      if (created) ::unlink(m_path.c_str());
       ::close(descriptor);
       UnlockName(lock, created);
       return Fail(error);
@@ -302,7 +327,7 @@ void CSharedSegment::Detach(int descriptor, void* view, std::size_t mapSize) con
     // Failing to convert drops our shared lock, which is fine as we close it next; the
     // name lock keeps anyone from looking in between.
     last = Flock(descriptor, LOCK_EX | LOCK_NB) == 0 && StillNamed(m_path, descriptor) == 1;
-    if (last) ::shm_unlink(m_path.c_str());
+    if (last) ::unlink(m_path.c_str());
   }
   ::close(descriptor);
   // Without the name lock the segment stays; the next opener finds it unheld and drops it.

@@ -1,12 +1,16 @@
 // CSharedSegment: the naming and lifetime rules that every named shared object of the
 // POSIX backend follows (CSharedMemory, CNamedMutex, CNamedEvent).
 //
-// A segment is a POSIX shared memory object named "/amberline-<uid>-<kind>-<name>",
-// where <name> keeps letters, digits, '_' and '-' and writes every other UTF-8 byte as
-// "%XX" (a Windows "Local\" prefix is dropped, as that namespace is the default); names
-// too long for the system end in a hash of the whole name. Kinds have separate
-// namespaces, so a mutex never reads an event's memory. Segments are created with mode
-// 0600 and zero-filled; one found with another owner or wider access is refused.
+// A segment is a file named "<kind>-<name>" in the user's object folder
+// (object_folder.h: /run/user/<uid>/amberline, else /dev/shm/amberline-<uid>), where
+// <name> keeps letters, digits, '_' and '-' and writes every other UTF-8 byte as "%XX" (a
+// Windows "Local\" prefix is dropped, as that namespace is the default); names too long
+// for the system end in a hash of the whole name. Kinds have separate namespaces, so a
+// mutex never reads an event's memory. Segments are created with mode 0600 and
+// zero-filled. Only the user can make names in the folder; an object there that is not
+// the user's own, or that others could read, is never read or written: it is removed and
+// the name treated as free. A folder that is not the user's own stops every Attach
+// (ERROR_ACCESS_DENIED; platform::NamedObjectProblem says why).
 //
 // Lifetime as Windows gives named objects: every holder keeps a shared flock on its own
 // descriptor of the segment. Opening, creating and closing happen under an exclusive
@@ -35,6 +39,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/posix/object_folder.h"
 #include "platform/scoped_handle.h"
 #include "platform/windows_types.h"
 
@@ -62,7 +67,7 @@ class CSharedSegment {
   // unlinks the segment when no other holder is left. Keeps errno.
   void Detach(int descriptor, void* view, std::size_t mapSize) const;
 
-  // The system name ("/amberline-...") of the segment; empty for an unusable name.
+  // The file of the segment ("<folder>/<kind>-<name>"); empty for an unusable name.
   const std::string& SystemName() const { return m_path; }
 
  private:
@@ -73,6 +78,7 @@ class CSharedSegment {
   // True when the segment's name exists now (also when it cannot be read).
   bool SegmentNamed() const;
 
+  ObjectFolder m_folder;
   std::string m_path;
   std::string m_lockPath;
 };
