@@ -1,7 +1,10 @@
 #include "pipewire/camera_node.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -123,7 +126,10 @@ void CCameraNode::Unpublish() {
   m_timer.Reset();
   m_offerTimer.Reset();
   m_stream.Reset();
-  m_buffers = 0;  // the listener is gone: the stream's buffers went without remove_buffer
+  // The listener is gone: the stream's buffers went without remove_buffer.
+  m_bufferList.clear();
+  m_taken = nullptr;
+  m_takingHeld = false;
   m_format.reset();
 }
 
@@ -137,11 +143,14 @@ void CCameraNode::OnParamChanged(void* data, std::uint32_t id, const spa_pod* pa
 
 void CCameraNode::OnProcess(void* data) { static_cast<CCameraNode*>(data)->Process(); }
 
-void CCameraNode::OnAddBuffer(void* data, pw_buffer* /*buffer*/) { ++static_cast<CCameraNode*>(data)->m_buffers; }
+void CCameraNode::OnAddBuffer(void* data, pw_buffer* buffer) {
+  static_cast<CCameraNode*>(data)->m_bufferList.push_back(buffer);
+}
 
-void CCameraNode::OnRemoveBuffer(void* data, pw_buffer* /*buffer*/) {
+void CCameraNode::OnRemoveBuffer(void* data, pw_buffer* buffer) {
   auto* self = static_cast<CCameraNode*>(data);
-  if (self->m_buffers > 0) --self->m_buffers;
+  std::erase(self->m_bufferList, buffer);
+  if (self->m_taken == buffer) self->m_taken = nullptr;
 }
 
 void CCameraNode::OnTimer(void* data, std::uint64_t /*expirations*/) { static_cast<CCameraNode*>(data)->Timer(); }
@@ -254,17 +263,91 @@ void CCameraNode::Timer() {
 pw_buffer* CCameraNode::DequeueFree() {
   // A busy buffer goes back to the end of the stream's queue: one pass over all of them
   // finds a free one if there is one.
-  const std::uint32_t attempts = std::max<std::uint32_t>(m_buffers, 1);
-  for (std::uint32_t i = 0; i < attempts; ++i) {
+  const std::size_t attempts = std::max<std::size_t>(m_bufferList.size(), 1);
+  bool allMarked = false;
+  for (std::size_t i = 0; i < attempts; ++i) {
     errno = 0;
     pw_buffer* buffer = pw_stream_dequeue_buffer(m_stream.Get());
     if (buffer != nullptr) {
       m_starvation.Free(platform::MonotonicNanoseconds());
+      m_takingHeld = false;
       return buffer;
     }
-    if (errno != EBUSY) break;
+    allMarked = errno == EBUSY;
+    if (!allMarked) break;
   }
-  return nullptr;
+  if (!allMarked) return nullptr;
+  pw_buffer* buffer = TakeHeld();
+  if (buffer == nullptr) return nullptr;
+  m_starvation.Free(platform::MonotonicNanoseconds());
+  if (!m_takingHeld) {
+    m_takingHeld = true;
+    std::fprintf(stderr,
+                 "amberline-camera: \"%s\": every buffer is held by a consumer that takes no more frames (or "
+                 "ended without returning them); the oldest is used again, so that the others keep their rate\n",
+                 m_name.c_str());
+    std::fflush(stderr);
+  }
+  return buffer;
+}
+
+namespace {
+
+spa_meta_busy* BusyMeta(pw_buffer* buffer) {
+  return static_cast<spa_meta_busy*>(spa_buffer_find_meta_data(buffer->buffer, SPA_META_Busy, sizeof(spa_meta_busy)));
+}
+
+}  // namespace
+
+pw_buffer* CCameraNode::TakeHeld() {
+  // The stream refuses a buffer whose busy count is above zero; each consumer adds one while
+  // it holds the buffer and takes it off when it gives it back. Only the buffers with the
+  // fewest holders have their counts set aside: a consumer that still reads frames holds a
+  // few buffers beside those a stuck one keeps, and taking one of those few would cost it
+  // that frame. Counts are set aside with atomic exchanges and given back with atomic
+  // additions, so a consumer that returns a buffer meanwhile still leaves the right count.
+  struct Marks {
+    spa_meta_busy* busy;
+    std::uint32_t count;
+  };
+  std::uint32_t fewest = UINT32_MAX;
+  for (pw_buffer* buffer : m_bufferList) {
+    if (spa_meta_busy* busy = BusyMeta(buffer))
+      fewest = std::min(fewest, std::atomic_ref<std::uint32_t>(busy->count).load());
+  }
+  std::vector<Marks> setAside;
+  setAside.reserve(m_bufferList.size());
+  for (pw_buffer* buffer : m_bufferList) {
+    spa_meta_busy* busy = BusyMeta(buffer);
+    if (busy != nullptr && std::atomic_ref<std::uint32_t>(busy->count).load() <= fewest)
+      setAside.push_back({busy, std::atomic_ref<std::uint32_t>(busy->count).exchange(0)});
+  }
+  // The stream hands out its buffers oldest first and puts a refused one last: one pass
+  // reaches the oldest of those set aside.
+  pw_buffer* taken = nullptr;
+  for (std::size_t i = 0; i < m_bufferList.size() && taken == nullptr; ++i) {
+    errno = 0;
+    taken = pw_stream_dequeue_buffer(m_stream.Get());
+    if (taken == nullptr && errno != EBUSY) break;
+  }
+  spa_meta_busy* takenBusy = taken != nullptr ? BusyMeta(taken) : nullptr;
+  for (const Marks& marks : setAside) {
+    if (marks.busy == takenBusy) {
+      m_taken = taken;
+      m_takenMarks = marks.count;
+    } else {
+      std::atomic_ref<std::uint32_t>(marks.busy->count).fetch_add(marks.count);
+    }
+  }
+  return taken;
+}
+
+void CCameraNode::QueueBuffer(pw_buffer* buffer) {
+  pw_stream_queue_buffer(m_stream.Get(), buffer);
+  if (buffer != m_taken) return;
+  if (spa_meta_busy* busy = BusyMeta(buffer)) std::atomic_ref<std::uint32_t>(busy->count).fetch_add(m_takenMarks);
+  m_taken = nullptr;
+  m_takenMarks = 0;
 }
 
 void CCameraNode::CheckStarved(std::int64_t nowNs) {
@@ -289,7 +372,7 @@ void CCameraNode::Process() {
   if (buffer == nullptr) return;
   spa_buffer* spaBuffer = buffer->buffer;
   if (spaBuffer->n_datas < 1) {
-    pw_stream_queue_buffer(m_stream.Get(), buffer);
+    QueueBuffer(buffer);
     return;
   }
   spa_data& data = spaBuffer->datas[0];
@@ -311,7 +394,7 @@ void CCameraNode::Process() {
     header->seq = m_sequence;
   }
   ++m_sequence;
-  pw_stream_queue_buffer(m_stream.Get(), buffer);
+  QueueBuffer(buffer);
 }
 
 bool CCameraNode::Fill(std::uint8_t* data, std::uint32_t bytes) {

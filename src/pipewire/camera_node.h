@@ -25,12 +25,18 @@
 // negotiated size); it withdraws when streaming stops (the last consumer left) and
 // announces the new size when a format is agreed while streaming.
 //
-// A consumer marks each buffer it holds busy and clears the mark when it gives the buffer
-// back; one that dies holding buffers leaves their marks set for good. Each frame takes
-// the first buffer that is not busy, so stale marks cost no frames while one buffer is
-// free; a streaming node starved of free buffers (CBufferStarvation says when) offers its
-// formats again, which makes the links agree anew and the stream get new, unmarked
-// buffers (the node and its id stay; one line on standard error per renewal).
+// Every consumer of the node shares its buffers. A consumer marks each buffer it holds
+// busy and clears the mark when it gives the buffer back; one whose pipeline stopped
+// taking frames goes on marking every buffer that reaches it and returns none, and one
+// that dies holding buffers leaves their marks set for good. Each frame takes the first
+// buffer that is not busy. When every buffer is marked, the frame takes the oldest one
+// all the same (its holders' marks are set aside while the node takes it and put back
+// after, so every consumer's own count stays right): the consumer that holds it and does
+// not read it may find it overwritten, the others keep their full rate, as with a camera
+// device, whose buffers come back on the device's schedule, not the consumers'. One line
+// on standard error says when this starts. Should no buffer come at all for a while
+// (CBufferStarvation says when), the node offers its formats again, which makes the links
+// agree anew and the stream get new buffers (the node and its id stay).
 //
 // Ownership: owns its channel handle, its pictures, its composer and, while published,
 // its stream and timer. Threading: every method and callback runs on the PipeWire loop
@@ -97,8 +103,14 @@ class CCameraNode {
   void FormatChanged(const spa_pod* param);
   void Process();
   void Timer();
-  // A free buffer, skipping those a consumer still marks busy; null when none is free.
+  // A free buffer, skipping those a consumer still marks busy; when all are marked, the
+  // oldest marked one (TakeHeld); null when the stream has none to give.
   pw_buffer* DequeueFree();
+  // The stream's next buffer with every consumer's busy mark set aside for the moment;
+  // the marks of the others go back at once, the taken one's in ReturnHeld.
+  pw_buffer* TakeHeld();
+  // Queues buffer and puts back the marks TakeHeld set aside for it.
+  void QueueBuffer(pw_buffer* buffer);
   // Makes the buffers anew when m_starvation says so.
   void CheckStarved(std::int64_t nowNs);
   // The size the offer starts with now: the delivering producer's, else the fallback.
@@ -138,6 +150,9 @@ class CCameraNode {
   std::int64_t m_deadlineNs = 0;  // the presentation time of the frame being made
   bool m_triggered = false;       // Process runs inside this node's own trigger
   std::uint32_t m_sequence = 0;
-  std::uint32_t m_buffers = 0;        // buffers the stream has now
+  std::vector<pw_buffer*> m_bufferList;  // the buffers the stream has now
+  pw_buffer* m_taken = nullptr;          // a buffer TakeHeld took, until it is queued
+  std::uint32_t m_takenMarks = 0;        // its consumers' busy marks, set aside
+  bool m_takingHeld = false;             // every buffer was marked at the last frame
   CBufferStarvation m_starvation;     // when the buffers are made anew
 };
