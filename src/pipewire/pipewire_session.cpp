@@ -78,10 +78,19 @@ void CPipeWireSession::Connect() {
   m_core.Reset(pw_context_connect(m_context.get(), nullptr, 0));
   if (!m_core) {
     const std::string reason = std::strerror(errno);
-    if (!m_missedOnce) m_listener.ConnectionLost(false, reason);
+    const auto now = std::chrono::steady_clock::now();
+    if (!m_missedOnce) {
+      m_listener.ConnectionLost(false, reason);
+      m_awaySince = now;
+      m_nextReminder = now + kFirstReminder;
+    }
     m_missedOnce = true;
     ArmRetry(m_backoff);
     m_backoff = std::min(m_backoff * 2, kLastRetry);
+    if (now >= m_nextReminder) {
+      m_listener.StillAway(reason, std::chrono::duration_cast<std::chrono::seconds>(now - m_awaySince), m_backoff);
+      m_nextReminder = now + kReminderEvery;
+    }
     return;
   }
   static const pw_core_events events = [] {
@@ -130,6 +139,8 @@ void CPipeWireSession::Lost(const std::string& reason) {
   m_lost = true;
   m_listener.ConnectionLost(true, reason);
   m_missedOnce = true;
+  m_awaySince = std::chrono::steady_clock::now();
+  m_nextReminder = m_awaySince + kFirstReminder;
   // The core cannot be torn down inside its own event: the timer does it at once.
   ArmRetry(std::chrono::nanoseconds(1));
 }

@@ -14,7 +14,8 @@
 // connection (with new node ids). A node whose stream ends while the connection stays up
 // (the daemon removed it) is published again after the same kind of delay. The listener
 // hears of a loss once per connection and of every connection after a loss or a failed
-// first attempt.
+// first attempt; while the daemon stays away it hears again kFirstReminder after the
+// loss and every kReminderEvery after that, so a camera that waits is never silent.
 //
 // Ownership: owns the loop, the context, the core and the nodes. Threading: Start and
 // Stop on one thread (the program's); everything else runs on the loop thread, and the
@@ -40,6 +41,8 @@ class CPipeWireSession {
  public:
   static constexpr std::chrono::milliseconds kFirstRetry{250};
   static constexpr std::chrono::milliseconds kLastRetry{5000};
+  static constexpr std::chrono::seconds kFirstReminder{8};
+  static constexpr std::chrono::seconds kReminderEvery{60};
 
   class Listener {
    public:
@@ -53,6 +56,9 @@ class CPipeWireSession {
     virtual void ConnectionLost(bool wasConnected, const std::string& reason) = 0;
     // Connected after a loss or a failed first attempt.
     virtual void Reconnected() = 0;
+    // Still no connection, `away` after the loss or the first failed attempt; attempts go on
+    // every `retryEvery`.
+    virtual void StillAway(const std::string& reason, std::chrono::seconds away, std::chrono::milliseconds retryEvery) = 0;
   };
 
   CPipeWireSession(std::vector<std::unique_ptr<CCameraNode>> nodes, Listener& listener);
@@ -90,6 +96,8 @@ class CPipeWireSession {
   // Nodes whose stream ended on a live connection, with why; published again by the timer.
   std::vector<std::pair<CCameraNode*, std::string>> m_ended;
   bool m_missedOnce = false;    // a connection failed or was lost since the last success
+  std::chrono::steady_clock::time_point m_awaySince;   // when that happened
+  std::chrono::steady_clock::time_point m_nextReminder;
   std::chrono::milliseconds m_backoff = kFirstRetry;
   bool m_started = false;
 };

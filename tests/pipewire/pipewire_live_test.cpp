@@ -29,6 +29,7 @@
 #include "composer/picture_converter.h"
 #include "pipewire/live_process.h"
 #include "pipewire/node_name.h"
+#include "pipewire/pipewire_session.h"
 #include "pipewire/video_format_table.h"
 #include "platform/paths.h"
 #include "platform/wide_string.h"
@@ -358,6 +359,7 @@ class CCameraProgram {
   }
   bool Terminate() { return m_process.Terminate(); }
   bool Wait(int timeoutMs, int* code) { return m_process.Wait(timeoutMs, code); }
+  bool IsRunning() { return m_process.IsRunning(); }
   double CpuSeconds() const { return m_process.CpuSeconds(); }
 
  private:
@@ -507,6 +509,14 @@ class PipeWireLiveTest : public testing::Test {
     int code = -1;
     EXPECT_TRUE(m_camera.Wait(10000, &code));
     EXPECT_EQ(code, 0) << m_camera.Output();
+  }
+  // A test that failed before it stopped its camera still ends it as SIGTERM does, so that
+  // the camera releases its channel (a killed one would leave the channel's objects).
+  void TearDown() override {
+    if (!m_camera.IsRunning()) return;
+    m_camera.Terminate();
+    int code = -1;
+    m_camera.Wait(10000, &code);
   }
 
   testing_support::CChannelNamespace m_names;
@@ -753,6 +763,34 @@ TEST_F(PipeWireLiveReconnect, ADaemonThatComesBackGetsTheNodesAgainWithoutABusyL
   const std::vector<std::string> messages = m_camera.Messages();
   ASSERT_EQ(messages.size(), 2u) << m_camera.Output();  // the loss and the return
   EXPECT_NE(messages[1].find("connected to PipeWire again"), std::string::npos) << m_camera.Output();
+  StopCamera();
+  daemon.Kill();
+}
+
+TEST_F(PipeWireLiveReconnect, ACameraThatWaitsForADaemonSaysSoAgainAndWhereItLooks) {
+  CPrivateDaemon daemon;  // not started yet: its folder has no socket
+  CChildProcess::Environment environment = m_names.Environment();
+  for (const auto& entry : daemon.Environment()) environment.push_back(entry);
+  ASSERT_TRUE(m_camera.Start({}, environment));
+  ASSERT_TRUE(WaitUntil([&] { return m_camera.Output().find("cannot connect to PipeWire") != std::string::npos; },
+                        5000))
+      << m_camera.Output();
+  // Just before the first reminder only the first message was said; a little after it the
+  // reminder names the socket and the folder it is looked for in.
+  const auto start = std::chrono::steady_clock::now();
+  const auto quiet = start + CPipeWireSession::kFirstReminder - 1500ms;
+  WaitUntil([&] { return std::chrono::steady_clock::now() >= quiet; }, 10000);
+  EXPECT_EQ(m_camera.Messages().size(), 1u) << m_camera.Output();
+  ASSERT_TRUE(WaitUntil([&] { return m_camera.Messages().size() >= 2; },
+                        static_cast<int>((CPipeWireSession::kLastRetry + 3000ms).count())))
+      << m_camera.Output();
+  const std::string reminder = m_camera.Messages()[1];
+  EXPECT_NE(reminder.find("still no connection to PipeWire after"), std::string::npos) << reminder;
+  EXPECT_NE(reminder.find("pipewire-0 in " + daemon.Environment()[0].second), std::string::npos) << reminder;
+
+  ASSERT_TRUE(daemon.Start());
+  EXPECT_EQ(m_camera.WaitPublished(1, 15000).size(), 1u) << m_camera.Output();
+  EXPECT_NE(m_camera.Messages().back().find("connected to PipeWire again"), std::string::npos) << m_camera.Output();
   StopCamera();
   daemon.Kill();
 }

@@ -78,6 +78,25 @@ class CConsoleListener : public CPipeWireSession::Listener {
       std::fprintf(stderr, "amberline-camera: cannot connect to PipeWire (%s); trying again\n", reason.c_str());
     std::fflush(stderr);
   }
+  void StillAway(const std::string& reason, std::chrono::seconds away, std::chrono::milliseconds retryEvery) override {
+    // Where the connection looks for the daemon's socket, so that a wrong environment shows.
+    const std::wstring runtime = platform::GetEnv(L"PIPEWIRE_RUNTIME_DIR");
+    const std::wstring xdg = platform::GetEnv(L"XDG_RUNTIME_DIR");
+    const std::wstring remote = platform::GetEnv(L"PIPEWIRE_REMOTE");
+    std::string folder = "(none: neither PIPEWIRE_RUNTIME_DIR nor XDG_RUNTIME_DIR is set)";
+    if (!runtime.empty())
+      folder = platform::WideToUtf8(runtime);
+    else if (!xdg.empty())
+      folder = platform::WideToUtf8(xdg);
+    std::fprintf(stderr,
+                 "amberline-camera: still no connection to PipeWire after %lld s (%s); trying again every %lld s. "
+                 "Is PipeWire running for this user (systemctl --user status pipewire.socket)? This camera looks "
+                 "for the socket %s in %s\n",
+                 static_cast<long long>(away.count()), reason.c_str(),
+                 static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(retryEvery).count()),
+                 remote.empty() ? "pipewire-0" : platform::WideToUtf8(remote).c_str(), folder.c_str());
+    std::fflush(stderr);
+  }
   void Reconnected() override {
     std::fprintf(stderr, "amberline-camera: connected to PipeWire again\n");
     std::fflush(stderr);
