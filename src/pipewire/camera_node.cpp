@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <utility>
 
 #include <libyuv/convert_argb.h>
 #include <spa/buffer/meta.h>
@@ -24,6 +25,10 @@ namespace {
 constexpr std::size_t kParamBufferBytes = pipewire_camera::kEnumFormatBuilderBytes;
 // How often an unused node looks whether the producer's size changed.
 constexpr time_t kOfferCheckSeconds = 1;
+// The frames over which a buffer's lowest busy count is kept (twice this, in all).
+constexpr std::uint64_t kLowestWindowFrames = 30;
+// How often, at most, the node says that it takes buffers consumers still hold.
+constexpr std::int64_t kHeldNoticeEveryNs = 60'000'000'000;
 
 }  // namespace
 
@@ -129,7 +134,6 @@ void CCameraNode::Unpublish() {
   // The listener is gone: the stream's buffers went without remove_buffer.
   m_bufferList.clear();
   m_taken = nullptr;
-  m_takingHeld = false;
   m_format.reset();
 }
 
@@ -144,12 +148,12 @@ void CCameraNode::OnParamChanged(void* data, std::uint32_t id, const spa_pod* pa
 void CCameraNode::OnProcess(void* data) { static_cast<CCameraNode*>(data)->Process(); }
 
 void CCameraNode::OnAddBuffer(void* data, pw_buffer* buffer) {
-  static_cast<CCameraNode*>(data)->m_bufferList.push_back(buffer);
+  static_cast<CCameraNode*>(data)->m_bufferList.push_back(SentBuffer{buffer});
 }
 
 void CCameraNode::OnRemoveBuffer(void* data, pw_buffer* buffer) {
   auto* self = static_cast<CCameraNode*>(data);
-  std::erase(self->m_bufferList, buffer);
+  std::erase_if(self->m_bufferList, [buffer](const SentBuffer& sent) { return sent.buffer == buffer; });
   if (self->m_taken == buffer) self->m_taken = nullptr;
 }
 
@@ -261,33 +265,18 @@ void CCameraNode::Timer() {
 }
 
 pw_buffer* CCameraNode::DequeueFree() {
-  // A busy buffer goes back to the end of the stream's queue: one pass over all of them
-  // finds a free one if there is one.
-  const std::size_t attempts = std::max<std::size_t>(m_bufferList.size(), 1);
-  bool allMarked = false;
-  for (std::size_t i = 0; i < attempts; ++i) {
-    errno = 0;
-    pw_buffer* buffer = pw_stream_dequeue_buffer(m_stream.Get());
-    if (buffer != nullptr) {
-      m_starvation.Free(platform::MonotonicNanoseconds());
-      m_takingHeld = false;
-      return buffer;
+  pw_buffer* buffer = TakeOldest();
+  if (buffer == nullptr) {
+    // The stream's own order, skipping busy buffers: a busy buffer goes back to the end of
+    // its queue, so one pass over all of them finds a free one if there is one.
+    const std::size_t attempts = std::max<std::size_t>(m_bufferList.size(), 1);
+    for (std::size_t i = 0; i < attempts && buffer == nullptr; ++i) {
+      errno = 0;
+      buffer = pw_stream_dequeue_buffer(m_stream.Get());
+      if (buffer == nullptr && errno != EBUSY) break;
     }
-    allMarked = errno == EBUSY;
-    if (!allMarked) break;
   }
-  if (!allMarked) return nullptr;
-  pw_buffer* buffer = TakeHeld();
-  if (buffer == nullptr) return nullptr;
-  m_starvation.Free(platform::MonotonicNanoseconds());
-  if (!m_takingHeld) {
-    m_takingHeld = true;
-    std::fprintf(stderr,
-                 "amberline-camera: \"%s\": every buffer is held by a consumer that takes no more frames (or "
-                 "ended without returning them); the oldest is used again, so that the others keep their rate\n",
-                 m_name.c_str());
-    std::fflush(stderr);
-  }
+  if (buffer != nullptr) m_starvation.Free(platform::MonotonicNanoseconds());
   return buffer;
 }
 
@@ -297,55 +286,88 @@ spa_meta_busy* BusyMeta(pw_buffer* buffer) {
   return static_cast<spa_meta_busy*>(spa_buffer_find_meta_data(buffer->buffer, SPA_META_Busy, sizeof(spa_meta_busy)));
 }
 
+std::atomic_ref<std::uint32_t> Marks(spa_meta_busy* busy) { return std::atomic_ref<std::uint32_t>(busy->count); }
+
 }  // namespace
 
-pw_buffer* CCameraNode::TakeHeld() {
-  // The stream refuses a buffer whose busy count is above zero; each consumer adds one while
-  // it holds the buffer and takes it off when it gives it back. Only the buffers with the
-  // fewest holders have their counts set aside: a consumer that still reads frames holds a
-  // few buffers beside those a stuck one keeps, and taking one of those few would cost it
-  // that frame. Counts are set aside with atomic exchanges and given back with atomic
-  // additions, so a consumer that returns a buffer meanwhile still leaves the right count.
-  struct Marks {
-    spa_meta_busy* busy;
-    std::uint32_t count;
-  };
-  std::uint32_t fewest = UINT32_MAX;
-  for (pw_buffer* buffer : m_bufferList) {
-    if (spa_meta_busy* busy = BusyMeta(buffer))
-      fewest = std::min(fewest, std::atomic_ref<std::uint32_t>(busy->count).load());
+pw_buffer* CCameraNode::TakeOldest() {
+  // The stream hands out the first buffer of its queue whose busy count is zero; each
+  // consumer adds one to the count while it holds the buffer and takes it off when it gives
+  // the buffer back. Here the node picks the buffer itself: the one sent longest ago among
+  // those no consumer that still reads holds. A buffer sent lately may still wait in a
+  // consumer's queue of returned buffers even with its mark cleared (it would drop the
+  // frame); marks of consumers that are stuck or dead never go away, so a buffer's lowest
+  // count over the last frames is what they hold of it, and a count above that is a
+  // consumer that reads and will give it back soon. To make the stream hand out the pick,
+  // every other buffer gets one more mark and the pick's marks are set aside for the moment
+  // (atomic additions and exchanges, undone after, so counts that consumers change
+  // meanwhile stay right); the pick's go back once it is queued (QueueBuffer).
+  // The lowest counts are kept over two windows of frames (whether or not a frame went
+  // out), so marks that came to stay since (another consumer got stuck) count as such
+  // after at most two windows.
+  const bool newWindow = ++m_looks % kLowestWindowFrames == 0;
+  SentBuffer* pick = nullptr;
+  SentBuffer* oldest = nullptr;
+  for (SentBuffer& sent : m_bufferList) {
+    if (newWindow) {
+      sent.lowestBefore = sent.lowest;
+      sent.lowest = UINT32_MAX;
+    }
+    spa_meta_busy* busy = BusyMeta(sent.buffer);
+    if (busy == nullptr) return nullptr;  // no marks: the stream's own order is right
+    const std::uint32_t count = Marks(busy).load();
+    sent.lowest = std::min(sent.lowest, count);
+    const bool unread = count <= std::min(sent.lowest, sent.lowestBefore);
+    if (unread && (pick == nullptr || sent.sentAt < pick->sentAt)) pick = &sent;
+    if (oldest == nullptr || sent.sentAt < oldest->sentAt) oldest = &sent;
   }
-  std::vector<Marks> setAside;
-  setAside.reserve(m_bufferList.size());
-  for (pw_buffer* buffer : m_bufferList) {
-    spa_meta_busy* busy = BusyMeta(buffer);
-    if (busy != nullptr && std::atomic_ref<std::uint32_t>(busy->count).load() <= fewest)
-      setAside.push_back({busy, std::atomic_ref<std::uint32_t>(busy->count).exchange(0)});
+  // Every buffer held above its lowest count (a consumer got stuck only now, before its
+  // marks could count as lasting): the one sent longest ago is the likeliest to be its.
+  if (pick == nullptr) pick = oldest;
+  if (pick == nullptr) return nullptr;
+  pw_buffer* const wanted = pick->buffer;
+  for (SentBuffer& sent : m_bufferList) {
+    if (sent.buffer != wanted) Marks(BusyMeta(sent.buffer)).fetch_add(1);
   }
-  // The stream hands out its buffers oldest first and puts a refused one last: one pass
-  // reaches the oldest of those set aside.
+  const std::uint32_t marks = Marks(BusyMeta(wanted)).exchange(0);
   pw_buffer* taken = nullptr;
   for (std::size_t i = 0; i < m_bufferList.size() && taken == nullptr; ++i) {
     errno = 0;
     taken = pw_stream_dequeue_buffer(m_stream.Get());
     if (taken == nullptr && errno != EBUSY) break;
   }
-  spa_meta_busy* takenBusy = taken != nullptr ? BusyMeta(taken) : nullptr;
-  for (const Marks& marks : setAside) {
-    if (marks.busy == takenBusy) {
-      m_taken = taken;
-      m_takenMarks = marks.count;
-    } else {
-      std::atomic_ref<std::uint32_t>(marks.busy->count).fetch_add(marks.count);
+  for (SentBuffer& sent : m_bufferList) {
+    if (sent.buffer != wanted) Marks(BusyMeta(sent.buffer)).fetch_sub(1);
+  }
+  if (taken != wanted) {
+    Marks(BusyMeta(wanted)).fetch_add(marks);
+    return taken;  // the pick was not in the stream's queue; what came instead is free
+  }
+  m_taken = taken;
+  m_takenMarks = marks;
+  if (marks > 0) {
+    const std::int64_t now = platform::MonotonicNanoseconds();
+    if (m_heldNoticeNs < 0 || now - m_heldNoticeNs >= kHeldNoticeEveryNs) {
+      m_heldNoticeNs = now;
+      std::fprintf(stderr,
+                   "amberline-camera: \"%s\": a consumer keeps buffers and takes no more frames (or ended "
+                   "without returning them); the node uses those buffers again, so that the others keep their "
+                   "rate\n",
+                   m_name.c_str());
+      std::fflush(stderr);
     }
   }
   return taken;
 }
 
 void CCameraNode::QueueBuffer(pw_buffer* buffer) {
+  ++m_sent;
+  for (SentBuffer& sent : m_bufferList) {
+    if (sent.buffer == buffer) sent.sentAt = m_sent;
+  }
   pw_stream_queue_buffer(m_stream.Get(), buffer);
   if (buffer != m_taken) return;
-  if (spa_meta_busy* busy = BusyMeta(buffer)) std::atomic_ref<std::uint32_t>(busy->count).fetch_add(m_takenMarks);
+  if (spa_meta_busy* busy = BusyMeta(buffer)) Marks(busy).fetch_add(m_takenMarks);
   m_taken = nullptr;
   m_takenMarks = 0;
 }

@@ -28,15 +28,17 @@
 // Every consumer of the node shares its buffers. A consumer marks each buffer it holds
 // busy and clears the mark when it gives the buffer back; one whose pipeline stopped
 // taking frames goes on marking every buffer that reaches it and returns none, and one
-// that dies holding buffers leaves their marks set for good. Each frame takes the first
-// buffer that is not busy. When every buffer is marked, the frame takes the oldest one
-// all the same (its holders' marks are set aside while the node takes it and put back
-// after, so every consumer's own count stays right): the consumer that holds it and does
-// not read it may find it overwritten, the others keep their full rate, as with a camera
-// device, whose buffers come back on the device's schedule, not the consumers'. One line
-// on standard error says when this starts. Should no buffer come at all for a while
-// (CBufferStarvation says when), the node offers its formats again, which makes the links
-// agree anew and the stream get new buffers (the node and its id stay).
+// that dies holding buffers leaves their marks set for good. Each frame takes the buffer
+// sent longest ago that no consumer which still reads holds: never the one just sent (a
+// consumer may not have handed it back yet and would drop it), and, when stuck or dead
+// consumers hold them all, one of theirs all the same, as a camera device does, whose
+// buffers come back on the device's schedule, not the consumers'. Their marks are set
+// aside while the node takes it and put back after, so every consumer's own count stays
+// right; the consumer that holds it and does not read it may find it overwritten, the
+// others keep their full rate. One line on standard error says so, at most once a minute.
+// Should no buffer come at all for a while (CBufferStarvation says when), the node offers
+// its formats again, which makes the links agree anew and the stream get new buffers (the
+// node and its id stay).
 //
 // Ownership: owns its channel handle, its pictures, its composer and, while published,
 // its stream and timer. Threading: every method and callback runs on the PipeWire loop
@@ -47,6 +49,7 @@
 // through the EndedCallback. No exception leaves a callback.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -103,13 +106,14 @@ class CCameraNode {
   void FormatChanged(const spa_pod* param);
   void Process();
   void Timer();
-  // A free buffer, skipping those a consumer still marks busy; when all are marked, the
-  // oldest marked one (TakeHeld); null when the stream has none to give.
+  // The buffer for the next frame (TakeOldest, else the stream's first free one); null
+  // when the stream has none to give.
   pw_buffer* DequeueFree();
-  // The stream's next buffer with every consumer's busy mark set aside for the moment;
-  // the marks of the others go back at once, the taken one's in ReturnHeld.
-  pw_buffer* TakeHeld();
-  // Queues buffer and puts back the marks TakeHeld set aside for it.
+  // The buffer sent longest ago that no reading consumer holds, taken from the stream
+  // whatever marks stuck or dead consumers left on it; null when there is none or the
+  // buffers carry no marks.
+  pw_buffer* TakeOldest();
+  // Queues buffer and puts back the marks TakeOldest set aside for it.
   void QueueBuffer(pw_buffer* buffer);
   // Makes the buffers anew when m_starvation says so.
   void CheckStarved(std::int64_t nowNs);
@@ -150,9 +154,18 @@ class CCameraNode {
   std::int64_t m_deadlineNs = 0;  // the presentation time of the frame being made
   bool m_triggered = false;       // Process runs inside this node's own trigger
   std::uint32_t m_sequence = 0;
-  std::vector<pw_buffer*> m_bufferList;  // the buffers the stream has now
-  pw_buffer* m_taken = nullptr;          // a buffer TakeHeld took, until it is queued
+  struct SentBuffer {
+    pw_buffer* buffer = nullptr;
+    std::uint64_t sentAt = 0;  // the m_sent count when it was last queued (0: never)
+    // Its lowest busy count seen in this window of frames and in the one before.
+    std::uint32_t lowest = UINT32_MAX;
+    std::uint32_t lowestBefore = UINT32_MAX;
+  };
+  std::vector<SentBuffer> m_bufferList;  // the buffers the stream has now
+  std::uint64_t m_sent = 0;              // buffers queued so far
+  std::uint64_t m_looks = 0;             // TakeOldest calls so far
+  pw_buffer* m_taken = nullptr;          // a buffer TakeOldest took, until it is queued
   std::uint32_t m_takenMarks = 0;        // its consumers' busy marks, set aside
-  bool m_takingHeld = false;             // every buffer was marked at the last frame
+  std::int64_t m_heldNoticeNs = -1;      // when that was last said on standard error
   CBufferStarvation m_starvation;     // when the buffers are made anew
 };
