@@ -2,10 +2,11 @@
 
 #include "channel/channel_name.h"
 #include "channel/frame_region.h"
+#include "com/module_entry.h"
 #include "diagnostics/log_file.h"
 #include "diagnostics/log_settings.h"
 #include "diagnostics/trace_scope.h"
-#include "com/module_entry.h"
+#include "diagnostics/version.h"
 #include "identity/camera_identity.h"
 #include "platform/named_object_folder.h"
 #include "platform/paths.h"
@@ -20,7 +21,8 @@ void StartModule(CameraIdentity (*lookUp)(const std::wstring&)) {
   g_bCustomSourceFound = false;
   std::wstring modulePath = platform::GetModulePath(g_hModule);
   if (modulePath.size() > MAX_PATH - 1) modulePath.resize(MAX_PATH - 1);
-  g_Log.Write(0, L"Module name = %s\n", modulePath.c_str());
+  g_Log.Write(0, L"Module name = %s (Amberline %s)\n", modulePath.c_str(),
+              platform::Utf8ToWide(AmberlineVersion()).c_str());
 
   SetCameraIdentity(lookUp(modulePath));
   g_Log.Write(0, L"My name = %s\n", g_pFilterName);

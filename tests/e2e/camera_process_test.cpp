@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "channel/file_mapping.h"
+#include "diagnostics/version.h"
 #include "platform/named_object_folder.h"
 #include "platform/wide_string.h"
 #include "support/channel_fixture.h"
@@ -185,6 +186,27 @@ class CameraProcessTest : public testing::Test {
   CFileMapping m_consumer;
   int m_runs = 0;
 };
+
+// Every tool says the build's one version when asked for it alone, and "--version" beside
+// another argument is no such request.
+TEST_F(CameraProcessTest, EveryToolPrintsTheBuildsVersionWhenAskedForItAlone) {
+  ASSERT_TRUE(std::regex_match(std::string(AmberlineVersion()), std::regex("[0-9]+\\.[0-9]+\\.[0-9]+")))
+      << AmberlineVersion();
+  std::vector<std::pair<std::string, std::string>> tools = {{"amberline-producer", AMBERLINE_PRODUCER_PATH},
+                                                            {"amberline-capture", AMBERLINE_CAPTURE_PATH},
+                                                            {"amberline-regsvr", AMBERLINE_REGSVR_PATH}};
+#ifdef AMBERLINE_CAMERA_PATH
+  tools.emplace_back("amberline-camera", AMBERLINE_CAMERA_PATH);
+#endif
+  const std::string out = (m_dir.Path() / "version.txt").string();
+  for (const auto& [name, path] : tools) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(RunTool("/bin/sh", {"-c", "exec \"$0\" --version > \"$1\" 2>&1", path, out}), 0);
+    EXPECT_EQ(testing_support::ReadFile(out), name + " " + AmberlineVersion() + "\n");
+    RunTool("/bin/sh", {"-c", "exec \"$0\" --version --help > \"$1\" 2>&1", path, out});
+    EXPECT_EQ(testing_support::ReadFile(out).find(name + " " + AmberlineVersion() + "\n"), std::string::npos);
+  }
+}
 
 TEST_F(CameraProcessTest, SameSizeDeliversTheProducersPictureExactlyAndRegistersAsAClient) {
   RegisterStagedCamera();

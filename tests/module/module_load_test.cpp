@@ -4,6 +4,8 @@
 
 #include <regex>
 
+#include "diagnostics/version.h"
+#include "platform/named_object_folder.h"
 #include "platform/shared_library.h"
 #include "platform/wide_string.h"
 #include "support/log_capture.h"
@@ -36,12 +38,17 @@ TEST(ModuleLoadTest, LoadingWritesTheBannerAndChoosesTheCustomSourceThatNamesThi
   const std::string expected =
       "============================\n VideoSrc\n============================\nLogging level = 0\n"
       ">>> Entering: DllMain\\(\\)\n"
-      "Module name = " + testing_support::RegexEscape(module.string()) + "\n"
+      "Module name = " + testing_support::RegexEscape(module.string()) + " \\(Amberline " +
+      testing_support::RegexEscape(AmberlineVersion()) + "\\)\n"
       "Opened registry key successfully.\n"
       "Found entry name = Studio Cam, path = " + testing_support::RegexEscape(module.string()) + "\n"
       "Found my module name in the list of custom sources!\n"
       "My name = Studio Cam\n"
       "My channel = the default one \\(objects named [A-Za-z0-9_-]*Trelvox_FileMapping\\.\\.\\.\\)\n"
+      // Linux names the folder its channel objects are files in; Windows has none.
+      + (platform::NamedObjectFolder().empty()
+             ? std::string()
+             : "Channel objects folder = " + testing_support::RegexEscape(platform::NamedObjectFolder()) + "\n") +
       "<<< Leaving: DllMain\\(\\)\\. Completed in: \\d+\\.\\d{3} sec\\.\n";
   EXPECT_TRUE(std::regex_match(LogMessages(sandbox), std::regex(expected))) << LogMessages(sandbox);
   EXPECT_NE(library.Symbol("DllGetClassObject"), nullptr);

@@ -172,6 +172,7 @@ std::string CCameraOptions::Usage() {
          "                            the --camera arguments given, and start it at login\n"
          "  --uninstall-user-service  stop and remove that service\n"
          "  --help                    this text\n"
+         "  --version                 the version\n"
          "Exit status: 0 done; 1 the cameras could not be published or a service step failed;\n"
          "2 a wrong command line; 3 a camera of one of the names is already published (by another\n"
          "amberline-camera, say).\n";

@@ -24,6 +24,7 @@
 
 #include "camera_options.h"
 #include "composer/install_paths.h"
+#include "diagnostics/version.h"
 #include "pipewire/camera_node.h"
 #include "pipewire/node_census.h"
 #include "pipewire/node_name.h"
@@ -106,6 +107,7 @@ class CConsoleListener : public CPipeWireSession::Listener {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (PrintVersionIfAsked(argc, argv, "amberline-camera")) return 0;
   CCameraOptions options;
   std::string error;
   if (!CCameraOptions::Parse(std::vector<std::string>(argv + 1, argv + argc), &options, &error)) {

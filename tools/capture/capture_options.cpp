@@ -134,6 +134,7 @@ std::string CCaptureOptions::Usage() {
          "  --sheet FILE.png   a contact sheet of up to 24 numbered thumbnails\n"
          "  --transcript FILE  a copy of everything printed\n"
          "  --help             this text\n"
+         "  --version          the version\n"
          "Slow outputs slow the camera down instead of losing frames. Ctrl+C, SIGTERM and a\n"
          "closed --y4m pipe stop the recording: what was received is written, the summary\n"
          "printed and the camera released.\n"

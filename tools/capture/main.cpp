@@ -16,11 +16,12 @@
 
 #include "capture_options.h"
 #include "capture_session.h"
+#include "com/com_ptr.h"
 #include "console_output.h"
 #include "contact_sheet.h"
 #include "device_finder.h"
 #include "diagnostics/status_text.h"
-#include "com/com_ptr.h"
+#include "diagnostics/version.h"
 #include "platform/guid.h"
 #include "platform/stop_request.h"
 #include "platform/wide_string.h"
@@ -235,6 +236,7 @@ int Capture(const CCaptureOptions& options, CConsoleOutput& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (PrintVersionIfAsked(argc, argv, "amberline-capture")) return 0;
   CConsoleOutput out;
   CCaptureOptions options;
   std::string error;

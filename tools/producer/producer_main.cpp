@@ -30,6 +30,7 @@
 
 #include "channel/channel_name.h"
 #include "channel/frame_region.h"
+#include "diagnostics/version.h"
 #include "frame_source.h"
 #include "platform/stop_request.h"
 #include "sender/frame_limit.h"
@@ -80,6 +81,7 @@ std::string UsageText() {
       "  --channel NAME  feed the camera whose channel is NAME (amberline-regsvr --list shows\n"
       "                each camera's); default: the default camera\n"
       "  --help        print this and exit\n"
+      "  --version     print the version and exit\n"
       "Exit status: 0 after a clean stop, 1 on an error (a damaged stream, an unreadable file),\n"
       "2 for a wrong command line, 3 when another producer already delivers.\n";
 }
@@ -209,6 +211,7 @@ std::string DisplayName(const std::string& input) { return input == "-" ? "stand
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (PrintVersionIfAsked(argc, argv, "amberline-producer")) return 0;
   Options options;
   std::string problem;
   if (!ParseOptions(argc, argv, &options, &problem)) return Usage(problem.c_str());

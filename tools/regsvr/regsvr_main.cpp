@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "diagnostics/version.h"
 #include "regsvr_commands.h"
 
 namespace {
@@ -28,6 +29,7 @@ constexpr const char* kUsage =
     "       amberline-regsvr --remove-camera NAME\n"
     "                                           unregisters an added camera, deletes its entry and files\n"
     "       amberline-regsvr --help             this text\n"
+    "       amberline-regsvr --version          the version\n"
     "/u and /s may also be written -u and -s; /s prints nothing on success.\n"
     "Exit status: 0 success, 1 failure (with a message on stderr), 2 a wrong command line.\n";
 
@@ -39,6 +41,7 @@ int Usage(const char* problem) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (PrintVersionIfAsked(argc, argv, "amberline-regsvr")) return 0;
   bool unregister = false, silent = false;
   std::string job, module, camera, channelName, copyFrom;
   bool channelGiven = false, copyFromGiven = false;

@@ -22,6 +22,7 @@ const char* const kVcamUsage =
     "              line starts with \"OK  \" or \"NO  \"; the log's lines follow, indented. It names\n"
     "              no user. Exit status 0 when every line is OK, 1 otherwise.\n"
     "  --help      this text\n"
+    "  --version   the version\n"
     "--all-users   (with --install, --remove, --run) one camera for every user of the computer;\n"
     "              needs a command prompt started as administrator. Default: the current user.\n"
     "--module      the Media Foundation module; default: amberline-mf.dll beside this program.\n"
