@@ -3,13 +3,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <new>
-#include <utility>
 
 #include <libyuv/convert_argb.h>
 #include <spa/buffer/meta.h>
@@ -25,10 +23,6 @@ namespace {
 constexpr std::size_t kParamBufferBytes = pipewire_camera::kEnumFormatBuilderBytes;
 // How often an unused node looks whether the producer's size changed.
 constexpr time_t kOfferCheckSeconds = 1;
-// The frames over which a buffer's lowest busy count is kept (twice this, in all).
-constexpr std::uint64_t kLowestWindowFrames = 30;
-// How often, at most, the node says that it takes buffers consumers still hold.
-constexpr std::int64_t kHeldNoticeEveryNs = 60'000'000'000;
 
 }  // namespace
 
@@ -132,7 +126,7 @@ void CCameraNode::Unpublish() {
   m_offerTimer.Reset();
   m_stream.Reset();
   // The listener is gone: the stream's buffers went without remove_buffer.
-  m_bufferList.clear();
+  m_choice.Clear();
   m_taken = nullptr;
   m_format.reset();
 }
@@ -148,12 +142,12 @@ void CCameraNode::OnParamChanged(void* data, std::uint32_t id, const spa_pod* pa
 void CCameraNode::OnProcess(void* data) { static_cast<CCameraNode*>(data)->Process(); }
 
 void CCameraNode::OnAddBuffer(void* data, pw_buffer* buffer) {
-  static_cast<CCameraNode*>(data)->m_bufferList.push_back(SentBuffer{buffer});
+  static_cast<CCameraNode*>(data)->m_choice.Add(buffer);
 }
 
 void CCameraNode::OnRemoveBuffer(void* data, pw_buffer* buffer) {
   auto* self = static_cast<CCameraNode*>(data);
-  std::erase_if(self->m_bufferList, [buffer](const SentBuffer& sent) { return sent.buffer == buffer; });
+  self->m_choice.Remove(buffer);
   if (self->m_taken == buffer) self->m_taken = nullptr;
 }
 
@@ -264,18 +258,21 @@ void CCameraNode::Timer() {
   ArmTimer(m_deadlines.Advance(now));
 }
 
-pw_buffer* CCameraNode::DequeueFree() {
-  pw_buffer* buffer = TakeOldest();
-  if (buffer == nullptr) {
-    // The stream's own order, skipping busy buffers: a busy buffer goes back to the end of
-    // its queue, so one pass over all of them finds a free one if there is one.
-    const std::size_t attempts = std::max<std::size_t>(m_bufferList.size(), 1);
-    for (std::size_t i = 0; i < attempts && buffer == nullptr; ++i) {
-      errno = 0;
-      buffer = pw_stream_dequeue_buffer(m_stream.Get());
-      if (buffer == nullptr && errno != EBUSY) break;
-    }
+pw_buffer* CCameraNode::DequeueSkippingBusy() {
+  // A busy buffer goes back to the end of the stream's queue: one pass over all of them
+  // finds one that is not busy, if there is one.
+  const std::size_t attempts = std::max<std::size_t>(m_choice.Size(), 1);
+  for (std::size_t i = 0; i < attempts; ++i) {
+    errno = 0;
+    if (pw_buffer* buffer = pw_stream_dequeue_buffer(m_stream.Get())) return buffer;
+    if (errno != EBUSY) break;
   }
+  return nullptr;
+}
+
+pw_buffer* CCameraNode::DequeueFree() {
+  pw_buffer* buffer = TakeChosen();
+  if (buffer == nullptr) buffer = DequeueSkippingBusy();  // the stream's own order
   if (buffer != nullptr) m_starvation.Free(platform::MonotonicNanoseconds());
   return buffer;
 }
@@ -286,88 +283,58 @@ spa_meta_busy* BusyMeta(pw_buffer* buffer) {
   return static_cast<spa_meta_busy*>(spa_buffer_find_meta_data(buffer->buffer, SPA_META_Busy, sizeof(spa_meta_busy)));
 }
 
-std::atomic_ref<std::uint32_t> Marks(spa_meta_busy* busy) { return std::atomic_ref<std::uint32_t>(busy->count); }
+std::atomic_ref<std::uint32_t> Marks(pw_buffer* buffer) {
+  return std::atomic_ref<std::uint32_t>(BusyMeta(buffer)->count);
+}
 
 }  // namespace
 
-pw_buffer* CCameraNode::TakeOldest() {
-  // The stream hands out the first buffer of its queue whose busy count is zero; each
-  // consumer adds one to the count while it holds the buffer and takes it off when it gives
-  // the buffer back. Here the node picks the buffer itself: the one sent longest ago among
-  // those no consumer that still reads holds. A buffer sent lately may still wait in a
-  // consumer's queue of returned buffers even with its mark cleared (it would drop the
-  // frame); marks of consumers that are stuck or dead never go away, so a buffer's lowest
-  // count over the last frames is what they hold of it, and a count above that is a
-  // consumer that reads and will give it back soon. To make the stream hand out the pick,
-  // every other buffer gets one more mark and the pick's marks are set aside for the moment
-  // (atomic additions and exchanges, undone after, so counts that consumers change
-  // meanwhile stay right); the pick's go back once it is queued (QueueBuffer).
-  // The lowest counts are kept over two windows of frames (whether or not a frame went
-  // out), so marks that came to stay since (another consumer got stuck) count as such
-  // after at most two windows.
-  const bool newWindow = ++m_looks % kLowestWindowFrames == 0;
-  SentBuffer* pick = nullptr;
-  SentBuffer* oldest = nullptr;
-  for (SentBuffer& sent : m_bufferList) {
-    if (newWindow) {
-      sent.lowestBefore = sent.lowest;
-      sent.lowest = UINT32_MAX;
-    }
-    spa_meta_busy* busy = BusyMeta(sent.buffer);
-    if (busy == nullptr) return nullptr;  // no marks: the stream's own order is right
-    const std::uint32_t count = Marks(busy).load();
-    sent.lowest = std::min(sent.lowest, count);
-    const bool unread = count <= std::min(sent.lowest, sent.lowestBefore);
-    if (unread && (pick == nullptr || sent.sentAt < pick->sentAt)) pick = &sent;
-    if (oldest == nullptr || sent.sentAt < oldest->sentAt) oldest = &sent;
+pw_buffer* CCameraNode::TakeChosen() {
+  // The stream hands out the first buffer of its queue whose busy count is zero; the node
+  // wants the one m_choice picks. So every other buffer gets one more mark and the pick's
+  // marks are set aside for the moment (atomic additions and exchanges, undone after, so
+  // counts that consumers change meanwhile stay right); the pick's go back once it is
+  // queued (QueueBuffer).
+  std::vector<std::uint32_t> counts;
+  counts.reserve(m_choice.Size());
+  for (std::size_t i = 0; i < m_choice.Size(); ++i) {
+    auto* buffer = static_cast<pw_buffer*>(m_choice.At(i));
+    if (BusyMeta(buffer) == nullptr) return nullptr;  // no marks: the stream's own order is right
+    counts.push_back(Marks(buffer).load());
   }
-  // Every buffer held above its lowest count (a consumer got stuck only now, before its
-  // marks could count as lasting): the one sent longest ago is the likeliest to be its.
-  if (pick == nullptr) pick = oldest;
-  if (pick == nullptr) return nullptr;
-  pw_buffer* const wanted = pick->buffer;
-  for (SentBuffer& sent : m_bufferList) {
-    if (sent.buffer != wanted) Marks(BusyMeta(sent.buffer)).fetch_add(1);
+  const std::size_t pick = m_choice.Pick(counts);
+  if (pick == CBufferChoice::kNone) return nullptr;
+  auto* const wanted = static_cast<pw_buffer*>(m_choice.At(pick));
+  for (std::size_t i = 0; i < m_choice.Size(); ++i) {
+    if (i != pick) Marks(static_cast<pw_buffer*>(m_choice.At(i))).fetch_add(1);
   }
-  const std::uint32_t marks = Marks(BusyMeta(wanted)).exchange(0);
-  pw_buffer* taken = nullptr;
-  for (std::size_t i = 0; i < m_bufferList.size() && taken == nullptr; ++i) {
-    errno = 0;
-    taken = pw_stream_dequeue_buffer(m_stream.Get());
-    if (taken == nullptr && errno != EBUSY) break;
-  }
-  for (SentBuffer& sent : m_bufferList) {
-    if (sent.buffer != wanted) Marks(BusyMeta(sent.buffer)).fetch_sub(1);
+  const std::uint32_t marks = Marks(wanted).exchange(0);
+  pw_buffer* taken = DequeueSkippingBusy();
+  for (std::size_t i = 0; i < m_choice.Size(); ++i) {
+    if (i != pick) Marks(static_cast<pw_buffer*>(m_choice.At(i))).fetch_sub(1);
   }
   if (taken != wanted) {
-    Marks(BusyMeta(wanted)).fetch_add(marks);
+    Marks(wanted).fetch_add(marks);
     return taken;  // the pick was not in the stream's queue; what came instead is free
   }
   m_taken = taken;
   m_takenMarks = marks;
-  if (marks > 0) {
-    const std::int64_t now = platform::MonotonicNanoseconds();
-    if (m_heldNoticeNs < 0 || now - m_heldNoticeNs >= kHeldNoticeEveryNs) {
-      m_heldNoticeNs = now;
-      std::fprintf(stderr,
-                   "amberline-camera: \"%s\": a consumer keeps buffers and takes no more frames (or ended "
-                   "without returning them); the node uses those buffers again, so that the others keep their "
-                   "rate\n",
-                   m_name.c_str());
-      std::fflush(stderr);
-    }
+  if (marks > 0 && m_choice.NoticeDue(platform::MonotonicNanoseconds())) {
+    std::fprintf(stderr,
+                 "amberline-camera: \"%s\": a consumer keeps buffers and takes no more frames (or ended "
+                 "without returning them); the node uses those buffers again, so that the others keep their "
+                 "rate\n",
+                 m_name.c_str());
+    std::fflush(stderr);
   }
   return taken;
 }
 
 void CCameraNode::QueueBuffer(pw_buffer* buffer) {
-  ++m_sent;
-  for (SentBuffer& sent : m_bufferList) {
-    if (sent.buffer == buffer) sent.sentAt = m_sent;
-  }
+  m_choice.Sent(buffer);
   pw_stream_queue_buffer(m_stream.Get(), buffer);
   if (buffer != m_taken) return;
-  if (spa_meta_busy* busy = BusyMeta(buffer)) Marks(busy).fetch_add(m_takenMarks);
+  if (BusyMeta(buffer) != nullptr) Marks(buffer).fetch_add(m_takenMarks);
   m_taken = nullptr;
   m_takenMarks = 0;
 }

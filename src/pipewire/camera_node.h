@@ -29,8 +29,9 @@
 // busy and clears the mark when it gives the buffer back; one whose pipeline stopped
 // taking frames goes on marking every buffer that reaches it and returns none, and one
 // that dies holding buffers leaves their marks set for good. Each frame takes the buffer
-// sent longest ago that no consumer which still reads holds: never the one just sent (a
-// consumer may not have handed it back yet and would drop it), and, when stuck or dead
+// CBufferChoice picks: the one sent longest ago that no consumer which still reads holds,
+// never the one just sent (a consumer may not have handed it back yet and would drop it),
+// and, when stuck or dead
 // consumers hold them all, one of theirs all the same, as a camera device does, whose
 // buffers come back on the device's schedule, not the consumers'. Their marks are set
 // aside while the node takes it and put back after, so every consumer's own count stays
@@ -49,7 +50,6 @@
 // through the EndedCallback. No exception leaves a callback.
 #pragma once
 
-#include <climits>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -64,6 +64,7 @@
 #include "composer/frame_composer.h"
 #include "composer/frame_pacer.h"
 #include "composer/stream_images.h"
+#include "pipewire/buffer_choice.h"
 #include "pipewire/buffer_starvation.h"
 #include "pipewire/pipewire_handles.h"
 #include "pipewire/video_format_table.h"
@@ -106,14 +107,15 @@ class CCameraNode {
   void FormatChanged(const spa_pod* param);
   void Process();
   void Timer();
-  // The buffer for the next frame (TakeOldest, else the stream's first free one); null
+  // The buffer for the next frame (TakeChosen, else the stream's first free one); null
   // when the stream has none to give.
   pw_buffer* DequeueFree();
-  // The buffer sent longest ago that no reading consumer holds, taken from the stream
-  // whatever marks stuck or dead consumers left on it; null when there is none or the
-  // buffers carry no marks.
-  pw_buffer* TakeOldest();
-  // Queues buffer and puts back the marks TakeOldest set aside for it.
+  // The buffer m_choice picks, taken from the stream whatever marks stuck or dead
+  // consumers left on it; null when there is none or the buffers carry no marks.
+  pw_buffer* TakeChosen();
+  // The stream's first buffer that is not busy; null when there is none.
+  pw_buffer* DequeueSkippingBusy();
+  // Queues buffer and puts back the marks TakeChosen set aside for it.
   void QueueBuffer(pw_buffer* buffer);
   // Makes the buffers anew when m_starvation says so.
   void CheckStarved(std::int64_t nowNs);
@@ -154,18 +156,8 @@ class CCameraNode {
   std::int64_t m_deadlineNs = 0;  // the presentation time of the frame being made
   bool m_triggered = false;       // Process runs inside this node's own trigger
   std::uint32_t m_sequence = 0;
-  struct SentBuffer {
-    pw_buffer* buffer = nullptr;
-    std::uint64_t sentAt = 0;  // the m_sent count when it was last queued (0: never)
-    // Its lowest busy count seen in this window of frames and in the one before.
-    std::uint32_t lowest = UINT32_MAX;
-    std::uint32_t lowestBefore = UINT32_MAX;
-  };
-  std::vector<SentBuffer> m_bufferList;  // the buffers the stream has now
-  std::uint64_t m_sent = 0;              // buffers queued so far
-  std::uint64_t m_looks = 0;             // TakeOldest calls so far
-  pw_buffer* m_taken = nullptr;          // a buffer TakeOldest took, until it is queued
+  CBufferChoice m_choice;                // the stream's buffers, and which one the next frame takes
+  pw_buffer* m_taken = nullptr;          // a buffer TakeChosen took, until it is queued
   std::uint32_t m_takenMarks = 0;        // its consumers' busy marks, set aside
-  std::int64_t m_heldNoticeNs = -1;      // when that was last said on standard error
   CBufferStarvation m_starvation;     // when the buffers are made anew
 };
