@@ -12,6 +12,7 @@ packages=(
   libpipewire-0.3-dev libspa-0.2-dev pipewire pipewire-bin libspa-0.2-modules wireplumber dbus-daemon
   gstreamer1.0-pipewire gstreamer1.0-tools gstreamer1.0-plugins-base
   python3 python3-pytest python3-numpy
+  wixl msitools lintian
 )
 
 missing=()

@@ -77,6 +77,12 @@ else
   failed+=("mingw32(dependencies)")
 fi
 
+# The installers, built from the stages above and each tried on a scratch system: the .deb
+# in a scratch root with a private PipeWire, the MSI in a fresh Wine prefix.
+echo "=== packages ==="
+scripts/test-packages.sh || failed+=("packages")
+check_shm packages
+
 if [ ${#failed[@]} -ne 0 ]; then
   if [ ${#failed_tests[@]} -ne 0 ]; then
     echo "Failed tests:"
@@ -85,4 +91,4 @@ if [ ${#failed[@]} -ne 0 ]; then
   echo "FAILED: ${failed[*]}"
   exit 1
 fi
-echo "All presets passed: default asan tsan mingw mingw32, and fuzzing; /dev/shm is as it was"
+echo "All presets passed: default asan tsan mingw mingw32, fuzzing and both packages; /dev/shm is as it was"
