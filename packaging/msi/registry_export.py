@@ -1,0 +1,109 @@
+"""Registry exports (.reg files as Windows' and Wine's regedit write them) read into rows.
+
+A row is (key, name, kind, data): key without the hive ("Software\\Classes\\CLSID\\{...}"),
+name "" for a key's default value, kind "string" | "integer" | "binary" | "key" (a key that
+holds no value), data the value as text (strings unescaped, integers in decimal, binary as
+lower-case hex digits). Everything else a .reg can hold (expandable or multi-strings, 64-bit
+integers) keeps its .reg kind ("hex(2)", "hex(7)", "hex(b)") with its hex digits, for the
+installer's generator to refuse; text that is not a .reg line is refused with ValueError.
+"""
+
+import codecs
+
+
+def _read_text(path):
+    with open(path, "rb") as f:
+        raw = f.read()
+    if raw.startswith(codecs.BOM_UTF16_LE):
+        return raw[len(codecs.BOM_UTF16_LE):].decode("utf-16-le")
+    return raw.decode("utf-8-sig")
+
+
+def _logical_lines(text):
+    """Joins the continuation lines (a trailing backslash after hex data)."""
+    pending = ""
+    for line in text.splitlines():
+        if pending:
+            line = pending + line.strip()
+            pending = ""
+        if line.endswith("\\") and not line.lstrip().startswith("["):
+            pending = line[:-1]
+            continue
+        yield line
+    if pending:
+        yield pending
+
+
+def _unquote(text, where):
+    """The text of a quoted .reg string; returns (value, rest after the closing quote)."""
+    if not text.startswith('"'):
+        raise ValueError("%s: a quoted string was expected" % where)
+    out = []
+    i = 1
+    while i < len(text):
+        c = text[i]
+        if c == "\\" and i + 1 < len(text):
+            out.append(text[i + 1])
+            i += 2
+            continue
+        if c == '"':
+            return "".join(out), text[i + 1:]
+        out.append(c)
+        i += 1
+    raise ValueError("%s: a string without its closing quotation mark" % where)
+
+
+def read_rows(path, hive="HKEY_LOCAL_MACHINE"):
+    """Every key and value of one hive in the export, in the export's order."""
+    rows = []
+    key = None
+    valued = False
+    prefix = hive + "\\"
+    for number, line in enumerate(_logical_lines(_read_text(path)), 1):
+        where = "%s line %d" % (path, number)
+        stripped = line.strip()
+        if not stripped or stripped.startswith(";") or stripped.startswith(("REGEDIT4", "Windows Registry Editor")):
+            continue
+        if stripped.startswith("[") and stripped.endswith("]"):
+            if key is not None and not valued:
+                rows.append((key, "", "key", ""))
+            name = stripped[1:-1]
+            key = name[len(prefix):] if name.upper().startswith(prefix.upper()) else None
+            valued = False
+            continue
+        if key is None:
+            continue
+        if stripped.startswith("@="):
+            name, rest = "", stripped[2:]
+        else:
+            name, rest = _unquote(stripped, where)
+            if not rest.startswith("="):
+                raise ValueError("%s: '=' was expected after the value's name" % where)
+            rest = rest[1:]
+        if rest.startswith('"'):
+            value, tail = _unquote(rest, where)
+            if tail.strip():
+                raise ValueError("%s: text after a string value" % where)
+            rows.append((key, name, "string", value))
+        elif rest.startswith("dword:"):
+            rows.append((key, name, "integer", str(int(rest[6:], 16))))
+        elif rest.startswith("hex:"):
+            digits = rest[4:].replace(",", "").replace(" ", "").lower()
+            int(digits or "0", 16)
+            rows.append((key, name, "binary", digits))
+        elif rest.startswith("hex(") and "):" in rest:
+            kind, digits = rest.split(":", 1)
+            rows.append((key, name, kind, digits.replace(",", "").replace(" ", "").lower()))
+        else:
+            raise ValueError("%s: a value this reader does not know: %s" % (where, rest[:20]))
+        valued = True
+    if key is not None and not valued:
+        rows.append((key, "", "key", ""))
+    return rows
+
+
+def added_rows(before, after):
+    """The rows of `after` that `before` lacks: what happened between two exports. Values
+    that changed count as added; a key that only gained values is not listed as a key."""
+    seen = set(before)
+    return [row for row in after if row not in seen]
