@@ -9,7 +9,16 @@ failed=()
 for part in ${parts[*]}; do
   case "$part" in
     deb) ;;
-    msi) ;;
+    msi)
+      # The installer and the same one a version later (to try the upgrade), tried in a fresh
+      # Wine prefix. Needs both Windows builds (mingw and mingw32 presets).
+      if cmake --build --preset mingw --target msi msi_next; then
+        msi=$(ls build/mingw/Amberline-*-x64.msi | head -n 1)
+        next=$(ls build/mingw/packaging/msi_next/Amberline-*-x64.msi | head -n 1)
+        tests/packaging/msi_test.py "$msi" "$next" || failed+=(msi)
+      else
+        failed+=("msi(build)")
+      fi ;;
     *) echo "test-packages: unknown part '$part' (deb or msi)" >&2; exit 2 ;;
   esac
 done

@@ -28,6 +28,7 @@ import hashlib
 import os
 import re
 import sys
+import uuid
 from xml.sax.saxutils import quoteattr
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -65,6 +66,9 @@ class Tree:
         self.children = {}  # name -> Tree
 
     def child(self, name):
+        # Windows's folder names ignore case: the stage's "Data" and "data" are one folder
+        # there, and two Directory rows for it would leave one behind at removal.
+        name = next((n for n in self.children if n.lower() == name.lower()), name)
         if name not in self.children:
             path = self.path + "\\" + name
             self.children[name] = Tree(ident("d", path), path)
@@ -97,9 +101,9 @@ def relative(path):
     return os.path.relpath(os.path.abspath(path), SOURCE_BASE[0])
 
 
-def component_xml(indent, comp_id, body, win64):
-    return '%s<Component Id="%s" Guid="*" Win64="%s">\n%s%s</Component>\n' % (
-        indent, comp_id, "yes" if win64 else "no", body, indent)
+def component_xml(indent, comp_id, body, win64, guid="*"):
+    return '%s<Component Id="%s" Guid="%s" Win64="%s">\n%s%s</Component>\n' % (
+        indent, comp_id, guid, "yes" if win64 else "no", body, indent)
 
 
 def tree_xml(tree, name, indent, win64, components, file_ids):
@@ -116,6 +120,15 @@ def tree_xml(tree, name, indent, win64, components, file_ids):
         out.append(component_xml(inner, comp_id, body, win64))
         components.append(comp_id)
         file_ids.add(file_id)
+    # Every folder is removed with the installation once it is empty: the folders without a
+    # file of their own too, which Wine's msiexec otherwise leaves behind after an upgrade.
+    comp_id = "k" + tree.dir_id[1:] if tree.dir_id.startswith("d_") else "k_" + tree.dir_id
+    body = '%s  <CreateFolder/>\n%s  <RemoveFolder Id="r%s" On="uninstall"/>\n' % (inner, inner, comp_id[1:])
+    # wixl derives no identifier for a component without a file or value; this one is the
+    # same for the same folder in every version, as a component's must be.
+    guid = str(uuid.uuid5(uuid.UUID(UPGRADE_CODE), "folder " + tree.path)).upper()
+    out.append(component_xml(inner, comp_id, body, win64, guid))
+    components.append(comp_id)
     for child_name in sorted(tree.children):
         out.append(tree_xml(tree.children[child_name], child_name, inner, win64, components, file_ids))
     if name is not None:
