@@ -1,5 +1,8 @@
 #include "composer/install_paths.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "platform/paths.h"
 
 namespace {
@@ -45,3 +48,15 @@ std::wstring GetPlaceholderPath(const std::wstring& root) {
 }
 
 std::wstring GetLogoPath(const std::wstring& root) { return root + Relative({L"data", L"effect_data", L"logo", L"logo.png"}); }
+
+std::wstring FindProgramInstallationRoot(const std::wstring& programFolder) {
+  const std::wstring parent = GetParentDirectory(programFolder);
+  const std::wstring candidates[] = {parent, parent + Relative({L"lib", L"amberline", L""}),
+                                     parent + Relative({L"stage", L""})};
+  for (const std::wstring& root : candidates) {
+    std::error_code error;
+    if (std::filesystem::exists(std::filesystem::path(GetPlaceholderPath(root)), error))
+      return root;
+  }
+  return candidates[std::size(candidates) - 1];
+}

@@ -15,4 +15,12 @@ std::wstring GetParentDirectory(const std::wstring& folder);
 // The installation root of module and its two pictures.
 std::wstring GetInstallationRoot(HMODULE module);
 std::wstring GetPlaceholderPath(const std::wstring& root);
+// The installation root of a program that is not in the module's folder, from the folder
+// of the program's file (ending in a separator): the first of these that holds the
+// placeholder picture, else the last one:
+//   <folder>/..                  an installation, the program in <root>/Bin
+//   <folder>/../lib/amberline/   a system installation, the program in <prefix>/bin
+//   <folder>/../stage/           a build tree, the program in <build>/bin
+// Ends with a separator.
+std::wstring FindProgramInstallationRoot(const std::wstring& programFolder);
 std::wstring GetLogoPath(const std::wstring& root);

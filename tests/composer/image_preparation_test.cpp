@@ -80,6 +80,43 @@ TEST(InstallPathsTest, ModuleDirectoryEndsWithASeparator) {
               std::filesystem::exists(folder + L"amberline_unit_tests.exe"));
 }
 
+// A program's installation root is the first layout around its folder that holds the
+// placeholder picture; with none, the build tree's stage (whose pictures a build puts there).
+struct ProgramRootCase {
+  const char* layout;
+  std::vector<const wchar_t*> programFolder;  // below the temporary folder
+  std::vector<std::vector<const wchar_t*>> pictureRoots;  // where pictures are
+  std::vector<const wchar_t*> expectedRoot;
+};
+class ProgramInstallationRootTest : public testing::TestWithParam<ProgramRootCase> {};
+
+TEST_P(ProgramInstallationRootTest, IsTheFirstLayoutThatHoldsThePictures) {
+  CTempDir temp;
+  auto below = [&](const std::vector<const wchar_t*>& parts) {
+    std::wstring path = temp.Wide() + kSep;
+    for (const wchar_t* part : parts) path += std::wstring(part) + kSep;
+    return path;
+  };
+  const std::wstring folder = below(GetParam().programFolder);
+  std::filesystem::create_directories(folder);
+  for (const std::vector<const wchar_t*>& root : GetParam().pictureRoots) {
+    const std::filesystem::path picture(GetPlaceholderPath(below(root)));
+    std::filesystem::create_directories(picture.parent_path());
+    std::ofstream(picture) << "png";
+  }
+  EXPECT_EQ(FindProgramInstallationRoot(folder), below(GetParam().expectedRoot)) << GetParam().layout;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, ProgramInstallationRootTest,
+    testing::Values(
+        ProgramRootCase{"installation", {L"Trelvox", L"Bin"}, {{L"Trelvox"}}, {L"Trelvox"}},
+        ProgramRootCase{"system prefix", {L"usr", L"bin"}, {{L"usr", L"lib", L"amberline"}}, {L"usr", L"lib", L"amberline"}},
+        ProgramRootCase{"build tree", {L"build", L"bin"}, {{L"build", L"stage"}}, {L"build", L"stage"}},
+        ProgramRootCase{"installation before prefix", {L"usr", L"bin"}, {{L"usr", L"lib", L"amberline"}, {L"usr"}}, {L"usr"}},
+        ProgramRootCase{"nothing installed", {L"build", L"bin"}, {}, {L"build", L"stage"}},
+        ProgramRootCase{"pictures elsewhere", {L"usr", L"bin"}, {{L"opt"}}, {L"usr", L"stage"}}));
+
 struct LetterboxCase {
   int sw, sh, w, h;
   LetterboxPlacement expected;

@@ -14,7 +14,6 @@
 // command line, 1 when it cannot run at all (no channel, no PipeWire loop).
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -41,20 +40,6 @@ namespace {
 // to go; how often it looks again meanwhile.
 constexpr std::chrono::seconds kCensusLimit{3};
 constexpr std::chrono::milliseconds kCensusAgain{250};
-
-// The installation folder whose Data and data folders hold the pictures: the folder above
-// the program's own (an installation: <root>/Bin/amberline-camera), or, in a build tree,
-// the staged installation beside the program's folder (<build>/bin and <build>/stage).
-std::wstring PicturesRoot() {
-  const std::wstring exe = platform::GetHostExecutablePath();
-  const std::size_t slash = exe.find_last_of(platform::kPathSeparator);
-  if (slash == std::wstring::npos) return L"";
-  const std::wstring parent = GetParentDirectory(exe.substr(0, slash + 1));
-  const std::filesystem::path installed(platform::WideToUtf8(GetPlaceholderPath(parent)));
-  std::error_code error;
-  if (std::filesystem::exists(installed, error)) return parent;
-  return parent + L"stage" + platform::kPathSeparator;
-}
 
 class CConsoleListener : public CPipeWireSession::Listener {
  public:
@@ -155,7 +140,10 @@ int main(int argc, char** argv) {
     }
     std::this_thread::sleep_for(kCensusAgain);
   }
-  const std::wstring root = PicturesRoot();
+  // The pictures are the installation's: beside the program's folder in an installation or
+  // a build tree, under lib/amberline in a system installation (<prefix>/bin).
+  const std::wstring exe = platform::GetHostExecutablePath();
+  const std::wstring root = FindProgramInstallationRoot(exe.substr(0, exe.find_last_of(platform::kPathSeparator) + 1));
   std::vector<std::unique_ptr<CCameraNode>> nodes;
   for (const CCameraOptions::Camera& camera : cameras) {
     auto node = std::make_unique<CCameraNode>(camera.name, root, platform::Utf8ToWide(camera.channel));
