@@ -12,7 +12,8 @@ the size each application asked for. The names follow pyvirtualcam where they ov
 
 The package is plain Python over the C library ``amberline_sender`` (ctypes): it looks
 for the library in ``$AMBERLINE_SENDER_LIBRARY``, then beside the package in the
-installed tree (``../lib`` or ``../Bin``), then where the system keeps libraries.
+installed tree (``../lib`` or ``../Bin``; ``lib/<multiarch>`` of the prefix whose
+``dist-packages`` holds it), then where the system keeps libraries.
 numpy is optional: any object with the buffer protocol can be sent.
 """
 import collections
@@ -21,6 +22,7 @@ import ctypes.util
 import fractions
 import os
 import sys
+import sysconfig
 
 __all__ = [
     "Sender", "Camera", "PixelFormat", "Consumer", "AmberlineError", "InvalidArgumentError",
@@ -98,6 +100,12 @@ def _candidates():
         yield "amberline_sender.dll"
     else:
         yield os.path.join(root, "lib", "libamberline_sender.so")
+        # A system installation: the package in <prefix>/lib/python3/dist-packages, the
+        # library in <prefix>/lib/<multiarch> (wherever <prefix> is, a scratch root too).
+        multiarch = sysconfig.get_config_var("MULTIARCH")
+        if multiarch and os.path.basename(os.path.dirname(here)) == "dist-packages":
+            prefix = os.path.dirname(os.path.dirname(root))
+            yield os.path.join(prefix, "lib", multiarch, "libamberline_sender.so.1")
         found = ctypes.util.find_library("amberline_sender")
         if found:
             yield found
