@@ -231,6 +231,17 @@ TEST_F(UserService, ASystemctlThatHangsIsStoppedAndCountsAsAFailure) {
   EXPECT_NE(outcome.text.find("no answer within 1 seconds"), std::string::npos) << outcome.text;
 }
 
+// The unit a package installs runs the same service as the one --install-user-service
+// writes, for the default camera; only the comment about where it came from differs.
+TEST(UserServiceText, PackagedUnitIsTheWrittenUnitForTheDefaultCamera) {
+  const std::string packaged = CUserService::PackagedUnitText("/usr/bin/amberline-camera");
+  const std::string written = CUserService::UnitText("/usr/bin/amberline-camera", {});
+  ASSERT_NE(packaged.find("[Unit]"), std::string::npos) << packaged;
+  EXPECT_EQ(packaged.substr(packaged.find("[Unit]")), written.substr(written.find("[Unit]")));
+  EXPECT_NE(packaged.find("\nExecStart=\"/usr/bin/amberline-camera\"\n"), std::string::npos) << packaged;
+  EXPECT_EQ(packaged.find("--uninstall-user-service"), std::string::npos) << packaged;
+}
+
 // systemd's own reader of unit files, where the system has it: the unit written for
 // awkward names and paths must load without a warning.
 TEST_F(UserService, SystemdReadsTheUnitWithoutComplaint) {

@@ -127,10 +127,24 @@ std::string CUserService::QuoteForShell(const std::string& argument) {
 }
 
 std::string CUserService::UnitText(const std::string& program, const std::vector<std::string>& cameras) {
+  return UnitTextWithOrigin(
+      program, cameras, "# Written by amberline-camera --install-user-service; removed by --uninstall-user-service.\n");
+}
+
+std::string CUserService::PackagedUnitText(const std::string& program) {
+  return UnitTextWithOrigin(program, {},
+                            "# Installed with the program; enable it with systemctl --user enable --now " +
+                                std::string(kUnitName) +
+                                ".\n"
+                                "# amberline-camera --install-user-service --camera NAME... writes a unit of the same "
+                                "name\n# in the user's own folder, which takes the place of this one.\n");
+}
+
+std::string CUserService::UnitTextWithOrigin(const std::string& program, const std::vector<std::string>& cameras,
+                                             const std::string& origin) {
   std::string command = QuoteForSystemd(program);
   for (const std::string& camera : cameras) command += " --camera " + QuoteForSystemd(camera);
-  return "# The Amberline cameras for PipeWire applications, as a user service.\n"
-         "# Written by amberline-camera --install-user-service; removed by --uninstall-user-service.\n"
+  return "# The Amberline cameras for PipeWire applications, as a user service.\n" + origin +
          "[Unit]\n"
          "Description=Amberline PipeWire camera\n"
          "After=pipewire.service\n"

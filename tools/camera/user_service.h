@@ -62,6 +62,9 @@ class CUserService {
   std::string UnitPath() const;
   // The unit's text for program run with --camera NAME for each of cameras.
   static std::string UnitText(const std::string& program, const std::vector<std::string>& cameras);
+  // The unit a system installation ships (for every user, disabled until a user enables
+  // it): the same service running program with the default camera.
+  static std::string PackagedUnitText(const std::string& program);
   // argument as one word of an ExecStart line: double-quoted, with '\\' and '"' and
   // control characters escaped C-style, '%' doubled (no specifier) and '$' doubled (no
   // variable), so systemd passes exactly argument to the program.
@@ -76,6 +79,8 @@ class CUserService {
     std::string output;  // standard output and error together
   };
 
+  static std::string UnitTextWithOrigin(const std::string& program, const std::vector<std::string>& cameras,
+                                        const std::string& origin);
   CommandResult Systemctl(const std::vector<std::string>& arguments) const;
   std::string ForegroundCommand(const std::vector<std::string>& cameras) const;
 
