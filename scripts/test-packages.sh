@@ -8,7 +8,15 @@ parts=("${@:-deb msi}")
 failed=()
 for part in ${parts[*]}; do
   case "$part" in
-    deb) ;;
+    deb)
+      deb="build/default/amberline_$(sed -n 's/^project([^)]* VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)_$(dpkg --print-architecture).deb"
+      if ! cmake --build --preset default --target deb; then
+        echo "test-packages: the Debian package did not build" >&2
+        failed+=(deb)
+      elif ! tests/packaging/deb_test.sh "$deb"; then
+        failed+=(deb)
+      fi
+      ;;
     msi)
       # The installer and the same one a version later (to try the upgrade), tried in a fresh
       # Wine prefix. Needs both Windows builds (mingw and mingw32 presets).
