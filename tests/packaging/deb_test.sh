@@ -65,7 +65,7 @@ if [ "${1:-}" = --camera-part ]; then
     timeout 20 gst-launch-1.0 -q pipewiresrc path="$node" num-buffers="$1" \
       ! video/x-raw,format=I420,width=640,height=480,framerate=30/1 ! filesink location="$file" \
       >"$scratch/gst.log" 2>&1 || { echo "none (GStreamer: $(tr '\n' ' ' <"$scratch/gst.log"))"; return; }
-    python3 - "$file" <<'PY'
+    /usr/bin/python3 - "$file" <<'PY'
 import statistics, sys
 w, h = 640, 480
 size = w * h * 3 // 2
@@ -114,7 +114,7 @@ PY
   status=$?
   [ "$status" -eq 0 ] || fail "the unpacked producer should end with status 0 after SIGTERM, not $status"
 
-  PYTHONPATH="$root/usr/lib/python3/dist-packages" PYTHONDONTWRITEBYTECODE=1 python3 - "$root" \
+  PYTHONPATH="$root/usr/lib/python3/dist-packages" PYTHONDONTWRITEBYTECODE=1 /usr/bin/python3 - "$root" \
     >"$scratch/python.log" 2>&1 <<'PY' &
 import os, signal, sys
 import amberline
