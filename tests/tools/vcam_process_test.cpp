@@ -17,6 +17,7 @@
 #include "platform/process_context.h"
 #include "platform/reg_key.h"
 #include "platform/wide_string.h"
+#include "support/channel_fixture.h"
 #include "support/test_support.h"
 #include "vcam_commands.h"
 
@@ -83,7 +84,7 @@ TEST(VcamProcessTest, DiagnoseReportsEveryItemAsOkOrNoAndNamesNoUser) {
   }
 }
 
-TEST(VcamProcessTest, WithoutVirtualCamerasEveryCameraJobExitsThreeAndPointsToDirectShow) {
+TEST(VcamProcessTest, WithoutVirtualCamerasEveryCameraJobExitsThreeAndPointsToDirectShowAndTheBridgeOnlyCarries) {
   if (SystemHasVirtualCameras()) GTEST_SKIP() << "this Windows has virtual cameras";
   const std::wstring classKey =
       L"Software\\Classes\\CLSID\\" + platform::GuidToRegistryString(CLSID_AmberlineMf);
@@ -102,6 +103,22 @@ TEST(VcamProcessTest, WithoutVirtualCamerasEveryCameraJobExitsThreeAndPointsToDi
             std::string::npos)
       << out.str();
   EXPECT_NE(out.str().find("its C++ runtime is linked in statically"), std::string::npos) << out.str();
+
+  // The bridge at logon (the installer starts it for every user) makes no camera here and
+  // carries the frames only.
+  testing_support::CChannelNamespace names;
+  CChildProcess bridge;
+  ASSERT_TRUE(bridge.StartCaptured(AMBERLINE_VCAM_PATH, {"--bridge"}, names.Environment())) << bridge.StartError();
+  std::string said;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (said.find("carries the frames only") == std::string::npos && std::chrono::steady_clock::now() < deadline)
+    if (bridge.ReadOutput(std::chrono::milliseconds(500), 4096, &said)) break;
+  bridge.Kill();
+  int code = 0;
+  EXPECT_TRUE(bridge.Wait(std::chrono::milliseconds(60000), &code));
+  EXPECT_NE(said.find("virtual cameras: not available on this Windows ("), std::string::npos) << said;
+  EXPECT_NE(said.find("); the bridge carries the frames only"), std::string::npos) << said;
+
   CRegKey after;
   EXPECT_EQ(after.Open(HKEY_LOCAL_MACHINE, classKey.c_str(), KEY_READ) == ERROR_SUCCESS, registeredBefore)
       << "nothing is registered where no camera can be made";

@@ -386,7 +386,24 @@ int Check(const VcamOptions& options, std::ostream& out, std::ostream& err) {
   return passed ? 0 : kFailed;
 }
 
-int Bridge(std::ostream& out, std::ostream& err) {
+// The bridge agent at logon. Where this Windows has virtual cameras it also makes this
+// user's camera, for as long as it runs (the session's lifetime, so that nothing of it
+// outlives the installation that starts it), as --run does; elsewhere, or when the camera
+// cannot be made, it only carries the frames, for a camera made with --install.
+int Bridge(const VcamOptions& options, std::ostream& out, std::ostream& err) {
+  CVirtualCameraApi api;
+  if (api.Load()) {
+    out << "virtual cameras: available; the bridge makes this user's camera for as long as it runs\n" << std::flush;
+    VcamOptions run = options;
+    run.job = VcamJob::kRun;
+    if (MakeCamera(run, out, err) == 0) return 0;
+    if (platform::StopRequested()) return kFailed;
+    out << "the camera could not be made (the lines above say why); the bridge carries the frames only\n";
+  } else {
+    out << "virtual cameras: not available on this Windows (" << Reason(api.Error())
+        << "); the bridge carries the frames only\n";
+  }
+  out << std::flush;
   CBridgeAgent::Settings settings;
   std::string problem;
   if (!CBridgeAgent::SettingsHere(&settings, &problem)) {
@@ -419,7 +436,7 @@ int RunVcam(const std::vector<std::string>& arguments, std::ostream& out, std::o
     case VcamJob::kList: return List(options, out, err);
     case VcamJob::kCheck: return Check(options, out, err);
     case VcamJob::kDiagnose: return Diagnose(options, out);
-    case VcamJob::kBridge: return Bridge(out, err);
+    case VcamJob::kBridge: return Bridge(options, out, err);
     default: return MakeCamera(options, out, err);
   }
 }
