@@ -13,7 +13,8 @@ MSI is Amberline-<version>-x64.msi, NEXT_MSI the same installer with the next ve
     `regsvr32 /u` and `regsvr32` of the installed modules the registry is the same again;
   - Wine's device enumerator lists "Trelvox Amberline" to the installed amberline-capture,
     whose graph records the installed producer's picture;
-  - NEXT_MSI replaces the installation in place (one product, the new version);
+  - NEXT_MSI replaces the installation in place (one product, the new version), and MSI
+    then refuses to replace NEXT_MSI's installation;
   - `msiexec /x NEXT_MSI /qn` exits 0 and leaves no file and no registry row the
     installation made (the machine's registry compared before and after).
 Prints one line per check; exits 1 with what failed.
@@ -242,6 +243,15 @@ def trial(prefix, work, msi, next_msi):
     check(os.path.isfile(prefix.drive(pf64 + "Bin\\amberline.dll")) and
           values(e5, "Software\\Classes\\CLSID\\%s\\InprocServer32" % CLSID).get("") ==
           ("string", pf64 + "Bin\\amberline.dll"), "after the upgrade the camera is installed and registered")
+
+    # The older installer does not replace the newer installation.
+    code, _, _ = prefix.run("msiexec", "/i", msi, "/qn")
+    prefix.settle()
+    e6 = prefix.registry("e6.reg")
+    versions = [values(e6, p).get("DisplayVersion", ("", ""))[1] for p in products]
+    check(code != 0 and versions == [os.path.basename(next_msi).split("-")[1]],
+          "the older installer refuses to replace the newer installation (exit %d, installed: %s)" %
+          (code, ", ".join(versions)))
 
     # Removal: nothing of the installation stays.
     code, _, _ = prefix.run("msiexec", "/x", next_msi, "/qn")
