@@ -35,6 +35,19 @@ if [ "${1:-}" = --camera-part ]; then
   }
   trap stop_all EXIT
   trap 'exit 143' TERM INT
+  # Stops PID with SIGTERM (a user's stop), waits at most 10 s, and counts a failure naming
+  # WHAT with LOG's lines unless it ended with status 0.
+  stop_cleanly() {
+    local pid=$1 what=$2 log=$3 status
+    kill -TERM "$pid" 2>/dev/null
+    timeout 10 tail --pid="$pid" -f /dev/null
+    wait "$pid"
+    status=$?
+    [ "$status" -eq 0 ] || {
+      fail "$what should end with status 0 after SIGTERM, not $status; it said:"
+      sed 's/^/  /' "$log" >&2
+    }
+  }
   # A channel of this test's own: a producer the machine runs is neither seen nor disturbed.
   export AMBERLINE_CHANNEL_NAMESPACE="DebTest$$_"
   export XDG_STATE_HOME="$scratch/state" AMBERLINE_REGISTRY_ROOT="$scratch/registry"
@@ -108,11 +121,7 @@ PY
     fail "the camera should show the unpacked producer's green picture; GStreamer got: $seen; the producer said:"
     sed 's/^/  /' "$scratch/producer.log" >&2
   }
-  kill -TERM "$producer" 2>/dev/null
-  timeout 10 tail --pid="$producer" -f /dev/null
-  wait "$producer"
-  status=$?
-  [ "$status" -eq 0 ] || fail "the unpacked producer should end with status 0 after SIGTERM, not $status"
+  stop_cleanly "$producer" "the unpacked producer" "$scratch/producer.log"
 
   PYTHONPATH="$root/usr/lib/python3/dist-packages" PYTHONDONTWRITEBYTECODE=1 /usr/bin/python3 - "$root" \
     >"$scratch/python.log" 2>&1 <<'PY' &
@@ -146,19 +155,8 @@ PY
     sed 's/^/  /' "$scratch/python.log" >&2
   fi
 
-  kill -TERM "$sender" 2>/dev/null
-  timeout 10 tail --pid="$sender" -f /dev/null
-  wait "$sender"
-  status=$?
-  [ "$status" -eq 0 ] || { fail "the Python sender should end with status 0, not $status; it said:"; sed 's/^/  /' "$scratch/python.log" >&2; }
-  kill -TERM "$camera" 2>/dev/null
-  timeout 10 tail --pid="$camera" -f /dev/null
-  wait "$camera"
-  status=$?
-  [ "$status" -eq 0 ] || {
-    fail "the unpacked amberline-camera should end with status 0 after SIGTERM, not $status; its output:"
-    sed 's/^/  /' "$scratch/camera.log" >&2
-  }
+  stop_cleanly "$sender" "the Python sender" "$scratch/python.log"
+  stop_cleanly "$camera" "the unpacked amberline-camera" "$scratch/camera.log"
   stop_all
   [ "$failures" -eq 0 ]
   exit $?
