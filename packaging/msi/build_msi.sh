@@ -24,36 +24,34 @@ command -v msibuild >/dev/null || fail "msibuild is missing (Debian package msit
 
 mkdir -p "$work"
 work=$(realpath "$work")
-export WINEPREFIX="$work/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
+export WINEPREFIX="$work/wineprefix"
+# The prefix is made on first use, as for every Windows program the build runs.
+wine() { "$here/../../scripts/wine-run.sh" "$WINEPREFIX" "$@"; }
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  "$wine" wineboot -i >/dev/null 2>&1 || fail "Wine could not make the scratch prefix $WINEPREFIX"
-  "$wineserver" -w 2>/dev/null || true
-fi
 capture_dir="$WINEPREFIX/drive_c/Program Files/Amberline"
 capture_root='C:\Program Files\Amberline\'
-rm -rf "$capture_dir"
-mkdir -p "$capture_dir"
-cp -r "$stage64/." "$capture_dir/"
 cleanup() {
-  "$wine" regsvr32 /u /s "${capture_root}Bin\\amberline-mf.dll" >/dev/null 2>&1 || true
-  "$wine" regsvr32 /u /s "${capture_root}Bin\\amberline.dll" >/dev/null 2>&1 || true
+  wine regsvr32 /u /s "${capture_root}Bin\\amberline-mf.dll" >/dev/null 2>&1 || true
+  wine regsvr32 /u /s "${capture_root}Bin\\amberline.dll" >/dev/null 2>&1 || true
   "$wineserver" -w 2>/dev/null || true
   rm -rf "$capture_dir"
 }
 trap cleanup EXIT
 export_hklm() {
   rm -f "$WINEPREFIX/drive_c/$1"
-  "$wine" regedit /e "C:\\$1" HKEY_LOCAL_MACHINE >/dev/null 2>&1 &&
+  wine regedit /e "C:\\$1" HKEY_LOCAL_MACHINE >/dev/null 2>&1 &&
     [ -s "$WINEPREFIX/drive_c/$1" ] || fail "Wine's regedit could not export the registry"
   cp "$WINEPREFIX/drive_c/$1" "$work/$1"
 }
+# The first Wine call makes the prefix; the stage goes in after it.
 export_hklm before.reg
-"$wine" regsvr32 /s "${capture_root}Bin\\amberline.dll" ||
+rm -rf "$capture_dir"
+mkdir -p "$capture_dir"
+cp -r "$stage64/." "$capture_dir/"
+wine regsvr32 /s "${capture_root}Bin\\amberline.dll" ||
   fail "regsvr32 could not register the camera (amberline.dll) in the scratch prefix"
 export_hklm camera.reg
-"$wine" regsvr32 /s "${capture_root}Bin\\amberline-mf.dll" ||
+wine regsvr32 /s "${capture_root}Bin\\amberline-mf.dll" ||
   fail "regsvr32 could not register the Media Foundation source (amberline-mf.dll) in the scratch prefix"
 export_hklm source.reg
 cleanup

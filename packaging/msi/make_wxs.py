@@ -57,12 +57,14 @@ def ident(prefix, text):
 
 
 class Tree:
-    """Folders and files below one installation folder."""
+    """Folders and files below one installation folder. Sources are kept relative to base,
+    the folder wixl runs in (the output's)."""
 
-    def __init__(self, dir_id, path=None):
+    def __init__(self, dir_id, base, path=None):
         self.dir_id = dir_id
+        self.base = base
         self.path = path or dir_id
-        self.files = []  # (file id, source path)
+        self.files = []  # (file id, source path relative to base)
         self.children = {}  # name -> Tree
 
     def child(self, name):
@@ -71,14 +73,28 @@ class Tree:
         name = next((n for n in self.children if n.lower() == name.lower()), name)
         if name not in self.children:
             path = self.path + "\\" + name
-            self.children[name] = Tree(ident("d", path), path)
+            self.children[name] = Tree(ident("d", path), self.base, path)
         return self.children[name]
 
-    def add(self, parts, source, file_id):
+    def node(self, parts):
         node = self
         for part in parts:
             node = node.child(part)
-        node.files.append((file_id, source))
+        return node
+
+    def add(self, parts, source):
+        node = self.node(parts)
+        file_id = ident("f", node.path + "\\" + os.path.basename(source))
+        node.files.append((file_id, os.path.relpath(os.path.abspath(source), self.base)))
+
+    def file_id(self, parts, name):
+        """The identifier of the file name in the folder parts, None when it is not there."""
+        node = self
+        for part in parts:
+            node = node.children.get(part)
+            if node is None:
+                return None
+        return next((i for i, source in node.files if os.path.basename(source) == name), None)
 
 
 def files_below(root, sub):
@@ -93,20 +109,12 @@ def files_below(root, sub):
             yield parts, os.path.join(folder, name)
 
 
-# wixl takes sources relative to the folder it runs in, which is the output's folder.
-SOURCE_BASE = ["."]
-
-
-def relative(path):
-    return os.path.relpath(os.path.abspath(path), SOURCE_BASE[0])
-
-
 def component_xml(indent, comp_id, body, win64, guid="*"):
     return '%s<Component Id="%s" Guid="%s" Win64="%s">\n%s%s</Component>\n' % (
         indent, comp_id, guid, "yes" if win64 else "no", body, indent)
 
 
-def tree_xml(tree, name, indent, win64, components, file_ids):
+def tree_xml(tree, name, indent, win64, components):
     out = []
     if name is None:
         opening = ""
@@ -116,10 +124,9 @@ def tree_xml(tree, name, indent, win64, components, file_ids):
     inner = indent + "  " if name is not None else indent
     for file_id, source in tree.files:
         comp_id = "c" + file_id[1:]
-        body = '%s  <File Id="%s" Source=%s KeyPath="yes"/>\n' % (inner, file_id, quoteattr(relative(source)))
+        body = '%s  <File Id="%s" Source=%s KeyPath="yes"/>\n' % (inner, file_id, quoteattr(source))
         out.append(component_xml(inner, comp_id, body, win64))
         components.append(comp_id)
-        file_ids.add(file_id)
     # Every folder is removed with the installation once it is empty: the folders without a
     # file of their own too, which Wine's msiexec otherwise leaves behind after an upgrade.
     comp_id = "k" + tree.dir_id[1:] if tree.dir_id.startswith("d_") else "k_" + tree.dir_id
@@ -130,7 +137,7 @@ def tree_xml(tree, name, indent, win64, components, file_ids):
     out.append(component_xml(inner, comp_id, body, win64, guid))
     components.append(comp_id)
     for child_name in sorted(tree.children):
-        out.append(tree_xml(tree.children[child_name], child_name, inner, win64, components, file_ids))
+        out.append(tree_xml(tree.children[child_name], child_name, inner, win64, components))
     if name is not None:
         out.append("%s</Directory>\n" % indent)
     return "".join(out)
@@ -151,14 +158,9 @@ def registry_value_xml(indent, key, name, kind, data, key_path=False):
     return "%s<RegistryValue %s/>\n" % (indent, " ".join(attributes))
 
 
-# The machine's own device and hardware state, which Wine updates while it runs (a device
-# that appears): never part of a module's registration.
-MACHINE_STATE = ("system\\", "hardware\\")
-
-
 def registration_rows(rows, capture_root, install_folder_id, what):
     """The rows of one registration with the capture folder replaced by the install folder."""
-    rows = [row for row in rows if not row[0].lower().startswith(MACHINE_STATE)]
+    rows = registry_export.without_machine_state(rows)
     keys_with_values = [row[0] for row in rows if row[2] != "key"]
     out = []
     for key, name, kind, data in rows:
@@ -202,43 +204,44 @@ def build(args):
     camera_rows = registry_export.added_rows(before, camera)
     source_rows = registry_export.added_rows(camera, source)
 
-    tree64 = Tree("AMBERLINE64")
+    base = os.path.dirname(os.path.abspath(args.output))
+    tree64 = Tree("AMBERLINE64", base)
     for top in sorted(os.listdir(args.stage64)):
         if top in SDK_PARTS:
             continue
         for parts, path in files_below(args.stage64, top):
-            tree64.add(parts, path, ident("f", "64\\" + "\\".join(parts + [os.path.basename(path)])))
+            tree64.add(parts, path)
     for tool in args.tool:
-        tree64.add(["Bin"], os.path.abspath(tool), ident("f", "64\\Bin\\" + os.path.basename(tool)))
-    sdk_dll = os.path.join(args.stage64, "Bin", SENDER_DLL)
-    tree64.add(["sdk", "Bin"], sdk_dll, ident("f", "64\\sdk\\Bin\\" + SENDER_DLL))
+        tree64.add(["Bin"], tool)
+    tree64.add(["sdk", "Bin"], os.path.join(args.stage64, "Bin", SENDER_DLL))
     for part in SDK_PARTS:
         for parts, path in files_below(args.stage64, part):
-            tree64.add(["sdk"] + parts, path, ident("f", "64\\sdk\\" + "\\".join(parts + [os.path.basename(path)])))
+            tree64.add(["sdk"] + parts, path)
 
-    tree32 = Tree("AMBERLINE32")
+    tree32 = Tree("AMBERLINE32", base)
     for name in ("amberline.dll", SENDER_DLL):
         path = os.path.join(args.stage32, "Bin", name)
         if not os.path.isfile(path):
             raise Refused("%s does not exist: build the mingw32 preset first" % path)
-        tree32.add(["Bin"], path, ident("f", "32\\Bin\\" + name))
+        tree32.add(["Bin"], path)
     for part in ("Data", "data"):
         for parts, path in files_below(args.stage32, part):
-            tree32.add(parts, path, ident("f", "32\\" + "\\".join(parts + [os.path.basename(path)])))
-
-    components = []
-    file_ids = set()
-    dirs64 = tree_xml(tree64, None, " " * 10, True, components, file_ids)
-    dirs32 = tree_xml(tree32, None, " " * 10, False, components, file_ids)
+            tree32.add(parts, path)
 
     def installed_64(name, why):
-        file_id = ident("f", "64\\Bin\\" + name)
-        if file_id not in file_ids:
+        file_id = tree64.file_id(["Bin"], name)
+        if file_id is None:
             raise Refused("%s is not among the files to install, and %s" % (name, why))
         return file_id
 
     vcam = installed_64("amberline-vcam.exe", "the bridge agent and the diagnosis are that program")
     producer = installed_64("amberline-producer.exe", "the Start menu starts it (name it with --tool)")
+    # Bin of the 64-bit installation is the shortcuts' working folder.
+    bin64 = tree64.child("Bin").dir_id
+
+    components = []
+    dirs64 = tree_xml(tree64, None, " " * 10, True, components)
+    dirs32 = tree_xml(tree32, None, " " * 10, False, components)
 
     regs = []
     rows = registration_rows(camera_rows, args.capture_root, "AMBERLINE64", "amberline.dll (64-bit)")
@@ -253,17 +256,14 @@ def build(args):
 
     menu = (
         '            <Shortcut Id="menu_producer" Name="Amberline producer" Description="Sends a test pattern to the '
-        'camera until its window is closed" Target="[#%s]" WorkingDirectory="d_Bin64"/>\n'
+        'camera until its window is closed" Target="[#%s]" WorkingDirectory="%s"/>\n'
         '            <Shortcut Id="menu_diagnose" Name="Amberline diagnosis" Description="What the camera needs on '
-        'this Windows, item by item" Target="[System64Folder]cmd.exe" Arguments=%s WorkingDirectory="d_Bin64"/>\n'
+        'this Windows, item by item" Target="[System64Folder]cmd.exe" Arguments=%s WorkingDirectory="%s"/>\n'
         '            <RemoveFolder Id="menu_folder" On="uninstall"/>\n'
-        '%s' % (producer, quoteattr('/k ""[#%s]" --diagnose"' % vcam),
+        '%s' % (producer, bin64, quoteattr('/k ""[#%s]" --diagnose"' % vcam), bin64,
                 registry_value_xml(" " * 12, "Software\\%s\\%s\\Installer" % (MANUFACTURER, PRODUCT), "StartMenu",
                                    "integer", "1", key_path=True)))
     components.append("menu")
-
-    # Bin of the 64-bit installation is the shortcuts' working folder.
-    dirs64 = dirs64.replace('Id="%s"' % tree64.children["Bin"].dir_id, 'Id="d_Bin64"')
 
     refs = "".join('      <ComponentRef Id="%s"/>\n' % c for c in components)
     return """<?xml version="1.0" encoding="utf-8"?>
@@ -313,7 +313,6 @@ def main():
     if not re.fullmatch(r"\d+\.\d+\.\d+", args.version):
         print("make_wxs: the version must be three numbers (1.2.3), not %r" % args.version, file=sys.stderr)
         return 1
-    SOURCE_BASE[0] = os.path.dirname(os.path.abspath(args.output))
     try:
         text = build(args)
     except (Refused, ValueError, OSError) as error:

@@ -102,6 +102,16 @@ def read_rows(path, hive="HKEY_LOCAL_MACHINE"):
     return rows
 
 
+# The machine's own device and hardware state, which Wine updates while it runs (a device
+# that appears): never part of a module's registration or an installation.
+MACHINE_STATE = ("system\\", "hardware\\")
+
+
+def without_machine_state(rows):
+    """The rows outside the machine's device and hardware state."""
+    return [row for row in rows if not row[0].lower().startswith(MACHINE_STATE)]
+
+
 def added_rows(before, after):
     """The rows of `after` that `before` lacks: what happened between two exports. Values
     that changed count as added; a key that only gained values is not listed as a key."""
