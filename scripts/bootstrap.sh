@@ -10,7 +10,7 @@ packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev wine64 dpkg-dev
   clang-14 libclang-rt-14-dev
   libpipewire-0.3-dev libspa-0.2-dev pipewire pipewire-bin libspa-0.2-modules wireplumber dbus-daemon
-  gstreamer1.0-pipewire gstreamer1.0-tools gstreamer1.0-plugins-base
+  gstreamer1.0-pipewire gstreamer1.0-tools gstreamer1.0-plugins-base pipewire-v4l2
   python3 python3-pytest python3-numpy
   wixl msitools lintian
 )

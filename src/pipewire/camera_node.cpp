@@ -45,13 +45,16 @@ bool CCameraNode::Init() {
   return true;
 }
 
-bool CCameraNode::Publish(pw_core* core, pw_loop* loop, PublishedCallback onPublished, EndedCallback onEnded) {
+bool CCameraNode::Publish(pw_core* core, pw_loop* loop, PublishedCallback onPublished, EndedCallback onEnded,
+                          RenewCallback onRenew) {
   Unpublish();
   if (core == nullptr || loop == nullptr) return false;
   m_loop = loop;
   m_onPublished = std::move(onPublished);
   m_onEnded = std::move(onEnded);
+  m_onRenew = std::move(onRenew);
   m_reported = false;
+  m_renewDue = false;
 
   pw_properties* props = pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture",
                                            PW_KEY_MEDIA_CLASS, "Video/Source", PW_KEY_MEDIA_ROLE, "Camera",
@@ -109,6 +112,11 @@ std::pair<std::uint32_t, std::uint32_t> CCameraNode::OfferedFirstSize() {
 void CCameraNode::OfferCheck() {
   // A consumer keeps the size it has; the offer follows the producer only between them.
   if (!m_stream || m_streaming) return;
+  if (m_renewDue && !m_format && m_onRenew) {
+    m_renewDue = false;
+    m_onRenew(*this);
+    return;
+  }
   const std::pair<std::uint32_t, std::uint32_t> first = OfferedFirstSize();
   if (first == m_offered) return;
   std::vector<std::uint8_t> storage(kParamBufferBytes);
@@ -177,8 +185,10 @@ void CCameraNode::StateChanged(pw_stream_state state, const char* error) {
 void CCameraNode::FormatChanged(const spa_pod* param) {
   if (param == nullptr) {
     m_format.reset();
+    m_renewDue = !m_streaming;
     return;
   }
+  m_renewDue = false;
   const std::optional<pipewire_camera::VideoFormat> format = pipewire_camera::ParseVideoFormat(param);
   const std::optional<pipewire_camera::FormatEntry> entry =
       format ? pipewire_camera::FindFormat(format->format) : std::nullopt;

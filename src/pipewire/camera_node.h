@@ -2,7 +2,7 @@
 //
 //   CCameraNode node("Trelvox Amberline", picturesRoot);   // or (..., L"desk"): that channel
 //   if (!node.Init()) ...                           // the channel cannot be opened
-//   node.Publish(core, loop, onPublished, onEnded); // on the loop thread / under its lock
+//   node.Publish(core, loop, onPublished, onEnded, onRenew); // on the loop thread / under its lock
 //   ...
 //   node.Unpublish();                               // before the core goes away
 //
@@ -41,6 +41,13 @@
 // its formats again, which makes the links agree anew and the stream get new buffers (the
 // node and its id stay).
 //
+// Once nobody consumes and the daemon has cleared the node's format (it suspends an unused
+// node), the node asks its owner, at its next look (within a second), to publish it anew:
+// the stream of PipeWire 0.3 goes on listing the cleared format on the node, and programs
+// that read the node's format (pw-v4l2) would take it for the only one the camera has.
+// The new node has the same name and properties and the full list of formats; the daemon
+// usually gives it the same id. A format agreed meanwhile (a consumer came) cancels it.
+//
 // Ownership: owns its channel handle, its pictures, its composer and, while published,
 // its stream and timer. Threading: every method and callback runs on the PipeWire loop
 // thread (or with the thread loop's lock held); nothing is shared with other threads.
@@ -76,6 +83,9 @@ class CCameraNode {
   // Called on the loop thread when the published stream ended without Unpublish (the
   // daemon removed the node, or the stream failed); the node must be published again.
   using EndedCallback = std::function<void(const CCameraNode& node, const std::string& reason)>;
+  // Called on the loop thread when the unused node wants a new stream (see above); the
+  // owner publishes it again outside the node's own events.
+  using RenewCallback = std::function<void(const CCameraNode& node)>;
 
   // channelName: the channel whose feed the camera shows (channel_name.h); empty: the
   // default channel.
@@ -86,7 +96,8 @@ class CCameraNode {
 
   // Opens the channel and loads the pictures. False when the channel cannot be opened.
   bool Init();
-  bool Publish(pw_core* core, pw_loop* loop, PublishedCallback onPublished, EndedCallback onEnded);
+  bool Publish(pw_core* core, pw_loop* loop, PublishedCallback onPublished, EndedCallback onEnded,
+               RenewCallback onRenew = {});
   // Destroys the stream (withdrawing from the channel first); nothing when unpublished.
   void Unpublish();
 
@@ -121,7 +132,8 @@ class CCameraNode {
   void CheckStarved(std::int64_t nowNs);
   // The size the offer starts with now: the delivering producer's, else the fallback.
   std::pair<std::uint32_t, std::uint32_t> OfferedFirstSize();
-  // Offers the producer's new size first once it changed, while nobody consumes.
+  // Offers the producer's new size first once it changed, while nobody consumes; asks for
+  // a new stream once the format was cleared.
   void OfferCheck();
   void StartStreaming();
   void StopStreaming();
@@ -144,7 +156,9 @@ class CCameraNode {
   std::pair<std::uint32_t, std::uint32_t> m_offered{0, 0};
   PublishedCallback m_onPublished;
   EndedCallback m_onEnded;
+  RenewCallback m_onRenew;
   bool m_reported = false;
+  bool m_renewDue = false;  // the format was cleared while nobody consumed
 
   std::optional<pipewire_camera::VideoFormat> m_format;
   pipewire_camera::FormatEntry m_entry{};

@@ -124,12 +124,20 @@ void CPipeWireSession::Publish(CCameraNode& node) {
           if (node.get() == &ended) m_ended.emplace_back(node.get(), reason);
         ArmRetry(m_backoff);
         m_backoff = std::min(m_backoff * 2, kLastRetry);
+      },
+      [this](const CCameraNode& unused) {
+        // Not inside the node's own timer: the timer decides, at once.
+        for (const auto& node : m_nodes)
+          if (node.get() == &unused && std::find(m_renewals.begin(), m_renewals.end(), node.get()) == m_renewals.end())
+            m_renewals.push_back(node.get());
+        ArmRetry(std::chrono::nanoseconds(1));
       });
   if (!published) m_listener.NodeFailed(node);
 }
 
 void CPipeWireSession::Disconnect() {
   m_ended.clear();
+  m_renewals.clear();
   for (const auto& node : m_nodes) node->Unpublish();
   m_core.Reset();
 }
@@ -163,6 +171,10 @@ void CPipeWireSession::RetryTimer() {
     m_listener.NodeEnded(*node, reason);
     Publish(*node);
   }
+  const std::vector<CCameraNode*> renewals = std::move(m_renewals);
+  m_renewals.clear();
+  for (CCameraNode* node : renewals)
+    if (std::none_of(ended.begin(), ended.end(), [&](const auto& e) { return e.first == node; })) Publish(*node);
 }
 
 void CPipeWireSession::ArmRetry(std::chrono::nanoseconds delay) {

@@ -47,6 +47,8 @@ class CPipeWireSession {
   class Listener {
    public:
     virtual ~Listener() = default;
+    // The node is known to the daemon: after every publication, an unused node's new
+    // stream included (usually with the same id).
     virtual void NodePublished(const CCameraNode& node, std::uint32_t nodeId) = 0;
     // The node could not be made on a connection (it is tried again on the next one).
     virtual void NodeFailed(const CCameraNode& node) = 0;
@@ -95,6 +97,8 @@ class CPipeWireSession {
   bool m_lost = false;          // the core reported the loss; torn down by the retry timer
   // Nodes whose stream ended on a live connection, with why; published again by the timer.
   std::vector<std::pair<CCameraNode*, std::string>> m_ended;
+  // Unused nodes that asked for a new stream; published again by the timer, at once.
+  std::vector<CCameraNode*> m_renewals;
   bool m_missedOnce = false;    // a connection failed or was lost since the last success
   std::chrono::steady_clock::time_point m_awaySince;   // when that happened
   std::chrono::steady_clock::time_point m_nextReminder;

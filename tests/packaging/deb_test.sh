@@ -75,6 +75,8 @@ if [ "${1:-}" = --camera-part ]; then
   last_frame() {
     local file="$scratch/frames.i420"
     rm -f "$file"
+    # An unused node is published anew after a while; the camera names its id each time.
+    node=$(sed -n 's/^amberline-camera: ".*" is PipeWire node \([0-9]*\) .*/\1/p' "$scratch/camera.log" | tail -n 1)
     timeout 20 gst-launch-1.0 -q pipewiresrc path="$node" num-buffers="$1" \
       ! video/x-raw,format=I420,width=640,height=480,framerate=30/1 ! filesink location="$file" \
       >"$scratch/gst.log" 2>&1 || { echo "none (GStreamer: $(tr '\n' ' ' <"$scratch/gst.log"))"; return; }

@@ -149,6 +149,33 @@ std::string DumpedNodeProperties(const std::filesystem::path& folder, const std:
   return open == std::string::npos || close == std::string::npos ? std::string() : json.substr(open, close - open + 1);
 }
 
+// What `pw-cli enum-params <nodeId> <param>` prints: one "Object:" block per listed
+// param (an EnumFormat is printed as a Param:Format object too).
+std::string ListedParams(const std::filesystem::path& folder, int nodeId, const std::string& param,
+                         const CChildProcess::Environment& environment) {
+  CLiveProcess cli;
+  int code = -1;
+  if (!cli.Start("pw-cli", {"enum-params", std::to_string(nodeId), param}, folder / ("pw-cli-" + param + ".txt"),
+                 environment) ||
+      !cli.Wait(kChangeMs, &code))
+    return "pw-cli did not run: " + cli.Output();
+  return cli.Output();
+}
+
+// Whether a program of that name is in one of PATH's folders.
+bool OnPath(const std::string& program) {
+  const std::string path = platform::WideToUtf8(platform::GetEnv(L"PATH"));
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    const std::size_t end = std::min(path.find(':', start), path.size());
+    std::error_code error;
+    if (end > start && std::filesystem::exists(std::filesystem::path(path.substr(start, end - start)) / program, error))
+      return true;
+    start = end + 1;
+  }
+  return false;
+}
+
 // One producer and one amberline-camera for the whole program, started by the first
 // test that needs them.
 class CLiveSession {
@@ -224,7 +251,16 @@ class CLiveSession {
   const testing_support::CChannelNamespace& Names() const { return m_names; }
   CFileMapping& Channel() { return m_channel; }
   CLiveProcess& Producer() { return m_producer; }
-  int NodeId() const { return m_nodeId; }
+  // The id the camera announced last: a node whose last consumer left is published anew
+  // (usually with the same id).
+  int NodeId() const {
+    static const std::regex announced("is PipeWire node ([0-9]+) \\(node\\.name");
+    const std::string output = m_camera.Output();
+    int id = m_nodeId;
+    for (std::sregex_iterator it(output.begin(), output.end(), announced), end; it != end; ++it)
+      id = std::stoi((*it)[1].str());
+    return id;
+  }
   const CPicture& Picture() const { return m_picture; }
 
  private:
@@ -477,6 +513,41 @@ TEST_F(PipeWireLiveEndToEnd, OtherSizeIsLetterboxedAsTheDirectShowCameraMakesIt)
   for (int y : {0, 59, 420, 479})
     for (int x : {0, 320, 639}) EXPECT_EQ(pipeWire.At(x, y)[0] + pipeWire.At(x, y)[1] + pipeWire.At(x, y)[2], 0);
   for (int y : {60, 419}) EXPECT_GT(pipeWire.At(320, y)[0] + pipeWire.At(320, y)[1] + pipeWire.At(320, y)[2], 100);
+}
+
+// Once its last consumer has gone, the daemon suspends the node and clears its format; the
+// node then lists only the formats it offers (as a camera device does), so a V4L2 program
+// through pw-v4l2, which takes a listed format over every offered one, gets the size it
+// asks for rather than the previous consumer's.
+TEST_F(PipeWireLiveEndToEnd, AnUnusedNodeListsNoFormatAndAPwV4l2ProgramGetsTheSizeItAsks) {
+  constexpr int kSuspendMs = 20000;  // the daemon suspends a node after 5 s unused; the node looks once a second
+  EXPECT_EQ(RecordFrames("RGB", 320, 240, 3).width, 320);
+  std::string format, offered;
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        const int id = Session().NodeId();
+        format = ListedParams(m_dir.Path(), id, "Format", Session().Names().Environment());
+        offered = ListedParams(m_dir.Path(), id, "EnumFormat", Session().Names().Environment());
+        return format.find("Object:") == std::string::npos && offered.find("Object:") != std::string::npos;
+      },
+      kSuspendMs))
+      << "Format: " << format << "\nEnumFormat: " << offered.substr(0, 400);
+
+  if (!OnPath("pw-v4l2") || !OnPath("ffmpeg"))
+    GTEST_SKIP() << "pw-v4l2 (Debian package pipewire-v4l2) or ffmpeg is not installed";
+  const std::filesystem::path file = Out("v4l2.rgb");
+  CLiveProcess ffmpeg;
+  int code = -1;
+  ASSERT_TRUE(ffmpeg.Start("pw-v4l2",
+                           {"ffmpeg", "-hide_banner", "-nostdin", "-f", "v4l2", "-video_size", "1280x720", "-i",
+                            "/dev/video0", "-frames:v", "3", "-f", "rawvideo", "-pix_fmt", "rgb24", "-y", file.string()},
+                           Out("ffmpeg.txt"), Session().Names().Environment()));
+  ASSERT_TRUE(ffmpeg.Wait(kFramesMs, &code)) << ffmpeg.Output();
+  EXPECT_EQ(code, 0) << ffmpeg.Output();
+  EXPECT_EQ(ffmpeg.Output().find("changed the video"), std::string::npos) << ffmpeg.Output();
+  EXPECT_NE(ffmpeg.Output().find("1280x720"), std::string::npos) << ffmpeg.Output();
+  std::error_code error;
+  EXPECT_EQ(std::filesystem::file_size(file, error), std::uintmax_t{3} * 1280 * 720 * 3) << ffmpeg.Output();
 }
 
 TEST_F(PipeWireLiveEndToEnd, TwoConsumersAtOnceBothReceiveFramesAndTheNodeIsOneClient) {
