@@ -44,10 +44,13 @@ TEST(TraceScopeTest, ExitLineIsWrittenWhenAnExceptionUnwindsTheScope) {
   EXPECT_NE(log.Messages().find("<<< Leaving: Thrower."), std::string::npos);
 }
 
-TEST(TraceScopeTest, ShortOperationTakesZeroSecondsAndCarriageReturnsLeaveTheName) {
+TEST(TraceScopeTest, ShortOperationTakesThousandthsAndCarriageReturnsLeaveTheName) {
   CLogCapture log(0);
   { CTraceScope scope(0, L"Quick\r%s", L"Op\r"); }
-  EXPECT_EQ(log.Messages(), ">>> Entering: QuickOp\n<<< Leaving: QuickOp. Completed in: 0.000 sec.\n");
+  // An empty scope reads as a few thousandths at most, even on a loaded machine.
+  EXPECT_TRUE(std::regex_match(log.Messages(),
+                               std::regex(">>> Entering: QuickOp\n<<< Leaving: QuickOp\\. Completed in: 0\\.0\\d\\d sec\\.\n")))
+      << log.Messages();
 }
 
 TEST(TraceScopeTest, ScopeAboveTheConfiguredLevelWritesNothing) {
