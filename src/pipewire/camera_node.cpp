@@ -112,7 +112,7 @@ std::pair<std::uint32_t, std::uint32_t> CCameraNode::OfferedFirstSize() {
 void CCameraNode::OfferCheck() {
   // A consumer keeps the size it has; the offer follows the producer only between them.
   if (!m_stream || m_streaming) return;
-  if (m_renewDue && !m_format && m_onRenew) {
+  if (m_renewDue && m_onRenew) {
     m_renewDue = false;
     m_onRenew(*this);
     return;

@@ -158,7 +158,7 @@ class CCameraNode {
   EndedCallback m_onEnded;
   RenewCallback m_onRenew;
   bool m_reported = false;
-  bool m_renewDue = false;  // the format was cleared while nobody consumed
+  bool m_renewDue = false;  // the format was cleared while nobody consumed (so m_format is empty)
 
   std::optional<pipewire_camera::VideoFormat> m_format;
   pipewire_camera::FormatEntry m_entry{};

@@ -53,12 +53,15 @@ if [ "${1:-}" = --camera-part ]; then
   export XDG_STATE_HOME="$scratch/state" AMBERLINE_REGISTRY_ROOT="$scratch/registry"
   unset AMBERLINE_SENDER_LIBRARY
 
+  # The id of the node the camera announced last.
+  announced_node() { sed -n 's/^amberline-camera: ".*" is PipeWire node \([0-9]*\) .*/\1/p' "$scratch/camera.log" | tail -n 1; }
+
   "$bin/amberline-camera" >"$scratch/camera.log" 2>&1 &
   camera=$!
   pids+=("$camera")
   node=""
   for _ in $(seq 100); do
-    node=$(sed -n 's/^amberline-camera: ".*" is PipeWire node \([0-9]*\) .*/\1/p' "$scratch/camera.log" | tail -n 1)
+    node=$(announced_node)
     [ -n "$node" ] && break
     kill -0 "$camera" 2>/dev/null || break
     sleep 0.1
@@ -76,7 +79,7 @@ if [ "${1:-}" = --camera-part ]; then
     local file="$scratch/frames.i420"
     rm -f "$file"
     # An unused node is published anew after a while; the camera names its id each time.
-    node=$(sed -n 's/^amberline-camera: ".*" is PipeWire node \([0-9]*\) .*/\1/p' "$scratch/camera.log" | tail -n 1)
+    node=$(announced_node)
     timeout 20 gst-launch-1.0 -q pipewiresrc path="$node" num-buffers="$1" \
       ! video/x-raw,format=I420,width=640,height=480,framerate=30/1 ! filesink location="$file" \
       >"$scratch/gst.log" 2>&1 || { echo "none (GStreamer: $(tr '\n' ' ' <"$scratch/gst.log"))"; return; }

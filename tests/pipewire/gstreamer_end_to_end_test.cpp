@@ -40,6 +40,7 @@
 #include "support/sender_input.h"
 #include "support/test_pictures.h"
 #include "support/test_support.h"
+#include "user_service.h"
 
 namespace {
 
@@ -160,20 +161,6 @@ std::string ListedParams(const std::filesystem::path& folder, int nodeId, const 
       !cli.Wait(kChangeMs, &code))
     return "pw-cli did not run: " + cli.Output();
   return cli.Output();
-}
-
-// Whether a program of that name is in one of PATH's folders.
-bool OnPath(const std::string& program) {
-  const std::string path = platform::WideToUtf8(platform::GetEnv(L"PATH"));
-  std::size_t start = 0;
-  while (start <= path.size()) {
-    const std::size_t end = std::min(path.find(':', start), path.size());
-    std::error_code error;
-    if (end > start && std::filesystem::exists(std::filesystem::path(path.substr(start, end - start)) / program, error))
-      return true;
-    start = end + 1;
-  }
-  return false;
 }
 
 // One producer and one amberline-camera for the whole program, started by the first
@@ -533,7 +520,8 @@ TEST_F(PipeWireLiveEndToEnd, AnUnusedNodeListsNoFormatAndAPwV4l2ProgramGetsTheSi
       kSuspendMs))
       << "Format: " << format << "\nEnumFormat: " << offered.substr(0, 400);
 
-  if (!OnPath("pw-v4l2") || !OnPath("ffmpeg"))
+  const std::string searchPath = platform::WideToUtf8(platform::GetEnv(L"PATH"));
+  if (FindProgram("pw-v4l2", searchPath).empty() || FindProgram("ffmpeg", searchPath).empty())
     GTEST_SKIP() << "pw-v4l2 (Debian package pipewire-v4l2) or ffmpeg is not installed";
   const std::filesystem::path file = Out("v4l2.rgb");
   CLiveProcess ffmpeg;

@@ -26,25 +26,6 @@ constexpr std::size_t kMaxCommandOutput = 64 * 1024;
 
 std::string ErrorText(int error) { return std::strerror(error); }
 
-// The first executable file called name in the folders of searchPath; empty when none.
-std::string FindProgram(const std::string& name, const std::string& searchPath) {
-  std::size_t start = 0;
-  while (start <= searchPath.size()) {
-    std::size_t end = searchPath.find(':', start);
-    if (end == std::string::npos) end = searchPath.size();
-    const std::string folder = searchPath.substr(start, end - start);
-    // An empty entry would mean the current folder: never run a program from there.
-    if (!folder.empty() && folder.front() == '/') {
-      const std::string candidate = folder + (folder.back() == '/' ? "" : "/") + name;
-      struct stat status {};
-      if (::stat(candidate.c_str(), &status) == 0 && S_ISREG(status.st_mode) && ::access(candidate.c_str(), X_OK) == 0)
-        return candidate;
-    }
-    start = end + 1;
-  }
-  return {};
-}
-
 // output without trailing blank space, each line indented for quoting in a message.
 std::string Indented(const std::string& output) {
   std::string text = output;
@@ -71,6 +52,24 @@ std::string Status(int exitCode) {
 }
 
 }  // namespace
+
+std::string FindProgram(const std::string& name, const std::string& searchPath) {
+  std::size_t start = 0;
+  while (start <= searchPath.size()) {
+    std::size_t end = searchPath.find(':', start);
+    if (end == std::string::npos) end = searchPath.size();
+    const std::string folder = searchPath.substr(start, end - start);
+    // An empty entry would mean the current folder: never run a program from there.
+    if (!folder.empty() && folder.front() == '/') {
+      const std::string candidate = folder + (folder.back() == '/' ? "" : "/") + name;
+      struct stat status {};
+      if (::stat(candidate.c_str(), &status) == 0 && S_ISREG(status.st_mode) && ::access(candidate.c_str(), X_OK) == 0)
+        return candidate;
+    }
+    start = end + 1;
+  }
+  return {};
+}
 
 CUserService::Environment CUserService::FromProcess() {
   Environment environment;

@@ -30,6 +30,11 @@
 #include <string>
 #include <vector>
 
+// The first executable file called name in the absolute folders of searchPath (as in
+// PATH; empty and relative entries are skipped, so nothing runs from the current folder);
+// empty when none.
+std::string FindProgram(const std::string& name, const std::string& searchPath);
+
 class CUserService {
  public:
   static constexpr const char* kUnitName = "amberline-camera.service";
