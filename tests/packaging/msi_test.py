@@ -69,7 +69,9 @@ class Prefix:
                                 stderr=subprocess.DEVNULL)
 
     def settle(self):
-        subprocess.run([self.wineserver, "-w"], env=self.env, timeout=TIMEOUT)
+        """Waits until every program of the prefix, and its server, has ended."""
+        if os.path.isdir(self.folder):
+            subprocess.run([self.wineserver, "-w"], env=self.env, timeout=TIMEOUT)
 
     def kill(self):
         subprocess.run([self.wineserver, "-k"], env=self.env, timeout=TIMEOUT)
@@ -78,12 +80,24 @@ class Prefix:
         return os.path.join(self.folder, "drive_c", windows_path[3:].replace("\\", "/"))
 
     def registry(self, name, timeout=TIMEOUT):
-        """The machine's registry as rows, without Wine's own device state."""
+        """The machine's registry as rows, without Wine's own device state.
+
+        The export starts once every program of the prefix has ended (its services too), so
+        that nothing writes the registry while regedit reads it. An export that fails anyway
+        is tried once more and named, with regedit's exit status, in the log."""
         path = self.drive("C:\\" + name)
-        code, _, err = self.run("regedit", "/e", "C:\\" + name, "HKEY_LOCAL_MACHINE", timeout=timeout)
-        if code != 0 or not os.path.isfile(path):
-            raise RuntimeError("regedit could not export the registry: " + err.strip())
-        return registry_export.without_machine_state(registry_export.read_rows(path))
+        for attempt in (1, 2):
+            self.settle()
+            if os.path.exists(path):
+                os.remove(path)
+            code, _, err = self.run("regedit", "/e", "C:\\" + name, "HKEY_LOCAL_MACHINE", timeout=timeout)
+            if code == 0 and os.path.isfile(path):
+                return registry_export.without_machine_state(registry_export.read_rows(path))
+            what = "regedit /e %s exited %d%s%s" % (name, code, "" if os.path.isfile(path) else " without writing it",
+                                                    (": " + err.strip()) if err.strip() else "")
+            if attempt == 1:
+                print("note: %s; trying once more" % what)
+        raise RuntimeError("regedit could not export the registry (%s)" % what)
 
 
 def exists(path):
