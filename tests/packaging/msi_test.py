@@ -16,7 +16,7 @@ MSI is Amberline-<version>-x64.msi, NEXT_MSI the same installer with the next ve
   - NEXT_MSI replaces the installation in place (one product, the new version), and MSI
     then refuses to replace NEXT_MSI's installation;
   - `msiexec /x NEXT_MSI /qn` exits 0 and leaves no file and no registry row the
-    installation made (the machine's registry compared before and after).
+    installation made (HKEY_LOCAL_MACHINE\\Software compared before and after).
 Prints one line per check; exits 1 with what failed.
 """
 
@@ -80,17 +80,19 @@ class Prefix:
         return os.path.join(self.folder, "drive_c", windows_path[3:].replace("\\", "/"))
 
     def registry(self, name, timeout=TIMEOUT):
-        """The machine's registry as rows, without Wine's own device state.
+        """The machine's registry below HKEY_LOCAL_MACHINE\\Software as rows.
 
-        The export starts once every program of the prefix has ended (its services too), so
-        that nothing writes the registry while regedit reads it. An export that fails anyway
-        is tried once more and named, with regedit's exit status, in the log."""
+        That is where an installation and a registration write. The rest is the machine's
+        device state, which Wine's services write while they start; an export that reads a
+        key while it is written can stop part-way with status 1. The export starts once every
+        program of the prefix has ended; one that fails anyway is tried once more and named,
+        with regedit's exit status, in the log."""
         path = self.drive("C:\\" + name)
         for attempt in (1, 2):
             self.settle()
             if os.path.exists(path):
                 os.remove(path)
-            code, _, err = self.run("regedit", "/e", "C:\\" + name, "HKEY_LOCAL_MACHINE", timeout=timeout)
+            code, _, err = self.run("regedit", "/e", "C:\\" + name, "HKEY_LOCAL_MACHINE\\Software", timeout=timeout)
             if code == 0 and os.path.isfile(path):
                 return registry_export.without_machine_state(registry_export.read_rows(path))
             what = "regedit /e %s exited %d%s%s" % (name, code, "" if os.path.isfile(path) else " without writing it",
