@@ -37,22 +37,12 @@ cleanup() {
   rm -rf "$capture_dir"
 }
 trap cleanup EXIT
-# Registration writes below HKEY_LOCAL_MACHINE\Software only, and only that part is exported:
-# Wine's services write the device state (System, Hardware) while they start, and an export
-# that reads a key while it is written can stop part-way with status 1. Each export starts
-# once the prefix is idle and is tried once more if it fails anyway.
+# Registration writes below HKEY_LOCAL_MACHINE\Software; only that part is exported.
 export_software() {
-  local attempt
-  for attempt in 1 2; do
-    "$wineserver" -w 2>/dev/null || true
-    rm -f "$WINEPREFIX/drive_c/$1"
-    if wine regedit /e "C:\\$1" 'HKEY_LOCAL_MACHINE\Software' >/dev/null 2>&1 && [ -s "$WINEPREFIX/drive_c/$1" ]; then
-      cp "$WINEPREFIX/drive_c/$1" "$work/$1"
-      return 0
-    fi
-    [ "$attempt" = 2 ] || echo "build_msi: Wine's regedit could not export the registry to $1; trying once more" >&2
-  done
-  fail "Wine's regedit could not export the registry (HKEY_LOCAL_MACHINE\\Software to $1), twice"
+  local file
+  file=$(python3 "$here/registry_export.py" export "$WINEPREFIX" "$1") ||
+    fail "Wine's regedit could not export the registry to $1"
+  cp "$file" "$work/$1"
 }
 # The first Wine call makes the prefix; the stage goes in after it.
 export_software before.reg

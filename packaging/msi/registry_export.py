@@ -1,4 +1,5 @@
-"""Registry exports (.reg files as Windows' and Wine's regedit write them) read into rows.
+"""Registry exports (.reg files as Windows' and Wine's regedit write them) made in a Wine
+prefix and read into rows.
 
 A row is (key, name, kind, data): key without the hive ("Software\\Classes\\CLSID\\{...}"),
 name "" for a key's default value, kind "string" | "integer" | "binary" | "key" (a key that
@@ -6,9 +7,17 @@ holds no value), data the value as text (strings unescaped, integers in decimal,
 lower-case hex digits). Everything else a .reg can hold (expandable or multi-strings, 64-bit
 integers) keeps its .reg kind ("hex(2)", "hex(7)", "hex(b)") with its hex digits, for the
 installer's generator to refuse; text that is not a .reg line is refused with ValueError.
+
+  registry_export.py export PREFIX NAME   exports as export_software does; prints the path
 """
 
 import codecs
+import os
+import shutil
+import subprocess
+import sys
+
+WINE_RUN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "wine-run.sh")
 
 
 def _read_text(path):
@@ -117,3 +126,46 @@ def added_rows(before, after):
     that changed count as added; a key that only gained values is not listed as a key."""
     seen = set(before)
     return [row for row in after if row not in seen]
+
+
+def export_software(prefix, name, timeout=120):
+    """Exports HKEY_LOCAL_MACHINE\\Software of the Wine prefix (made on first use) to C:\\name
+    and returns the file's path; RuntimeError, saying what regedit did, when it cannot.
+
+    That is where an installation and a registration write. The rest is the machine's device
+    state, which Wine's services write while they start; an export that reads a key while it
+    is written can stop part-way with status 1. The export starts once every program of the
+    prefix has ended; one that fails anyway is tried once more, with a note on stderr."""
+    path = os.path.join(prefix, "drive_c", name)
+    env = dict(os.environ, WINEPREFIX=prefix)
+    wineserver = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
+    for attempt in (1, 2):
+        if os.path.isdir(prefix):
+            subprocess.run([wineserver, "-w"], env=env, timeout=timeout)
+        if os.path.exists(path):
+            os.remove(path)
+        try:
+            done = subprocess.run([WINE_RUN, prefix, "regedit", "/e", "C:\\" + name, "HKEY_LOCAL_MACHINE\\Software"],
+                                  env=env, capture_output=True, timeout=timeout)
+            code, err = done.returncode, done.stderr.decode("utf-8", "replace").strip()
+        except subprocess.TimeoutExpired:
+            code, err = 124, "it did not end within %d s" % timeout
+        written = os.path.isfile(path) and os.path.getsize(path) > 0
+        if code == 0 and written:
+            return path
+        what = "regedit /e %s exited %d%s%s" % (name, code, "" if written else " without writing it",
+                                                (": " + err) if err else "")
+        if attempt == 1:
+            print("note: %s; trying once more" % what, file=sys.stderr, flush=True)
+    raise RuntimeError("regedit could not export the registry (%s)" % what)
+
+
+if __name__ == "__main__":
+    if len(sys.argv) != 4 or sys.argv[1] != "export":
+        print("usage: registry_export.py export PREFIX NAME", file=sys.stderr)
+        sys.exit(2)
+    try:
+        print(export_software(sys.argv[2], sys.argv[3]))
+    except RuntimeError as error:
+        print("registry_export: %s" % error, file=sys.stderr)
+        sys.exit(1)

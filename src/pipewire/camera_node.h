@@ -97,7 +97,7 @@ class CCameraNode {
   // Opens the channel and loads the pictures. False when the channel cannot be opened.
   bool Init();
   bool Publish(pw_core* core, pw_loop* loop, PublishedCallback onPublished, EndedCallback onEnded,
-               RenewCallback onRenew = {});
+               RenewCallback onRenew);
   // Destroys the stream (withdrawing from the channel first); nothing when unpublished.
   void Unpublish();
 

@@ -69,9 +69,7 @@ class Prefix:
                                 stderr=subprocess.DEVNULL)
 
     def settle(self):
-        """Waits until every program of the prefix, and its server, has ended."""
-        if os.path.isdir(self.folder):
-            subprocess.run([self.wineserver, "-w"], env=self.env, timeout=TIMEOUT)
+        subprocess.run([self.wineserver, "-w"], env=self.env, timeout=TIMEOUT)
 
     def kill(self):
         subprocess.run([self.wineserver, "-k"], env=self.env, timeout=TIMEOUT)
@@ -80,26 +78,9 @@ class Prefix:
         return os.path.join(self.folder, "drive_c", windows_path[3:].replace("\\", "/"))
 
     def registry(self, name, timeout=TIMEOUT):
-        """The machine's registry below HKEY_LOCAL_MACHINE\\Software as rows.
-
-        That is where an installation and a registration write. The rest is the machine's
-        device state, which Wine's services write while they start; an export that reads a
-        key while it is written can stop part-way with status 1. The export starts once every
-        program of the prefix has ended; one that fails anyway is tried once more and named,
-        with regedit's exit status, in the log."""
-        path = self.drive("C:\\" + name)
-        for attempt in (1, 2):
-            self.settle()
-            if os.path.exists(path):
-                os.remove(path)
-            code, _, err = self.run("regedit", "/e", "C:\\" + name, "HKEY_LOCAL_MACHINE\\Software", timeout=timeout)
-            if code == 0 and os.path.isfile(path):
-                return registry_export.without_machine_state(registry_export.read_rows(path))
-            what = "regedit /e %s exited %d%s%s" % (name, code, "" if os.path.isfile(path) else " without writing it",
-                                                    (": " + err.strip()) if err.strip() else "")
-            if attempt == 1:
-                print("note: %s; trying once more" % what)
-        raise RuntimeError("regedit could not export the registry (%s)" % what)
+        """The machine's registry below HKEY_LOCAL_MACHINE\\Software as rows, exported to C:\\name."""
+        path = registry_export.export_software(self.folder, name, timeout)
+        return registry_export.without_machine_state(registry_export.read_rows(path))
 
 
 def exists(path):
